@@ -1,0 +1,52 @@
+// What the core needs from a window system: a status line, the cursor, message boxes, modal
+// questions and "let pending events run". The GUI implements it with Qt, tests by recording
+// (answering questions from a script), the command-line tool on stderr.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qubix::link {
+
+struct Rgb {
+  std::uint8_t r = 0, g = 0, b = 0;
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+inline constexpr Rgb kRed{255, 0, 0};
+inline constexpr Rgb kLime{0, 255, 0};
+
+// The one-line status text box of the main window. Texts and colours are set independently:
+// several operations change the text and leave the colour, or the other way round.
+class StatusLine {
+ public:
+  virtual ~StatusLine() = default;
+  virtual void setStatusText(std::string_view text) = 0;
+  virtual void setStatusColour(Rgb colour) = 0;
+  // A longer reason for the last link failure, shown as the status line's tool tip.
+  virtual void setStatusDetail(std::string_view /*detail*/) {}
+};
+
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class Answer { Ok, Cancel, Yes, No };
+
+class Frontend : public StatusLine {
+ public:
+  virtual void setBusyCursor(bool busy) = 0;
+  virtual Answer messageBox(std::string_view text, std::string_view caption, Buttons buttons) = 0;
+  virtual void processEvents() = 0;
+
+  // Modal questions. An empty optional means the operator cancelled.
+  // filter is in the form "Description (*.ext)".
+  virtual std::optional<std::string> askOpenFile(std::string_view title, std::string_view filter,
+                                                 std::string_view startDir) = 0;
+  virtual std::optional<std::string> askSaveFile(std::string_view title, std::string_view filter,
+                                                 std::string_view startDir) = 0;
+  // A user preset location 0 … 7 from the location dialogs.
+  virtual std::optional<int> askLocation(std::string_view title) = 0;
+  // A line of text (the manual add dialog's identifier).
+  virtual std::optional<std::string> askText(std::string_view title, std::string_view label) = 0;
+};
+
+}  // namespace qubix::link

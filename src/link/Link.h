@@ -1,0 +1,94 @@
+// The one adapter connection of the program run, its state and the five primitives every bus
+// command is built from. Outcomes are reported on the status line with fixed texts and colours:
+// that is how the operator learns of every link fault.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "link/Adapter.h"
+#include "link/Frontend.h"
+
+namespace qubix::link {
+
+inline constexpr std::size_t kBufferSize = 200;
+inline constexpr std::int32_t kBaudRate = 115200;
+inline constexpr std::uint32_t kStandardTimeoutMs = 200;
+
+// Link state: one instance for the whole run, zero-filled at start.
+struct LinkState {
+  bool DeviceListed = false;
+  bool Connected = false;
+  Handle handle = nullptr;
+  Status driverStatus = kOk;
+  std::uint32_t deviceCount = 0;
+  std::array<Description, 2> descriptions{};
+  DeviceInfo deviceInfo{};
+  std::array<std::uint8_t, kBufferSize> SendBuffer{};
+  std::int32_t SendLength = 0;
+  std::uint32_t bytesWritten = 0;
+  std::array<std::uint8_t, kBufferSize> ReplyBuffer{};
+  std::uint32_t ReplyLength = 0;
+  std::uint32_t bytesRead = 0;
+  std::int32_t baudRate = kBaudRate;
+};
+
+class Link {
+ public:
+  Link(std::unique_ptr<Adapter> adapter, StatusLine& status);
+
+  // The connect operation (the hidden "Connect" button): list, open device 0, configure.
+  void Connect();
+  bool QueryDeviceInfo();
+  // Writes the first SendLength bytes of SendBuffer.
+  bool WriteFrame();
+  // Reads ReplyLength bytes into ReplyBuffer.
+  bool ReadReply();
+  // Discards everything received: 16-byte reads until one returns nothing (or fails).
+  void DrainInput();
+  // Sets the read time-out (the write time-out stays 200 ms).
+  Status SetReadTimeout(std::uint32_t readMs);
+  // Closes the adapter if a listing succeeded; clears Connected.
+  void CloseAdapter();
+
+  // Fills SendBuffer/SendLength with text and calls WriteFrame.
+  bool WriteText(std::string_view text);
+  // The reply bytes read so far as text (bytesRead characters).
+  std::string ReplyText() const;
+
+  // Direct driver access on the open handle, for the bus scan and the upload, which bypass
+  // the buffers. They report nothing on the status line.
+  Status RawWrite(const std::uint8_t* data, std::uint32_t count, std::uint32_t& written);
+  Status RawRead(std::uint8_t* data, std::uint32_t count, std::uint32_t& read);
+
+  LinkState& state() { return state_; }
+  const LinkState& state() const { return state_; }
+  Adapter& adapter() { return *adapter_; }
+  StatusLine& status() { return status_; }
+
+  // Called after a driver-level write failure: the main window restarts its connection timer.
+  std::function<void()> onConnectionLost;
+
+ private:
+  std::unique_ptr<Adapter> adapter_;
+  StatusLine& status_;
+  LinkState state_;
+};
+
+namespace texts {
+inline constexpr std::string_view kStatusOk = "Status Ok";
+inline constexpr std::string_view kCommError = "Comm Error";
+inline constexpr std::string_view kConnectionFail = "Connection Fail";
+inline constexpr std::string_view kStatusNotOk = " Status Not OK";
+inline constexpr std::string_view kNoDeviceRead = " No Device ";
+inline constexpr std::string_view kNoDevice = "NoDevice";
+inline constexpr std::string_view kNoOpenDvc = "NoOpenDvc";
+inline constexpr std::string_view kAdapterNet = "Velmoria USBNet";
+inline constexpr std::string_view kAdapter422 = "Velmoria USBTo422";
+}  // namespace texts
+
+}  // namespace qubix::link
