@@ -1,0 +1,37 @@
+// A small JSON text writer for qubix24ctl's --json output. Doubles are written with 17
+// significant digits so that a script reads back exactly the value the tool computed.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qubix::cli {
+
+class JsonWriter {
+ public:
+  JsonWriter& beginObject();
+  JsonWriter& endObject();
+  JsonWriter& beginArray();
+  JsonWriter& endArray();
+  JsonWriter& key(std::string_view name);
+  JsonWriter& value(double number);
+  JsonWriter& value(int number);
+  JsonWriter& value(bool flag);
+  JsonWriter& value(std::string_view text);
+  JsonWriter& value(const char* text) { return value(std::string_view(text)); }
+
+  // The document followed by a newline.
+  std::string text() const { return out_ + "\n"; }
+
+ private:
+  void separate();
+  std::string out_;
+  std::vector<bool> first_;  // per open container: no element written yet
+  bool afterKey_ = false;
+};
+
+// 17 significant digits, "%.17g"; non-finite values become null (JSON has no NaN).
+std::string JsonNumber(double number);
+
+}  // namespace qubix::cli

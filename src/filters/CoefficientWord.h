@@ -1,0 +1,49 @@
+// The DSP's 24-bit coefficient word and where a band's words go in its coefficient memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "filters/Biquad.h"
+
+namespace qubix::filters {
+
+// floor(c · 2²²) modulo 2²⁴ (22 fractional bits, two's complement), in the low 24 bits.
+// Rounds towards minus infinity: −0.5·2⁻²² gives 0xFFFFFF. No clipping: callers send only
+// coefficients that passed the range check. NaN or values far outside ±2 give 0 or a wrapped
+// word but never undefined behaviour.
+std::uint32_t CoefficientToWord(double c);
+
+// The same word after the coefficient was stored as a 32-bit float (the user preset store
+// converts that float; its words may differ from the live ones in the last bit).
+std::uint32_t StoredCoefficientToWord(float c);
+
+// Three bytes, most significant first.
+std::array<std::uint8_t, 3> WordBytes(std::uint32_t word);
+
+// Six upper-case hexadecimal digits, e.g. "42D64A".
+std::string WordText(std::uint32_t word);
+
+// The five words of a band in sending order b2, b0, b1, a2, a1.
+std::array<std::uint32_t, 5> BandWords(const BiquadCoefficients& c);
+// Fifteen bytes: the five words of BandWords, each most significant byte first.
+std::array<std::uint8_t, 15> BandWordBytes(const BiquadCoefficients& c);
+
+// Addresses of the editor's ten bands in DSP coefficient memory.
+inline constexpr int kBandCount = 10;
+inline constexpr std::int32_t kFirstBandAddress = 799;
+inline constexpr std::int32_t kBandAddressStep = 5;
+inline constexpr std::int32_t kMirrorAddressOffset = 116;
+
+// Band n (1 … 10): 799 + 5·(n − 1). Returns −1 for n outside 1 … 10.
+constexpr std::int32_t BandAddress(int band) {
+  return band >= 1 && band <= kBandCount ? kFirstBandAddress + kBandAddressStep * (band - 1)
+                                         : -1;
+}
+// The mirror copy of a band lives 116 words further.
+constexpr std::int32_t MirrorAddress(std::int32_t bandAddress) {
+  return bandAddress + kMirrorAddressOffset;
+}
+
+}  // namespace qubix::filters
