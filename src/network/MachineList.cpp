@@ -1,0 +1,106 @@
+#include "network/MachineList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace qubix::network {
+
+std::string MachineList::entry(int index) const {
+  if (index < 0 || index >= kListEntries) return {};
+  const auto& e = entries[static_cast<std::size_t>(index)];
+  return std::string(e.data(), e.size());
+}
+
+void MachineList::setEntry(int index, std::string_view identifier) {
+  if (index < 0 || index >= kListEntries) return;
+  auto& e = entries[static_cast<std::size_t>(index)];
+  e.fill('\0');
+  std::copy_n(identifier.begin(), std::min(identifier.size(), e.size()), e.begin());
+}
+
+std::array<std::uint8_t, kMachineListFileSize> EncodeMachineList(const MachineList& list) {
+  std::array<std::uint8_t, kMachineListFileSize> image{};
+  for (std::size_t i = 0; i < list.entries.size(); ++i) {
+    std::copy(list.entries[i].begin(), list.entries[i].end(),
+              image.begin() + static_cast<std::ptrdiff_t>(i * kIdentifierLength));
+  }
+  const auto count = static_cast<std::uint16_t>(list.count);
+  image[kCountOffset] = static_cast<std::uint8_t>(count & 0xff);
+  image[kCountOffset + 1] = static_cast<std::uint8_t>(count >> 8);
+  return image;
+}
+
+void DecodeMachineList(std::span<const std::uint8_t> bytes, MachineList& list) {
+  auto image = EncodeMachineList(list);
+  std::copy_n(bytes.begin(), std::min(bytes.size(), image.size()), image.begin());
+  for (std::size_t i = 0; i < list.entries.size(); ++i) {
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(i * kIdentifierLength),
+                kIdentifierLength, list.entries[i].begin());
+  }
+  list.count = static_cast<std::int16_t>(
+      static_cast<std::uint16_t>(image[kCountOffset] | (image[kCountOffset + 1] << 8)));
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(limit, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(limit));
+  if (in.bad()) return false;
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return true;
+}
+
+ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return ReadResult::Missing;
+  std::string bytes;
+  if (!ReadWholeFile(path, kMachineListFileSize, bytes)) return ReadResult::Failed;
+  MachineList read = list;
+  DecodeMachineList(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                    read);
+  if (!read.countValid()) return ReadResult::DamagedCount;
+  list = read;
+  return ReadResult::Ok;
+}
+
+bool ReplaceFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                           std::string& error) {
+  std::filesystem::path temp = path;
+  temp += ".tmp";
+  {
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) {
+      error = "cannot create " + temp.string();
+      return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool flushed = std::fflush(f) == 0;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !flushed || !closed) {
+      error = "cannot write " + temp.string();
+      std::error_code ignored;
+      std::filesystem::remove(temp, ignored);
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    error = "cannot replace " + path.string() + ": " + ec.message();
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    return false;
+  }
+  return true;
+}
+
+bool WriteMachineListFile(const std::filesystem::path& path, const MachineList& list,
+                          std::string& error) {
+  const auto image = EncodeMachineList(list);
+  return ReplaceFileAtomically(path, image, error);
+}
+
+}  // namespace qubix::network
