@@ -1,0 +1,152 @@
+#include "network/EqFile.h"
+
+#include <bit>
+#include <cmath>
+#include <system_error>
+
+#include "network/MachineList.h"
+
+namespace qubix::network {
+namespace {
+
+constexpr std::size_t kFreqOffset = 4;
+constexpr std::size_t kGainOffset = 44;
+constexpr std::size_t kSavedOffset = 84;
+constexpr std::size_t kQOffset = 124;
+
+void PutU32(std::uint8_t* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t GetU32(const std::uint8_t* in) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+  return v;
+}
+
+// Reads value i of a ten-value array at `offset` when the bytes hold it completely.
+std::optional<std::uint32_t> Word(std::span<const std::uint8_t> bytes, std::size_t offset, int i) {
+  const std::size_t at = offset + 4 * static_cast<std::size_t>(i);
+  if (at + 4 > bytes.size()) return std::nullopt;
+  return GetU32(bytes.data() + at);
+}
+
+float FiniteOr(std::optional<std::uint32_t> word, float fallback) {
+  if (!word) return fallback;
+  const float v = std::bit_cast<float>(*word);
+  return std::isfinite(v) ? v : fallback;
+}
+
+std::string NameOf(std::string_view id, std::string_view suffix) {
+  std::string name(id);
+  name += suffix;
+  return name;
+}
+
+}  // namespace
+
+EqRecord DefaultEqRecord() {
+  EqRecord r;
+  r.freqHz = kEqDefaults.freqHz;
+  r.q = kEqDefaults.q;
+  return r;
+}
+
+float ZeroSmallGain(float gainDb) {
+  const double v = gainDb;
+  return (v >= -0.1 && v <= 0.1) ? 0.0f : gainDb;
+}
+
+std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record) {
+  std::array<std::uint8_t, kEqRecordSize> out{};
+  out[0] = record.flatFlag;
+  for (int i = 0; i < kEqBandCount; ++i) {
+    const auto at = 4 * static_cast<std::size_t>(i);
+    PutU32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
+    PutU32(out.data() + kGainOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
+    PutU32(out.data() + kSavedOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
+    PutU32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
+  }
+  return out;
+}
+
+EqRecord DecodeEqRecord(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > kEqRecordSize) bytes = bytes.first(kEqRecordSize);
+  EqRecord r = DefaultEqRecord();
+  if (!bytes.empty()) r.flatFlag = bytes[0];
+  for (int i = 0; i < kEqBandCount; ++i) {
+    if (auto w = Word(bytes, kFreqOffset, i)) r.freqHz[i] = static_cast<std::int32_t>(*w);
+    r.gainDb[i] = FiniteOr(Word(bytes, kGainOffset, i), 0.0f);
+    r.savedGainDb[i] = FiniteOr(Word(bytes, kSavedOffset, i), 0.0f);
+    r.q[i] = FiniteOr(Word(bytes, kQOffset, i), kEqDefaults.q[i]);
+  }
+  return r;
+}
+
+std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id) {
+  return dataDir / NameOf(id, ".dat");
+}
+
+std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location) {
+  return dataDir / NameOf(id, "_" + std::to_string(location) + ".dat");
+}
+
+EqReadOutcome ReadEqFile(const std::filesystem::path& path) {
+  EqReadOutcome outcome;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    outcome.result = ec ? EqFileResult::Error : EqFileResult::Missing;
+    return outcome;
+  }
+  std::string bytes;
+  if (!ReadWholeFile(path, kEqRecordSize, bytes)) {
+    outcome.result = EqFileResult::Error;
+    return outcome;
+  }
+  outcome.record = DecodeEqRecord(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  outcome.result = EqFileResult::Ok;
+  return outcome;
+}
+
+bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record) {
+  const auto bytes = EncodeEqRecord(record);
+  std::string error;
+  return ReplaceFileAtomically(path, bytes, error);
+}
+
+EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
+                         std::optional<int> location) {
+  EqLookup lookup;
+  if (location) {
+    auto preset = ReadEqFile(PresetEqPath(dataDir, id, *location));
+    if (preset.result != EqFileResult::Missing) {
+      lookup.source = EqSource::PresetFile;
+      lookup.result = preset.result;
+      lookup.record = preset.record;
+      return lookup;
+    }
+  }
+  auto last = ReadEqFile(LastEditEqPath(dataDir, id));
+  if (last.result != EqFileResult::Missing) {
+    lookup.source = EqSource::LastEditFile;
+    lookup.result = last.result;
+    lookup.record = last.record;
+    return lookup;
+  }
+  lookup.source = EqSource::Defaults;
+  lookup.result = EqFileResult::Ok;
+  lookup.record = DefaultEqRecord();
+  return lookup;
+}
+
+bool SeedLastEditFromTemplate(const std::filesystem::path& dataDir, const std::filesystem::path& templateDir,
+                              std::string_view id) {
+  std::error_code ec;
+  const auto target = LastEditEqPath(dataDir, id);
+  const auto source = LastEditEqPath(templateDir, kEqTemplateId);
+  if (std::filesystem::exists(target, ec) || !std::filesystem::exists(source, ec)) return false;
+  return std::filesystem::copy_file(source, target, std::filesystem::copy_options::skip_existing, ec) && !ec;
+}
+
+}  // namespace qubix::network

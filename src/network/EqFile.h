@@ -1,0 +1,94 @@
+// The per-machine equaliser files: the ten bands of the editor as the operator set them, kept on
+// the PC because a machine only holds coefficient words. One 180-byte little-endian record, in a
+// last-edit file (ID + ".dat") and in one file per user preset number (ID + "_" + N + ".dat").
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qubix::network {
+
+inline constexpr std::size_t kEqRecordSize = 180;
+inline constexpr int kEqBandCount = 10;
+// The machine whose last-edit file seeds every newly listed machine.
+inline constexpr std::string_view kEqTemplateId = "H000000010000";
+
+namespace eqtexts {
+inline constexpr std::string_view kFileErrorCaption = "File Error";
+inline constexpr std::string_view kReadError =
+    "Can't perform one of the following file operations: Open, Seek, Read, Close.";
+inline constexpr std::string_view kWriteError =
+    "Can't perform one of the following file operations: Open, Seek, Read, Write, Close.";
+}  // namespace eqtexts
+
+// The record as the editor's band controls see it. Bands are in band order 1 … 10; the saved
+// gains are in the order the "Flat" button visits the strips: band 10, then bands 1 … 9.
+struct EqRecord {
+  std::uint8_t flatFlag = 0;
+  std::array<std::int32_t, kEqBandCount> freqHz{};
+  std::array<float, kEqBandCount> gainDb{};
+  std::array<float, kEqBandCount> savedGainDb{};
+  std::array<float, kEqBandCount> q{};
+};
+
+// The bands a machine gets when no file exists (flat flag and saved gains are not part of them).
+struct EqBandDefaults {
+  std::array<std::int32_t, kEqBandCount> freqHz{32, 64, 128, 250, 500, 1000, 2000, 4000, 8000, 16000};
+  std::array<float, kEqBandCount> q{3.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.5f, 3.0f};
+};
+inline constexpr EqBandDefaults kEqDefaults{};
+
+// A record holding the default bands, 0 dB, flat off and an empty stash.
+EqRecord DefaultEqRecord();
+
+// Gains within ±0.1 dB are stored as exact zeros (the float is compared with the double bounds).
+float ZeroSmallGain(float gainDb);
+
+// The 180 bytes of a record, with the small gains zeroed.
+std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record);
+
+// Reads the record from the first 180 bytes of any byte string. A short string supplies only the
+// values it holds completely; the others are the defaults (saved gains 0). Non-finite numbers
+// (which no writer produces) are replaced by the default of their field.
+EqRecord DecodeEqRecord(std::span<const std::uint8_t> bytes);
+
+// File names in the data directory: ID + ".dat" and ID + "_" + N + ".dat" (N decimal, no zeros).
+std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id);
+std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location);
+
+enum class EqFileResult { Ok, Missing, Error };
+
+struct EqReadOutcome {
+  EqFileResult result = EqFileResult::Missing;
+  EqRecord record{};
+};
+
+// Reads at most 180 bytes from the start of the file.
+EqReadOutcome ReadEqFile(const std::filesystem::path& path);
+// Writes through a temporary file in the same folder and renames it over the old file, so that
+// a failure never leaves half a record. False when any step failed (the old file is untouched).
+bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record);
+
+// Where the bands for (machine, user preset) come from: the preset file, else the last-edit
+// file, else the defaults.
+enum class EqSource { PresetFile, LastEditFile, Defaults };
+struct EqLookup {
+  EqSource source = EqSource::Defaults;
+  EqFileResult result = EqFileResult::Missing;  // Error: a file existed but could not be read
+  EqRecord record{};
+};
+EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
+                         std::optional<int> location);
+
+// The refresh gives a machine that has no last-edit file a copy of the template file, when the
+// template exists. Never overwrites. True when a copy was made.
+bool SeedLastEditFromTemplate(const std::filesystem::path& dataDir, const std::filesystem::path& templateDir,
+                              std::string_view id);
+
+}  // namespace qubix::network
