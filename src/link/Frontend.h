@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qubix::link {
 
@@ -47,6 +50,32 @@ class Frontend : public StatusLine {
   virtual std::optional<int> askLocation(std::string_view title) = 0;
   // A line of text (the manual add dialog's identifier).
   virtual std::optional<std::string> askText(std::string_view title, std::string_view label) = 0;
+
+  // A dialog that stays open until its input is accepted: every "Ok" hands the typed text to
+  // tryAccept, which returns "" to accept (the dialog closes, true) or the text for the dialog's
+  // message line (the dialog stays open). False when the operator cancelled. The default asks
+  // again through askText, with the message as the label.
+  virtual bool askUntilAccepted(std::string_view title, std::string_view label,
+                                std::string_view initialText,
+                                const std::function<std::string(std::string_view)>& tryAccept) {
+    (void)initialText;
+    std::string message;
+    for (;;) {
+      auto typed = askText(title, message.empty() ? label : std::string_view(message));
+      if (!typed) return false;
+      message = tryAccept(*typed);
+      if (message.empty()) return true;
+    }
+  }
+  // A list the operator removes items from by clicking them: the items left after "Ok", or
+  // nothing after "Cancel". The default cancels.
+  virtual std::optional<std::vector<std::string>> askItemsToKeep(
+      std::string_view title, std::string_view label, std::vector<std::string> items) {
+    (void)title;
+    (void)label;
+    (void)items;
+    return std::nullopt;
+  }
 };
 
 }  // namespace qubix::link
