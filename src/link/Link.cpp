@@ -1,0 +1,168 @@
+#include "link/Link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <utility>
+
+namespace qubix::link {
+
+namespace {
+// Stops a drain on a device that never falls silent; far more than any reply of the protocol.
+constexpr int kMaxDrainReads = 4096;
+
+bool DescriptionIs(const Description& d, std::string_view name) {
+  const auto len = static_cast<std::size_t>(
+      std::find(d.begin(), d.end(), '\0') - d.begin());
+  return std::string_view(d.data(), len) == name;
+}
+}  // namespace
+
+Link::Link(std::unique_ptr<Adapter> adapter, StatusLine& status)
+    : adapter_(std::move(adapter)), status_(status) {}
+
+void Link::Connect() {
+  state_.SendBuffer.fill(0);
+  for (auto& d : state_.descriptions) d.fill('\0');
+
+  state_.deviceCount = 0;
+  state_.driverStatus = adapter_->listDevices(state_.descriptions, state_.deviceCount);
+  if (state_.driverStatus != kOk) {
+    state_.DeviceListed = false;
+    status_.setStatusText(texts::kNoDevice);
+    status_.setStatusDetail(adapter_->lastError());
+    return;
+  }
+  state_.DeviceListed = true;
+  const auto& first = state_.descriptions[0];
+  if (DescriptionIs(first, texts::kAdapterNet) || DescriptionIs(first, texts::kAdapter422)) {
+    status_.setStatusText(first.data());
+  }
+
+  // A handle left over from a lost connection is closed before the device is opened again,
+  // so reconnecting never leaks driver handles.
+  if (state_.handle != nullptr) {
+    adapter_->close(state_.handle);
+    state_.handle = nullptr;
+  }
+  Handle handle = nullptr;
+  if (adapter_->open(0, handle) != kOk) {
+    status_.setStatusText(texts::kNoOpenDvc);
+    status_.setStatusDetail(adapter_->lastError());
+    return;
+  }
+  state_.handle = handle;
+  adapter_->resetDevice(handle);
+  adapter_->setTimeouts(handle, kStandardTimeoutMs, kStandardTimeoutMs);
+  adapter_->setBaudRate(handle, static_cast<std::uint32_t>(state_.baudRate));
+  adapter_->setDataCharacteristics(handle, kBits8, kStopBits1, kParityNone);
+  adapter_->setFlowControl(handle, kFlowNone, 0, 0);
+  state_.Connected = true;
+  status_.setStatusDetail({});
+}
+
+bool Link::QueryDeviceInfo() {
+  state_.driverStatus = adapter_->getDeviceInfo(state_.handle, state_.deviceInfo);
+  return state_.driverStatus == kOk;
+}
+
+bool Link::WriteFrame() {
+  state_.bytesWritten = 0;
+  // SendLength is set by callers; never hand the driver more than the buffer holds.
+  const auto length = static_cast<std::uint32_t>(
+      std::clamp<std::int32_t>(state_.SendLength, 0, static_cast<std::int32_t>(kBufferSize)));
+  const Status st =
+      adapter_->write(state_.handle, state_.SendBuffer.data(), length, state_.bytesWritten);
+  if (st != kOk) {
+    status_.setStatusColour(kRed);
+    status_.setStatusText(texts::kConnectionFail);
+    status_.setStatusDetail(adapter_->lastError());
+    state_.Connected = false;
+    if (onConnectionLost) onConnectionLost();
+    return false;
+  }
+  if (state_.SendLength >= 0 &&
+      state_.bytesWritten == static_cast<std::uint32_t>(state_.SendLength)) {
+    status_.setStatusColour(kLime);
+    status_.setStatusText(texts::kStatusOk);
+    return true;
+  }
+  status_.setStatusColour(kRed);
+  status_.setStatusText(texts::kCommError);
+  return false;
+}
+
+bool Link::ReadReply() {
+  state_.bytesRead = 0;
+  // The buffer is cleared up to and including byte ReplyLength, but never beyond its end.
+  const std::size_t clear = std::min<std::size_t>(
+      static_cast<std::size_t>(state_.ReplyLength) + 1, kBufferSize);
+  std::fill_n(state_.ReplyBuffer.begin(), clear, std::uint8_t{0});
+  if (!state_.DeviceListed) {
+    status_.setStatusColour(kRed);
+    status_.setStatusText(texts::kNoDeviceRead);
+    return false;
+  }
+  const auto count =
+      static_cast<std::uint32_t>(std::min<std::size_t>(state_.ReplyLength, kBufferSize));
+  const Status st =
+      adapter_->read(state_.handle, state_.ReplyBuffer.data(), count, state_.bytesRead);
+  if (st != kOk) {
+    status_.setStatusColour(kRed);
+    status_.setStatusText(texts::kStatusNotOk);
+    status_.setStatusDetail(adapter_->lastError());
+    return false;
+  }
+  if (state_.bytesRead == state_.ReplyLength) {
+    status_.setStatusColour(kLime);
+    return true;
+  }
+  status_.setStatusColour(kRed);
+  return false;
+}
+
+void Link::DrainInput() {
+  state_.ReplyLength = 16;
+  for (int i = 0; i < kMaxDrainReads; ++i) {
+    state_.bytesRead = 0;
+    const Status st =
+        adapter_->read(state_.handle, state_.ReplyBuffer.data(), 16, state_.bytesRead);
+    if (st != kOk || state_.bytesRead == 0) return;
+  }
+}
+
+Status Link::SetReadTimeout(std::uint32_t readMs) {
+  return adapter_->setTimeouts(state_.handle, readMs, kStandardTimeoutMs);
+}
+
+void Link::CloseAdapter() {
+  state_.Connected = false;
+  if (state_.DeviceListed && state_.handle != nullptr) {
+    adapter_->close(state_.handle);
+    state_.handle = nullptr;
+  }
+}
+
+bool Link::WriteText(std::string_view text) {
+  const std::size_t n = std::min(text.size(), kBufferSize);
+  std::memcpy(state_.SendBuffer.data(), text.data(), n);
+  state_.SendLength = static_cast<std::int32_t>(n);
+  return WriteFrame();
+}
+
+std::string Link::ReplyText() const {
+  const std::size_t n = std::min<std::size_t>(state_.bytesRead, kBufferSize);
+  return std::string(reinterpret_cast<const char*>(state_.ReplyBuffer.data()), n);
+}
+
+Status Link::RawWrite(const std::uint8_t* data, std::uint32_t count, std::uint32_t& written) {
+  written = 0;
+  return adapter_->write(state_.handle, data, count, written);
+}
+
+Status Link::RawRead(std::uint8_t* data, std::uint32_t count, std::uint32_t& read) {
+  read = 0;
+  return adapter_->read(state_.handle, data, count, read);
+}
+
+}  // namespace qubix::link

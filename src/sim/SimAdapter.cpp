@@ -1,0 +1,181 @@
+#include "sim/SimAdapter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace qubix::sim {
+
+using link::Handle;
+using link::Status;
+
+namespace {
+void CopyText(std::span<char> dest, std::string_view text) {
+  std::fill(dest.begin(), dest.end(), '\0');
+  const std::size_t n = std::min(text.size(), dest.size() - 1);
+  std::copy_n(text.begin(), n, dest.begin());
+}
+}  // namespace
+
+SimAdapter::SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode)
+    : bus_(std::move(bus)), clock_(mode) {}
+
+Status SimAdapter::fail(Status status, std::string reason) {
+  lastError_ = std::move(reason);
+  return status;
+}
+
+Status SimAdapter::checkHandle(Handle handle) {
+  if (faults_.unplugged) return fail(link::kDeviceNotFound, "the adapter was unplugged");
+  if (!open_ || handle != reinterpret_cast<Handle>(handleSerial_))
+    return fail(link::kInvalidHandle, "not an open handle");
+  return link::kOk;
+}
+
+Status SimAdapter::listDevices(std::span<link::Description> slots, std::uint32_t& deviceCount) {
+  ++calls_.list;
+  if (faults_.listFails) return fail(link::kOtherError, "listing failed");
+  const std::uint32_t n = (faults_.noDevice || faults_.unplugged) ? 0 : deviceCount;
+  deviceCount = n;
+  for (std::size_t i = 0; i < slots.size() && i < n; ++i) {
+    CopyText(slots[i], i == 0 ? description : std::string("Velmoria USBNet"));
+  }
+  lastError_.clear();
+  return link::kOk;
+}
+
+Status SimAdapter::open(int deviceIndex, Handle& handle) {
+  ++calls_.open;
+  handle = nullptr;
+  const std::uint32_t n = (faults_.noDevice || faults_.unplugged) ? 0 : deviceCount;
+  if (faults_.openFails) return fail(link::kDeviceNotOpened, "open failed");
+  if (deviceIndex < 0 || static_cast<std::uint32_t>(deviceIndex) >= n)
+    return fail(link::kDeviceNotFound, "no device at this index");
+  if (open_) return fail(link::kDeviceNotOpened, "the device is already open");
+  open_ = true;
+  handle = reinterpret_cast<Handle>(++handleSerial_);
+  lastError_.clear();
+  return link::kOk;
+}
+
+Status SimAdapter::close(Handle handle) {
+  ++calls_.close;
+  if (!open_ || handle != reinterpret_cast<Handle>(handleSerial_))
+    return fail(link::kInvalidHandle, "not an open handle");
+  open_ = false;
+  return link::kOk;
+}
+
+Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
+                         std::uint32_t& bytesWritten) {
+  ++calls_.write;
+  bytesWritten = 0;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  if (faults_.writeFails) return fail(link::kIoError, "write failed");
+
+  std::uint32_t n = count;
+  if (faults_.shortWrite && n > 0) --n;
+  bool unplugNow = false;
+  if (faults_.unplugAfterBytes) {
+    if (*faults_.unplugAfterBytes <= n) {
+      n = static_cast<std::uint32_t>(*faults_.unplugAfterBytes);
+      unplugNow = true;
+    }
+    *faults_.unplugAfterBytes -= n;
+  }
+  const double byteMs = bus_->wire().byteMs();
+  const double start = clock_.nowMs();
+  for (std::uint32_t i = 0; i < n; ++i) {
+    bus_->hearByte(buffer[i], start + (i + 1) * byteMs);
+  }
+  // The bytes leave one after the other; the call returns once the last is out.
+  clock_.waitUntil(start + n * byteMs);
+  bytesWritten = n;
+  if (unplugNow) {
+    faults_.unplugAfterBytes.reset();
+    faults_.unplugged = true;
+    bus_->dropPending();
+    return fail(link::kIoError, "the adapter was unplugged during a write");
+  }
+  return link::kOk;
+}
+
+Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
+                        std::uint32_t& bytesRead) {
+  ++calls_.read;
+  bytesRead = 0;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  if (faults_.readFails) return fail(link::kIoError, "read failed");
+
+  const double start = clock_.nowMs();
+  std::vector<double> arrivals;
+  arrivals.reserve(std::min<std::size_t>(count, bus_->pending().size()));
+  for (const auto& p : bus_->pending()) {
+    if (arrivals.size() == count) break;
+    arrivals.push_back(p.atMs);
+  }
+  const double until = bus_->wire().readReturnsAt(arrivals, count, start, readTimeoutMs_);
+  clock_.waitUntil(until);
+  const std::string got = bus_->take(count, until);
+  std::memcpy(buffer, got.data(), got.size());
+  bytesRead = static_cast<std::uint32_t>(got.size());
+  return link::kOk;
+}
+
+Status SimAdapter::resetDevice(Handle handle) {
+  ++calls_.reset;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  bus_->dropPending();
+  return link::kOk;
+}
+
+Status SimAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
+  ++calls_.baud;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  baud_ = baud;
+  return link::kOk;
+}
+
+Status SimAdapter::setDataCharacteristics(Handle handle, std::uint8_t, std::uint8_t,
+                                          std::uint8_t) {
+  ++calls_.data;
+  return checkHandle(handle);
+}
+
+Status SimAdapter::setFlowControl(Handle handle, std::uint16_t, std::uint8_t, std::uint8_t) {
+  ++calls_.flow;
+  return checkHandle(handle);
+}
+
+Status SimAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) {
+  ++calls_.timeouts;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  readTimeoutMs_ = readMs;
+  writeTimeoutMs_ = writeMs;
+  return link::kOk;
+}
+
+Status SimAdapter::getDeviceInfo(Handle handle, link::DeviceInfo& info) {
+  ++calls_.info;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  if (faults_.infoFails) return fail(link::kIoError, "device info failed");
+  info.type = 5;
+  info.id = 0x00010001;
+  CopyText(info.serialNumber, "SIM00001");
+  CopyText(info.description, description);
+  return link::kOk;
+}
+
+Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t) {
+  ++calls_.latency;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  return link::kNotSupported;
+}
+
+Status SimAdapter::setEventCharacter(Handle handle, std::uint8_t, bool) {
+  ++calls_.eventChar;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  return link::kNotSupported;
+}
+
+}  // namespace qubix::sim

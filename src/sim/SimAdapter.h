@@ -1,0 +1,101 @@
+// The built-in adapter: a link::Adapter on a simulated bus, with a clock and faults on demand.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/Adapter.h"
+#include "sim/SimBus.h"
+#include "sim/Timing.h"
+
+namespace qubix::sim {
+
+// Adapter-level faults. Processor-level ones (silent, late, wrong checksum, non-hex, garbage)
+// are in SimProcessor::faults.
+struct SimFaults {
+  bool listFails = false;   // the listing call itself fails
+  bool noDevice = false;    // the listing succeeds with zero devices
+  bool openFails = false;
+  bool writeFails = false;  // every write fails at the driver
+  bool shortWrite = false;  // writes report one byte fewer than asked
+  bool readFails = false;   // every read fails at the driver
+  bool infoFails = false;   // the device-info query fails
+  // The adapter is pulled out once this many more bytes have been written.
+  std::optional<std::uint64_t> unplugAfterBytes;
+  // The adapter is gone (set by unplugAfterBytes or directly); clear it to plug it back.
+  bool unplugged = false;
+};
+
+// How often each driver function was called.
+struct DriverCalls {
+  int list = 0, open = 0, close = 0, read = 0, write = 0, reset = 0, baud = 0, data = 0,
+      flow = 0, timeouts = 0, info = 0, latency = 0, eventChar = 0;
+  int total() const {
+    return list + open + close + read + write + reset + baud + data + flow + timeouts + info +
+           latency + eventChar;
+  }
+};
+
+class SimAdapter : public link::Adapter {
+ public:
+  explicit SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode = ClockMode::Virtual);
+
+  link::Status listDevices(std::span<link::Description> slots,
+                           std::uint32_t& deviceCount) override;
+  link::Status open(int deviceIndex, link::Handle& handle) override;
+  link::Status close(link::Handle handle) override;
+  link::Status read(link::Handle handle, std::uint8_t* buffer, std::uint32_t count,
+                    std::uint32_t& bytesRead) override;
+  link::Status write(link::Handle handle, const std::uint8_t* buffer, std::uint32_t count,
+                     std::uint32_t& bytesWritten) override;
+  link::Status resetDevice(link::Handle handle) override;
+  link::Status setBaudRate(link::Handle handle, std::uint32_t baud) override;
+  link::Status setDataCharacteristics(link::Handle handle, std::uint8_t wordLength,
+                                      std::uint8_t stopBits, std::uint8_t parity) override;
+  link::Status setFlowControl(link::Handle handle, std::uint16_t flow, std::uint8_t xon,
+                              std::uint8_t xoff) override;
+  link::Status setTimeouts(link::Handle handle, std::uint32_t readMs,
+                           std::uint32_t writeMs) override;
+  link::Status getDeviceInfo(link::Handle handle, link::DeviceInfo& info) override;
+  link::Status setLatencyTimer(link::Handle handle, std::uint8_t ms) override;
+  link::Status setEventCharacter(link::Handle handle, std::uint8_t ch, bool enable) override;
+  std::string lastError() const override { return lastError_; }
+  std::string backendName() const override { return "sim"; }
+
+  double nowMs() const { return clock_.nowMs(); }
+  SimClock& clock() { return clock_; }
+  SimBus& bus() { return *bus_; }
+  std::shared_ptr<SimBus> sharedBus() const { return bus_; }
+  SimFaults& faults() { return faults_; }
+  const DriverCalls& calls() const { return calls_; }
+  void resetCalls() { calls_ = {}; }
+
+  bool isOpen() const { return open_; }
+  std::uint32_t readTimeoutMs() const { return readTimeoutMs_; }
+  std::uint32_t writeTimeoutMs() const { return writeTimeoutMs_; }
+  std::uint32_t baudRate() const { return baud_; }
+
+  // What the listing reports: the number of devices and the first one's description (the
+  // others are "Velmoria USBNet").
+  std::uint32_t deviceCount = 1;
+  std::string description = "Velmoria USBTo422";
+
+ private:
+  link::Status checkHandle(link::Handle handle);
+  link::Status fail(link::Status status, std::string reason);
+
+  std::shared_ptr<SimBus> bus_;
+  SimClock clock_;
+  SimFaults faults_;
+  DriverCalls calls_;
+  std::string lastError_;
+  bool open_ = false;
+  std::uintptr_t handleSerial_ = 0;
+  std::uint32_t readTimeoutMs_ = 0;
+  std::uint32_t writeTimeoutMs_ = 0;
+  std::uint32_t baud_ = 9600;
+};
+
+}  // namespace qubix::sim

@@ -1,0 +1,82 @@
+// The shared RS-422 bus as the processors hear it: every byte the PC writes reaches every
+// processor, only the addressed one answers, and both directions are kept in a transcript.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/Hex.h"
+#include "sim/SimProcessor.h"
+#include "sim/Timing.h"
+
+namespace qubix::sim {
+
+struct TranscriptEntry {
+  bool fromPc = false;
+  std::string bytes;
+  double atMs = 0.0;  // when the first byte of the burst was on the wire
+};
+
+class SimBus {
+ public:
+  SimProcessor& addProcessor(const protocol::Identifier& id);
+  SimProcessor* find(const protocol::Identifier& id);
+  SimProcessor* find(std::string_view identifierText);
+  const std::vector<std::unique_ptr<SimProcessor>>& processors() const { return processors_; }
+
+  // The PC puts one byte on the wire; it has fully arrived at `atMs`.
+  void hearByte(std::uint8_t byte, double atMs);
+
+  // Bytes on their way to the PC, in order, each with its arrival time.
+  struct Pending {
+    std::uint8_t byte;
+    double atMs;
+  };
+  const std::deque<Pending>& pending() const { return pending_; }
+  // Removes and returns up to `count` bytes that have arrived by `atMs`.
+  std::string take(std::size_t count, double atMs);
+  // Drops everything on its way (an adapter reset or an unplugged adapter).
+  void dropPending() { pending_.clear(); }
+
+  std::vector<TranscriptEntry> transcript;
+  std::string pcBytes() const;
+  std::string machineBytes() const;
+  void clearTranscript() { transcript.clear(); }
+
+  const WireTiming& wire() const { return wire_; }
+  WireTiming& wire() { return wire_; }
+
+  // Processors that consider themselves selected.
+  std::vector<SimProcessor*> selected() const;
+
+ private:
+  void record(bool fromPc, const std::string& bytes, double atMs);
+  void dispatch(double atMs);
+  void answer(SimProcessor& p, const Answer& a, double frameEndMs);
+  void answerFromBus(const std::string& bytes, double atMs);
+  SimProcessor* attentionAnswerer() const;
+
+  std::vector<std::unique_ptr<SimProcessor>> processors_;
+  std::vector<bool> selected_;
+  std::deque<Pending> pending_;
+  WireTiming wire_;
+
+  // Framing state of the machine side.
+  std::string frame_;
+  std::size_t expected_ = 0;
+  double lastByteMs_ = -1e9;
+  bool afterAttention_ = false;  // the last byte was the preamble's "e"
+  SimProcessor* uploader_ = nullptr;
+};
+
+// The machine side drops a half-received frame after this much silence.
+inline constexpr double kInterByteGapMs = 50.0;
+// And an upload that stalls for this long.
+inline constexpr double kUploadGapMs = 6000.0;
+
+std::shared_ptr<SimBus> makeDemoBus();
+
+}  // namespace qubix::sim
