@@ -1,0 +1,70 @@
+#include "network/HfpFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace qubix::network {
+
+std::int32_t HfpChecksum(const HfpImage& image) {
+  std::int32_t sum = 0;
+  for (std::size_t i = 0; i < kHfpSummedBytes; ++i) sum += static_cast<std::int8_t>(image[i]);
+  return sum;
+}
+
+std::int32_t HfpStoredChecksum(const HfpImage& image) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | image[kHfpChecksumOffset + i];
+  return static_cast<std::int32_t>(v);
+}
+
+bool HfpChecksumOk(const HfpImage& image) { return HfpChecksum(image) == HfpStoredChecksum(image); }
+
+void SealHfpImage(HfpImage& image) {
+  const auto v = static_cast<std::uint32_t>(HfpChecksum(image));
+  for (int i = 0; i < 4; ++i) image[kHfpChecksumOffset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+HfpReadResult ReadHfpFile(const std::string& path) {
+  HfpReadResult result;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    result.error = HfpFileError::Missing;
+    result.detail = "no such file: " + path;
+    return result;
+  }
+  result.fileSize = std::filesystem::file_size(path, ec);
+  if (ec) {
+    result.error = HfpFileError::Unreadable;
+    result.detail = "cannot size " + path + ": " + ec.message();
+    return result;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    result.error = HfpFileError::Unreadable;
+    result.detail = "cannot open " + path;
+    return result;
+  }
+  in.read(reinterpret_cast<char*>(result.image.data()),
+          static_cast<std::streamsize>(result.image.size()));
+  const auto got = static_cast<std::size_t>(in.gcount());
+  if (in.bad()) {
+    result.error = HfpFileError::Unreadable;
+    result.detail = "cannot read " + path;
+    return result;
+  }
+  if (result.fileSize != kHfpFileSize || got != kHfpFileSize) {
+    result.error = HfpFileError::WrongSize;
+    result.detail = path + " is " + std::to_string(result.fileSize) + " bytes, an Extra preset is " +
+                    std::to_string(kHfpFileSize);
+  }
+  return result;
+}
+
+std::string HfpPicturePath(const std::string& hfpPath) {
+  std::filesystem::path p(hfpPath);
+  p.replace_extension(".jpg");
+  return p.string();
+}
+
+}  // namespace qubix::network
