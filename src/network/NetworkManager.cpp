@@ -1,0 +1,338 @@
+#include "network/NetworkManager.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "network/NetworkTexts.h"
+#include "protocol/Hex.h"
+
+namespace qubix::network {
+
+namespace {
+constexpr std::uint8_t kAck = 'O';
+constexpr std::uint32_t kRefreshReadTimeoutMs = 500;
+constexpr std::uint32_t kScanDrainTimeoutMs = 1000;
+constexpr int kLastScanAddress = 2048;
+constexpr std::size_t kSelectFrameLength = 15;
+
+// Status values the refresh reads.
+constexpr int kParamOutAttn12 = 13;
+constexpr int kParamOutAttn34 = 14;
+constexpr int kParamGainA = 11;
+constexpr int kParamGainB = 12;
+constexpr int kParamDelay12 = 15;
+constexpr int kParamDelay34 = 16;
+constexpr int kParamUserPreset = 17;
+constexpr int kParamHardwarePreset = 18;
+constexpr int kParamExtraPresent = 24;
+constexpr int kParamExtraName = 25;
+
+bool sameIdentifier(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Only a plain identifier may name a file: a damaged list entry must not reach other folders.
+bool usableAsFileName(std::string_view id) {
+  return id.size() == kIdentifierLength &&
+         std::all_of(id.begin(), id.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+}  // namespace
+
+NetworkManager::NetworkManager(link::Link& link, protocol::Bus& bus, protocol::Commands& commands,
+                               link::Frontend& frontend, bool& stopFlag,
+                               std::filesystem::path dataDir)
+    : link_(link),
+      bus_(bus),
+      commands_(commands),
+      frontend_(frontend),
+      stopFlag_(stopFlag),
+      dataDir_(std::move(dataDir)) {
+  for (auto& slot : slots) slot.extraPresetName = std::string(texts::kExtraPresetDefault);
+  slots[0].selectFrame = std::string(texts::kFirstSelectFrame);
+}
+
+std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
+  switch (result) {
+    case ProbeResult::Found: return {};
+    case ProbeResult::AlreadyListed: return texts::kAlreadyListed;
+    case ProbeResult::NotFound: return texts::kNotFound;
+    case ProbeResult::InvalidFormat: return texts::kInvalidFormat;
+    case ProbeResult::ListFull: return texts::kListFull;
+  }
+  return texts::kNotFound;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refresh
+
+RefreshOutcome NetworkManager::RefreshMachines() {
+  frontend_.setBusyCursor(true);
+  listBox.clear();
+  view_->listBoxChanged(listBox);
+  for (auto& slot : slots) slot.identifier.clear();
+  view_->hideAllSlots();
+  shownSlots_ = 0;
+  link_.SetReadTimeout(kRefreshReadTimeoutMs);
+  const RefreshOutcome outcome = refreshBody();
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  frontend_.setBusyCursor(false);
+  link_.DrainInput();
+  return outcome;
+}
+
+void NetworkManager::copyTemplateFor(std::string_view identifier) {
+  // The per-machine settings file is named after the machine's own identifier, so that
+  // machines whose identifiers share their last four digits never share a file.
+  if (!usableAsFileName(identifier)) return;
+  std::error_code ec;
+  std::filesystem::copy_file(dataDir_ / texts::kTemplateFile,
+                             dataDir_ / (std::string(identifier) + ".dat"),
+                             std::filesystem::copy_options::skip_existing, ec);
+}
+
+RefreshOutcome NetworkManager::refreshBody() {
+  const auto path = listPath();
+  switch (ReadMachineListFile(path, list)) {
+    case ReadResult::Missing: return RefreshOutcome::NoListFile;
+    case ReadResult::Failed:
+    case ReadResult::DamagedCount:
+      // A damaged count is refused whole: nothing of the file is trusted, nothing is sent, and
+      // the file stays as it is until the operator stores a new list.
+      frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption,
+                           link::Buttons::OkCancel);
+      return RefreshOutcome::FileError;
+    case ReadResult::Ok: break;
+  }
+  commands_.liveBand().mirror = true;
+  const int visit = std::min<int>(list.count, kSlotCount);
+  for (int i = 0; i < visit; ++i) {
+    if (!link_.QueryDeviceInfo()) {
+      frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
+      link_.state().Connected = false;
+      if (restartConnectTimer) restartConnectTimer();
+      return RefreshOutcome::ConnectionFail;
+    }
+    SlotState& slot = slots[static_cast<std::size_t>(i)];
+    const std::string entry = list.entry(i);
+    if (!bus_.MachineSelected) {
+      bus_.SendByteCommand('e');
+      bus_.SendByteCommand('R');
+      slot.selectFrame = SlotSelectFrame(entry);
+      copyTemplateFor(entry);
+      if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
+    }
+    slot.identifier = entry;
+    SlotRecord& r = slot.record;
+    const auto read = [&](int number, auto& field) {
+      if (bus_.ReadParameter(number))
+        field = static_cast<std::remove_reference_t<decltype(field)>>(bus_.ParameterValue);
+    };
+    read(kParamHardwarePreset, r.hardwarePreset);
+    read(kParamUserPreset, r.userPreset);
+    read(kParamOutAttn12, r.outAttn12);
+    read(kParamOutAttn34, r.outAttn34);
+    read(kParamGainA, r.gainA);
+    read(kParamGainB, r.gainB);
+    read(kParamDelay12, r.delay12);
+    read(kParamDelay34, r.delay34);
+    if (bus_.ReadParameter(kParamExtraPresent)) {
+      if (bus_.ParameterValue == 1) {
+        const std::string name = bus_.ReadParameterText(kParamExtraName);
+        // A failed text read keeps what the slot knew.
+        if (name.size() == kExtraNameLength) {
+          slot.extraPresetName = name;
+          slot.extraPresetPicture = ExtraPresetPicturePath(dataDir_, name).string();
+        }
+      } else if (bus_.ParameterValue == 0) {
+        slot.extraPresetName = std::string(texts::kIdlePreset);
+      }
+    }
+    // The next machine's "e", "R" preamble releases this one.
+    bus_.MachineSelected = false;
+    listBox.push_back(entry);
+  }
+  // Entries beyond the eight slots stay listed (so that add and remove keep them) but are
+  // neither visited nor shown.
+  for (int i = visit; i < list.count; ++i) listBox.push_back(list.entry(i));
+  view_->listBoxChanged(listBox);
+  if (!link_.WriteText("R")) return RefreshOutcome::ReleaseFailed;
+  bus_.MachineSelected = false;
+  for (int k = 0; k < visit; ++k) {
+    const auto display = ComputeSlotDisplay(k, slots[static_cast<std::size_t>(k)],
+                                            hardwarePresetNames, userPresetNames, dataDir_);
+    if (!view_->showSlot(k, display)) {
+      frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption,
+                           link::Buttons::OkCancel);
+      return RefreshOutcome::FileError;
+    }
+    shownSlots_ = k + 1;
+  }
+  return RefreshOutcome::Done;
+}
+
+bool NetworkManager::WriteMachineList() {
+  std::string error;
+  if (!WriteMachineListFile(listPath(), list, error)) {
+    frontend_.setStatusDetail(error);
+    frontend_.messageBox(texts::kFileWriteError, texts::kFileErrorCaption,
+                         link::Buttons::OkCancel);
+    return false;
+  }
+  RefreshMachines();
+  return true;
+}
+
+void NetworkManager::RefreshButton() {
+  if (bus_.MachineSelected) return;
+  view_->hideAllSlots();
+  RefreshMachines();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scan
+
+void NetworkManager::setCaption(std::string_view caption) {
+  scanCaption = std::string(caption);
+  view_->scanCaptionChanged(scanCaption);
+}
+
+void NetworkManager::ScanButton() {
+  frontend_.setBusyCursor(true);
+  if (bus_.MachineSelected) {
+    frontend_.setBusyCursor(false);
+    return;
+  }
+  if (scanning) {
+    // Pressed while the scan lets events run: the scan ends at its next check.
+    scanning = false;
+    setCaption(texts::kNetScan);
+    stopFlag_ = true;
+  } else {
+    scanning = true;
+    setCaption(texts::kStopScan);
+    listBox.clear();
+    view_->listBoxChanged(listBox);
+    view_->hideAllSlots();
+    view_->probeFieldShown(true);
+    stopFlag_ = false;
+    foundCount = 0;
+    ScanBus();
+  }
+  WriteMachineList();
+  frontend_.setBusyCursor(false);
+}
+
+// Each probe waits at most the 200 ms read time-out for the one-byte answer; a machine answers
+// within a few byte times, so an empty bus costs 2048 time-outs and a found machine one reply.
+void NetworkManager::ScanBus() {
+  link_.SetReadTimeout(kScanDrainTimeoutMs);
+  link_.DrainInput();
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  const int limit = std::clamp(maxSearch, 1, kSlotCount);
+  do {
+    ++scanAddress;
+    const int hi = scanAddress / 256;
+    const int lo = scanAddress % 256;
+    probeFrame = std::string(texts::kScanPrefix) + protocol::ByteToHex(hi) +
+                 protocol::ByteToHex(lo) + protocol::ByteToHex(-(1 + hi + lo));
+    view_->probeFrameChanged(probeFrame);
+    std::uint32_t written = 0;
+    const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(probeFrame.data()),
+                                       kSelectFrameLength, written);
+    if (status == link::kOk && written == kSelectFrameLength) {
+      std::uint8_t reply = 0;
+      std::uint32_t got = 0;
+      if (link_.RawRead(&reply, 1, got) == link::kOk && got == 1 && reply == kAck) {
+        const std::string id = probeFrame.substr(0, kIdentifierLength);
+        listBox.push_back(id);
+        view_->listBoxChanged(listBox);
+        if (foundCount < kListEntries) {
+          list.setEntry(foundCount, id);
+          list.count = static_cast<std::int16_t>(foundCount + 1);
+        }
+        ++foundCount;
+        if (!link_.WriteText("R")) {
+          // Left as it is: the caption keeps "StopScan" and the next scan continues after
+          // the last probed address.
+          frontend_.messageBox(texts::kNoWriteS, "", link::Buttons::Ok);
+          return;
+        }
+        bus_.MachineSelected = false;
+      }
+    }
+    if (foundCount >= limit) stopFlag_ = true;
+    frontend_.processEvents();
+  } while (scanAddress < kLastScanAddress && !stopFlag_);
+  scanAddress = 0;
+  setCaption(texts::kReScan);
+  scanning = false;
+  view_->probeFieldShown(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Manual add and remove
+
+ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
+  if (digits.size() != kIdentifierLength - 1) return ProbeResult::InvalidFormat;
+  const std::string id = "H" + std::string(digits);
+  for (const auto& item : listBox)
+    if (sameIdentifier(std::string_view(item).substr(0, kIdentifierLength), id))
+      return ProbeResult::AlreadyListed;
+  // The slots serve eight machines: a ninth would be stored but never shown.
+  if (listBox.size() >= static_cast<std::size_t>(kSlotCount)) return ProbeResult::ListFull;
+  const std::string frame = SlotSelectFrame(id);
+  std::uint32_t written = 0;
+  const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(frame.data()),
+                                     kSelectFrameLength, written);
+  if (status != link::kOk || written != kSelectFrameLength) return ProbeResult::NotFound;
+  std::uint8_t reply = 0;
+  std::uint32_t got = 0;
+  if (link_.RawRead(&reply, 1, got) != link::kOk || got != 1) return ProbeResult::NotFound;
+  listBox.push_back(id);
+  view_->listBoxChanged(listBox);
+  return ProbeResult::Found;
+}
+
+void NetworkManager::endWork() {
+  if (!bus_.MachineSelected) return;
+  commands_.EndAccess();
+  bus_.ReleaseMachine();
+  if (hideEditor) hideEditor();
+}
+
+void NetworkManager::rebuildListFromListBox() {
+  const int count = std::min<int>(static_cast<int>(listBox.size()), kListEntries);
+  for (int i = 0; i < count; ++i)
+    list.setEntry(i, std::string_view(listBox[static_cast<std::size_t>(i)]).substr(0, kIdentifierLength));
+  list.count = static_cast<std::int16_t>(count);
+}
+
+bool NetworkManager::AddManually() {
+  endWork();
+  const bool accepted = frontend_.askUntilAccepted(
+      texts::kAddTitle, texts::kAddLabel, texts::kAddDefaultDigits,
+      [this](std::string_view typed) { return std::string(ProbeMessage(ProbeMachine(typed))); });
+  if (!accepted) return false;
+  rebuildListFromListBox();
+  return WriteMachineList();
+}
+
+bool NetworkManager::RemoveMachines() {
+  endWork();
+  std::vector<std::string> items;
+  for (const auto& item : listBox) items.push_back(item.substr(0, kIdentifierLength));
+  auto kept = frontend_.askItemsToKeep(texts::kRemoveTitle, texts::kRemoveLabel, items);
+  if (!kept) return false;
+  listBox.clear();
+  for (const auto& item : *kept) listBox.push_back(item.substr(0, kIdentifierLength));
+  view_->listBoxChanged(listBox);
+  rebuildListFromListBox();
+  return WriteMachineList();
+}
+
+}  // namespace qubix::network

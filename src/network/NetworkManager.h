@@ -1,0 +1,118 @@
+// The machine list and what changes it: the refresh that reads every listed machine into its
+// slot, the writer of the list file, the bus scan, the manual add and the remove. The window
+// system is reached only through link::Frontend (boxes, dialogs, cursor, pending events) and a
+// NetworkView (slots, list box, scan button): the GUI, the command-line tool and the tests share
+// this one implementation.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/Frontend.h"
+#include "link/Link.h"
+#include "network/MachineList.h"
+#include "network/Slots.h"
+#include "protocol/Bus.h"
+#include "protocol/Commands.h"
+
+namespace qubix::network {
+
+// What the main window shows of this; every call has a default that does nothing.
+class NetworkView {
+ public:
+  virtual ~NetworkView() = default;
+  virtual void hideAllSlots() {}
+  // Shows slot k; false when one of its pictures cannot be loaded.
+  virtual bool showSlot(int /*k*/, const SlotDisplay& /*display*/) { return true; }
+  virtual void listBoxChanged(const std::vector<std::string>& /*items*/) {}
+  virtual void scanCaptionChanged(std::string_view /*caption*/) {}
+  virtual void probeFieldShown(bool /*shown*/) {}
+  virtual void probeFrameChanged(std::string_view /*frame*/) {}
+};
+
+enum class ProbeResult { Found, AlreadyListed, NotFound, InvalidFormat, ListFull };
+
+// How a refresh ended, for the command-line tool and the tests.
+enum class RefreshOutcome {
+  Done,
+  NoListFile,
+  FileError,
+  ConnectionFail,  // the adapter did not answer
+  SelectFailed,    // a machine did not acknowledge its select frame
+  ReleaseFailed,
+};
+
+class NetworkManager {
+ public:
+  NetworkManager(link::Link& link, protocol::Bus& bus, protocol::Commands& commands,
+                 link::Frontend& frontend, bool& stopFlag, std::filesystem::path dataDir);
+
+  void setView(NetworkView* view) { view_ = view ? view : &noView_; }
+
+  // The refresh: reads maclist.dat and every listed machine (at most eight), then shows the
+  // slots. It processes no window events while it runs.
+  RefreshOutcome RefreshMachines();
+  // Stores the list (temporary file + rename) and refreshes; false on a file error, with the
+  // "File Error" box and no refresh.
+  bool WriteMachineList();
+  // The " Refresh" button: ignored while a machine is selected.
+  void RefreshButton();
+
+  // The scan button (" NetScan" / "StopScan" / "ReScan").
+  void ScanButton();
+  void ScanBus();
+  // Probes one typed identifier (twelve characters after the "H").
+  ProbeResult ProbeMachine(std::string_view digits);
+  // The add and remove dialogs with everything around them; true when the list was stored.
+  bool AddManually();
+  bool RemoveMachines();
+
+  static std::string_view ProbeMessage(ProbeResult result);
+
+  // State shown by the main window.
+  MachineList list;
+  std::array<SlotState, kSlotCount> slots;
+  std::vector<std::string> listBox;
+  HardwarePresetNames hardwarePresetNames = DefaultHardwarePresetNames();
+  UserPresetNames userPresetNames = DefaultUserPresetNames();
+
+  bool scanning = false;
+  int scanAddress = 0;
+  int foundCount = 0;
+  int maxSearch = 1;  // "Max Srch", 1 … 8
+  std::string scanCaption{" NetScan"};
+  std::string probeFrame{"H00000001000000"};
+
+  // Restarts the connection timer (the adapter stopped answering).
+  std::function<void()> restartConnectTimer;
+  // Hides the editor and graph windows (before the add and remove dialogs release the machine).
+  std::function<void()> hideEditor;
+
+  // How many slots the last refresh showed.
+  int shownSlots() const { return shownSlots_; }
+  const std::filesystem::path& dataDir() const { return dataDir_; }
+  std::filesystem::path listPath() const { return dataDir_ / kMachineListFile; }
+
+ private:
+  RefreshOutcome refreshBody();
+  void endWork();  // what the add and remove dialogs do first with a selected machine
+  void setCaption(std::string_view caption);
+  void rebuildListFromListBox();
+  void copyTemplateFor(std::string_view identifier);
+
+  link::Link& link_;
+  protocol::Bus& bus_;
+  protocol::Commands& commands_;
+  link::Frontend& frontend_;
+  bool& stopFlag_;
+  std::filesystem::path dataDir_;
+  NetworkView noView_;
+  NetworkView* view_ = &noView_;
+  int shownSlots_ = 0;
+};
+
+}  // namespace qubix::network

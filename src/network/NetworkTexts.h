@@ -1,0 +1,53 @@
+// The texts of the machine list, the refresh, the scan, the slots and their dialogs, byte for
+// byte (leading and trailing blanks are part of them).
+#pragma once
+
+#include <string_view>
+
+namespace qubix::network::texts {
+
+inline constexpr std::string_view kConnectionFail = " Connection Fail";
+inline constexpr std::string_view kNoWriteS = " No write S";
+inline constexpr std::string_view kFileErrorCaption = "File Error";
+inline constexpr std::string_view kFileReadError =
+    "Can't perform one of the following file operations: Open, Seek, Read, Close.";
+inline constexpr std::string_view kFileWriteError =
+    "Can't perform one of the following file operations: Open, Seek, Read, Write, Close.";
+
+inline constexpr std::string_view kNetScan = " NetScan";
+inline constexpr std::string_view kStopScan = "StopScan";
+inline constexpr std::string_view kReScan = "ReScan";
+inline constexpr std::string_view kMaxSearch = "Max Srch";
+inline constexpr std::string_view kRefresh = " Refresh";
+inline constexpr std::string_view kAddManually = " Add Manually";
+inline constexpr std::string_view kRemoveHw = "  Remove HW";
+inline constexpr std::string_view kSearchItem = "Search.......";
+inline constexpr std::string_view kOk = "      Ok";
+inline constexpr std::string_view kCancel = " Cancel";
+
+inline constexpr std::string_view kAddTitle = "Add Machine Manually";
+inline constexpr std::string_view kAddLabel = "Machine number to Add";
+inline constexpr std::string_view kAddDefaultDigits = "000000030000";
+inline constexpr std::string_view kInvalidFormat = "Invalid Format, Check Length";
+inline constexpr std::string_view kAlreadyListed = "Machine already in List";
+inline constexpr std::string_view kNotFound = "Machine Not Found!";
+inline constexpr std::string_view kListFull = "List Full, Remove A Machine First";
+inline constexpr std::string_view kRemoveTitle = "Remove From Net List";
+inline constexpr std::string_view kRemoveLabel = "Select the Machine number to Remove";
+
+inline constexpr std::string_view kEditHint = "Click Here To Select And Edit";
+inline constexpr std::string_view kPresetHint = "Click Image To Change HardWare PreSet";
+inline constexpr std::string_view kIdlePreset = "Idle Preset";
+inline constexpr std::string_view kExtraPresetDefault = "ExtraPreset";
+inline constexpr std::string_view kUnknownPreset = "Unknown";
+inline constexpr std::string_view kUserConfig = "User Config ";
+
+inline constexpr std::string_view kFirstSelectFrame = "H00000001000000";
+inline constexpr std::string_view kScanPrefix = "H00000001";
+inline constexpr std::string_view kTemplateFile = "H000000010000.dat";
+inline constexpr std::string_view kPresetsFolder = "presets";
+inline constexpr std::string_view kExtraPicture = "extrapset.jpg";
+inline constexpr std::string_view kNoExtraPicture = "notextrapset.jpg";
+inline constexpr std::string_view kProcessorPicture = "processor.jpg";
+
+}  // namespace qubix::network::texts
