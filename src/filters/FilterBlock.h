@@ -139,6 +139,7 @@ class FilterBlock {
   void applySlopeRules();
   void updateNextAddr();
   bool butterworth(bool highPass);
+  bool linkwitz(bool highPass);
   bool bessel(bool highPass);
   bool shelf(bool highPass);
   bool sectionsInRange(int count) const;
