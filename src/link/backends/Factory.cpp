@@ -1,14 +1,18 @@
 #include "link/backends/Factory.h"
 
 #include "link/backends/NoDeviceAdapter.h"
+#include "link/backends/d2xx/D2xxAdapter.h"
+#include "link/backends/ftdi/FtdiAdapter.h"
+#include "link/backends/serial/SerialAdapter.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 
 namespace qubix::link::backends {
 
 namespace {
-std::unique_ptr<Adapter> notAvailable(std::string_view backend, std::string& error) {
-  error = notAvailableText(backend, "not built into this program yet");
+std::unique_ptr<Adapter> notAvailableFor(std::string_view backend, std::string_view reason,
+                                         std::string& error) {
+  error = notAvailableText(backend, reason);
   return nullptr;
 }
 }  // namespace
@@ -27,14 +31,30 @@ std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
   const std::string_view scheme = uri.substr(0, colon);
   const std::string_view rest =
       colon == std::string_view::npos ? std::string_view{} : uri.substr(colon + 1);
-  (void)rest;
 
   if (uri.empty() || scheme == "none") return std::make_unique<NoDeviceAdapter>();
   if (scheme == "sim")
     return std::make_unique<sim::SimAdapter>(sim::makeDemoBus(), sim::ClockMode::Real);
-  if (scheme == "serial") return notAvailable("serial", error);
-  if (scheme == "ftdi") return notAvailable("ftdi", error);
-  if (scheme == "d2xx") return notAvailable("d2xx", error);
+  // The device itself is looked for at connect time (and again on every retry), so an adapter
+  // plugged in later is found; what is wrong then is in the adapter's lastError().
+  if (scheme == "serial" || scheme == "ftdi") {
+    std::string reason;
+    auto adapter = scheme == "serial" ? makeSerialAdapter(std::string(rest), reason)
+                                      : makeFtdiAdapter(std::string(rest), reason);
+    if (!adapter) return notAvailableFor(scheme, reason, error);
+    return adapter;
+  }
+  if (scheme == "d2xx") {
+    // "d2xx:" loads libftd2xx.so from the loader's path; "d2xx:PATH" a given copy of it.
+    auto adapter = std::make_unique<D2xxAdapter>(std::string(rest));
+    if (!adapter->loaded()) {
+      std::string reason = adapter->lastError();
+      const std::string prefix = "d2xx: not available: ";
+      if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+      return notAvailableFor("d2xx", reason, error);
+    }
+    return adapter;
+  }
 
   error = "unknown link \"" + std::string(uri) +
           "\": use sim:, serial:DEVICE, ftdi:[DESCRIPTION] or d2xx:";
