@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+
+#include "network/MachineList.h"
 
 namespace qubix::editor {
 
@@ -119,28 +120,22 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
     result.detail = "no such file: " + path;
     return result;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.error = PresetFileError::Unreadable;
-    result.detail = "cannot open " + path;
-    return result;
-  }
-  UserPresetImage image{};
-  in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  const auto got = static_cast<std::size_t>(in.gcount());
-  if (in.bad()) {
+  std::string bytes;
+  if (!network::ReadWholeFile(path, kUserPresetFileSize, bytes)) {
     result.error = PresetFileError::Unreadable;
     result.detail = "cannot read " + path;
     return result;
   }
-  result.fileSize = got;
+  result.fileSize = bytes.size();
   if (auto size = std::filesystem::file_size(path, ec); !ec) result.fileSize = size;
-  if (got < kUserPresetFileSize) {
+  if (bytes.size() < kUserPresetFileSize) {
     result.error = PresetFileError::TooShort;
-    result.detail = path + " holds " + std::to_string(got) + " bytes, a preset needs " +
+    result.detail = path + " holds " + std::to_string(bytes.size()) + " bytes, a preset needs " +
                     std::to_string(kUserPresetFileSize);
     return result;
   }
+  UserPresetImage image{};
+  std::memcpy(image.data(), bytes.data(), image.size());
   result.record = DecodeUserPreset(image);
   if (std::string why = CheckUserPreset(result.record); !why.empty()) {
     result.error = PresetFileError::OutOfRange;
@@ -151,29 +146,8 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
 
 std::string WriteUserPresetFile(const std::string& path, const UserPresetRecord& record) {
   const UserPresetImage image = EncodeUserPreset(record);
-  const std::filesystem::path target(path);
-  std::filesystem::path temp = target;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return "cannot create " + temp.string();
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      return "cannot write " + temp.string();
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    return "cannot replace " + path + ": " + ec.message();
-  }
+  std::string error;
+  if (!network::ReplaceFileAtomically(path, image, error)) return error;
   return {};
 }
 

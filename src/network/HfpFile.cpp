@@ -1,8 +1,10 @@
 #include "network/HfpFile.h"
 
 #include <filesystem>
-#include <fstream>
+#include <algorithm>
 #include <system_error>
+
+#include "network/MachineList.h"
 
 namespace qubix::network {
 
@@ -39,20 +41,14 @@ HfpReadResult ReadHfpFile(const std::string& path) {
     result.detail = "cannot size " + path + ": " + ec.message();
     return result;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.error = HfpFileError::Unreadable;
-    result.detail = "cannot open " + path;
-    return result;
-  }
-  in.read(reinterpret_cast<char*>(result.image.data()),
-          static_cast<std::streamsize>(result.image.size()));
-  const auto got = static_cast<std::size_t>(in.gcount());
-  if (in.bad()) {
+  std::string bytes;
+  if (!ReadWholeFile(path, kHfpFileSize, bytes)) {
     result.error = HfpFileError::Unreadable;
     result.detail = "cannot read " + path;
     return result;
   }
+  std::copy(bytes.begin(), bytes.end(), result.image.begin());
+  const std::size_t got = bytes.size();
   if (result.fileSize != kHfpFileSize || got != kHfpFileSize) {
     result.error = HfpFileError::WrongSize;
     result.detail = path + " is " + std::to_string(result.fileSize) + " bytes, an Extra preset is " +

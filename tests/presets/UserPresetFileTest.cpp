@@ -147,7 +147,9 @@ TEST(UserPresetFile, ShortFilesAreRefusedLongFilesUseTheFirstRecord) {
     const UserPresetReadResult result = ReadUserPresetFile(path);
     EXPECT_EQ(result.error, c.error) << c.size;
     EXPECT_EQ(result.fileSize, c.size);
-    if (c.error == PresetFileError::None) EXPECT_EQ(result.record, Defaults());
+    if (c.error == PresetFileError::None) {
+      EXPECT_EQ(result.record, Defaults());
+    }
   }
   EXPECT_EQ(ReadUserPresetFile(dir.file("absent.vup")).error, PresetFileError::Missing);
 }
