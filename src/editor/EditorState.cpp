@@ -1,0 +1,550 @@
+#include "editor/EditorState.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <charconv>
+
+#include "editor/AmpCalculator.h"
+
+namespace qubix::editor {
+namespace {
+
+constexpr int kGainUpDownMin = -96, kGainUpDownMax = 24;
+constexpr int kKnobMax = 64;
+constexpr int kDelayMax = 310;
+constexpr float kFreqMinHz = 10, kFreqMaxHz = 18000;
+constexpr float kGainLimitDb = 12;
+constexpr float kQMin = 0.2F, kQMax = 50;
+
+int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
+
+// Values from a file go to the strips within the ranges the strips themselves allow.
+float Within(float v, float lo, float hi) { return std::clamp(v, lo, hi); }
+
+// The shortest general form the edits show when the program fills them ("0", "-3.5", "12").
+std::string GeneralNumber(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", value);
+  return buf;
+}
+
+}  // namespace
+
+std::string OneDecimal(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", value);
+  return buf;
+}
+
+double EditValue(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc{} || !std::isfinite(v)) return 0.0;
+  (void)end;
+  return v;
+}
+
+// ---------------------------------------------------------------- BandModel
+
+BandModel::BandModel(float freqHz, float q, std::int32_t address, float filterBlockQF)
+    : f_(freqHz), q_(q), qf_(filterBlockQF), address_(address) {
+  FBCalc();
+}
+
+void BandModel::SetFPotPos(float hz) {
+  f_ = hz;
+  changed();
+}
+void BandModel::SetGPotPos(float db) {
+  g_ = db;
+  changed();
+}
+void BandModel::SetQPotPos(float q) {
+  q_ = q;
+  changed();
+}
+int BandModel::FBCalc() { return band_.FBCalc(f_, g_, q_, 48000); }
+
+void BandModel::changed() {
+  FBCalc();
+  if (onChangePar) onChangePar();
+}
+
+// ---------------------------------------------------------------- EditorState
+
+EditorState::EditorState(EditorHost& host) : host_(host) {
+  for (auto& row : BandCoefficientTable) row.fill(0.0);
+  BandCoefficientTable[0].fill(1.0);
+  auto& bus = host_.commands().bus();
+  if (!bus.beforeQuery) bus.beforeQuery = [this] { SetTimer1(false); };
+}
+
+void EditorState::attachBands(const std::array<BandStrip*, kBandCount>& bands) { bands_ = bands; }
+
+void EditorState::notify(EditorPart part) {
+  if (view_) view_->changed(part);
+}
+
+void EditorState::redrawGraph() { notify(EditorPart::Graph); }
+
+void EditorState::SetTimer1(bool running) {
+  if (timer1Running == running) return;
+  timer1Running = running;
+  notify(EditorPart::Timers);
+}
+
+void EditorState::SetTimer2(bool running) {
+  if (timer2Running == running) return;
+  timer2Running = running;
+  notify(EditorPart::Timers);
+}
+
+void EditorState::HideLevelWindow() {
+  if (!levelWindowVisible) return;
+  levelWindowVisible = false;
+  notify(EditorPart::LevelWindow);
+}
+
+void EditorState::SetFlatMode(bool flat) {
+  FlatMode = flat;
+  notify(EditorPart::FlatCaption);
+}
+
+void EditorState::FormShow() {
+  SetTimer1(true);
+  EditorNotShown = false;
+  editorVisible = true;
+  graphVisible = true;
+  notify(EditorPart::EditorWindow);
+}
+
+void EditorState::FormHide() {
+  SetTimer1(false);
+  SetTimer2(false);
+}
+
+void EditorState::FormKeyUp(int functionKey, bool ctrl, bool alt) {
+  if (ctrl || alt) return;
+  if (functionKey >= 1 && functionKey <= 4) ToggleMute(functionKey - 1);
+}
+
+// ---- input gains
+
+int EditorState::GainCode(int input) const {
+  return Trunc(EditValue(gainText[static_cast<std::size_t>(input)]) * 2 + 180);
+}
+
+void EditorState::UpDownGainClick(int input, int position) {
+  position = std::clamp(position, kGainUpDownMin, kGainUpDownMax);
+  gainUpDown[static_cast<std::size_t>(input)] = position;
+  SetGainText(input, OneDecimal(position * 0.5));
+}
+
+void EditorState::SetGainText(int input, std::string text) {
+  const auto i = static_cast<std::size_t>(input);
+  gainText[i] = std::move(text);
+  const int codeB = GainCode(1);
+  const int codeA = GainCode(0);
+  gainUpDown[i] = std::clamp(Trunc(EditValue(gainText[i]) * 2), kGainUpDownMin, kGainUpDownMax);
+  notify(EditorPart::Gains);
+  if (EditorNotShown || EditorLoading) return;
+  SetTimer2(false);
+  commands().SendInputGains(codeB, codeA);
+  ShowLevels();
+}
+
+// ---- output attenuation
+
+void EditorState::SetKnobPosition(int knob, int position) {
+  const auto i = static_cast<std::size_t>(knob);
+  knobPosition[i] = std::clamp(position, 0, kKnobMax);
+  knobValue[i] = (knobPosition[i] + 191 - 255) * 0.5;
+  notify(EditorPart::Knobs);
+  if (EditorNotShown || EditorLoading) return;
+  SetTimer2(false);
+  commands().SendOutputAttenuation(knobPosition[0] + 191, knobPosition[1] + 191);
+  ShowLevels();
+}
+
+// ---- delays
+
+void EditorState::SetDelay(int pair, int value) {
+  delay[static_cast<std::size_t>(pair)] = std::clamp(value, 0, kDelayMax);
+  notify(EditorPart::Delays);
+  HideLevelWindow();
+  SetTimer2(false);
+  if (EditorNotShown || EditorLoading) return;
+  commands().SendDelays(delay[0], delay[1]);
+}
+
+// ---- mutes
+
+void EditorState::ToggleMute(int channel) {
+  if (channel < 0 || channel > 3) return;
+  const auto c = static_cast<std::size_t>(channel);
+  MuteState[c] = !MuteState[c];
+  commands().SendChannelLevel(channel / 2 + 1, channel % 2, MuteState[c] ? 0 : AmpLevelCode);
+  notify(EditorPart::Mutes);
+}
+
+// ---- equaliser bands
+
+void EditorState::BandChanged(int bandIndex) {
+  if (EditorNotShown || bandIndex < 0 || bandIndex >= kBandCount) return;
+  HideLevelWindow();
+  SetTimer2(false);
+  SetTimer1(false);
+  BandStrip& strip = band(bandIndex);
+  if (strip.FilterBlockQF() < 0.2F) strip.SetFilterBlockQF(0.2F);
+  if (strip.FBCalc() == filters::kFilterOk) {
+    const auto c = strip.Coefficients();
+    const auto col = static_cast<std::size_t>(bandIndex);
+    BandCoefficientTable[0][col] = c.b0;
+    BandCoefficientTable[1][col] = c.b1;
+    BandCoefficientTable[2][col] = c.b2;
+    BandCoefficientTable[3][col] = c.a1;
+    BandCoefficientTable[4][col] = c.a2;
+    commands().liveBand().set(strip.FilterBlockAddr(), c.b0, c.b1, c.b2, c.a1, c.a2);
+    liveBandFilled_ = true;
+    if (overflow) {
+      overflow = false;
+      notify(EditorPart::Overflow);
+    }
+  } else if (!overflow) {
+    overflow = true;
+    notify(EditorPart::Overflow);
+  }
+  // After a failure this repeats the last good write; before any good band there is none.
+  if (!EditorLoading && liveBandFilled_) commands().SendBandCoefficients();
+  redrawGraph();
+  SetTimer1(true);
+}
+
+void EditorState::StaticText8Click() {
+  HideLevelWindow();
+  SetTimer2(false);
+  auto& fe = host_.frontend();
+  if (!FlatMode) {
+    for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
+      BandStrip& strip = band(kStripCreationOrder[j]);
+      FlatGainStash[j] = strip.GPotPos();
+      strip.SetGPotPos(0.0F);
+      strip.Repaint();
+      fe.processEvents();
+    }
+    SetFlatMode(true);
+  } else {
+    for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
+      BandStrip& strip = band(kStripCreationOrder[j]);
+      strip.SetGPotPos(static_cast<float>(FlatGainStash[j]));
+      strip.Repaint();
+      fe.processEvents();
+    }
+    SetFlatMode(false);
+  }
+}
+
+void EditorState::StaticText7Click() {
+  auto& fe = host_.frontend();
+  auto& cmd = commands();
+  auto& bus = cmd.bus();
+  auto& link = bus.link();
+  fe.setBusyCursor(true);
+  GraphRedrawEnabled = false;
+  const int current = host_.currentMachine();
+  bus.ReleaseMachine();
+  link.SetReadTimeout(kCopyToAllTimeoutMs);
+  link.DrainInput();
+  const int count = host_.machineCount();
+  for (int i = 0; i < count; ++i) {
+    const std::string id = host_.machineId(i);
+    if (i == current) {
+      host_.setCurrentMachine(i);
+      SaveMachineEqForCurrentPreset(id);
+      continue;
+    }
+    host_.selectListItem(i);
+    if (bus.SelectMachine(host_.selectFrame(i))) {
+      const std::int32_t first = band(0).FilterBlockAddr();
+      for (int k = 0; k < kBandCount; ++k) {
+        const auto col = static_cast<std::size_t>(k);
+        cmd.liveBand().set(first + 5 * k, BandCoefficientTable[0][col], BandCoefficientTable[1][col],
+                           BandCoefficientTable[2][col], BandCoefficientTable[3][col],
+                           BandCoefficientTable[4][col]);
+        liveBandFilled_ = true;
+        cmd.SendBandCoefficients();
+      }
+      host_.setCurrentMachine(i);
+      SaveMachineEqForCurrentPreset(id);
+    }
+    link.SetReadTimeout(kCopyToAllTimeoutMs);
+    bus.ReleaseMachine();
+  }
+  host_.selectListItem(current);
+  host_.setCurrentMachine(current);
+  SelectMachineForEditing(current);
+  EditorLoading = false;
+  link.SetReadTimeout(link::kStandardTimeoutMs);
+  GraphRedrawEnabled = true;
+  redrawGraph();
+  fe.setBusyCursor(false);
+}
+
+// ---- status poll and levels
+
+void EditorState::ApplyStatusReply() {
+  const char c = static_cast<char>(commands().bus().StatusReply[3]);
+  if (c < '0' || c > '3') return;
+  const int bits = c - '0';
+  inputIndicator = {(bits & 2) != 0, (bits & 1) != 0};
+  notify(EditorPart::Indicators);
+}
+
+void EditorState::Timer1Timer() {
+  if (commands().bus().QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
+}
+
+void EditorState::ShowLevels() {
+  auto& link = commands().bus().link();
+  link.SetReadTimeout(20);
+  LevelViewTicks = 0;
+  link.DrainInput();
+  SetTimer1(false);
+  inputIndicator = {false, false};
+  notify(EditorPart::Indicators);
+  SetTimer2(true);
+  levelWindowVisible = true;
+  notify(EditorPart::LevelWindow);
+  link.SetReadTimeout(link::kStandardTimeoutMs);
+}
+
+void EditorState::Timer2Timer() {
+  auto& bus = commands().bus();
+  for (int k = 0; k < kMeterCount; ++k) {
+    const std::uint16_t value = bus.ReadParameterChecked(kFirstLevelParameter + k);
+    meters[static_cast<std::size_t>(k)] = MeterFor(value, k < 2);
+  }
+  notify(EditorPart::LevelMeters);
+  if (bus.QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
+  if (++LevelViewTicks >= kLevelViewTickLimit) {
+    HideLevelWindow();
+    SetTimer2(false);
+    SetTimer1(true);
+  }
+}
+
+// ---- amplifier, power-on, close
+
+void EditorState::ApplyAmpTrim(float ampTrimDb) {
+  AmpLevelCode = AmpLevelCodeFromTrim(ampTrimDb);
+  commands().SendAmpLevel(AmpLevelCode);
+}
+
+void EditorState::StaticText11Click() {
+  auto& fe = host_.frontend();
+  HideLevelWindow();
+  SetTimer2(false);
+  powerOnRunning = true;
+  notify(EditorPart::PowerOnCaption);
+  fe.processEvents();
+  commands().SavePowerOnSetting();
+  powerOnRunning = false;
+  notify(EditorPart::PowerOnCaption);
+  fe.processEvents();
+}
+
+void EditorState::StaticText5Click() {
+  const int sel = host_.listSelection();
+  const std::string id = (sel >= 0 && sel < host_.machineCount()) ? host_.machineId(sel) : selectedId_;
+  if (!id.empty()) SaveMachineEq(id);
+  commands().EndAccess();
+  commands().bus().ReleaseMachine();
+  host_.selectListItem(-1);
+  editorVisible = false;
+  graphVisible = false;
+  HideLevelWindow();
+  SetTimer2(false);
+  SetTimer1(false);
+  notify(EditorPart::EditorWindow);
+}
+
+// ---- opening from a slot
+
+void EditorState::OpenEditorForSlot(int slot) {
+  host_.setCurrentMachine(slot);
+  host_.selectListItem(slot);
+  SelectMachineForEditing(slot);
+  FillFromSlot(host_.slotValues(slot));
+}
+
+void EditorState::SelectMachineForEditing(int slot) {
+  auto& cmd = commands();
+  auto& bus = cmd.bus();
+  auto& link = bus.link();
+  const std::string id = host_.machineId(slot);
+  if (!link.QueryDeviceInfo()) {
+    host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
+    host_.connectionLost();
+    return;
+  }
+  if (bus.MachineSelected) {
+    cmd.EndAccess();
+    SaveMachineEqForCurrentPreset(selectedId_);
+    bus.ReleaseMachine();
+    if (bus.MachineSelected) return;
+  }
+  bus.SendByteCommand('e');
+  bus.SendByteCommand('R');
+  link.DrainInput();
+  if (!bus.SelectExchange(host_.selectFrame(slot))) return;
+
+  cmd.BeginAccess();
+  selectedId_ = id;
+  cmd.liveBand().mirror = true;
+  link.DrainInput();
+  EditorSlotValues v = host_.slotValues(slot);
+  auto read = [&](int number, int& field) {
+    if (bus.ReadParameter(number)) field = bus.ParameterValue;
+  };
+  read(18, v.hardwarePreset);
+  read(17, v.userPreset);
+  read(13, v.outAttn12);
+  read(14, v.outAttn34);
+  read(11, v.gainA);
+  read(12, v.gainB);
+  read(15, v.delay12);
+  read(16, v.delay34);
+  for (int c = 0; c < 4; ++c)
+    if (bus.ReadParameter(19 + c)) v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
+  read(23, v.ampLevel);
+  host_.storeSlotValues(slot, v);
+
+  EditorLoading = true;
+  // The bands are filled for this machine now: their changes must reach the table and the
+  // graph, even on the very first opening, before the window has been shown.
+  EditorNotShown = false;
+  LoadMachineEqForLocation(id, v.userPreset);
+  FormShow();
+  SetTimer1(true);
+}
+
+void EditorState::FillFromSlot(const EditorSlotValues& v) {
+  // Always under EditorLoading: these are the machine's own values, never to be sent back, also
+  // when the selection above failed and the editor was left as it was.
+  EditorLoading = true;
+  SetKnobPosition(0, v.outAttn12 - 191);
+  SetKnobPosition(1, v.outAttn34 - 191);
+  SetDelay(0, v.delay12);
+  SetDelay(1, v.delay34);
+  SetGainText(0, GeneralNumber((v.gainA - 180) * 0.5));
+  SetGainText(1, GeneralNumber((v.gainB - 180) * 0.5));
+  MuteState = v.muted;
+  notify(EditorPart::Mutes);
+  AmpLevelCode = v.ampLevel;
+  const int slot = host_.currentMachine();
+  processorId = (slot >= 0 && slot < host_.machineCount()) ? host_.machineId(slot) : selectedId_;
+  if (v.hardwarePreset >= 0 && v.hardwarePreset <= 6)
+    hwPresetName = host_.hardwarePresetName(v.hardwarePreset);
+  else if (v.hardwarePreset == 7)
+    hwPresetName = v.extraPresetName;
+  else
+    hwPresetName.clear();
+  userPresetName = (v.userPreset >= 0 && v.userPreset <= 9) ? host_.userPresetName(v.userPreset) : std::string();
+  notify(EditorPart::Identity);
+  EditorLoading = false;
+}
+
+// ---- per-machine equaliser files
+
+network::EqRecord EditorState::BuildEqRecord() const {
+  network::EqRecord r;
+  r.flatFlag = FlatMode ? 1 : 0;
+  for (int i = 0; i < kBandCount; ++i) {
+    const auto b = static_cast<std::size_t>(i);
+    const BandStrip& strip = *bands_[b];
+    r.freqHz[b] = static_cast<std::int32_t>(std::trunc(strip.FPotPos()));
+    r.gainDb[b] = strip.GPotPos();
+    r.q[b] = strip.QPotPos();
+    r.savedGainDb[b] = static_cast<float>(FlatGainStash[b]);
+  }
+  return r;
+}
+
+void EditorState::ApplyEqRecord(const network::EqRecord& r) {
+  GraphRedrawEnabled = false;
+  for (auto* strip : bands_) strip->SetActive(false);
+  SetFlatMode(r.flatFlag != 0);
+  for (int i = 0; i < kBandCount; ++i)
+    band(i).SetFPotPos(Within(static_cast<float>(r.freqHz[static_cast<std::size_t>(i)]), kFreqMinHz, kFreqMaxHz));
+  for (auto* strip : bands_) strip->SetActive(true);
+  for (int i = 0; i < kBandCount; ++i)
+    band(i).SetGPotPos(Within(r.gainDb[static_cast<std::size_t>(i)], -kGainLimitDb, kGainLimitDb));
+  for (int i = 0; i < kBandCount; ++i) band(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
+  for (std::size_t j = 0; j < FlatGainStash.size(); ++j)
+    FlatGainStash[j] = Within(r.savedGainDb[j], -kGainLimitDb, kGainLimitDb);
+  for (auto* strip : bands_) strip->Repaint();
+  host_.frontend().processEvents();
+  GraphRedrawEnabled = true;
+  redrawGraph();
+}
+
+void EditorState::ResetEqDefaults() {
+  for (int i = 0; i < kBandCount; ++i) {
+    const auto b = static_cast<std::size_t>(i);
+    band(i).SetFPotPos(static_cast<float>(network::kEqDefaults.freqHz[b]));
+    band(i).SetGPotPos(0.0F);
+    band(i).SetQPotPos(network::kEqDefaults.q[b]);
+  }
+  for (auto* strip : bands_) strip->Repaint();
+  host_.frontend().processEvents();
+  GraphRedrawEnabled = true;
+  redrawGraph();
+}
+
+void EditorState::fileError(std::string_view text) {
+  host_.frontend().messageBox(text, network::eqtexts::kFileErrorCaption, link::Buttons::OkCancel);
+}
+
+void EditorState::writeEq(const std::filesystem::path& path) {
+  if (!network::WriteEqFile(path, BuildEqRecord())) fileError(network::eqtexts::kWriteError);
+}
+
+void EditorState::SaveMachineEq(std::string_view id) { writeEq(network::LastEditEqPath(host_.dataDir(), id)); }
+
+void EditorState::SaveMachineEqForLocation(std::string_view id, int location) {
+  writeEq(network::PresetEqPath(host_.dataDir(), id, location));
+}
+
+void EditorState::SaveMachineEqForCurrentPreset(std::string_view id) {
+  for (int i = 0; i < host_.machineCount(); ++i) {
+    if (host_.machineId(i) == id) {
+      SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
+      return;
+    }
+  }
+  // A machine no longer in the list keeps its bands in its last-edit file rather than nowhere.
+  SaveMachineEq(id);
+}
+
+void EditorState::applyLookup(const network::EqLookup& lookup) {
+  if (lookup.result == network::EqFileResult::Error) {
+    fileError(network::eqtexts::kReadError);  // the strips keep what they show
+  } else if (lookup.source == network::EqSource::Defaults) {
+    ResetEqDefaults();
+  } else {
+    ApplyEqRecord(lookup.record);
+  }
+}
+
+void EditorState::LoadMachineEq(std::string_view id) {
+  applyLookup(network::LookupMachineEq(host_.dataDir(), id, std::nullopt));
+}
+
+void EditorState::LoadMachineEqForLocation(std::string_view id, int location) {
+  applyLookup(network::LookupMachineEq(host_.dataDir(), id, location));
+}
+
+}  // namespace qubix::editor

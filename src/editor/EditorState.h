@@ -1,0 +1,259 @@
+// The processor editor without its window: the editing state of the machine being edited and
+// every operation of the editor's controls, with the exact sequence each one puts on the bus.
+// The window (TForm1) is a view over this object: its handlers forward here and it redraws the
+// parts this object reports as changed. Opening the editor from a slot lives here as well, so
+// that the whole path from a click on a slot to a live band write is tested without a display.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "editor/LevelMeter.h"
+#include "filters/Biquad.h"
+#include "filters/ParametricBand.h"
+#include "network/EqFile.h"
+#include "protocol/Commands.h"
+
+namespace qubix::editor {
+
+inline constexpr int kBandCount = 10;
+inline constexpr int kTableColumns = 23;
+inline constexpr int kFirstBandAddress = 799;
+inline constexpr int kTimer1IntervalMs = 655;
+inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
+// The order in which the window created its strips, which "Flat" and its stash follow.
+inline constexpr std::array<int, kBandCount> kStripCreationOrder{9, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+
+namespace texts {
+inline constexpr std::string_view kFlat = "Flat";
+inline constexpr std::string_view kEq = "EQ";
+inline constexpr std::string_view kConnectionFail = " Connection Fail";
+inline constexpr std::string_view kNetConnectionFail = "Net Connection Fail";
+inline constexpr std::string_view kStatusQuery = "I0000";
+}  // namespace texts
+
+// What the editor needs of one band strip (a TParFilter on screen, a BandModel in tests). The
+// pot setters compute the coefficients and raise the strip's change event.
+class BandStrip {
+ public:
+  virtual ~BandStrip() = default;
+  virtual float FPotPos() const = 0;
+  virtual float GPotPos() const = 0;
+  virtual float QPotPos() const = 0;
+  virtual void SetFPotPos(float hz) = 0;
+  virtual void SetGPotPos(float db) = 0;
+  virtual void SetQPotPos(float q) = 0;
+  virtual float FilterBlockQF() const = 0;
+  virtual void SetFilterBlockQF(float qf) = 0;
+  virtual std::int32_t FilterBlockAddr() const = 0;
+  virtual int FBCalc() = 0;
+  virtual filters::BiquadCoefficients Coefficients() const = 0;
+  virtual void SetActive(bool active) = 0;
+  virtual void Repaint() {}
+};
+
+// A strip without a display: its values, the parametric computation and the change event.
+class BandModel final : public BandStrip {
+ public:
+  BandModel(float freqHz, float q, std::int32_t address, float filterBlockQF = 0.5F);
+  float FPotPos() const override { return f_; }
+  float GPotPos() const override { return g_; }
+  float QPotPos() const override { return q_; }
+  void SetFPotPos(float hz) override;
+  void SetGPotPos(float db) override;
+  void SetQPotPos(float q) override;
+  float FilterBlockQF() const override { return qf_; }
+  void SetFilterBlockQF(float qf) override { qf_ = qf; }
+  std::int32_t FilterBlockAddr() const override { return address_; }
+  int FBCalc() override;
+  filters::BiquadCoefficients Coefficients() const override { return band_.Coefficients(); }
+  void SetActive(bool active) override { active_ = active; }
+  bool active() const { return active_; }
+
+  std::function<void()> onChangePar;
+
+ private:
+  void changed();
+  filters::ParametricBand band_;
+  float f_, g_ = 0.0F, q_, qf_;
+  std::int32_t address_;
+  bool active_ = true;
+};
+
+// The state of the machine that the editor shows, as its slot keeps it (raw codes).
+struct EditorSlotValues {
+  int hardwarePreset = 0;
+  int userPreset = 0;
+  int outAttn12 = 255, outAttn34 = 255;
+  int gainA = 180, gainB = 180;
+  int delay12 = 0, delay34 = 0;
+  std::array<bool, 4> muted{};
+  int ampLevel = 255;
+  std::string extraPresetName;
+};
+
+// What the editor needs of the main window: its link and commands, the machine list, the
+// slots and the list box selection.
+class EditorHost {
+ public:
+  virtual ~EditorHost() = default;
+  virtual protocol::Commands& commands() = 0;
+  virtual link::Frontend& frontend() = 0;
+  virtual std::filesystem::path dataDir() const = 0;
+
+  virtual int machineCount() const = 0;
+  // List entry i, cut to 13 characters.
+  virtual std::string machineId(int index) const = 0;
+  virtual std::string selectFrame(int index) const = 0;
+  virtual int currentMachine() const = 0;
+  virtual void setCurrentMachine(int index) = 0;
+  // The main list box; -1 clears its selection.
+  virtual void selectListItem(int index) = 0;
+  virtual int listSelection() const = 0;
+
+  virtual EditorSlotValues slotValues(int index) const = 0;
+  virtual void storeSlotValues(int index, const EditorSlotValues& values) = 0;
+  virtual std::string hardwarePresetName(int number) const = 0;
+  virtual std::string userPresetName(int number) const = 0;
+
+  // The adapter stopped answering: the main window marks the link down and reconnects.
+  virtual void connectionLost() = 0;
+};
+
+// The parts of the window a change touches; the view redraws them from the state.
+enum class EditorPart {
+  Gains, Knobs, Delays, Mutes, Identity, FlatCaption, Overflow, Indicators,
+  Graph, EditorWindow, LevelWindow, LevelMeters, Timers, PowerOnCaption,
+};
+
+class EditorView {
+ public:
+  virtual ~EditorView() = default;
+  virtual void changed(EditorPart part) = 0;
+};
+
+class EditorState {
+ public:
+  explicit EditorState(EditorHost& host);
+
+  // The ten strips in band order; their change events must reach BandChanged(index).
+  void attachBands(const std::array<BandStrip*, kBandCount>& bands);
+  void setView(EditorView* view) { view_ = view; }
+
+  // ---- state shared with the main window and the graph
+  bool EditorNotShown = true;
+  bool EditorLoading = false;
+  bool GraphRedrawEnabled = true;
+  std::array<bool, 4> MuteState{};
+  std::int32_t AmpLevelCode = 255;
+  bool FlatMode = false;
+  std::array<double, kBandCount> FlatGainStash{};
+  // Rows b0, b1, b2, a1, a2; column = band index.
+  std::array<std::array<double, kTableColumns>, 5> BandCoefficientTable{};
+  const int bandCount = kBandCount;
+
+  // ---- what the controls show
+  std::array<std::string, 2> gainText{"0.0", "0.0"};  // Edit3 (Input A), Edit4 (Input B)
+  std::array<int, 2> gainUpDown{0, 0};                // UpDown3, UpDown4: half-dB steps
+  std::array<int, 2> knobPosition{64, 64};            // SSKnob1, SSKnob2
+  std::array<double, 2> knobValue{0.0, 0.0};
+  std::array<int, 2> delay{0, 0};                     // Edit1, Edit2
+  std::array<bool, 2> inputIndicator{};               // Input A, Input B
+  bool overflow = false;
+  std::string processorId = "H000000000000";
+  std::string hwPresetName = "AAAAA";
+  std::string userPresetName = "AAAAA";
+  bool powerOnRunning = false;
+
+  // ---- windows and timers
+  bool editorVisible = false;
+  bool graphVisible = false;
+  bool levelWindowVisible = false;
+  bool timer1Running = false;
+  bool timer2Running = false;
+  int LevelViewTicks = 0;
+  std::array<MeterSections, kMeterCount> meters{};
+
+  // ---- handlers of the window
+  void FormShow();
+  void FormHide();
+  // F1 … F4 (key 1 … 4); ignored with Ctrl or Alt.
+  void FormKeyUp(int functionKey, bool ctrl, bool alt);
+  void UpDown3Click(int position) { UpDownGainClick(0, position); }
+  void UpDown4Click(int position) { UpDownGainClick(1, position); }
+  // The program (or an arrow) changed a gain text: both codes go out.
+  void SetGainText(int input, std::string text);
+  void SetDelay(int pair, int value);
+  void SetKnobPosition(int knob, int position);
+  void ToggleMute(int channel);  // 0 … 3
+  void BandChanged(int bandIndex);
+  void StaticText8Click();        // "Flat" / "EQ"
+  void StaticText7Click();        // " Copy to All"
+  void Timer1Timer();
+  void Timer2Timer();
+  void ShowLevels();              // "  Show Levels"
+  void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
+  void StaticText11Click();       // " Save As PowerOn Setting"
+  void StaticText5Click();        // " Close"
+
+  // Hooks for the store and load buttons, filled in by the user preset code.
+  std::function<void()> onSaveToDsp;      // StaticText9Click
+  std::function<void()> onLoadFromDsp;    // StaticText10Click
+  std::function<void()> onSaveToFile;     // StaticText12Click
+  std::function<void()> onLoadFromFile;   // StaticText13Click
+
+  // ---- opening from a slot
+  void OpenEditorForSlot(int slot);
+  void SelectMachineForEditing(int slot);
+  const std::string& selectedMachineId() const { return selectedId_; }
+
+  // ---- per-machine equaliser files
+  network::EqRecord BuildEqRecord() const;
+  void ApplyEqRecord(const network::EqRecord& record);
+  void ResetEqDefaults();
+  void SaveMachineEq(std::string_view id);
+  void SaveMachineEqForLocation(std::string_view id, int location);
+  void SaveMachineEqForCurrentPreset(std::string_view id);
+  void LoadMachineEq(std::string_view id);
+  void LoadMachineEqForLocation(std::string_view id, int location);
+
+  // ---- helpers the user preset code shares
+  void HideLevelWindow();
+  void SetTimer1(bool running);
+  void SetTimer2(bool running);
+  void SetFlatMode(bool flat);
+  int GainCode(int input) const;
+  void FillFromSlot(const EditorSlotValues& values);
+  // The input indicators from a status reply's fourth character.
+  void ApplyStatusReply();
+
+  EditorHost& host() { return host_; }
+  protocol::Commands& commands() { return host_.commands(); }
+  BandStrip& band(int index) { return *bands_[static_cast<std::size_t>(index)]; }
+
+ private:
+  void UpDownGainClick(int input, int position);
+  void notify(EditorPart part);
+  void redrawGraph();
+  void fileError(std::string_view text);
+  void writeEq(const std::filesystem::path& path);
+  void applyLookup(const network::EqLookup& lookup);
+
+  EditorHost& host_;
+  EditorView* view_ = nullptr;
+  std::array<BandStrip*, kBandCount> bands_{};
+  bool liveBandFilled_ = false;
+  std::string selectedId_;
+};
+
+// Text of a number as the editor shows gains: one decimal ("-12.5", "0.0").
+std::string OneDecimal(double value);
+// Parses an edit's text as a number; text that is not a number counts as 0.
+double EditValue(std::string_view text);
+
+}  // namespace qubix::editor

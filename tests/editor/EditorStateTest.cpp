@@ -1,0 +1,352 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "EditorRig.h"
+#include "filters/Biquad.h"
+
+namespace qubix::test {
+namespace {
+
+using editor::EditorState;
+namespace frames = protocol::frames;
+
+std::string Q(int address, const filters::BiquadCoefficients& c) {
+  return frames::BandCoefficients(address, filters::SendingOrder(c));
+}
+
+std::size_t Count(const std::string& hay, const std::string& needle) {
+  std::size_t n = 0;
+  for (auto at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+  return n;
+}
+
+using EditorBus = EditorRig;
+
+TEST_F(EditorBus, OpeningSlotSelectsReadsAndFillsUnderLoading) {
+  auto& b = rig.processor("H000000010002");
+  b.live.gainA = 132;
+  b.channelLevel[2] = 0;
+  state.OpenEditorForSlot(1);
+  const std::string sel = protocol::SelectFrame(*protocol::ParseIdentifier("H000000010002"));
+  EXPECT_EQ(pc().substr(0, 2 + sel.size() + 5), "eR" + sel + "T01ff");
+  EXPECT_EQ(pc().find('Q'), std::string::npos);  // filling sends nothing back
+  EXPECT_EQ(pc().find('G'), std::string::npos);
+  EXPECT_TRUE(state.editorVisible);
+  EXPECT_TRUE(state.timer1Running);
+  EXPECT_FALSE(state.EditorLoading);
+  EXPECT_EQ(state.gainText[0], "-24");
+  EXPECT_EQ(state.gainUpDown[0], -48);
+  EXPECT_EQ(state.knobPosition[1], 231 - 191);
+  EXPECT_EQ(state.knobValue[1], -12.0);
+  EXPECT_EQ(state.delay[0], 12);
+  EXPECT_TRUE(state.MuteState[2]);
+  EXPECT_FALSE(state.MuteState[0]);
+  EXPECT_EQ(state.processorId, "H000000010002");
+  EXPECT_EQ(state.hwPresetName, "HW 3");
+  EXPECT_EQ(state.userPresetName, "User Config 2");
+  EXPECT_EQ(host.slots[1].userPreset, 2);
+  EXPECT_EQ(state.selectedMachineId(), "H000000010002");
+}
+
+TEST_F(EditorBus, OpeningSlot2WhileSlot1IsEditedClosesSlot1First) {
+  host.slots[0].userPreset = 0;
+  open(0);
+  strip(3).SetGPotPos(4.5F);
+  rig.clearRecords();
+  state.OpenEditorForSlot(1);
+  const std::string sel2 = protocol::SelectFrame(*protocol::ParseIdentifier("H000000010002"));
+  EXPECT_EQ(pc().substr(0, 5 + 1 + 2 + sel2.size()), "T02fe" "R" "eR" + sel2);
+  const auto saved = network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", 0));
+  ASSERT_EQ(saved.result, network::EqFileResult::Ok);
+  EXPECT_EQ(saved.record.gainDb[3], 4.5F);
+  // Slot 2's machine has no files: its bands are the defaults.
+  EXPECT_EQ(strip(3).GPotPos(), 0.0F);
+  EXPECT_EQ(strip(0).FPotPos(), 32.0F);
+  EXPECT_EQ(strip(0).QPotPos(), 3.0F);
+}
+
+TEST_F(EditorBus, UnansweredSelectionLeavesEditorClosedAndSendsNothingBack) {
+  rig.processor("H000000010005").faults.silent = true;
+  state.OpenEditorForSlot(2);
+  EXPECT_FALSE(state.editorVisible);
+  EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
+  EXPECT_EQ(pc().find("T01ff"), std::string::npos);
+  EXPECT_FALSE(state.levelWindowVisible);
+}
+
+TEST_F(EditorBus, GainMinus3Point5WithBAtZero) {
+  open(0);
+  state.SetGainText(0, "-3.5");
+  EXPECT_EQ(pc().substr(0, 7), frames::InputGains(180, 173));
+  EXPECT_EQ(state.gainUpDown[0], -7);
+  EXPECT_TRUE(state.levelWindowVisible);
+  EXPECT_TRUE(state.timer2Running);
+  EXPECT_FALSE(state.timer1Running);
+  EXPECT_EQ(rig.processor("H000000010001").live.gainA, 173);
+}
+
+TEST_F(EditorBus, UpDownArrowFormatsOneDecimalAndSends) {
+  open(0);
+  state.UpDown4Click(-25);
+  EXPECT_EQ(state.gainText[1], "-12.5");
+  EXPECT_EQ(pc().substr(0, 7), frames::InputGains(155, 180));
+  state.UpDown4Click(0);
+  EXPECT_EQ(state.gainText[1], "0.0");
+}
+
+TEST_F(EditorBus, KnobsAtEnds) {
+  open(0);
+  state.SetKnobPosition(0, 64);
+  state.SetKnobPosition(1, 0);
+  EXPECT_EQ(Count(pc(), frames::OutputAttenuation(255, 255)), 1U);
+  EXPECT_EQ(Count(pc(), frames::OutputAttenuation(255, 191)), 1U);
+  EXPECT_EQ(state.knobValue[0], 0.0);
+  EXPECT_EQ(state.knobValue[1], -32.0);
+}
+
+TEST_F(EditorBus, DelaysAtEnds) {
+  open(0);
+  state.SetDelay(0, 310);
+  EXPECT_EQ(pc().substr(0, 11), frames::Delays(310, 0));
+  EXPECT_EQ(pc().substr(1, 4), "0136");
+  EXPECT_EQ(rig.processor("H000000010001").live.delay12, 310);
+}
+
+TEST_F(EditorBus, MuteCh3AndBackWithCurrentAmpLevel) {
+  open(0);
+  state.ToggleMute(2);
+  EXPECT_EQ(pc(), frames::ChannelLevel(2, 0, 0));
+  EXPECT_TRUE(state.MuteState[2]);
+  rig.clearRecords();
+  state.AmpLevelCode = 251;
+  state.ToggleMute(2);
+  EXPECT_EQ(pc(), frames::ChannelLevel(2, 0, 251));
+  EXPECT_EQ(rig.processor("H000000010001").channelLevel[2], 251);
+}
+
+TEST_F(EditorBus, FunctionKeysIgnoreCtrlAndAltButNotShift) {
+  open(0);
+  state.FormKeyUp(2, /*ctrl=*/true, false);
+  state.FormKeyUp(2, false, /*alt=*/true);
+  EXPECT_EQ(pc(), "");
+  EXPECT_FALSE(state.MuteState[1]);
+  state.FormKeyUp(2, false, false);  // Shift does not reach the editor's decision
+  EXPECT_EQ(pc(), frames::ChannelLevel(1, 1, 0));
+  EXPECT_TRUE(state.MuteState[1]);
+}
+
+TEST_F(EditorBus, BandDragWritesOneQPairPerStep) {
+  open(0);
+  for (int step = 1; step <= 4; ++step) strip(3).SetGPotPos(0.25F * step);
+  EXPECT_EQ(Count(pc(), "Q032e"), 4U);  // 814
+  EXPECT_EQ(Count(pc(), "Q03a2"), 4U);  // 930
+  filters::ParametricBand ref;
+  ASSERT_EQ(ref.FBCalc(250, 1.0F, 2.0F, 48000), 0);  // band 4 as the defaults left it
+  EXPECT_NE(pc().find(Q(814, ref.Coefficients())), std::string::npos);
+  EXPECT_EQ(rig.bus->machineBytes(), std::string(8, 'O'));
+  EXPECT_EQ(state.BandCoefficientTable[0][3], ref.Coefficients().b0);
+  EXPECT_TRUE(state.timer1Running);
+}
+
+TEST_F(EditorBus, BandChangeWhileLoadingComputesButSendsNothing) {
+  open(0);
+  state.EditorLoading = true;
+  strip(5).SetGPotPos(6.0F);
+  EXPECT_EQ(pc(), "");
+  EXPECT_NE(state.BandCoefficientTable[0][5], 1.0);
+}
+
+TEST_F(EditorBus, BandBeforeFirstOpeningDoesNothing) {
+  strip(5).SetGPotPos(6.0F);
+  EXPECT_EQ(pc(), "");
+  EXPECT_EQ(state.BandCoefficientTable[0][5], 1.0);
+}
+
+TEST_F(EditorBus, FailingBandLightsOverflowAndKeepsLastGoodCurve) {
+  open(0);
+  strip(7).SetQPotPos(0.2F);
+  strip(7).SetFPotPos(5000);
+  strip(7).SetGPotPos(3.0F);
+  const double goodB0 = state.BandCoefficientTable[0][7];
+  const std::string lastPair = pc().substr(pc().size() - 2 * 37);
+  rig.clearRecords();
+  strip(7).SetGPotPos(12.0F);  // +12 dB at 5000 Hz with Q 0.2 does not fit the DSP
+  EXPECT_TRUE(state.overflow);
+  EXPECT_EQ(state.BandCoefficientTable[0][7], goodB0);
+  // The last good band is written again, never the failed one.
+  EXPECT_EQ(pc(), lastPair);
+  strip(7).SetGPotPos(0.0F);
+  EXPECT_FALSE(state.overflow);
+  EXPECT_EQ(state.BandCoefficientTable[0][7], 1.0);
+}
+
+TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
+  open(0);
+  for (int i = 0; i < 10; ++i) strip(i).SetGPotPos(static_cast<float>(i) - 4.5F);
+  std::array<float, 10> freq{}, q{};
+  for (int i = 0; i < 10; ++i) freq[i] = strip(i).FPotPos(), q[i] = strip(i).QPotPos();
+  rig.clearRecords();
+  state.StaticText8Click();
+  EXPECT_TRUE(state.FlatMode);
+  EXPECT_EQ(state.FlatGainStash[0], 9 - 4.5);  // band 10 first
+  EXPECT_EQ(state.FlatGainStash[1], -4.5);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(strip(i).GPotPos(), 0.0F);
+  // Band 10 is the first to go flat on the wire.
+  EXPECT_EQ(pc().substr(0, 5), "Q034c");
+  EXPECT_EQ(Count(pc(), "Q"), 20U);
+  // A file written while flat carries the stash with band 10's gain first.
+  state.SaveMachineEq("H000000010001");
+  auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
+  EXPECT_EQ(rec.flatFlag, 1);
+  EXPECT_EQ(rec.savedGainDb[0], 4.5F);
+  state.StaticText8Click();
+  EXPECT_FALSE(state.FlatMode);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(strip(i).GPotPos(), static_cast<float>(i) - 4.5F);
+    EXPECT_EQ(strip(i).FPotPos(), freq[i]);
+    EXPECT_EQ(strip(i).QPotPos(), q[i]);
+  }
+}
+
+TEST_F(EditorBus, EqFileRecordTruncatesFrequencyAndRoundTripsThroughReopen) {
+  open(0);
+  strip(5).SetFPotPos(999.9F);
+  strip(5).SetGPotPos(0.05F);
+  strip(6).SetGPotPos(-3.0F);
+  state.StaticText5Click();  // " Close" stores the last-edit file
+  const auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
+  EXPECT_EQ(rec.freqHz[5], 999);
+  EXPECT_EQ(rec.gainDb[5], 0.0F);
+  strip(6).SetGPotPos(0.0F);
+  // No preset file: opening falls back to the last-edit file.
+  open(0);
+  EXPECT_EQ(strip(5).FPotPos(), 999.0F);
+  EXPECT_EQ(strip(6).GPotPos(), -3.0F);
+}
+
+TEST_F(EditorBus, CloseStoresEndsAndReleases) {
+  open(0);
+  host.listSel = 0;
+  state.StaticText5Click();
+  EXPECT_EQ(pc(), "T02feR");
+  EXPECT_TRUE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010001")));
+  EXPECT_EQ(host.listSel, -1);
+  EXPECT_FALSE(state.editorVisible);
+  EXPECT_FALSE(state.timer1Running);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+}
+
+TEST_F(EditorBus, UnreadableEqFileShowsErrorAndKeepsBands) {
+  std::filesystem::create_directories(network::LastEditEqPath(dir, "H000000010001"));
+  strip(2).SetFPotPos(140);
+  state.OpenEditorForSlot(0);
+  ASSERT_EQ(rig.frontend.boxes.size(), 1U);
+  EXPECT_EQ(rig.frontend.boxes[0].text,
+            "Can't perform one of the following file operations: Open, Seek, Read, Close.");
+  EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");
+  EXPECT_EQ(rig.frontend.boxes[0].buttons, link::Buttons::OkCancel);
+  EXPECT_EQ(strip(2).FPotPos(), 140.0F);
+  EXPECT_TRUE(state.editorVisible);
+}
+
+TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
+  host.ids.resize(1);
+  host.slots.resize(1);
+  open(0);
+  strip(1).SetGPotPos(2.0F);
+  rig.clearRecords();
+  state.StaticText7Click();
+  EXPECT_EQ(Count(pc(), "Q"), 0U);
+  EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
+  EXPECT_TRUE(state.GraphRedrawEnabled);
+  EXPECT_EQ(rig.frontend.cursorChanges, (std::vector<bool>{true, false}));
+}
+
+TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
+  open(0);
+  strip(4).SetGPotPos(5.0F);
+  rig.clearRecords();
+  state.StaticText7Click();
+  for (const char* other : {"H000000010002", "H000000010005"}) {
+    auto& p = rig.processor(other);
+    EXPECT_EQ(p.framesHandled['Q'], 20) << other;
+    EXPECT_EQ(p.coefficients, rig.processor("H000000010001").coefficients) << other;
+    EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, other, host.slots[0].userPreset)) ||
+                std::filesystem::exists(network::PresetEqPath(dir, other, 0)));
+  }
+  EXPECT_EQ(host.current, 0);
+  EXPECT_EQ(host.listSel, 0);
+  EXPECT_TRUE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(state.selectedMachineId(), "H000000010001");
+  EXPECT_EQ(strip(4).GPotPos(), 5.0F);  // reloaded from its own file
+  EXPECT_FALSE(state.EditorLoading);
+}
+
+TEST_F(EditorBus, CopyToAllSkipsMachineThatDoesNotAnswer) {
+  open(0);
+  rig.processor("H000000010002").faults.silent = true;
+  rig.clearRecords();
+  state.StaticText7Click();
+  EXPECT_EQ(rig.processor("H000000010002").framesHandled['Q'], 0);
+  EXPECT_EQ(rig.processor("H000000010005").framesHandled['Q'], 20);
+  EXPECT_TRUE(rig.frontend.boxes.empty());
+}
+
+TEST_F(EditorBus, StatusReplyLightsIndicators) {
+  open(0);
+  auto& a = rig.processor("H000000010001");
+  a.inputIndicator = 2;
+  state.Timer1Timer();
+  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
+  a.faults.queryReply = "000700O";
+  state.Timer1Timer();
+  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
+  a.faults.queryReply.clear();
+  a.inputIndicator = 1;
+  state.Timer1Timer();
+  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{false, true}));
+}
+
+TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
+  open(0);
+  rig.processor("H000000010001").fixedLevels = std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
+  state.ShowLevels();
+  EXPECT_FALSE(state.timer1Running);
+  state.Timer2Timer();
+  EXPECT_EQ(state.meters[0], (editor::MeterSections{75, 6, 0}));
+  EXPECT_EQ(state.meters[1], (editor::MeterSections{24, 0, 0}));
+  EXPECT_EQ(state.meters[2], (editor::MeterSections{75, 0, 0}));
+  EXPECT_EQ(state.meters[3], (editor::MeterSections{74, 0, 0}));
+  EXPECT_EQ(state.meters[4], (editor::MeterSections{40, 0, 0}));
+  EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
+  for (int t = 2; t <= 30; ++t) state.Timer2Timer();
+  state.ShowLevels();  // at tick 30: another full 40 ticks
+  for (int t = 1; t < 40; ++t) state.Timer2Timer();
+  EXPECT_TRUE(state.levelWindowVisible);
+  EXPECT_TRUE(state.timer2Running);
+  state.Timer2Timer();
+  EXPECT_FALSE(state.levelWindowVisible);
+  EXPECT_FALSE(state.timer2Running);
+  EXPECT_TRUE(state.timer1Running);
+}
+
+TEST_F(EditorBus, LevelTickReadsSixLevelsThenStatus) {
+  open(0);
+  state.Timer2Timer();
+  EXPECT_EQ(pc(), "I05fbI06faI07f9I08f8I09f7I0af6I0000");
+}
+
+TEST_F(EditorBus, AmpSettingAndPowerOnStore) {
+  open(0);
+  state.ApplyAmpTrim(-3.5F);
+  EXPECT_EQ(state.AmpLevelCode, 249);
+  EXPECT_EQ(pc(), frames::AmpLevel(249));
+  rig.clearRecords();
+  state.StaticText11Click();
+  EXPECT_EQ(pc(), "T0000");
+  EXPECT_FALSE(state.powerOnRunning);
+}
+
+}  // namespace
+}  // namespace qubix::test
