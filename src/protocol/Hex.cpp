@@ -59,7 +59,7 @@ std::string SelectFrame(const Identifier& id) {
 }
 
 std::optional<Identifier> ParseIdentifier(std::string_view text) {
-  if (text.size() != 13 || (text[0] != 'H' && text[0] != 'h')) return std::nullopt;
+  if (text.size() != 13 || text[0] != 'H') return std::nullopt;
   Identifier id{};
   for (std::size_t i = 0; i < id.size(); ++i) {
     auto b = HexPairToByte(text[1 + 2 * i], text[2 + 2 * i]);

@@ -32,11 +32,11 @@ Status SimAdapter::checkHandle(Handle handle) {
   return link::kOk;
 }
 
-Status SimAdapter::listDevices(std::span<link::Description> slots, std::uint32_t& deviceCount) {
+Status SimAdapter::listDevices(std::span<link::Description> slots, std::uint32_t& count) {
   ++calls_.list;
   if (faults_.listFails) return fail(link::kOtherError, "listing failed");
   const std::uint32_t n = (faults_.noDevice || faults_.unplugged) ? 0 : deviceCount;
-  deviceCount = n;
+  count = n;
   for (std::size_t i = 0; i < slots.size() && i < n; ++i) {
     CopyText(slots[i], i == 0 ? description : std::string("Velmoria USBNet"));
   }

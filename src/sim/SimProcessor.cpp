@@ -143,6 +143,7 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
   switch (letter) {
     case 'I': {
       const int n = at(0);
+      if (!faults.queryReply.empty()) return Answer{faults.queryReply, timing::kAnswerMs};
       if (n == 25) return Answer{textReply(extraName), timing::kAnswerMs};
       const auto v = parameter(n, ms);
       return Answer{queryReply(v.value_or(0)), timing::kAnswerMs};

@@ -51,6 +51,7 @@ struct ProcessorFaults {
   bool wrongChecksum = false;   // query replies carry a checksum one off
   bool nonHexValue = false;     // query replies carry non-hex value characters
   bool garbage = false;         // every answer is replaced by the same number of junk bytes
+  std::string queryReply;       // when not empty: the bytes every "I" query is answered with
 };
 
 // An answer: bytes and how long after the end of the frame the first one leaves.

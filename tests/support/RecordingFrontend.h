@@ -124,9 +124,11 @@ class RecordingFrontend : public link::Frontend {
   template <typename T>
   T next(std::deque<T>& queue, const char* kind, std::string_view title) {
     questions.push_back(Question{kind, std::string(title)});
-    if (queue.empty()) return T{};
-    T a = std::move(queue.front());
-    queue.pop_front();
+    T a{};
+    if (!queue.empty()) {
+      a.swap(queue.front());
+      queue.pop_front();
+    }
     return a;
   }
 };

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include "support/SimRig.h"
+
+using qubix::test::SimRig;
+using namespace qubix;
+
+namespace {
+
+constexpr const char* kFirst = "H000000010001";
+
+TEST(SelectExchange, AddressedMachineAnswersAndIsSelected) {
+  SimRig rig;
+  rig.connect();
+  EXPECT_TRUE(rig.protocolBus.SelectExchange("H000000010001fe"));
+  EXPECT_TRUE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.bus->pcBytes(), "H000000010001fe");
+  EXPECT_EQ(rig.bus->machineBytes(), "O");
+  ASSERT_EQ(rig.bus->selected().size(), 1u);
+  EXPECT_EQ(rig.bus->selected()[0], &rig.processor(kFirst));
+}
+
+TEST(SelectExchange, SilenceShowsNetConnectionFailAndRestoresTheCursor) {
+  SimRig rig;
+  rig.connect();
+  rig.frontend.setBusyCursor(true);
+  const double before = rig.adapter->nowMs();
+  EXPECT_FALSE(rig.protocolBus.SelectExchange("H000000010003fc"));
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
+  EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  EXPECT_FALSE(rig.frontend.busy);
+  EXPECT_EQ(rig.bus->machineBytes(), "");
+  // One 15-byte frame on the wire plus one read time-out.
+  EXPECT_NEAR(rig.adapter->nowMs() - before, 200.0 + 15 * 1000.0 / 11520.0, 1e-6);
+}
+
+TEST(SelectExchange, WrongCheckByteIsIgnoredByTheMachine) {
+  SimRig rig;
+  rig.connect();
+  EXPECT_FALSE(rig.protocolBus.SelectExchange("H000000010001ff"));
+  EXPECT_TRUE(rig.bus->selected().empty());
+}
+
+TEST(SelectMachine, PreambleThenSelect) {
+  SimRig rig;
+  rig.connect();
+  EXPECT_TRUE(rig.protocolBus.SelectMachine("H000000010005fa"));
+  std::vector<std::pair<bool, std::string>> seen;
+  for (const auto& e : rig.bus->transcript) seen.emplace_back(e.fromPc, e.bytes);
+  const std::vector<std::pair<bool, std::string>> expected{
+      {true, "e"}, {false, "O"}, {true, "R"}, {false, "O"}, {true, "H000000010005fa"},
+      {false, "O"}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(rig.frontend.statusText, "Status Ok");
+}
+
+TEST(SendByteCommand, UnansweredByteShowsNetConnectionFail) {
+  SimRig rig;
+  rig.connect();
+  for (auto& p : rig.bus->processors()) p->faults.silent = true;
+  rig.frontend.setBusyCursor(true);
+  EXPECT_FALSE(rig.protocolBus.SendByteCommand('e'));
+  EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
+  EXPECT_FALSE(rig.frontend.busy);
+}
+
+TEST(ReleaseMachine, WritesRAndReadsNothing) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.protocolBus.ReleaseMachine();
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.bus->pcBytes(), "R");
+  EXPECT_EQ(rig.adapter->calls().read, 0);
+  EXPECT_TRUE(rig.bus->selected().empty());
+  EXPECT_EQ(rig.bus->machineBytes(), "");
+}
+
+TEST(ReleaseMachine, FailedWriteKeepsTheSelection) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.adapter->faults().writeFails = true;
+  rig.protocolBus.ReleaseMachine();
+  EXPECT_TRUE(rig.protocolBus.MachineSelected);
+  EXPECT_FALSE(rig.link.state().Connected);
+}
+
+// The worked example: the machine holds 500, so it answers "01f40b" + "O".
+TEST(ReadParameter, ValueFromBothReads) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.processor(kFirst).live.delay12 = 500;
+  EXPECT_TRUE(rig.protocolBus.ReadParameter(15));
+  EXPECT_EQ(rig.protocolBus.ParameterValue, 500);
+  EXPECT_EQ(std::string(rig.protocolBus.ParameterChars.data(), 4), "01f4");
+  EXPECT_EQ(rig.bus->machineBytes(), "01f40bO");
+  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(15), 500);
+  EXPECT_EQ(rig.bus->pcBytes(), "I0ff1I0ff1");
+}
+
+struct ReplyCase {
+  const char* name;
+  const char* reply;
+  bool readOk;
+  std::uint16_t value;    // from ReadParameter
+  std::uint16_t checked;  // from ReadParameterChecked
+};
+
+class QueryReplyTest : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(QueryReplyTest, ReadAndCheckedRead) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.processor(kFirst).faults.queryReply = GetParam().reply;
+  EXPECT_EQ(rig.protocolBus.ReadParameter(11), GetParam().readOk);
+  EXPECT_EQ(rig.protocolBus.ParameterValue, GetParam().value);
+  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(11), GetParam().checked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, QueryReplyTest,
+    ::testing::Values(ReplyCase{"good", "01f40bO", true, 500, 500},
+                      ReplyCase{"upperCase", "01F40BO", true, 500, 500},
+                      ReplyCase{"wrongChecksum", "01f40cO", true, 500, 0},
+                      ReplyCase{"checksumNotHex", "01f4zzO", true, 500, 0},
+                      ReplyCase{"seventhNotO", "01f40bX", false, 0, 0},
+                      ReplyCase{"valueNotHex", "0gf40bO", false, 0, 0},
+                      ReplyCase{"valueBlank", " 1f40bO", false, 0, 0},
+                      ReplyCase{"short", "01f40b", false, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadParameter, SimulatedFaults) {
+  struct Case {
+    void (*arm)(sim::ProcessorFaults&);
+    bool readOk;
+    std::uint16_t checked;
+  };
+  const Case cases[] = {
+      {[](sim::ProcessorFaults& f) { f.wrongChecksum = true; }, true, 0},
+      {[](sim::ProcessorFaults& f) { f.nonHexValue = true; }, false, 0},
+      {[](sim::ProcessorFaults& f) { f.garbage = true; }, false, 0},
+      {[](sim::ProcessorFaults& f) { f.lateMs = 250; }, false, 0},
+  };
+  for (const auto& c : cases) {
+    SimRig rig;
+    ASSERT_TRUE(rig.connectAndSelect(kFirst));
+    rig.processor(kFirst).live.gainA = 168;
+    c.arm(rig.processor(kFirst).faults);
+    EXPECT_EQ(rig.protocolBus.ReadParameter(11), c.readOk);
+    EXPECT_EQ(rig.protocolBus.ParameterValue, c.readOk ? 168 : 0);
+    rig.link.DrainInput();
+    EXPECT_EQ(rig.protocolBus.ReadParameterChecked(11), c.checked);
+  }
+}
+
+TEST(Queries, NothingIsWrittenWithoutASelectedMachine) {
+  SimRig rig;
+  rig.connect();
+  int stops = 0;
+  rig.protocolBus.beforeQuery = [&] { ++stops; };
+  EXPECT_FALSE(rig.protocolBus.ReadParameter(11));
+  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(11), 0);
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "");
+  EXPECT_FALSE(rig.protocolBus.QueryStatus("I0000"));
+  EXPECT_FALSE(rig.protocolBus.SendCommand("T01ff").sent);
+  EXPECT_EQ(rig.adapter->calls().write, 0);
+  EXPECT_EQ(rig.adapter->calls().read, 0);
+  EXPECT_EQ(stops, 3);  // the poll is stopped whether or not anything is sent
+}
+
+TEST(Queries, NothingIsWrittenWhenNotConnected) {
+  SimRig rig;
+  rig.protocolBus.MachineSelected = true;
+  EXPECT_FALSE(rig.protocolBus.ReadParameter(11));
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "");
+  EXPECT_EQ(rig.adapter->calls().total(), 0);
+}
+
+TEST(ReadParameterText, NameFromTheTextReply) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "STAGE LEFT FILL   ");
+  EXPECT_EQ(rig.bus->pcBytes(), "I19e7");
+  EXPECT_EQ(rig.bus->machineBytes().size(), 128u);
+}
+
+TEST(ReadParameterText, ShortOrBrokenRepliesGiveNoName) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+  auto& p = rig.processor("H000000010005");
+  p.faults.queryReply = std::string(127, '0');
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "");
+  std::string broken(128, '0');
+  broken[90] = 'x';
+  p.faults.queryReply = broken;
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "");
+  std::string upper(128, 'O');
+  for (std::size_t k = 0; k < 18; ++k) {
+    upper[84 + 2 * k] = '4';
+    upper[85 + 2 * k] = 'A';  // "J"
+  }
+  p.faults.queryReply = upper;
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), std::string(18, 'J'));
+}
+
+TEST(ReadParameterText, FailedWriteGivesZero) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+  rig.adapter->faults().writeFails = true;
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "0");
+}
+
+TEST(QueryStatus, SevenReplyBytesInTheStatusBuffer) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.processor(kFirst).inputIndicator = 2;
+  ASSERT_TRUE(rig.protocolBus.QueryStatus("I0000"));
+  EXPECT_EQ(std::string(rig.protocolBus.StatusReply.begin(), rig.protocolBus.StatusReply.end()),
+            "0002feO");
+  EXPECT_EQ(rig.protocolBus.StatusReply[3], '2');
+}
+
+TEST(SendCommand, AcknowledgementAndFailedWrite) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  auto ex = rig.protocolBus.SendCommand("T01ff");
+  EXPECT_TRUE(ex.sent);
+  EXPECT_TRUE(ex.acknowledged);
+  EXPECT_TRUE(rig.processor(kFirst).inAccess);
+  ex = rig.protocolBus.SendCommand("T01fe");  // wrong checksum: the machine stays silent
+  EXPECT_TRUE(ex.sent);
+  EXPECT_FALSE(ex.acknowledged);
+  rig.adapter->faults().writeFails = true;
+  ex = rig.protocolBus.SendCommand("T02fe");
+  EXPECT_FALSE(ex.sent);
+}
+
+}  // namespace
