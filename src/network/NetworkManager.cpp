@@ -155,6 +155,7 @@ RefreshOutcome NetworkManager::refreshBody() {
     // The next machine's "e", "R" preamble releases this one.
     bus_.MachineSelected = false;
     listBox.push_back(entry);
+    view_->listBoxChanged(listBox);
   }
   // Entries beyond the eight slots stay listed (so that add and remove keep them) but are
   // neither visited nor shown.

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "NetworkRig.h"
+#include "network/MachineList.h"
+
+namespace qubix::test {
+namespace {
+
+using network::MachineList;
+using network::ReadResult;
+
+TEST(MachineListFile, ImageLayout) {
+  MachineList list;
+  list.setEntry(0, "H000000010005");
+  list.setEntry(1, "H000000030000");
+  list.count = 2;
+  const auto image = network::EncodeMachineList(list);
+  const std::string bytes(image.begin(), image.end());
+  EXPECT_EQ(bytes, ListImage({"H000000010005", "H000000030000"}, 2));
+  EXPECT_EQ(bytes.substr(13, 13), "H000000030000");
+  EXPECT_EQ(bytes[130], 2);
+  EXPECT_EQ(bytes[131], 0);
+}
+
+TEST(MachineListFile, RoundTripKeepsEntriesBehindTheCount) {
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  WriteFile(path, ListImage({"H000000010001", "H000000010002", "H000000010005"}, 1));
+  MachineList list;
+  ASSERT_EQ(network::ReadMachineListFile(path, list), ReadResult::Ok);
+  EXPECT_EQ(list.count, 1);
+  EXPECT_EQ(list.entry(2), "H000000010005");
+  std::string error;
+  ASSERT_TRUE(network::WriteMachineListFile(path, list, error)) << error;
+  EXPECT_EQ(ReadFile(path), ListImage({"H000000010001", "H000000010002", "H000000010005"}, 1));
+}
+
+TEST(MachineListFile, ShortFileLeavesTheRestAsItWas) {
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  WriteFile(path, "H0000000100AA");  // one entry, no count
+  MachineList list;
+  list.setEntry(1, "H000000010002");
+  list.count = 2;
+  ASSERT_EQ(network::ReadMachineListFile(path, list), ReadResult::Ok);
+  EXPECT_EQ(list.entry(0), "H0000000100AA");
+  EXPECT_EQ(list.entry(1), "H000000010002");
+  EXPECT_EQ(list.count, 2);
+}
+
+TEST(MachineListFile, LongerFileReadsOnly132Bytes) {
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  WriteFile(path, ListImage({"H000000010001"}, 1) + std::string(500, 'x'));
+  MachineList list;
+  ASSERT_EQ(network::ReadMachineListFile(path, list), ReadResult::Ok);
+  EXPECT_EQ(list.count, 1);
+}
+
+TEST(MachineListFile, DamagedCountIsRefusedAndChangesNothing) {
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  for (int count : {-1, 11, 0x4141, -32768}) {
+    WriteFile(path, ListImage({"H000000010001"}, count));
+    MachineList list;
+    list.setEntry(0, "H000000010009");
+    list.count = 1;
+    EXPECT_EQ(network::ReadMachineListFile(path, list), ReadResult::DamagedCount) << count;
+    EXPECT_EQ(list.entry(0), "H000000010009") << count;
+    EXPECT_EQ(list.count, 1);
+  }
+  for (int count : {0, 10}) {
+    WriteFile(path, ListImage({}, count));
+    MachineList list;
+    EXPECT_EQ(network::ReadMachineListFile(path, list), ReadResult::Ok) << count;
+  }
+}
+
+TEST(MachineListFile, MissingFile) {
+  ScratchDir dir;
+  MachineList list;
+  EXPECT_EQ(network::ReadMachineListFile(dir.path() / "maclist.dat", list), ReadResult::Missing);
+}
+
+TEST(MachineListFile, FailedWriteLeavesOldFileIntact) {
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  const std::string old = ListImage({"H000000010001", "H000000010002"}, 2);
+  WriteFile(path, old);
+  MachineList list;
+  list.setEntry(0, "H000000010007");
+  list.count = 1;
+  std::string error;
+  // The temporary file cannot be created: a directory stands in its way.
+  std::filesystem::create_directory(dir.path() / "maclist.dat.tmp");
+  EXPECT_FALSE(network::WriteMachineListFile(path, list, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ReadFile(path), old);
+  std::filesystem::remove(dir.path() / "maclist.dat.tmp");
+  // The new file is complete and the old one gone once the rename lands; no temporary is left.
+  ASSERT_TRUE(network::WriteMachineListFile(path, list, error)) << error;
+  EXPECT_EQ(ReadFile(path).size(), 132u);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "maclist.dat.tmp"));
+}
+
+TEST(MachineListFile, WriteFailingHalfWayLeavesOldFileIntact) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ScratchDir dir;
+  const auto path = dir.path() / "maclist.dat";
+  const std::string old = ListImage({"H000000010001"}, 1);
+  WriteFile(path, old);
+  // The temporary file is a link to a device that accepts no byte: every write fails.
+  std::filesystem::create_symlink("/dev/full", dir.path() / "maclist.dat.tmp");
+  MachineList list;
+  list.count = 0;
+  std::string error;
+  EXPECT_FALSE(network::WriteMachineListFile(path, list, error));
+  EXPECT_EQ(ReadFile(path), old);
+}
+
+}  // namespace
+}  // namespace qubix::test
