@@ -76,8 +76,6 @@ void BandModel::changed() {
 // ---------------------------------------------------------------- EditorState
 
 EditorState::EditorState(EditorHost& host) : host_(host) {
-  for (auto& row : BandCoefficientTable) row.fill(0.0);
-  BandCoefficientTable[0].fill(1.0);
   auto& bus = host_.commands().bus();
   if (!bus.beforeQuery) bus.beforeQuery = [this] { SetTimer1(false); };
 }
@@ -201,12 +199,7 @@ void EditorState::BandChanged(int bandIndex) {
   if (strip.FilterBlockQF() < 0.2F) strip.SetFilterBlockQF(0.2F);
   if (strip.FBCalc() == filters::kFilterOk) {
     const auto c = strip.Coefficients();
-    const auto col = static_cast<std::size_t>(bandIndex);
-    BandCoefficientTable[0][col] = c.b0;
-    BandCoefficientTable[1][col] = c.b1;
-    BandCoefficientTable[2][col] = c.b2;
-    BandCoefficientTable[3][col] = c.a1;
-    BandCoefficientTable[4][col] = c.a2;
+    BandCoefficientTable.SetBand(bandIndex, c);
     commands().liveBand().set(strip.FilterBlockAddr(), c.b0, c.b1, c.b2, c.a1, c.a2);
     liveBandFilled_ = true;
     if (overflow) {
@@ -270,10 +263,8 @@ void EditorState::StaticText7Click() {
     if (bus.SelectMachine(host_.selectFrame(i))) {
       const std::int32_t first = band(0).FilterBlockAddr();
       for (int k = 0; k < kBandCount; ++k) {
-        const auto col = static_cast<std::size_t>(k);
-        cmd.liveBand().set(first + 5 * k, BandCoefficientTable[0][col], BandCoefficientTable[1][col],
-                           BandCoefficientTable[2][col], BandCoefficientTable[3][col],
-                           BandCoefficientTable[4][col]);
+        const auto c = BandCoefficientTable.Band(k);
+        cmd.liveBand().set(first + 5 * k, c.b0, c.b1, c.b2, c.a1, c.a2);
         liveBandFilled_ = true;
         cmd.SendBandCoefficients();
       }
@@ -512,9 +503,13 @@ void EditorState::writeEq(const std::filesystem::path& path) {
   if (!network::WriteEqFile(path, BuildEqRecord())) fileError(network::eqtexts::kWriteError);
 }
 
-void EditorState::SaveMachineEq(std::string_view id) { writeEq(network::LastEditEqPath(host_.dataDir(), id)); }
+void EditorState::SaveMachineEq(std::string_view id) {
+  if (!network::IsPlainIdentifier(id)) return fileError(network::eqtexts::kWriteError);
+  writeEq(network::LastEditEqPath(host_.dataDir(), id));
+}
 
 void EditorState::SaveMachineEqForLocation(std::string_view id, int location) {
+  if (!network::IsPlainIdentifier(id)) return fileError(network::eqtexts::kWriteError);
   writeEq(network::PresetEqPath(host_.dataDir(), id, location));
 }
 

@@ -16,13 +16,13 @@
 #include "editor/LevelMeter.h"
 #include "filters/Biquad.h"
 #include "filters/ParametricBand.h"
+#include "filters/Response.h"
 #include "network/EqFile.h"
 #include "protocol/Commands.h"
 
 namespace qubix::editor {
 
 inline constexpr int kBandCount = 10;
-inline constexpr int kTableColumns = 23;
 inline constexpr int kFirstBandAddress = 799;
 inline constexpr int kTimer1IntervalMs = 655;
 inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
@@ -33,7 +33,6 @@ namespace texts {
 inline constexpr std::string_view kFlat = "Flat";
 inline constexpr std::string_view kEq = "EQ";
 inline constexpr std::string_view kConnectionFail = " Connection Fail";
-inline constexpr std::string_view kNetConnectionFail = "Net Connection Fail";
 inline constexpr std::string_view kStatusQuery = "I0000";
 }  // namespace texts
 
@@ -153,8 +152,8 @@ class EditorState {
   std::int32_t AmpLevelCode = 255;
   bool FlatMode = false;
   std::array<double, kBandCount> FlatGainStash{};
-  // Rows b0, b1, b2, a1, a2; column = band index.
-  std::array<std::array<double, kTableColumns>, 5> BandCoefficientTable{};
+  // Rows b0, b1, b2, a1, a2; column = band index. The response graph reads it.
+  filters::BandCoefficientTable BandCoefficientTable{};
   const int bandCount = kBandCount;
 
   // ---- what the controls show

@@ -83,6 +83,13 @@ EqRecord DecodeEqRecord(std::span<const std::uint8_t> bytes) {
   return r;
 }
 
+bool IsPlainIdentifier(std::string_view id) {
+  if (id.empty()) return false;
+  for (char c : id)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+  return true;
+}
+
 std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id) {
   return dataDir / NameOf(id, ".dat");
 }
@@ -118,6 +125,10 @@ bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record) {
 EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
                          std::optional<int> location) {
   EqLookup lookup;
+  if (!IsPlainIdentifier(id)) {
+    lookup.result = EqFileResult::Error;
+    return lookup;
+  }
   if (location) {
     auto preset = ReadEqFile(PresetEqPath(dataDir, id, *location));
     if (preset.result != EqFileResult::Missing) {
@@ -142,6 +153,7 @@ EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view 
 
 bool SeedLastEditFromTemplate(const std::filesystem::path& dataDir, const std::filesystem::path& templateDir,
                               std::string_view id) {
+  if (!IsPlainIdentifier(id)) return false;
   std::error_code ec;
   const auto target = LastEditEqPath(dataDir, id);
   const auto source = LastEditEqPath(templateDir, kEqTemplateId);

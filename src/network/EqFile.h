@@ -58,6 +58,10 @@ std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record);
 // (which no writer produces) are replaced by the default of their field.
 EqRecord DecodeEqRecord(std::span<const std::uint8_t> bytes);
 
+// Whether an identifier can name a file in the data directory: letters and digits only, so that
+// a damaged list entry can never reach outside it.
+bool IsPlainIdentifier(std::string_view id);
+
 // File names in the data directory: ID + ".dat" and ID + "_" + N + ".dat" (N decimal, no zeros).
 std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id);
 std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location);
@@ -76,7 +80,7 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path);
 bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record);
 
 // Where the bands for (machine, user preset) come from: the preset file, else the last-edit
-// file, else the defaults.
+// file, else the defaults. An identifier that is not plain is an error.
 enum class EqSource { PresetFile, LastEditFile, Defaults };
 struct EqLookup {
   EqSource source = EqSource::Defaults;

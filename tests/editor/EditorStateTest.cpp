@@ -145,7 +145,7 @@ TEST_F(EditorBus, BandDragWritesOneQPairPerStep) {
   ASSERT_EQ(ref.FBCalc(250, 1.0F, 2.0F, 48000), 0);  // band 4 as the defaults left it
   EXPECT_NE(pc().find(Q(814, ref.Coefficients())), std::string::npos);
   EXPECT_EQ(rig.bus->machineBytes(), std::string(8, 'O'));
-  EXPECT_EQ(state.BandCoefficientTable[0][3], ref.Coefficients().b0);
+  EXPECT_EQ(state.BandCoefficientTable.rows[0][3], ref.Coefficients().b0);
   EXPECT_TRUE(state.timer1Running);
 }
 
@@ -154,13 +154,13 @@ TEST_F(EditorBus, BandChangeWhileLoadingComputesButSendsNothing) {
   state.EditorLoading = true;
   strip(5).SetGPotPos(6.0F);
   EXPECT_EQ(pc(), "");
-  EXPECT_NE(state.BandCoefficientTable[0][5], 1.0);
+  EXPECT_NE(state.BandCoefficientTable.rows[0][5], 1.0);
 }
 
 TEST_F(EditorBus, BandBeforeFirstOpeningDoesNothing) {
   strip(5).SetGPotPos(6.0F);
   EXPECT_EQ(pc(), "");
-  EXPECT_EQ(state.BandCoefficientTable[0][5], 1.0);
+  EXPECT_EQ(state.BandCoefficientTable.rows[0][5], 1.0);
 }
 
 TEST_F(EditorBus, FailingBandLightsOverflowAndKeepsLastGoodCurve) {
@@ -168,17 +168,17 @@ TEST_F(EditorBus, FailingBandLightsOverflowAndKeepsLastGoodCurve) {
   strip(7).SetQPotPos(0.2F);
   strip(7).SetFPotPos(5000);
   strip(7).SetGPotPos(3.0F);
-  const double goodB0 = state.BandCoefficientTable[0][7];
+  const double goodB0 = state.BandCoefficientTable.rows[0][7];
   const std::string lastPair = pc().substr(pc().size() - 2 * 37);
   rig.clearRecords();
   strip(7).SetGPotPos(12.0F);  // +12 dB at 5000 Hz with Q 0.2 does not fit the DSP
   EXPECT_TRUE(state.overflow);
-  EXPECT_EQ(state.BandCoefficientTable[0][7], goodB0);
+  EXPECT_EQ(state.BandCoefficientTable.rows[0][7], goodB0);
   // The last good band is written again, never the failed one.
   EXPECT_EQ(pc(), lastPair);
   strip(7).SetGPotPos(0.0F);
   EXPECT_FALSE(state.overflow);
-  EXPECT_EQ(state.BandCoefficientTable[0][7], 1.0);
+  EXPECT_EQ(state.BandCoefficientTable.rows[0][7], 1.0);
 }
 
 TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {

@@ -193,6 +193,16 @@ TEST_F(TempDir, FallbackChainPresetThenLastEditThenTemplateThenDefaults) {
   EXPECT_EQ(LookupMachineEq(dir, id, std::nullopt).source, EqSource::LastEditFile);
 }
 
+TEST_F(TempDir, IdentifiersThatAreNotPlainNeverReachTheFileSystem) {
+  EXPECT_TRUE(IsPlainIdentifier("H000000010000"));
+  for (const char* bad : {"", "../H1", "H1/x", "H 1", "H1\\x"}) {
+    EXPECT_FALSE(IsPlainIdentifier(bad)) << bad;
+    EXPECT_EQ(LookupMachineEq(dir, bad, 1).result, EqFileResult::Error) << bad;
+  }
+  ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), DefaultEqRecord()));
+  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "../x"));
+}
+
 TEST_F(TempDir, NoTemplateNoSeed) {
   EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "H000000010008"));
   EXPECT_FALSE(fs::exists(LastEditEqPath(dir, "H000000010008")));
