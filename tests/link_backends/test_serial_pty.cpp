@@ -1,0 +1,174 @@
+// The serial backend end to end: libserialport on a pseudo-terminal served by qubix24-sim.
+// libserialport rejects pseudo-terminals in two places; the test interposer (pty_shim.cpp)
+// answers those, and this program re-runs itself with it preloaded.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "link/Link.h"
+#include "link/backends/Factory.h"
+#include "link/backends/serial/SerialAdapter.h"
+#include "protocol/Bus.h"
+#include "protocol/Hex.h"
+#include "support/RecordingFrontend.h"
+
+namespace qubix {
+namespace {
+
+using link::backends::SerialAdapter;
+using Clock = std::chrono::steady_clock;
+
+// One qubix24-sim for the whole program.
+class SimProcess {
+ public:
+  static SimProcess& instance() {
+    static SimProcess sim;
+    return sim;
+  }
+  const std::string& path() const { return path_; }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  SimProcess() {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execl(QUBIX24_SIM, QUBIX24_SIM, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE* in = ::fdopen(out[0], "r");
+    char line[256] = {};
+    if (in && std::fgets(line, sizeof line, in)) {
+      path_ = line;
+      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
+    }
+    if (in) std::fclose(in);
+  }
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+class SerialPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = SimProcess::instance().path();
+    ASSERT_EQ(path_.rfind("/dev/pts/", 0), 0u) << "qubix24-sim printed \"" << path_ << "\"";
+  }
+  std::unique_ptr<link::Link> connect() {
+    std::string error;
+    auto adapter = link::backends::makeAdapter("serial:" + path_, error);
+    EXPECT_NE(adapter, nullptr) << error;
+    auto link = std::make_unique<link::Link>(std::move(adapter), frontend_);
+    link->Connect();
+    return link;
+  }
+  std::string path_;
+  test::RecordingFrontend frontend_;
+};
+
+TEST_F(SerialPty, ListsTheGivenPortOnly) {
+  SerialAdapter adapter(path_);
+  std::array<link::Description, 2> slots{};
+  std::uint32_t count = 99;
+  EXPECT_EQ(adapter.listDevices(slots, count), link::kOk) << adapter.lastError();
+  EXPECT_EQ(count, 1u);
+}
+
+TEST_F(SerialPty, DefaultListingShowsOnlyFtdiUsbPorts) {
+  const auto report = SerialAdapter::probe();
+  ASSERT_TRUE(report.available) << report.reason;
+  for (const auto& port : report.ports) EXPECT_EQ(port.vendorId, 0x0403) << port.path;
+}
+
+TEST_F(SerialPty, ConnectSelectAndQuery) {
+  auto link = connect();
+  ASSERT_TRUE(link->state().Connected) << frontend_.statusDetail;
+  EXPECT_EQ(frontend_.statusDetail, "");
+  protocol::Bus bus(*link, frontend_);
+  link->DrainInput();
+  ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 2})));
+  ASSERT_TRUE(bus.ReadParameter(18));
+  EXPECT_EQ(bus.ParameterValue, 3);
+  ASSERT_TRUE(bus.ReadParameter(17));
+  EXPECT_EQ(bus.ParameterValue, 2);
+  bus.ReleaseMachine();
+  EXPECT_FALSE(bus.MachineSelected);
+  EXPECT_EQ(frontend_.statusText, "Status Ok");
+  link->CloseAdapter();
+}
+
+TEST_F(SerialPty, ReadTimesOutAfterTheSetTime) {
+  auto link = connect();
+  ASSERT_TRUE(link->state().Connected) << frontend_.statusDetail;
+  link->SetReadTimeout(60);
+  link->state().ReplyLength = 5;
+  const auto start = Clock::now();
+  EXPECT_FALSE(link->ReadReply());
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  EXPECT_EQ(link->state().bytesRead, 0u);
+  EXPECT_GE(elapsed.count(), 55);
+  EXPECT_LT(elapsed.count(), 1000);
+  EXPECT_EQ(frontend_.statusColour, link::kRed);
+  link->CloseAdapter();
+}
+
+TEST_F(SerialPty, DrainDiscardsAPendingReply) {
+  auto link = connect();
+  ASSERT_TRUE(link->state().Connected) << frontend_.statusDetail;
+  protocol::Bus bus(*link, frontend_);
+  ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 1})));
+  // A query whose reply is left unread, then drained.
+  ASSERT_TRUE(link->WriteText("I12"));
+  link->DrainInput();
+  link->SetReadTimeout(30);
+  link->state().ReplyLength = 1;
+  EXPECT_FALSE(link->ReadReply());
+  EXPECT_EQ(link->state().bytesRead, 0u);
+  link->SetReadTimeout(200);
+  bus.ReleaseMachine();
+  link->CloseAdapter();
+}
+
+TEST_F(SerialPty, ReconnectsAfterClose) {
+  for (int i = 0; i < 2; ++i) {
+    auto link = connect();
+    ASSERT_TRUE(link->state().Connected) << frontend_.statusDetail;
+    EXPECT_TRUE(link->QueryDeviceInfo());
+    link->CloseAdapter();
+  }
+}
+
+}  // namespace
+}  // namespace qubix
+
+// Re-runs the program with the interposer preloaded unless it already is.
+int main(int argc, char** argv) {
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
+    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
+    ::execv("/proc/self/exe", argv);
+    std::perror("re-running with the pseudo-terminal interposer");
+    return 1;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
