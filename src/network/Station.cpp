@@ -1,0 +1,91 @@
+#include "network/Station.h"
+
+#include <clocale>
+#include <fstream>
+
+namespace qubix::network {
+
+DecimalPointGuard::DecimalPointGuard() {
+  if (const char* current = std::setlocale(LC_NUMERIC, nullptr)) saved_ = current;
+  std::setlocale(LC_NUMERIC, "C");
+  active_ = true;
+}
+
+DecimalPointGuard::~DecimalPointGuard() { restore(); }
+
+void DecimalPointGuard::restore() {
+  if (!active_) return;
+  std::setlocale(LC_NUMERIC, saved_.empty() ? "C" : saved_.c_str());
+  active_ = false;
+}
+
+PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
+                                        HardwarePresetNames& names) {
+  PresetNamesLoad load;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return load;
+  load.fileFound = true;
+  std::string line;
+  while (load.linesRead < kHardwarePresetCount && std::getline(in, line)) {
+    // Lists edited on other systems end their lines with CR LF.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    names[static_cast<std::size_t>(load.linesRead)] = line;
+    ++load.linesRead;
+  }
+  return load;
+}
+
+Station::Station(std::unique_ptr<link::Adapter> adapter, link::Frontend& fe,
+                 std::filesystem::path dataDir)
+    : frontend(fe),
+      link(std::move(adapter), fe),
+      bus(link, fe),
+      commands(bus),
+      network(link, bus, commands, fe, stopFlag, dataDir),
+      dataDir_(std::move(dataDir)) {
+  extraPresetNames.fill(std::string(kExtraPresetSlotName));
+}
+
+void Station::LoadPresetNames() {
+  HardwarePresetNames names = DefaultHardwarePresetNames();
+  presetNamesLoad = LoadHardwarePresetNames(hardwarePresetPath(), names);
+  network.hardwarePresetNames = names;
+}
+
+void Station::Connect() {
+  if (link.state().Connected) return;
+  link.Connect();
+}
+
+void Station::ConnectionTick(const std::function<void()>& stopTimer) {
+  if (!link.state().Connected) {
+    link.Connect();
+    frontend.processEvents();
+    if (stopFlag) {
+      stopTimer();
+      return;
+    }
+  }
+  if (link.state().Connected) {
+    stopTimer();
+    network.RefreshMachines();
+  }
+}
+
+void Station::EndWorkForExit(const std::function<void()>& hideEditor) {
+  if (!bus.MachineSelected) return;
+  commands.EndAccess();
+  bus.ReleaseMachine();
+  if (hideEditor) hideEditor();
+}
+
+void Station::Close() {
+  stopFlag = true;
+  if (!link.state().Connected) return;
+  if (bus.MachineSelected) bus.ReleaseMachine();
+  // The adapter is closed even when the release could not be written: the program is ending
+  // and must not leave the device open behind it.
+  link.CloseAdapter();
+}
+
+}  // namespace qubix::network
