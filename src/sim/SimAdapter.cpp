@@ -108,6 +108,7 @@ Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count
   if (faults_.readFails) return fail(link::kIoError, "read failed");
 
   const double start = clock_.nowMs();
+  if (chip_) return readThroughChip(buffer, count, bytesRead, start);
   std::vector<double> arrivals;
   arrivals.reserve(std::min<std::size_t>(count, bus_->pending().size()));
   for (const auto& p : bus_->pending()) {
@@ -122,10 +123,33 @@ Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count
   return link::kOk;
 }
 
+// The same read with the chip in between: bytes count from when the chip hands them on.
+Status SimAdapter::readThroughChip(std::uint8_t* buffer, std::uint32_t count,
+                                   std::uint32_t& bytesRead, double start) {
+  std::vector<ChipByte> waiting;
+  waiting.reserve(bus_->pending().size());
+  for (const auto& p : bus_->pending()) waiting.push_back({p.byte, p.atMs});
+  const std::vector<double> delivered = chip_->deliveries(waiting);
+  const std::size_t known = std::min<std::size_t>(count, delivered.size());
+  const double until = bus_->wire().readReturnsAt(std::span(delivered).first(known), count,
+                                                  start, readTimeoutMs_);
+  clock_.waitUntil(until);
+  const auto ready = static_cast<std::size_t>(
+      std::upper_bound(delivered.begin(), delivered.begin() + static_cast<std::ptrdiff_t>(known),
+                       until) -
+      delivered.begin());
+  const std::string got = bus_->take(ready, until);
+  chip_->settle(waiting, got.size(), until);
+  std::memcpy(buffer, got.data(), got.size());
+  bytesRead = static_cast<std::uint32_t>(got.size());
+  return link::kOk;
+}
+
 Status SimAdapter::resetDevice(Handle handle) {
   ++calls_.reset;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   bus_->dropPending();
+  if (chip_) chip_->purge(clock_.nowMs());
   return link::kOk;
 }
 
@@ -166,16 +190,20 @@ Status SimAdapter::getDeviceInfo(Handle handle, link::DeviceInfo& info) {
   return link::kOk;
 }
 
-Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t) {
+Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   ++calls_.latency;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
-  return link::kNotSupported;
+  if (!chip_) return link::kNotSupported;
+  chip_->setLatencyTimer(ms);
+  return link::kOk;
 }
 
-Status SimAdapter::setEventCharacter(Handle handle, std::uint8_t, bool) {
+Status SimAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enable) {
   ++calls_.eventChar;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
-  return link::kNotSupported;
+  if (!chip_) return link::kNotSupported;
+  chip_->setEventCharacter(ch, enable);
+  return link::kOk;
 }
 
 }  // namespace qubix::sim

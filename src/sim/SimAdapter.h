@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/Adapter.h"
+#include "sim/FtdiTiming.h"
 #include "sim/SimBus.h"
 #include "sim/Timing.h"
 
@@ -72,6 +73,11 @@ class SimAdapter : public link::Adapter {
   const DriverCalls& calls() const { return calls_; }
   void resetCalls() { calls_ = {}; }
 
+  // Puts an FTDI chip's timing (latency timer, event character) between the bus and the reads;
+  // off by default, when replies are readable as soon as they have arrived.
+  void emulateChip(bool on) { chip_ = on ? std::optional<FtdiTiming>(FtdiTiming{}) : std::nullopt; }
+  const std::optional<FtdiTiming>& chip() const { return chip_; }
+
   bool isOpen() const { return open_; }
   std::uint32_t readTimeoutMs() const { return readTimeoutMs_; }
   std::uint32_t writeTimeoutMs() const { return writeTimeoutMs_; }
@@ -85,6 +91,8 @@ class SimAdapter : public link::Adapter {
  private:
   link::Status checkHandle(link::Handle handle);
   link::Status fail(link::Status status, std::string reason);
+  link::Status readThroughChip(std::uint8_t* buffer, std::uint32_t count,
+                               std::uint32_t& bytesRead, double start);
 
   std::shared_ptr<SimBus> bus_;
   SimClock clock_;
@@ -96,6 +104,7 @@ class SimAdapter : public link::Adapter {
   std::uint32_t readTimeoutMs_ = 0;
   std::uint32_t writeTimeoutMs_ = 0;
   std::uint32_t baud_ = 9600;
+  std::optional<FtdiTiming> chip_;
 };
 
 }  // namespace qubix::sim
