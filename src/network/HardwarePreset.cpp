@@ -1,0 +1,126 @@
+#include "network/HardwarePreset.h"
+
+#include <cmath>
+
+#include "protocol/Hex.h"
+
+namespace qubix::network {
+
+namespace {
+constexpr double kTickMs = 100.0;
+constexpr int kParamExtraPresent = 24;
+constexpr int kParamExtraName = 25;
+constexpr int kParamHardwarePreset = 18;
+}  // namespace
+
+std::string HardwarePresetFrame(int preset) { return protocol::ByteCommand('r', preset); }
+
+void TickCounter::start() {
+  if (running_) return;
+  running_ = true;
+  countedFromMs_ = nowMs_() - stoppedTicks_ * kTickMs;
+}
+
+void TickCounter::stop() {
+  if (!running_) return;
+  stoppedTicks_ = ticks();
+  running_ = false;
+}
+
+void TickCounter::reset() {
+  stoppedTicks_ = 0;
+  countedFromMs_ = nowMs_();
+}
+
+int TickCounter::ticks() const {
+  if (!running_) return stoppedTicks_;
+  return static_cast<int>(std::floor((nowMs_() - countedFromMs_) / kTickMs));
+}
+
+HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus,
+                                 protocol::Commands& commands, link::Frontend& frontend,
+                                 NetworkManager& network, TickCounter& ticks)
+    : link_(link),
+      bus_(bus),
+      commands_(commands),
+      frontend_(frontend),
+      network_(network),
+      ticks_(ticks) {}
+
+HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
+  if (bus_.MachineSelected) return {true, false};
+  // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
+  if (!bus_.SelectExchange(network_.slots[static_cast<std::size_t>(slot)].selectFrame))
+    return {false, false};
+  commands_.BeginAccess();
+  return {true, true};
+}
+
+void HardwarePresets::endAccessAndRelease() {
+  commands_.EndAccess();
+  bus_.ReleaseMachine();
+}
+
+SlotDisplay HardwarePresets::displayOf(int slot) const {
+  return ComputeSlotDisplay(slot, network_.slots[static_cast<std::size_t>(slot)],
+                            network_.hardwarePresetNames, network_.userPresetNames,
+                            network_.dataDir());
+}
+
+PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
+  if (slot < 0 || slot >= kSlotCount) return PresetChangeOutcome::Closed;
+  presetSlot = slot;
+  const int result = view_->askHardwarePreset(slot);
+  if (result < 1 || result > kHardwarePresetCount) return PresetChangeOutcome::Closed;
+  return ApplyHardwarePreset(slot, result - 1);
+}
+
+PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
+  if (slot < 0 || slot >= kSlotCount || preset < 0 || preset >= kHardwarePresetCount)
+    return PresetChangeOutcome::Closed;
+  SlotState& state = network_.slots[static_cast<std::size_t>(slot)];
+  view_->showWaiting(slot);
+  frontend_.processEvents();
+
+  // A change that ends early gives the slot its look back and leaves the link as it found it:
+  // standard time-out, and a machine it selected itself released again.
+  const auto endEarly = [&](PresetChangeOutcome outcome, bool selectedHere) {
+    link_.SetReadTimeout(link::kStandardTimeoutMs);
+    if (selectedHere) endAccessAndRelease();
+    view_->stopWaiting(slot);
+    view_->showHardwarePreset(slot, displayOf(slot));
+    return outcome;
+  };
+
+  const Selection selection = selectSlotMachine(slot);
+  if (!selection.ok) return endEarly(PresetChangeOutcome::SelectFailed, false);
+  if (!bus_.CanSend()) return endEarly(PresetChangeOutcome::NotConnected, selection.selectedHere);
+
+  link_.SetReadTimeout(kPresetAckTimeoutMs);
+  const protocol::Bus::Exchange ack = bus_.SendCommand(HardwarePresetFrame(preset));
+  if (!ack.sent || !ack.acknowledged)
+    return endEarly(PresetChangeOutcome::NotAcknowledged, selection.selectedHere);
+
+  // The machine keeps talking while it reconfigures: wait for 4 s of silence, twice.
+  link_.SetReadTimeout(kPresetSettleTimeoutMs);
+  link_.DrainInput();
+  if (bus_.ReadParameter(kParamExtraPresent) && bus_.ParameterValue == 1) {
+    // A failed or corrupted name read keeps what the slot knew.
+    const std::string name = bus_.ReadParameterText(kParamExtraName);
+    if (name.size() == kExtraNameLength) {
+      state.extraPresetName = name;
+      state.extraPresetPicture = ExtraPresetPicturePath(network_.dataDir(), name).string();
+    }
+  }
+  link_.DrainInput();
+  if (bus_.ReadParameter(kParamHardwarePreset)) state.record.hardwarePreset = bus_.ParameterValue;
+  view_->showHardwarePreset(slot, displayOf(slot));
+  commands_.EndAccess();
+
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  bus_.ReleaseMachine();
+  view_->stopWaiting(slot);
+  return PresetChangeOutcome::Done;
+}
+
+}  // namespace qubix::network

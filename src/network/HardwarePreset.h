@@ -1,0 +1,132 @@
+// Switching a machine's hardware preset and uploading an Extra preset: the two operations of the
+// "Change HardWare PreSet" dialog. Both select the slot's machine themselves unless the editor
+// already holds one, and both hand the bus back as they found it, whichever way they end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/Frontend.h"
+#include "link/Link.h"
+#include "network/NetworkManager.h"
+#include "network/PresetTexts.h"
+#include "protocol/Bus.h"
+#include "protocol/Commands.h"
+
+namespace qubix::network {
+
+inline constexpr int kPresetDialogClose = 100;
+inline constexpr std::uint32_t kPresetAckTimeoutMs = 12000;
+inline constexpr std::uint32_t kPresetSettleTimeoutMs = 4000;
+
+// "r" + ByteToHex(p) + ByteToHex(−p): "r0000" … "r07f9".
+std::string HardwarePresetFrame(int preset);
+
+// What the main window and the dialog show of a change or an upload. Every call has a default
+// that does nothing, so that the command-line tool and the tests show only what they need.
+class PresetView {
+ public:
+  virtual ~PresetView() = default;
+  // The modal dialog for slot k: 1 … 8 for a configuration, kPresetDialogClose for "    Close".
+  virtual int askHardwarePreset(int /*slot*/) { return kPresetDialogClose; }
+  // The slot's waiting look: label "....wait....", picture hidden, busy clip running.
+  virtual void showWaiting(int /*slot*/) {}
+  // The slot's hardware preset label and picture after a change (the picture is loaded when
+  // display.picture is set), or restored after a change that ended early.
+  virtual void showHardwarePreset(int /*slot*/, const SlotDisplay& /*display*/) {}
+  virtual void stopWaiting(int /*slot*/) {}
+  // The dialog's progress bar (range 0 … 3726).
+  virtual void showProgress(bool /*shown*/) {}
+  virtual void setProgress(int /*position*/) {}
+  // The dialog's Extra preset name label.
+  virtual void setExtraLabel(std::string_view /*text*/) {}
+};
+
+// Counts the main window's 100 ms ticks while it runs, from a clock: the clock of the link
+// (virtual in tests, real otherwise), so that waiting for 50 ticks costs no real time in tests.
+class TickCounter {
+ public:
+  explicit TickCounter(std::function<double()> nowMs) : nowMs_(std::move(nowMs)) {}
+  void start();
+  void stop();
+  void reset();
+  bool running() const { return running_; }
+  int ticks() const;
+
+ private:
+  std::function<double()> nowMs_;
+  bool running_ = false;
+  double countedFromMs_ = 0.0;
+  int stoppedTicks_ = 0;
+};
+
+enum class PresetChangeOutcome {
+  Closed,           // "    Close": nothing sent
+  SelectFailed,     // the select frame was not written or not acknowledged
+  NotConnected,     // the link was down: nothing sent
+  NotAcknowledged,  // the preset command was not written or not acknowledged
+  Done,
+};
+
+enum class UploadOutcome {
+  Done,
+  SelectFailed,
+  Cancelled,       // the open dialog was cancelled
+  FileError,       // the file could not be read
+  CorruptedFile,   // wrong size or checksum
+  WriteFailed,     // " Fatal Error on Loading"
+  Refused,         // " UpLoading Fail"
+  EchoFailed,      // (01)
+  ReadBackFailed,  // (02)
+  NoFinalAck,      // (03)
+};
+
+class HardwarePresets {
+ public:
+  HardwarePresets(link::Link& link, protocol::Bus& bus, protocol::Commands& commands,
+                  link::Frontend& frontend, NetworkManager& network, TickCounter& ticks);
+
+  void setView(PresetView* view) { view_ = view ? view : &noView_; }
+
+  // The click on slot k's hardware preset picture: dialog, then the change.
+  PresetChangeOutcome ChangeHardwarePreset(int slot);
+  // The change itself once a configuration (0 … 7) is picked.
+  PresetChangeOutcome ApplyHardwarePreset(int slot, int preset);
+
+  // " Load New ": asks for the file, then uploads it to slot k's machine.
+  UploadOutcome UploadExtraPreset(int slot);
+  // The upload of a file already chosen (the command-line tool).
+  UploadOutcome UploadExtraPresetFile(int slot, const std::string& path);
+
+  // The slot whose dialog was opened last.
+  int presetSlot = 0;
+
+  // Stops the editor's two timers and hides the level window before an upload.
+  std::function<void()> stopEditorActivity;
+
+ private:
+  struct Selection {
+    bool ok = false;
+    bool selectedHere = false;
+  };
+  Selection selectSlotMachine(int slot);
+  void endAccessAndRelease();
+  SlotDisplay displayOf(int slot) const;
+  UploadOutcome upload(int slot, const std::optional<std::string>& chosenPath);
+  UploadOutcome fail(std::string_view text, UploadOutcome outcome);
+  UploadOutcome badFile(std::string_view text, UploadOutcome outcome);
+  // Reads one byte, letting events run, until one arrives or 50 ticks pass.
+  std::optional<std::uint8_t> awaitByte();
+
+  link::Link& link_;
+  protocol::Bus& bus_;
+  protocol::Commands& commands_;
+  link::Frontend& frontend_;
+  NetworkManager& network_;
+  TickCounter& ticks_;
+  PresetView noView_;
+  PresetView* view_ = &noView_;
+};
+
+}  // namespace qubix::network

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "PresetRig.h"
+
+namespace qubix::network {
+namespace {
+
+using testing::PresetRig;
+using testing::RecordingPresetView;
+
+TEST(HardwarePreset, FramesForEveryPreset) {
+  const char* expected[] = {"r0000", "r01ff", "r02fe", "r03fd", "r04fc", "r05fb", "r06fa", "r07f9"};
+  for (int p = 0; p < 8; ++p) EXPECT_EQ(HardwarePresetFrame(p), expected[p]);
+}
+
+TEST(HardwarePreset, CloseSendsNothingAndLeavesTheSlot) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  view.answer = kPresetDialogClose;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Closed);
+  EXPECT_EQ(rig.pcBytes(), "");
+  EXPECT_EQ(rig.presets.presetSlot, 1);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1"}));
+  EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 3);
+}
+
+TEST(HardwarePreset, PickingConfigurationOneSendsR0000AndShowsWhatTheMachineReports) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  view.answer = 1;
+  const double start = rig.sim->nowMs();
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Done);
+  // Select, begin, the preset command, value 24 (no Extra preset: no name read), value 18, end,
+  // release.
+  EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr0000I18e8I12eeT02feR");
+  EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 0);
+  EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 0);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
+  // The switch itself and two drains of 4 s of silence.
+  EXPECT_GE(rig.sim->nowMs() - start, 3000.0 + 2 * 4000.0);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1", "wait 1", "show 1 TQ40+TQS2412 A Flw",
+                                                   "stop 1"}));
+  ASSERT_TRUE(view.lastDisplay && view.lastDisplay->picture);
+  EXPECT_EQ(view.lastDisplay->picture->filename(), "Controller00.jpg");
+}
+
+TEST(HardwarePreset, ExtraPresetNameAndPictureComeFromTheMachine) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  auto& machine = rig.processor("H000000010001");
+  machine.extraPresent = true;
+  machine.extraName = "MYPRESET          ";
+  view.answer = 8;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr07f9I18e8I19e7I12eeT02feR");
+  const SlotState& slot = rig.network.slots[0];
+  EXPECT_EQ(slot.record.hardwarePreset, 7);
+  EXPECT_EQ(slot.extraPresetName, "MYPRESET          ");
+  EXPECT_EQ(std::filesystem::path(slot.extraPresetPicture).filename(), "MYPRESET.jpg");
+  EXPECT_EQ(view.events[2], "show 0 MYPRESET          ");
+}
+
+TEST(HardwarePreset, UnacknowledgedPresetRestoresSlotTimeoutAndSelection) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
+                          const std::string& lastWrite) {
+    if (lastWrite == "r03fd") got = 0;  // the acknowledgement never comes
+  };
+  view.answer = 4;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::NotAcknowledged);
+  // Nothing is read back; the machine the change selected is handed back.
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr03fdT02feR");
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
+  EXPECT_EQ(rig.network.slots[0].record.hardwarePreset, 0);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 0", "wait 0", "stop 0",
+                                                   "show 0 TQ40+TQS2412 A Flw"}));
+}
+
+TEST(HardwarePreset, UnacknowledgedPresetKeepsTheEditorsMachineSelected) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  ASSERT_TRUE(rig.protocolBus.SelectExchange("H000000010002fd"));
+  rig.clear();
+  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
+                          const std::string& lastWrite) {
+    if (lastWrite == "r0000") got = 0;
+  };
+  view.answer = 1;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotAcknowledged);
+  EXPECT_EQ(rig.pcBytes(), "r0000");
+  EXPECT_TRUE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
+}
+
+TEST(HardwarePreset, SilentMachineFailsTheSelectAndRestoresTheSlot) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  rig.processor("H000000010002").faults.silent = true;
+  view.answer = 2;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::SelectFailed);
+  EXPECT_EQ(rig.pcBytes(), "H000000010002fd");
+  EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
+  EXPECT_FALSE(rig.frontend.busy);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1", "wait 1", "stop 1",
+                                                   "show 1 TQ40 4Ch in A"}));
+}
+
+TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
+  PresetRig rig;
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
+                          const std::string& lastWrite) {
+    if (lastWrite == "I12ee") got = 0;
+  };
+  view.answer = 6;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Done);
+  EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
+  EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 3);
+  EXPECT_EQ(view.events[2], "show 1 TQ40 4Ch in A");
+}
+
+}  // namespace
+}  // namespace qubix::network
