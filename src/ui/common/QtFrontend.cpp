@@ -1,0 +1,110 @@
+#include "ui/common/QtFrontend.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPalette>
+
+namespace qubix::ui {
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QColor ToQColor(link::Rgb colour) { return QColor(colour.r, colour.g, colour.b); }
+
+void QtFrontend::setStatusWidget(QLineEdit* statusLine) {
+  status_ = statusLine;
+  if (!status_) return;
+  QPalette pal = status_->palette();
+  pal.setColor(QPalette::Base, Qt::black);
+  pal.setColor(QPalette::Text, ToQColor(link::kLime));
+  status_->setPalette(pal);
+}
+
+void QtFrontend::setStatusText(std::string_view text) {
+  if (status_) status_->setText(ToQString(text));
+}
+
+void QtFrontend::setStatusColour(link::Rgb colour) {
+  if (!status_) return;
+  QPalette pal = status_->palette();
+  pal.setColor(QPalette::Text, ToQColor(colour));
+  status_->setPalette(pal);
+}
+
+void QtFrontend::setStatusDetail(std::string_view detail) {
+  if (status_) status_->setToolTip(ToQString(detail));
+}
+
+void QtFrontend::setBusyCursor(bool busy) {
+  // The override cursor stacks; keep exactly one level while busy.
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+  else QApplication::restoreOverrideCursor();
+}
+
+link::Answer QtFrontend::messageBox(std::string_view text, std::string_view caption,
+                                    link::Buttons buttons) {
+  QMessageBox box(parent_);
+  box.setText(ToQString(text));
+  box.setWindowTitle(ToQString(caption));
+  switch (buttons) {
+    case link::Buttons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case link::Buttons::OkCancel:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      break;
+    case link::Buttons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case link::Buttons::YesNoCancel:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      break;
+  }
+  switch (box.exec()) {
+    case QMessageBox::Cancel: return link::Answer::Cancel;
+    case QMessageBox::Yes: return link::Answer::Yes;
+    case QMessageBox::No: return link::Answer::No;
+    default: return link::Answer::Ok;
+  }
+}
+
+void QtFrontend::processEvents() { QCoreApplication::processEvents(); }
+
+std::optional<std::string> QtFrontend::askOpenFile(std::string_view title,
+                                                   std::string_view filter,
+                                                   std::string_view startDir) {
+  const QString path = QFileDialog::getOpenFileName(parent_, ToQString(title),
+                                                    ToQString(startDir), ToQString(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+std::optional<std::string> QtFrontend::askSaveFile(std::string_view title,
+                                                   std::string_view filter,
+                                                   std::string_view startDir) {
+  const QString path = QFileDialog::getSaveFileName(parent_, ToQString(title),
+                                                    ToQString(startDir), ToQString(filter));
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+std::optional<int> QtFrontend::askLocation(std::string_view title) {
+  bool ok = false;
+  const int location =
+      QInputDialog::getInt(parent_, ToQString(title), QString(), 0, 0, 7, 1, &ok);
+  if (!ok) return std::nullopt;
+  return location;
+}
+
+std::optional<std::string> QtFrontend::askText(std::string_view title, std::string_view label) {
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(parent_, ToQString(title), ToQString(label), QLineEdit::Normal,
+                            QString(), &ok);
+  if (!ok) return std::nullopt;
+  return text.toStdString();
+}
+
+}  // namespace qubix::ui

@@ -1,0 +1,49 @@
+// The frontend of the core on Qt: the main window's status line, the busy cursor, message
+// boxes, pending events and the modal questions.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+
+#include "link/Frontend.h"
+
+class QLineEdit;
+class QWidget;
+
+namespace qubix::ui {
+
+QString ToQString(std::string_view text);
+QColor ToQColor(link::Rgb colour);
+
+class QtFrontend : public link::Frontend {
+ public:
+  QtFrontend() = default;
+
+  // The one-line text box the status goes to (black background; lime text at start).
+  void setStatusWidget(QLineEdit* statusLine);
+  // The window dialogs are centred on.
+  void setDialogParent(QWidget* parent) { parent_ = parent; }
+
+  void setStatusText(std::string_view text) override;
+  void setStatusColour(link::Rgb colour) override;
+  void setStatusDetail(std::string_view detail) override;
+  void setBusyCursor(bool busy) override;
+  link::Answer messageBox(std::string_view text, std::string_view caption,
+                          link::Buttons buttons) override;
+  void processEvents() override;
+  std::optional<std::string> askOpenFile(std::string_view title, std::string_view filter,
+                                         std::string_view startDir) override;
+  std::optional<std::string> askSaveFile(std::string_view title, std::string_view filter,
+                                         std::string_view startDir) override;
+  std::optional<int> askLocation(std::string_view title) override;
+  std::optional<std::string> askText(std::string_view title, std::string_view label) override;
+
+  bool busy() const { return busy_; }
+
+ private:
+  QPointer<QLineEdit> status_;
+  QPointer<QWidget> parent_;
+  bool busy_ = false;
+};
+
+}  // namespace qubix::ui
