@@ -1,0 +1,165 @@
+// Network commands: scan (probe the bus like the scan button and store the list), list (the
+// entries of maclist.dat) and status (refresh and print each listed processor's slot record).
+#include <cstdio>
+#include <string>
+
+#include "cli/Command.h"
+#include "cli/Json.h"
+#include "cli/StationSession.h"
+#include "network/MachineList.h"
+#include "network/NetworkManager.h"
+#include "network/Slots.h"
+
+namespace qubix::cli {
+namespace {
+
+using network::NetworkManager;
+using network::RefreshOutcome;
+
+std::string Number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+// Wire codes in dB: gains have 180 at 0 dB, attenuations 255, both in half-dB steps.
+double GainDb(std::int32_t code) { return (code - 180) * 0.5; }
+double AttenuationDb(double code) { return (code - 255.0) * 0.5; }
+
+std::string_view OutcomeText(RefreshOutcome outcome) {
+  switch (outcome) {
+    case RefreshOutcome::Done: return "done";
+    case RefreshOutcome::NoListFile: return "no maclist.dat";
+    case RefreshOutcome::FileError: return "file error";
+    case RefreshOutcome::ConnectionFail: return "the adapter stopped answering";
+    case RefreshOutcome::SelectFailed: return "a processor did not answer its select frame";
+    case RefreshOutcome::ReleaseFailed: return "the release could not be written";
+  }
+  return "failed";
+}
+
+void PrintIdentifiers(Invocation& inv, const char* key, const std::vector<std::string>& ids) {
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject().key("count").value(static_cast<int>(ids.size())).key(key).beginArray();
+    for (const auto& id : ids) w.value(id);
+    w.endArray().endObject();
+    inv.print(w.text());
+    return;
+  }
+  for (const auto& id : ids) inv.print(id + "\n");
+}
+
+// ---- scan -----------------------------------------------------------------------------------
+
+void AddScanOptions(QCommandLineParser& p) {
+  p.addOption(QCommandLineOption(QStringLiteral("max"),
+                                 QStringLiteral("Stop after N machines (1 … 8, default 1)."),
+                                 QStringLiteral("N")));
+}
+
+int RunScan(Invocation& inv) {
+  const int max = inv.optionalInt(QStringLiteral("max"), 1, network::kSlotCount).value_or(1);
+  auto session = OpenStation(inv);
+  if (!ConnectStation(inv, *session)) return kExitFailure;
+  NetworkManager& net = session->station->network;
+  // The list the scan starts from is the stored one, as after the program's first refresh.
+  net.RefreshMachines();
+  net.maxSearch = max;
+  const int boxesBefore = session->frontend.boxes;
+  net.ScanButton();
+  std::vector<std::string> found;
+  for (int i = 0; i < std::min(net.foundCount, network::kListEntries); ++i)
+    found.push_back(net.list.entry(i));
+  PrintIdentifiers(inv, "found", found);
+  return session->frontend.boxes == boxesBefore ? kExitOk : kExitFailure;
+}
+
+// ---- list -----------------------------------------------------------------------------------
+
+int RunList(Invocation& inv) {
+  const auto path = DataDir(inv) / network::kMachineListFile;
+  network::MachineList list;
+  switch (network::ReadMachineListFile(path, list)) {
+    case network::ReadResult::Missing: list.count = 0; break;
+    case network::ReadResult::Failed:
+      inv.printError(QStringLiteral("cannot read %1").arg(QString::fromStdString(path.string())));
+      return kExitFailure;
+    case network::ReadResult::DamagedCount:
+      inv.printError(QStringLiteral("%1: damaged count %2")
+                         .arg(QString::fromStdString(path.string()))
+                         .arg(list.count));
+      return kExitFailure;
+    case network::ReadResult::Ok: break;
+  }
+  std::vector<std::string> ids;
+  for (int i = 0; i < list.count; ++i) ids.push_back(list.entry(i));
+  PrintIdentifiers(inv, "entries", ids);
+  return kExitOk;
+}
+
+// ---- status ---------------------------------------------------------------------------------
+
+int RunStatus(Invocation& inv) {
+  auto session = OpenStation(inv);
+  if (!ConnectStation(inv, *session)) return kExitFailure;
+  NetworkManager& net = session->station->network;
+  const RefreshOutcome outcome = net.RefreshMachines();
+  const int shown = static_cast<int>(std::min<std::size_t>(net.listBox.size(), network::kSlotCount));
+  JsonWriter w;
+  if (inv.json) w.beginObject().key("machines").beginArray();
+  for (int k = 0; k < shown; ++k) {
+    const auto& slot = net.slotAt(k);
+    if (slot.identifier.empty()) continue;
+    const auto& r = slot.record;
+    const std::string hwName =
+        r.hardwarePreset == network::kExtraPreset
+            ? slot.extraPresetName
+            : network::CaptionText(network::HardwarePresetName(net.hardwarePresetNames, r.hardwarePreset));
+    const std::string userName = network::UserPresetName(net.userPresetNames, r.userPreset);
+    if (inv.json) {
+      w.beginObject();
+      w.key("identifier").value(slot.identifier);
+      w.key("hardwarePreset").value(static_cast<int>(r.hardwarePreset));
+      w.key("hardwarePresetName").value(hwName);
+      w.key("userPreset").value(static_cast<int>(r.userPreset));
+      w.key("userPresetName").value(userName);
+      w.key("gainADb").value(GainDb(r.gainA)).key("gainBDb").value(GainDb(r.gainB));
+      w.key("attenuation12Db").value(AttenuationDb(r.outAttn12));
+      w.key("attenuation34Db").value(AttenuationDb(r.outAttn34));
+      w.key("delay12").value(static_cast<int>(r.delay12));
+      w.key("delay34").value(static_cast<int>(r.delay34));
+      w.key("extraPresetName").value(slot.extraPresetName);
+      w.endObject();
+    } else {
+      inv.print(slot.identifier + "\n");
+      inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " + hwName + "\n");
+      inv.print("  user preset     " + std::to_string(r.userPreset) + " " + userName + "\n");
+      inv.print("  gains dB        A " + Number(GainDb(r.gainA)) + "  B " + Number(GainDb(r.gainB)) + "\n");
+      inv.print("  attenuation dB  Ch1/Ch2 " + Number(AttenuationDb(r.outAttn12)) + "  Ch3/Ch4 " +
+                Number(AttenuationDb(r.outAttn34)) + "\n");
+      inv.print("  delays          Ch1/Ch2 " + std::to_string(r.delay12) + "  Ch3/Ch4 " +
+                std::to_string(r.delay34) + "\n");
+      inv.print("  extra preset    " + slot.extraPresetName + "\n");
+    }
+  }
+  const bool ok = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
+  if (inv.json) {
+    w.endArray().key("outcome").value(OutcomeText(outcome)).endObject();
+    inv.print(w.text());
+  }
+  if (!ok) inv.printError(QString::fromUtf8(OutcomeText(outcome).data()));
+  return ok ? kExitOk : kExitFailure;
+}
+
+RegisterCommand scanCommand{{QStringLiteral("scan"),
+                             QStringLiteral("Probe the bus for machines and store maclist.dat."),
+                             AddScanOptions, RunScan}};
+RegisterCommand listCommand{{QStringLiteral("list"),
+                             QStringLiteral("Print the entries of maclist.dat."), {}, RunList}};
+RegisterCommand statusCommand{
+    {QStringLiteral("status"),
+     QStringLiteral("Read every listed machine and print its state."), {}, RunStatus}};
+
+}  // namespace
+}  // namespace qubix::cli
