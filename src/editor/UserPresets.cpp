@@ -1,0 +1,261 @@
+#include "editor/UserPresets.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "filters/Biquad.h"
+#include "network/EqFile.h"
+#include "network/NetworkTexts.h"
+
+namespace qubix::editor {
+
+namespace {
+constexpr int kParamUserPreset = 17;
+constexpr int kUserPresetNames = 10;
+
+int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
+}  // namespace
+
+std::string ShortNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value == 0.0 ? 0.0 : value);
+  return text;
+}
+
+UserPresets::UserPresets(EditorState& editor) : editor_(editor) {}
+
+void UserPresets::caption(PresetButton button, bool running) {
+  if (onCaption) onCaption(button, running);
+}
+
+// What every bus operation of this class does first: keep the level poll and the indicator
+// poll off the bus while it runs.
+void UserPresets::beginBusOperation(PresetButton button) {
+  caption(button, true);
+  auto& fe = editor_.host().frontend();
+  fe.setBusyCursor(true);
+  fe.processEvents();
+  editor_.HideLevelWindow();
+  editor_.SetTimer2(false);
+  editor_.SetTimer1(false);
+}
+
+std::string UserPresets::machineForFiles() const {
+  EditorHost& host = editor_.host();
+  const int sel = host.listSelection();
+  if (sel >= 0 && sel < host.machineCount()) return host.machineId(sel);
+  return editor_.selectedMachineId();
+}
+
+// ------------------------------------------------------------------ store
+
+void UserPresets::StaticText9Click() {
+  beginBusOperation(PresetButton::SaveToDsp);
+  const std::optional<int> location =
+      askLocation ? askLocation(LocationDialog::Store, editor_.processorId)
+                  : editor_.host().frontend().askLocation(texts::kSelectLocation);
+  bool stored = true;
+  if (location) stored = StoreToLocation(*location);
+  if (stored) editor_.SetTimer1(true);
+  caption(PresetButton::SaveToDsp, false);
+  editor_.host().frontend().setBusyCursor(false);
+}
+
+bool UserPresets::StoreToLocation(int location) {
+  protocol::Commands& commands = editor_.commands();
+  for (int n = 0; n < kBandCount; ++n) {
+    BandStrip& strip = editor_.band(n);
+    // A band whose coefficients cannot be computed is left as the location held it.
+    if (strip.FBCalc() != filters::kFilterOk) continue;
+    const filters::BiquadCoefficients c = strip.Coefficients();
+    const std::array<float, 5> words{static_cast<float>(c.b2), static_cast<float>(c.b0),
+                                     static_cast<float>(c.b1), static_cast<float>(c.a2),
+                                     static_cast<float>(c.a1)};
+    if (!commands.StoreBandToLocation(location, n, words)) {
+      SaveEEpromFail();
+      return false;
+    }
+  }
+  protocol::SettingsRecord settings;
+  settings.gainACode = editor_.GainCode(0);
+  settings.gainBCode = editor_.GainCode(1);
+  settings.attenuation12Code = editor_.knobPosition[0] + 191;
+  settings.attenuation34Code = editor_.knobPosition[1] + 191;
+  settings.delay12 = editor_.delay[0];
+  settings.delay34 = editor_.delay[1];
+  settings.ampLevelCode = editor_.AmpLevelCode;
+  if (!commands.StoreSettingsToLocation(location, settings)) {
+    SaveEEpromFail();
+    return false;
+  }
+  editor_.SaveMachineEqForLocation(machineForFiles(), location);
+  return true;
+}
+
+void UserPresets::SaveEEpromFail() {
+  link::Frontend& fe = editor_.host().frontend();
+  fe.setStatusText(texts::kEEPromError);
+  editor_.StaticText5Click();
+  fe.messageBox(texts::kEEPromError, texts::kEEPromError, link::Buttons::Ok);
+  fe.setStatusColour(link::kRed);
+  fe.setStatusText(texts::kNothingSelected);
+}
+
+// ------------------------------------------------------------------ recall
+
+void UserPresets::StaticText10Click() {
+  beginBusOperation(PresetButton::LoadFromDsp);
+  const std::optional<int> location =
+      askLocation ? askLocation(LocationDialog::Recall, editor_.processorId)
+                  : editor_.host().frontend().askLocation(texts::kSelectUserPreset);
+  if (location) RecallFromLocation(*location);
+  editor_.EditorLoading = false;
+  editor_.SetTimer1(true);
+  caption(PresetButton::LoadFromDsp, false);
+  editor_.host().frontend().setBusyCursor(false);
+}
+
+void UserPresets::RecallFromLocation(int location) {
+  protocol::Commands& commands = editor_.commands();
+  protocol::Bus& bus = commands.bus();
+  link::Link& link = bus.link();
+  link::Frontend& fe = editor_.host().frontend();
+  link.SetReadTimeout(kRecallTimeoutMs);
+  commands.RecallLocation(location);
+  // The controls follow what the processor now holds, without sending it back.
+  editor_.EditorLoading = true;
+  int userPreset = -1;
+  for (const int parameter : kRecallParameters) {
+    if (bus.ReadParameter(parameter)) {
+      const int v = bus.ParameterValue;
+      switch (parameter) {
+        case kParamUserPreset:
+          if (v >= 0 && v < kUserPresetNames) {
+            userPreset = v;
+            editor_.userPresetName = editor_.host().userPresetName(v);
+            editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
+          }
+          break;
+        case 15: editor_.SetDelay(0, v); break;
+        case 16: editor_.SetDelay(1, v); break;
+        case 11: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
+        case 12: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
+        case 13: editor_.SetKnobPosition(0, v - 191); break;
+        case 14: editor_.SetKnobPosition(1, v - 191); break;
+        case 23: editor_.AmpLevelCode = v; break;
+        default: break;
+      }
+    }
+    fe.processEvents();
+  }
+  link.SetReadTimeout(link::kStandardTimeoutMs);
+  EditorHost& host = editor_.host();
+  const int slot = host.currentMachine();
+  if (userPreset >= 0 && slot >= 0 && slot < host.machineCount()) {
+    EditorSlotValues values = host.slotValues(slot);
+    values.userPreset = userPreset;
+    host.storeSlotValues(slot, values);
+  }
+  if (onSlotUserPreset) onSlotUserPreset(slot, editor_.userPresetName);
+  editor_.EditorLoading = false;
+}
+
+// ------------------------------------------------------------------ files
+
+UserPresetRecord UserPresets::BuildRecord() const {
+  UserPresetRecord r;
+  const network::EqRecord bands = editor_.BuildEqRecord();
+  r.flatMode = bands.flatFlag;
+  for (std::size_t c = 0; c < 4; ++c) r.muted[c] = editor_.MuteState[c] ? 1 : 0;
+  r.freqHz = bands.freqHz;
+  r.gainDb = bands.gainDb;
+  r.q = bands.q;
+  r.flatGainStash = bands.savedGainDb;
+  r.inputGainA = Trunc(EditValue(editor_.gainText[0]) * 2);
+  r.inputGainB = Trunc(EditValue(editor_.gainText[1]) * 2);
+  r.delay12 = editor_.delay[0];
+  r.delay34 = editor_.delay[1];
+  r.knob12 = editor_.knobPosition[0];
+  r.knob34 = editor_.knobPosition[1];
+  r.ampLevelCode = editor_.AmpLevelCode;
+  return r;
+}
+
+std::string UserPresets::SaveToFile(const std::string& path) {
+  std::filesystem::path target(path);
+  if (!target.has_extension()) target.replace_extension(texts::kVupExtension);
+  const UserPresetRecord record = BuildRecord();
+  std::string error = WriteUserPresetFile(target.string(), record);
+  if (!error.empty()) {
+    link::Frontend& fe = editor_.host().frontend();
+    fe.setStatusDetail(error);
+    fe.messageBox(network::texts::kFileWriteError, network::texts::kFileErrorCaption,
+                  link::Buttons::OkCancel);
+    return error;
+  }
+  last_ = record;
+  return {};
+}
+
+void UserPresets::StaticText12Click() {
+  caption(PresetButton::SaveToFile, true);
+  const std::optional<std::string> path = editor_.host().frontend().askSaveFile(
+      texts::kSaveToFile, texts::kVupFilter,
+      (editor_.host().dataDir() / network::texts::kPresetsFolder).string());
+  if (path) SaveToFile(*path);
+  caption(PresetButton::SaveToFile, false);
+}
+
+void UserPresets::ApplyRecord(const UserPresetRecord& r) {
+  editor_.GraphRedrawEnabled = false;
+  editor_.SetFlatMode(r.flatMode != 0);
+  // Each toggle flips the channel to the file's state and sends its level with the level code
+  // in force before the load.
+  for (int c = 0; c < 4; ++c) {
+    editor_.MuteState[static_cast<std::size_t>(c)] = r.muted[static_cast<std::size_t>(c)] == 0;
+    editor_.ToggleMute(c);
+  }
+  editor_.SetGainText(0, ShortNumber(r.inputGainA * 0.5));
+  editor_.SetGainText(1, ShortNumber(r.inputGainB * 0.5));
+  editor_.SetDelay(0, r.delay12);
+  editor_.SetDelay(1, r.delay34);
+  editor_.SetKnobPosition(0, r.knob12);
+  editor_.SetKnobPosition(1, r.knob34);
+  editor_.AmpLevelCode = r.ampLevelCode;
+  // The bands go through the same path as a per-machine equaliser file: frequencies with the
+  // strips inactive, then gains and Qs, each of which writes the band.
+  network::EqRecord bands;
+  bands.flatFlag = r.flatMode;
+  bands.freqHz = r.freqHz;
+  bands.gainDb = r.gainDb;
+  bands.q = r.q;
+  bands.savedGainDb = r.flatGainStash;
+  editor_.ApplyEqRecord(bands);
+}
+
+UserPresetReadResult UserPresets::LoadFromFile(const std::string& path) {
+  UserPresetReadResult result = ReadUserPresetFile(path);
+  if (result.error == PresetFileError::Missing) return result;
+  if (!result.ok()) {
+    link::Frontend& fe = editor_.host().frontend();
+    fe.setStatusDetail(result.detail);
+    fe.messageBox(network::texts::kFileReadError, network::texts::kFileErrorCaption,
+                  link::Buttons::OkCancel);
+    return result;
+  }
+  last_ = result.record;
+  ApplyRecord(result.record);
+  return result;
+}
+
+void UserPresets::StaticText13Click() {
+  caption(PresetButton::LoadFromFile, true);
+  const std::optional<std::string> path = editor_.host().frontend().askOpenFile(
+      texts::kLoadFromFile, texts::kVupFilter,
+      (editor_.host().dataDir() / network::texts::kPresetsFolder).string());
+  if (path) LoadFromFile(*path);
+  caption(PresetButton::LoadFromFile, false);
+}
+
+}  // namespace qubix::editor

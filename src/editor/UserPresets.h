@@ -1,0 +1,91 @@
+// User presets: storing the editor's settings into one of the processor's eight locations,
+// recalling one, and saving and loading preset files. Works on the editor's state; the window
+// only forwards its four buttons here and shows the location dialogs.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "editor/EditorState.h"
+#include "editor/UserPresetFile.h"
+
+namespace qubix::editor {
+
+namespace texts {
+inline constexpr std::string_view kSaveToDsp = "    Save To DSP Memory";
+inline constexpr std::string_view kLoadFromDsp = "   Load From DSP Memory";
+inline constexpr std::string_view kSaveToFile = "   Save To Computer HDD";
+inline constexpr std::string_view kLoadFromFile = "  Load From Computer HDD";
+inline constexpr std::string_view kSelectLocation = "Select Location";
+inline constexpr std::string_view kSelectUserPreset = "Select User PreSet";
+inline constexpr std::string_view kLocationQuestion = "Select the memory location number ";
+inline constexpr std::string_view kUserPresetQuestion = "Select the User PreSet number ";
+inline constexpr std::string_view kForTheProcessor = "for the Processor";
+inline constexpr std::string_view kLocationOk = "      Ok";
+inline constexpr std::string_view kLocationCancel = " Cancel";
+inline constexpr std::string_view kEEPromError = "EEProm Writing Error";
+inline constexpr std::string_view kNothingSelected = "Nothing Selected";
+inline constexpr std::string_view kVupFilter = "Velmoria User Preset (*.vup)";
+inline constexpr std::string_view kVupExtension = "vup";
+inline constexpr std::string_view kVupProposedName = "preset.vup";
+}  // namespace texts
+
+inline constexpr std::uint32_t kRecallTimeoutMs = 2000;
+
+enum class PresetButton { SaveToDsp, LoadFromDsp, SaveToFile, LoadFromFile };
+enum class LocationDialog { Store, Recall };
+
+// The processor's parameters read back after a recall, in reading order.
+inline constexpr std::array<int, 8> kRecallParameters{17, 15, 16, 11, 12, 13, 14, 23};
+
+class UserPresets {
+ public:
+  explicit UserPresets(EditorState& editor);
+
+  // The four buttons.
+  void StaticText9Click();   // "    Save To DSP Memory"
+  void StaticText10Click();  // "   Load From DSP Memory"
+  void StaticText12Click();  // "   Save To Computer HDD"
+  void StaticText13Click();  // "  Load From Computer HDD"
+  // A failed store: the editor closes and the operator is told.
+  void SaveEEpromFail();
+
+  // The operations behind the buttons, without dialogs (the command-line tool uses them).
+  // Store: true when every record was acknowledged (after a failure SaveEEpromFail has run).
+  bool StoreToLocation(int location);
+  void RecallFromLocation(int location);
+  // The record of the editor's current settings, as a preset file holds it.
+  UserPresetRecord BuildRecord() const;
+  // Empty on success, else the reason (after the "File Error" box).
+  std::string SaveToFile(const std::string& path);
+  // Applies a record to the editor and the processor in the order a file load sends it.
+  void ApplyRecord(const UserPresetRecord& record);
+  // Reads and applies a file; a file that cannot be used is refused with the "File Error"
+  // box before anything is sent.
+  UserPresetReadResult LoadFromFile(const std::string& path);
+
+  // The location dialogs (TForm2, TForm4); by default the frontend's location question.
+  std::function<std::optional<int>(LocationDialog, const std::string& processorId)> askLocation;
+  // Each button's caption turns lime while its operation runs and yellow when it ends.
+  std::function<void(PresetButton, bool running)> onCaption;
+  // After a recall: the slot of the machine being edited shows its new user preset name.
+  std::function<void(int slot, const std::string& name)> onSlotUserPreset;
+
+  // The record of the last preset file loaded or saved during this run.
+  const UserPresetRecord& lastRecord() const { return last_; }
+
+ private:
+  void caption(PresetButton button, bool running);
+  void beginBusOperation(PresetButton button);
+  std::string machineForFiles() const;
+
+  EditorState& editor_;
+  UserPresetRecord last_{};
+};
+
+// The shortest general form of a number as the edits show it ("0", "-3.5", "12").
+std::string ShortNumber(double value);
+
+}  // namespace qubix::editor
