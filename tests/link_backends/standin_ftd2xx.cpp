@@ -2,6 +2,7 @@
 // functions the program resolves by name, serves them from the adapter the test attaches (the
 // simulated bus) and records each call with its arguments. Built without FT_GetDeviceInfo
 // (QUBIX_STANDIN_PARTIAL) it is a library that lacks a function.
+#include <cstdlib>
 #include <cstring>
 
 #include "StandIn.h"
@@ -11,7 +12,13 @@ using Dword = std::uint32_t;
 
 namespace {
 
-StandInControl control;
+// QUBIX_STANDIN_DEVICES=N pretends N devices that cannot be opened (for the diagnostics).
+StandInControl initialControl() {
+  StandInControl c;
+  if (const char* n = std::getenv("QUBIX_STANDIN_DEVICES")) c.extraDevices = static_cast<std::uint32_t>(std::atoi(n));
+  return c;
+}
+StandInControl control = initialControl();
 
 constexpr Dword kListNumberOnly = 0x80000000u;
 constexpr Dword kListAll = 0x20000000u;

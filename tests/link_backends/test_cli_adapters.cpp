@@ -1,0 +1,52 @@
+// qubix24ctl adapters: what each backend sees, and why one cannot be used.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string run(const std::string& environment, const std::string& arguments) {
+  const std::string command = environment + " '" QUBIX24CTL "' adapters " + arguments + " 2>&1";
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    EXPECT_EQ(::pclose(pipe), 0) << out;
+  }
+  return out;
+}
+
+TEST(AdaptersCommand, SaysWhyTheVendorLibraryIsMissing) {
+  const std::string out = run("QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so", "");
+  EXPECT_NE(out.find("d2xx: not available: cannot load /nonexistent/libftd2xx.so"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("serial: "), std::string::npos) << out;
+  EXPECT_NE(out.find("ftdi: "), std::string::npos) << out;
+}
+
+TEST(AdaptersCommand, ListsTheVendorLibrarysDevicesAndWhyOneCannotBeOpened) {
+  const std::string out =
+      run("QUBIX_D2XX_LIBRARY='" QUBIX_STANDIN_LIB "' QUBIX_STANDIN_DEVICES=2", "--json");
+  EXPECT_NE(out.find(R"({"name":"d2xx","available":true,"reason":"","adapters":[{"path":"index 0")"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(R"("description":"Other Adapter")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("note":"cannot open it (status 2): another program or the kernel driver holds it")"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(R"("path":"index 1")"), std::string::npos) << out;
+}
+
+TEST(AdaptersCommand, RejectsStrayArguments) {
+  const std::string command = "'" QUBIX24CTL "' adapters extra 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) {
+  }
+  EXPECT_NE(::pclose(pipe), 0);
+}
+
+}  // namespace
