@@ -141,6 +141,10 @@ std::vector<PortInfo> SerialAdapter::candidates(std::string& reason) const {
     sp_port* port = nullptr;
     if (sp_get_port_by_name(device_.c_str(), &port) != SP_OK) {
       reason = spError(("serial: no port " + device_).c_str());
+      // libserialport only knows ports that have a /sys/class/tty entry.
+      if (device_.rfind("/dev/pts/", 0) == 0)
+        reason += " (a pseudo-terminal: start the program with the pseudo-terminal interposer "
+                  "preloaded, see \"Real hardware\" in the README)";
       return {};
     }
     std::vector<PortInfo> one{describe(port)};
