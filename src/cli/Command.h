@@ -44,6 +44,9 @@ struct Invocation {
   void print(const std::string& text) const;
   void printError(const QString& text) const;
 
+  // For commands without positional arguments: a stray one is a usage error.
+  void rejectPositional() const;
+
   bool isSet(const QString& name) const { return parser.isSet(name); }
   QString value(const QString& name) const { return parser.value(name); }
   QStringList values(const QString& name) const { return parser.values(name); }
