@@ -81,6 +81,26 @@ TEST(Scan, StopScanDuringTheScan) {
   EXPECT_FALSE(rig.frontend.busy);
 }
 
+TEST(Scan, ReleaseThatCannotBeWrittenEndsTheScanAtOnce) {
+  ScanRig rig;
+  rig.manager.maxSearch = 8;
+  rig.frontend.onProcessEvents = [&] {
+    // After the first probe: the adapter goes with the byte after the next probe, which is
+    // the release of the machine that answers it.
+    if (rig.frontend.processEventsCalls == 1) rig.adapter->faults().unplugAfterBytes = 16;
+  };
+  rig.manager.ScanButton();
+  ASSERT_FALSE(rig.frontend.boxes.empty());
+  EXPECT_EQ(rig.frontend.boxes[0].text, " No write S");
+  EXPECT_EQ(rig.frontend.boxes[0].caption, "");
+  EXPECT_EQ(rig.view.probeFrames.size(), 2u);
+  EXPECT_EQ(rig.manager.scanCaption, "StopScan") << "left as it is";
+  EXPECT_TRUE(rig.manager.scanning);
+  EXPECT_EQ(rig.manager.scanAddress, 2) << "the next scan continues after it";
+  EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002"}, 2));
+  EXPECT_FALSE(rig.frontend.busy);
+}
+
 TEST(Scan, PressWhileAMachineIsSelectedDoesNothing) {
   ScanRig rig;
   rig.protocolBus.MachineSelected = true;
