@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "ui/filters/Drawing.h"
 #include "ui/filters/FilterTexts.h"
@@ -78,16 +79,14 @@ int TForm3::MagnitudeY(double magnitude) const {
   return zeroLine_ - static_cast<int>(decades * decadePixels_);
 }
 
-void TForm3::Redraw() {
-  if (table_ == nullptr || !redrawEnabled_ || !redrawEnabled_()) return;
+void TForm3::DrawGrid() {
   const int w = width();
   const int h = height();
-  if (bitmap_.size() != size()) bitmap_ = QImage(size(), QImage::Format_RGB32);
-  bitmap_.fill(Qt::black);
-
-  QPainter p(&bitmap_);
-  QPen grid(kGridColour, 1, Qt::SolidLine);
-  p.setPen(grid);
+  grid_ = QImage(size(), QImage::Format_RGB32);
+  grid_.fill(Qt::black);
+  QPainter p(&grid_);
+  QPen pen(kGridColour, 1, Qt::SolidLine);
+  p.setPen(pen);
   p.drawLine(0, zeroLine_, w, zeroLine_);
   for (int i = 1; i <= 5; ++i) {
     // Multiples of about 6 dB.
@@ -96,27 +95,36 @@ void TForm3::Redraw() {
     if (zeroLine_ + c <= h) p.drawLine(0, zeroLine_ + c, w, zeroLine_ + c);
   }
   // About ±3 dB, dotted.
-  grid.setStyle(Qt::DotLine);
-  p.setPen(grid);
+  pen.setStyle(Qt::DotLine);
+  p.setPen(pen);
   const double half = std::log10(2.0) * decadePixels_ * 0.5;
   p.drawLine(0, static_cast<int>(zeroLine_ - half), w, static_cast<int>(zeroLine_ - half));
   p.drawLine(0, static_cast<int>(zeroLine_ + half), w, static_cast<int>(zeroLine_ + half));
-  grid.setStyle(Qt::SolidLine);
-  p.setPen(grid);
+  pen.setStyle(Qt::SolidLine);
+  p.setPen(pen);
   for (double f : kGridFrequencies) {
     const int x = filters::FrequencyColumn(f);
     p.drawLine(x, kGridTop, x, h - 2);
   }
+}
 
+void TForm3::Redraw() {
+  if (table_ == nullptr || !redrawEnabled_ || !redrawEnabled_()) return;
+  // The grid depends only on the size: drawn once, copied under every curve.
+  if (grid_.size() != size()) DrawGrid();
+  if (bitmap_.size() != grid_.size() || bitmap_.format() != grid_.format())
+    bitmap_ = QImage(grid_.size(), grid_.format());
+  std::memcpy(bitmap_.bits(), grid_.constBits(), static_cast<std::size_t>(grid_.sizeInBytes()));
+
+  QPainter p(&bitmap_);
   filters::ComputeResponse(*table_, response_, bandCount_);
   if (response_[0] != 0.0) {
+    // One polyline: 499 segments from column 1 to column 500.
+    std::array<QPoint, filters::kResponseColumns> curve;
+    for (int k = 1; k <= filters::kResponseColumns; ++k)
+      curve[static_cast<std::size_t>(k - 1)] = QPoint(k, MagnitudeY(response_[static_cast<std::size_t>(k - 1)]));
     p.setPen(QPen(kLime, 1));
-    QPoint previous(1, MagnitudeY(response_[0]));
-    for (int k = 2; k <= filters::kResponseColumns; ++k) {
-      const QPoint next(k, MagnitudeY(response_[static_cast<std::size_t>(k - 1)]));
-      p.drawLine(previous, next);
-      previous = next;
-    }
+    p.drawPolyline(curve.data(), static_cast<int>(curve.size()));
   }
   p.end();
   update();

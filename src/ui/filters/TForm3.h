@@ -51,12 +51,14 @@ class TForm3 : public QWidget {
 
  private:
   void PlaceLabels();
+  void DrawGrid();
 
   const filters::BandCoefficientTable* table_ = nullptr;
   int bandCount_ = filters::kResponseBands;
   std::function<bool()> redrawEnabled_;
   QPointer<QWidget> focusReturn_;
   QImage bitmap_;
+  QImage grid_;
   filters::ResponseArray response_{};
   int decadePixels_ = 0;
   int zeroLine_ = 0;

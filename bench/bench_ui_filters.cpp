@@ -1,0 +1,113 @@
+// One drag step of a gain fader, end to end and in its parts: the mouse move (knob position,
+// SetGPotPos, FBCalc, the change event), the table update and the graph's Redraw into its
+// bitmap, and the strip's zone repaint. The parts give the split between computing and painting.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+
+#include <memory>
+
+#include "filters/ParametricBand.h"
+#include "filters/Response.h"
+#include "ui/filters/TForm3.h"
+#include "ui/filters/TParFilter.h"
+
+using qubix::ui::TForm3;
+using qubix::ui::TParFilter;
+
+namespace {
+
+constexpr QPoint kGrip(19, 110);
+
+// A strip and the graph wired as the editor wires them.
+struct Rig {
+  qubix::filters::BandCoefficientTable table;
+  TForm3 graph;
+  TParFilter strip;
+  bool redrawGraph = true;
+  int direction = 1;
+  int y = kGrip.y();
+
+  Rig() {
+    graph.SetInput(&table, qubix::filters::kResponseBands, [] { return true; });
+    strip.SetFBActive(true);
+    strip.SetFMin(10);
+    strip.SetFMax(18000);
+    strip.SetGMax(12);
+    strip.SetFPotPos(1000.0F);
+    strip.SetQPotPos(1.4F);
+    strip.Paint();
+    strip.show();
+    QApplication::processEvents();  // the strip must be exposed for repaint() to paint
+    QObject::connect(&strip, &TParFilter::ChangePar, &strip, [this](TParFilter* s) {
+      if (s->FBCalc() == 0) table.SetBand(5, s->Coefficients());
+      if (redrawGraph) graph.Redraw();
+    });
+    QMouseEvent press(QEvent::MouseButtonPress, kGrip, strip.mapToGlobal(kGrip), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&strip, &press);
+  }
+
+  // One pixel up or down, turning at the ends of a 40-pixel stroke.
+  void Step() {
+    if (y <= kGrip.y() - 40 || y >= kGrip.y() + 40) direction = -direction;
+    y += direction;
+    const QPoint pos(kGrip.x(), y);
+    QMouseEvent move(QEvent::MouseMove, pos, strip.mapToGlobal(pos), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&strip, &move);
+  }
+
+  void RepaintGainZone() { strip.repaint(0, 53, strip.width(), 134); }
+};
+
+void BM_GainDragStep_Full(benchmark::State& state) {
+  Rig rig;
+  for (auto _ : state) {
+    rig.Step();
+    rig.RepaintGainZone();
+  }
+}
+BENCHMARK(BM_GainDragStep_Full)->Unit(benchmark::kMicrosecond);
+
+void BM_GainDragStep_WithoutGraph(benchmark::State& state) {
+  Rig rig;
+  rig.redrawGraph = false;
+  for (auto _ : state) rig.Step();
+}
+BENCHMARK(BM_GainDragStep_WithoutGraph)->Unit(benchmark::kMicrosecond);
+
+void BM_StripGainZoneRepaint(benchmark::State& state) {
+  Rig rig;
+  for (auto _ : state) rig.RepaintGainZone();
+}
+BENCHMARK(BM_StripGainZoneRepaint)->Unit(benchmark::kMicrosecond);
+
+void BM_GraphRedraw(benchmark::State& state) {
+  Rig rig;
+  for (auto _ : state) rig.graph.Redraw();
+}
+BENCHMARK(BM_GraphRedraw)->Unit(benchmark::kMicrosecond);
+
+void BM_GraphComputeResponseOnly(benchmark::State& state) {
+  Rig rig;
+  qubix::filters::ResponseArray response{};
+  for (auto _ : state) {
+    qubix::filters::ComputeResponse(rig.table, response);
+    benchmark::DoNotOptimize(response);
+  }
+}
+BENCHMARK(BM_GraphComputeResponseOnly)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
