@@ -8,6 +8,7 @@
 
 #include "WidgetTest.h"
 #include "filters/ParametricBand.h"
+#include "ui/filters/Drawing.h"
 #include "ui/filters/EditorBands.h"
 #include "ui/filters/TParFilter.h"
 
@@ -254,6 +255,40 @@ class ParFilterTest : public QObject {
     QVERIFY(dot.x() > 19);  // swept clockwise past the top to the lower right
     const QImage image = strip->grab().toImage();
     QCOMPARE(image.pixelColor(dot + QPoint(2, 2)), QColor(255, 0, 0));
+  }
+
+  void valueTexts_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("significant");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<bool>("thousands");
+    QTest::addColumn<QString>("text");
+    // Frequency: thousands separators, no decimals.
+    QTest::newRow("16000 Hz") << 16000.0 << 15 << 0 << true << "16,000";
+    QTest::newRow("1190 Hz") << 1190.0 << 15 << 0 << true << "1,190";
+    QTest::newRow("32 Hz") << 32.0 << 15 << 0 << true << "32";
+    // Gain: 2 significant digits, 1 decimal.
+    QTest::newRow("11.75 dB") << 11.75 << 2 << 1 << true << "12.0";
+    QTest::newRow("-11.75 dB") << -11.75 << 2 << 1 << true << "-12.0";
+    QTest::newRow("0.75 dB") << 0.75 << 2 << 1 << true << "0.8";
+    QTest::newRow("-0.25 dB") << -0.25 << 2 << 1 << true << "-0.3";
+    QTest::newRow("-0.04 dB") << -0.04 << 2 << 1 << true << "0.0";
+    QTest::newRow("0 dB") << 0.0 << 2 << 1 << true << "0.0";
+    // Q: 4 significant digits, 1 decimal; the knob's value: ValueDigits decimals.
+    QTest::newRow("Q 1.8f") << double{1.8F} << 4 << 1 << false << "1.8";
+    QTest::newRow("Q 1.45f") << double{1.45F} << 4 << 1 << false << "1.5";
+    QTest::newRow("Q 50") << 50.0 << 4 << 1 << false << "50.0";
+    QTest::newRow("knob -12.5") << -12.5 << 4 << 1 << false << "-12.5";
+    QTest::newRow("knob -32, 2 digits") << -32.0 << 4 << 2 << false << "-32.00";
+  }
+
+  void valueTexts() {
+    QFETCH(double, value);
+    QFETCH(int, significant);
+    QFETCH(int, decimals);
+    QFETCH(bool, thousands);
+    QFETCH(QString, text);
+    QCOMPARE(qubix::ui::FormatNumber(value, significant, decimals, thousands), text);
   }
 
   void propertySideEffects() {
