@@ -279,7 +279,12 @@ void NetworkManager::ScanBus() {
 // Manual add and remove
 
 ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
-  if (digits.size() != kIdentifierLength - 1) return ProbeResult::InvalidFormat;
+  // Anything but twelve hex digits would put a frame on the bus that no machine can answer and
+  // an identifier in the list that names no machine.
+  if (digits.size() != kIdentifierLength - 1 ||
+      !std::all_of(digits.begin(), digits.end(),
+                   [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
+    return ProbeResult::InvalidFormat;
   const std::string id = "H" + std::string(digits);
   for (const auto& item : listBox)
     if (sameIdentifier(std::string_view(item).substr(0, kIdentifierLength), id))

@@ -137,6 +137,16 @@ TEST(AddMachine, MessagesThenSuccess) {
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
 }
 
+TEST(AddMachine, TypedTextThatIsNoIdentifierSendsNothing) {
+  ScanRig rig;
+  for (const char* typed : {"12345", "", "0000000100051", "00000001000g", "0000 0010005",
+                            "00000001/../"}) {
+    EXPECT_EQ(rig.manager.ProbeMachine(typed), network::ProbeResult::InvalidFormat) << typed;
+  }
+  EXPECT_EQ(rig.pcBytes(), "");
+  EXPECT_TRUE(rig.manager.listBox.empty());
+}
+
 TEST(AddMachine, AlreadyListedIgnoresCase) {
   ScanRig rig;
   rig.manager.listBox = {"H0000000100ab"};
