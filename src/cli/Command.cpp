@@ -16,12 +16,17 @@ QString Usage() {
       "Commands:\n");
   for (const Command* c : CommandRegistry::instance().commands())
     text += QStringLiteral("  %1  %2\n").arg(c->name, -12).arg(c->summary);
-  text += QStringLiteral(
-      "\nOptions for every command:\n"
-      "  --json     machine-readable output\n"
-      "  --help     help for the command\n");
-  for (const QCommandLineOption& o : CommandRegistry::instance().globalOptions())
-    text += QStringLiteral("  --%1  %2\n").arg(o.names().constFirst(), -8).arg(o.description());
+  const auto option = [](const QString& name, const QString& help) {
+    return QStringLiteral("  %1  %2\n").arg(name, -16).arg(help);
+  };
+  text += QStringLiteral("\nOptions for every command:\n");
+  text += option(QStringLiteral("--json"), QStringLiteral("Machine-readable output."));
+  text += option(QStringLiteral("--help"), QStringLiteral("Help for the command."));
+  for (const QCommandLineOption& o : CommandRegistry::instance().globalOptions()) {
+    QString name = QStringLiteral("--") + o.names().constFirst();
+    if (!o.valueName().isEmpty()) name += QStringLiteral(" ") + o.valueName();
+    text += option(name, o.description());
+  }
   text += QStringLiteral(
       "\nExit status: 0 success, 1 the operation failed, 2 bad arguments.\n");
   return text;

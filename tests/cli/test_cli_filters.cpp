@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "CliRunner.h"
+#include "cli/Command.h"
 #include "filters/ParametricBand.h"
 
 namespace {
@@ -179,6 +180,27 @@ TEST(Cli, HelpListsCommands) {
   EXPECT_EQ(sub.status, 0);
   EXPECT_EQ(sub.out.rfind("Usage: qubix24ctl biquad [options]", 0), 0u) << sub.out;
   EXPECT_NE(sub.out.find("--freq <HZ>"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A global option with a value, written before the command, must not be taken for it.
+const qubix::cli::RegisterGlobalOption kProbeOption{QCommandLineOption(
+    QStringLiteral("probe-global"), QStringLiteral("Test-only option."), QStringLiteral("VALUE"))};
+
+TEST(Cli, GlobalOptionBeforeOrAfterTheCommand) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--probe-global", "biquad", "biquad", "--freq", "1000", "--gain", "6", "--q", "1.4"},
+           {"biquad", "--freq", "1000", "--probe-global=x", "--gain", "6", "--q", "1.4"}}) {
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("377637 42D64A"), std::string::npos) << r.out;
+  }
+  const CliResult help = RunCli({"--help"});
+  EXPECT_NE(help.out.find("  --probe-global VALUE  Test-only option.\n"), std::string::npos)
+      << help.out;
 }
 
 }  // namespace
