@@ -1,0 +1,74 @@
+// qubix24: the application entry. Sets the title, makes the main window (then the other
+// windows, hidden) and runs the event loop; an error that escapes is shown in a message box
+// before the program ends.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+
+#include "app/Options.h"
+#include "link/backends/Factory.h"
+#include "ui/network/MainTexts.h"
+#include "ui/network/Tmainform.h"
+
+namespace {
+
+void ShowError(const QString& text) {
+  QMessageBox::critical(nullptr, QApplication::applicationName(), text);
+}
+
+// Errors thrown from an event handler end here rather than unwinding through Qt.
+class Application : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      ShowError(QString::fromUtf8(e.what()));
+    } catch (...) {
+      ShowError(QStringLiteral("Unknown error"));
+    }
+    QCoreApplication::exit(1);
+    return false;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Application app(argc, argv);
+  QApplication::setApplicationName(qubix::ui::texts::kApplicationTitle);
+
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const auto options = qubix::app::ParseOptions(args);
+  if (options.help) {
+    std::fputs(qubix::app::UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (!options.error.empty()) {
+    std::fprintf(stderr, "qubix24: %s\n%s", options.error.c_str(),
+                 qubix::app::UsageText().c_str());
+    return 2;
+  }
+
+  try {
+    std::string error;
+    auto adapter = qubix::link::backends::makeAdapter(options.link, error);
+    if (!adapter) {
+      std::fprintf(stderr, "qubix24: %s\n", error.c_str());
+      ShowError(QString::fromStdString(error));
+      return 1;
+    }
+    qubix::ui::Tmainform mainform(std::move(adapter));
+    // The other windows of the program are made here, hidden, once they exist.
+    mainform.show();
+    return app.exec();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  } catch (...) {
+    ShowError(QStringLiteral("Unknown error"));
+  }
+  return 1;
+}
