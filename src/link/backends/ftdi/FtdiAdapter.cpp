@@ -94,12 +94,16 @@ BackendReport FtdiAdapter::probe() {
     report.reason = reason;
   } else {
     report.available = true;
+    // Looking must not take a chip away from the kernel's serial driver.
+    ctx->module_detach_mode = DONT_DETACH_SIO_MODULE;
     for (Found& f : chips) {
       // The latency timer can only be read from an opened chip.
       if (ftdi_usb_open_dev(ctx.get(), f.dev) == 0) {
         unsigned char ms = 0;
         if (ftdi_get_latency_timer(ctx.get(), &ms) == 0) f.info.latencyTimerMs = ms;
         ftdi_usb_close(ctx.get());
+      } else if (f.info.note.empty()) {
+        f.info.note = "in use (by the kernel's serial driver: see serial:) or not permitted";
       }
       report.ports.push_back(std::move(f.info));
     }
@@ -180,7 +184,7 @@ Status FtdiAdapter::open(int deviceIndex, Handle& handle) {
     const std::string why = ftdi_get_error_string(device->ctx.get());
     device->ctx.reset();  // never opened: nothing to close
     return fail(kDeviceNotOpened, "cannot open " + device->info.path + ": " + why +
-                                      " (is the udev rule installed and a kernel driver unbound?)");
+                                      " (is the udev rule installed and the user in the dialout group?)");
   }
   device_ = std::move(device);
   lastError_.clear();
