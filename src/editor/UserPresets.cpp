@@ -200,9 +200,11 @@ std::string UserPresets::SaveToFile(const std::string& path) {
 
 void UserPresets::StaticText12Click() {
   caption(PresetButton::SaveToFile, true);
+  // The dialog opens in the presets folder with "preset.vup" proposed.
   const std::optional<std::string> path = editor_.host().frontend().askSaveFile(
       texts::kSaveToFile, texts::kVupFilter,
-      (editor_.host().dataDir() / network::texts::kPresetsFolder).string());
+      (editor_.host().dataDir() / network::texts::kPresetsFolder / texts::kVupProposedName)
+          .string());
   if (path) SaveToFile(*path);
   caption(PresetButton::SaveToFile, false);
 }

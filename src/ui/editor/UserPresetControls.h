@@ -1,0 +1,36 @@
+// Connects the editor's four user preset buttons to the user preset operations and gives them
+// the two location dialogs. Made once next to the editor window.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "editor/UserPresets.h"
+#include "ui/editor/TForm2.h"
+
+namespace qubix::ui {
+
+class TForm1;
+
+class UserPresetControls {
+ public:
+  // mainWindow places the dialogs (its top + 130, left 200) and is their parent.
+  UserPresetControls(TForm1& editorWindow, QWidget* mainWindow);
+
+  editor::UserPresets& Presets() { return presets_; }
+  TForm2& Form2() { return *form2_; }
+  TForm4& Form4() { return *form4_; }
+
+  // After a recall: the main window shows the slot's new user preset name.
+  std::function<void(int slot, const std::string& name)> onSlotUserPreset;
+
+ private:
+  QWidget* mainWindow_;
+  editor::UserPresets presets_;
+  std::unique_ptr<TForm2> form2_;
+  std::unique_ptr<TForm4> form4_;
+};
+
+}  // namespace qubix::ui

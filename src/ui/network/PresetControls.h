@@ -1,0 +1,65 @@
+// The hardware preset side of the main window: the click on a slot's hardware preset picture
+// (ChangeHWPS1 … ChangeHWPS8), the "Change HardWare PreSet" dialog with its " Load New " upload,
+// and the slots' busy animations. It is the PresetView of the core operations.
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "network/HardwarePreset.h"
+#include "network/Station.h"
+#include "ui/network/BusyAnimation.h"
+#include "ui/network/MachineSlots.h"
+#include "ui/network/TForm7.h"
+
+namespace qubix::ui {
+
+class PresetControls : public QObject, public network::PresetView {
+  Q_OBJECT
+
+ public:
+  // window is the main window: parent of the animations and the dialog, and their anchor.
+  PresetControls(network::Station& station, MachineSlots& machineSlots, QWidget* window);
+  ~PresetControls() override;
+
+  void ChangeHWPS(int number);  // ChangeHWPS1 … ChangeHWPS8: slot number − 1
+  void ChangeHWPS1() { ChangeHWPS(1); }
+  void ChangeHWPS2() { ChangeHWPS(2); }
+  void ChangeHWPS3() { ChangeHWPS(3); }
+  void ChangeHWPS4() { ChangeHWPS(4); }
+  void ChangeHWPS5() { ChangeHWPS(5); }
+  void ChangeHWPS6() { ChangeHWPS(6); }
+  void ChangeHWPS7() { ChangeHWPS(7); }
+  void ChangeHWPS8() { ChangeHWPS(8); }
+
+  network::HardwarePresets& Presets() { return *presets_; }
+  TForm7& Form7() { return *form7_; }
+  BusyAnimation* Animate(int slot) { return animations_[static_cast<std::size_t>(slot)]; }
+
+  // Runs in place of the dialog's modal loop when set (tests answer it without a display loop).
+  std::function<int(TForm7&)> runDialog;
+
+  // network::PresetView
+  int askHardwarePreset(int slot) override;
+  void showWaiting(int slot) override;
+  void showHardwarePreset(int slot, const network::SlotDisplay& display) override;
+  void stopWaiting(int slot) override;
+  void showProgress(bool shown) override;
+  void setProgress(int position) override;
+  void setExtraLabel(std::string_view text) override;
+
+ private:
+  network::Station& station_;
+  MachineSlots& slots_;
+  QWidget* window_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  network::TickCounter ticks_;
+  std::unique_ptr<network::HardwarePresets> presets_;
+  std::unique_ptr<TForm7> form7_;
+  std::array<BusyAnimation*, network::kSlotCount> animations_{};
+};
+
+}  // namespace qubix::ui
