@@ -20,6 +20,11 @@ void CopyText(std::span<char> dest, std::string_view text) {
 SimAdapter::SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode)
     : bus_(std::move(bus)), clock_(mode) {}
 
+void SimAdapter::note(int& counter, const char* name) {
+  ++counter;
+  callLog_.emplace_back(name);
+}
+
 Status SimAdapter::fail(Status status, std::string reason) {
   lastError_ = std::move(reason);
   return status;
@@ -33,7 +38,7 @@ Status SimAdapter::checkHandle(Handle handle) {
 }
 
 Status SimAdapter::listDevices(std::span<link::Description> slots, std::uint32_t& count) {
-  ++calls_.list;
+  note(calls_.list, "list");
   if (faults_.listFails) return fail(link::kOtherError, "listing failed");
   const std::uint32_t n = (faults_.noDevice || faults_.unplugged) ? 0 : deviceCount;
   count = n;
@@ -45,7 +50,7 @@ Status SimAdapter::listDevices(std::span<link::Description> slots, std::uint32_t
 }
 
 Status SimAdapter::open(int deviceIndex, Handle& handle) {
-  ++calls_.open;
+  note(calls_.open, "open");
   handle = nullptr;
   const std::uint32_t n = (faults_.noDevice || faults_.unplugged) ? 0 : deviceCount;
   if (faults_.openFails) return fail(link::kDeviceNotOpened, "open failed");
@@ -59,7 +64,7 @@ Status SimAdapter::open(int deviceIndex, Handle& handle) {
 }
 
 Status SimAdapter::close(Handle handle) {
-  ++calls_.close;
+  note(calls_.close, "close");
   if (!open_ || handle != reinterpret_cast<Handle>(handleSerial_))
     return fail(link::kInvalidHandle, "not an open handle");
   open_ = false;
@@ -68,7 +73,7 @@ Status SimAdapter::close(Handle handle) {
 
 Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
                          std::uint32_t& bytesWritten) {
-  ++calls_.write;
+  note(calls_.write, "write");
   bytesWritten = 0;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.writeFails) return fail(link::kIoError, "write failed");
@@ -102,7 +107,7 @@ Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_
 
 Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
                         std::uint32_t& bytesRead) {
-  ++calls_.read;
+  note(calls_.read, "read");
   bytesRead = 0;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.readFails) return fail(link::kIoError, "read failed");
@@ -146,7 +151,7 @@ Status SimAdapter::readThroughChip(std::uint8_t* buffer, std::uint32_t count,
 }
 
 Status SimAdapter::resetDevice(Handle handle) {
-  ++calls_.reset;
+  note(calls_.reset, "reset");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   bus_->dropPending();
   if (chip_) chip_->purge(clock_.nowMs());
@@ -154,7 +159,7 @@ Status SimAdapter::resetDevice(Handle handle) {
 }
 
 Status SimAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
-  ++calls_.baud;
+  note(calls_.baud, "baud");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   baud_ = baud;
   return link::kOk;
@@ -162,17 +167,17 @@ Status SimAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
 
 Status SimAdapter::setDataCharacteristics(Handle handle, std::uint8_t, std::uint8_t,
                                           std::uint8_t) {
-  ++calls_.data;
+  note(calls_.data, "data");
   return checkHandle(handle);
 }
 
 Status SimAdapter::setFlowControl(Handle handle, std::uint16_t, std::uint8_t, std::uint8_t) {
-  ++calls_.flow;
+  note(calls_.flow, "flow");
   return checkHandle(handle);
 }
 
 Status SimAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) {
-  ++calls_.timeouts;
+  note(calls_.timeouts, "timeouts");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   readTimeoutMs_ = readMs;
   writeTimeoutMs_ = writeMs;
@@ -180,7 +185,7 @@ Status SimAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_
 }
 
 Status SimAdapter::getDeviceInfo(Handle handle, link::DeviceInfo& info) {
-  ++calls_.info;
+  note(calls_.info, "info");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.infoFails) return fail(link::kIoError, "device info failed");
   info.type = 5;
@@ -191,7 +196,7 @@ Status SimAdapter::getDeviceInfo(Handle handle, link::DeviceInfo& info) {
 }
 
 Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
-  ++calls_.latency;
+  note(calls_.latency, "latency");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (!chip_) return link::kNotSupported;
   chip_->setLatencyTimer(ms);
@@ -199,7 +204,7 @@ Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
 }
 
 Status SimAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enable) {
-  ++calls_.eventChar;
+  note(calls_.eventChar, "eventChar");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (!chip_) return link::kNotSupported;
   chip_->setEventCharacter(ch, enable);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/Adapter.h"
 #include "sim/FtdiTiming.h"
@@ -71,7 +72,12 @@ class SimAdapter : public link::Adapter {
   std::shared_ptr<SimBus> sharedBus() const { return bus_; }
   SimFaults& faults() { return faults_; }
   const DriverCalls& calls() const { return calls_; }
-  void resetCalls() { calls_ = {}; }
+  // The driver functions called, in order ("list", "open", "write", "close", ...).
+  const std::vector<std::string>& callLog() const { return callLog_; }
+  void resetCalls() {
+    calls_ = {};
+    callLog_.clear();
+  }
 
   // Puts an FTDI chip's timing (latency timer, event character) between the bus and the reads;
   // off by default, when replies are readable as soon as they have arrived.
@@ -90,6 +96,7 @@ class SimAdapter : public link::Adapter {
 
  private:
   link::Status checkHandle(link::Handle handle);
+  void note(int& counter, const char* name);
   link::Status fail(link::Status status, std::string reason);
   link::Status readThroughChip(std::uint8_t* buffer, std::uint32_t count,
                                std::uint32_t& bytesRead, double start);
@@ -98,6 +105,7 @@ class SimAdapter : public link::Adapter {
   SimClock clock_;
   SimFaults faults_;
   DriverCalls calls_;
+  std::vector<std::string> callLog_;
   std::string lastError_;
   bool open_ = false;
   std::uintptr_t handleSerial_ = 0;

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "network/Station.h"
+#include "sim/SimAdapter.h"
+#include "sim/SimBus.h"
+#include "support/RecordingFrontend.h"
+
+using namespace qubix;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+  TempDir() {
+    path = fs::temp_directory_path() /
+           ("qubix-station-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  void write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path / name, std::ios::binary) << bytes;
+  }
+  fs::path path;
+};
+
+struct StationRig {
+  StationRig() : bus(sim::makeDemoBus()), adapter(new sim::SimAdapter(bus)),
+                 station(std::unique_ptr<link::Adapter>(adapter), frontend, dir.path) {}
+  TempDir dir;
+  std::shared_ptr<sim::SimBus> bus;
+  sim::SimAdapter* adapter;
+  test::RecordingFrontend frontend;
+  network::Station station;
+};
+
+struct NamesCase {
+  const char* name;
+  bool writeFile;
+  std::string content;
+  int linesRead;
+  std::vector<std::string> expected;  // all eight
+};
+
+class PresetNamesTest : public ::testing::TestWithParam<NamesCase> {};
+
+const std::vector<std::string> kDefaults{"TQ40+TQS2412 A Flw", "TQ40+TQS2412 A Stk",
+                                         "TQ40+TQ40 A&&B",     "TQ40 4Ch in A",
+                                         "TQS2412 x2 in A",    "4Ch Mono in A",
+                                         "4Ch Stereo in A&&B", "Extra Preset   "};
+
+std::vector<std::string> With(std::vector<std::string> v, std::size_t i, std::string s) {
+  v[i] = std::move(s);
+  return v;
+}
+
+TEST_P(PresetNamesTest, MissingNamesKeepTheirDefaults) {
+  const auto& c = GetParam();
+  TempDir dir;
+  if (c.writeFile) dir.write("hwpresetlist.dat", c.content);
+  network::HardwarePresetNames names = network::DefaultHardwarePresetNames();
+  const auto load = network::LoadHardwarePresetNames(dir.path / "hwpresetlist.dat", names);
+  EXPECT_EQ(load.fileFound, c.writeFile);
+  EXPECT_EQ(load.linesRead, c.linesRead);
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PresetNamesTest,
+    ::testing::Values(
+        NamesCase{"missing", false, "", 0, kDefaults},
+        NamesCase{"empty", true, "", 0, kDefaults},
+        NamesCase{"threeLines", true, "A\nB\nC\n", 3,
+                  With(With(With(kDefaults, 0, "A"), 1, "B"), 2, "C")},
+        NamesCase{"noFinalNewline", true, "A\nB", 2, With(With(kDefaults, 0, "A"), 1, "B")},
+        NamesCase{"crLf", true, "One\r\nTwo\r\n", 2, With(With(kDefaults, 0, "One"), 1, "Two")},
+        NamesCase{"blankLineIsAName", true, "A\n\nC\n", 3,
+                  With(With(With(kDefaults, 0, "A"), 1, ""), 2, "C")},
+        NamesCase{"tenLines", true, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", 8,
+                  {"0", "1", "2", "3", "4", "5", "6", "7"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PresetNames, TheShippedListIsTheDefaultList) {
+  network::HardwarePresetNames names{};
+  const auto load = network::LoadHardwarePresetNames(
+      fs::path(QUBIX_TEST_DATA) / ".." / ".." / "data" / "hwpresetlist.dat", names);
+  EXPECT_EQ(load.linesRead, 8);
+  EXPECT_EQ(std::vector<std::string>(names.begin(), names.end()), kDefaults);
+}
+
+TEST(Station, StartsWithTheDefaultsOfTheRun) {
+  StationRig rig;
+  EXPECT_FALSE(rig.station.stopFlag);
+  EXPECT_FALSE(rig.station.link.state().Connected);
+  EXPECT_FALSE(rig.station.bus.MachineSelected);
+  for (const auto& n : rig.station.extraPresetNames) EXPECT_EQ(n, "ExtraPreset");
+  for (double g : rig.station.savedGains) EXPECT_EQ(g, 0.0);
+  EXPECT_EQ(rig.station.machineListPath(), rig.dir.path / "maclist.dat");
+  EXPECT_EQ(rig.station.hardwarePresetPath(), rig.dir.path / "hwpresetlist.dat");
+}
+
+TEST(Station, ConnectionTickConnectsThenStopsAndRefreshes) {
+  StationRig rig;
+  int stops = 0;
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_TRUE(rig.station.link.state().Connected);
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(rig.frontend.processEventsCalls, 1);
+  // Connected before the tick: no new attempt, just the refresh.
+  rig.adapter->resetCalls();
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_EQ(rig.adapter->calls().list, 0);
+  EXPECT_EQ(stops, 2);
+}
+
+TEST(Station, ConnectionTickWithoutAdapterKeepsTrying) {
+  StationRig rig;
+  rig.adapter->faults().noDevice = true;
+  int stops = 0;
+  for (int tick = 0; tick < 4; ++tick) {
+    rig.station.ConnectionTick([&] { ++stops; });
+    EXPECT_EQ(rig.frontend.statusText, "NoOpenDvc");
+  }
+  EXPECT_EQ(stops, 0);
+  EXPECT_EQ(rig.adapter->calls().list, 4);
+  rig.adapter->faults().noDevice = false;
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_TRUE(rig.station.link.state().Connected);
+  EXPECT_EQ(stops, 1);
+}
+
+TEST(Station, StopFlagSetWhileEventsRunEndsTheTickWithoutRefresh) {
+  StationRig rig;
+  rig.frontend.onProcessEvents = [&] { rig.station.stopFlag = true; };
+  int stops = 0;
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_EQ(stops, 1);
+  EXPECT_TRUE(rig.station.link.state().Connected);  // the attempt itself went through
+  EXPECT_EQ(rig.bus->pcBytes(), "");                 // but no refresh talked to the bus
+}
+
+TEST(Station, CloseWithASelectedMachineWritesOneRThenClosesTheAdapter) {
+  StationRig rig;
+  rig.station.Connect();
+  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
+  rig.bus->clearTranscript();
+  rig.adapter->resetCalls();
+  rig.station.Close();
+  EXPECT_TRUE(rig.station.stopFlag);
+  EXPECT_EQ(rig.bus->pcBytes(), "R");
+  EXPECT_EQ(rig.adapter->callLog(), (std::vector<std::string>{"write", "close"}));
+  EXPECT_FALSE(rig.station.bus.MachineSelected);
+  EXPECT_FALSE(rig.station.link.state().Connected);
+}
+
+TEST(Station, CloseWhenTheReleaseCannotBeWrittenStillClosesTheAdapter) {
+  StationRig rig;
+  rig.station.Connect();
+  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
+  rig.adapter->faults().shortWrite = true;  // the "R" does not go out
+  rig.adapter->resetCalls();
+  rig.station.Close();
+  EXPECT_EQ(rig.frontend.statusText, "Comm Error");
+  EXPECT_EQ(rig.adapter->calls().close, 1);
+  EXPECT_FALSE(rig.adapter->isOpen());
+}
+
+TEST(Station, CloseWhileNotConnectedCallsNoDriverFunction) {
+  StationRig rig;
+  rig.adapter->faults().noDevice = true;
+  rig.station.Connect();  // lists, fails to open
+  rig.adapter->resetCalls();
+  rig.station.Close();
+  EXPECT_EQ(rig.adapter->calls().total(), 0);
+  EXPECT_TRUE(rig.station.stopFlag);
+}
+
+TEST(Station, ExitEndsTheWorkAndReleases) {
+  StationRig rig;
+  rig.station.Connect();
+  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
+  rig.bus->clearTranscript();
+  int hidden = 0;
+  rig.station.EndWorkForExit([&] { ++hidden; });
+  EXPECT_EQ(rig.bus->pcBytes(), "T02feR");
+  EXPECT_EQ(hidden, 1);
+  rig.station.Close();
+  EXPECT_EQ(rig.bus->pcBytes(), "T02feR");  // nothing more on close
+  // Without a selection the exit sends nothing.
+  StationRig idle;
+  idle.station.Connect();
+  idle.bus->clearTranscript();
+  idle.station.EndWorkForExit([&] { ++hidden; });
+  EXPECT_EQ(idle.bus->pcBytes(), "");
+  EXPECT_EQ(hidden, 1);
+}
+
+TEST(Station, LostWriteRestartsTheConnectionAndReconnects) {
+  StationRig rig;
+  int restarts = 0;
+  rig.station.link.onConnectionLost = [&] { ++restarts; };
+  rig.station.Connect();
+  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
+  rig.adapter->faults().unplugged = true;
+  rig.station.bus.ReleaseMachine();
+  EXPECT_EQ(restarts, 1);
+  EXPECT_EQ(rig.frontend.statusText, "Connection Fail");
+  rig.adapter->faults().unplugged = false;
+  int stops = 0;
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_TRUE(rig.station.link.state().Connected);
+  EXPECT_EQ(stops, 1);
+}
+
+TEST(DecimalPoint, GuardSetsAPointAndRestores) {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  {
+    network::DecimalPointGuard guard;
+    EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%.1f", 2.5);
+    EXPECT_STREQ(buf, "2.5");
+    guard.restore();
+    guard.restore();
+  }
+  EXPECT_EQ(std::string(std::setlocale(LC_NUMERIC, nullptr)), before);
+}
+
+}  // namespace
