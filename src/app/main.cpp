@@ -9,6 +9,7 @@
 #include "app/Options.h"
 #include "link/backends/Factory.h"
 #include "ui/network/MainTexts.h"
+#include "ui/network/PresetControls.h"
 #include "ui/network/Tmainform.h"
 
 namespace {
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     qubix::ui::Tmainform mainform(std::move(adapter));
+    // Hardware presets: the slots' preset pictures, their dialog and the Extra preset upload.
+    qubix::ui::PresetControls presetControls(mainform.station(), *mainform.Slots, &mainform);
     // The other windows of the program are made here, hidden, once they exist.
     mainform.show();
     return app.exec();
