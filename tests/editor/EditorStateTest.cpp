@@ -45,12 +45,12 @@ TEST_F(EditorBus, OpeningSlotSelectsReadsAndFillsUnderLoading) {
   EXPECT_EQ(state.processorId, "H000000010002");
   EXPECT_EQ(state.hwPresetName, "HW 3");
   EXPECT_EQ(state.userPresetName, "User Config 2");
-  EXPECT_EQ(host.slots[1].userPreset, 2);
+  EXPECT_EQ(host.records[1].userPreset, 2);
   EXPECT_EQ(state.selectedMachineId(), "H000000010002");
 }
 
 TEST_F(EditorBus, OpeningSlot2WhileSlot1IsEditedClosesSlot1First) {
-  host.slots[0].userPreset = 0;
+  host.records[0].userPreset = 0;
   open(0);
   strip(3).SetGPotPos(4.5F);
   rig.clearRecords();
@@ -252,7 +252,7 @@ TEST_F(EditorBus, UnreadableEqFileShowsErrorAndKeepsBands) {
 
 TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
   host.ids.resize(1);
-  host.slots.resize(1);
+  host.records.resize(1);
   open(0);
   strip(1).SetGPotPos(2.0F);
   rig.clearRecords();
@@ -272,7 +272,7 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
     auto& p = rig.processor(other);
     EXPECT_EQ(p.framesHandled['Q'], 20) << other;
     EXPECT_EQ(p.coefficients, rig.processor("H000000010001").coefficients) << other;
-    EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, other, host.slots[0].userPreset)) ||
+    EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, other, host.records[0].userPreset)) ||
                 std::filesystem::exists(network::PresetEqPath(dir, other, 0)));
   }
   EXPECT_EQ(host.current, 0);

@@ -1,0 +1,397 @@
+#include "ui/editor/TForm1.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+#include "ui/editor/EditorTexts.h"
+#include "ui/common/CaptionButton.h"
+#include "ui/editor/EditorWidgets.h"
+#include "ui/editor/TForm8.h"
+#include "ui/editor/TForm9.h"
+#include "ui/filters/TForm3.h"
+#include "ui/filters/TParFilter.h"
+#include "ui/filters/TSSKnob.h"
+
+namespace qubix::ui {
+
+using namespace editortexts;
+
+// A band strip on screen as the editor state sees it.
+class TForm1::StripAdapter final : public editor::BandStrip {
+ public:
+  explicit StripAdapter(TParFilter& s) : s_(s) {}
+  float FPotPos() const override { return s_.FPotPos(); }
+  float GPotPos() const override { return s_.GPotPos(); }
+  float QPotPos() const override { return s_.QPotPos(); }
+  void SetFPotPos(float hz) override { s_.SetFPotPos(hz); }
+  void SetGPotPos(float db) override { s_.SetGPotPos(db); }
+  void SetQPotPos(float q) override { s_.SetQPotPos(q); }
+  float FilterBlockQF() const override { return s_.FilterBlockQF(); }
+  void SetFilterBlockQF(float qf) override { s_.SetFilterBlockQF(qf); }
+  std::int32_t FilterBlockAddr() const override { return s_.FilterBlockAddr(); }
+  int FBCalc() override { return s_.FBCalc(); }
+  filters::BiquadCoefficients Coefficients() const override { return s_.Coefficients(); }
+  void SetActive(bool active) override { s_.SetFBActive(active); }
+  void Repaint() override { s_.Paint(); }
+
+ private:
+  TParFilter& s_;
+};
+
+namespace {
+
+struct StripSetup {
+  int left, width;
+  float freqHz, q, qf;
+};
+constexpr std::array<StripSetup, editor::kBandCount> kStrips{{{284, 62, 32, 1.8F, 0.5F},
+                                                              {348, 38, 63, 1.4F, 0.5F},
+                                                              {388, 38, 125, 1.4F, 0.5F},
+                                                              {428, 38, 250, 1.4F, 0.5F},
+                                                              {468, 38, 500, 1.4F, 0.5F},
+                                                              {508, 38, 1000, 1.4F, 0.5F},
+                                                              {548, 38, 2000, 1.4F, 0.5F},
+                                                              {588, 38, 4000, 1.4F, 0.5F},
+                                                              {628, 38, 8000, 1.8F, 2.0F},
+                                                              {668, 62, 16000, 3.0F, 0.5F}}};
+
+QFrame* Bevel(QWidget* parent, int x, int y, int w, int h) {
+  auto* f = new QFrame(parent);
+  f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  f->setLineWidth(1);
+  f->setGeometry(x, y, w, h);
+  f->lower();
+  return f;
+}
+
+QLineEdit* NavyField(QWidget* parent, int x, int y, int w, int h) {
+  auto* e = new QLineEdit(parent);
+  e->setReadOnly(true);
+  e->setGeometry(x, y, w, h);
+  e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QPalette pal = e->palette();
+  pal.setColor(QPalette::Base, kNavy);
+  pal.setColor(QPalette::Text, kLimeText);
+  e->setPalette(pal);
+  e->setFocusPolicy(Qt::NoFocus);
+  return e;
+}
+
+QString Text(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+      state_(std::make_unique<editor::EditorState>(host)),
+      graph_(std::make_unique<TForm3>()),
+      levels_(std::make_unique<TForm8>()),
+      amp_(std::make_unique<TForm9>(calc_)) {
+  setFixedSize(kClientWidth, kClientHeight);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::black);
+  pal.setColor(QPalette::WindowText, kAqua);
+  setPalette(pal);
+  move(6, 110);
+
+  graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
+  graph_->SetFocusReturn(this);
+
+  timer1_.setInterval(editor::kTimer1IntervalMs);
+  timer2_.setInterval(editor::kLevelRefreshMs);
+  connect(&timer1_, &QTimer::timeout, this, [this] { state_->Timer1Timer(); });
+  connect(&timer2_, &QTimer::timeout, this, [this] { state_->Timer2Timer(); });
+
+  build();
+  state_->setView(this);
+  for (auto* child : findChildren<QWidget*>()) child->installEventFilter(this);
+}
+
+TForm1::~TForm1() {
+  state_->setView(nullptr);
+  // The strips go with the window; nothing may reach the state through them afterwards.
+  for (auto* s : strips_) s->disconnect(this);
+}
+
+void TForm1::PlaceBelow(const QWidget& mainWindow) { move(6, mainWindow.y() + 110); }
+
+CaptionButton* TForm1::addButton(const QString& caption, const QColor& colour, int x, int y, int w, int h) {
+  auto* b = new CaptionButton(caption, this, colour);
+  b->setGeometry(x, y, w, h);
+  buttons_.push_back(b);
+  return b;
+}
+
+CaptionButton* TForm1::Button(const QString& caption) const {
+  for (auto* b : buttons_)
+    if (b->text() == caption) return b;
+  return nullptr;
+}
+
+void TForm1::build() {
+  // Input gains.
+  Bevel(this, 12, 12, 161, 139);
+  gainEdits_[0] = NavyField(this, 24, 32, 70, 29);
+  gainEdits_[1] = NavyField(this, 24, 96, 70, 29);
+  ColouredLabel(kInputA, kAqua, this, 128, 30);
+  ColouredLabel(kGainDb, kAqua, this, 42, 70);
+  ColouredLabel(kInputB, kAqua, this, 128, 96);
+  for (int i = 0; i < 2; ++i) {
+    inputIndicators_[static_cast<std::size_t>(i)] = new Indicator(this);
+    inputIndicators_[static_cast<std::size_t>(i)]->move(134, i == 0 ? 54 : 120);
+  }
+
+  // Show Levels and mutes.
+  Bevel(this, 12, 162, 161, 103);
+  connect(addButton(kShowLevels, kYellowText, 42, 170, 95, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText14Click);
+  const std::array<QPoint, 4> mutePlaces{QPoint(24, 200), QPoint(100, 200), QPoint(24, 232), QPoint(100, 232)};
+  for (int c = 0; c < 4; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    mutes_[i] = addButton(kMute[i], kLimeText, mutePlaces[i].x(), mutePlaces[i].y(), 61, 20);
+    connect(mutes_[i], &CaptionButton::clicked, this, [this, c] { state_->ToggleMute(c); });
+  }
+
+  // Output attenuation knobs.
+  Bevel(this, 176, 12, 97, 253);
+  ColouredLabel(kCh12, kAqua, this, 200, 16);
+  ColouredLabel(kCh34, kAqua, this, 200, 122);
+  const std::array<QPoint, 2> knobPlaces{QPoint(188, 28), QPoint(190, 134)};
+  for (int k = 0; k < 2; ++k) {
+    auto* knob = new TSSKnob(this);
+    knobs_[static_cast<std::size_t>(k)] = knob;
+    knob->move(knobPlaces[static_cast<std::size_t>(k)]);
+    knob->SetCaption(kOutAttn);
+    knob->SetValueDigits(1);
+    knob->SetKnobColor(KcBlue);
+    knob->SetMin(0);
+    knob->SetMax(64);
+    knob->SetPotPos(64);
+    knob->SetValue(0.0F);
+    connect(knob, &TSSKnob::ChangePot, this, [this, k](TSSKnob* sender) {
+      if (!syncing_) state_->SetKnobPosition(k, sender->PotPos());
+    });
+  }
+  connect(addButton(kAmpSetting, kLimeText, 182, 232, 85, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText15Click);
+
+  // Band strips.
+  Bevel(this, 276, 12, 461, 253);
+  buildBands();
+
+  // Delays.
+  Bevel(this, 740, 12, 101, 153);
+  delayEdits_[0] = NavyField(this, 752, 28, 54, 35);
+  delayEdits_[1] = NavyField(this, 752, 104, 54, 35);
+  ColouredLabel(kCh12, kAqua, this, 784, 68);
+  ColouredLabel(kDelayMs, kAqua, this, 748, 84);
+  ColouredLabel(kCh34, kAqua, this, 784, 144);
+
+  // Arrows: gains (0, 1) and delays (2, 3).
+  const std::array<QPoint, 4> arrowPlaces{QPoint(94, 32), QPoint(94, 96), QPoint(806, 28), QPoint(806, 104)};
+  for (int w = 0; w < 4; ++w) {
+    const QPoint at = arrowPlaces[static_cast<std::size_t>(w)];
+    const int h = w < 2 ? 29 : 35;
+    auto* up = new QToolButton(this);
+    up->setArrowType(Qt::UpArrow);
+    up->setGeometry(at.x(), at.y(), 15, h / 2);
+    auto* down = new QToolButton(this);
+    down->setArrowType(Qt::DownArrow);
+    down->setGeometry(at.x(), at.y() + h / 2, 15, h - h / 2);
+    up->setFocusPolicy(Qt::NoFocus);
+    down->setFocusPolicy(Qt::NoFocus);
+    up->setAutoRepeat(true);
+    down->setAutoRepeat(true);
+    up->setObjectName(QStringLiteral("up%1").arg(w));
+    down->setObjectName(QStringLiteral("down%1").arg(w));
+    connect(up, &QToolButton::clicked, this, [this, w] { stepUpDown(w, +1); });
+    connect(down, &QToolButton::clicked, this, [this, w] { stepUpDown(w, -1); });
+  }
+
+  // Copy, overflow, flat.
+  Bevel(this, 736, 172, 105, 93);
+  connect(addButton(kCopyToAll, kLimeText, 748, 180, 77, 21), &CaptionButton::clicked, this,
+          &TForm1::StaticText7Click);
+  overflow_ = new Indicator(this);
+  overflow_->move(748, 212);
+  ColouredLabel(kOvflw, kAqua, this, 764, 208);
+  flat_ = addButton(Text(std::string(editor::texts::kFlat)), kLimeText, 748, 232, 49, 20);
+  connect(flat_, &CaptionButton::clicked, this, &TForm1::StaticText8Click);
+
+  // Identity and the store and load buttons.
+  ColouredLabel(kProcessorId, kAqua, this, 848, 12);
+  label11_ = ColouredLabel(Text(state_->processorId), kLimeText, this, 848, 28);
+  ColouredLabel(kHwPreset, kAqua, this, 848, 48);
+  label13_ = ColouredLabel(Text(state_->hwPresetName), kLimeText, this, 848, 64);
+  ColouredLabel(kUserPreset, kAqua, this, 848, 84);
+  label15_ = ColouredLabel(Text(state_->userPresetName), kLimeText, this, 848, 100);
+  for (auto* l : {label11_, label13_, label15_}) l->setFixedWidth(150);
+  connect(addButton(kSaveToHdd, kYellowText, 852, 119, 141, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText12Click);
+  connect(addButton(kLoadFromHdd, kYellowText, 852, 143, 141, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText13Click);
+  connect(addButton(kLoadFromDsp, kYellowText, 852, 167, 141, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText10Click);
+  connect(addButton(kSaveToDsp, kYellowText, 852, 191, 141, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText9Click);
+  powerOn_ = addButton(kSavePowerOn, kYellowText, 852, 215, 141, 20);
+  connect(powerOn_, &CaptionButton::clicked, this, &TForm1::StaticText11Click);
+  connect(addButton(kClose, kLimeText, 932, 243, 61, 20), &CaptionButton::clicked, this, &TForm1::StaticText5Click);
+
+  changed(editor::EditorPart::Gains);
+  changed(editor::EditorPart::Delays);
+}
+
+void TForm1::buildBands() {
+  std::array<editor::BandStrip*, editor::kBandCount> bands{};
+  // The window creates band 10 first, then bands 1 … 9.
+  for (int index : editor::kStripCreationOrder) {
+    const auto i = static_cast<std::size_t>(index);
+    const StripSetup& s = kStrips[i];
+    auto* strip = new TParFilter(this);
+    strips_[i] = strip;
+    strip->setGeometry(s.left, 20, s.width, TParFilter::kHeight);
+    strip->SetFBActive(true);
+    strip->SetFMin(10);
+    strip->SetFMax(18000);
+    strip->SetGMax(12);
+    strip->SetQMin(0.2F);
+    strip->SetQMax(50.0F);
+    strip->SetFirst(index == 0);
+    strip->SetLast(index == editor::kBandCount - 1);
+    strip->SetFilterBlockQF(s.qf);
+    strip->SetFilterBlockAddr(editor::kFirstBandAddress + 5 * index);
+    connect(strip, &TParFilter::ChangePar, this, [this, index](TParFilter*) { state_->BandChanged(index); });
+    strip->SetFPotPos(s.freqHz);
+    strip->SetQPotPos(s.q);
+    adapters_[i] = std::make_unique<StripAdapter>(*strip);
+    bands[i] = adapters_[i].get();
+  }
+  state_->attachBands(bands);
+}
+
+void TForm1::stepUpDown(int which, int step) {
+  auto& s = *state_;
+  switch (which) {
+    case 0: s.UpDown3Click(s.gainUpDown[0] + step); break;
+    case 1: s.UpDown4Click(s.gainUpDown[1] + step); break;
+    case 2: s.SetDelay(0, s.delay[0] + step); break;
+    case 3: s.SetDelay(1, s.delay[1] + step); break;
+    default: break;
+  }
+}
+
+void TForm1::changed(editor::EditorPart part) {
+  using editor::EditorPart;
+  auto& s = *state_;
+  syncing_ = true;
+  switch (part) {
+    case EditorPart::Gains:
+      for (std::size_t i = 0; i < 2; ++i) gainEdits_[i]->setText(Text(s.gainText[i]));
+      break;
+    case EditorPart::Knobs:
+      for (std::size_t i = 0; i < 2; ++i) {
+        if (knobs_[i]->PotPos() != s.knobPosition[i]) knobs_[i]->SetPotPos(s.knobPosition[i]);
+        knobs_[i]->SetValue(static_cast<float>(s.knobValue[i]));
+      }
+      break;
+    case EditorPart::Delays:
+      for (std::size_t i = 0; i < 2; ++i) delayEdits_[i]->setText(QString::number(s.delay[i]));
+      break;
+    case EditorPart::Mutes:
+      for (std::size_t c = 0; c < 4; ++c) mutes_[c]->setCaptionColour(s.MuteState[c] ? kRedText : kLimeText);
+      break;
+    case EditorPart::Identity:
+      label11_->setText(Text(s.processorId));
+      label13_->setText(Text(s.hwPresetName));
+      label15_->setText(Text(s.userPresetName));
+      break;
+    case EditorPart::FlatCaption:
+      flat_->setText(Text(std::string(s.FlatMode ? editor::texts::kEq : editor::texts::kFlat)));
+      break;
+    case EditorPart::Overflow: overflow_->SetOn(s.overflow); break;
+    case EditorPart::Indicators:
+      for (std::size_t i = 0; i < 2; ++i) inputIndicators_[i]->SetOn(s.inputIndicator[i]);
+      break;
+    case EditorPart::Graph: graph_->Redraw(); break;
+    case EditorPart::EditorWindow:
+      if (s.editorVisible && !isVisible()) show();
+      if (!s.editorVisible && isVisible()) hide();
+      if (s.graphVisible && !graph_->isVisible()) graph_->show();
+      if (!s.graphVisible && graph_->isVisible()) graph_->hide();
+      break;
+    case EditorPart::LevelWindow: levels_->setVisible(s.levelWindowVisible); break;
+    case EditorPart::LevelMeters: levels_->SetMeters(s.meters); break;
+    case EditorPart::Timers:
+      if (s.timer1Running != timer1_.isActive()) s.timer1Running ? timer1_.start() : timer1_.stop();
+      if (s.timer2Running != timer2_.isActive()) s.timer2Running ? timer2_.start() : timer2_.stop();
+      break;
+    case EditorPart::PowerOnCaption:
+      powerOn_->setCaptionColour(s.powerOnRunning ? kLimeText : kYellowText);
+      break;
+  }
+  syncing_ = false;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  if (!state_->editorVisible || state_->EditorNotShown) state_->FormShow();
+  QWidget::showEvent(event);
+}
+
+void TForm1::hideEvent(QHideEvent* event) {
+  state_->editorVisible = false;
+  state_->FormHide();
+  QWidget::hideEvent(event);
+}
+
+bool TForm1::handleFunctionKey(QKeyEvent* event) {
+  const int key = event->key();
+  if (key < Qt::Key_F1 || key > Qt::Key_F4) return false;
+  const auto mods = event->modifiers();
+  state_->FormKeyUp(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
+  return true;
+}
+
+void TForm1::keyReleaseEvent(QKeyEvent* event) {
+  if (!event->isAutoRepeat() && handleFunctionKey(event)) return;
+  QWidget::keyReleaseEvent(event);
+}
+
+// The window sees key releases before its controls do.
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (!key->isAutoRepeat() && handleFunctionKey(key)) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::StaticText14Click() { state_->ShowLevels(); }
+
+void TForm1::StaticText15Click() {
+  if (amp_->exec() == QDialog::Accepted) state_->ApplyAmpTrim(calc_.AmpTrimDb);
+}
+
+void TForm1::StaticText11Click() { state_->StaticText11Click(); }
+void TForm1::StaticText5Click() { state_->StaticText5Click(); }
+void TForm1::StaticText7Click() { state_->StaticText7Click(); }
+void TForm1::StaticText8Click() { state_->StaticText8Click(); }
+
+void TForm1::runStoreHook(CaptionButton* button, const std::function<void()>& hook) {
+  if (!hook) return;
+  button->setCaptionColour(kLimeText);
+  hook();
+  button->setCaptionColour(kYellowText);
+}
+
+void TForm1::StaticText9Click() { runStoreHook(Button(kSaveToDsp), state_->onSaveToDsp); }
+void TForm1::StaticText10Click() { runStoreHook(Button(kLoadFromDsp), state_->onLoadFromDsp); }
+void TForm1::StaticText12Click() { runStoreHook(Button(kSaveToHdd), state_->onSaveToFile); }
+void TForm1::StaticText13Click() { runStoreHook(Button(kLoadFromHdd), state_->onLoadFromFile); }
+
+}  // namespace qubix::ui

@@ -1,0 +1,191 @@
+// The editor window on the simulated bus: real mouse and key events on its controls, asserting
+// on the frames that reach the processors and on what the window shows.
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <filesystem>
+
+#include "TestEditorHost.h"
+#include "WidgetTest.h"
+#include "protocol/Commands.h"
+#include "ui/editor/EditorTexts.h"
+#include "ui/common/CaptionButton.h"
+#include "ui/editor/EditorWidgets.h"
+#include "ui/editor/TForm1.h"
+#include "ui/editor/TForm8.h"
+#include "ui/filters/TForm3.h"
+#include "ui/filters/TParFilter.h"
+#include "ui/filters/TSSKnob.h"
+
+using namespace qubix;
+using qubix::ui::TForm1;
+
+namespace {
+
+struct Fixture {
+  Fixture()
+      : dir(std::filesystem::temp_directory_path() / "ui_editor_window"), host(rig, dir), form(host) {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    for (const char* id : {"H000000010001", "H000000010002"}) {
+      host.ids.push_back(id);
+      host.records.emplace_back();
+    }
+    rig.connect();
+    form.State().OpenEditorForSlot(0);
+    rig.clearRecords();
+  }
+  ~Fixture() { std::filesystem::remove_all(dir); }
+  std::string pc() const { return rig.bus->pcBytes(); }
+
+  std::filesystem::path dir;
+  test::SimRig rig;
+  test::TestEditorHost host;
+  TForm1 form;
+};
+
+void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+}  // namespace
+
+class TestEditorWindow : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void openingShowsEditorGraphAndMachineValues() {
+    Fixture f;
+    QVERIFY(f.form.isVisible());
+    QVERIFY(f.form.Graph().isVisible());
+    QCOMPARE(f.form.size(), QSize(1006, 275));
+    QCOMPARE(f.form.Label11()->text(), QStringLiteral("H000000010001"));
+    QCOMPARE(f.form.GainEdit(0)->text(), QStringLiteral("0"));
+    QCOMPARE(f.form.SSKnob(1)->PotPos(), 64);
+    QVERIFY(f.form.Timer1().isActive());
+    QCOMPARE(f.form.Timer1().interval(), 655);
+  }
+
+  void muteButtonSendsAndTurnsRed() {
+    Fixture f;
+    auto* mute3 = f.form.MuteButton(2);
+    QCOMPARE(mute3->text(), QStringLiteral("Mute Ch3"));
+    Click(mute3);
+    QCOMPARE(f.pc(), protocol::frames::ChannelLevel(2, 0, 0));
+    QCOMPARE(mute3->captionColour(), ui::editortexts::kRedText);
+    Click(mute3);
+    QCOMPARE(mute3->captionColour(), ui::editortexts::kLimeText);
+    QCOMPARE(f.rig.processor("H000000010001").channelLevel[2], std::uint8_t{255});
+  }
+
+  void functionKeysWithModifiers() {
+    Fixture f;
+    QTest::keyRelease(&f.form, Qt::Key_F2, Qt::ControlModifier);
+    QCOMPARE(f.pc(), std::string());
+    // Keys released over a child (a strip) reach the window first.
+    QTest::keyRelease(f.form.ParFilter(3), Qt::Key_F2, Qt::ShiftModifier);
+    QCOMPARE(f.pc(), protocol::frames::ChannelLevel(1, 1, 0));
+    QVERIFY(f.form.State().MuteState[1]);
+  }
+
+  void draggingBand4WritesEveryStepAndRedrawsGraph() {
+    Fixture f;
+    auto* strip = f.form.ParFilter(4);
+    const QPoint grip(19, 110);
+    QTest::mousePress(strip, Qt::LeftButton, {}, grip);
+    for (int i = 1; i <= 4; ++i) test::MoveMouse(strip, grip - QPoint(0, i), Qt::LeftButton);
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, grip - QPoint(0, 4));
+    const std::string wire = f.pc();
+    std::size_t q814 = 0, q930 = 0;
+    for (auto at = wire.find("Q032e"); at != std::string::npos; at = wire.find("Q032e", at + 1)) ++q814;
+    for (auto at = wire.find("Q03a2"); at != std::string::npos; at = wire.find("Q03a2", at + 1)) ++q930;
+    QCOMPARE(q814, std::size_t{4});
+    QCOMPARE(q930, std::size_t{4});
+    QCOMPARE(strip->GPotPos(), 1.0F);
+    // The graph follows: its curve rises above 0 dB near 250 Hz.
+    QVERIFY(f.form.State().BandCoefficientTable.rows[0][3] != 1.0);
+    QVERIFY(f.form.Timer1().isActive());
+  }
+
+  void flatButtonTogglesCaption() {
+    Fixture f;
+    f.form.ParFilter(2)->SetGPotPos(3.0F);
+    auto* flat = f.form.Button(QStringLiteral("Flat"));
+    QVERIFY(flat);
+    Click(flat);
+    QCOMPARE(flat->text(), QStringLiteral("EQ"));
+    QCOMPARE(f.form.ParFilter(2)->GPotPos(), 0.0F);
+    Click(flat);
+    QCOMPARE(flat->text(), QStringLiteral("Flat"));
+    QCOMPARE(f.form.ParFilter(2)->GPotPos(), 3.0F);
+  }
+
+  void gainArrowsAndKnobSendAndOpenLevels() {
+    Fixture f;
+    auto* down = f.form.findChild<QToolButton*>(QStringLiteral("down0"));
+    QVERIFY(down);
+    for (int i = 0; i < 7; ++i) Click(down);
+    QCOMPARE(f.form.GainEdit(0)->text(), QStringLiteral("-3.5"));
+    QVERIFY(f.pc().find(protocol::frames::InputGains(180, 173)) != std::string::npos);
+    QVERIFY(f.form.Levels().isVisible());
+    QVERIFY(f.form.Timer2().isActive());
+    QVERIFY(!f.form.Timer1().isActive());
+    f.rig.clearRecords();
+    f.form.SSKnob(2)->SetPotPos(0);
+    QCOMPARE(f.pc(), protocol::frames::OutputAttenuation(255, 191));
+    QCOMPARE(f.form.SSKnob(2)->Value(), -32.0F);
+  }
+
+  void delayArrowsStopAtEnds() {
+    Fixture f;
+    auto* down = f.form.findChild<QToolButton*>(QStringLiteral("down2"));
+    Click(down);
+    QCOMPARE(f.form.DelayEdit(0)->text(), QStringLiteral("0"));
+    auto* up = f.form.findChild<QToolButton*>(QStringLiteral("up2"));
+    Click(up);
+    QCOMPARE(f.form.DelayEdit(0)->text(), QStringLiteral("1"));
+    QVERIFY(f.pc().find(protocol::frames::Delays(1, 0)) != std::string::npos);
+  }
+
+  void statusPollLightsInputA() {
+    Fixture f;
+    f.rig.processor("H000000010001").inputIndicator = 2;
+    f.form.State().Timer1Timer();
+    QVERIFY(f.form.InputIndicator(0)->On());
+    QVERIFY(!f.form.InputIndicator(1)->On());
+  }
+
+  void closeHidesEverythingAndReleases() {
+    Fixture f;
+    f.form.StaticText14Click();
+    QVERIFY(f.form.Levels().isVisible());
+    f.rig.clearRecords();
+    Click(f.form.Button(QStringLiteral(" Close")));
+    QCOMPARE(f.pc(), std::string("T02feR"));
+    QVERIFY(!f.form.isVisible());
+    QVERIFY(!f.form.Graph().isVisible());
+    QVERIFY(!f.form.Levels().isVisible());
+    QVERIFY(!f.form.Timer1().isActive());
+    QVERIFY(!f.form.Timer2().isActive());
+  }
+
+  void storeButtonsRunTheirHooks() {
+    Fixture f;
+    int calls = 0;
+    f.form.State().onSaveToDsp = [&] {
+      ++calls;
+      QCOMPARE(f.form.Button(QStringLiteral("    Save To DSP Memory"))->captionColour(),
+               ui::editortexts::kLimeText);
+    };
+    Click(f.form.Button(QStringLiteral("    Save To DSP Memory")));
+    QCOMPARE(calls, 1);
+    QCOMPARE(f.form.Button(QStringLiteral("    Save To DSP Memory"))->captionColour(),
+             ui::editortexts::kYellowText);
+    Click(f.form.Button(QStringLiteral("  Load From Computer HDD")));  // no hook: nothing happens
+    QCOMPARE(f.pc(), std::string());
+  }
+};
+
+QUBIX_WIDGET_TEST_MAIN(TestEditorWindow)
+#include "test_editor_window.moc"
