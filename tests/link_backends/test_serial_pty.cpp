@@ -136,8 +136,13 @@ TEST_F(SerialPty, DrainDiscardsAPendingReply) {
   ASSERT_TRUE(link->state().Connected) << frontend_.statusDetail;
   protocol::Bus bus(*link, frontend_);
   ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 1})));
-  // A query whose reply is left unread, then drained.
-  ASSERT_TRUE(link->WriteText("I12"));
+  // The query of value 18 is answered with seven bytes ...
+  ASSERT_TRUE(link->WriteText("I12ee"));
+  link->state().ReplyLength = 7;
+  ASSERT_TRUE(link->ReadReply());
+  EXPECT_EQ(link->ReplyText().back(), 'O');
+  // ... and when the answer is drained instead, nothing is left to read.
+  ASSERT_TRUE(link->WriteText("I12ee"));
   link->DrainInput();
   link->SetReadTimeout(30);
   link->state().ReplyLength = 1;
@@ -156,6 +161,27 @@ TEST_F(SerialPty, ReconnectsAfterClose) {
     link->CloseAdapter();
   }
 }
+
+#ifdef QUBIX24CTL
+// Without the interposer libserialport refuses the pseudo-terminal; the message says what to do.
+TEST_F(SerialPty, WithoutTheInterposerTheReasonPointsToIt) {
+  char dir[] = "/tmp/qubix-pty-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string command = "env -u LD_PRELOAD '" QUBIX24CTL "' status --link serial:" +
+                              path_ + " --data-dir " + dir + " 2>&1";
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  EXPECT_NE(::pclose(pipe), 0);
+  ::rmdir(dir);
+  EXPECT_NE(out.find("NoDevice (serial: no port " + path_), std::string::npos) << out;
+  EXPECT_NE(out.find("start the program with the pseudo-terminal interposer preloaded"),
+            std::string::npos)
+      << out;
+}
+#endif
 
 }  // namespace
 }  // namespace qubix
