@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "link/Link.h"
 #include "link/backends/Latency.h"
@@ -17,33 +16,11 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "../tests/support/RecordingFrontend.h"
 
 namespace {
 
 using namespace qubix;
-
-class QuietFrontend : public link::Frontend {
- public:
-  void setStatusText(std::string_view) override {}
-  void setStatusColour(link::Rgb) override {}
-  void setBusyCursor(bool) override {}
-  link::Answer messageBox(std::string_view, std::string_view, link::Buttons) override {
-    return link::Answer::Ok;
-  }
-  void processEvents() override {}
-  std::optional<std::string> askOpenFile(std::string_view, std::string_view,
-                                         std::string_view) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> askSaveFile(std::string_view, std::string_view,
-                                         std::string_view) override {
-    return std::nullopt;
-  }
-  std::optional<int> askLocation(std::string_view) override { return std::nullopt; }
-  std::optional<std::string> askText(std::string_view, std::string_view) override {
-    return std::nullopt;
-  }
-};
 
 protocol::Identifier machine(int n) { return {0, 0, 0, 1, 0, static_cast<std::uint8_t>(n)}; }
 
@@ -51,7 +28,7 @@ protocol::Identifier machine(int n) { return {0, 0, 0, 1, 0, static_cast<std::ui
 struct Rig {
   std::shared_ptr<sim::SimBus> bus = std::make_shared<sim::SimBus>();
   sim::SimAdapter* adapter = nullptr;
-  QuietFrontend frontend;
+  test::RecordingFrontend frontend;
   std::unique_ptr<link::Link> link;
   std::unique_ptr<protocol::Bus> protocolBus;
 
