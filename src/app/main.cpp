@@ -8,6 +8,7 @@
 
 #include "app/Options.h"
 #include "link/backends/Factory.h"
+#include "ui/editor/EditorWindows.h"
 #include "ui/network/MainTexts.h"
 #include "ui/network/PresetControls.h"
 #include "ui/network/Tmainform.h"
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
     qubix::ui::Tmainform mainform(std::move(adapter));
     // Hardware presets: the slots' preset pictures, their dialog and the Extra preset upload.
     qubix::ui::PresetControls presetControls(mainform.station(), *mainform.Slots, &mainform);
+    // The editor with its response graph, level window and amplifier calculator, opened from
+    // the slots' edit pictures.
+    qubix::ui::EditorWindows editorWindows(mainform);
+    editorWindows.AttachHardwarePresets(presetControls.Presets());
     // The other windows of the program are made here, hidden, once they exist.
     mainform.show();
     return app.exec();

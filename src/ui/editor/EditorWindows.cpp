@@ -1,0 +1,49 @@
+#include "ui/editor/EditorWindows.h"
+
+#include <QListWidget>
+
+#include "network/HardwarePreset.h"
+#include "ui/editor/TForm8.h"
+#include "ui/filters/TForm3.h"
+#include "ui/network/Tmainform.h"
+
+namespace qubix::ui {
+
+EditorWindows::EditorWindows(Tmainform& mainform)
+    : mainform_(mainform),
+      host_(mainform.station().network, mainform.station().link, mainform.station().commands, mainform.frontend()),
+      form_(std::make_unique<TForm1>(host_)) {
+  form_->PlaceBelow(mainform);
+  host_.onListSelection = [this](int index) {
+    QListWidget* list = mainform_.ListBox1;
+    if (!list) return;
+    if (index < 0 || index >= list->count()) {
+      list->clearSelection();
+      list->setCurrentRow(-1);
+    } else {
+      list->setCurrentRow(index);
+    }
+  };
+  QObject::connect(mainform.Slots, &MachineSlots::editPictureClicked, form_.get(),
+                   [this](int k) { OpenEditorForSlot(k); });
+  mainform.hideEditorWindows = [this] {
+    form_->hide();
+    form_->Graph().hide();
+    form_->Levels().hide();
+  };
+}
+
+EditorWindows::~EditorWindows() { mainform_.hideEditorWindows = nullptr; }
+
+void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
+  presets.stopEditorActivity = [this] {
+    auto& state = form_->State();
+    state.SetTimer1(false);
+    state.SetTimer2(false);
+    state.HideLevelWindow();
+  };
+}
+
+void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }
+
+}  // namespace qubix::ui
