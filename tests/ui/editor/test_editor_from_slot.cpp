@@ -1,0 +1,105 @@
+// The editor in the whole program: the main window on the simulated bus, a click on a slot's
+// edit picture, live edits, a switch to another machine, and a second start that shows the
+// same bands again from the equaliser files.
+#include <QDir>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "WidgetTest.h"
+#include "network/EqFile.h"
+#include "sim/SimAdapter.h"
+#include "sim/SimBus.h"
+#include "ui/editor/EditorWindows.h"
+#include "ui/filters/TForm3.h"
+#include "ui/filters/TParFilter.h"
+#include "ui/network/MachineSlots.h"
+#include "ui/network/Tmainform.h"
+
+using namespace qubix;
+
+namespace {
+
+void WriteList(const std::filesystem::path& dir) {
+  std::string image(132, '\0');
+  const char* ids[] = {"H000000010001", "H000000010002", "H000000010005"};
+  for (std::size_t i = 0; i < 3; ++i) image.replace(i * 13, 13, ids[i]);
+  image[130] = 3;
+  std::ofstream(dir / "maclist.dat", std::ios::binary) << image;
+}
+
+struct Program {
+  explicit Program(std::shared_ptr<sim::SimBus> bus)
+      : adapter(new sim::SimAdapter(std::move(bus), sim::ClockMode::Virtual)),
+        mainform(std::unique_ptr<link::Adapter>(adapter)),
+        editor(mainform) {
+    mainform.show();
+    mainform.Timer1Timer();  // connects and refreshes the list
+  }
+  void clickEdit(int k) {
+    QTest::mouseClick(mainform.Slots->slot(k).editPicture, Qt::LeftButton, {}, QPoint(5, 5));
+  }
+  sim::SimAdapter* adapter;
+  ui::Tmainform mainform;
+  ui::EditorWindows editor;
+};
+
+}  // namespace
+
+class TestEditorFromSlot : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void openEditSwitchCloseAndStartAgain() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::filesystem::path data = dir.path().toStdString();
+    for (const auto& entry : std::filesystem::directory_iterator(QUBIX_DATA_DIR))
+      if (entry.path().extension() == ".jpg") std::filesystem::copy_file(entry.path(), data / entry.path().filename());
+    WriteList(data);
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    auto bus = sim::makeDemoBus();
+    {
+      Program p(bus);
+      QVERIFY(p.mainform.station().link.state().Connected);
+      p.clickEdit(1);
+      auto& form = p.editor.Form1();
+      QVERIFY(form.isVisible());
+      QVERIFY(form.Graph().isVisible());
+      QCOMPARE(form.Label11()->text(), QStringLiteral("H000000010002"));
+      QCOMPARE(p.mainform.ListBox1->currentRow(), 1);
+      bus->clearTranscript();
+      form.ParFilter(4)->SetGPotPos(5.0F);
+      QVERIFY(bus->pcBytes().find("Q032e") != std::string::npos);
+      QVERIFY(bus->pcBytes().find("Q03a2") != std::string::npos);
+
+      // Another slot: the first machine is ended and its bands stored under its user preset 2.
+      bus->clearTranscript();
+      p.clickEdit(0);
+      QCOMPARE(bus->pcBytes().substr(0, 6), std::string("T02feR"));
+      QVERIFY(std::filesystem::exists(network::PresetEqPath(data, "H000000010002", 2)));
+      QCOMPARE(form.Label11()->text(), QStringLiteral("H000000010001"));
+      QCOMPARE(form.ParFilter(4)->GPotPos(), 0.0F);
+
+      form.ParFilter(7)->SetGPotPos(-6.0F);
+      form.StaticText5Click();  // " Close"
+      QVERIFY(!form.isVisible());
+      QCOMPARE(p.mainform.ListBox1->currentRow(), -1);
+    }
+    {
+      Program again(bus);
+      again.clickEdit(0);
+      QCOMPARE(again.editor.Form1().ParFilter(7)->GPotPos(), -6.0F);
+      again.clickEdit(1);
+      QCOMPARE(again.editor.Form1().ParFilter(4)->GPotPos(), 5.0F);
+    }
+    QDir::setCurrent(before);
+  }
+};
+
+QUBIX_WIDGET_TEST_MAIN(TestEditorFromSlot)
+#include "test_editor_from_slot.moc"
