@@ -2,7 +2,10 @@
 // one entry per adapter, or the reason why the backend cannot look at all.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,5 +29,18 @@ struct BackendReport {
   std::string reason;  // why not available (empty when available)
   std::vector<PortInfo> ports;
 };
+
+// Copies text into a fixed zero-terminated field of the driver's, cutting it to fit.
+inline void copyText(const std::string& text, std::span<char> out) {
+  if (out.empty()) return;
+  std::memset(out.data(), 0, out.size());
+  std::memcpy(out.data(), text.data(), std::min(text.size(), out.size() - 1));
+}
+
+// What the kernel driver and libftdi1 can set: 7 or 8 bits, 1 or 2 stop bits, parity 0 ... 4.
+inline bool supportedDataCharacteristics(std::uint8_t wordLength, std::uint8_t stopBits,
+                                         std::uint8_t parity) {
+  return (wordLength == 7 || wordLength == 8) && (stopBits == 0 || stopBits == 2) && parity <= 4;
+}
 
 }  // namespace qubix::link::backends

@@ -13,14 +13,6 @@
 namespace qubix::link::backends {
 
 namespace {
-void copyText(const std::string& text, char* out, std::size_t size) {
-  std::memset(out, 0, size);
-  std::memcpy(out, text.data(), std::min(text.size(), size - 1));
-}
-}  // namespace
-
-
-namespace {
 
 struct ContextDeleter {
   void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
@@ -140,7 +132,7 @@ Status FtdiAdapter::listDevices(std::span<Description> slots, std::uint32_t& dev
   std::size_t n = 0;
   for (const Found& f : chips) {
     if (!description_.empty() && f.info.description != description_) continue;
-    if (n < slots.size()) copyText(f.info.description, slots[n].data(), slots[n].size());
+    if (n < slots.size()) copyText(f.info.description, slots[n]);
     ++n;
   }
   deviceCount = static_cast<std::uint32_t>(n);
@@ -254,7 +246,7 @@ Status FtdiAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLengt
                                            std::uint8_t stopBits, std::uint8_t parity) {
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
-  if ((wordLength != 7 && wordLength != 8) || (stopBits != 0 && stopBits != 2) || parity > 4)
+  if (!supportedDataCharacteristics(wordLength, stopBits, parity))
     return fail(kInvalidParameter, "unsupported data characteristics");
   if (ftdi_set_line_property(d->ctx.get(), static_cast<ftdi_bits_type>(wordLength),
                              stopBits == 0 ? STOP_BIT_1 : STOP_BIT_2,
@@ -299,8 +291,8 @@ Status FtdiAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   const auto chip = static_cast<std::size_t>(d->ctx->type);
   info.type = chip < std::size(kTypes) ? kTypes[chip] : 3;
   info.id = (std::uint32_t{d->info.vendorId} << 16) | d->info.productId;
-  copyText(d->info.serialNumber, info.serialNumber.data(), info.serialNumber.size());
-  copyText(d->info.description, info.description.data(), info.description.size());
+  copyText(d->info.serialNumber, info.serialNumber);
+  copyText(d->info.description, info.description);
   return kOk;
 }
 

@@ -15,10 +15,6 @@ namespace qubix::link::backends {
 
 namespace {
 
-void copyText(const std::string& text, char* out, std::size_t size) {
-  std::memset(out, 0, size);
-  std::memcpy(out, text.data(), std::min(text.size(), size - 1));
-}
 
 std::string baseName(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -161,7 +157,7 @@ Status SerialAdapter::listDevices(std::span<Description> slots, std::uint32_t& d
   const std::vector<PortInfo> ports = candidates(reason);
   deviceCount = static_cast<std::uint32_t>(ports.size());
   for (std::size_t i = 0; i < slots.size() && i < ports.size(); ++i)
-    copyText(ports[i].description, slots[i].data(), slots[i].size());
+    copyText(ports[i].description, slots[i]);
   if (!reason.empty()) return fail(kDeviceNotFound, reason);
   if (ports.empty()) lastError_ = "serial: no USB serial port of an FTDI adapter (vendor 0403)";
   return kOk;
@@ -251,7 +247,7 @@ Status SerialAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLen
   if (!p) return kInvalidHandle;
   static constexpr sp_parity kParity[] = {SP_PARITY_NONE, SP_PARITY_ODD, SP_PARITY_EVEN,
                                           SP_PARITY_MARK, SP_PARITY_SPACE};
-  if ((wordLength != 7 && wordLength != 8) || (stopBits != 0 && stopBits != 2) || parity > 4)
+  if (!supportedDataCharacteristics(wordLength, stopBits, parity))
     return fail(kInvalidParameter, "serial: unsupported data characteristics");
   if (sp_set_bits(p->port, wordLength) != SP_OK ||
       sp_set_stopbits(p->port, stopBits == 0 ? 1 : 2) != SP_OK ||
@@ -294,8 +290,8 @@ Status SerialAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   if (!pathExists(p->info.path)) return fail(kDeviceNotFound, "serial: " + p->info.path + " is gone");
   info.type = deviceTypeFor(p->info.productId);
   info.id = (std::uint32_t{p->info.vendorId} << 16) | p->info.productId;
-  copyText(p->info.serialNumber, info.serialNumber.data(), info.serialNumber.size());
-  copyText(p->info.description, info.description.data(), info.description.size());
+  copyText(p->info.serialNumber, info.serialNumber);
+  copyText(p->info.description, info.description);
   return kOk;
 }
 
