@@ -162,6 +162,40 @@ TEST_F(SerialPty, ReconnectsAfterClose) {
   }
 }
 
+// The driver-shaped settings map onto the port's, and what the port cannot do is refused.
+TEST_F(SerialPty, SettingsAreCheckedAndInvalidHandlesRefused) {
+  SerialAdapter adapter(path_);
+  link::Handle h = nullptr;
+  ASSERT_EQ(adapter.open(0, h), link::kOk) << adapter.lastError();
+  struct Setting {
+    std::uint8_t bits, stop, parity;
+    link::Status expected;
+  };
+  for (const Setting& s : {Setting{8, 0, 0, link::kOk}, Setting{8, 2, 0, link::kOk},
+                           Setting{9, 0, 0, link::kInvalidParameter},
+                           Setting{8, 1, 0, link::kInvalidParameter},
+                           Setting{8, 0, 5, link::kInvalidParameter}}) {
+    EXPECT_EQ(adapter.setDataCharacteristics(h, s.bits, s.stop, s.parity), s.expected)
+        << int{s.bits} << " " << int{s.stop} << " " << int{s.parity} << ": " << adapter.lastError();
+  }
+  // (DTR/DSR, 0x0200, needs modem lines that a pseudo-terminal lacks.)
+  for (std::uint16_t flow : {0x0000, 0x0100, 0x0400})
+    EXPECT_EQ(adapter.setFlowControl(h, flow, 0x11, 0x13), link::kOk) << flow << ": " << adapter.lastError();
+  EXPECT_EQ(adapter.setFlowControl(h, 0x0800, 0, 0), link::kInvalidParameter);
+  EXPECT_EQ(adapter.setBaudRate(h, 115200), link::kOk);
+  // A pseudo-terminal has no chip, so no latency timer; the reason says so.
+  EXPECT_EQ(adapter.setLatencyTimer(h, 2), link::kNotSupported);
+  EXPECT_NE(adapter.lastError().find("has no latency timer"), std::string::npos);
+
+  int other = 0;
+  std::uint32_t n = 7;
+  std::uint8_t byte = 0;
+  EXPECT_EQ(adapter.read(&other, &byte, 1, n), link::kInvalidHandle);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(adapter.close(h), link::kOk);
+  EXPECT_EQ(adapter.close(h), link::kInvalidHandle);  // closing twice is harmless
+}
+
 #ifdef QUBIX24CTL
 // Without the interposer libserialport refuses the pseudo-terminal; the message says what to do.
 TEST_F(SerialPty, WithoutTheInterposerTheReasonPointsToIt) {
