@@ -1,0 +1,417 @@
+// Preset commands: vup show (a user preset file decoded), hfp check (an Extra preset file's
+// size and checksum), hwpreset (switch a processor's hardware preset), upload (send an Extra
+// preset file), recall (make a processor load a user preset location and read it back) and
+// apply (send a user preset file as the editor's file load does). The bus commands select and
+// release the processor as the program does and exit non-zero on any failure.
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/Command.h"
+#include "cli/Json.h"
+#include "cli/StationSession.h"
+#include "editor/EditorState.h"
+#include "editor/NetworkEditorHost.h"
+#include "editor/UserPresetFile.h"
+#include "editor/UserPresets.h"
+#include "network/EqFile.h"
+#include "network/HardwarePreset.h"
+#include "network/HfpFile.h"
+#include "protocol/Hex.h"
+#include "sim/SimAdapter.h"
+
+namespace qubix::cli {
+namespace {
+
+std::string Number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string OnePositional(const Invocation& inv, const QString& verb, const char* what) {
+  if (inv.positional.size() != 2 || inv.positional[0] != verb)
+    throw UsageError("expected: " + verb.toStdString() + " " + what);
+  return inv.positional[1].toStdString();
+}
+
+// ---- vup show -------------------------------------------------------------------------------
+
+void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("inputGainADb").value(r.inputGainA * 0.5).key("inputGainBDb").value(r.inputGainB * 0.5);
+    w.key("knob12").value(r.knob12).key("knob34").value(r.knob34);
+    w.key("attenuation12Db").value((r.knob12 - 64) * 0.5);
+    w.key("attenuation34Db").value((r.knob34 - 64) * 0.5);
+    w.key("muted").beginArray();
+    for (auto m : r.muted) w.value(m != 0);
+    w.endArray();
+    w.key("delay12").value(r.delay12).key("delay34").value(r.delay34);
+    w.key("flatMode").value(r.flatMode != 0);
+    w.key("ampLevelCode").value(r.ampLevelCode);
+    w.key("bands").beginArray();
+    for (std::size_t b = 0; b < editor::kPresetBands; ++b) {
+      w.beginObject().key("band").value(static_cast<int>(b + 1));
+      w.key("freqHz").value(r.freqHz[b]).key("gainDb").value(static_cast<double>(r.gainDb[b]));
+      w.key("q").value(static_cast<double>(r.q[b]));
+      w.endObject();
+    }
+    w.endArray();
+    // The stash in the order the flat toggle keeps it: band 10 first, then bands 1 … 9.
+    w.key("flatGainStashDb").beginArray();
+    for (float g : r.flatGainStash) w.value(static_cast<double>(g));
+    w.endArray();
+    w.endObject();
+    inv.print(w.text());
+    return;
+  }
+  inv.print("input gain dB     A " + Number(r.inputGainA * 0.5) + "  B " +
+            Number(r.inputGainB * 0.5) + "\n");
+  inv.print("attenuation dB    Ch1/Ch2 " + Number((r.knob12 - 64) * 0.5) + "  Ch3/Ch4 " +
+            Number((r.knob34 - 64) * 0.5) + "\n");
+  std::string mutes;
+  for (std::size_t c = 0; c < 4; ++c)
+    if (r.muted[c]) mutes += " Ch" + std::to_string(c + 1);
+  inv.print("muted            " + (mutes.empty() ? std::string(" none") : mutes) + "\n");
+  inv.print("delays            Ch1/Ch2 " + std::to_string(r.delay12) + "  Ch3/Ch4 " +
+            std::to_string(r.delay34) + "\n");
+  inv.print(std::string("flat mode         ") + (r.flatMode ? "on" : "off") + "\n");
+  inv.print("amp level code    " + std::to_string(r.ampLevelCode) + "\n");
+  inv.print(std::string("band  freq Hz  gain dB  Q       stash dB\n"));
+  for (std::size_t b = 0; b < editor::kPresetBands; ++b) {
+    // The stash lists band 10 first.
+    const float stash = r.flatGainStash[(b + 1) % editor::kPresetBands];
+    char line[96];
+    std::snprintf(line, sizeof line, "%4zu  %7d  %7g  %-6g  %g\n", b + 1, r.freqHz[b],
+                  static_cast<double>(r.gainDb[b]), static_cast<double>(r.q[b]),
+                  static_cast<double>(stash));
+    inv.print(std::string(line));
+  }
+}
+
+int RunVup(Invocation& inv) {
+  const std::string path = OnePositional(inv, QStringLiteral("show"), "show FILE");
+  const editor::UserPresetReadResult result = editor::ReadUserPresetFile(path);
+  switch (result.error) {
+    case editor::PresetFileError::None:
+      PrintPreset(inv, result.record);
+      return kExitOk;
+    case editor::PresetFileError::OutOfRange:
+      PrintPreset(inv, result.record);
+      inv.printError(Q("refused: " + result.detail));
+      return kExitFailure;
+    default:
+      inv.printError(Q(result.detail));
+      return kExitFailure;
+  }
+}
+
+// ---- hfp check ------------------------------------------------------------------------------
+
+int RunHfp(Invocation& inv) {
+  const std::string path = OnePositional(inv, QStringLiteral("check"), "check FILE");
+  const network::HfpReadResult result = network::ReadHfpFile(path);
+  if (result.error == network::HfpFileError::Missing ||
+      result.error == network::HfpFileError::Unreadable) {
+    inv.printError(Q(result.detail));
+    return kExitFailure;
+  }
+  const bool sized = result.error == network::HfpFileError::None;
+  const std::int32_t stored = network::HfpStoredChecksum(result.image);
+  const std::int32_t computed = network::HfpChecksum(result.image);
+  const char* verdict = !sized ? "wrong size" : stored == computed ? "ok" : "corrupted";
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject().key("size").value(static_cast<double>(result.fileSize));
+    if (sized) w.key("storedChecksum").value(stored).key("computedChecksum").value(computed);
+    w.key("verdict").value(verdict).endObject();
+    inv.print(w.text());
+  } else {
+    inv.print("size      " + std::to_string(result.fileSize) + " bytes (an Extra preset is " +
+              std::to_string(network::kHfpFileSize) + ")\n");
+    if (sized) {
+      inv.print("checksum  stored " + std::to_string(stored) + ", computed " +
+                std::to_string(computed) + "\n");
+    }
+    inv.print(std::string("verdict   ") + verdict + "\n");
+  }
+  return std::string_view(verdict) == "ok" ? kExitOk : kExitFailure;
+}
+
+// ---- the bus commands -----------------------------------------------------------------------
+
+void AddMachineOption(QCommandLineParser& p) {
+  p.addOption(QCommandLineOption(QStringLiteral("machine"),
+                                 QStringLiteral("The processor's identifier (H + 12 hex digits)."),
+                                 QStringLiteral("ID")));
+}
+
+std::string MachineOption(const Invocation& inv) {
+  const std::string id = inv.value(QStringLiteral("machine")).toStdString();
+  const auto parsed = protocol::ParseIdentifier(id);
+  if (!parsed) throw UsageError("--machine needs H followed by 12 hex digits, not \"" + id + "\"");
+  return protocol::IdentifierText(*parsed);
+}
+
+std::string OneArgument(const Invocation& inv, const char* what) {
+  if (inv.positional.size() != 1) throw UsageError(std::string("expected ") + what);
+  return inv.positional[0].toStdString();
+}
+
+// A station connected to the adapter, with the one processor as slot 0 (the list file on disk
+// is left as it is).
+struct MachineSession {
+  std::unique_ptr<StationSession> session;
+  std::string id;
+  network::Station& station() { return *session->station; }
+};
+
+std::optional<MachineSession> OpenMachine(Invocation& inv) {
+  MachineSession m{OpenStation(inv), MachineOption(inv)};
+  if (!ConnectStation(inv, *m.session)) return std::nullopt;
+  network::NetworkManager& net = m.station().network;
+  net.list = network::MachineList{};
+  net.list.setEntry(0, m.id);
+  net.list.count = 1;
+  network::SlotState& slot = net.slotAt(0);
+  slot.identifier = m.id;
+  slot.selectFrame = network::SlotSelectFrame(m.id);
+  return m;
+}
+
+// The upload's ticks run on the link's clock: the simulator's when it is simulated.
+std::function<double()> LinkClock(network::Station& station) {
+  if (auto* sim = dynamic_cast<sim::SimAdapter*>(&station.link.adapter()))
+    return [sim] { return sim->nowMs(); };
+  const auto start = std::chrono::steady_clock::now();
+  return [start] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+}
+
+// A progress bar on stderr when it is a terminal.
+class ConsoleProgress : public network::PresetView {
+ public:
+  explicit ConsoleProgress(std::FILE* err) : err_(err), tty_(isatty(fileno(err)) != 0) {}
+  void setProgress(int position) override {
+    if (!tty_) return;
+    const int percent = position * 100 / 3726;
+    if (percent == last_) return;
+    last_ = percent;
+    std::string bar(static_cast<std::size_t>(percent / 2), '#');
+    bar.resize(50, '.');
+    std::fprintf(err_, "\r[%s] %3d%%", bar.c_str(), percent);
+    std::fflush(err_);
+  }
+  void showProgress(bool shown) override {
+    if (!shown && tty_ && last_ >= 0) std::fputc('\n', err_);
+  }
+
+ private:
+  std::FILE* err_;
+  bool tty_;
+  int last_ = -1;
+};
+
+std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
+  switch (o) {
+    case network::PresetChangeOutcome::Done: return "done";
+    case network::PresetChangeOutcome::Closed: return "nothing sent";
+    case network::PresetChangeOutcome::SelectFailed: return "the processor did not answer its select frame";
+    case network::PresetChangeOutcome::NotConnected: return "the link is down";
+    case network::PresetChangeOutcome::NotAcknowledged: return "the processor did not acknowledge the preset";
+  }
+  return "failed";
+}
+
+int RunHwPreset(Invocation& inv) {
+  const std::string text = OneArgument(inv, "the hardware preset number 0 … 7");
+  const auto preset = ParseInt(Q(text));
+  if (!preset || *preset < 0 || *preset > 7)
+    throw UsageError("the hardware preset is a number 0 … 7, not \"" + text + "\"");
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  network::Station& st = m->station();
+  network::TickCounter ticks(LinkClock(st));
+  network::HardwarePresets presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks);
+  const network::PresetChangeOutcome outcome = presets.ApplyHardwarePreset(0, *preset);
+  const network::SlotState& slot = st.network.slotAt(0);
+  const int reported = slot.record.hardwarePreset;
+  const std::string name = reported == network::kExtraPreset
+                               ? slot.extraPresetName
+                               : network::CaptionText(network::HardwarePresetName(
+                                     st.network.hardwarePresetNames, reported));
+  if (outcome != network::PresetChangeOutcome::Done) {
+    inv.printError(Q(m->id + ": " + std::string(PresetOutcomeText(outcome))));
+    return kExitFailure;
+  }
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject().key("identifier").value(m->id).key("hardwarePreset").value(reported);
+    w.key("hardwarePresetName").value(name).endObject();
+    inv.print(w.text());
+  } else {
+    inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + name + "\n");
+  }
+  // The processor reports what it runs; a different preset than asked is a failure.
+  return reported == *preset ? kExitOk : kExitFailure;
+}
+
+std::string_view UploadOutcomeText(network::UploadOutcome o) {
+  switch (o) {
+    case network::UploadOutcome::Done: return "uploaded";
+    case network::UploadOutcome::SelectFailed: return "the processor did not answer its select frame";
+    case network::UploadOutcome::Cancelled: return "cancelled";
+    case network::UploadOutcome::FileError: return "the file cannot be read";
+    case network::UploadOutcome::CorruptedFile: return "the file is not a valid Extra preset";
+    case network::UploadOutcome::WriteFailed: return "writing to the adapter failed";
+    case network::UploadOutcome::Refused: return "the processor refused the upload";
+    case network::UploadOutcome::EchoFailed: return "a byte was not echoed";
+    case network::UploadOutcome::ReadBackFailed: return "the read-back differs";
+    case network::UploadOutcome::NoFinalAck: return "the processor did not confirm the upload";
+  }
+  return "failed";
+}
+
+int RunUpload(Invocation& inv) {
+  const std::string path = OneArgument(inv, "FILE.hfp");
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  network::Station& st = m->station();
+  network::TickCounter ticks(LinkClock(st));
+  network::HardwarePresets presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks);
+  ConsoleProgress progress(inv.err);
+  presets.setView(&progress);
+  const network::UploadOutcome outcome = presets.UploadExtraPresetFile(0, path);
+  if (outcome != network::UploadOutcome::Done) {
+    inv.printError(Q(m->id + ": " + std::string(UploadOutcomeText(outcome))));
+    return kExitFailure;
+  }
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject().key("identifier").value(m->id).key("outcome").value("uploaded").endObject();
+    inv.print(w.text());
+  } else {
+    inv.print(m->id + ": Extra preset uploaded\n");
+  }
+  return kExitOk;
+}
+
+// The editor without its window, opened on slot 0 as a click on the slot's picture does.
+struct HeadlessEditor {
+  explicit HeadlessEditor(network::Station& st)
+      : host(st.network, st.link, st.commands, st.frontend), state(host), presets(state) {
+    std::array<editor::BandStrip*, editor::kBandCount> strips{};
+    for (int i = 0; i < editor::kBandCount; ++i) {
+      const auto b = static_cast<std::size_t>(i);
+      bands[b] = std::make_unique<editor::BandModel>(
+          static_cast<float>(network::kEqDefaults.freqHz[b]), network::kEqDefaults.q[b],
+          editor::kFirstBandAddress + 5 * i);
+      bands[b]->onChangePar = [this, i] { state.BandChanged(i); };
+      strips[b] = bands[b].get();
+    }
+    state.attachBands(strips);
+  }
+  editor::NetworkEditorHost host;
+  editor::EditorState state;
+  editor::UserPresets presets;
+  std::array<std::unique_ptr<editor::BandModel>, editor::kBandCount> bands;
+};
+
+void AddLocationOptions(QCommandLineParser& p) { AddMachineOption(p); }
+
+int RunRecall(Invocation& inv) {
+  const std::string text = OneArgument(inv, "the location 0 … 7");
+  const auto location = ParseInt(Q(text));
+  if (!location || *location < 0 || *location > 7)
+    throw UsageError("the location is a number 0 … 7, not \"" + text + "\"");
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  HeadlessEditor ed(m->station());
+  ed.state.OpenEditorForSlot(0);
+  if (!m->station().bus.MachineSelected) {
+    inv.printError(Q(m->id + ": the processor did not answer its select frame"));
+    return kExitFailure;
+  }
+  ed.presets.RecallFromLocation(*location);
+  const editor::EditorState& s = ed.state;
+  ed.state.StaticText5Click();
+  if (inv.json) {
+    JsonWriter w;
+    w.beginObject().key("identifier").value(m->id).key("userPreset").value(s.userPresetName);
+    w.key("inputGainADb").value(editor::EditValue(s.gainText[0]));
+    w.key("inputGainBDb").value(editor::EditValue(s.gainText[1]));
+    w.key("attenuation12Db").value(s.knobValue[0]).key("attenuation34Db").value(s.knobValue[1]);
+    w.key("delay12").value(s.delay[0]).key("delay34").value(s.delay[1]);
+    w.key("ampLevelCode").value(s.AmpLevelCode).endObject();
+    inv.print(w.text());
+  } else {
+    inv.print(m->id + ": " + s.userPresetName + "\n");
+    inv.print("  input gain dB   A " + s.gainText[0] + "  B " + s.gainText[1] + "\n");
+    inv.print("  attenuation dB  Ch1/Ch2 " + Number(s.knobValue[0]) + "  Ch3/Ch4 " +
+              Number(s.knobValue[1]) + "\n");
+    inv.print("  delays          Ch1/Ch2 " + std::to_string(s.delay[0]) + "  Ch3/Ch4 " +
+              std::to_string(s.delay[1]) + "\n");
+    inv.print("  amp level code  " + std::to_string(s.AmpLevelCode) + "\n");
+  }
+  return kExitOk;
+}
+
+int RunApply(Invocation& inv) {
+  const std::string path = OneArgument(inv, "FILE.vup");
+  // A file that cannot be applied is refused before anything is selected.
+  const editor::UserPresetReadResult check = editor::ReadUserPresetFile(path);
+  if (!check.ok()) {
+    inv.printError(Q(check.detail));
+    return kExitFailure;
+  }
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  HeadlessEditor ed(m->station());
+  ed.state.OpenEditorForSlot(0);
+  if (!m->station().bus.MachineSelected) {
+    inv.printError(Q(m->id + ": the processor did not answer its select frame"));
+    return kExitFailure;
+  }
+  const editor::UserPresetReadResult result = ed.presets.LoadFromFile(path);
+  ed.state.StaticText5Click();
+  if (!result.ok()) {
+    inv.printError(Q(result.detail));
+    return kExitFailure;
+  }
+  if (m->session->frontend.status != "Status Ok" && !m->session->frontend.status.empty()) {
+    inv.printError(Q(m->id + ": " + m->session->frontend.status));
+    return kExitFailure;
+  }
+  inv.print(m->id + ": " + path + " applied\n");
+  return kExitOk;
+}
+
+const RegisterCommand kVup{{QStringLiteral("vup"),
+                            QStringLiteral("vup show FILE: a user preset file, decoded"), {},
+                            RunVup}};
+const RegisterCommand kHfp{{QStringLiteral("hfp"),
+                            QStringLiteral("hfp check FILE: an Extra preset file's size and checksum"),
+                            {}, RunHfp}};
+const RegisterCommand kHwPreset{{QStringLiteral("hwpreset"),
+                                 QStringLiteral("--machine ID N: switch to hardware preset N (0 … 7)"),
+                                 AddMachineOption, RunHwPreset}};
+const RegisterCommand kUpload{{QStringLiteral("upload"),
+                               QStringLiteral("--machine ID FILE.hfp: upload an Extra preset"),
+                               AddMachineOption, RunUpload}};
+const RegisterCommand kRecall{{QStringLiteral("recall"),
+                               QStringLiteral("--machine ID LOCATION: load a user preset location"),
+                               AddLocationOptions, RunRecall}};
+const RegisterCommand kApply{{QStringLiteral("apply"),
+                              QStringLiteral("--machine ID FILE.vup: send a user preset file"),
+                              AddMachineOption, RunApply}};
+
+}  // namespace
+}  // namespace qubix::cli
