@@ -1,0 +1,81 @@
+// A failed connect in the program: the status line keeps its fixed texts and its tool tip
+// tells the operator why; a later good connect clears the tool tip.
+#include <dlfcn.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QtTest>
+#include <cstdlib>
+#include <memory>
+
+#include "StandIn.h"
+#include "link/Link.h"
+#include "link/backends/Factory.h"
+#include "sim/SimAdapter.h"
+#include "sim/SimBus.h"
+#include "ui/common/QtFrontend.h"
+
+class StatusToolTip : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void missingSerialDeviceShowsNoDeviceAndTheReason() {
+    QLineEdit status;
+    qubix::ui::QtFrontend frontend;
+    frontend.setStatusWidget(&status);
+    std::string error;
+    auto adapter = qubix::link::backends::makeAdapter("serial:/dev/ttyQUBIXnone", error);
+    QVERIFY2(adapter != nullptr, error.c_str());
+    qubix::link::Link link(std::move(adapter), frontend);
+    link.Connect();
+    QCOMPARE(status.text(), QStringLiteral("NoDevice"));
+    QVERIFY2(status.toolTip().contains(QStringLiteral("/dev/ttyQUBIXnone")),
+             qPrintable(status.toolTip()));
+  }
+
+  void vendorLibraryFailureThenSuccess() {
+    void* library = dlopen(QUBIX_STANDIN_LIB, RTLD_NOW | RTLD_LOCAL);
+    QVERIFY(library != nullptr);
+    auto* control = reinterpret_cast<qubix::test::StandInControl* (*)()>(
+        dlsym(library, "qubix_standin_control"))();
+    *control = {};
+
+    QLineEdit status;
+    qubix::ui::QtFrontend frontend;
+    frontend.setStatusWidget(&status);
+    std::string error;
+    auto adapter =
+        qubix::link::backends::makeAdapter(std::string("d2xx:") + QUBIX_STANDIN_LIB, error);
+    QVERIFY2(adapter != nullptr, error.c_str());
+    qubix::link::Link link(std::move(adapter), frontend);
+
+    // The library sees a device that cannot be opened.
+    control->extraDevices = 1;
+    link.Connect();
+    QCOMPARE(status.text(), QStringLiteral("NoOpenDvc"));
+    QVERIFY2(status.toolTip().contains(QStringLiteral("FT_Open of device 0 failed")),
+             qPrintable(status.toolTip()));
+
+    // The adapter is there at the next attempt.
+    qubix::sim::SimAdapter sim(qubix::sim::makeDemoBus());
+    control->extraDevices = 0;
+    control->adapter = &sim;
+    link.Connect();
+    QVERIFY(link.state().Connected);
+    QCOMPARE(status.text(), QStringLiteral("Velmoria USBTo422"));
+    QCOMPARE(status.toolTip(), QString());
+
+    link.CloseAdapter();
+    *control = {};
+    dlclose(library);
+  }
+};
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  StatusToolTip test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_status_tooltip.moc"
