@@ -113,6 +113,11 @@ BackendReport SerialAdapter::probe() {
     if (info.vendorId == kFtdiVendorId) report.ports.push_back(std::move(info));
   }
   sp_free_port_list(ports);
+  // The system lists in no particular order; "the first port" is ttyUSB0 before ttyUSB1 ...
+  // before ttyUSB10.
+  std::sort(report.ports.begin(), report.ports.end(), [](const PortInfo& a, const PortInfo& b) {
+    return a.path.size() != b.path.size() ? a.path.size() < b.path.size() : a.path < b.path;
+  });
   return report;
 }
 
