@@ -164,6 +164,14 @@ std::string OneArgument(const Invocation& inv, const char* what) {
   return inv.positional[0].toStdString();
 }
 
+// The one positional argument as a number 0 … 7.
+int NumberArgument(const Invocation& inv, const char* what) {
+  const std::string text = OneArgument(inv, what);
+  const auto n = ParseInt(QString::fromStdString(text));
+  if (!n || *n < 0 || *n > 7) throw UsageError(std::string(what) + ", not \"" + text + "\"");
+  return *n;
+}
+
 // A station connected to the adapter, with the one processor as slot 0 (the list file on disk
 // is left as it is).
 struct MachineSession {
@@ -195,6 +203,15 @@ std::function<double()> LinkClock(network::Station& station) {
         .count();
   };
 }
+
+// The preset operations on a station, their ticks on the link's clock.
+struct PresetRun {
+  explicit PresetRun(network::Station& st)
+      : ticks(LinkClock(st)),
+        presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks) {}
+  network::TickCounter ticks;
+  network::HardwarePresets presets;
+};
 
 // A progress bar on stderr when it is a terminal.
 class ConsoleProgress : public network::PresetView {
@@ -232,16 +249,13 @@ std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
 }
 
 int RunHwPreset(Invocation& inv) {
-  const std::string text = OneArgument(inv, "the hardware preset number 0 … 7");
-  const auto preset = ParseInt(Q(text));
-  if (!preset || *preset < 0 || *preset > 7)
-    throw UsageError("the hardware preset is a number 0 … 7, not \"" + text + "\"");
+  const int preset = NumberArgument(inv, "the hardware preset is a number 0 … 7");
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
   network::Station& st = m->station();
-  network::TickCounter ticks(LinkClock(st));
-  network::HardwarePresets presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks);
-  const network::PresetChangeOutcome outcome = presets.ApplyHardwarePreset(0, *preset);
+  PresetRun run(st);
+  network::HardwarePresets& presets = run.presets;
+  const network::PresetChangeOutcome outcome = presets.ApplyHardwarePreset(0, preset);
   const network::SlotState& slot = st.network.slotAt(0);
   const int reported = slot.record.hardwarePreset;
   const std::string name = reported == network::kExtraPreset
@@ -261,7 +275,7 @@ int RunHwPreset(Invocation& inv) {
     inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + name + "\n");
   }
   // The processor reports what it runs; a different preset than asked is a failure.
-  return reported == *preset ? kExitOk : kExitFailure;
+  return reported == preset ? kExitOk : kExitFailure;
 }
 
 std::string_view UploadOutcomeText(network::UploadOutcome o) {
@@ -285,8 +299,8 @@ int RunUpload(Invocation& inv) {
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
   network::Station& st = m->station();
-  network::TickCounter ticks(LinkClock(st));
-  network::HardwarePresets presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks);
+  PresetRun run(st);
+  network::HardwarePresets& presets = run.presets;
   ConsoleProgress progress(inv.err);
   presets.setView(&progress);
   const network::UploadOutcome outcome = presets.UploadExtraPresetFile(0, path);
@@ -325,22 +339,24 @@ struct HeadlessEditor {
   std::array<std::unique_ptr<editor::BandModel>, editor::kBandCount> bands;
 };
 
-void AddLocationOptions(QCommandLineParser& p) { AddMachineOption(p); }
+// Opens the headless editor on the processor as a click on its slot does; empty (with the
+// reason on stderr) when the processor does not answer.
+std::unique_ptr<HeadlessEditor> OpenEditor(Invocation& inv, MachineSession& m) {
+  auto editor = std::make_unique<HeadlessEditor>(m.station());
+  editor->state.OpenEditorForSlot(0);
+  if (m.station().bus.MachineSelected) return editor;
+  inv.printError(Q(m.id + ": the processor did not answer its select frame"));
+  return nullptr;
+}
 
 int RunRecall(Invocation& inv) {
-  const std::string text = OneArgument(inv, "the location 0 … 7");
-  const auto location = ParseInt(Q(text));
-  if (!location || *location < 0 || *location > 7)
-    throw UsageError("the location is a number 0 … 7, not \"" + text + "\"");
+  const int location = NumberArgument(inv, "the location is a number 0 … 7");
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
-  HeadlessEditor ed(m->station());
-  ed.state.OpenEditorForSlot(0);
-  if (!m->station().bus.MachineSelected) {
-    inv.printError(Q(m->id + ": the processor did not answer its select frame"));
-    return kExitFailure;
-  }
-  ed.presets.RecallFromLocation(*location);
+  auto editor = OpenEditor(inv, *m);
+  if (!editor) return kExitFailure;
+  HeadlessEditor& ed = *editor;
+  ed.presets.RecallFromLocation(location);
   const editor::EditorState& s = ed.state;
   ed.state.StaticText5Click();
   if (inv.json) {
@@ -374,12 +390,9 @@ int RunApply(Invocation& inv) {
   }
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
-  HeadlessEditor ed(m->station());
-  ed.state.OpenEditorForSlot(0);
-  if (!m->station().bus.MachineSelected) {
-    inv.printError(Q(m->id + ": the processor did not answer its select frame"));
-    return kExitFailure;
-  }
+  auto editor = OpenEditor(inv, *m);
+  if (!editor) return kExitFailure;
+  HeadlessEditor& ed = *editor;
   const editor::UserPresetReadResult result = ed.presets.LoadFromFile(path);
   ed.state.StaticText5Click();
   if (!result.ok()) {
@@ -408,7 +421,7 @@ const RegisterCommand kUpload{{QStringLiteral("upload"),
                                AddMachineOption, RunUpload}};
 const RegisterCommand kRecall{{QStringLiteral("recall"),
                                QStringLiteral("--machine ID LOCATION: load a user preset location"),
-                               AddLocationOptions, RunRecall}};
+                               AddMachineOption, RunRecall}};
 const RegisterCommand kApply{{QStringLiteral("apply"),
                               QStringLiteral("--machine ID FILE.vup: send a user preset file"),
                               AddMachineOption, RunApply}};
