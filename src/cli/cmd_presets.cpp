@@ -12,8 +12,7 @@
 #include "cli/Command.h"
 #include "cli/Json.h"
 #include "cli/StationSession.h"
-#include "editor/EditorState.h"
-#include "editor/NetworkEditorHost.h"
+#include "editor/HeadlessEditor.h"
 #include "editor/UserPresetFile.h"
 #include "editor/UserPresets.h"
 #include "network/EqFile.h"
@@ -318,26 +317,7 @@ int RunUpload(Invocation& inv) {
   return kExitOk;
 }
 
-// The editor without its window, opened on slot 0 as a click on the slot's picture does.
-struct HeadlessEditor {
-  explicit HeadlessEditor(network::Station& st)
-      : host(st.network, st.link, st.commands, st.frontend), state(host), presets(state) {
-    std::array<editor::BandStrip*, editor::kBandCount> strips{};
-    for (int i = 0; i < editor::kBandCount; ++i) {
-      const auto b = static_cast<std::size_t>(i);
-      bands[b] = std::make_unique<editor::BandModel>(
-          static_cast<float>(network::kEqDefaults.freqHz[b]), network::kEqDefaults.q[b],
-          editor::kFirstBandAddress + 5 * i);
-      bands[b]->onChangePar = [this, i] { state.BandChanged(i); };
-      strips[b] = bands[b].get();
-    }
-    state.attachBands(strips);
-  }
-  editor::NetworkEditorHost host;
-  editor::EditorState state;
-  editor::UserPresets presets;
-  std::array<std::unique_ptr<editor::BandModel>, editor::kBandCount> bands;
-};
+using editor::HeadlessEditor;
 
 // Opens the headless editor on the processor as a click on its slot does; empty (with the
 // reason on stderr) when the processor does not answer.
