@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,11 +34,15 @@ std::string ListImage(const std::vector<std::string>& ids, int count) {
   return image;
 }
 
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
-    QWidget* w = QApplication::activeModalWidget();
-    QVERIFY(w);
-    act(w);
+// Acts on the next modal window once it is up (events may run before it opens).
+void WhenModal(std::function<void(QWidget*)> act, int triesLeft = 200) {
+  QTimer::singleShot(triesLeft == 200 ? 0 : 5, [act, triesLeft] {
+    if (QWidget* w = QApplication::activeModalWidget()) {
+      act(w);
+      return;
+    }
+    QVERIFY2(triesLeft > 0, "no modal window opened");
+    WhenModal(act, triesLeft - 1);
   });
 }
 
@@ -141,6 +146,44 @@ class TestMainWindowNetwork : public QObject {
     QCOMPARE(w.Slots->slot(0).hardwarePreset->text(), QString("4Ch Mono in A"));
     QVERIFY(bus->pcBytes().rfind("eRH000000010002fd", 0) == 0);
 
+    w.close();
+    QDir::setCurrent(before);
+  }
+
+  // A slot whose preset picture is missing ends the refresh with the "File Error" box; the
+  // slots before it stay shown.
+  void missingPictureShowsFileError() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::filesystem::path data = dir.path().toStdString();
+    std::filesystem::copy_file(kData / "Controller00.jpg", data / "Controller00.jpg");
+    {
+      std::ofstream out(data / "maclist.dat", std::ios::binary);
+      const std::string image = ListImage({"H000000010001", "H000000010002"}, 2);
+      out.write(image.data(), static_cast<std::streamsize>(image.size()));
+    }
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    auto* adapter = new sim::SimAdapter(sim::makeDemoBus(), sim::ClockMode::Virtual);
+    ui::Tmainform w{std::unique_ptr<link::Adapter>(adapter)};
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QString text, caption;
+    WhenModal([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      QVERIFY(box);
+      text = box->text();
+      caption = box->windowTitle();
+      QVERIFY(box->button(QMessageBox::Cancel));
+      QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    w.Timer1Timer();
+    QCOMPARE(caption, QString("File Error"));
+    QCOMPARE(text,
+             QString("Can't perform one of the following file operations: Open, Seek, Read, Close."));
+    QCOMPARE(VisibleSlots(w.Slots), 1);
+    QVERIFY(!w.Slots->slot(1).presetPicture->isVisible());
+    QCOMPARE(Items(w.ListBox1), (QStringList{"H000000010001", "H000000010002"}));
     w.close();
     QDir::setCurrent(before);
   }
