@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -194,6 +197,32 @@ TEST_F(SerialPty, SettingsAreCheckedAndInvalidHandlesRefused) {
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(adapter.close(h), link::kOk);
   EXPECT_EQ(adapter.close(h), link::kInvalidHandle);  // closing twice is harmless
+}
+
+// The interposer answers only for pseudo-terminals; everything else sees the C library.
+TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
+  struct stat st {};
+  const std::string sysEntry = "/sys/class/tty/" + path_.substr(5);  // "pts/N"
+  ASSERT_EQ(::lstat(sysEntry.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  errno = 0;
+  EXPECT_EQ(::lstat("/sys/class/tty/pts/999999", &st), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(::lstat("/", &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+  const int slave = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  int lines = 0;
+  EXPECT_EQ(::ioctl(slave, TIOCMGET, &lines), 0);
+  EXPECT_NE(lines & TIOCM_DSR, 0);
+  ::close(slave);
+  const int file = ::open("/proc/self/status", O_RDONLY);
+  ASSERT_GE(file, 0);
+  errno = 0;
+  EXPECT_EQ(::ioctl(file, TIOCMGET, &lines), -1);
+  EXPECT_EQ(errno, ENOTTY);
+  ::close(file);
 }
 
 #ifdef QUBIX24CTL
