@@ -133,6 +133,16 @@ TEST(Refresh, SettingsFileNamedAfterTheMachinesOwnIdentifier) {
   EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010000.dat"), templ) << "template untouched";
 }
 
+TEST(Refresh, DamagedEntryNamesNoFile) {
+  RefreshRig rig;
+  WriteFile(rig.dir.path() / "H000000010000.dat", std::string(180, '\x11'));
+  std::filesystem::create_directories(rig.dir.path() / "sub");
+  // Thirteen characters that would name a file in another folder.
+  rig.writeList({"sub/x00000000"}, 1);
+  rig.manager.RefreshMachines();
+  EXPECT_TRUE(std::filesystem::is_empty(rig.dir.path() / "sub"));
+}
+
 TEST(Refresh, DamagedCountIsAFileErrorAndSendsNothing) {
   RefreshRig rig;
   rig.writeList({"H000000010001"}, 300);
