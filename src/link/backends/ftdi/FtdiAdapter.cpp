@@ -276,6 +276,8 @@ Status FtdiAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
   d->readTimeoutMs = readMs;
+  // One USB transfer never outlasts the read time-out by more than a latency period or two.
+  d->ctx->usb_read_timeout = readMs == 0 ? 5000 : static_cast<int>(readMs) + 50;
   d->ctx->usb_write_timeout = writeMs == 0 ? 5000 : static_cast<int>(writeMs);
   return kOk;
 }
