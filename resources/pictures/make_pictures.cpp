@@ -154,7 +154,7 @@ void drawProcessor(QPainter& p) {
   for (int m = 0; m < 6; ++m) {
     for (int led = 0; led < 5; ++led) {
       const QColor c = led == 0 ? QColor(255, 0, 0) : (led == 1 ? QColor(255, 200, 0) : kLime);
-      p.fillRect(QRectF(95 + m * 9, 12 + led * 7, 6, 5), c);
+      p.fillRect(QRectF(104 + m * 9, 12 + led * 7, 6, 5), c);
     }
   }
   p.setPen(QPen(QColor(200, 200, 200), 2));
@@ -168,7 +168,7 @@ void drawProcessor(QPainter& p) {
   font.setBold(false);
   p.setFont(font);
   p.setPen(kText);
-  p.drawText(QRectF(12, 40, 80, 12), Qt::AlignLeft, "DIGITAL PROCESSOR");
+  p.drawText(QRectF(12, 40, 120, 12), Qt::AlignLeft, "DIGITAL PROCESSOR");
 }
 
 bool save(const QImage& image, const QDir& dir, const QString& name) {

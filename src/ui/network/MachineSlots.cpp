@@ -19,6 +19,7 @@ constexpr int kWindowWidth = 1022;
 constexpr int kMargin = 8;
 constexpr int kLabelWidth = 130;
 constexpr int kLabelHeight = 17;
+constexpr int kLabelFontPx = 11;  // the longest preset name fits the 130-pixel line
 constexpr int kEditWidth = 220;
 constexpr int kEditHeight = 60;
 constexpr int kPresetSize = 150;
@@ -103,6 +104,9 @@ MachineSlots::MachineSlots(QWidget* window, const std::filesystem::path& dataDir
       *labels[line] = new QLabel(window);
       (*labels[line])->setGeometry(labelGeometry(k, line));
       (*labels[line])->setStyleSheet(kStyle);
+      QFont font = (*labels[line])->font();
+      font.setPixelSize(kLabelFontPx);
+      (*labels[line])->setFont(font);
       (*labels[line])->setTextFormat(Qt::PlainText);
       (*labels[line])->setAlignment(leftColumn(k) ? Qt::AlignLeft | Qt::AlignVCenter
                                                   : Qt::AlignRight | Qt::AlignVCenter);
