@@ -348,11 +348,16 @@ void EditorState::StaticText11Click() {
 }
 
 void EditorState::StaticText5Click() {
+  // The bands belong to the machine being edited, whatever the operator has since clicked in
+  // the main window's list: storing them under another identifier would overwrite that
+  // machine's file.
   const int sel = host_.listSelection();
-  const std::string id = (sel >= 0 && sel < host_.machineCount()) ? host_.machineId(sel) : selectedId_;
+  std::string id = selectedId_;
+  if (id.empty() && sel >= 0 && sel < host_.machineCount()) id = host_.machineId(sel);
   if (!id.empty()) SaveMachineEq(id);
   commands().EndAccess();
   commands().bus().ReleaseMachine();
+  if (!commands().bus().MachineSelected) selectedId_.clear();
   host_.selectListItem(-1);
   editorVisible = false;
   graphVisible = false;
@@ -383,7 +388,9 @@ void EditorState::SelectMachineForEditing(int slot) {
   }
   if (bus.MachineSelected) {
     cmd.EndAccess();
-    SaveMachineEqForCurrentPreset(selectedId_);
+    // Only bands that belong to a machine opened here are stored; a selection left by another
+    // operation has none.
+    if (!selectedId_.empty()) SaveMachineEqForCurrentPreset(selectedId_);
     bus.ReleaseMachine();
     if (bus.MachineSelected) return;
   }

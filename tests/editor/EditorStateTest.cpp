@@ -237,6 +237,25 @@ TEST_F(EditorBus, CloseStoresEndsAndReleases) {
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
 }
 
+TEST_F(EditorBus, CloseStoresUnderTheEditedMachineEvenAfterAnotherListClick) {
+  open(0);
+  strip(2).SetGPotPos(2.5F);
+  host.listSel = 1;  // the operator clicked another machine in the main window's list
+  state.StaticText5Click();
+  EXPECT_FALSE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010002")));
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[2], 2.5F);
+  EXPECT_EQ(state.selectedMachineId(), "");
+}
+
+TEST_F(EditorBus, SelectionLeftByAnotherOperationStoresNoBands) {
+  rig.protocolBus.SelectExchange(host.selectFrame(2));  // e.g. a hardware preset change
+  rig.clearRecords();
+  state.OpenEditorForSlot(0);
+  EXPECT_EQ(pc().substr(0, 6), "T02feR");
+  EXPECT_TRUE(rig.frontend.boxes.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
 TEST_F(EditorBus, UnreadableEqFileShowsErrorAndKeepsBands) {
   std::filesystem::create_directories(network::LastEditEqPath(dir, "H000000010001"));
   strip(2).SetFPotPos(140);
