@@ -97,6 +97,10 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
   pal.setColor(QPalette::Window, Qt::black);
   pal.setColor(QPalette::WindowText, kAqua);
   setPalette(pal);
+  // Small type, so that the long captions fit their fixed button widths.
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
   move(6, 110);
 
   graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
@@ -241,6 +245,10 @@ void TForm1::build() {
           &TForm1::StaticText9Click);
   powerOn_ = addButton(kSavePowerOn, kYellowText, 852, 215, 141, 20);
   connect(powerOn_, &CaptionButton::clicked, this, &TForm1::StaticText11Click);
+  QFont narrow = font();
+  narrow.setPixelSize(10);
+  for (const QString* caption : {&kSaveToHdd, &kLoadFromHdd, &kLoadFromDsp, &kSaveToDsp, &kSavePowerOn})
+    Button(*caption)->setFont(narrow);
   connect(addButton(kClose, kLimeText, 932, 243, 61, 20), &CaptionButton::clicked, this, &TForm1::StaticText5Click);
 
   changed(editor::EditorPart::Gains);

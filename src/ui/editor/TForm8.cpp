@@ -41,6 +41,9 @@ TForm8::TForm8(QWidget* parent)
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::black);
   setPalette(pal);
+  QFont small = font();
+  small.setPixelSize(10);
+  setFont(small);
   int screenHeight = 768;
   if (auto* screen = QGuiApplication::primaryScreen()) screenHeight = screen->geometry().height();
   move(5, screenHeight - 310);
@@ -62,8 +65,12 @@ TForm8::TForm8(QWidget* parent)
     }
     for (const Mark& m : kMarks) {
       const auto& text = editor::leveltexts::kScale[static_cast<std::size_t>(m.index)];
-      ColouredLabel(QString::fromLatin1(text.data(), static_cast<int>(text.size())), editortexts::kAqua, this,
-                    x + kGaugeWidth + 2, c == 0 ? m.y : m.yLater);
+      auto* label = ColouredLabel(QString::fromLatin1(text.data(), static_cast<int>(text.size())),
+                                  editortexts::kAqua, this, x + kGaugeWidth + 2, c == 0 ? m.y : m.yLater);
+      QFont scale = label->font();
+      scale.setPixelSize(9);
+      label->setFont(scale);
+      label->adjustSize();
     }
   }
 }

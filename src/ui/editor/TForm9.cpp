@@ -39,9 +39,12 @@ TForm9::TForm9(editor::AmpCalculator& calc, QWidget* parent)
   pal.setColor(QPalette::Window, Qt::black);
   pal.setColor(QPalette::WindowText, editortexts::kAqua);
   setPalette(pal);
+  QFont small = font();
+  small.setPixelSize(11);
+  setFont(small);
 
   auto* group = new QGroupBox(Q(kYouKnow), this);
-  group->setGeometry(16, 12, 230, 80);
+  group->setGeometry(12, 12, 240, 80);
   mode0_ = new QRadioButton(Caption(kModeSensPower), group);
   mode1_ = new QRadioButton(Caption(kModePowerGain), group);
   auto* layout = new QVBoxLayout(group);
