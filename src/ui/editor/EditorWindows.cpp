@@ -24,8 +24,14 @@ EditorWindows::EditorWindows(Tmainform& mainform)
       list->setCurrentRow(index);
     }
   };
-  QObject::connect(mainform.Slots, &MachineSlots::editPictureClicked, form_.get(),
-                   [this](int k) { OpenEditorForSlot(k); });
+  using Handler = void (EditorWindows::*)();
+  static constexpr std::array<Handler, network::kSlotCount> kImageClicks{
+      &EditorWindows::Image1Click, &EditorWindows::Image2Click, &EditorWindows::Image3Click,
+      &EditorWindows::Image4Click, &EditorWindows::Image5Click, &EditorWindows::Image6Click,
+      &EditorWindows::Image13Click, &EditorWindows::Image14Click};
+  QObject::connect(mainform.Slots, &MachineSlots::editPictureClicked, form_.get(), [this](int k) {
+    if (k >= 0 && k < network::kSlotCount) (this->*kImageClicks[static_cast<std::size_t>(k)])();
+  });
   mainform.hideEditorWindows = [this] {
     form_->hide();
     form_->Graph().hide();

@@ -26,8 +26,16 @@ class EditorWindows {
   // An Extra preset upload stops the editor's timers and hides the level window first.
   void AttachHardwarePresets(network::HardwarePresets& presets);
 
-  // The edit picture of slot k (Image1Click … Image14Click of the eight slots).
+  // The edit picture of slot k: the eight handlers below, one per slot, all come here.
   void OpenEditorForSlot(int k);
+  void Image1Click() { OpenEditorForSlot(0); }
+  void Image2Click() { OpenEditorForSlot(1); }
+  void Image3Click() { OpenEditorForSlot(2); }
+  void Image4Click() { OpenEditorForSlot(3); }
+  void Image5Click() { OpenEditorForSlot(4); }
+  void Image6Click() { OpenEditorForSlot(5); }
+  void Image13Click() { OpenEditorForSlot(6); }
+  void Image14Click() { OpenEditorForSlot(7); }
 
  private:
   Tmainform& mainform_;
