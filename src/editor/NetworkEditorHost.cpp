@@ -17,7 +17,7 @@ std::string NetworkEditorHost::machineId(int index) const {
 
 std::string NetworkEditorHost::selectFrame(int index) const {
   if (index >= 0 && index < network::kSlotCount) {
-    const auto& slot = network_.slots[static_cast<std::size_t>(index)];
+    const auto& slot = network_.slotAt(index);
     if (!slot.selectFrame.empty()) return slot.selectFrame;
   }
   return network::SlotSelectFrame(machineId(index));
@@ -31,7 +31,7 @@ void NetworkEditorHost::selectListItem(int index) {
 EditorSlotValues NetworkEditorHost::slotValues(int index) const {
   if (index < 0 || index >= network::kListEntries) return {};
   if (index >= network::kSlotCount) return spare_[static_cast<std::size_t>(index)];
-  const auto& slot = network_.slots[static_cast<std::size_t>(index)];
+  const auto& slot = network_.slotAt(index);
   const auto& r = slot.record;
   EditorSlotValues v;
   v.hardwarePreset = r.hardwarePreset;
@@ -54,7 +54,7 @@ void NetworkEditorHost::storeSlotValues(int index, const EditorSlotValues& v) {
     spare_[static_cast<std::size_t>(index)] = v;
     return;
   }
-  auto& r = network_.slots[static_cast<std::size_t>(index)].record;
+  auto& r = network_.slotAt(index).record;
   r.hardwarePreset = v.hardwarePreset;
   r.userPreset = v.userPreset;
   r.outAttn12 = static_cast<float>(v.outAttn12);
