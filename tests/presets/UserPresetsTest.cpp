@@ -140,7 +140,7 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
   EXPECT_EQ(state.userPresetName, "User Config 3");
   EXPECT_EQ(slotShown, 0);
   EXPECT_EQ(slotName, "User Config 3");
-  EXPECT_EQ(host.slots[0].userPreset, 3);
+  EXPECT_EQ(host.slotValues(0).userPreset, 3);
   EXPECT_EQ(state.delay, (std::array<int, 2>{120, 7}));
   EXPECT_EQ(state.gainText[0], "-3.5");
   EXPECT_EQ(state.gainText[1], "12");
