@@ -210,6 +210,7 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
     case 'J': {
       const int half = (at(0) << 8) | at(1);
       if (static_cast<std::size_t>(half) * 2 != kExtraPayloadSize) return std::nullopt;
+      if (faults.refusesUpload) return Answer{"N", timing::kAnswerMs};
       uploadReceived_ = std::string();
       return ack;
     }
@@ -240,8 +241,10 @@ std::vector<Answer> SimProcessor::uploadByte(std::uint8_t byte) {
   }
   extraName = name;
   extraPresent = true;
-  out.push_back(Answer{received, timing::kReadBackStartMs});
-  out.push_back(Answer{"O", timing::kUploadCommitMs});
+  std::string readBack = received;
+  if (faults.corruptsReadBack) readBack[kExtraPayloadSize / 2] ^= 0x01;
+  out.push_back(Answer{readBack, timing::kReadBackStartMs});
+  if (!faults.withholdsCommit) out.push_back(Answer{"O", timing::kUploadCommitMs});
   return out;
 }
 

@@ -52,6 +52,10 @@ struct ProcessorFaults {
   bool nonHexValue = false;     // query replies carry non-hex value characters
   bool garbage = false;         // every answer is replaced by the same number of junk bytes
   std::string queryReply;       // when not empty: the bytes every "I" query is answered with
+  // Extra preset uploads a processor turns down or spoils.
+  bool refusesUpload = false;      // answers "J" with "N"
+  bool corruptsReadBack = false;   // one byte of the read-back differs from what it received
+  bool withholdsCommit = false;    // never confirms a complete upload with "O"
 };
 
 // An answer: bytes and how long after the end of the frame the first one leaves.

@@ -283,3 +283,42 @@ TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {
 
 }  // namespace
 }  // namespace qubix::network
+
+namespace qubix::network {
+namespace {
+
+// The same endings with the processor itself turning the upload down or spoiling it.
+TEST_F(UploadFixture, ProcessorThatRefusesOrSpoilsTheUpload) {
+  struct Case {
+    const char* name;
+    void (*arrange)(sim::ProcessorFaults&);
+    UploadOutcome outcome;
+    const char* box;
+  };
+  const Case cases[] = {
+      {"refuses", [](sim::ProcessorFaults& f) { f.refusesUpload = true; }, UploadOutcome::Refused,
+       " UpLoading Fail"},
+      {"read-back", [](sim::ProcessorFaults& f) { f.corruptsReadBack = true; },
+       UploadOutcome::ReadBackFailed, " Fatal Error on Loading (02)"},
+      {"no commit", [](sim::ProcessorFaults& f) { f.withholdsCommit = true; },
+       UploadOutcome::NoFinalAck, " Fatal Error on Loading (03)"},
+  };
+  for (const Case& c : cases) {
+    sim::ProcessorFaults& faults = rig.processor("H000000010001").faults;
+    faults = {};
+    c.arrange(faults);
+    rig.clear();
+    rig.frontend.openFileAnswers.push_back(path);
+    EXPECT_EQ(rig.presets.UploadExtraPreset(0), c.outcome) << c.name;
+    ASSERT_FALSE(rig.frontend.boxes.empty()) << c.name;
+    EXPECT_EQ(rig.frontend.boxes.back().text, c.box) << c.name;
+    const std::string all = rig.pcBytes();
+    EXPECT_EQ(all.substr(all.size() - 6), "T02feR") << c.name;
+    EXPECT_FALSE(rig.protocolBus.MachineSelected) << c.name;
+    EXPECT_EQ(rig.sim->readTimeoutMs(), 200u) << c.name;
+  }
+  EXPECT_EQ(rig.network.hardwarePresetNames[7], "Bad File");
+}
+
+}  // namespace
+}  // namespace qubix::network
