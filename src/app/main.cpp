@@ -9,6 +9,7 @@
 #include "app/Options.h"
 #include "link/backends/Factory.h"
 #include "ui/editor/EditorWindows.h"
+#include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"
 #include "ui/network/PresetControls.h"
 #include "ui/network/Tmainform.h"
@@ -70,6 +71,13 @@ int main(int argc, char** argv) {
     // the slots' edit pictures.
     qubix::ui::EditorWindows editorWindows(mainform);
     editorWindows.AttachHardwarePresets(presetControls.Presets());
+    // User presets: the editor's store, recall, save and load buttons and their location
+    // dialogs; a recall shows the new user preset name in the machine's slot.
+    qubix::ui::UserPresetControls userPresets(editorWindows.Form1(), &mainform);
+    userPresets.onSlotUserPreset = [&mainform](int slot, const std::string& name) {
+      if (slot >= 0 && slot < qubix::network::kSlotCount)
+        mainform.Slots->slot(slot).userPreset->setText(QString::fromStdString(name));
+    };
     // The other windows of the program are made here, hidden, once they exist.
     mainform.show();
     return app.exec();
