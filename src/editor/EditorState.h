@@ -230,6 +230,11 @@ class EditorState {
   void FillFromSlot(const EditorSlotValues& values);
   // The input indicators from a status reply's fourth character.
   void ApplyStatusReply();
+  // Label15 after a recall of a user preset location.
+  void SetUserPresetName(std::string name) {
+    userPresetName = std::move(name);
+    notify(EditorPart::Identity);
+  }
 
   EditorHost& host() { return host_; }
   protocol::Commands& commands() { return host_.commands(); }
