@@ -133,7 +133,7 @@ void UserPresets::RecallFromLocation(int location) {
         case kParamUserPreset:
           if (v >= 0 && v < kUserPresetNames) {
             userPreset = v;
-            editor_.userPresetName = editor_.host().userPresetName(v);
+            editor_.SetUserPresetName(editor_.host().userPresetName(v));
             editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
           }
           break;
