@@ -91,3 +91,37 @@ TEST(AviReader, CommittedBusyClipPlays) {
 
 }  // namespace
 }  // namespace qubix::network
+
+namespace qubix::network {
+namespace {
+
+// Spoiled clips: every single-byte change and every cut of a small clip either parses to a clip
+// whose frames decode to pictures of their stated size, or is refused with a reason.
+TEST(AviReader, EverySpoiledByteAndEveryCutIsHandled) {
+  const std::vector<std::uint8_t> good =
+      WriteUncompressedAvi({Gradient(3, 2, 0), Gradient(3, 2, 1)}, 50000);
+  auto check = [](const std::vector<std::uint8_t>& bytes) {
+    const AviReadResult result = ParseAvi(bytes);
+    if (!result.clip) {
+      EXPECT_NE(result.error, "");
+      return;
+    }
+    for (std::size_t i = 0; i < result.clip->frames.size(); ++i) {
+      const auto frame = DecodeAviFrame(*result.clip, i);
+      if (frame) {
+        EXPECT_EQ(frame->rgb.size(), static_cast<std::size_t>(frame->width * frame->height * 3));
+      }
+    }
+  };
+  for (std::size_t at = 0; at < good.size(); ++at) {
+    for (std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xff}, std::uint8_t{0x7f}}) {
+      std::vector<std::uint8_t> spoiled = good;
+      spoiled[at] = value;
+      check(spoiled);
+    }
+    check({good.begin(), good.begin() + static_cast<long>(at)});
+  }
+}
+
+}  // namespace
+}  // namespace qubix::network
