@@ -125,3 +125,76 @@ TEST(AviReader, EverySpoiledByteAndEveryCutIsHandled) {
 
 }  // namespace
 }  // namespace qubix::network
+
+namespace qubix::network {
+namespace {
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void PutChunk(std::vector<std::uint8_t>& out, const char* id, const std::vector<std::uint8_t>& body) {
+  out.insert(out.end(), id, id + 4);
+  Put32(out, static_cast<std::uint32_t>(body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+  if (body.size() & 1u) out.push_back(0);
+}
+std::vector<std::uint8_t> List(const char* type, const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> out(type, type + 4);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+// A one-frame Motion-JPEG clip around a JPEG picture, declared as width × height.
+std::vector<std::uint8_t> MjpegClip(const std::vector<std::uint8_t>& jpeg, int width, int height) {
+  std::vector<std::uint8_t> avih;
+  for (std::uint32_t v : {100000u, 0u, 0u, 0u, 1u, 0u, 1u, 0u, static_cast<std::uint32_t>(width),
+                          static_cast<std::uint32_t>(height), 0u, 0u, 0u, 0u})
+    Put32(avih, v);
+  std::vector<std::uint8_t> strh = {'v', 'i', 'd', 's', 'M', 'J', 'P', 'G'};
+  strh.resize(56, 0);
+  std::vector<std::uint8_t> strf;
+  Put32(strf, 40);
+  Put32(strf, static_cast<std::uint32_t>(width));
+  Put32(strf, static_cast<std::uint32_t>(height));
+  strf.insert(strf.end(), {1, 0, 24, 0, 'M', 'J', 'P', 'G'});
+  strf.resize(40, 0);
+  std::vector<std::uint8_t> strl, hdrl, movi, riff;
+  PutChunk(strl, "strh", strh);
+  PutChunk(strl, "strf", strf);
+  PutChunk(hdrl, "avih", avih);
+  PutChunk(hdrl, "LIST", List("strl", strl));
+  PutChunk(movi, "00dc", jpeg);
+  PutChunk(riff, "LIST", List("hdrl", hdrl));
+  PutChunk(riff, "LIST", List("movi", movi));
+  std::vector<std::uint8_t> out;
+  PutChunk(out, "RIFF", List("AVI ", riff));
+  return out;
+}
+
+TEST(AviReader, MotionJpegFramesDecodeThroughTheJpegDecoder) {
+  const std::vector<std::uint8_t> jpeg =
+      testing::ReadBytes(QUBIX_SOURCE_DIR "/data/Controller03.jpg");
+  ASSERT_FALSE(jpeg.empty());
+  std::string error;
+  const std::optional<RgbImage> picture = DecodeJpeg(jpeg, error);
+  ASSERT_TRUE(picture) << error;
+
+  const AviReadResult result = ParseAvi(MjpegClip(jpeg, picture->width, picture->height));
+  ASSERT_TRUE(result.clip) << result.error;
+  EXPECT_EQ(result.clip->codec, AviCodec::Mjpeg);
+  const std::optional<RgbImage> frame = DecodeAviFrame(*result.clip, 0);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->rgb, picture->rgb);
+
+  // A frame whose picture does not match the declared size, or is no JPEG, is not shown.
+  const AviReadResult wrongSize = ParseAvi(MjpegClip(jpeg, picture->width + 1, picture->height));
+  ASSERT_TRUE(wrongSize.clip);
+  EXPECT_FALSE(DecodeAviFrame(*wrongSize.clip, 0));
+  const AviReadResult notJpeg =
+      ParseAvi(MjpegClip(std::vector<std::uint8_t>(64, 0x55), picture->width, picture->height));
+  ASSERT_TRUE(notJpeg.clip);
+  EXPECT_FALSE(DecodeAviFrame(*notJpeg.clip, 0));
+}
+
+}  // namespace
+}  // namespace qubix::network
