@@ -70,7 +70,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
 
   std::optional<std::string> path = chosenPath;
   if (!path) {
-    path = frontend_.askOpenFile(texts::kHfpFilter, texts::kHfpFilter,
+    path = frontend_.askOpenFile(texts::kPresetDialogCaption, texts::kHfpFilter,
                                  (network_.dataDir() / texts::kPresetsFolder).string());
   }
   if (!path) return fail("", UploadOutcome::Cancelled);
