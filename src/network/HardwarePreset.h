@@ -10,7 +10,7 @@
 #include "link/Frontend.h"
 #include "link/Link.h"
 #include "network/NetworkManager.h"
-#include "network/PresetTexts.h"
+#include "network/NetworkTexts.h"
 #include "protocol/Bus.h"
 #include "protocol/Commands.h"
 

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "network/PresetTexts.h"
+#include "network/NetworkTexts.h"
 
 namespace qubix::ui {
 

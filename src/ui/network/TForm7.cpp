@@ -7,7 +7,6 @@
 
 #include "network/HardwarePreset.h"
 #include "network/NetworkTexts.h"
-#include "network/PresetTexts.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/network/MachineSlots.h"
 
