@@ -285,6 +285,29 @@ class StartupTest : public QObject {
     QLocale::setDefault(before);
   }
 
+  void busyCursorIsOneLevelHoweverOftenItIsSet() {
+    auto w = makeWindow();
+    auto& fe = w->frontend();
+    fe.setBusyCursor(true);
+    fe.setBusyCursor(true);
+    QVERIFY(QApplication::overrideCursor());
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    fe.setBusyCursor(false);
+    QVERIFY(!QApplication::overrideCursor());
+    fe.setBusyCursor(false);
+    QVERIFY(!QApplication::overrideCursor());
+  }
+
+  void failedSelectGivesTheCursorBack() {
+    auto w = makeWindow();
+    w->show();
+    w->Timer1Timer();
+    w->frontend().setBusyCursor(true);
+    QVERIFY(!w->station().bus.SelectExchange("H000000010003fc"));  // nobody answers
+    QCOMPARE(w->StatusLine->text(), QString("Net Connection Fail"));
+    QVERIFY(!QApplication::overrideCursor());
+  }
+
   void tickTimerCounts() {
     auto w = makeWindow();
     w->station().tickCounter = 0;
