@@ -118,22 +118,6 @@ TEST(Station, ConnectionTickConnectsThenStopsAndRefreshes) {
   EXPECT_EQ(stops, 2);
 }
 
-TEST(Station, ConnectionTickWithoutAdapterKeepsTrying) {
-  StationRig rig;
-  rig.adapter->faults().noDevice = true;
-  int stops = 0;
-  for (int tick = 0; tick < 4; ++tick) {
-    rig.station.ConnectionTick([&] { ++stops; });
-    EXPECT_EQ(rig.frontend.statusText, "NoOpenDvc");
-  }
-  EXPECT_EQ(stops, 0);
-  EXPECT_EQ(rig.adapter->calls().list, 4);
-  rig.adapter->faults().noDevice = false;
-  rig.station.ConnectionTick([&] { ++stops; });
-  EXPECT_TRUE(rig.station.link.state().Connected);
-  EXPECT_EQ(stops, 1);
-}
-
 TEST(Station, StopFlagSetWhileEventsRunEndsTheTickWithoutRefresh) {
   StationRig rig;
   rig.frontend.onProcessEvents = [&] { rig.station.stopFlag = true; };
@@ -142,20 +126,6 @@ TEST(Station, StopFlagSetWhileEventsRunEndsTheTickWithoutRefresh) {
   EXPECT_EQ(stops, 1);
   EXPECT_TRUE(rig.station.link.state().Connected);  // the attempt itself went through
   EXPECT_EQ(rig.bus->pcBytes(), "");                 // but no refresh talked to the bus
-}
-
-TEST(Station, CloseWithASelectedMachineWritesOneRThenClosesTheAdapter) {
-  StationRig rig;
-  rig.station.Connect();
-  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
-  rig.bus->clearTranscript();
-  rig.adapter->resetCalls();
-  rig.station.Close();
-  EXPECT_TRUE(rig.station.stopFlag);
-  EXPECT_EQ(rig.bus->pcBytes(), "R");
-  EXPECT_EQ(rig.adapter->callLog(), (std::vector<std::string>{"write", "close"}));
-  EXPECT_FALSE(rig.station.bus.MachineSelected);
-  EXPECT_FALSE(rig.station.link.state().Connected);
 }
 
 TEST(Station, CloseWhenTheReleaseCannotBeWrittenStillClosesTheAdapter) {
@@ -170,34 +140,14 @@ TEST(Station, CloseWhenTheReleaseCannotBeWrittenStillClosesTheAdapter) {
   EXPECT_FALSE(rig.adapter->isOpen());
 }
 
-TEST(Station, CloseWhileNotConnectedCallsNoDriverFunction) {
-  StationRig rig;
-  rig.adapter->faults().noDevice = true;
-  rig.station.Connect();  // lists, fails to open
-  rig.adapter->resetCalls();
-  rig.station.Close();
-  EXPECT_EQ(rig.adapter->calls().total(), 0);
-  EXPECT_TRUE(rig.station.stopFlag);
-}
-
-TEST(Station, ExitEndsTheWorkAndReleases) {
+TEST(Station, ExitWithoutASelectionSendsNothing) {
   StationRig rig;
   rig.station.Connect();
-  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010001fe"));
   rig.bus->clearTranscript();
   int hidden = 0;
   rig.station.EndWorkForExit([&] { ++hidden; });
-  EXPECT_EQ(rig.bus->pcBytes(), "T02feR");
-  EXPECT_EQ(hidden, 1);
-  rig.station.Close();
-  EXPECT_EQ(rig.bus->pcBytes(), "T02feR");  // nothing more on close
-  // Without a selection the exit sends nothing.
-  StationRig idle;
-  idle.station.Connect();
-  idle.bus->clearTranscript();
-  idle.station.EndWorkForExit([&] { ++hidden; });
-  EXPECT_EQ(idle.bus->pcBytes(), "");
-  EXPECT_EQ(hidden, 1);
+  EXPECT_EQ(rig.bus->pcBytes(), "");
+  EXPECT_EQ(hidden, 0);
 }
 
 TEST(Station, LostWriteRestartsTheConnectionAndReconnects) {
