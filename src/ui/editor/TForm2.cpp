@@ -62,7 +62,7 @@ TForm2::TForm2(const QString& caption, const QString& question, QWidget* parent)
 }
 
 void TForm2::PlaceBelow(const QWidget& mainWindow) {
-  move(mainWindow.x() + 200, mainWindow.y() + 130);
+  move(200, mainWindow.y() + 130);
 }
 
 std::optional<int> TForm2::AskLocation(const QString& processorId) {

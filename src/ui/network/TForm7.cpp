@@ -82,7 +82,7 @@ TForm7::TForm7(std::filesystem::path dataDir, const network::HardwarePresetNames
 }
 
 void TForm7::PlaceBelow(const QWidget& mainWindow) {
-  move(mainWindow.x() + 106, mainWindow.y() + 110);
+  move(106, mainWindow.y() + 110);
 }
 
 void TForm7::FormShow() {

@@ -58,6 +58,10 @@ class TestPresets : public QObject {
     QCOMPARE(form.Question->text(), QStringLiteral("Select the memory location number "));
     QCOMPARE(form.size(), QSize(363, 130));
     QCOMPARE(form.Position(), 0);
+    QWidget mainWindow;
+    mainWindow.move(300, 40);
+    form.PlaceBelow(mainWindow);
+    QCOMPARE(form.pos(), QPoint(200, 170));
     // Up past the end stays at 7: no wrap.
     WhenModal([&](QWidget*) {
       for (int i = 0; i < 9; ++i) QTest::keyClick(form.UpDown1, Qt::Key_Up);
@@ -101,6 +105,10 @@ class TestPresets : public QObject {
     QCOMPARE(form.Images[0]->size(), QSize(81, 81));
     QVERIFY(!form.ProgressBar1->isVisibleTo(&form));
     QCOMPARE(form.ProgressBar1->maximum(), 3726);
+    QWidget mainWindow;
+    mainWindow.move(300, 40);
+    form.PlaceBelow(mainWindow);
+    QCOMPARE(form.pos(), QPoint(106, 150));
 
     WhenModal([&](QWidget*) { Click(form.Images[7]); });
     QCOMPARE(form.exec(), 8);
