@@ -234,7 +234,6 @@ void NetworkManager::ScanBus() {
   link_.SetReadTimeout(kScanDrainTimeoutMs);
   link_.DrainInput();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
-  const int limit = std::clamp(maxSearch, 1, kSlotCount);
   do {
     ++scanAddress;
     const int hi = scanAddress / 256;
@@ -266,7 +265,8 @@ void NetworkManager::ScanBus() {
         bus_.MachineSelected = false;
       }
     }
-    if (foundCount >= limit) stopFlag_ = true;
+    // Read on every probe: the operator may change "Max Srch" while the scan runs.
+    if (foundCount >= std::clamp(maxSearch, 1, kSlotCount)) stopFlag_ = true;
     frontend_.processEvents();
   } while (scanAddress < kLastScanAddress && !stopFlag_);
   scanAddress = 0;

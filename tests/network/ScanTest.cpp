@@ -67,6 +67,18 @@ TEST(Scan, FindsTheThreeDemoProcessors) {
   EXPECT_FALSE(rig.frontend.busy);
 }
 
+TEST(Scan, MaxSearchChangedDuringTheScanTakesEffect) {
+  ScanRig rig;
+  rig.manager.maxSearch = 2;
+  // The operator raises "Max Srch" while the scan lets events run after its first probe.
+  rig.frontend.onProcessEvents = [&] {
+    if (rig.frontend.processEventsCalls == 1) rig.manager.maxSearch = 3;
+  };
+  rig.manager.ScanButton();
+  EXPECT_EQ(rig.view.probeFrames.size(), 5u);
+  EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002", "H000000010005"}, 3));
+}
+
 TEST(Scan, StopScanDuringTheScan) {
   ScanRig rig(BusWith(0));
   rig.manager.maxSearch = 8;
