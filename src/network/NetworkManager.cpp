@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <system_error>
 
+#include "network/EqFile.h"
 #include "network/NetworkTexts.h"
 #include "protocol/Hex.h"
 
@@ -35,12 +35,6 @@ bool sameIdentifier(std::string_view a, std::string_view b) {
          });
 }
 
-// Only a plain identifier may name a file: a damaged list entry must not reach other folders.
-bool usableAsFileName(std::string_view id) {
-  return id.size() == kIdentifierLength &&
-         std::all_of(id.begin(), id.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
 }  // namespace
 
 NetworkManager::NetworkManager(link::Link& link, protocol::Bus& bus, protocol::Commands& commands,
@@ -85,16 +79,6 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   return outcome;
 }
 
-void NetworkManager::copyTemplateFor(std::string_view identifier) {
-  // The per-machine settings file is named after the machine's own identifier, so that
-  // machines whose identifiers share their last four digits never share a file.
-  if (!usableAsFileName(identifier)) return;
-  std::error_code ec;
-  std::filesystem::copy_file(dataDir_ / texts::kTemplateFile,
-                             dataDir_ / (std::string(identifier) + ".dat"),
-                             std::filesystem::copy_options::skip_existing, ec);
-}
-
 RefreshOutcome NetworkManager::refreshBody() {
   const auto path = listPath();
   switch (ReadMachineListFile(path, list)) {
@@ -123,7 +107,9 @@ RefreshOutcome NetworkManager::refreshBody() {
       bus_.SendByteCommand('e');
       bus_.SendByteCommand('R');
       slot.selectFrame = SlotSelectFrame(entry);
-      copyTemplateFor(entry);
+      // The settings file is named after the machine's own identifier, so that machines whose
+      // identifiers share their last four digits never share a file; a damaged entry names none.
+      SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
       if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
     }
     slot.identifier = entry;

@@ -108,7 +108,6 @@ class NetworkManager {
   void endWork();  // what the add and remove dialogs do first with a selected machine
   void setCaption(std::string_view caption);
   void rebuildListFromListBox();
-  void copyTemplateFor(std::string_view identifier);
 
   link::Link& link_;
   protocol::Bus& bus_;

@@ -44,7 +44,6 @@ inline constexpr std::string_view kUserConfig = "User Config ";
 
 inline constexpr std::string_view kFirstSelectFrame = "H00000001000000";
 inline constexpr std::string_view kScanPrefix = "H00000001";
-inline constexpr std::string_view kTemplateFile = "H000000010000.dat";
 inline constexpr std::string_view kPresetsFolder = "presets";
 inline constexpr std::string_view kExtraPicture = "extrapset.jpg";
 inline constexpr std::string_view kNoExtraPicture = "notextrapset.jpg";
