@@ -104,21 +104,15 @@ BackendReport FtdiAdapter::probe() {
   return report;
 }
 
-FtdiAdapter::FtdiAdapter(std::string description) : description_(std::move(description)) {}
+FtdiAdapter::FtdiAdapter(std::string description)
+    : description_(std::move(description)), device_("ftdi") {}
 FtdiAdapter::~FtdiAdapter() = default;
 
 Status FtdiAdapter::fail(Status status, std::string reason) {
-  lastError_ = "ftdi: " + std::move(reason);
-  return status;
+  return device_.fail(status, "ftdi: " + std::move(reason));
 }
 
-FtdiAdapter::Device* FtdiAdapter::check(Handle handle) {
-  if (!device_ || handle != device_.get()) {
-    lastError_ = "ftdi: invalid handle";
-    return nullptr;
-  }
-  return device_.get();
-}
+FtdiAdapter::Device* FtdiAdapter::check(Handle handle) { return device_.check(handle); }
 
 Status FtdiAdapter::listDevices(std::span<Description> slots, std::uint32_t& deviceCount) {
   deviceCount = 0;
@@ -136,7 +130,7 @@ Status FtdiAdapter::listDevices(std::span<Description> slots, std::uint32_t& dev
     ++n;
   }
   deviceCount = static_cast<std::uint32_t>(n);
-  if (n == 0) lastError_ = description_.empty() ? "ftdi: no FTDI chip on the USB"
+  if (n == 0) device_.error = description_.empty() ? "ftdi: no FTDI chip on the USB"
                                                 : "ftdi: no FTDI chip named \"" + description_ + "\"";
   return kOk;
 }
@@ -178,20 +172,14 @@ Status FtdiAdapter::open(int deviceIndex, Handle& handle) {
     return fail(kDeviceNotOpened, "cannot open " + device->info.path + ": " + why +
                                       " (is the udev rule installed and the user in the dialout group?)");
   }
-  device_ = std::move(device);
-  lastError_.clear();
-  handle = device_.get();
+  handle = device_.adopt(std::move(device));
   // Failures here only cost speed; lastError() keeps the reason for diagnostics.
   setLatencyTimer(handle, kLatencyTimerMs);
   setEventCharacter(handle, kEventCharacter, true);
   return kOk;
 }
 
-Status FtdiAdapter::close(Handle handle) {
-  if (!check(handle)) return kInvalidHandle;
-  device_.reset();
-  return kOk;
-}
+Status FtdiAdapter::close(Handle handle) { return device_.close(handle); }
 
 Status FtdiAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
                          std::uint32_t& bytesRead) {

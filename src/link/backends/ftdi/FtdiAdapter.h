@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/Adapter.h"
+#include "link/backends/OneDevice.h"
 #include "link/backends/PortReport.h"
 
 namespace qubix::link::backends {
@@ -41,7 +42,7 @@ class FtdiAdapter final : public Adapter {
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
   Status setEventCharacter(Handle handle, std::uint8_t ch, bool enable) override;
 
-  std::string lastError() const override { return lastError_; }
+  std::string lastError() const override { return device_.error; }
   std::string backendName() const override { return "ftdi"; }
 
  private:
@@ -50,8 +51,7 @@ class FtdiAdapter final : public Adapter {
   Device* check(Handle handle);
 
   std::string description_;
-  std::unique_ptr<Device> device_;
-  std::string lastError_;
+  OneDevice<Device> device_;
 };
 
 // The adapter, or nullptr with the reason when the program was built without libftdi1.

@@ -121,21 +121,14 @@ BackendReport SerialAdapter::probe() {
   return report;
 }
 
-SerialAdapter::SerialAdapter(std::string device) : device_(std::move(device)) {}
+SerialAdapter::SerialAdapter(std::string device) : device_(std::move(device)), port_("serial") {}
 SerialAdapter::~SerialAdapter() = default;
 
 Status SerialAdapter::fail(Status status, std::string reason) {
-  lastError_ = std::move(reason);
-  return status;
+  return port_.fail(status, std::move(reason));
 }
 
-SerialAdapter::Port* SerialAdapter::check(Handle handle) {
-  if (!port_ || handle != port_.get()) {
-    lastError_ = "serial: invalid handle";
-    return nullptr;
-  }
-  return port_.get();
-}
+SerialAdapter::Port* SerialAdapter::check(Handle handle) { return port_.check(handle); }
 
 std::vector<PortInfo> SerialAdapter::candidates(std::string& reason) const {
   if (!device_.empty()) {
@@ -164,7 +157,7 @@ Status SerialAdapter::listDevices(std::span<Description> slots, std::uint32_t& d
   for (std::size_t i = 0; i < slots.size() && i < ports.size(); ++i)
     copyText(ports[i].description, slots[i]);
   if (!reason.empty()) return fail(kDeviceNotFound, reason);
-  if (ports.empty()) lastError_ = "serial: no USB serial port of an FTDI adapter (vendor 0403)";
+  if (ports.empty()) port_.error = "serial: no USB serial port of an FTDI adapter (vendor 0403)";
   return kOk;
 }
 
@@ -191,19 +184,14 @@ Status SerialAdapter::open(int deviceIndex, Handle& handle) {
     return fail(kDeviceNotOpened,
                 err == EACCES ? why + " (is the user in the dialout group?)" : why);
   }
-  port_ = std::move(port);
-  lastError_.clear();
-  handle = port_.get();
+  const std::string path = port->info.path;
+  handle = port_.adopt(std::move(port));
   // Best effort: without write access to sysfs the timer stays as the udev rule left it.
-  if (!latencyTimerFile(port_->info.path).empty()) setLatencyTimer(handle, kLatencyTimerMs);
+  if (!latencyTimerFile(path).empty()) setLatencyTimer(handle, kLatencyTimerMs);
   return kOk;
 }
 
-Status SerialAdapter::close(Handle handle) {
-  if (!check(handle)) return kInvalidHandle;
-  port_.reset();
-  return kOk;
-}
+Status SerialAdapter::close(Handle handle) { return port_.close(handle); }
 
 Status SerialAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
                            std::uint32_t& bytesRead) {
@@ -317,7 +305,9 @@ Status SerialAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   return kOk;
 }
 
-std::string SerialAdapter::openPath() const { return port_ ? port_->info.path : std::string{}; }
+std::string SerialAdapter::openPath() const {
+  return port_.get() ? port_.get()->info.path : std::string{};
+}
 
 
 std::unique_ptr<Adapter> makeSerialAdapter(std::string device, std::string& reason) {

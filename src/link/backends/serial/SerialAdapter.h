@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/Adapter.h"
+#include "link/backends/OneDevice.h"
 #include "link/backends/PortReport.h"
 
 namespace qubix::link::backends {
@@ -46,7 +47,7 @@ class SerialAdapter final : public Adapter {
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
 
-  std::string lastError() const override { return lastError_; }
+  std::string lastError() const override { return port_.error; }
   std::string backendName() const override { return "serial"; }
 
   // The path of the open port ("" when closed).
@@ -59,8 +60,7 @@ class SerialAdapter final : public Adapter {
   std::vector<PortInfo> candidates(std::string& reason) const;
 
   std::string device_;
-  std::unique_ptr<Port> port_;
-  std::string lastError_;
+  OneDevice<Port> port_;
 };
 
 // The sysfs file of a kernel serial port's latency timer ("" when the port has none).
