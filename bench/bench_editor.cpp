@@ -99,8 +99,7 @@ void BM_EditorBandStep(benchmark::State& state) {
     wired.bands[3]->SetGPotPos(StepGain(i));
     busMs += wired.nowMs() - before;
     state.PauseTiming();
-    wired.frontend.statusTexts.clear();  // what the status line showed is not kept across steps
-    wired.frontend.statusColours.clear();
+    wired.frontend.forgetHistory();  // what the status line showed is not kept across steps
     const auto t0 = std::chrono::steady_clock::now();
     idle.bands[3]->SetGPotPos(StepGain(i));
     ownNs += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();

@@ -16,27 +16,11 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "../tests/support/RecordingFrontend.h"
 
 namespace {
 
 using namespace qubix;
-
-class QuietFrontend : public link::Frontend {
- public:
-  void setStatusText(std::string_view) override {}
-  void setStatusColour(link::Rgb) override {}
-  void setBusyCursor(bool) override {}
-  link::Answer messageBox(std::string_view, std::string_view, link::Buttons) override {
-    return link::Answer::Ok;
-  }
-  void processEvents() override {}
-  std::optional<std::string> askOpenFile(std::string_view, std::string_view,
-                                         std::string_view) override { return {}; }
-  std::optional<std::string> askSaveFile(std::string_view, std::string_view,
-                                         std::string_view) override { return {}; }
-  std::optional<int> askLocation(std::string_view) override { return {}; }
-  std::optional<std::string> askText(std::string_view, std::string_view) override { return {}; }
-};
 
 struct Rig {
   explicit Rig(int processors) {
@@ -71,7 +55,7 @@ struct Rig {
   std::filesystem::path dir;
   std::shared_ptr<sim::SimBus> bus;
   sim::SimAdapter* adapter = nullptr;
-  QuietFrontend frontend;
+  test::RecordingFrontend frontend;
   std::unique_ptr<network::Station> station;
 };
 
@@ -88,6 +72,7 @@ void BM_RefreshEightProcessors(benchmark::State& state) {
   double busMs = 0, wireMs = 0;
   for (auto _ : state) {
     rig.bus->clearTranscript();
+    rig.frontend.forgetHistory();
     const double start = rig.adapter->nowMs();
     rig.station->network.RefreshMachines();
     busMs = rig.adapter->nowMs() - start;
@@ -106,6 +91,7 @@ void BM_ScanEmptyBus(benchmark::State& state) {
   double busMs = 0, wireMs = 0;
   for (auto _ : state) {
     rig.bus->clearTranscript();
+    rig.frontend.forgetHistory();
     const double start = rig.adapter->nowMs();
     rig.station->network.ScanBus();
     busMs = rig.adapter->nowMs() - start;

@@ -113,6 +113,15 @@ class RecordingFrontend : public link::Frontend {
     return next(keepAnswers, "keep", title);
   }
 
+  // Forgets what was shown so far (the current status text and colour stay): a test's fresh
+  // start, and a benchmark's way of not piling up records across iterations.
+  void forgetHistory() {
+    statusTexts.clear();
+    statusColours.clear();
+    cursorChanges.clear();
+    boxes.clear();
+  }
+
   // The message box texts, in order.
   std::vector<std::string> boxTexts() const {
     std::vector<std::string> out;

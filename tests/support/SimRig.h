@@ -40,10 +40,7 @@ struct SimRig {
   void clearRecords() {
     bus->clearTranscript();
     adapter->resetCalls();
-    frontend.statusTexts.clear();
-    frontend.statusColours.clear();
-    frontend.cursorChanges.clear();
-    frontend.boxes.clear();
+    frontend.forgetHistory();
   }
   sim::SimProcessor& processor(const std::string& identifier) { return *bus->find(identifier); }
 
