@@ -302,6 +302,33 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
   EXPECT_FALSE(state.EditorLoading);
 }
 
+TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineInListOrder) {
+  open(0);
+  strip(4).SetGPotPos(5.0F);
+  strip(9).SetGPotPos(-4.0F);
+  rig.clearRecords();
+  state.StaticText7Click();
+  std::string bands;
+  for (int k = 0; k < editor::kBandCount; ++k) {
+    const auto c = state.BandCoefficientTable.Band(k);
+    bands += Q(799 + 5 * k, c) + Q(799 + 5 * k + 116, c);
+  }
+  const auto sel = [](const char* id) { return protocol::SelectFrame(*protocol::ParseIdentifier(id)); };
+  const std::string walk =
+      "R" "eR" + sel("H000000010002") + bands + "R" "eR" + sel("H000000010005") + bands + "R";
+  ASSERT_GE(pc().size(), walk.size());
+  EXPECT_EQ(pc().substr(0, walk.size()), walk);
+  // Then the edited machine is selected for editing again; no band goes back to it.
+  const std::string after = pc().substr(walk.size());
+  EXPECT_NE(after.find("eR" + sel("H000000010001") + "T01ff"), std::string::npos);
+  EXPECT_EQ(after.find('Q'), std::string::npos);
+  // The live band record is left holding the last band of the table.
+  const auto& live = state.commands().liveBand();
+  EXPECT_EQ(live.bandAddress, 844);
+  EXPECT_EQ(live.mirrorAddress, 960);
+  EXPECT_EQ(live.coefficients, filters::SendingOrder(state.BandCoefficientTable.Band(9)));
+}
+
 TEST_F(EditorBus, CopyToAllSkipsMachineThatDoesNotAnswer) {
   open(0);
   rig.processor("H000000010002").faults.silent = true;
