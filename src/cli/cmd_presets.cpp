@@ -24,11 +24,8 @@
 namespace qubix::cli {
 namespace {
 
-std::string Number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
-}
+// Numbers in the shortest general form, as the editor's fields show them.
+using editor::ShortNumber;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -70,10 +67,10 @@ void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
     inv.print(w.text());
     return;
   }
-  inv.print("input gain dB     A " + Number(r.inputGainA * 0.5) + "  B " +
-            Number(r.inputGainB * 0.5) + "\n");
-  inv.print("attenuation dB    Ch1/Ch2 " + Number((r.knob12 - 64) * 0.5) + "  Ch3/Ch4 " +
-            Number((r.knob34 - 64) * 0.5) + "\n");
+  inv.print("input gain dB     A " + ShortNumber(r.inputGainA * 0.5) + "  B " +
+            ShortNumber(r.inputGainB * 0.5) + "\n");
+  inv.print("attenuation dB    Ch1/Ch2 " + ShortNumber((r.knob12 - 64) * 0.5) + "  Ch3/Ch4 " +
+            ShortNumber((r.knob34 - 64) * 0.5) + "\n");
   std::string mutes;
   for (std::size_t c = 0; c < 4; ++c)
     if (r.muted[c]) mutes += " Ch" + std::to_string(c + 1);
@@ -351,8 +348,8 @@ int RunRecall(Invocation& inv) {
   } else {
     inv.print(m->id + ": " + s.userPresetName + "\n");
     inv.print("  input gain dB   A " + s.gainText[0] + "  B " + s.gainText[1] + "\n");
-    inv.print("  attenuation dB  Ch1/Ch2 " + Number(s.knobValue[0]) + "  Ch3/Ch4 " +
-              Number(s.knobValue[1]) + "\n");
+    inv.print("  attenuation dB  Ch1/Ch2 " + ShortNumber(s.knobValue[0]) + "  Ch3/Ch4 " +
+              ShortNumber(s.knobValue[1]) + "\n");
     inv.print("  delays          Ch1/Ch2 " + std::to_string(s.delay[0]) + "  Ch3/Ch4 " +
               std::to_string(s.delay[1]) + "\n");
     inv.print("  amp level code  " + std::to_string(s.AmpLevelCode) + "\n");

@@ -22,14 +22,13 @@ int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 // Values from a file go to the strips within the ranges the strips themselves allow.
 float Within(float v, float lo, float hi) { return std::clamp(v, lo, hi); }
 
-// The shortest general form the edits show when the program fills them ("0", "-3.5", "12").
-std::string GeneralNumber(double value) {
+}  // namespace
+
+std::string ShortNumber(double value) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", value);
+  std::snprintf(buf, sizeof buf, "%g", value == 0.0 ? 0.0 : value);  // never "-0"
   return buf;
 }
-
-}  // namespace
 
 std::string OneDecimal(double value) {
   char buf[32];
@@ -437,8 +436,8 @@ void EditorState::FillFromSlot(const EditorSlotValues& v) {
   SetKnobPosition(1, v.outAttn34 - 191);
   SetDelay(0, v.delay12);
   SetDelay(1, v.delay34);
-  SetGainText(0, GeneralNumber((v.gainA - 180) * 0.5));
-  SetGainText(1, GeneralNumber((v.gainB - 180) * 0.5));
+  SetGainText(0, ShortNumber((v.gainA - 180) * 0.5));
+  SetGainText(1, ShortNumber((v.gainB - 180) * 0.5));
   MuteState = v.muted;
   notify(EditorPart::Mutes);
   AmpLevelCode = v.ampLevel;

@@ -274,6 +274,8 @@ class EditorState {
 
 // Text of a number as the editor shows gains: one decimal ("-12.5", "0.0").
 std::string OneDecimal(double value);
+// The shortest general form the edits show when the program fills them ("0", "-3.5", "12").
+std::string ShortNumber(double value);
 // Parses an edit's text as a number; text that is not a number counts as 0.
 double EditValue(std::string_view text);
 

@@ -50,11 +50,6 @@ bool InRange(double v, double lo, double hi) { return std::isfinite(v) && v >= l
 
 }  // namespace
 
-float ZeroSmallGain(float gainDb) {
-  const double v = gainDb;
-  return (v >= -0.1 && v <= 0.1) ? 0.0f : gainDb;
-}
-
 UserPresetImage EncodeUserPreset(const UserPresetRecord& r) {
   UserPresetImage image{};
   PutI32(image, kOffGainA, r.inputGainA);

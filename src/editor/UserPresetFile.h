@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "network/EqFile.h"
+
 namespace qubix::editor {
 
 inline constexpr std::size_t kUserPresetFileSize = 196;
@@ -33,8 +35,8 @@ struct UserPresetRecord {
 
 using UserPresetImage = std::array<std::uint8_t, kUserPresetFileSize>;
 
-// Gains within ±0.1 dB (bounds included, compared as doubles) are stored as exactly 0.0.
-float ZeroSmallGain(float gainDb);
+// Gains within ±0.1 dB are stored as exactly 0.0, as in the per-machine equaliser files.
+using network::ZeroSmallGain;
 
 // The exact file image; applies the small-gain zeroing to the gains and the stash.
 UserPresetImage EncodeUserPreset(const UserPresetRecord& record);

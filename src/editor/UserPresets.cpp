@@ -17,12 +17,6 @@ constexpr int kUserPresetNames = 10;
 int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 }  // namespace
 
-std::string ShortNumber(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value == 0.0 ? 0.0 : value);
-  return text;
-}
-
 UserPresets::UserPresets(EditorState& editor) : editor_(editor) {}
 
 void UserPresets::caption(PresetButton button, bool running) {

@@ -66,7 +66,4 @@ class UserPresets {
   UserPresetRecord last_{};
 };
 
-// The shortest general form of a number as the edits show it ("0", "-3.5", "12").
-std::string ShortNumber(double value);
-
 }  // namespace qubix::editor
