@@ -75,9 +75,9 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   }
   if (!path) return fail("", UploadOutcome::Cancelled);
 
-  // Whatever the outcome, the slot's picture is now the one beside the chosen file.
-  state.extraPresetPicture = HfpPicturePath(*path);
+  // Once a file exists, whatever the outcome, the slot's picture is the one beside it.
   const HfpReadResult file = ReadHfpFile(*path);
+  if (file.error != HfpFileError::Missing) state.extraPresetPicture = HfpPicturePath(*path);
   if (file.error == HfpFileError::Missing || file.error == HfpFileError::Unreadable) {
     frontend_.setStatusDetail(file.detail);
     frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption, link::Buttons::OkCancel);

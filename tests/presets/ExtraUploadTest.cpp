@@ -273,6 +273,21 @@ TEST_F(UploadFixture, ABadFileAfterAGoodOneIsNeverUploadedWithTheOldImage) {
   EXPECT_EQ(rig.pcBytes().find("J0745b4"), std::string::npos);
 }
 
+TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
+  rig.network.slots[0].extraPresetPicture = "before.jpg";
+  const std::string missing = rig.data.file("Gone.hfp");
+  rig.frontend.openFileAnswers.clear();
+  rig.frontend.openFileAnswers.push_back(missing);
+  EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::FileError);
+  EXPECT_EQ(rig.network.slots[0].extraPresetPicture, "before.jpg");
+
+  const std::string broken = rig.data.file("Broken.hfp");
+  WriteBytes(broken, {image.begin(), image.begin() + 10});
+  rig.frontend.openFileAnswers.push_back(broken);
+  EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::CorruptedFile);
+  EXPECT_EQ(rig.network.slots[0].extraPresetPicture, rig.data.file("Broken.jpg"));
+}
+
 TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {
   rig.processor("H000000010001").faults.silent = true;
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::SelectFailed);
