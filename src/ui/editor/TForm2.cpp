@@ -7,27 +7,20 @@
 
 #include "editor/UserPresets.h"
 #include "ui/common/CaptionButton.h"
+#include "ui/common/DialogLook.h"
 
 namespace qubix::ui {
 
 namespace {
-QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-}
+QString Text(std::string_view text) { return QtText(text); }
 }  // namespace
 
 TForm2::TForm2(QWidget* parent)
     : TForm2(Text(editor::texts::kSelectLocation), Text(editor::texts::kLocationQuestion), parent) {}
 
 TForm2::TForm2(const QString& caption, const QString& question, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  setWindowTitle(caption);
-  setModal(true);
-  setFixedSize(kClientWidth, kClientHeight);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::black);
-  setPalette(pal);
+    : QDialog(parent, kFixedDialogFlags) {
+  SetUpFixedBlackDialog(*this, caption, kClientWidth, kClientHeight);
 
   Question = new QLabel(question, this);
   Question->setGeometry(16, 10, 250, 18);

@@ -8,15 +8,14 @@
 #include "network/HardwarePreset.h"
 #include "network/NetworkTexts.h"
 #include "ui/common/CaptionButton.h"
+#include "ui/common/DialogLook.h"
 #include "ui/network/MachineSlots.h"
 
 namespace qubix::ui {
 
 namespace {
 
-QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-}
+QString Text(std::string_view text) { return QtText(text); }
 
 // Configurations 1 … 4 in the left column, 5 … 8 in the right.
 QPoint PictureAt(int index) {
@@ -29,16 +28,9 @@ QPoint PictureAt(int index) {
 
 TForm7::TForm7(std::filesystem::path dataDir, const network::HardwarePresetNames& names,
                QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      dataDir_(std::move(dataDir)),
-      names_(names) {
-  setWindowTitle(Text(network::texts::kPresetDialogCaption));
-  setModal(true);
-  setFixedSize(kClientWidth, kClientHeight);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::black);
-  setPalette(pal);
+    : QDialog(parent, kFixedDialogFlags), dataDir_(std::move(dataDir)), names_(names) {
+  SetUpFixedBlackDialog(*this, Text(network::texts::kPresetDialogCaption), kClientWidth,
+                        kClientHeight);
 
   const QString hint = Text(network::texts::kPresetPictureHint);
   for (int i = 0; i < network::kHardwarePresetCount; ++i) {
