@@ -10,6 +10,7 @@
 
 #include "network/NetworkTexts.h"
 #include "network/Slots.h"
+#include "support/QtInput.h"
 #include "ui/network/MachineDialogs.h"
 #include "ui/network/MachineSlots.h"
 
@@ -29,14 +30,7 @@ network::SlotDisplay SlotFor(int k, int preset) {
   return d;
 }
 
-// A fake operator for modal dialogs: runs once the dialog is up.
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
-    QWidget* w = QApplication::activeModalWidget();
-    QVERIFY(w);
-    act(w);
-  });
-}
+using test::WhenModal;
 
 }  // namespace
 

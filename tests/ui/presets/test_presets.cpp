@@ -15,6 +15,7 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
+#include "support/QtInput.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/TForm2.h"
 #include "ui/network/BusyAnimation.h"
@@ -28,16 +29,9 @@ namespace {
 
 const std::filesystem::path kData = QUBIX_SOURCE_DATA_DIR;
 
-// Runs once the next modal dialog is up.
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
-    QWidget* w = QApplication::activeModalWidget();
-    QVERIFY(w);
-    act(w);
-  });
-}
+using test::WhenModal;
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
+using test::Click;
 
 int CountColour(const QImage& image, QRgb colour) {
   int n = 0;

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "TestEditorHost.h"
-#include "support/SimRig.h"
+#include "support/EditorWindowRig.h"
+#include "support/QtInput.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorTexts.h"
 #include "ui/editor/TForm1.h"
@@ -19,41 +19,13 @@ using namespace qubix;
 
 namespace {
 
-struct Fixture {
-  Fixture()
-      : dir(std::filesystem::temp_directory_path() / "ui_user_presets"),
-        host(rig, dir),
-        form(host),
-        controls(form, nullptr) {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    for (const char* id : {"H000000010001", "H000000010002"}) {
-      host.ids.push_back(id);
-      host.records.emplace_back();
-    }
-    rig.connect();
-    form.State().OpenEditorForSlot(0);
-    rig.clearRecords();
-  }
-  ~Fixture() { std::filesystem::remove_all(dir); }
-  std::string pc() const { return rig.bus->pcBytes(); }
-
-  std::filesystem::path dir;
-  test::SimRig rig;
-  test::TestEditorHost host;
-  ui::TForm1 form;
+struct Fixture : test::EditorWindowRig {
+  Fixture() : EditorWindowRig("ui_user_presets"), controls(form, nullptr) {}
   ui::UserPresetControls controls;
 };
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
-
-void WhenModal(std::function<void(QWidget*)> act) {
-  QTimer::singleShot(0, [act] {
-    QWidget* w = QApplication::activeModalWidget();
-    QVERIFY(w);
-    act(w);
-  });
-}
+using test::Click;
+using test::WhenModal;
 
 }  // namespace
 

@@ -1,0 +1,36 @@
+// The editor window on the simulated bus, opened on the first of two listed machines, with the
+// frames of the opening forgotten. Each test folder names its own scratch data directory.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "editor/TestEditorHost.h"
+#include "support/SimRig.h"
+#include "ui/editor/TForm1.h"
+
+namespace qubix::test {
+
+struct EditorWindowRig {
+  explicit EditorWindowRig(const std::string& scratch)
+      : dir(std::filesystem::temp_directory_path() / scratch), host(rig, dir), form(host) {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    for (const char* id : {"H000000010001", "H000000010002"}) {
+      host.ids.push_back(id);
+      host.records.emplace_back();
+    }
+    rig.connect();
+    form.State().OpenEditorForSlot(0);
+    rig.clearRecords();
+  }
+  ~EditorWindowRig() { std::filesystem::remove_all(dir); }
+  std::string pc() const { return rig.bus->pcBytes(); }
+
+  std::filesystem::path dir;
+  SimRig rig;
+  TestEditorHost host;
+  ui::TForm1 form;
+};
+
+}  // namespace qubix::test
