@@ -24,6 +24,7 @@ inline constexpr std::string_view kRemoveHw = "  Remove HW";
 inline constexpr std::string_view kSearchItem = "Search.......";
 inline constexpr std::string_view kOk = "      Ok";
 inline constexpr std::string_view kCancel = " Cancel";
+inline constexpr std::string_view kValidate = "  Validate";
 
 inline constexpr std::string_view kAddTitle = "Add Machine Manually";
 inline constexpr std::string_view kAddLabel = "Machine number to Add";

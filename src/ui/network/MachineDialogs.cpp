@@ -42,7 +42,7 @@ AddMachineDialog::AddMachineDialog(std::function<std::string(std::string_view)> 
   ok_ = new QPushButton(qt(texts::kOk), this);
   cancel_ = new QPushButton(qt(texts::kCancel), this);
   // A validate button that was never given anything to do stays hidden.
-  auto* validate = new QPushButton("  Validate", this);
+  auto* validate = new QPushButton(qt(texts::kValidate), this);
   validate->hide();
   buttons->addWidget(ok_);
   buttons->addWidget(cancel_);
