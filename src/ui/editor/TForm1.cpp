@@ -122,7 +122,11 @@ TForm1::~TForm1() {
   for (auto* s : strips_) s->disconnect(this);
 }
 
-void TForm1::PlaceBelow(const QWidget& mainWindow) { move(6, mainWindow.y() + 110); }
+void TForm1::PlaceBelow(const QWidget& mainWindow) {
+  move(6, mainWindow.y() + 110);
+  // The amplifier calculator opens over the editor, 100 pixels to its right.
+  amp_->move(106, mainWindow.y() + 110);
+}
 
 CaptionButton* TForm1::addButton(const QString& caption, const QColor& colour, int x, int y, int w, int h) {
   auto* b = new CaptionButton(caption, this, colour);

@@ -16,6 +16,7 @@
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/TForm1.h"
 #include "ui/editor/TForm8.h"
+#include "ui/editor/TForm9.h"
 #include "ui/filters/TForm3.h"
 #include "ui/filters/TParFilter.h"
 #include "ui/filters/TSSKnob.h"
@@ -106,6 +107,15 @@ class TestEditorWindow : public QObject {
     // The graph follows: its curve rises above 0 dB near 250 Hz.
     QVERIFY(f.form.State().BandCoefficientTable.rows[0][3] != 1.0);
     QVERIFY(f.form.Timer1().isActive());
+  }
+
+  void windowAndAmplifierDialogSitBelowTheMainWindow() {
+    Fixture f;
+    QWidget mainWindow;
+    mainWindow.move(200, 70);
+    f.form.PlaceBelow(mainWindow);
+    QCOMPARE(f.form.pos(), QPoint(6, 180));
+    QCOMPARE(f.form.AmpDialog().pos(), QPoint(106, 180));
   }
 
   void flatButtonTogglesCaption() {
