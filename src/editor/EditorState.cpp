@@ -6,6 +6,7 @@
 #include <charconv>
 
 #include "editor/AmpCalculator.h"
+#include "network/Slots.h"
 
 namespace qubix::editor {
 namespace {
@@ -444,7 +445,7 @@ void EditorState::FillFromSlot(const EditorSlotValues& v) {
   const int slot = host_.currentMachine();
   processorId = (slot >= 0 && slot < host_.machineCount()) ? host_.machineId(slot) : selectedId_;
   if (v.hardwarePreset >= 0 && v.hardwarePreset <= 6)
-    hwPresetName = host_.hardwarePresetName(v.hardwarePreset);
+    hwPresetName = network::CaptionText(host_.hardwarePresetName(v.hardwarePreset));  // "&&" is "&"
   else if (v.hardwarePreset == 7)
     hwPresetName = v.extraPresetName;
   else

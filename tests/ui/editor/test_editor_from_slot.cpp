@@ -66,11 +66,14 @@ class TestEditorFromSlot : public QObject {
     {
       Program p(bus);
       QVERIFY(p.mainform.station().link.state().Connected);
+      p.mainform.station().network.hardwarePresetNames[3] = "TQ40+TQ40 A&&B";
       p.clickEdit(1);
       auto& form = p.editor.Form1();
       QVERIFY(form.isVisible());
       QVERIFY(form.Graph().isVisible());
       QCOMPARE(form.Label11()->text(), QStringLiteral("H000000010002"));
+      QCOMPARE(form.Label13()->text(), QStringLiteral("TQ40+TQ40 A&B"));
+      QCOMPARE(form.Label15()->text(), QStringLiteral("User Config 2"));
       QCOMPARE(p.mainform.ListBox1->currentRow(), 1);
       bus->clearTranscript();
       form.ParFilter(4)->SetGPotPos(5.0F);
