@@ -260,6 +260,12 @@ void TForm1::build() {
 }
 
 void TForm1::buildBands() {
+  using BandHandler = void (TForm1::*)(TParFilter*);
+  static constexpr std::array<BandHandler, editor::kBandCount> kBandHandlers{
+      &TForm1::ParFilter1ChangePar, &TForm1::ParFilter2ChangePar, &TForm1::ParFilter3ChangePar,
+      &TForm1::ParFilter4ChangePar, &TForm1::ParFilter5ChangePar, &TForm1::ParFilter6ChangePar,
+      &TForm1::ParFilter7ChangePar, &TForm1::ParFilter8ChangePar, &TForm1::ParFilter9ChangePar,
+      &TForm1::ParFilter10ChangePar};
   std::array<editor::BandStrip*, editor::kBandCount> bands{};
   // The window creates band 10 first, then bands 1 … 9.
   for (int index : editor::kStripCreationOrder) {
@@ -278,7 +284,7 @@ void TForm1::buildBands() {
     strip->SetLast(index == editor::kBandCount - 1);
     strip->SetFilterBlockQF(s.qf);
     strip->SetFilterBlockAddr(editor::kFirstBandAddress + 5 * index);
-    connect(strip, &TParFilter::ChangePar, this, [this, index](TParFilter*) { state_->BandChanged(index); });
+    connect(strip, &TParFilter::ChangePar, this, kBandHandlers[i]);
     strip->SetFPotPos(s.freqHz);
     strip->SetQPotPos(s.q);
     adapters_[i] = std::make_unique<StripAdapter>(*strip);
@@ -393,6 +399,17 @@ void TForm1::StaticText11Click() { state_->StaticText11Click(); }
 void TForm1::StaticText5Click() { state_->StaticText5Click(); }
 void TForm1::StaticText7Click() { state_->StaticText7Click(); }
 void TForm1::StaticText8Click() { state_->StaticText8Click(); }
+
+void TForm1::ParFilter1ChangePar(TParFilter*) { state_->BandChanged(0); }
+void TForm1::ParFilter2ChangePar(TParFilter*) { state_->BandChanged(1); }
+void TForm1::ParFilter3ChangePar(TParFilter*) { state_->BandChanged(2); }
+void TForm1::ParFilter4ChangePar(TParFilter*) { state_->BandChanged(3); }
+void TForm1::ParFilter5ChangePar(TParFilter*) { state_->BandChanged(4); }
+void TForm1::ParFilter6ChangePar(TParFilter*) { state_->BandChanged(5); }
+void TForm1::ParFilter7ChangePar(TParFilter*) { state_->BandChanged(6); }
+void TForm1::ParFilter8ChangePar(TParFilter*) { state_->BandChanged(7); }
+void TForm1::ParFilter9ChangePar(TParFilter*) { state_->BandChanged(8); }
+void TForm1::ParFilter10ChangePar(TParFilter*) { state_->BandChanged(9); }
 
 void TForm1::runStoreHook(CaptionButton* button, const std::function<void()>& hook) {
   if (!hook) return;

@@ -56,6 +56,17 @@ class TForm1 : public QWidget, public editor::EditorView {
   void StaticText10Click();  // "   Load From DSP Memory"
   void StaticText12Click();  // "   Save To Computer HDD"
   void StaticText13Click();  // "  Load From Computer HDD"
+  // Change events of the band strips, one per strip; each forwards its band index.
+  void ParFilter1ChangePar(TParFilter* sender);
+  void ParFilter2ChangePar(TParFilter* sender);
+  void ParFilter3ChangePar(TParFilter* sender);
+  void ParFilter4ChangePar(TParFilter* sender);
+  void ParFilter5ChangePar(TParFilter* sender);
+  void ParFilter6ChangePar(TParFilter* sender);
+  void ParFilter7ChangePar(TParFilter* sender);
+  void ParFilter8ChangePar(TParFilter* sender);
+  void ParFilter9ChangePar(TParFilter* sender);
+  void ParFilter10ChangePar(TParFilter* sender);
 
   // Controls, for the main window and for tests.
   TParFilter* ParFilter(int number) const { return strips_[static_cast<std::size_t>(number - 1)]; }

@@ -10,6 +10,7 @@
 
 #include "TestEditorHost.h"
 #include "WidgetTest.h"
+#include "filters/Biquad.h"
 #include "protocol/Commands.h"
 #include "ui/editor/EditorTexts.h"
 #include "ui/common/CaptionButton.h"
@@ -107,6 +108,26 @@ class TestEditorWindow : public QObject {
     // The graph follows: its curve rises above 0 dB near 250 Hz.
     QVERIFY(f.form.State().BandCoefficientTable.rows[0][3] != 1.0);
     QVERIFY(f.form.Timer1().isActive());
+  }
+
+  void eachStripHasItsOwnChangeHandler() {
+    Fixture f;
+    using Handler = void (TForm1::*)(ui::TParFilter*);
+    const std::array<Handler, 10> handlers{
+        &TForm1::ParFilter1ChangePar, &TForm1::ParFilter2ChangePar, &TForm1::ParFilter3ChangePar,
+        &TForm1::ParFilter4ChangePar, &TForm1::ParFilter5ChangePar, &TForm1::ParFilter6ChangePar,
+        &TForm1::ParFilter7ChangePar, &TForm1::ParFilter8ChangePar, &TForm1::ParFilter9ChangePar,
+        &TForm1::ParFilter10ChangePar};
+    for (int n = 1; n <= 10; ++n) {
+      f.form.ParFilter(n)->SetGPotPos(-3.0F);
+      f.rig.clearRecords();
+      (f.form.*handlers[static_cast<std::size_t>(n - 1)])(f.form.ParFilter(n));
+      const auto words = filters::SendingOrder(f.form.State().BandCoefficientTable.Band(n - 1));
+      QVERIFY(words[1] != 1.0);
+      const int address = 799 + 5 * (n - 1);
+      QCOMPARE(f.pc(), protocol::frames::BandCoefficients(address, words) +
+                           protocol::frames::BandCoefficients(address + 116, words));
+    }
   }
 
   void windowAndAmplifierDialogSitBelowTheMainWindow() {
