@@ -59,7 +59,9 @@ void PresetControls::showWaiting(int slot) {
 }
 
 void PresetControls::showHardwarePreset(int slot, const network::SlotDisplay& display) {
-  slots_.ShowHardwarePreset(slot, display);
+  // A picture that cannot be loaded keeps the one the control holds, but the control comes back:
+  // it is the slot's only way to change the preset again.
+  if (!slots_.ShowHardwarePreset(slot, display)) slots_.slot(slot).presetPicture->show();
 }
 
 void PresetControls::stopWaiting(int slot) {

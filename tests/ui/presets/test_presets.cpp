@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -207,6 +208,51 @@ class TestPresets : public QObject {
     QVERIFY(!controls.Animate(1)->isVisible());
     QVERIFY(!controls.Animate(1)->playing());
     QCOMPARE(controls.Presets().presetSlot, 1);
+  }
+
+  void missingPresetPictureLeavesTheSlotClickable() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::filesystem::path data = dir.path().toStdString();
+    std::filesystem::copy_file(kData / "Controller03.jpg", data / "Controller03.jpg");
+    test::RecordingFrontend frontend;
+    auto bus = sim::makeDemoBus();
+    network::Station station(std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual),
+                             frontend, data);
+    QWidget window;
+    window.resize(1022, 740);
+    ui::MachineSlots panel(&window, data);
+    ui::PresetControls controls(station, panel, &window);
+    window.show();
+    station.link.Connect();
+    auto& slot = station.network.slotAt(1);
+    slot.identifier = "H000000010002";
+    slot.selectFrame = network::SlotSelectFrame(slot.identifier);
+    slot.record.hardwarePreset = 3;
+    QVERIFY(panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
+                                                          station.network.userPresetNames, data)));
+    const QImage before = panel.slot(1).presetPicture->pixmap().toImage();
+    QVERIFY(!before.isNull());
+    controls.runDialog = [](ui::TForm7& form) {
+      WhenModal([&form](QWidget*) { Click(form.Images[5]); });
+      return form.exec();
+    };
+    QTest::mouseClick(panel.slot(1).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
+    QCOMPARE(station.network.slotAt(1).record.hardwarePreset, 5);
+    QCOMPARE(panel.slot(1).hardwarePreset->text(), QStringLiteral("4Ch Mono in A"));
+    // Controller05.jpg is missing: the old picture stays, and stays visible and clickable.
+    QVERIFY(panel.slot(1).presetPicture->isVisible());
+    QCOMPARE(panel.slot(1).presetPicture->pixmap().toImage(), before);
+    QVERIFY(!controls.Animate(1)->isVisible());
+    bus->clearTranscript();
+    controls.runDialog = [](ui::TForm7& form) {
+      WhenModal([&form](QWidget*) { Click(form.Images[3]); });
+      return form.exec();
+    };
+    QTest::mouseClick(panel.slot(1).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
+    QCOMPARE(QString::fromStdString(bus->pcBytes()),
+             QStringLiteral("H000000010002fdT01ffr03fdI18e8I12eeT02feR"));
+    QVERIFY(panel.slot(1).presetPicture->isVisible());
   }
 
   void closingTheDialogSendsNothing() {
