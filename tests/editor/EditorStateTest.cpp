@@ -377,6 +377,32 @@ TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   EXPECT_TRUE(state.timer1Running);
 }
 
+TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndicators) {
+  open(0);
+  auto& p = rig.processor("H000000010001");
+  p.fixedLevels = std::array<std::uint16_t, 6>{5623, 5623, 5623, 5622, 100, 65535};
+  p.inputIndicator = 3;
+  state.ShowLevels();
+  state.Timer2Timer();
+  EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
+  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
+  const editor::MeterSections silence{24, 0, 0};
+
+  p.faults.wrongChecksum = true;
+  state.Timer2Timer();
+  for (const auto& m : state.meters) EXPECT_EQ(m, silence);
+
+  p.faults.wrongChecksum = false;
+  p.faults.silent = true;
+  p.inputIndicator = 0;
+  state.Timer2Timer();
+  for (const auto& m : state.meters) EXPECT_EQ(m, silence);
+  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
+  EXPECT_EQ(state.LevelViewTicks, 3);
+  EXPECT_TRUE(state.levelWindowVisible);
+  EXPECT_TRUE(rig.frontend.boxes.empty());
+}
+
 TEST_F(EditorBus, LevelTickReadsSixLevelsThenStatus) {
   open(0);
   state.Timer2Timer();
