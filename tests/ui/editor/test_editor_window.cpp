@@ -8,7 +8,8 @@
 
 #include <filesystem>
 
-#include "TestEditorHost.h"
+#include "support/EditorWindowRig.h"
+#include "support/QtInput.h"
 #include "WidgetTest.h"
 #include "filters/Biquad.h"
 #include "protocol/Commands.h"
@@ -27,29 +28,11 @@ using qubix::ui::TForm1;
 
 namespace {
 
-struct Fixture {
-  Fixture()
-      : dir(std::filesystem::temp_directory_path() / "ui_editor_window"), host(rig, dir), form(host) {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    for (const char* id : {"H000000010001", "H000000010002"}) {
-      host.ids.push_back(id);
-      host.records.emplace_back();
-    }
-    rig.connect();
-    form.State().OpenEditorForSlot(0);
-    rig.clearRecords();
-  }
-  ~Fixture() { std::filesystem::remove_all(dir); }
-  std::string pc() const { return rig.bus->pcBytes(); }
-
-  std::filesystem::path dir;
-  test::SimRig rig;
-  test::TestEditorHost host;
-  TForm1 form;
+struct Fixture : test::EditorWindowRig {
+  Fixture() : EditorWindowRig("ui_editor_window") {}
 };
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
+using test::Click;
 
 }  // namespace
 
