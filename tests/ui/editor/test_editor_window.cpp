@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
@@ -120,6 +121,31 @@ class TestEditorWindow : public QObject {
     f.form.PlaceBelow(mainWindow);
     QCOMPARE(f.form.pos(), QPoint(6, 180));
     QCOMPARE(f.form.AmpDialog().pos(), QPoint(106, 180));
+  }
+
+  void ampSettingAcceptSendsTheLevelUsedByTheNextUnmuteAndCancelSendsNothing() {
+    Fixture f;
+    auto* amp = f.form.Button(QStringLiteral(" Amp Setting "));
+    QVERIFY(amp);
+    auto& dialog = f.form.AmpDialog();
+    // The dialog is modal: its button is clicked from inside its own event loop.
+    QTimer::singleShot(0, &dialog, [&dialog] { Click(dialog.AcceptButton()); });
+    Click(amp);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(f.form.State().AmpLevelCode, 251);  // defaults: −2 dB
+    QCOMPARE(f.pc(), protocol::frames::AmpLevel(251));
+    f.rig.clearRecords();
+    Click(f.form.MuteButton(0));
+    Click(f.form.MuteButton(0));
+    QCOMPARE(f.pc(), protocol::frames::ChannelLevel(1, 0, 0) + protocol::frames::ChannelLevel(1, 0, 251));
+
+    f.rig.clearRecords();
+    dialog.Edit1()->setText(QStringLiteral("9000"));
+    QTimer::singleShot(0, &dialog, [&dialog] { Click(dialog.CancelButton()); });
+    Click(amp);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(f.pc(), std::string());
+    QCOMPARE(f.form.State().AmpLevelCode, 251);
   }
 
   void flatButtonTogglesCaption() {
