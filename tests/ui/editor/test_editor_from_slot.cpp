@@ -3,6 +3,7 @@
 // same bands again from the equaliser files.
 #include <QDir>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 
 #include "WidgetTest.h"
+#include "support/QtInput.h"
 #include "network/EqFile.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
@@ -30,6 +32,22 @@ void WriteList(const std::filesystem::path& dir) {
   image[130] = 3;
   std::ofstream(dir / "maclist.dat", std::ios::binary) << image;
 }
+
+// A data directory of its own, with the pictures and a three-machine list, as the current
+// directory for as long as the test runs.
+struct DataDir {
+  DataDir() : before(QDir::currentPath()) {
+    const std::filesystem::path data = path();
+    for (const auto& entry : std::filesystem::directory_iterator(QUBIX_DATA_DIR))
+      if (entry.path().extension() == ".jpg") std::filesystem::copy_file(entry.path(), data / entry.path().filename());
+    WriteList(data);
+    QDir::setCurrent(dir.path());
+  }
+  ~DataDir() { QDir::setCurrent(before); }
+  std::filesystem::path path() const { return dir.path().toStdString(); }
+  QTemporaryDir dir;
+  QString before;
+};
 
 struct Program {
   explicit Program(std::shared_ptr<sim::SimBus> bus)
@@ -54,14 +72,9 @@ class TestEditorFromSlot : public QObject {
 
  private slots:
   void openEditSwitchCloseAndStartAgain() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const std::filesystem::path data = dir.path().toStdString();
-    for (const auto& entry : std::filesystem::directory_iterator(QUBIX_DATA_DIR))
-      if (entry.path().extension() == ".jpg") std::filesystem::copy_file(entry.path(), data / entry.path().filename());
-    WriteList(data);
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(dir.path());
+    DataDir scratch;
+    QVERIFY(scratch.dir.isValid());
+    const std::filesystem::path data = scratch.path();
     auto bus = sim::makeDemoBus();
     {
       Program p(bus);
@@ -100,7 +113,35 @@ class TestEditorFromSlot : public QObject {
       again.clickEdit(1);
       QCOMPARE(again.editor.Form1().ParFilter(4)->GPotPos(), 5.0F);
     }
-    QDir::setCurrent(before);
+  }
+
+  void adapterThatDoesNotAnswerStopsTheOpeningAndReconnects() {
+    DataDir scratch;
+    QVERIFY(scratch.dir.isValid());
+    auto bus = sim::makeDemoBus();
+    {
+      Program p(bus);
+      QVERIFY(p.mainform.station().link.state().Connected);
+      p.mainform.Timer1->stop();
+      p.adapter->faults().infoFails = true;
+      bus->clearTranscript();
+      QString text, caption;
+      test::WhenModal([&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        QVERIFY(box);
+        text = box->text();
+        caption = box->windowTitle();
+        box->accept();
+      });
+      p.clickEdit(1);
+      QCOMPARE(text, QStringLiteral(" Connection Fail"));
+      QCOMPARE(caption, QString());
+      QCOMPARE(p.mainform.ListBox1->currentRow(), 1);
+      QCOMPARE(QString::fromStdString(bus->pcBytes()), QString());
+      QVERIFY(!p.editor.Form1().isVisible());
+      QVERIFY(!p.mainform.station().link.state().Connected);
+      QVERIFY(p.mainform.Timer1->isActive());
+    }
   }
 };
 
