@@ -148,6 +148,27 @@ class TestEditorWindow : public QObject {
     QCOMPARE(f.form.State().AmpLevelCode, 251);
   }
 
+  void failingBandLightsOverflowAndRepeatsTheLastGoodWrite() {
+    Fixture f;
+    auto* strip = f.form.ParFilter(8);  // 4000 Hz
+    const auto centre = [&f] {
+      return f.form.OverflowIndicator()->grab().toImage().pixelColor(5, 5);
+    };
+    QCOMPARE(centre(), ui::editortexts::kIndicatorOff);
+    strip->SetQPotPos(0.2F);
+    const std::string good = f.pc();
+    QCOMPARE(good.size(), std::size_t{2 * 37});
+    f.rig.clearRecords();
+    strip->SetGPotPos(12.0F);  // too wide a boost for the DSP's number range
+    QVERIFY(f.form.OverflowIndicator()->On());
+    QCOMPARE(centre(), ui::editortexts::kIndicatorOn);
+    QCOMPARE(f.pc(), good);
+    QCOMPARE(f.form.State().BandCoefficientTable.Band(7), filters::BiquadCoefficients{});
+    strip->SetGPotPos(6.0F);
+    QVERIFY(!f.form.OverflowIndicator()->On());
+    QCOMPARE(centre(), ui::editortexts::kIndicatorOff);
+  }
+
   void flatButtonTogglesCaption() {
     Fixture f;
     f.form.ParFilter(2)->SetGPotPos(3.0F);
