@@ -41,6 +41,48 @@ int CountColour(const QImage& image, QRgb colour) {
   return n;
 }
 
+// The slots of a main window with their hardware preset controls, on the demo bus, connected,
+// with slot 2 showing its machine on hardware preset 3.
+struct PresetScene {
+  explicit PresetScene(const std::filesystem::path& data)
+      : bus(sim::makeDemoBus()),
+        station(std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual), frontend, data),
+        panel(&window, data),
+        controls(station, panel, &window) {
+    window.resize(1022, 740);
+    window.show();
+    station.link.Connect();
+    auto& slot = station.network.slotAt(1);
+    slot.identifier = "H000000010002";
+    slot.selectFrame = network::SlotSelectFrame(slot.identifier);
+    slot.record.hardwarePreset = 3;
+    station.network.list.setEntry(0, "H000000010001");
+    station.network.list.setEntry(1, "H000000010002");
+    station.network.list.count = 2;
+    shown = panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
+                                                          station.network.userPresetNames, data));
+    bus->clearTranscript();
+  }
+  // The next hardware preset dialog picks configuration `number` (1 … 8).
+  void pick(int number) {
+    controls.runDialog = [number](ui::TForm7& form) {
+      WhenModal([&form, number](QWidget*) { Click(form.Images[static_cast<std::size_t>(number - 1)]); });
+      return form.exec();
+    };
+  }
+  void clickPresetPicture(int k) {
+    QTest::mouseClick(panel.slot(k).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
+  }
+
+  test::RecordingFrontend frontend;
+  std::shared_ptr<sim::SimBus> bus;
+  network::Station station;
+  QWidget window;
+  ui::MachineSlots panel;
+  ui::PresetControls controls;
+  bool shown = false;
+};
+
 }  // namespace
 
 class TestPresets : public QObject {
@@ -164,26 +206,12 @@ class TestPresets : public QObject {
   }
 
   void clickOnSlotPictureChangesThePreset() {
-    test::RecordingFrontend frontend;
-    auto bus = sim::makeDemoBus();
-    network::Station station(std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual),
-                             frontend, kData);
-    QWidget window;
-    window.resize(1022, 740);
-    ui::MachineSlots panel(&window, kData);
-    ui::PresetControls controls(station, panel, &window);
-    window.show();
-    station.link.Connect();
-    auto& slot = station.network.slotAt(1);
-    slot.identifier = "H000000010002";
-    slot.selectFrame = network::SlotSelectFrame(slot.identifier);
-    slot.record.hardwarePreset = 3;
-    station.network.list.setEntry(0, "H000000010001");
-    station.network.list.setEntry(1, "H000000010002");
-    station.network.list.count = 2;
-    QVERIFY(panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
-                                                          station.network.userPresetNames, kData)));
-    bus->clearTranscript();
+    PresetScene scene(kData);
+    QVERIFY(scene.shown);
+    auto& panel = scene.panel;
+    auto& controls = scene.controls;
+    auto& frontend = scene.frontend;
+    auto& bus = scene.bus;
 
     // What the slot looks like while the change runs.
     QString waitingText;
@@ -193,11 +221,8 @@ class TestPresets : public QObject {
       animationShown = controls.Animate(1)->isVisible() && controls.Animate(1)->playing();
       pictureHidden = !panel.slot(1).presetPicture->isVisible();
     };
-    controls.runDialog = [](ui::TForm7& form) {
-      WhenModal([&form](QWidget*) { Click(form.Images[5]); });
-      return form.exec();
-    };
-    QTest::mouseClick(panel.slot(1).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
+    scene.pick(6);
+    scene.clickPresetPicture(1);
     QCOMPARE(waitingText, QStringLiteral("....wait...."));
     QVERIFY(animationShown);
     QVERIFY(pictureHidden);
@@ -215,44 +240,25 @@ class TestPresets : public QObject {
     QVERIFY(dir.isValid());
     const std::filesystem::path data = dir.path().toStdString();
     std::filesystem::copy_file(kData / "Controller03.jpg", data / "Controller03.jpg");
-    test::RecordingFrontend frontend;
-    auto bus = sim::makeDemoBus();
-    network::Station station(std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual),
-                             frontend, data);
-    QWidget window;
-    window.resize(1022, 740);
-    ui::MachineSlots panel(&window, data);
-    ui::PresetControls controls(station, panel, &window);
-    window.show();
-    station.link.Connect();
-    auto& slot = station.network.slotAt(1);
-    slot.identifier = "H000000010002";
-    slot.selectFrame = network::SlotSelectFrame(slot.identifier);
-    slot.record.hardwarePreset = 3;
-    QVERIFY(panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
-                                                          station.network.userPresetNames, data)));
-    const QImage before = panel.slot(1).presetPicture->pixmap().toImage();
+    PresetScene scene(data);
+    QVERIFY(scene.shown);
+    const auto& slot = scene.panel.slot(1);
+    const QImage before = slot.presetPicture->pixmap().toImage();
     QVERIFY(!before.isNull());
-    controls.runDialog = [](ui::TForm7& form) {
-      WhenModal([&form](QWidget*) { Click(form.Images[5]); });
-      return form.exec();
-    };
-    QTest::mouseClick(panel.slot(1).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
-    QCOMPARE(station.network.slotAt(1).record.hardwarePreset, 5);
-    QCOMPARE(panel.slot(1).hardwarePreset->text(), QStringLiteral("4Ch Mono in A"));
+    scene.pick(6);
+    scene.clickPresetPicture(1);
+    QCOMPARE(scene.station.network.slotAt(1).record.hardwarePreset, 5);
+    QCOMPARE(slot.hardwarePreset->text(), QStringLiteral("4Ch Mono in A"));
     // Controller05.jpg is missing: the old picture stays, and stays visible and clickable.
-    QVERIFY(panel.slot(1).presetPicture->isVisible());
-    QCOMPARE(panel.slot(1).presetPicture->pixmap().toImage(), before);
-    QVERIFY(!controls.Animate(1)->isVisible());
-    bus->clearTranscript();
-    controls.runDialog = [](ui::TForm7& form) {
-      WhenModal([&form](QWidget*) { Click(form.Images[3]); });
-      return form.exec();
-    };
-    QTest::mouseClick(panel.slot(1).presetPicture, Qt::LeftButton, {}, QPoint(20, 20));
-    QCOMPARE(QString::fromStdString(bus->pcBytes()),
+    QVERIFY(slot.presetPicture->isVisible());
+    QCOMPARE(slot.presetPicture->pixmap().toImage(), before);
+    QVERIFY(!scene.controls.Animate(1)->isVisible());
+    scene.bus->clearTranscript();
+    scene.pick(4);
+    scene.clickPresetPicture(1);
+    QCOMPARE(QString::fromStdString(scene.bus->pcBytes()),
              QStringLiteral("H000000010002fdT01ffr03fdI18e8I12eeT02feR"));
-    QVERIFY(panel.slot(1).presetPicture->isVisible());
+    QVERIFY(slot.presetPicture->isVisible());
   }
 
   void closingTheDialogSendsNothing() {
