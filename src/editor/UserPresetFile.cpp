@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "network/MachineList.h"
+#include "network/LittleEndian.h"
 
 namespace qubix::editor {
 
@@ -20,7 +21,7 @@ constexpr std::size_t kOffFreq = 32, kOffGain = 72, kOffStash = 112, kOffQ = 152
 constexpr std::size_t kOffLevel = 192;
 
 void PutU32(UserPresetImage& image, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  network::PutLe32(image.data() + at, v);
 }
 void PutI32(UserPresetImage& image, std::size_t at, std::int32_t v) {
   PutU32(image, at, static_cast<std::uint32_t>(v));
@@ -29,9 +30,7 @@ void PutF32(UserPresetImage& image, std::size_t at, float v) {
   PutU32(image, at, std::bit_cast<std::uint32_t>(v));
 }
 std::uint32_t GetU32(std::span<const std::uint8_t, kUserPresetFileSize> image, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | image[at + i];
-  return v;
+  return network::GetLe32(image.data() + at);
 }
 std::int32_t GetI32(std::span<const std::uint8_t, kUserPresetFileSize> image, std::size_t at) {
   return static_cast<std::int32_t>(GetU32(image, at));

@@ -4,16 +4,15 @@
 #include <fstream>
 #include <iterator>
 
+#include "network/LittleEndian.h"
+
 namespace qubix::network {
 
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-std::uint32_t U32(Bytes b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+std::uint32_t U32(Bytes b, std::size_t at) { return GetLe32(b.data() + at); }
 std::uint16_t U16(Bytes b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
@@ -181,7 +180,8 @@ std::optional<RgbImage> DecodeAviFrame(const AviClip& clip, std::size_t index) {
 namespace {
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  out.resize(out.size() + 4);
+  PutLe32(out.data() + out.size() - 4, v);
 }
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -198,7 +198,7 @@ std::size_t OpenChunk(std::vector<std::uint8_t>& out, const char (&fourcc)[5]) {
 }
 void CloseChunk(std::vector<std::uint8_t>& out, std::size_t start) {
   const auto size = static_cast<std::uint32_t>(out.size() - start);
-  for (int i = 0; i < 4; ++i) out[start - 4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  PutLe32(out.data() + start - 4, size);
   if (size & 1u) out.push_back(0);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "network/LittleEndian.h"
 #include "network/MachineList.h"
 
 namespace qubix::network {
@@ -14,21 +15,11 @@ constexpr std::size_t kGainOffset = 44;
 constexpr std::size_t kSavedOffset = 84;
 constexpr std::size_t kQOffset = 124;
 
-void PutU32(std::uint8_t* out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t GetU32(const std::uint8_t* in) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(in[i]) << (8 * i);
-  return v;
-}
-
 // Reads value i of a ten-value array at `offset` when the bytes hold it completely.
 std::optional<std::uint32_t> Word(std::span<const std::uint8_t> bytes, std::size_t offset, int i) {
   const std::size_t at = offset + 4 * static_cast<std::size_t>(i);
   if (at + 4 > bytes.size()) return std::nullopt;
-  return GetU32(bytes.data() + at);
+  return GetLe32(bytes.data() + at);
 }
 
 float FiniteOr(std::optional<std::uint32_t> word, float fallback) {
@@ -62,10 +53,10 @@ std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record) {
   out[0] = record.flatFlag;
   for (int i = 0; i < kEqBandCount; ++i) {
     const auto at = 4 * static_cast<std::size_t>(i);
-    PutU32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
-    PutU32(out.data() + kGainOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
-    PutU32(out.data() + kSavedOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
-    PutU32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
+    PutLe32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
+    PutLe32(out.data() + kGainOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
+    PutLe32(out.data() + kSavedOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
+    PutLe32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
   }
   return out;
 }

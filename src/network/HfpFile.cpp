@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "network/LittleEndian.h"
 #include "network/MachineList.h"
 
 namespace qubix::network {
@@ -15,16 +16,13 @@ std::int32_t HfpChecksum(const HfpImage& image) {
 }
 
 std::int32_t HfpStoredChecksum(const HfpImage& image) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | image[kHfpChecksumOffset + i];
-  return static_cast<std::int32_t>(v);
+  return static_cast<std::int32_t>(GetLe32(image.data() + kHfpChecksumOffset));
 }
 
 bool HfpChecksumOk(const HfpImage& image) { return HfpChecksum(image) == HfpStoredChecksum(image); }
 
 void SealHfpImage(HfpImage& image) {
-  const auto v = static_cast<std::uint32_t>(HfpChecksum(image));
-  for (int i = 0; i < 4; ++i) image[kHfpChecksumOffset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  PutLe32(image.data() + kHfpChecksumOffset, static_cast<std::uint32_t>(HfpChecksum(image)));
 }
 
 HfpReadResult ReadHfpFile(const std::string& path) {
