@@ -68,10 +68,7 @@ TEST(HardwarePreset, UnacknowledgedPresetRestoresSlotTimeoutAndSelection) {
   PresetRig rig;
   RecordingPresetView view;
   rig.presets.setView(&view);
-  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
-                          const std::string& lastWrite) {
-    if (lastWrite == "r03fd") got = 0;  // the acknowledgement never comes
-  };
+  rig.loseRepliesTo("r03fd");  // the acknowledgement never comes
   view.answer = 4;
   EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::NotAcknowledged);
   // Nothing is read back; the machine the change selected is handed back.
@@ -89,10 +86,7 @@ TEST(HardwarePreset, UnacknowledgedPresetKeepsTheEditorsMachineSelected) {
   rig.presets.setView(&view);
   ASSERT_TRUE(rig.protocolBus.SelectExchange("H000000010002fd"));
   rig.clear();
-  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
-                          const std::string& lastWrite) {
-    if (lastWrite == "r0000") got = 0;
-  };
+  rig.loseRepliesTo("r0000");
   view.answer = 1;
   EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotAcknowledged);
   EXPECT_EQ(rig.pcBytes(), "r0000");
@@ -118,10 +112,7 @@ TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
   PresetRig rig;
   RecordingPresetView view;
   rig.presets.setView(&view);
-  rig.tamper->onRead = [](std::uint8_t*, std::uint32_t& got, std::uint32_t,
-                          const std::string& lastWrite) {
-    if (lastWrite == "I12ee") got = 0;
-  };
+  rig.loseRepliesTo("I12ee");
   view.answer = 6;
   EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Done);
   EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);

@@ -107,6 +107,13 @@ struct PresetRig {
   }
   std::string pcBytes() const { return bus->pcBytes(); }
   sim::SimProcessor& processor(const std::string& id) { return *bus->find(id); }
+  // The reply to `frame` never arrives: every read after it comes back empty.
+  void loseRepliesTo(const std::string& frame) {
+    tamper->onRead = [frame](std::uint8_t*, std::uint32_t& got, std::uint32_t,
+                             const std::string& lastWrite) {
+      if (lastWrite == frame) got = 0;
+    };
+  }
 
   TempDir data;
   std::shared_ptr<sim::SimBus> bus;
