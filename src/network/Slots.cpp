@@ -1,5 +1,6 @@
 #include "network/Slots.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "network/NetworkTexts.h"
@@ -54,6 +55,15 @@ std::filesystem::path ExtraPresetPicturePath(const std::filesystem::path& dataDi
                                              std::string_view extraPresetName) {
   std::string name(extraPresetName);
   while (!name.empty() && name.back() == ' ') name.pop_back();
+  // The name comes from the machine: one that could name a file outside the presets folder (a
+  // separator, "..", a control character such as NUL) names no picture, and the slot then shows
+  // the fallback picture as for a missing file.
+  const bool unsafe = name.find("..") != std::string::npos ||
+                      std::any_of(name.begin(), name.end(), [](char c) {
+                        return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 ||
+                               c == 0x7f;
+                      });
+  if (unsafe) return {};
   return dataDir / texts::kPresetsFolder / (name + ".jpg");
 }
 

@@ -55,7 +55,8 @@ std::string UserPresetName(const UserPresetNames& names, int index);
 // The select frame of an identifier: its 13 characters and a check byte from the last two
 // identifier bytes only, (−(1 + b5 + b6)) mod 256. Non-hex characters count 0.
 std::string SlotSelectFrame(std::string_view identifier);
-// The Extra preset's own picture: presets/ + name without trailing blanks + ".jpg".
+// The Extra preset's own picture: presets/ + name without trailing blanks + ".jpg"; empty (no
+// picture of its own) for a name that could reach outside that folder.
 std::filesystem::path ExtraPresetPicturePath(const std::filesystem::path& dataDir,
                                              std::string_view extraPresetName);
 

@@ -95,5 +95,47 @@ TEST(SlotDisplay, ExtraPicturePathDropsTrailingBlanksOnly) {
   EXPECT_EQ(ExtraPresetPicturePath("d", " A B  "), std::filesystem::path("d/presets/ A B.jpg"));
 }
 
+// A name read from a machine never reaches outside the presets folder: such a name has no
+// picture of its own, the slot shows the fallback picture and the name as it was read.
+TEST(SlotDisplay, ExtraNamesThatCouldLeaveThePresetsFolderHaveNoPictureOfTheirOwn) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.path() / "presets");
+  // Pictures an escaping name could reach, so that only the rule keeps them from being shown.
+  WriteFile(dir.path() / "out.jpg", "x");
+  WriteFile(dir.path() / "presets" / "out.jpg", "x");
+  const auto hw = DefaultHardwarePresetNames();
+  const auto user = DefaultUserPresetNames();
+  const struct {
+    std::string_view name;  // padded with blanks to the 18 characters a machine sends
+    bool ownPicture;
+    const char* shown;  // relative to the data directory
+  } cases[] = {
+      {"out", true, "presets/out.jpg"},
+      {"HALL. PRESET.", true, "extrapset.jpg"},  // allowed, but no such file
+      {"../out", false, "extrapset.jpg"},
+      {"..", false, "extrapset.jpg"},
+      {"a..b", false, "extrapset.jpg"},
+      {"presets/../out", false, "extrapset.jpg"},
+      {"/tmp/out", false, "extrapset.jpg"},
+      {"..\\out", false, "extrapset.jpg"},
+      {std::string_view("out\0../x", 8), false, "extrapset.jpg"},
+      {"o\tut", false, "extrapset.jpg"},
+  };
+  for (const auto& c : cases) {
+    std::string name(c.name);
+    name.resize(18, ' ');
+    const std::filesystem::path path = ExtraPresetPicturePath(dir.path(), name);
+    EXPECT_EQ(!path.empty(), c.ownPicture) << name;
+    SlotState slot;
+    slot.record.hardwarePreset = 7;
+    slot.extraPresetName = name;
+    slot.extraPresetPicture = path.string();
+    const auto d = ComputeSlotDisplay(0, slot, hw, user, dir.path());
+    EXPECT_EQ(d.hardwarePreset, name) << "the name is shown as it was read";
+    ASSERT_TRUE(d.picture);
+    EXPECT_EQ(*d.picture, dir.path() / c.shown) << name;
+  }
+}
+
 }  // namespace
 }  // namespace qubix::test
