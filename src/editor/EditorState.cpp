@@ -358,6 +358,10 @@ void EditorState::StaticText5Click() {
   commands().EndAccess();
   commands().bus().ReleaseMachine();
   if (!commands().bus().MachineSelected) selectedId_.clear();
+  closeWindows();
+}
+
+void EditorState::closeWindows() {
   host_.selectListItem(-1);
   editorVisible = false;
   graphVisible = false;
@@ -427,6 +431,20 @@ void EditorState::SelectMachineForEditing(int slot) {
   LoadMachineEqForLocation(id, v.userPreset);
   FormShow();
   SetTimer1(true);
+}
+
+bool EditorState::LeaveMachineOtherThan(int slot) {
+  auto& bus = commands().bus();
+  // A selection the editor did not make is not the editor's to end.
+  if (!bus.MachineSelected || selectedId_.empty()) return true;
+  if (slot >= 0 && slot < host_.machineCount() && host_.machineId(slot) == selectedId_) return true;
+  commands().EndAccess();
+  SaveMachineEqForCurrentPreset(selectedId_);
+  bus.ReleaseMachine();
+  if (bus.MachineSelected) return false;
+  selectedId_.clear();
+  closeWindows();
+  return true;
 }
 
 void EditorState::FillFromSlot(const EditorSlotValues& v) {

@@ -226,6 +226,10 @@ class EditorState {
   // ---- opening from a slot
   void OpenEditorForSlot(int slot);
   void SelectMachineForEditing(int slot);
+  // Before another operation addresses slot k's machine: when the editor holds a different
+  // machine, its work there ends as on opening another slot (access ended, bands stored, machine
+  // released) and the editor closes. False when that machine could not be released.
+  bool LeaveMachineOtherThan(int slot);
   const std::string& selectedMachineId() const { return selectedId_; }
 
   // ---- per-machine equaliser files
@@ -259,6 +263,7 @@ class EditorState {
 
  private:
   void UpDownGainClick(int input, int position);
+  void closeWindows();
   void notify(EditorPart part);
   void redrawGraph();
   void fileError(std::string_view text);

@@ -48,6 +48,9 @@ HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus,
       ticks_(ticks) {}
 
 HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
+  // The editor's machine may be another one than the slot's: it must never get the slot's
+  // change or upload.
+  if (bus_.MachineSelected && leaveEditorMachine && !leaveEditorMachine(slot)) return {false, false};
   if (bus_.MachineSelected) return {true, false};
   // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
   if (!bus_.SelectExchange(network_.slots[static_cast<std::size_t>(slot)].selectFrame))

@@ -1,6 +1,7 @@
 // Switching a machine's hardware preset and uploading an Extra preset: the two operations of the
 // "Change HardWare PreSet" dialog. Both select the slot's machine themselves unless the editor
-// already holds one, and both hand the bus back as they found it, whichever way they end.
+// already holds that very machine, and both hand the bus back as they found it, whichever way
+// they end.
 #pragma once
 
 #include <cstdint>
@@ -104,6 +105,10 @@ class HardwarePresets {
 
   // Stops the editor's two timers and hides the level window before an upload.
   std::function<void()> stopEditorActivity;
+  // Asked while a machine is selected, before a change or an upload for slot k: when the editor
+  // holds a machine other than the slot's, it ends its work there and releases it, so that the
+  // slot's own machine is selected instead. False when that release failed: nothing is sent.
+  std::function<bool(int slot)> leaveEditorMachine;
 
  private:
   struct Selection {

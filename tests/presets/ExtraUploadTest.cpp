@@ -263,6 +263,39 @@ INSTANTIATE_TEST_SUITE_P(All, UploadFailures,
                            return name;
                          });
 
+// The editor holds slot 1's machine; the upload goes to slot 2's machine or to slot 1's own.
+struct UploadWithEditor {
+  int uploadSlot;
+  std::string before;  // what precedes "J0745b4" on the wire
+  bool editorStaysOpen;
+};
+
+class UploadBesideTheEditor : public UploadFixture,
+                              public ::testing::WithParamInterface<UploadWithEditor> {};
+
+TEST_P(UploadBesideTheEditor, GoesToTheSlotsOwnMachine) {
+  const UploadWithEditor& c = GetParam();
+  testing::EditorOnRig editor(rig);
+  editor.state.OpenEditorForSlot(0);
+  rig.clear();
+  EXPECT_EQ(rig.presets.UploadExtraPreset(c.uploadSlot), UploadOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), c.before + "J0745b4" + WireImage(image) + "T02feR");
+  const std::string target = c.uploadSlot == 0 ? "H000000010001" : "H000000010002";
+  const std::string other = c.uploadSlot == 0 ? "H000000010002" : "H000000010001";
+  EXPECT_EQ(rig.processor(target).extraName, "HALL PRESET       ");
+  EXPECT_FALSE(rig.processor(other).extraPresent);
+  EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Slots, UploadBesideTheEditor,
+    ::testing::Values(UploadWithEditor{1, "T02feRH000000010002fdT01ff", false},
+                      UploadWithEditor{0, "", true}),
+    [](const ::testing::TestParamInfo<UploadWithEditor>& info) {
+      return info.param.editorStaysOpen ? std::string("editors_slot") : std::string("other_slot");
+    });
+
 TEST_F(UploadFixture, ABadFileAfterAGoodOneIsNeverUploadedWithTheOldImage) {
   ASSERT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
   rig.clear();

@@ -5,6 +5,7 @@
 namespace qubix::network {
 namespace {
 
+using testing::EditorOnRig;
 using testing::PresetRig;
 using testing::RecordingPresetView;
 
@@ -47,21 +48,36 @@ TEST(HardwarePreset, PickingConfigurationOneSendsR0000AndShowsWhatTheMachineRepo
   EXPECT_EQ(view.lastDisplay->picture->filename(), "Controller00.jpg");
 }
 
+// The name is shown as the machine sent it; the picture comes from the presets folder only for
+// a name that cannot reach outside it, otherwise the fallback picture stands.
 TEST(HardwarePreset, ExtraPresetNameAndPictureComeFromTheMachine) {
-  PresetRig rig;
-  RecordingPresetView view;
-  rig.presets.setView(&view);
-  auto& machine = rig.processor("H000000010001");
-  machine.extraPresent = true;
-  machine.extraName = "MYPRESET          ";
-  view.answer = 8;
-  EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::Done);
-  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr07f9I18e8I19e7I12eeT02feR");
-  const SlotState& slot = rig.network.slots[0];
-  EXPECT_EQ(slot.record.hardwarePreset, 7);
-  EXPECT_EQ(slot.extraPresetName, "MYPRESET          ");
-  EXPECT_EQ(std::filesystem::path(slot.extraPresetPicture).filename(), "MYPRESET.jpg");
-  EXPECT_EQ(view.events[2], "show 0 MYPRESET          ");
+  const struct {
+    const char* name;
+    const char* picture;  // under the data directory, "" for none of its own
+    const char* shown;
+  } cases[] = {
+      {"MYPRESET          ", "presets/MYPRESET.jpg", "extrapset.jpg"},
+      {"../../../etc/x    ", "", "extrapset.jpg"},
+  };
+  for (const auto& c : cases) {
+    PresetRig rig;
+    RecordingPresetView view;
+    rig.presets.setView(&view);
+    auto& machine = rig.processor("H000000010001");
+    machine.extraPresent = true;
+    machine.extraName = c.name;
+    view.answer = 8;
+    EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::Done);
+    EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr07f9I18e8I19e7I12eeT02feR");
+    const SlotState& slot = rig.network.slots[0];
+    EXPECT_EQ(slot.record.hardwarePreset, 7);
+    EXPECT_EQ(slot.extraPresetName, c.name);
+    EXPECT_EQ(slot.extraPresetPicture,
+              *c.picture ? (rig.data.path() / c.picture).string() : std::string()) << c.name;
+    EXPECT_EQ(view.events[2], std::string("show 0 ") + c.name);
+    ASSERT_TRUE(view.lastDisplay && view.lastDisplay->picture);
+    EXPECT_EQ(*view.lastDisplay->picture, rig.data.path() / c.shown) << c.name;
+  }
 }
 
 TEST(HardwarePreset, UnacknowledgedPresetRestoresSlotTimeoutAndSelection) {
@@ -118,6 +134,65 @@ TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
   EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
   EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 3);
   EXPECT_EQ(view.events[2], "show 1 TQ40 4Ch in A");
+}
+
+// The editor holds slot 1's machine. A change for slot 2 first ends the editor's work on its
+// machine as opening another slot would, then selects slot 2's machine; a change for slot 1
+// addresses the machine already selected.
+TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
+  const struct {
+    int slot;
+    const char* sent;
+    bool editorStaysOpen;
+  } cases[] = {
+      {1, "T02feRH000000010002fdT01ffr0000I18e8I12eeT02feR", false},
+      {0, "r0000I18e8I12eeT02feR", true},
+  };
+  for (const auto& c : cases) {
+    PresetRig rig;
+    EditorOnRig editor(rig);
+    RecordingPresetView view;
+    rig.presets.setView(&view);
+    rig.processor("H000000010001").hardwarePreset = 2;
+    rig.network.slots[0].record.hardwarePreset = 2;
+    editor.state.OpenEditorForSlot(0);
+    ASSERT_EQ(editor.state.selectedMachineId(), "H000000010001");
+    rig.clear();
+    view.answer = 1;
+    EXPECT_EQ(rig.presets.ChangeHardwarePreset(c.slot), PresetChangeOutcome::Done);
+    EXPECT_EQ(rig.pcBytes(), c.sent);
+    const std::string target = c.slot == 0 ? "H000000010001" : "H000000010002";
+    const std::string other = c.slot == 0 ? "H000000010002" : "H000000010001";
+    EXPECT_EQ(rig.processor(target).hardwarePreset, 0);
+    EXPECT_EQ(rig.processor(other).hardwarePreset, c.slot == 0 ? 3 : 2) << "untouched";
+    EXPECT_EQ(rig.network.slots[static_cast<std::size_t>(c.slot)].record.hardwarePreset, 0);
+    EXPECT_FALSE(rig.protocolBus.MachineSelected);
+    EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
+    if (!c.editorStaysOpen) {
+      EXPECT_FALSE(editor.state.timer1Running);
+      EXPECT_EQ(editor.state.selectedMachineId(), "");
+      EXPECT_TRUE(std::filesystem::exists(
+          PresetEqPath(rig.data.path(), "H000000010001", rig.network.slots[0].record.userPreset)))
+          << "the bands of the machine left are stored";
+    }
+  }
+}
+
+TEST(HardwarePreset, EditorMachineThatWillNotLetGoGetsNoChange) {
+  PresetRig rig;
+  EditorOnRig editor(rig);
+  RecordingPresetView view;
+  rig.presets.setView(&view);
+  editor.state.OpenEditorForSlot(0);
+  rig.clear();
+  rig.sim->faults().shortWrite = true;  // the release never goes out whole
+  view.answer = 2;
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::SelectFailed);
+  // Only the cut ending of the editor's machine: no select, no preset command to anyone.
+  EXPECT_EQ(rig.pcBytes(), "T02f");
+  EXPECT_TRUE(rig.protocolBus.MachineSelected);
+  EXPECT_TRUE(editor.state.editorVisible);
+  EXPECT_EQ(editor.state.selectedMachineId(), "H000000010001");
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "editor/EditorState.h"
+#include "editor/NetworkEditorHost.h"
 #include "link/Link.h"
 #include "network/HardwarePreset.h"
 #include "network/NetworkManager.h"
@@ -127,6 +129,26 @@ struct PresetRig {
   network::NetworkManager network;
   network::TickCounter ticks;
   network::HardwarePresets presets;
+};
+
+// The editor over the rig's main window, joined to the preset operations as the windows join
+// them, so that a test can have it hold a machine while a slot's preset changes.
+struct EditorOnRig {
+  explicit EditorOnRig(PresetRig& rig)
+      : host(rig.network, rig.link, rig.commands, rig.frontend), state(host) {
+    std::array<editor::BandStrip*, editor::kBandCount> strips{};
+    for (int i = 0; i < editor::kBandCount; ++i) {
+      bands.push_back(std::make_unique<editor::BandModel>(100.0F * static_cast<float>(i + 1), 1.0F,
+                                                          editor::kFirstBandAddress + 5 * i));
+      bands.back()->onChangePar = [this, i] { state.BandChanged(i); };
+      strips[static_cast<std::size_t>(i)] = bands.back().get();
+    }
+    state.attachBands(strips);
+    rig.presets.leaveEditorMachine = [this](int slot) { return state.LeaveMachineOtherThan(slot); };
+  }
+  editor::NetworkEditorHost host;
+  editor::EditorState state;
+  std::vector<std::unique_ptr<editor::BandModel>> bands;
 };
 
 // Records what the slot and the dialog were made to show.

@@ -48,6 +48,7 @@ void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
     state.SetTimer2(false);
     state.HideLevelWindow();
   };
+  presets.leaveEditorMachine = [this](int slot) { return form_->State().LeaveMachineOtherThan(slot); };
 }
 
 void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }

@@ -23,7 +23,8 @@ class EditorWindows {
   TForm1& Form1() { return *form_; }
   editor::NetworkEditorHost& Host() { return host_; }
 
-  // An Extra preset upload stops the editor's timers and hides the level window first.
+  // An Extra preset upload stops the editor's timers and hides the level window first; a change
+  // or an upload for a slot whose machine the editor does not hold closes the editor first.
   void AttachHardwarePresets(network::HardwarePresets& presets);
 
   // The edit picture of slot k: the eight handlers below, one per slot, all come here.
