@@ -411,17 +411,19 @@ void EditorState::SelectMachineForEditing(int slot) {
   auto read = [&](int number, int& field) {
     if (bus.ReadParameter(number)) field = bus.ParameterValue;
   };
-  read(18, v.hardwarePreset);
-  read(17, v.userPreset);
-  read(13, v.outAttn12);
-  read(14, v.outAttn34);
-  read(11, v.gainA);
-  read(12, v.gainB);
-  read(15, v.delay12);
-  read(16, v.delay34);
-  for (int c = 0; c < 4; ++c)
-    if (bus.ReadParameter(19 + c)) v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
-  read(23, v.ampLevel);
+  read(protocol::param::kHardwarePreset, v.hardwarePreset);
+  read(protocol::param::kUserPreset, v.userPreset);
+  read(protocol::param::kOutAttn12, v.outAttn12);
+  read(protocol::param::kOutAttn34, v.outAttn34);
+  read(protocol::param::kGainA, v.gainA);
+  read(protocol::param::kGainB, v.gainB);
+  read(protocol::param::kDelay12, v.delay12);
+  read(protocol::param::kDelay34, v.delay34);
+  for (int c = 0; c < 4; ++c) {
+    if (bus.ReadParameter(protocol::param::kFirstChannelOn + c))
+      v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
+  }
+  read(protocol::param::kAmpLevel, v.ampLevel);
   host_.storeSlotValues(slot, v);
 
   EditorLoading = true;

@@ -11,7 +11,6 @@
 namespace qubix::editor {
 
 namespace {
-constexpr int kParamUserPreset = 17;
 constexpr int kUserPresetNames = 10;
 
 int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
@@ -124,20 +123,20 @@ void UserPresets::RecallFromLocation(int location) {
     if (bus.ReadParameter(parameter)) {
       const int v = bus.ParameterValue;
       switch (parameter) {
-        case kParamUserPreset:
+        case protocol::param::kUserPreset:
           if (v >= 0 && v < kUserPresetNames) {
             userPreset = v;
             editor_.SetUserPresetName(editor_.host().userPresetName(v));
             editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
           }
           break;
-        case 15: editor_.SetDelay(0, v); break;
-        case 16: editor_.SetDelay(1, v); break;
-        case 11: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
-        case 12: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
-        case 13: editor_.SetKnobPosition(0, v - 191); break;
-        case 14: editor_.SetKnobPosition(1, v - 191); break;
-        case 23: editor_.AmpLevelCode = v; break;
+        case protocol::param::kDelay12: editor_.SetDelay(0, v); break;
+        case protocol::param::kDelay34: editor_.SetDelay(1, v); break;
+        case protocol::param::kGainA: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
+        case protocol::param::kGainB: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
+        case protocol::param::kOutAttn12: editor_.SetKnobPosition(0, v - 191); break;
+        case protocol::param::kOutAttn34: editor_.SetKnobPosition(1, v - 191); break;
+        case protocol::param::kAmpLevel: editor_.AmpLevelCode = v; break;
         default: break;
       }
     }

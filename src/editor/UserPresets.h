@@ -10,6 +10,7 @@
 
 #include "editor/EditorState.h"
 #include "editor/UserPresetFile.h"
+#include "protocol/Bus.h"
 
 namespace qubix::editor {
 
@@ -19,7 +20,10 @@ enum class PresetButton { SaveToDsp, LoadFromDsp, SaveToFile, LoadFromFile };
 enum class LocationDialog { Store, Recall };
 
 // The processor's parameters read back after a recall, in reading order.
-inline constexpr std::array<int, 8> kRecallParameters{17, 15, 16, 11, 12, 13, 14, 23};
+inline constexpr std::array<int, 8> kRecallParameters{
+    protocol::param::kUserPreset, protocol::param::kDelay12,   protocol::param::kDelay34,
+    protocol::param::kGainA,      protocol::param::kGainB,     protocol::param::kOutAttn12,
+    protocol::param::kOutAttn34,  protocol::param::kAmpLevel};
 
 class UserPresets {
  public:

@@ -8,9 +8,6 @@ namespace qubix::network {
 
 namespace {
 constexpr double kTickMs = 100.0;
-constexpr int kParamExtraPresent = 24;
-constexpr int kParamExtraName = 25;
-constexpr int kParamHardwarePreset = 18;
 }  // namespace
 
 std::string HardwarePresetFrame(int preset) { return protocol::ByteCommand('r', preset); }
@@ -107,16 +104,16 @@ PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
   // The machine keeps talking while it reconfigures: wait for 4 s of silence, twice.
   link_.SetReadTimeout(kPresetSettleTimeoutMs);
   link_.DrainInput();
-  if (bus_.ReadParameter(kParamExtraPresent) && bus_.ParameterValue == 1) {
+  if (bus_.ReadParameter(protocol::param::kExtraPresent) && bus_.ParameterValue == 1) {
     // A failed or corrupted name read keeps what the slot knew.
-    const std::string name = bus_.ReadParameterText(kParamExtraName);
+    const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
     if (name.size() == kExtraNameLength) {
       state.extraPresetName = name;
       state.extraPresetPicture = ExtraPresetPicturePath(network_.dataDir(), name).string();
     }
   }
   link_.DrainInput();
-  if (bus_.ReadParameter(kParamHardwarePreset)) state.record.hardwarePreset = bus_.ParameterValue;
+  if (bus_.ReadParameter(protocol::param::kHardwarePreset)) state.record.hardwarePreset = bus_.ParameterValue;
   view_->showHardwarePreset(slot, displayOf(slot));
   commands_.EndAccess();
 

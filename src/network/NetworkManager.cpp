@@ -16,18 +16,6 @@ constexpr std::uint32_t kScanDrainTimeoutMs = 1000;
 constexpr int kLastScanAddress = 2048;
 constexpr std::size_t kSelectFrameLength = 15;
 
-// Status values the refresh reads.
-constexpr int kParamOutAttn12 = 13;
-constexpr int kParamOutAttn34 = 14;
-constexpr int kParamGainA = 11;
-constexpr int kParamGainB = 12;
-constexpr int kParamDelay12 = 15;
-constexpr int kParamDelay34 = 16;
-constexpr int kParamUserPreset = 17;
-constexpr int kParamHardwarePreset = 18;
-constexpr int kParamExtraPresent = 24;
-constexpr int kParamExtraName = 25;
-
 bool sameIdentifier(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
@@ -118,17 +106,17 @@ RefreshOutcome NetworkManager::refreshBody() {
       if (bus_.ReadParameter(number))
         field = static_cast<std::remove_reference_t<decltype(field)>>(bus_.ParameterValue);
     };
-    read(kParamHardwarePreset, r.hardwarePreset);
-    read(kParamUserPreset, r.userPreset);
-    read(kParamOutAttn12, r.outAttn12);
-    read(kParamOutAttn34, r.outAttn34);
-    read(kParamGainA, r.gainA);
-    read(kParamGainB, r.gainB);
-    read(kParamDelay12, r.delay12);
-    read(kParamDelay34, r.delay34);
-    if (bus_.ReadParameter(kParamExtraPresent)) {
+    read(protocol::param::kHardwarePreset, r.hardwarePreset);
+    read(protocol::param::kUserPreset, r.userPreset);
+    read(protocol::param::kOutAttn12, r.outAttn12);
+    read(protocol::param::kOutAttn34, r.outAttn34);
+    read(protocol::param::kGainA, r.gainA);
+    read(protocol::param::kGainB, r.gainB);
+    read(protocol::param::kDelay12, r.delay12);
+    read(protocol::param::kDelay34, r.delay34);
+    if (bus_.ReadParameter(protocol::param::kExtraPresent)) {
       if (bus_.ParameterValue == 1) {
-        const std::string name = bus_.ReadParameterText(kParamExtraName);
+        const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
         // A failed text read keeps what the slot knew.
         if (name.size() == kExtraNameLength) {
           slot.extraPresetName = name;

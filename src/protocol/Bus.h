@@ -15,6 +15,24 @@ namespace qubix::protocol {
 
 inline constexpr std::string_view kNetConnectionFail = "Net Connection Fail";
 
+// Parameter numbers of the "I" query.
+namespace param {
+inline constexpr int kStatus = 0;
+inline constexpr int kFirstLevel = 5;  // 5 … 10: the six level-meter values
+inline constexpr int kGainA = 11;
+inline constexpr int kGainB = 12;
+inline constexpr int kOutAttn12 = 13;
+inline constexpr int kOutAttn34 = 14;
+inline constexpr int kDelay12 = 15;
+inline constexpr int kDelay34 = 16;
+inline constexpr int kUserPreset = 17;
+inline constexpr int kHardwarePreset = 18;
+inline constexpr int kFirstChannelOn = 19;  // 19 … 22: output channels 1 … 4
+inline constexpr int kAmpLevel = 23;
+inline constexpr int kExtraPresent = 24;
+inline constexpr int kExtraName = 25;
+}  // namespace param
+
 class Bus {
  public:
   Bus(link::Link& link, link::Frontend& frontend);
