@@ -408,22 +408,12 @@ void EditorState::SelectMachineForEditing(int slot) {
   cmd.liveBand().mirror = true;
   link.DrainInput();
   EditorSlotValues v = host_.slotValues(slot);
-  auto read = [&](int number, int& field) {
-    if (bus.ReadParameter(number)) field = bus.ParameterValue;
-  };
-  read(protocol::param::kHardwarePreset, v.hardwarePreset);
-  read(protocol::param::kUserPreset, v.userPreset);
-  read(protocol::param::kOutAttn12, v.outAttn12);
-  read(protocol::param::kOutAttn34, v.outAttn34);
-  read(protocol::param::kGainA, v.gainA);
-  read(protocol::param::kGainB, v.gainB);
-  read(protocol::param::kDelay12, v.delay12);
-  read(protocol::param::kDelay34, v.delay34);
+  network::ReadSlotParameters(bus, v);
   for (int c = 0; c < 4; ++c) {
     if (bus.ReadParameter(protocol::param::kFirstChannelOn + c))
       v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
   }
-  read(protocol::param::kAmpLevel, v.ampLevel);
+  if (bus.ReadParameter(protocol::param::kAmpLevel)) v.ampLevel = bus.ParameterValue;
   host_.storeSlotValues(slot, v);
 
   EditorLoading = true;

@@ -101,19 +101,7 @@ RefreshOutcome NetworkManager::refreshBody() {
       if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
     }
     slot.identifier = entry;
-    SlotRecord& r = slot.record;
-    const auto read = [&](int number, auto& field) {
-      if (bus_.ReadParameter(number))
-        field = static_cast<std::remove_reference_t<decltype(field)>>(bus_.ParameterValue);
-    };
-    read(protocol::param::kHardwarePreset, r.hardwarePreset);
-    read(protocol::param::kUserPreset, r.userPreset);
-    read(protocol::param::kOutAttn12, r.outAttn12);
-    read(protocol::param::kOutAttn34, r.outAttn34);
-    read(protocol::param::kGainA, r.gainA);
-    read(protocol::param::kGainB, r.gainB);
-    read(protocol::param::kDelay12, r.delay12);
-    read(protocol::param::kDelay34, r.delay34);
+    ReadSlotParameters(bus_, slot.record);
     if (bus_.ReadParameter(protocol::param::kExtraPresent)) {
       if (bus_.ParameterValue == 1) {
         const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);

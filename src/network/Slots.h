@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "network/MachineList.h"
+#include "protocol/Bus.h"
 
 namespace qubix::network {
 
@@ -31,6 +33,24 @@ struct SlotRecord {
   std::array<std::uint8_t, 4> muted{};
   std::int32_t ampLevel = 0;
 };
+
+// Reads the eight values a slot shows, in the order the processor is asked for them, into any
+// record with those fields (the slot record, the editor's copy); a failed read keeps the field.
+template <class Record>
+void ReadSlotParameters(protocol::Bus& bus, Record& r) {
+  const auto read = [&](int number, auto& field) {
+    if (bus.ReadParameter(number))
+      field = static_cast<std::remove_reference_t<decltype(field)>>(bus.ParameterValue);
+  };
+  read(protocol::param::kHardwarePreset, r.hardwarePreset);
+  read(protocol::param::kUserPreset, r.userPreset);
+  read(protocol::param::kOutAttn12, r.outAttn12);
+  read(protocol::param::kOutAttn34, r.outAttn34);
+  read(protocol::param::kGainA, r.gainA);
+  read(protocol::param::kGainB, r.gainB);
+  read(protocol::param::kDelay12, r.delay12);
+  read(protocol::param::kDelay34, r.delay34);
+}
 
 struct SlotState {
   std::string identifier;
