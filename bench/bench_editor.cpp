@@ -19,7 +19,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "../tests/support/RecordingFrontend.h"
+#include "support/SimRig.h"
 
 namespace {
 
@@ -49,22 +49,24 @@ class OneMachineHost : public editor::EditorHost {
   link::Frontend& fe_;
 };
 
+std::shared_ptr<sim::SimBus> oneProcessor() {
+  auto bus = std::make_shared<sim::SimBus>();
+  bus->addProcessor({0, 0, 0, 1, 0, 1});
+  return bus;
+}
+
 struct Rig {
-  std::shared_ptr<sim::SimBus> bus = std::make_shared<sim::SimBus>();
-  sim::SimAdapter* adapter = nullptr;
-  test::RecordingFrontend frontend;
-  std::unique_ptr<link::Link> link;
-  std::unique_ptr<protocol::Bus> protocolBus;
+  test::SimRig sim{oneProcessor()};
+  std::shared_ptr<sim::SimBus> bus = sim.bus;
+  sim::SimAdapter* adapter = sim.adapter;
+  test::RecordingFrontend& frontend = sim.frontend;
+  link::Link* link = &sim.link;
+  protocol::Bus* protocolBus = &sim.protocolBus;
   std::unique_ptr<OneMachineHost> host;
   std::unique_ptr<editor::EditorState> state;
   std::vector<std::unique_ptr<editor::BandModel>> bands;
 
   explicit Rig(bool connected) {
-    bus->addProcessor({0, 0, 0, 1, 0, 1});
-    auto simAdapter = std::make_unique<sim::SimAdapter>(bus);
-    adapter = simAdapter.get();
-    link = std::make_unique<link::Link>(std::move(simAdapter), frontend);
-    protocolBus = std::make_unique<protocol::Bus>(*link, frontend);
     host = std::make_unique<OneMachineHost>(*protocolBus, frontend);
     state = std::make_unique<editor::EditorState>(*host);
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};

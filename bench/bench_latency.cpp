@@ -16,7 +16,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "../tests/support/RecordingFrontend.h"
+#include "support/SimRig.h"
 
 namespace {
 
@@ -24,26 +24,26 @@ using namespace qubix;
 
 protocol::Identifier machine(int n) { return {0, 0, 0, 1, 0, static_cast<std::uint8_t>(n)}; }
 
+std::shared_ptr<sim::SimBus> eightProcessors() {
+  auto bus = std::make_shared<sim::SimBus>();
+  for (int n = 1; n <= 8; ++n) bus->addProcessor(machine(n));
+  return bus;
+}
+
 // A bus of eight processors, a link through a simulated chip with the given settings, connected.
 struct Rig {
-  std::shared_ptr<sim::SimBus> bus = std::make_shared<sim::SimBus>();
-  sim::SimAdapter* adapter = nullptr;
-  test::RecordingFrontend frontend;
-  std::unique_ptr<link::Link> link;
-  std::unique_ptr<protocol::Bus> protocolBus;
+  test::SimRig sim{eightProcessors()};
+  sim::SimAdapter* adapter = sim.adapter;
+  link::Link* link = &sim.link;
+  protocol::Bus* protocolBus = &sim.protocolBus;
 
   explicit Rig(bool ours) {
-    for (int n = 1; n <= 8; ++n) bus->addProcessor(machine(n));
-    auto simAdapter = std::make_unique<sim::SimAdapter>(bus);
-    simAdapter->emulateChip(true);
-    adapter = simAdapter.get();
-    link = std::make_unique<link::Link>(std::move(simAdapter), frontend);
+    adapter->emulateChip(true);
     link->Connect();
     if (ours) {
       adapter->setLatencyTimer(link->state().handle, link::backends::kLatencyTimerMs);
       adapter->setEventCharacter(link->state().handle, link::backends::kEventCharacter, true);
     }
-    protocolBus = std::make_unique<protocol::Bus>(*link, frontend);
   }
   double nowMs() const { return adapter->nowMs(); }
 };

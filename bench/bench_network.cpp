@@ -16,7 +16,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "../tests/support/RecordingFrontend.h"
+#include "support/RecordingFrontend.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "../tests/support/RecordingFrontend.h"
+#include "support/RecordingFrontend.h"
 
 namespace {
 
