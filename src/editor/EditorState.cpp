@@ -89,12 +89,16 @@ void EditorState::notify(EditorPart part) {
 void EditorState::redrawGraph() { notify(EditorPart::Graph); }
 
 void EditorState::SetTimer1(bool running) {
+  // The level refresh polls the indicators itself and starts the poll again when it ends: the
+  // two never run together, whichever operation asks for the poll meanwhile.
+  if (running && timer2Running) return;
   if (timer1Running == running) return;
   timer1Running = running;
   notify(EditorPart::Timers);
 }
 
 void EditorState::SetTimer2(bool running) {
+  if (running) SetTimer1(false);
   if (timer2Running == running) return;
   timer2Running = running;
   notify(EditorPart::Timers);
@@ -139,6 +143,21 @@ void EditorState::UpDownGainClick(int input, int position) {
   position = std::clamp(position, kGainUpDownMin, kGainUpDownMax);
   gainUpDown[static_cast<std::size_t>(input)] = position;
   SetGainText(input, OneDecimal(position * 0.5));
+}
+
+void EditorState::ArrowClick(int field, int step) {
+  // At the end of its range an arrow leaves the value as it is: nothing changed, nothing is
+  // sent and the level window is not opened again.
+  if (field == 0 || field == 1) {
+    const int now = gainUpDown[static_cast<std::size_t>(field)];
+    const int next = std::clamp(now + step, kGainUpDownMin, kGainUpDownMax);
+    if (next != now) UpDownGainClick(field, next);
+  } else if (field == 2 || field == 3) {
+    const int pair = field - 2;
+    const int now = delay[static_cast<std::size_t>(pair)];
+    const int next = std::clamp(now + step, 0, kDelayMax);
+    if (next != now) SetDelay(pair, next);
+  }
 }
 
 void EditorState::SetGainText(int input, std::string text) {
@@ -245,6 +264,10 @@ void EditorState::StaticText7Click() {
   auto& cmd = commands();
   auto& bus = cmd.bus();
   auto& link = bus.link();
+  // The walk selects other machines: no level refresh may read from them meanwhile.
+  HideLevelWindow();
+  SetTimer2(false);
+  SetTimer1(false);
   fe.setBusyCursor(true);
   GraphRedrawEnabled = false;
   const int current = host_.currentMachine();
@@ -354,7 +377,9 @@ void EditorState::StaticText5Click() {
   const int sel = host_.listSelection();
   std::string id = selectedId_;
   if (id.empty() && sel >= 0 && sel < host_.machineCount()) id = host_.machineId(sel);
-  if (!id.empty()) SaveMachineEq(id);
+  // Opening reads the file of the user preset the machine runs before the last-edit file, so the
+  // bands go to both: reopened, the editor shows what was last sent to the machine.
+  if (!id.empty() && SaveMachineEq(id)) SaveMachineEqForCurrentPreset(id);
   commands().EndAccess();
   commands().bus().ReleaseMachine();
   if (!commands().bus().MachineSelected) selectedId_.clear();
@@ -380,15 +405,25 @@ void EditorState::OpenEditorForSlot(int slot) {
   FillFromSlot(host_.slotValues(slot));
 }
 
-void EditorState::SelectMachineForEditing(int slot) {
+bool EditorState::SelectMachineForEditing(int slot) {
   auto& cmd = commands();
   auto& bus = cmd.bus();
   auto& link = bus.link();
   const std::string id = host_.machineId(slot);
+  // Whatever stops the switch below, an open editor must not stay open on a machine it no
+  // longer holds, nor take the next slot's label over one it does not hold.
+  const auto failed = [this] {
+    if (editorVisible) closeWindows();
+    return false;
+  };
   if (!link.QueryDeviceInfo()) {
     host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
     host_.connectionLost();
-    return;
+    // The link is gone: the machine being edited is left without a word on the bus, its bands
+    // kept as on any leaving.
+    if (editorVisible && !selectedId_.empty()) SaveMachineEqForCurrentPreset(selectedId_);
+    selectedId_.clear();
+    return failed();
   }
   if (bus.MachineSelected) {
     cmd.EndAccess();
@@ -396,12 +431,15 @@ void EditorState::SelectMachineForEditing(int slot) {
     // operation has none.
     if (!selectedId_.empty()) SaveMachineEqForCurrentPreset(selectedId_);
     bus.ReleaseMachine();
-    if (bus.MachineSelected) return;
+    if (bus.MachineSelected) return failed();
   }
+  // From here on no machine holds the editor's bands: nothing may store them under the machine
+  // just left.
+  selectedId_.clear();
   bus.SendByteCommand('e');
   bus.SendByteCommand('R');
   link.DrainInput();
-  if (!bus.SelectExchange(host_.selectFrame(slot))) return;
+  if (!bus.SelectExchange(host_.selectFrame(slot))) return failed();
 
   cmd.BeginAccess();
   selectedId_ = id;
@@ -423,6 +461,7 @@ void EditorState::SelectMachineForEditing(int slot) {
   LoadMachineEqForLocation(id, v.userPreset);
   FormShow();
   SetTimer1(true);
+  return true;
 }
 
 bool EditorState::LeaveMachineOtherThan(int slot) {
@@ -437,6 +476,25 @@ bool EditorState::LeaveMachineOtherThan(int slot) {
   selectedId_.clear();
   closeWindows();
   return true;
+}
+
+void EditorState::ResumeAfterRelease() {
+  if (!editorVisible || selectedId_.empty() || commands().bus().MachineSelected) return;
+  const std::string id = selectedId_;
+  int slot = host_.currentMachine();
+  if (slot < 0 || slot >= host_.machineCount() || host_.machineId(slot) != id) {
+    slot = -1;
+    for (int i = 0; i < host_.machineCount(); ++i)
+      if (host_.machineId(i) == id) slot = i;
+  }
+  // Stored first, so that the opening below loads back the bands the operator left.
+  SaveMachineEqForCurrentPreset(id);
+  selectedId_.clear();
+  if (slot < 0) {
+    closeWindows();
+    return;
+  }
+  OpenEditorForSlot(slot);
 }
 
 void EditorState::FillFromSlot(const EditorSlotValues& v) {
@@ -500,6 +558,10 @@ void EditorState::ApplyEqRecord(const network::EqRecord& r) {
 }
 
 void EditorState::ResetEqDefaults() {
+  // Nothing of the machine shown before may survive: its "Flat" stash would otherwise come back
+  // on this machine with the next "EQ".
+  SetFlatMode(false);
+  FlatGainStash = {};
   for (int i = 0; i < kBandCount; ++i) {
     const auto b = static_cast<std::size_t>(i);
     band(i).SetFPotPos(static_cast<float>(network::kEqDefaults.freqHz[b]));
@@ -516,29 +578,34 @@ void EditorState::fileError(std::string_view text) {
   host_.frontend().messageBox(text, network::eqtexts::kFileErrorCaption, link::Buttons::OkCancel);
 }
 
-void EditorState::writeEq(const std::filesystem::path& path) {
-  if (!network::WriteEqFile(path, BuildEqRecord())) fileError(network::eqtexts::kWriteError);
+bool EditorState::writeEq(const std::filesystem::path& path) {
+  if (network::WriteEqFile(path, BuildEqRecord())) return true;
+  fileError(network::eqtexts::kWriteError);
+  return false;
 }
 
-void EditorState::SaveMachineEq(std::string_view id) {
-  if (!network::IsPlainIdentifier(id)) return fileError(network::eqtexts::kWriteError);
-  writeEq(network::LastEditEqPath(host_.dataDir(), id));
+bool EditorState::SaveMachineEq(std::string_view id) {
+  if (!network::IsPlainIdentifier(id)) {
+    fileError(network::eqtexts::kWriteError);
+    return false;
+  }
+  return writeEq(network::LastEditEqPath(host_.dataDir(), id));
 }
 
-void EditorState::SaveMachineEqForLocation(std::string_view id, int location) {
-  if (!network::IsPlainIdentifier(id)) return fileError(network::eqtexts::kWriteError);
-  writeEq(network::PresetEqPath(host_.dataDir(), id, location));
+bool EditorState::SaveMachineEqForLocation(std::string_view id, int location) {
+  if (!network::IsPlainIdentifier(id)) {
+    fileError(network::eqtexts::kWriteError);
+    return false;
+  }
+  return writeEq(network::PresetEqPath(host_.dataDir(), id, location));
 }
 
-void EditorState::SaveMachineEqForCurrentPreset(std::string_view id) {
+bool EditorState::SaveMachineEqForCurrentPreset(std::string_view id) {
   for (int i = 0; i < host_.machineCount(); ++i) {
-    if (host_.machineId(i) == id) {
-      SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
-      return;
-    }
+    if (host_.machineId(i) == id) return SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
   }
   // A machine no longer in the list keeps its bands in its last-edit file rather than nowhere.
-  SaveMachineEq(id);
+  return SaveMachineEq(id);
 }
 
 void EditorState::applyLookup(const network::EqLookup& lookup) {

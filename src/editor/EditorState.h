@@ -202,6 +202,9 @@ class EditorState {
   void FormKeyUp(int functionKey, bool ctrl, bool alt);
   void UpDown3Click(int position) { UpDownGainClick(0, position); }
   void UpDown4Click(int position) { UpDownGainClick(1, position); }
+  // An arrow of a gain (field 0 Input A, 1 Input B) or a delay (2 Ch1/Ch2, 3 Ch3/Ch4) field,
+  // one step up (+1) or down (-1).
+  void ArrowClick(int field, int step);
   // The program (or an arrow) changed a gain text: both codes go out.
   void SetGainText(int input, std::string text);
   void SetDelay(int pair, int value);
@@ -225,20 +228,27 @@ class EditorState {
 
   // ---- opening from a slot
   void OpenEditorForSlot(int slot);
-  void SelectMachineForEditing(int slot);
+  // False when the machine was not selected; an editor that was open is then closed, its former
+  // machine left as on opening another slot.
+  bool SelectMachineForEditing(int slot);
   // Before another operation addresses slot k's machine: when the editor holds a different
   // machine, its work there ends as on opening another slot (access ended, bands stored, machine
   // released) and the editor closes. False when that machine could not be released.
   bool LeaveMachineOtherThan(int slot);
+  // After another operation (a hardware preset change, an Extra preset upload) released the
+  // machine the editor is open on: its bands are stored and it is selected again as on opening,
+  // so that the next edit reaches it. Does nothing while the machine is still selected.
+  void ResumeAfterRelease();
   const std::string& selectedMachineId() const { return selectedId_; }
 
   // ---- per-machine equaliser files
   network::EqRecord BuildEqRecord() const;
   void ApplyEqRecord(const network::EqRecord& record);
   void ResetEqDefaults();
-  void SaveMachineEq(std::string_view id);
-  void SaveMachineEqForLocation(std::string_view id, int location);
-  void SaveMachineEqForCurrentPreset(std::string_view id);
+  // The writers report whether the file was written (a failure has shown the "File Error" box).
+  bool SaveMachineEq(std::string_view id);
+  bool SaveMachineEqForLocation(std::string_view id, int location);
+  bool SaveMachineEqForCurrentPreset(std::string_view id);
   void LoadMachineEq(std::string_view id);
   void LoadMachineEqForLocation(std::string_view id, int location);
 
@@ -267,7 +277,7 @@ class EditorState {
   void notify(EditorPart part);
   void redrawGraph();
   void fileError(std::string_view text);
-  void writeEq(const std::filesystem::path& path);
+  bool writeEq(const std::filesystem::path& path);
   void applyLookup(const network::EqLookup& lookup);
 
   EditorHost& host_;

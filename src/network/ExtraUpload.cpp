@@ -20,10 +20,16 @@ constexpr std::uint32_t kCommitSilenceMs = 5000;
 constexpr std::string_view kBeginExtraUpload = "J0745b4";
 }  // namespace
 
-UploadOutcome HardwarePresets::UploadExtraPreset(int slot) { return upload(slot, std::nullopt); }
+UploadOutcome HardwarePresets::UploadExtraPreset(int slot) {
+  const UploadOutcome outcome = upload(slot, std::nullopt);
+  if (afterOperation) afterOperation();
+  return outcome;
+}
 
 UploadOutcome HardwarePresets::UploadExtraPresetFile(int slot, const std::string& path) {
-  return upload(slot, path);
+  const UploadOutcome outcome = upload(slot, path);
+  if (afterOperation) afterOperation();
+  return outcome;
 }
 
 std::optional<std::uint8_t> HardwarePresets::awaitByte() {

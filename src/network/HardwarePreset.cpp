@@ -76,6 +76,12 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 }
 
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
+  const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
+  if (afterOperation) afterOperation();
+  return outcome;
+}
+
+PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   if (slot < 0 || slot >= kSlotCount || preset < 0 || preset >= kHardwarePresetCount)
     return PresetChangeOutcome::Closed;
   SlotState& state = network_.slots[static_cast<std::size_t>(slot)];

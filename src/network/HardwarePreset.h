@@ -109,12 +109,16 @@ class HardwarePresets {
   // holds a machine other than the slot's, it ends its work there and releases it, so that the
   // slot's own machine is selected instead. False when that release failed: nothing is sent.
   std::function<bool(int slot)> leaveEditorMachine;
+  // Told when a change or an upload has ended, however it ended: both release the machine they
+  // worked on, and the editor takes its own machine back if that was the one.
+  std::function<void()> afterOperation;
 
  private:
   struct Selection {
     bool ok = false;
     bool selectedHere = false;
   };
+  PresetChangeOutcome applyHardwarePreset(int slot, int preset);
   Selection selectSlotMachine(int slot);
   void endAccessAndRelease();
   SlotDisplay displayOf(int slot) const;

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <sstream>
 
 #include "EditorRig.h"
+#include "editor/UserPresets.h"
 #include "filters/Biquad.h"
 
 namespace qubix::test {
@@ -19,6 +25,16 @@ std::size_t Count(const std::string& hay, const std::string& needle) {
   std::size_t n = 0;
   for (auto at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
   return n;
+}
+
+// Every file of a directory with its bytes.
+std::map<std::string, std::string> Files(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
 }
 
 using EditorBus = EditorRig;
@@ -418,6 +434,125 @@ TEST_F(EditorBus, AmpSettingAndPowerOnStore) {
   state.StaticText11Click();
   EXPECT_EQ(pc(), "T0000");
   EXPECT_FALSE(state.powerOnRunning);
+}
+
+
+// A switch to a machine that does not answer its select: the machine left was ended and released
+// as on any switch, so the editor closes; nothing afterwards can store bands under either machine.
+TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
+  open(0);
+  strip(4).SetGPotPos(-6.0F);
+  rig.processor("H000000010002").faults.silent = true;
+  state.OpenEditorForSlot(1);
+  EXPECT_FALSE(state.editorVisible);
+  EXPECT_FALSE(state.timer1Running);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(state.selectedMachineId(), "");
+  EXPECT_EQ(host.listSel, -1);
+  // The machine left keeps what it was sent, under its user preset, as on every leaving.
+  EXPECT_EQ(network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset))
+                .record.gainDb[4],
+            -6.0F);
+  const auto files = Files(dir);
+  strip(4).SetGPotPos(3.0F);
+  state.StaticText5Click();
+  EXPECT_EQ(Files(dir), files);
+  EXPECT_FALSE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010002")));
+}
+
+// A machine with no equaliser file and no template gets the default bands, and nothing of the
+// "Flat" state of the machine shown before.
+TEST_F(EditorBus, DefaultBandsClearFlatStateAndStash) {
+  open(0);
+  strip(2).SetGPotPos(5.0F);
+  state.StaticText8Click();
+  ASSERT_TRUE(state.FlatMode);
+  state.OpenEditorForSlot(1);
+  EXPECT_FALSE(state.FlatMode);
+  EXPECT_EQ(state.FlatGainStash, (std::array<double, editor::kBandCount>{}));
+  // "Flat" on this machine now parks its own (zero) gains; "EQ" gives them back unchanged.
+  state.StaticText8Click();
+  state.StaticText8Click();
+  EXPECT_EQ(strip(2).GPotPos(), 0.0F);
+}
+
+// What was last sent is what a reopening shows, also when the machine's user preset already has
+// a file of its own (written here by a switch to another machine and back).
+TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
+  open(0);
+  open(1);
+  open(0);
+  strip(4).SetGPotPos(-12.0F);
+  strip(6).SetFPotPos(3150.0F);
+  state.StaticText5Click();
+  open(0);
+  EXPECT_EQ(strip(4).GPotPos(), -12.0F);
+  EXPECT_EQ(strip(6).FPotPos(), 3150.0F);
+  // The last-edit file still follows every close.
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[4], -12.0F);
+}
+
+// The 655 ms poll and the 247 ms level refresh never run together, whatever the operator does
+// while the level window is open.
+TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
+  editor::UserPresets presets(state);
+  presets.askLocation = [](editor::LocationDialog, const std::string&) { return std::optional<int>(3); };
+  const std::vector<std::pair<const char*, std::function<void()>>> operations{
+      {"input gain", [&] { state.SetGainText(0, "-3.5"); }},
+      {"arrow", [&] { state.ArrowClick(1, +1); }},
+      {"knob", [&] { state.SetKnobPosition(1, 40); }},
+      {"delay", [&] { state.SetDelay(0, 12); }},
+      {"mute", [&] { state.ToggleMute(1); }},
+      {"band", [&] { strip(2).SetGPotPos(1.5F); }},
+      {"flat", [&] { state.StaticText8Click(); }},
+      {"copy to all", [&] { state.StaticText7Click(); }},
+      {"poll tick", [&] { state.Timer1Timer(); }},
+      {"level tick", [&] { state.Timer2Timer(); }},
+      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.Timer2Timer(); }},
+      {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }},
+      {"power-on store", [&] { state.StaticText11Click(); }},
+      {"store", [&] { presets.StaticText9Click(); }},
+      {"recall", [&] { presets.StaticText10Click(); }},
+      {"reopen the same slot", [&] { state.OpenEditorForSlot(0); }},
+      {"open another slot", [&] { state.OpenEditorForSlot(1); }},
+      {"close", [&] { state.StaticText5Click(); }},
+  };
+  open(0);
+  for (const auto& [name, run] : operations) {
+    state.ShowLevels();
+    run();
+    EXPECT_FALSE(state.timer1Running && state.timer2Running) << name;
+  }
+}
+
+// An arrow at the end of its range changes nothing, so it sends nothing and leaves the level
+// window closed; one step inside the range is sent as usual.
+TEST_F(EditorBus, ArrowsAtTheirLimitsSendNothing) {
+  const struct {
+    const char* name;
+    int field, step;
+    std::string sent;
+  } cases[] = {
+      {"Ch1/Ch2 delay down at 0", 2, -1, ""},
+      {"Ch3/Ch4 delay up at 310", 3, +1, ""},
+      {"Input A up at +12 dB", 0, +1, ""},
+      {"Input B down at -48 dB", 1, -1, ""},
+      {"Ch1/Ch2 delay up from 0", 2, +1, frames::Delays(1, 310)},
+      {"Input A down from +12 dB", 0, -1, frames::InputGains(84, 203)},
+  };
+  auto& machine = rig.processor("H000000010001");
+  for (const auto& c : cases) {
+    machine.live.gainA = 204;
+    machine.live.gainB = 84;
+    machine.live.delay12 = 0;
+    machine.live.delay34 = 310;
+    open(0);
+    state.HideLevelWindow();
+    state.SetTimer2(false);
+    state.ArrowClick(c.field, c.step);
+    EXPECT_EQ(pc(), c.sent) << c.name;
+    EXPECT_EQ(state.levelWindowVisible, c.field < 2 && !c.sent.empty()) << c.name;
+  }
 }
 
 }  // namespace

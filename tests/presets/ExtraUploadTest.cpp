@@ -279,13 +279,23 @@ TEST_P(UploadBesideTheEditor, GoesToTheSlotsOwnMachine) {
   editor.state.OpenEditorForSlot(0);
   rig.clear();
   EXPECT_EQ(rig.presets.UploadExtraPreset(c.uploadSlot), UploadOutcome::Done);
-  EXPECT_EQ(rig.pcBytes(), c.before + "J0745b4" + WireImage(image) + "T02feR");
+  const std::string upload = c.before + "J0745b4" + WireImage(image) + "T02feR";
+  const std::string sent = rig.pcBytes();
+  EXPECT_EQ(sent.substr(0, upload.size()), upload);
   const std::string target = c.uploadSlot == 0 ? "H000000010001" : "H000000010002";
   const std::string other = c.uploadSlot == 0 ? "H000000010002" : "H000000010001";
   EXPECT_EQ(rig.processor(target).extraName, "HALL PRESET       ");
   EXPECT_FALSE(rig.processor(other).extraPresent);
   EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
-  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  // After an upload to its own machine the editor selects that machine again, and its next band
+  // edit reaches it; otherwise the bus is left free.
+  EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
+  const std::string after = sent.substr(std::min(sent.size(), upload.size()));
+  EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0, c.editorStaysOpen)
+      << after;
+  const int before = rig.processor("H000000010001").framesHandled['Q'];
+  editor.bands[3]->SetGPotPos(3.0F);
+  EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before, c.editorStaysOpen ? 2 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

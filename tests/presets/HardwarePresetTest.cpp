@@ -138,7 +138,8 @@ TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
 
 // The editor holds slot 1's machine. A change for slot 2 first ends the editor's work on its
 // machine as opening another slot would, then selects slot 2's machine; a change for slot 1
-// addresses the machine already selected.
+// addresses the machine already selected and hands it back to the editor, whose next band edit
+// reaches it.
 TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
   const struct {
     int slot;
@@ -157,17 +158,23 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     rig.network.slots[0].record.hardwarePreset = 2;
     editor.state.OpenEditorForSlot(0);
     ASSERT_EQ(editor.state.selectedMachineId(), "H000000010001");
+    editor.bands[2]->SetGPotPos(4.5F);
     rig.clear();
     view.answer = 1;
     EXPECT_EQ(rig.presets.ChangeHardwarePreset(c.slot), PresetChangeOutcome::Done);
-    EXPECT_EQ(rig.pcBytes(), c.sent);
+    const std::string sent = rig.pcBytes();
+    EXPECT_EQ(sent.substr(0, std::string(c.sent).size()), c.sent);
     const std::string target = c.slot == 0 ? "H000000010001" : "H000000010002";
     const std::string other = c.slot == 0 ? "H000000010002" : "H000000010001";
     EXPECT_EQ(rig.processor(target).hardwarePreset, 0);
     EXPECT_EQ(rig.processor(other).hardwarePreset, c.slot == 0 ? 3 : 2) << "untouched";
     EXPECT_EQ(rig.network.slots[static_cast<std::size_t>(c.slot)].record.hardwarePreset, 0);
-    EXPECT_FALSE(rig.protocolBus.MachineSelected);
     EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
+    // The editor's own machine is selected again after the change, as on opening.
+    EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
+    const std::string after = sent.substr(std::min(sent.size(), std::string(c.sent).size()));
+    EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0, c.editorStaysOpen)
+        << after;
     if (!c.editorStaysOpen) {
       EXPECT_FALSE(editor.state.timer1Running);
       EXPECT_EQ(editor.state.selectedMachineId(), "");
@@ -175,6 +182,10 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
           PresetEqPath(rig.data.path(), "H000000010001", rig.network.slots[0].record.userPreset)))
           << "the bands of the machine left are stored";
     }
+    if (c.editorStaysOpen) EXPECT_EQ(editor.bands[2]->GPotPos(), 4.5F) << "the bands the operator left";
+    const int before = rig.processor("H000000010001").framesHandled['Q'];
+    editor.bands[3]->SetGPotPos(3.0F);
+    EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before, c.editorStaysOpen ? 2 : 0);
   }
 }
 

@@ -145,6 +145,7 @@ struct EditorOnRig {
     }
     state.attachBands(strips);
     rig.presets.leaveEditorMachine = [this](int slot) { return state.LeaveMachineOtherThan(slot); };
+    rig.presets.afterOperation = [this] { state.ResumeAfterRelease(); };
   }
   editor::NetworkEditorHost host;
   editor::EditorState state;

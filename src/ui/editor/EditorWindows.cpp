@@ -49,6 +49,7 @@ void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
     state.HideLevelWindow();
   };
   presets.leaveEditorMachine = [this](int slot) { return form_->State().LeaveMachineOtherThan(slot); };
+  presets.afterOperation = [this] { form_->State().ResumeAfterRelease(); };
 }
 
 void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }

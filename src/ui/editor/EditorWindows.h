@@ -24,7 +24,8 @@ class EditorWindows {
   editor::NetworkEditorHost& Host() { return host_; }
 
   // An Extra preset upload stops the editor's timers and hides the level window first; a change
-  // or an upload for a slot whose machine the editor does not hold closes the editor first.
+  // or an upload for a slot whose machine the editor does not hold closes the editor first; one
+  // on the editor's own machine gives the editor its machine back when it ends.
   void AttachHardwarePresets(network::HardwarePresets& presets);
 
   // The edit picture of slot k: the eight handlers below, one per slot, all come here.

@@ -293,16 +293,7 @@ void TForm1::buildBands() {
   state_->attachBands(bands);
 }
 
-void TForm1::stepUpDown(int which, int step) {
-  auto& s = *state_;
-  switch (which) {
-    case 0: s.UpDown3Click(s.gainUpDown[0] + step); break;
-    case 1: s.UpDown4Click(s.gainUpDown[1] + step); break;
-    case 2: s.SetDelay(0, s.delay[0] + step); break;
-    case 3: s.SetDelay(1, s.delay[1] + step); break;
-    default: break;
-  }
-}
+void TForm1::stepUpDown(int which, int step) { state_->ArrowClick(which, step); }
 
 void TForm1::changed(editor::EditorPart part) {
   using editor::EditorPart;

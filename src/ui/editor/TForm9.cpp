@@ -129,6 +129,11 @@ bool TForm9::StaticTextCloseClick() {
 
 void TForm9::StaticText1Click() { reject(); }
 
+void TForm9::reject() {
+  pullEntries();
+  QDialog::reject();
+}
+
 void TForm9::showEvent(QShowEvent* event) {
   pushEntries();
   RadioGroup1Click(calc_.mode);

@@ -30,6 +30,8 @@ class TForm9 : public QDialog {
   // " Accept": false (and the dialog stays open) when an entry is not a number.
   bool StaticTextCloseClick();
   void StaticText1Click();
+  // Closing without " Accept" keeps what was typed for the next opening, computing nothing.
+  void reject() override;
 
   QLineEdit* Edit1() const { return edit1_; }  // power
   QLineEdit* Edit2() const { return edit2_; }  // sensitivity

@@ -11,6 +11,8 @@
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/TForm9.h"
 
+using qubix::ui::CaptionButton;
+
 using namespace qubix;
 using qubix::ui::TForm9;
 
@@ -62,6 +64,33 @@ class TestAmpDialog : public QObject {
     QCOMPARE(d.LastMessage(), QStringLiteral("'lots' is not a valid number."));
     QCOMPARE(calc.AmpTrimDb, 0.0F);
     QCOMPARE(d.Edit1()->text(), QStringLiteral("lots"));
+  }
+
+  // The dialog is reused: what was typed and picked is there again at the next opening, after
+  // " Cancel" as after " Accept", and " Cancel" computes nothing.
+  void entriesSurviveCancelAndAccept() {
+    editor::AmpCalculator calc;
+    TForm9 d(calc);
+    for (CaptionButton* closer : {d.CancelButton(), d.AcceptButton()}) {
+      d.show();
+      QTest::mouseClick(d.ModeButton(1), Qt::LeftButton, {}, QPoint(5, 5));
+      d.ComboBox1()->setCurrentIndex(15);
+      d.Edit1()->selectAll();
+      QTest::keyClicks(d.Edit1(), "2500");
+      d.Edit2()->selectAll();
+      QTest::keyClicks(d.Edit2(), "1.25");
+      const float trimBefore = calc.AmpTrimDb;
+      QTest::mouseClick(closer, Qt::LeftButton, {}, QPoint(5, 5));
+      QVERIFY(!d.isVisible());
+      if (closer == d.CancelButton()) QCOMPARE(calc.AmpTrimDb, trimBefore);
+      d.show();
+      QCOMPARE(d.Edit1()->text(), QStringLiteral("2500"));
+      QCOMPARE(d.Edit2()->text(), QStringLiteral("1.25"));
+      QCOMPARE(d.ComboBox1()->currentIndex(), 15);
+      QVERIFY(d.ModeButton(1)->isChecked());
+      d.hide();
+      calc = editor::AmpCalculator{};
+    }
   }
 };
 
