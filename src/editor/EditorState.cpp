@@ -98,7 +98,6 @@ void EditorState::SetTimer1(bool running) {
 }
 
 void EditorState::SetTimer2(bool running) {
-  if (running) SetTimer1(false);
   if (timer2Running == running) return;
   timer2Running = running;
   notify(EditorPart::Timers);

@@ -493,35 +493,50 @@ TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
 }
 
 // The 655 ms poll and the 247 ms level refresh never run together, whatever the operator does
-// while the level window is open.
+// while the level window is open; the operations that use the bus otherwise close the window.
 TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   editor::UserPresets presets(state);
   presets.askLocation = [](editor::LocationDialog, const std::string&) { return std::optional<int>(3); };
-  const std::vector<std::pair<const char*, std::function<void()>>> operations{
-      {"input gain", [&] { state.SetGainText(0, "-3.5"); }},
-      {"arrow", [&] { state.ArrowClick(1, +1); }},
-      {"knob", [&] { state.SetKnobPosition(1, 40); }},
-      {"delay", [&] { state.SetDelay(0, 12); }},
-      {"mute", [&] { state.ToggleMute(1); }},
-      {"band", [&] { strip(2).SetGPotPos(1.5F); }},
-      {"flat", [&] { state.StaticText8Click(); }},
-      {"copy to all", [&] { state.StaticText7Click(); }},
-      {"poll tick", [&] { state.Timer1Timer(); }},
-      {"level tick", [&] { state.Timer2Timer(); }},
-      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.Timer2Timer(); }},
-      {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }},
-      {"power-on store", [&] { state.StaticText11Click(); }},
-      {"store", [&] { presets.StaticText9Click(); }},
-      {"recall", [&] { presets.StaticText10Click(); }},
-      {"reopen the same slot", [&] { state.OpenEditorForSlot(0); }},
-      {"open another slot", [&] { state.OpenEditorForSlot(1); }},
-      {"close", [&] { state.StaticText5Click(); }},
+  const auto unreadableOwnFile = [&](const std::function<void()>& run) {
+    const auto own = network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset);
+    std::filesystem::remove(own);
+    std::filesystem::create_directories(own);
+    run();
+    std::filesystem::remove_all(own);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> run;
+    bool levelsStayOpen;
+  } operations[] = {
+      {"input gain", [&] { state.SetGainText(0, "-3.5"); }, true},
+      {"arrow", [&] { state.ArrowClick(1, +1); }, true},
+      {"knob", [&] { state.SetKnobPosition(1, 40); }, true},
+      {"delay", [&] { state.SetDelay(0, 12); }, false},
+      {"mute", [&] { state.ToggleMute(1); }, true},
+      {"band", [&] { strip(2).SetGPotPos(1.5F); }, false},
+      {"flat", [&] { state.StaticText8Click(); }, false},
+      {"copy to all", [&] { state.StaticText7Click(); }, false},
+      {"copy to all, own file unreadable", [&] { unreadableOwnFile([&] { state.StaticText7Click(); }); }, false},
+      {"window shown", [&] { state.FormShow(); }, true},
+      {"poll tick", [&] { state.Timer1Timer(); }, true},
+      {"level tick", [&] { state.Timer2Timer(); }, true},
+      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.Timer2Timer(); }, false},
+      {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }, true},
+      {"power-on store", [&] { state.StaticText11Click(); }, false},
+      {"store", [&] { presets.StaticText9Click(); }, false},
+      {"recall", [&] { presets.StaticText10Click(); }, false},
+      {"reopen the same slot", [&] { state.OpenEditorForSlot(0); }, false},
+      {"open another slot", [&] { state.OpenEditorForSlot(1); }, false},
+      {"close", [&] { state.StaticText5Click(); }, false},
   };
   open(0);
-  for (const auto& [name, run] : operations) {
+  for (const auto& op : operations) {
     state.ShowLevels();
-    run();
-    EXPECT_FALSE(state.timer1Running && state.timer2Running) << name;
+    op.run();
+    EXPECT_FALSE(state.timer1Running && state.timer2Running) << op.name;
+    EXPECT_EQ(state.levelWindowVisible, op.levelsStayOpen) << op.name;
+    EXPECT_EQ(state.timer2Running, op.levelsStayOpen) << op.name;
   }
 }
 
