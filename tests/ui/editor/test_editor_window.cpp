@@ -203,6 +203,7 @@ class TestEditorWindow : public QObject {
     auto* down = f.form.findChild<QToolButton*>(QStringLiteral("down2"));
     Click(down);
     QCOMPARE(f.form.DelayEdit(0)->text(), QStringLiteral("0"));
+    QCOMPARE(f.pc(), std::string());  // already at 0: nothing changed, nothing sent
     auto* up = f.form.findChild<QToolButton*>(QStringLiteral("up2"));
     Click(up);
     QCOMPARE(f.form.DelayEdit(0)->text(), QStringLiteral("1"));
