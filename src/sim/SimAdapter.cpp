@@ -23,6 +23,12 @@ SimAdapter::SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode)
 void SimAdapter::note(int& counter, const char* name) {
   ++counter;
   callLog_.emplace_back(name);
+  trace_.push_back({name, clock_.nowMs()});
+}
+
+// Completes the entry note() opened with the arguments and the outcome.
+void SimAdapter::traceOutcome(std::string call) {
+  trace_.back() = {std::move(call), clock_.nowMs()};
 }
 
 Status SimAdapter::fail(Status status, std::string reason) {
@@ -74,6 +80,13 @@ Status SimAdapter::close(Handle handle) {
 Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
                          std::uint32_t& bytesWritten) {
   note(calls_.write, "write");
+  const Status st = writeBody(handle, buffer, count, bytesWritten);
+  traceOutcome("write(" + std::to_string(count) + ")->" + std::to_string(bytesWritten));
+  return st;
+}
+
+Status SimAdapter::writeBody(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
+                             std::uint32_t& bytesWritten) {
   bytesWritten = 0;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.writeFails) return fail(link::kIoError, "write failed");
@@ -108,6 +121,13 @@ Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_
 Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
                         std::uint32_t& bytesRead) {
   note(calls_.read, "read");
+  const Status st = readBody(handle, buffer, count, bytesRead);
+  traceOutcome("read(" + std::to_string(count) + ")->" + std::to_string(bytesRead));
+  return st;
+}
+
+Status SimAdapter::readBody(Handle handle, std::uint8_t* buffer, std::uint32_t count,
+                            std::uint32_t& bytesRead) {
   bytesRead = 0;
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.readFails) return fail(link::kIoError, "read failed");
@@ -178,6 +198,7 @@ Status SimAdapter::setFlowControl(Handle handle, std::uint16_t, std::uint8_t, st
 
 Status SimAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) {
   note(calls_.timeouts, "timeouts");
+  traceOutcome("timeouts(" + std::to_string(readMs) + "," + std::to_string(writeMs) + ")");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   readTimeoutMs_ = readMs;
   writeTimeoutMs_ = writeMs;

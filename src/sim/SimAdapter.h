@@ -74,9 +74,17 @@ class SimAdapter : public link::Adapter {
   const DriverCalls& calls() const { return calls_; }
   // The driver functions called, in order ("list", "open", "write", "close", ...).
   const std::vector<std::string>& callLog() const { return callLog_; }
+  // The same calls with their arguments and outcome, each with the clock time it returned at:
+  // "timeouts(500,200)", "read(16)->0", "write(7)->7"; the others by name alone.
+  struct TracedCall {
+    std::string call;
+    double atMs = 0.0;
+  };
+  const std::vector<TracedCall>& trace() const { return trace_; }
   void resetCalls() {
     calls_ = {};
     callLog_.clear();
+    trace_.clear();
   }
 
   // Puts an FTDI chip's timing (latency timer, event character) between the bus and the reads;
@@ -98,6 +106,11 @@ class SimAdapter : public link::Adapter {
   link::Status checkHandle(link::Handle handle);
   void note(int& counter, const char* name);
   link::Status fail(link::Status status, std::string reason);
+  link::Status readBody(link::Handle handle, std::uint8_t* buffer, std::uint32_t count,
+                        std::uint32_t& bytesRead);
+  link::Status writeBody(link::Handle handle, const std::uint8_t* buffer, std::uint32_t count,
+                         std::uint32_t& bytesWritten);
+  void traceOutcome(std::string call);
   link::Status readThroughChip(std::uint8_t* buffer, std::uint32_t count,
                                std::uint32_t& bytesRead, double start);
 
@@ -106,6 +119,7 @@ class SimAdapter : public link::Adapter {
   SimFaults faults_;
   DriverCalls calls_;
   std::vector<std::string> callLog_;
+  std::vector<TracedCall> trace_;
   std::string lastError_;
   bool open_ = false;
   std::uintptr_t handleSerial_ = 0;

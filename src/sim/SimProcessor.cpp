@@ -40,7 +40,8 @@ Record FlatBandRecord() {
   return r;
 }
 
-SimProcessor::SimProcessor(const protocol::Identifier& id) : identifier(id) {
+SimProcessor::SimProcessor(const protocol::Identifier& id)
+    : identifier(id), presetSwitchMs(timing::kPresetSwitchMs) {
   for (auto& loc : locations) {
     for (int b = 0; b < kBands; ++b) loc.records[static_cast<std::size_t>(b)] = FlatBandRecord();
     loc.records[10] = SettingsRecord(Settings{});
@@ -205,7 +206,7 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
       const int p = at(0);
       if (p > 7) return std::nullopt;
       hardwarePreset = p;
-      return Answer{"O", timing::kPresetSwitchMs};
+      return Answer{"O", presetSwitchMs};
     }
     case 'J': {
       const int half = (at(0) << 8) | at(1);
@@ -223,7 +224,7 @@ std::vector<Answer> SimProcessor::uploadByte(std::uint8_t byte) {
   std::vector<Answer> out;
   if (!uploadReceived_) return out;
   uploadReceived_->push_back(static_cast<char>(byte));
-  out.push_back(Answer{std::string(1, static_cast<char>(byte)), timing::kAnswerMs});
+  out.push_back(Answer{std::string(1, static_cast<char>(byte)), timing::kAnswerMs + faults.echoDelayMs});
   if (uploadReceived_->size() < kExtraPayloadSize) return out;
 
   // Complete: keep the decoded image, send everything back, then confirm.

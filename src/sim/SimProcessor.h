@@ -56,6 +56,7 @@ struct ProcessorFaults {
   bool refusesUpload = false;      // answers "J" with "N"
   bool corruptsReadBack = false;   // one byte of the read-back differs from what it received
   bool withholdsCommit = false;    // never confirms a complete upload with "O"
+  double echoDelayMs = 0.0;        // every echo of an upload byte leaves this much later
 };
 
 // An answer: bytes and how long after the end of the frame the first one leaves.
@@ -79,6 +80,9 @@ class SimProcessor {
   std::string extraName = std::string(kExtraNameSize, ' ');
   std::array<std::uint8_t, kExtraImageSize> extraImage{};
   int inputIndicator = 0;  // 0 none, 1 input B, 2 input A, 3 both
+  // How long a hardware preset switch takes before its "O" (some models need nearly the whole
+  // acknowledgement time-out).
+  double presetSwitchMs;  // timing::kPresetSwitchMs unless a test makes it slower
   bool inAccess = false;   // between "T01ff" and "T02fe"
 
   // DSP coefficient memory: the 15 bytes (five 24-bit words) written at each "Q" address.
