@@ -38,3 +38,26 @@ ReferenceValues LoadReferenceValues() {
   }
   return ref;
 }
+
+std::vector<ReferenceBlock> LoadBlockReferenceValues() {
+  std::vector<ReferenceBlock> blocks;
+  std::ifstream in(std::string(QUBIX_TEST_DATA) + "/block_reference_values.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream s(line);
+    std::string kind;
+    s >> kind;
+    if (kind != "block") continue;
+    ReferenceBlock b;
+    int count = 0;
+    s >> b.model >> b.slope >> b.freqHz >> b.gainDb >> b.q >> b.shelfS >> b.allPassBandwidthHz >>
+        b.sampleRateHz >> count;
+    for (int i = 0; i < count; ++i) {
+      std::array<double, 5> section{};
+      for (double& v : section) s >> v;
+      b.sections.push_back(section);
+    }
+    blocks.push_back(b);
+  }
+  return blocks;
+}

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ReferenceValues.h"
 #include "filters/FilterBlock.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
@@ -14,6 +15,26 @@ double BlockMagnitude(const FilterBlock& b, double omega) {
   double m = 1.0;
   for (int i = 0; i < b.SectionCount(); ++i) m *= BiquadMagnitude(b.Section(i), omega);
   return m;
+}
+
+// A block with every parameter set, model and slope first (their rules apply on the way).
+struct BlockSetup {
+  FBModel model;
+  FBSlope slope;
+  std::int32_t freqHz, gainDb, sampleRateHz;
+  float q, shelfS, allPassBandwidthHz;
+};
+FilterBlock BlockWith(const BlockSetup& s) {
+  FilterBlock b;
+  b.SetFilterBlockModel(s.model);
+  b.SetFilterBlockSlope(s.slope);
+  b.SetFilterBlockFreq(s.freqHz);
+  b.SetFilterBlockGain(s.gainDb);
+  b.SetFilterBlockSR(s.sampleRateHz);
+  b.SetFilterBlockQF(s.q);
+  b.SetFilterBlockShelfS(s.shelfS);
+  b.SetFilterBlockAPB(s.allPassBandwidthHz);
+  return b;
 }
 
 TEST(FilterBlock, NewBlockNeedsItsSlopeSet) {
@@ -126,6 +147,34 @@ TEST(FilterBlock, ShapesOfEveryModel) {
   }
 }
 
+// Every section of every model and slope against values worked out independently: signs, the
+// section order of the Butterworth angles, the Bessel constants of each direction and the shelf
+// slope term all show here, where the shapes above can hide them.
+TEST(FilterBlock, SectionsMatchTheIndependentReference) {
+  const std::vector<ReferenceBlock> blocks = LoadBlockReferenceValues();
+  ASSERT_EQ(blocks.size(), 54u);
+  for (const ReferenceBlock& r : blocks) {
+    SCOPED_TRACE(testing::Message() << r.model << " " << r.slope << " F=" << r.freqHz
+                                    << " G=" << r.gainDb << " Q=" << r.q << " S=" << r.shelfS
+                                    << " B=" << r.allPassBandwidthHz);
+    const auto model = ModelFromName(r.model);
+    const auto slope = SlopeFromName(r.slope);
+    ASSERT_TRUE(model && slope);
+    FilterBlock b = BlockWith({*model, *slope, r.freqHz, r.gainDb, r.sampleRateHz, r.q, r.shelfS,
+                               r.allPassBandwidthHz});
+    ASSERT_EQ(b.FBCalc(), fbcode::kOk);
+    ASSERT_EQ(b.SectionCount(), static_cast<int>(r.sections.size()));
+    for (int i = 0; i < b.SectionCount(); ++i) {
+      const BiquadCoefficients got = b.Section(i);
+      const double values[] = {got.b0, got.b1, got.b2, got.a1, got.a2};
+      const char* names[] = {"b0", "b1", "b2", "a1", "a2"};
+      for (int k = 0; k < 5; ++k)
+        EXPECT_NEAR(values[k], r.sections[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)], 1e-13)
+            << "section " << i << " " << names[k];
+    }
+  }
+}
+
 TEST(FilterBlock, SecondOrderButterworth) {
   FilterBlock b;
   b.SetFilterBlockModel(FBMButt_LPF);
@@ -210,15 +259,8 @@ TEST(FilterBlock, FailureCodes) {
       {FBMAllp, FBSlope06, 1000, 0, 48000, 0.5F, 0.5F, fbcode::kAllPassFailed},  // bandwidth 36 kHz: tan ≈ −1, pole on the circle
   };
   for (const auto& c : cases) {
-    FilterBlock b;
-    b.SetFilterBlockModel(c.model);
-    b.SetFilterBlockSlope(c.slope);
-    b.SetFilterBlockFreq(c.freqHz);
-    b.SetFilterBlockGain(c.gainDb);
-    b.SetFilterBlockSR(c.sampleRateHz);
-    b.SetFilterBlockQF(c.q);
-    b.SetFilterBlockShelfS(c.s);
-    b.SetFilterBlockAPB(c.model == FBMAllp && c.sampleRateHz > 0 ? 36000.0F : 300.0F);
+    FilterBlock b = BlockWith({c.model, c.slope, c.freqHz, c.gainDb, c.sampleRateHz, c.q, c.s,
+                               c.model == FBMAllp && c.sampleRateHz > 0 ? 36000.0F : 300.0F});
     EXPECT_EQ(b.FBCalc(), c.code) << ModelName(c.model) << " F=" << c.freqHz << " SR=" << c.sampleRateHz;
   }
 }
