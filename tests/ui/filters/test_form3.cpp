@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <utility>
 #include <memory>
 
 #include "WidgetTest.h"
@@ -38,6 +40,15 @@ struct Graph {
   bool enabled = true;
   TForm3 window;
   Graph() { window.SetInput(&table, 10, [this] { return enabled; }); }
+  // Puts one band into the table and redraws; the band's coefficients.
+  BiquadCoefficients drawBand(int index, float freqHz, float gainDb, float q) {
+    BiquadCoefficients band;
+    if (!qubix::filters::ComputeParametric({freqHz, gainDb, q, 48000}, band))
+      QTest::qFail("band coefficients out of range", __FILE__, __LINE__);
+    table.SetBand(index, band);
+    window.Redraw();
+    return band;
+  }
 };
 
 }  // namespace
@@ -66,10 +77,7 @@ class Form3Test : public QObject {
 
   void boostAtOneKilohertzPeaksAtItsGridLine() {
     Graph g;
-    BiquadCoefficients band;
-    QVERIFY(qubix::filters::ComputeParametric({1000.0F, 12.0F, 1.4F, 48000}, band));
-    g.table.SetBand(5, band);
-    g.window.Redraw();
+    g.drawBand(5, 1000.0F, 12.0F, 1.4F);
     const QImage& image = g.window.Bitmap();
     const auto& response = g.window.Response();
     const auto peak = std::max_element(response.begin(), response.end()) - response.begin();
@@ -88,6 +96,46 @@ class Form3Test : public QObject {
     // The curve returns to the zero line at both ends.
     QCOMPARE(CurveRows(image, 1), QList<int>{kZeroLine});
     QCOMPARE(CurveRows(image, 491), QList<int>{kZeroLine});
+  }
+
+  // A band of Q 50 changes the curve by many rows from one column to the next near its centre,
+  // so every column must stand at its own frequency: the row of column k is the magnitude at
+  // f(k), worked out here with complex arithmetic, and the lit pixels of the column lie between
+  // the rows of its neighbours (the segments meet there).
+  void everyColumnFollowsASteepBand() {
+    Graph g;
+    const BiquadCoefficients band = g.drawBand(3, 1000.0F, 12.0F, 50.0F);
+    const QImage& image = g.window.Bitmap();
+    const double step = std::log10(1600.0) * 0.002;
+    // The two rows a magnitude may truncate to when it sits on a row boundary.
+    const auto rowsOf = [&](int x) {
+      const std::complex<double> z = std::polar(1.0, -6.283185307179586 * std::pow(10.0, (x + 200) * step) / 48000.0);
+      const double m = std::abs((band.b0 + band.b1 * z + band.b2 * z * z) /
+                                (1.0 + band.a1 * z + band.a2 * z * z));
+      const double rows = std::log10(m) * g.window.DecadePixels();
+      const int low = kZeroLine - static_cast<int>(std::trunc(rows + 1e-9));
+      const int high = kZeroLine - static_cast<int>(std::trunc(rows - 1e-9));
+      return std::pair{std::min(low, high), std::max(low, high)};
+    };
+    int steepColumns = 0;
+    for (int x = 1; x < image.width(); ++x) {
+      const auto [top, bottom] = rowsOf(x);
+      const QList<int> lit = CurveRows(image, x);
+      QVERIFY2(!lit.isEmpty(), qPrintable(QStringLiteral("column %1").arg(x)));
+      QVERIFY2(lit.contains(top) || lit.contains(bottom),
+               qPrintable(QStringLiteral("column %1: row %2 not lit").arg(x).arg(top)));
+      int lo = top, hi = bottom;
+      for (int n : {x - 1, x + 1}) {
+        if (n < 1) continue;
+        lo = std::min(lo, rowsOf(n).first);
+        hi = std::max(hi, rowsOf(n).second);
+      }
+      QVERIFY2(lit.first() >= lo && lit.last() <= hi,
+               qPrintable(QStringLiteral("column %1: rows %2…%3 outside %4…%5")
+                              .arg(x).arg(lit.first()).arg(lit.last()).arg(lo).arg(hi)));
+      if (x > 1 && std::abs(rowsOf(x - 1).first - top) >= 2) ++steepColumns;
+    }
+    QVERIFY(steepColumns >= 4);  // the band really is steep on this grid
   }
 
   void gridLines() {

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "WidgetTest.h"
@@ -154,6 +155,48 @@ class ParFilterTest : public QObject {
     QCOMPARE(freqRow ? strip->FPotPos() : strip->QPotPos(), expected);
     QCOMPARE(spy.count(), 1);  // also at the limits and without a zone: the band is re-sent
     QCOMPARE(strip->Coefficients(), Expected(*strip));
+  }
+
+  // The first strip carries its dB scale on the left, so its knob column and step zones start
+  // 24 pixels further right; the last strip's scale is on the right and moves nothing. Both edges
+  // of the press column (4 and 34 inclusive) and the pixels just outside them, on both strips.
+  void stripEdges_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("x");  // relative to the strip's own XOffset
+    QTest::addColumn<bool>("pressChoosesMode");
+    QTest::addColumn<bool>("minusZone");
+    QTest::addColumn<bool>("plusZone");
+    for (const auto& [index, name] : {std::pair{0, "first"}, std::pair{9, "last"}}) {
+      QTest::addRow("%s x=3", name) << index << 3 << false << true << false;
+      QTest::addRow("%s x=4", name) << index << 4 << true << true << false;
+      QTest::addRow("%s x=34", name) << index << 34 << true << false << true;
+      QTest::addRow("%s x=35", name) << index << 35 << false << false << true;
+    }
+  }
+
+  void stripEdges() {
+    QFETCH(int, index);
+    QFETCH(int, x);
+    QFETCH(bool, pressChoosesMode);
+    QFETCH(bool, minusZone);
+    QFETCH(bool, plusZone);
+    TParFilter strip;
+    qubix::ui::ConfigureEditorStrip(strip, index);
+    qubix::ui::StartEditorStrip(strip, index);
+    const int xo = index == 0 ? 24 : 0;
+    QCOMPARE(strip.XOffset(), xo);
+
+    MoveMouse(&strip, QPoint(xo + x, kFreqRowY));
+    QCOMPARE(strip.MinusZone(), minusZone);
+    QCOMPARE(strip.PlusZone(), plusZone);
+
+    // Start in frequency mode from the middle of the column, then press on the fader row.
+    QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(xo + 19, 20));
+    QCOMPARE(strip.Mode(), TParFilter::DragMode::Frequency);
+    QTest::mousePress(&strip, Qt::LeftButton, {}, QPoint(xo + x, 110));
+    QCOMPARE(strip.Mode(), pressChoosesMode ? TParFilter::DragMode::Gain
+                                            : TParFilter::DragMode::Frequency);
+    QTest::mouseRelease(&strip, Qt::LeftButton, {}, QPoint(xo + x, 110));
   }
 
   void middleClickGivesExactlyZeroDb() {
