@@ -298,8 +298,13 @@ TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
   EXPECT_EQ(rig.frontend.cursorChanges, (std::vector<bool>{true, false}));
 }
 
+// Each machine keeps the copy under its own user preset number, not the edited machine's.
 TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
+  rig.processor("H000000010001").userPreset = 4;
   open(0);
+  ASSERT_EQ(host.records[0].userPreset, 4);
+  host.records[1].userPreset = 3;
+  host.records[2].userPreset = 6;
   strip(4).SetGPotPos(5.0F);
   rig.clearRecords();
   state.StaticText7Click();
@@ -307,8 +312,17 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
     auto& p = rig.processor(other);
     EXPECT_EQ(p.framesHandled['Q'], 20) << other;
     EXPECT_EQ(p.coefficients, rig.processor("H000000010001").coefficients) << other;
-    EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, other, host.records[0].userPreset)) ||
-                std::filesystem::exists(network::PresetEqPath(dir, other, 0)));
+  }
+  std::vector<std::string> stored;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    stored.push_back(entry.path().filename().string());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(stored, (std::vector<std::string>{"H000000010001_4.dat", "H000000010002_3.dat",
+                                              "H000000010005_6.dat"}));
+  for (const char* name : {"H000000010001_4.dat", "H000000010002_3.dat", "H000000010005_6.dat"}) {
+    const auto saved = network::ReadEqFile(dir / name);
+    ASSERT_EQ(saved.result, network::EqFileResult::Ok) << name;
+    EXPECT_EQ(saved.record.gainDb[4], 5.0F) << name;
   }
   EXPECT_EQ(host.current, 0);
   EXPECT_EQ(host.listSel, 0);
