@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "network/EqFile.h"
+#include "support/CaseNames.h"
 
 namespace qubix::network {
 namespace {
@@ -86,7 +87,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, SmallGains,
                                            // the floats nearest ±0.1 lie just outside ±0.1
                                            ZeroCase{0.1f, 0x3dcccccd}, ZeroCase{-0.1f, 0xbdcccccd},
                                            ZeroCase{std::nextafter(0.1f, 0.0f), 0},
-                                           ZeroCase{-12.0f, 0xc1400000}));
+                                           ZeroCase{-12.0f, 0xc1400000}),
+                         [](const ::testing::TestParamInfo<ZeroCase>& info) {
+                           return qubix::test::NumberName(info.param.gain);
+                         });
 
 TEST(EqRecordBytes, RoundTripsEveryField) {
   EqRecord r = DefaultEqRecord();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "editor/LevelMeter.h"
+#include "support/CaseNames.h"
 
 namespace qubix::editor {
 namespace {
@@ -23,7 +24,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MeterCase{5623, false, {75, 0, 0}}, MeterCase{5622, false, {74, 0, 0}},
                       MeterCase{100, false, {40, 0, 0}}, MeterCase{5623, true, {75, 6, 0}},
                       MeterCase{0, true, {24, 0, 0}}, MeterCase{2818, true, {75, 0, 0}},
-                      MeterCase{2817, true, {74, 0, 0}}, MeterCase{65535, true, {75, 6, 13}}));
+                      MeterCase{2817, true, {74, 0, 0}}, MeterCase{65535, true, {75, 6, 13}}),
+    [](const ::testing::TestParamInfo<MeterCase>& info) {
+      return std::to_string(info.param.reported) + (info.param.input ? "_input" : "_output");
+    });
 
 TEST(MeterLevelDb, Formula) {
   EXPECT_NEAR(MeterLevel(100, false), 40.0864, 1e-4);

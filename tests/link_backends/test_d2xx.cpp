@@ -13,6 +13,7 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
+#include "support/CaseNames.h"
 
 namespace qubix {
 namespace {
@@ -144,6 +145,7 @@ TEST_F(D2xxStandIn, UnpluggedAdapterFailsTheWriteAndTheInfoQuery) {
 }
 
 struct BadLibrary {
+  const char* name;
   const char* path;
   const char* reason;
 };
@@ -166,8 +168,9 @@ TEST_P(D2xxMissing, SaysWhyAndConnectShowsNoDevice) {
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, D2xxMissing,
-    ::testing::Values(BadLibrary{"/nonexistent/libftd2xx.so", "cannot load /nonexistent/libftd2xx.so"},
-                      BadLibrary{QUBIX_PARTIAL_LIB, "lacks FT_GetDeviceInfo"}));
+    ::testing::Values(BadLibrary{"missing", "/nonexistent/libftd2xx.so", "cannot load /nonexistent/libftd2xx.so"},
+                      BadLibrary{"partial", QUBIX_PARTIAL_LIB, "lacks FT_GetDeviceInfo"}),
+    qubix::test::ByNameField{});
 
 }  // namespace
 }  // namespace qubix

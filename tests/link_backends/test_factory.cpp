@@ -10,6 +10,7 @@
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "support/RecordingFrontend.h"
+#include "support/CaseNames.h"
 
 namespace qubix {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using link::backends::makeAdapter;
 
 struct Form {
+  const char* name;
   std::string uri;
   std::string backend;  // "" when no adapter is expected
   std::string error;    // the start of the message when none
@@ -49,19 +51,20 @@ const bool kFtdi = link::backends::FtdiAdapter::compiledIn();
 INSTANTIATE_TEST_SUITE_P(
     Links, FactoryForms,
     ::testing::Values(
-        Form{"sim:", "sim", ""}, Form{"", "none", ""}, Form{"none:", "none", ""},
-        Form{"serial:", kSerial ? "serial" : "", "the serial adapter is not available: "},
-        Form{"serial:/dev/ttyUSB1", kSerial ? "serial" : "", "the serial adapter is not available: "},
-        Form{"ftdi:", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
-        Form{"ftdi:Velmoria USBNet", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
-        Form{"d2xx:", "",
+        Form{"sim", "sim:", "sim", ""}, Form{"empty", "", "none", ""}, Form{"none", "none:", "none", ""},
+        Form{"serial_default", "serial:", kSerial ? "serial" : "", "the serial adapter is not available: "},
+        Form{"serial_device", "serial:/dev/ttyUSB1", kSerial ? "serial" : "", "the serial adapter is not available: "},
+        Form{"ftdi_default", "ftdi:", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
+        Form{"ftdi_description", "ftdi:Velmoria USBNet", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
+        Form{"d2xx_default", "d2xx:", "",
              "the d2xx adapter is not available: cannot load /nonexistent/libftd2xx.so"},
-        Form{"d2xx:/no/such/libftd2xx.so", "",
+        Form{"d2xx_missing", "d2xx:/no/such/libftd2xx.so", "",
              "the d2xx adapter is not available: cannot load /no/such/libftd2xx.so"},
-        Form{std::string("d2xx:") + QUBIX_PARTIAL_LIB, "",
+        Form{"d2xx_partial", std::string("d2xx:") + QUBIX_PARTIAL_LIB, "",
              "the d2xx adapter is not available: " QUBIX_PARTIAL_LIB " lacks FT_GetDeviceInfo"},
-        Form{std::string("d2xx:") + QUBIX_STANDIN_LIB, "d2xx", ""},
-        Form{"usb:", "", "unknown link \"usb:\""}));
+        Form{"d2xx_standin", std::string("d2xx:") + QUBIX_STANDIN_LIB, "d2xx", ""},
+        Form{"unknown_scheme", "usb:", "", "unknown link \"usb:\""}),
+    qubix::test::ByNameField{});
 
 // A device that does not exist is looked for at every connect; the reason is on the tool tip.
 TEST(FactoryConnect, MissingSerialDeviceLeavesTheReasonOnTheStatusDetail) {

@@ -4,6 +4,7 @@
 
 #include "editor/EditorRig.h"
 #include "sim/SimProcessor.h"
+#include "support/CaseNames.h"
 
 namespace qubix::editor {
 namespace {
@@ -46,7 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
         Reported{204, 173, 254, 231, {255, 255, 0, 255}, "12", "-3.5", {63, 40}, {-0.5, -12.0},
                  {false, false, true, false}},
         Reported{84, 181, 191, 255, {0, 200, 255, 0}, "-48", "0.5", {0, 64}, {-32.0, 0.0},
-                 {true, false, false, true}}));
+                 {true, false, false, true}}),
+    [](const ::testing::TestParamInfo<Reported>& info) {
+      const Reported& r = info.param;
+      return "gains_" + std::to_string(r.gainA) + "_" + std::to_string(r.gainB) + "_attenuations_" +
+             std::to_string(r.atten12) + "_" + std::to_string(r.atten34);
+    });
 
 }  // namespace
 }  // namespace qubix::editor

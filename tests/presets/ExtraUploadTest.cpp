@@ -2,6 +2,7 @@
 
 #include "PresetRig.h"
 #include "network/HfpFile.h"
+#include "support/CaseNames.h"
 
 namespace qubix::network {
 namespace {
@@ -257,10 +258,7 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
 INSTANTIATE_TEST_SUITE_P(All, UploadFailures,
                          ::testing::Range(0, static_cast<int>(Failures().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           std::string name = Failures()[static_cast<std::size_t>(info.param)].name;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
+                           return test::CaseName(Failures()[static_cast<std::size_t>(info.param)].name);
                          });
 
 // The editor holds slot 1's machine; the upload goes to slot 2's machine or to slot 1's own.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "protocol/Hex.h"
+#include "support/CaseNames.h"
 
 using namespace qubix::protocol;
 
@@ -24,7 +25,10 @@ INSTANTIATE_TEST_SUITE_P(Values, ByteToHexTest,
                                            ByteCase{10, "0a"}, ByteCase{-1, "ff"},
                                            ByteCase{-2, "fe"}, ByteCase{171, "ab"},
                                            ByteCase{256, "00"}, ByteCase{-256, "00"},
-                                           ByteCase{-255, "01"}, ByteCase{0x9f, "9f"}));
+                                           ByteCase{-255, "01"}, ByteCase{0x9f, "9f"}),
+                         [](const ::testing::TestParamInfo<ByteCase>& info) {
+                           return qubix::test::NumberName(info.param.value) + "_" + info.param.hex;
+                         });
 
 struct CommandCase {
   char letter;
@@ -45,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{'T', 0, "T0000"}, CommandCase{'u', 7, "u07f9"},
                       CommandCase{'r', 7, "r07f9"}, CommandCase{'r', 5, "r05fb"},
                       CommandCase{'I', 25, "I19e7"}, CommandCase{'I', 0, "I0000"},
-                      CommandCase{'n', 255, "nff01"}));
+                      CommandCase{'n', 255, "nff01"}),
+    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.frame); });
 
 TEST(FrameChecksum, PayloadPlusChecksumSumsToZero) {
   const std::vector<std::uint8_t> gains{0xa8, 0xb4};
@@ -77,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(Numbers, SplitNumberTest,
                                            SplitCase{255, 0, 0, 255}, SplitCase{256, 0, 1, 0},
                                            SplitCase{65535, 0, 255, 255},
                                            SplitCase{65536, 1, 0, 0},
-                                           SplitCase{0x123456, 0x12, 0x34, 0x56}));
+                                           SplitCase{0x123456, 0x12, 0x34, 0x56}),
+                         [](const ::testing::TestParamInfo<SplitCase>& info) {
+                           return std::to_string(info.param.n);
+                         });
 
 struct SelectCase {
   Identifier id;
@@ -98,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SelectCase{{0, 0, 0, 3, 0, 0}, "H000000030000ff"},
                       SelectCase{{0, 0, 0, 1, 0, 5}, "H000000010005fa"},
                       // Only bytes 5 and 6 enter the check byte.
-                      SelectCase{{0xab, 0xcd, 0xef, 0x12, 0x00, 0x01}, "Habcdef120001fe"}));
+                      SelectCase{{0xab, 0xcd, 0xef, 0x12, 0x00, 0x01}, "Habcdef120001fe"}),
+    [](const ::testing::TestParamInfo<SelectCase>& info) { return std::string(info.param.frame); });
 
 TEST(Identifier, TextRoundTripsAndAcceptsEitherCaseOfDigits) {
   const Identifier id{0, 0, 0, 1, 0x07, 0xff};
