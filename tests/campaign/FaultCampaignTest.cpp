@@ -243,7 +243,9 @@ std::vector<Operation> Operations() {
          rig.editor.state.SetGainText(0, "-4.5");
          rig.editor.bands[2]->SetGPotPos(6.0F);
          // The edit is on file already: the close that a failed store makes writes nothing new.
-         rig.editor.state.SaveMachineEq(kIds[static_cast<std::size_t>(slot)]);
+         const std::string& id = kIds[static_cast<std::size_t>(slot)];
+         rig.editor.state.SaveMachineEq(id);
+         rig.editor.state.SaveMachineEqForCurrentPreset(id);
        },
        [](CampaignRig& rig, int) { return rig.editor.presets.StoreToLocation(kStoreLocation); },
        [](CampaignRig& rig, int k) {
