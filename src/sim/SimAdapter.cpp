@@ -88,6 +88,7 @@ Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_
 Status SimAdapter::writeBody(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
                              std::uint32_t& bytesWritten) {
   bytesWritten = 0;
+  if (beforeWrite) beforeWrite(count);
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   if (faults_.writeFails) return fail(link::kIoError, "write failed");
 

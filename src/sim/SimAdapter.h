@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,6 +72,9 @@ class SimAdapter : public link::Adapter {
   SimBus& bus() { return *bus_; }
   std::shared_ptr<SimBus> sharedBus() const { return bus_; }
   SimFaults& faults() { return faults_; }
+  // Called as each write begins, with the number of bytes asked: a test's way of striking at
+  // one exchange of an operation (pulling the adapter, silencing a machine, spoiling a reply).
+  std::function<void(std::uint32_t count)> beforeWrite;
   const DriverCalls& calls() const { return calls_; }
   // The driver functions called, in order ("list", "open", "write", "close", ...).
   const std::vector<std::string>& callLog() const { return callLog_; }

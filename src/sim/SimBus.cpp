@@ -89,7 +89,24 @@ void SimBus::answer(SimProcessor& p, const Answer& a, double frameEndMs) {
   answerFromBus(bytes, frameEndMs + a.delayMs + p.faults.lateMs);
 }
 
-void SimBus::answerFromBus(const std::string& bytes, double startMs) {
+void SimBus::answerFromBus(const std::string& sent, double startMs) {
+  std::string bytes;
+  bytes.reserve(sent.size());
+  for (char c : sent) {
+    auto strikes = [](std::optional<std::uint64_t>& after) {
+      if (!after) return false;
+      if (*after > 0) {
+        --*after;
+        return false;
+      }
+      after.reset();
+      return true;
+    };
+    const bool lost = strikes(lineFaults.dropAfterBytes);
+    if (strikes(lineFaults.corruptAfterBytes)) c = static_cast<char>(~c);
+    if (!lost) bytes.push_back(c);
+  }
+  if (bytes.empty()) return;
   // The line is serial: a byte cannot start before the one in front of it has arrived.
   double t = startMs;
   const double byteMs = wire_.byteMs();

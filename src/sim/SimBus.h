@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,14 @@ class SimBus {
   std::string take(std::size_t count, double atMs);
   // Drops everything on its way (an adapter reset or an unplugged adapter).
   void dropPending() { pending_.clear(); }
+
+  // Faults of the line towards the PC, counted in bytes the machines send from when they are
+  // set: the byte that many bytes further on is lost, or arrives with its bits flipped.
+  struct LineFaults {
+    std::optional<std::uint64_t> dropAfterBytes;
+    std::optional<std::uint64_t> corruptAfterBytes;
+  };
+  LineFaults lineFaults;
 
   std::vector<TranscriptEntry> transcript;
   std::string pcBytes() const;
