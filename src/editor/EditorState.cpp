@@ -274,6 +274,10 @@ void EditorState::StaticText7Click() {
   link.SetReadTimeout(kCopyToAllTimeoutMs);
   link.DrainInput();
   const int count = host_.machineCount();
+  // The machines that did not take every band, and what the status line said when the first of
+  // them failed: the later good exchanges overwrite it with "Status Ok".
+  std::string missed;
+  std::string_view failure;
   for (int i = 0; i < count; ++i) {
     const std::string id = host_.machineId(i);
     if (i == current) {
@@ -282,16 +286,25 @@ void EditorState::StaticText7Click() {
       continue;
     }
     host_.selectListItem(i);
-    if (bus.SelectMachine(host_.selectFrame(i))) {
-      const std::int32_t first = band(0).FilterBlockAddr();
-      for (int k = 0; k < kBandCount; ++k) {
-        const auto c = BandCoefficientTable.Band(k);
-        cmd.liveBand().set(first + 5 * k, c.b0, c.b1, c.b2, c.a1, c.a2);
-        liveBandFilled_ = true;
-        cmd.SendBandCoefficients();
-      }
+    const bool selected = bus.SelectMachine(host_.selectFrame(i));
+    bool written = selected;
+    const std::int32_t first = band(0).FilterBlockAddr();
+    // After an unacknowledged band the machine is not written further: its equaliser is
+    // reported as not copied either way, and a late reply could answer the next band.
+    for (int k = 0; written && k < kBandCount; ++k) {
+      const auto c = BandCoefficientTable.Band(k);
+      cmd.liveBand().set(first + 5 * k, c.b0, c.b1, c.b2, c.a1, c.a2);
+      liveBandFilled_ = true;
+      written = cmd.SendBandCoefficients();
+    }
+    if (written) {
       host_.setCurrentMachine(i);
       SaveMachineEqForCurrentPreset(id);
+    } else {
+      // Its file is left as it was: it must not claim bands the machine did not take.
+      if (failure.empty())
+        failure = selected ? link::texts::kCommError : protocol::kNetConnectionFail;
+      missed += (missed.empty() ? "" : ", ") + id;
     }
     link.SetReadTimeout(kCopyToAllTimeoutMs);
     bus.ReleaseMachine();
@@ -303,7 +316,16 @@ void EditorState::StaticText7Click() {
   link.SetReadTimeout(link::kStandardTimeoutMs);
   GraphRedrawEnabled = true;
   redrawGraph();
+  if (!missed.empty()) ShowBusFailure(failure, "the equaliser was not copied to " + missed);
   fe.setBusyCursor(false);
+}
+
+void EditorState::ShowBusFailure(std::string_view text, std::string_view detail) {
+  auto& fe = host_.frontend();
+  fe.setStatusColour(link::kRed);
+  // Once the adapter is gone, that is what the operator must see first.
+  fe.setStatusText(commands().bus().link().state().Connected ? text : link::texts::kConnectionFail);
+  fe.setStatusDetail(detail);
 }
 
 // ---- status poll and levels
@@ -379,6 +401,10 @@ void EditorState::StaticText5Click() {
   // Opening reads the file of the user preset the machine runs before the last-edit file, so the
   // bands go to both: reopened, the editor shows what was last sent to the machine.
   if (!id.empty() && SaveMachineEq(id)) SaveMachineEqForCurrentPreset(id);
+  CloseWithoutStoringBands();
+}
+
+void EditorState::CloseWithoutStoringBands() {
   commands().EndAccess();
   commands().bus().ReleaseMachine();
   if (!commands().bus().MachineSelected) selectedId_.clear();

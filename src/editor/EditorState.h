@@ -219,6 +219,9 @@ class EditorState {
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
   void StaticText11Click();       // " Save As PowerOn Setting"
   void StaticText5Click();        // " Close"
+  // The close without storing the bands, for when they are not known to be the machine's: the
+  // processor is told that editing ends and is released, and the windows are hidden.
+  void CloseWithoutStoringBands();
 
   // Hooks for the store and load buttons, filled in by the user preset code.
   std::function<void()> onSaveToDsp;      // StaticText9Click
@@ -259,6 +262,10 @@ class EditorState {
   void SetFlatMode(bool flat);
   int GainCode(int input) const;
   void FillFromSlot(const EditorSlotValues& values);
+  // After an operation some of whose exchanges failed: the status line goes red with the text
+  // of the failure ("Connection Fail" once the adapter is gone), which later good exchanges had
+  // replaced with "Status Ok"; detail names what was not done (the line's tool tip).
+  void ShowBusFailure(std::string_view text, std::string_view detail);
   // The input indicators from a status reply's fourth character.
   void ApplyStatusReply();
   // Label15 after a recall of a user preset location.

@@ -1,5 +1,6 @@
 #include "editor/UserPresets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -102,14 +103,15 @@ void UserPresets::StaticText10Click() {
   const std::optional<int> location =
       askLocation ? askLocation(LocationDialog::Recall, editor_.processorId)
                   : editor_.host().frontend().askLocation(texts::kSelectUserPreset);
-  if (location) RecallFromLocation(*location);
+  const bool recalled = !location || RecallFromLocation(*location).ok();
   editor_.EditorLoading = false;
-  editor_.SetTimer1(true);
+  // After a failed read-back the editor is closed: its poll stays stopped.
+  if (recalled) editor_.SetTimer1(true);
   caption(PresetButton::LoadFromDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
 
-void UserPresets::RecallFromLocation(int location) {
+RecallResult UserPresets::RecallFromLocation(int location) {
   protocol::Commands& commands = editor_.commands();
   protocol::Bus& bus = commands.bus();
   link::Link& link = bus.link();
@@ -118,27 +120,37 @@ void UserPresets::RecallFromLocation(int location) {
   commands.RecallLocation(location);
   // The controls follow what the processor now holds, without sending it back.
   editor_.EditorLoading = true;
+  RecallResult result;
   int userPreset = -1;
   for (const int parameter : kRecallParameters) {
-    if (bus.ReadParameter(parameter)) {
-      const int v = bus.ParameterValue;
-      switch (parameter) {
-        case protocol::param::kUserPreset:
-          if (v >= 0 && v < kUserPresetNames) {
-            userPreset = v;
-            editor_.SetUserPresetName(editor_.host().userPresetName(v));
-            editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
-          }
-          break;
-        case protocol::param::kDelay12: editor_.SetDelay(0, v); break;
-        case protocol::param::kDelay34: editor_.SetDelay(1, v); break;
-        case protocol::param::kGainA: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
-        case protocol::param::kGainB: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
-        case protocol::param::kOutAttn12: editor_.SetKnobPosition(0, v - 191); break;
-        case protocol::param::kOutAttn34: editor_.SetKnobPosition(1, v - 191); break;
-        case protocol::param::kAmpLevel: editor_.AmpLevelCode = v; break;
-        default: break;
-      }
+    // A reply lost or spoiled on the line is asked for once more; a machine that does not
+    // answer twice is not asked for the rest.
+    bool read = result.ok() && bus.ReadParameter(parameter);
+    if (!read && result.ok()) {
+      link.DrainInput();
+      read = bus.ReadParameter(parameter);
+    }
+    if (!read) {
+      result.unread.push_back(parameter);
+      continue;
+    }
+    const int v = bus.ParameterValue;
+    switch (parameter) {
+      case protocol::param::kUserPreset:
+        if (v >= 0 && v < kUserPresetNames) {
+          userPreset = v;
+          editor_.SetUserPresetName(editor_.host().userPresetName(v));
+          editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
+        }
+        break;
+      case protocol::param::kDelay12: editor_.SetDelay(0, v); break;
+      case protocol::param::kDelay34: editor_.SetDelay(1, v); break;
+      case protocol::param::kGainA: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
+      case protocol::param::kGainB: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
+      case protocol::param::kOutAttn12: editor_.SetKnobPosition(0, v - 191); break;
+      case protocol::param::kOutAttn34: editor_.SetKnobPosition(1, v - 191); break;
+      case protocol::param::kAmpLevel: editor_.AmpLevelCode = v; break;
+      default: break;
     }
     fe.processEvents();
   }
@@ -150,8 +162,30 @@ void UserPresets::RecallFromLocation(int location) {
     values.userPreset = userPreset;
     host.storeSlotValues(slot, values);
   }
-  if (onSlotUserPreset) onSlotUserPreset(slot, editor_.userPresetName);
+  const bool presetUnread = std::find(result.unread.begin(), result.unread.end(),
+                                      protocol::param::kUserPreset) != result.unread.end();
+  if (onSlotUserPreset) {
+    onSlotUserPreset(slot, presetUnread ? std::string(network::texts::kUnknownPreset)
+                                        : editor_.userPresetName);
+  }
   editor_.EditorLoading = false;
+  if (!result.ok()) failedRecall(result);
+  return result;
+}
+
+void UserPresets::failedRecall(const RecallResult& result) {
+  // Left open, the editor would show values the processor may no longer hold, and the next
+  // change of a gain, delay or knob would send the unread one of its pair back over the recalled
+  // setting. It closes as after a failed store, without storing its bands (they need not be the
+  // location's); opening the slot again reads the machine afresh.
+  const std::string id = editor_.selectedMachineId();
+  editor_.CloseWithoutStoringBands();
+  std::string unread;
+  for (const int parameter : result.unread)
+    unread += (unread.empty() ? "" : ", ") + std::to_string(parameter);
+  editor_.ShowBusFailure(link::texts::kCommError, "parameters " + unread + " of " + id +
+                                                      " could not be read after the recall");
+  editor_.host().frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
 }
 
 // ------------------------------------------------------------------ files

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "editor/EditorState.h"
 #include "editor/UserPresetFile.h"
@@ -25,6 +26,13 @@ inline constexpr std::array<int, 8> kRecallParameters{
     protocol::param::kGainA,      protocol::param::kGainB,     protocol::param::kOutAttn12,
     protocol::param::kOutAttn34,  protocol::param::kAmpLevel};
 
+// What a recall read back: the parameters whose values could not be read (in reading order;
+// the editor is closed then, as its controls would claim values the processor may not hold).
+struct RecallResult {
+  std::vector<int> unread;
+  bool ok() const { return unread.empty(); }
+};
+
 class UserPresets {
  public:
   explicit UserPresets(EditorState& editor);
@@ -40,7 +48,9 @@ class UserPresets {
   // The operations behind the buttons, without dialogs (the command-line tool uses them).
   // Store: true when every record was acknowledged (after a failure SaveEEpromFail has run).
   bool StoreToLocation(int location);
-  void RecallFromLocation(int location);
+  // Recall: what could not be read back (after a failure the editor is closed and the operator
+  // told).
+  RecallResult RecallFromLocation(int location);
   // The record of the editor's current settings, as a preset file holds it.
   UserPresetRecord BuildRecord() const;
   // Empty on success, else the reason (after the "File Error" box).
@@ -65,6 +75,7 @@ class UserPresets {
   void caption(PresetButton button, bool running);
   void beginBusOperation(PresetButton button);
   std::string machineForFiles() const;
+  void failedRecall(const RecallResult& result);
 
   EditorState& editor_;
   UserPresetRecord last_{};

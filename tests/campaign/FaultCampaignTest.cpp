@@ -395,10 +395,6 @@ const std::vector<OpenFault> kOpenFaults{
     {"Upload", Finding::NoRecovery,
      "after an upload ends early the processor is still receiving, or its late \"O\" puts the "
      "next refresh out of step"},
-    {"CopyToAll", Finding::FalseSuccess, "a band write that is not acknowledged goes unreported"},
-    {"CopyToAll", Finding::FileChanged,
-     "a machine's equaliser file is stored although its band writes were not all acknowledged"},
-    {"UserPresetRecall", Finding::FalseSuccess, "a failed read-back after the recall goes unreported"},
 };
 
 struct Tally {

@@ -359,14 +359,67 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
   EXPECT_EQ(live.coefficients, filters::SendingOrder(state.BandCoefficientTable.Band(9)));
 }
 
-TEST_F(EditorBus, CopyToAllSkipsMachineThatDoesNotAnswer) {
-  open(0);
-  rig.processor("H000000010002").faults.silent = true;
-  rig.clearRecords();
-  state.StaticText7Click();
-  EXPECT_EQ(rig.processor("H000000010002").framesHandled['Q'], 0);
-  EXPECT_EQ(rig.processor("H000000010005").framesHandled['Q'], 20);
-  EXPECT_TRUE(rig.frontend.boxes.empty());
+// A machine that did not take every band keeps its file as it was and the operator is told, the
+// walk going on with the next machine; the status line ends on the first failure, not on the
+// good exchanges after it.
+TEST_F(EditorBus, CopyToAllStoresOnlyTheFilesOfMachinesThatTookEveryBand) {
+  struct Case {
+    const char* name;
+    // Arms the fault; strikes on the fifth band frame (the third band, to machine 2).
+    std::function<void(SimRig&)> arm;
+    std::vector<std::string> files;
+    std::string status;
+    bool red;
+    int bandFramesAtSecond;  // after a failed band, the machine is written no further
+  };
+  const auto atFifthBand = [](SimRig& r, std::function<void()> strike) {
+    auto bands = std::make_shared<int>(0);
+    r.adapter->beforeWrite = [bands, strike](std::uint32_t count) {
+      if (count == 37 && ++*bands == 5) strike();
+    };
+  };
+  const std::vector<Case> cases{
+      {"no fault", [](SimRig&) {},
+       {"H000000010001_0.dat", "H000000010002_0.dat", "H000000010005_0.dat"}, "Status Ok", false,
+       20},
+      {"band acknowledgement lost",
+       [&](SimRig& r) { atFifthBand(r, [&r] { r.bus->lineFaults.dropAfterBytes = 0; }); },
+       {"H000000010001_0.dat", "H000000010005_0.dat"}, "Comm Error", true, 5},
+      {"machine silent at its selection",
+       [](SimRig& r) { r.processor("H000000010002").faults.silent = true; },
+       {"H000000010001_0.dat", "H000000010005_0.dat"}, "Net Connection Fail", true, 0},
+      {"adapter pulled out during the bands",
+       [&](SimRig& r) { atFifthBand(r, [&r] { r.adapter->faults().unplugAfterBytes = 10; }); },
+       {"H000000010001_0.dat"}, "Connection Fail", true, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.adapter->faults() = {};
+    rig.bus->lineFaults = {};
+    for (const char* id : {"H000000010001", "H000000010002", "H000000010005"}) {
+      rig.processor(id).faults = {};
+      rig.processor(id).framesHandled.clear();
+    }
+    if (!rig.link.state().Connected) rig.link.Connect();
+    open(0);
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      std::filesystem::remove(entry.path());
+    strip(3).SetGPotPos(6.0F);
+    c.arm(rig);
+    state.StaticText7Click();
+    rig.adapter->beforeWrite = nullptr;
+    std::vector<std::string> files;
+    for (const auto& [name, bytes] : Files(dir)) files.push_back(name);
+    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(rig.frontend.statusText, c.status);
+    EXPECT_EQ(rig.frontend.statusColour == link::kRed, c.red);
+    EXPECT_EQ(rig.processor("H000000010002").framesHandled['Q'], c.bandFramesAtSecond);
+    // The walk goes on past a machine that failed while the adapter is there.
+    const bool adapterThere = c.status != "Connection Fail";
+    EXPECT_EQ(rig.processor("H000000010005").framesHandled['Q'], adapterThere ? 20 : 0);
+    // A machine that fails is no reason for a box; losing the adapter is.
+    EXPECT_EQ(rig.frontend.boxes.empty(), adapterThere);
+  }
 }
 
 TEST_F(EditorBus, StatusReplyLightsIndicators) {

@@ -153,15 +153,92 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
   EXPECT_EQ(rig.adapter->readTimeoutMs(), 200u);
 }
 
-TEST_F(UserPresetsTest, RecallWithAFailedReadKeepsThatControl) {
-  open(0);
-  state.SetDelay(0, 55);
-  rig.clearRecords();
-  machine().faults.queryReply = "garbage";
-  rig.frontend.locationAnswers.push_back(1);
-  presets.StaticText10Click();
-  EXPECT_EQ(state.delay[0], 55);
-  EXPECT_EQ(state.userPresetName, "User Config 0");
+// A read-back reply spoiled once is asked for again; a machine that does not answer twice leaves
+// the editor closed (its controls would claim values the processor may not hold), its bands not
+// stored, the slot's user preset unknown if that was not read, and the failure on the status
+// line.
+TEST_F(UserPresetsTest, RecallShowsOnlyWhatItReadBack) {
+  const auto I = [](int n) { return protocol::ByteCommand('I', n); };
+  const std::string allReads = I(17) + I(15) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23);
+  // Strikes when the PC sends its n-th five-character frame of the recall ("u" is the first).
+  const auto atFrame = [](sim::SimAdapter* adapter, int n, std::function<void()> strike) {
+    auto frames = std::make_shared<int>(0);
+    adapter->beforeWrite = [frames, n, strike](std::uint32_t count) {
+      if (count == 5 && ++*frames == n) strike();
+    };
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> arm;
+    std::string wire;  // from the recall to the read-back's end
+    std::vector<int> unread;
+    std::string status, slotName;
+  };
+  const std::vector<Case> cases{
+      {"no fault", [] {}, "u03fd" + allReads, {}, "Status Ok", "User Config 3"},
+      // Reply bytes: "O" for the recall, then seven per read; byte 10 is a value character of
+      // parameter 15's reply, byte 17 one of parameter 16's.
+      {"one reply byte lost",
+       [&] { rig.bus->lineFaults.dropAfterBytes = 10; },
+       "u03fd" + I(17) + I(15) + I(15) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23), {},
+       "Status Ok", "User Config 3"},
+      {"one reply byte spoiled",
+       [&] { rig.bus->lineFaults.corruptAfterBytes = 17; },
+       "u03fd" + I(17) + I(15) + I(16) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23), {},
+       "Status Ok", "User Config 3"},
+      {"machine silent from the gains on",
+       [&] { atFrame(rig.adapter, 5, [&] { machine().faults.silent = true; }); },
+       "u03fd" + I(17) + I(15) + I(16) + I(11) + I(11), {11, 12, 13, 14, 23}, "Comm Error",
+       "User Config 3"},
+      {"machine silent after the recall",
+       [&] { atFrame(rig.adapter, 2, [&] { machine().faults.silent = true; }); },
+       "u03fd" + I(17) + I(17), {17, 15, 16, 11, 12, 13, 14, 23}, "Comm Error", "Unknown"},
+      {"adapter pulled out at a read",
+       [&] { atFrame(rig.adapter, 3, [&] { rig.adapter->faults().unplugAfterBytes = 2; }); },
+       "u03fd" + I(17) + "I0", {15, 16, 11, 12, 13, 14, 23}, "Connection Fail", "User Config 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.adapter->faults() = {};
+    rig.bus->lineFaults = {};
+    machine().faults = {};
+    if (!rig.link.state().Connected) rig.link.Connect();
+    machine().userPreset = 0;
+    machine().live.delay12 = 0;
+    sim::Settings stored;
+    stored.gainA = 173;
+    stored.delay12 = 120;
+    stored.delay34 = 7;
+    machine().locations[3].records[10] = sim::SettingsRecord(stored);
+    open(0);
+    state.SetDelay(0, 55);
+    const auto filesBefore = std::distance(std::filesystem::directory_iterator(dir), {});
+    rig.clearRecords();
+    std::string slotName;
+    presets.onSlotUserPreset = [&](int, const std::string& name) { slotName = name; };
+    c.arm();
+    EXPECT_EQ(presets.RecallFromLocation(3).unread, c.unread);
+    rig.adapter->beforeWrite = nullptr;
+    const std::string sent = pc();
+    EXPECT_EQ(sent.substr(0, c.wire.size()), c.wire);
+    EXPECT_EQ(slotName, c.slotName);
+    EXPECT_EQ(rig.frontend.statusText, c.status);
+    EXPECT_EQ(rig.frontend.statusColour == link::kRed, !c.unread.empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), filesBefore);
+    EXPECT_FALSE(state.EditorLoading);
+    if (c.unread.empty()) {
+      EXPECT_EQ(sent, c.wire);
+      EXPECT_TRUE(state.editorVisible);
+      EXPECT_EQ(state.delay, (std::array<int, 2>{120, 7}));
+      EXPECT_EQ(state.gainText[0], "-3.5");
+      EXPECT_TRUE(rig.frontend.boxes.empty());
+    } else {
+      EXPECT_FALSE(state.editorVisible);
+      EXPECT_FALSE(state.timer1Running);
+      EXPECT_FALSE(rig.protocolBus.MachineSelected && rig.link.state().Connected);
+      EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
+    }
+  }
 }
 
 std::int32_t I32(const std::vector<std::uint8_t>& b, std::size_t at) {
