@@ -182,7 +182,9 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
           PresetEqPath(rig.data.path(), "H000000010001", rig.network.slots[0].record.userPreset)))
           << "the bands of the machine left are stored";
     }
-    if (c.editorStaysOpen) EXPECT_EQ(editor.bands[2]->GPotPos(), 4.5F) << "the bands the operator left";
+    if (c.editorStaysOpen) {
+      EXPECT_EQ(editor.bands[2]->GPotPos(), 4.5F) << "the bands the operator left";
+    }
     const int before = rig.processor("H000000010001").framesHandled['Q'];
     editor.bands[3]->SetGPotPos(3.0F);
     EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before, c.editorStaysOpen ? 2 : 0);
