@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <deque>
 
@@ -26,7 +27,12 @@ gensio_time timeFromMs(std::int64_t ms) {
 gensio_os_funcs* osFuncs(std::string& reason) {
   static gensio_os_funcs* funcs = nullptr;
   static int error = 0;
-  if (!funcs && error == 0) error = gensio_default_os_hnd(0, &funcs);
+  if (!funcs && error == 0) {
+    // A server that closes the connection must not end the program through SIGPIPE: the write
+    // fails instead and the link reports it.
+    std::signal(SIGPIPE, SIG_IGN);
+    error = gensio_default_os_hnd(0, &funcs);
+  }
   if (!funcs) reason = std::string("cannot start the network library: ") + gensio_err_to_str(error);
   return funcs;
 }
@@ -53,7 +59,7 @@ std::string networkReason(int err) {
 struct NetAdapter::Connection {
   gensio_os_funcs* os = nullptr;
   gensio* io = nullptr;
-  sergensio_b* line = nullptr;  // RFC 2217 only
+  sergensio* line = nullptr;  // RFC 2217 only
   gensio_waiter* waiter = nullptr;
   std::uint32_t readTimeoutMs = 0;  // 0 waits for the whole count, as the vendor's driver does
   std::uint32_t writeTimeoutMs = 0;
@@ -61,23 +67,60 @@ struct NetAdapter::Connection {
   std::deque<std::uint8_t> early;
   int lostError = 0;  // set once the connection has failed
 
-  // Callback results of the asynchronous open and close.
+  // Callback results of the asynchronous open, close and line settings. They live as long as
+  // the gensio, so an answer that comes after its wait gave up lands here harmlessly.
   int openError = 0;
   bool opened = false;
   bool closed = false;
+  unsigned lineAsked = 0;
+  unsigned lineAnswered = 0;
+  int lineError = 0;
+
+  // Runs the library until done() or the time is up; false on time-out.
+  template <typename Done>
+  bool waitUntil(Done done, unsigned ms) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - SteadyClock::now()).count();
+      if (left <= 0) return false;
+      gensio_time limit = timeFromMs(left);
+      gensio_os_funcs_wait(os, waiter, 1, &limit);
+    }
+    return true;
+  }
+  // The same once the connection is synchronous: there the library takes in what the server
+  // sends (the answers to line settings among it) only while it is being read, so this reads,
+  // keeping the data bytes for the next read().
+  template <typename Done>
+  bool readUntil(Done done, unsigned ms) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - SteadyClock::now()).count();
+      if (left <= 0 || lostError) return false;
+      std::uint8_t chunk[64];
+      gensiods got = 0;
+      gensio_time limit = timeFromMs(std::min<std::int64_t>(left, 2));
+      const int err = gensio_read_s(io, &got, chunk, sizeof chunk, &limit);
+      early.insert(early.end(), chunk, chunk + got);
+      if (err && err != GE_TIMEDOUT) lostError = err;
+    }
+    return true;
+  }
+  static void wake(void* data) {
+    auto* c = static_cast<Connection*>(data);
+    gensio_os_funcs_wake(c->os, c->waiter);
+  }
 
   ~Connection() {
-    if (line) sergensio_b_free(line);
     if (io) {
-      if (!closed) {
-        gensio_close(io, [](gensio*, void* data) {
-          auto* c = static_cast<Connection*>(data);
-          c->closed = true;
-          gensio_os_funcs_wake(c->os, c->waiter);
-        }, this);
-        gensio_time limit = timeFromMs(kNetConnectTimeoutMs);
-        gensio_os_funcs_wait(os, waiter, 1, &limit);
-      }
+      if (!closed &&
+          gensio_close(io, [](gensio*, void* data) {
+            static_cast<Connection*>(data)->closed = true;
+            wake(data);
+          }, this) == 0)
+        waitUntil([this] { return closed; }, kNetConnectTimeoutMs);
       gensio_free(io);
     }
     if (waiter) gensio_os_funcs_free_waiter(os, waiter);
@@ -129,14 +172,14 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
     auto* conn = static_cast<Connection*>(data);
     conn->openError = e;
     conn->opened = true;
-    gensio_os_funcs_wake(conn->os, conn->waiter);
+    Connection::wake(data);
   }, c.get());
   if (err) {
     c->closed = true;  // nothing was opened
     return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
   }
-  gensio_time limit = timeFromMs(kNetConnectTimeoutMs);
-  gensio_os_funcs_wait(os, c->waiter, 1, &limit);
+  Connection* raw = c.get();
+  raw->waitUntil([raw] { return raw->opened; }, kNetConnectTimeoutMs);
   if (!c->opened || c->openError) {
     const int why = c->opened ? c->openError : GE_TIMEDOUT;
     if (c->opened) c->closed = true;  // a failed open leaves nothing to close
@@ -149,8 +192,8 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
   gensio_control(c->io, GENSIO_CONTROL_DEPTH_ALL, GENSIO_CONTROL_SET, GENSIO_CONTROL_NODELAY, one,
                  &len);
   if (protocol_ == NetProtocol::Rfc2217) {
-    err = sergensio_b_alloc(gensio_to_sergensio(c->io), os, &c->line);
-    if (err) return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
+    c->line = gensio_to_sergensio(c->io);
+    if (!c->line) return fail(kDeviceNotOpened, linkText() + ": the server offers no line control");
   }
   handle = conn_.adopt(std::move(c));
   return kOk;
@@ -232,26 +275,41 @@ Status NetAdapter::resetDevice(Handle handle) {
 }
 
 namespace {
-// One line setting over RFC 2217, confirmed by the server within the connect time-out.
-Status setLine(sergensio_b* line, int (*call)(sergensio_b*, int*, gensio_time*), int value,
-               std::string& error, const std::string& what) {
-  gensio_time limit = timeFromMs(kNetConnectTimeoutMs);
-  const int err = call(line, &value, &limit);
-  if (err) {
-    error = what + ": " + networkReason(err);
-    return kIoError;
-  }
-  return kOk;
+void lineDone(sergensio*, int err, unsigned int, void* data) {
+  auto* c = static_cast<NetAdapter::Connection*>(data);
+  ++c->lineAnswered;
+  if (err) c->lineError = err;
+  NetAdapter::Connection::wake(data);
 }
 }  // namespace
+
+// One line setting over RFC 2217, confirmed by the server within the connect time-out.
+Status NetAdapter::setLine(Connection* c, Line setting, unsigned value) {
+  static constexpr struct {
+    int (*call)(sergensio*, unsigned int, sergensio_done, void*);
+    const char* what;
+  } kLines[] = {{sergensio_baud, "baud rate"},
+                {sergensio_datasize, "data bits"},
+                {sergensio_parity, "parity"},
+                {sergensio_stopbits, "stop bits"},
+                {sergensio_flowcontrol, "flow control"}};
+  const auto& line = kLines[static_cast<int>(setting)];
+  c->lineError = 0;
+  const unsigned want = ++c->lineAsked;
+  int err = line.call(c->line, value, lineDone, c);
+  if (!err && !c->readUntil([c, want] { return c->lineAnswered >= want; }, kNetConnectTimeoutMs))
+    err = c->lostError ? c->lostError : GE_TIMEDOUT;
+  if (!err) err = c->lineError;
+  if (err) return fail(kIoError, linkText() + ": " + line.what + ": " + networkReason(err));
+  return kOk;
+}
 
 Status NetAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
   Connection* c = check(handle);
   if (!c) return kInvalidHandle;
   if (!c->line) return kOk;  // the device server's own setting stands
   if (baud == 0) return fail(kInvalidParameter, linkText() + ": baud rate 0");
-  return setLine(c->line, sergensio_baud_b_timeout, static_cast<int>(baud), conn_.error,
-                 linkText() + ": baud rate");
+  return setLine(c, Line::Baud, baud);
 }
 
 Status NetAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLength,
@@ -263,21 +321,18 @@ Status NetAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLength
   if (!c->line) return kOk;
   // The driver counts parity from 0 (none) and stop bits as 0 (one) or 2 (two); the option
   // counts parity from 1 and stop bits as they are.
-  Status st = setLine(c->line, sergensio_datasize_b_timeout, wordLength, conn_.error,
-                      linkText() + ": data bits");
+  Status st = setLine(c, Line::DataBits, wordLength);
   if (st == kOk)
-    st = setLine(c->line, sergensio_parity_b_timeout, parity + 1, conn_.error,
-                 linkText() + ": parity");
+    st = setLine(c, Line::Parity, parity + 1u);
   if (st == kOk)
-    st = setLine(c->line, sergensio_stopbits_b_timeout, stopBits == 0 ? 1 : 2, conn_.error,
-                 linkText() + ": stop bits");
+    st = setLine(c, Line::StopBits, stopBits == 0 ? 1u : 2u);
   return st;
 }
 
 Status NetAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uint8_t, std::uint8_t) {
   Connection* c = check(handle);
   if (!c) return kInvalidHandle;
-  int mode = 0;
+  unsigned mode = 0;
   switch (flow) {
     case 0x0000: mode = SERGENSIO_FLOWCONTROL_NONE; break;
     case 0x0100: mode = SERGENSIO_FLOWCONTROL_RTS_CTS; break;
@@ -285,8 +340,7 @@ Status NetAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uint8_
     default: return fail(kInvalidParameter, linkText() + ": unsupported flow control");
   }
   if (!c->line) return kOk;
-  return setLine(c->line, sergensio_flowcontrol_b_timeout, mode, conn_.error,
-                 linkText() + ": flow control");
+  return setLine(c, Line::Flow, mode);
 }
 
 Status NetAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) {

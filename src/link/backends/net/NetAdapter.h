@@ -64,8 +64,13 @@ class NetAdapter final : public Adapter {
   // Whether Nagle's delay is off on the open connection (false when closed).
   bool noDelay() const;
 
- private:
+ // The open connection; public only for the library's callbacks.
   struct Connection;
+
+ private:
+  enum class Line { Baud, DataBits, Parity, StopBits, Flow };
+  // One line setting over RFC 2217, confirmed by the server within kNetConnectTimeoutMs.
+  Status setLine(Connection* c, Line setting, unsigned value);
   Status fail(Status status, std::string reason) { return conn_.fail(status, std::move(reason)); }
   Connection* check(Handle handle) { return conn_.check(handle); }
   NetProtocol protocol_;
