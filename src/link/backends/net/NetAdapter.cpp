@@ -162,8 +162,11 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
   c->os = os;
   c->waiter = gensio_os_funcs_alloc_waiter(os);
   if (!c->waiter) return fail(kInsufficientResources, scheme() + ": out of memory");
-  const std::string stack = (protocol_ == NetProtocol::Rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") +
-                            address_.host + "," + address_.port;
+  // nodelay: a one-byte frame must leave at once, not wait for the previous one's
+  // acknowledgement.
+  const std::string stack =
+      (protocol_ == NetProtocol::Rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") +
+      address_.host + "," + address_.port;
   int err = str_to_gensio(stack.c_str(), os, ignoreEvent, nullptr, &c->io);
   if (err) return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
 
@@ -186,11 +189,6 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
     return fail(kDeviceNotOpened, linkText() + ": " + networkReason(why));
   }
   gensio_set_sync(c->io);
-  // A one-byte frame must leave at once, not wait for the previous one's acknowledgement.
-  char one[] = "1";
-  gensiods len = 1;
-  gensio_control(c->io, GENSIO_CONTROL_DEPTH_ALL, GENSIO_CONTROL_SET, GENSIO_CONTROL_NODELAY, one,
-                 &len);
   if (protocol_ == NetProtocol::Rfc2217) {
     c->line = gensio_to_sergensio(c->io);
     if (!c->line) return fail(kDeviceNotOpened, linkText() + ": the server offers no line control");
