@@ -24,7 +24,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (!o.link.empty() && o.link.find(':') == std::string::npos) {
-    o.error = "an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, d2xx:";
+    o.error = "an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, d2xx:, "
+              "tcp:HOST:PORT, rfc2217:HOST:PORT";
   }
   return o;
 }
@@ -36,6 +37,8 @@ std::string UsageText() {
          "  --link serial:DEV  a serial port, e.g. serial:/dev/ttyUSB0\n"
          "  --link ftdi:[DESC] the adapter through direct USB access\n"
          "  --link d2xx:       the adapter through the vendor's driver library\n"
+         "  --link tcp:HOST:PORT      a bus behind a device server's raw TCP port\n"
+         "  --link rfc2217:HOST:PORT  the same over Telnet, the program setting the line\n"
          "Without --link the program looks for a real adapter and retries until one appears.\n"
          "The data directory is the current directory.\n";
 }

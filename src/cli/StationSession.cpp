@@ -7,7 +7,8 @@ namespace qubix::cli {
 namespace {
 RegisterGlobalOption linkOption{QCommandLineOption(
     QStringLiteral("link"),
-    QStringLiteral("The adapter: sim:, serial:[DEVICE], ftdi:[DESC] or d2xx: (default: none)."),
+    QStringLiteral("The adapter: sim:, serial:[DEVICE], ftdi:[DESC], d2xx:, tcp:HOST:PORT or "
+                   "rfc2217:HOST:PORT (default: none)."),
     QStringLiteral("URI"))};
 RegisterGlobalOption dataDirOption{QCommandLineOption(
     QStringLiteral("data-dir"),

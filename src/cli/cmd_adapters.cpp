@@ -10,6 +10,7 @@
 #include "link/backends/PortReport.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
+#include "link/backends/net/NetAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
 
 namespace qubix::cli {
@@ -34,6 +35,12 @@ void PrintText(Invocation& inv, const std::vector<BackendReport>& reports) {
   for (const auto& r : reports) {
     if (!r.available) {
       inv.print(r.backend + ": " + r.reason + "\n");
+      continue;
+    }
+    // The network backends list nothing: the device server is named in the link itself.
+    if (r.backend == link::backends::NetAdapter::probe().backend) {
+      inv.print(r.backend + ": --link tcp:HOST:PORT or rfc2217:HOST:PORT for a bus behind a "
+                "device server\n");
       continue;
     }
     inv.print(r.backend + ": " + std::to_string(r.ports.size()) + " adapter" +
@@ -82,6 +89,7 @@ int RunAdapters(Invocation& inv) {
       link::backends::SerialAdapter::probe(),
       link::backends::FtdiAdapter::probe(),
       link::backends::D2xxAdapter::probe(),
+      link::backends::NetAdapter::probe(),
   };
   if (inv.json)
     PrintJson(inv, reports);

@@ -3,6 +3,7 @@
 #include "link/backends/NoDeviceAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
+#include "link/backends/net/NetAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
@@ -47,6 +48,20 @@ std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
     if (!adapter) return notAvailableFor(scheme, reason, error);
     return adapter;
   }
+  // A device server on the network; the connection is made at connect time, like a device
+  // that is looked for then.
+  if (scheme == "tcp" || scheme == "rfc2217") {
+    NetAddress address;
+    std::string reason;
+    if (!parseNetAddress(rest, address, reason)) {
+      error = std::string(scheme) + ": " + reason;
+      return nullptr;
+    }
+    auto adapter = makeNetAdapter(scheme == "tcp" ? NetProtocol::Raw : NetProtocol::Rfc2217,
+                                  std::move(address), reason);
+    if (!adapter) return notAvailableFor(scheme, reason, error);
+    return adapter;
+  }
   if (scheme == "d2xx") {
     // "d2xx:" loads libftd2xx.so from the loader's path; "d2xx:PATH" a given copy of it.
     auto adapter = std::make_unique<D2xxAdapter>(std::string(rest));
@@ -60,7 +75,8 @@ std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
   }
 
   error = "unknown link \"" + std::string(uri) +
-          "\": use sim:, serial:DEVICE, ftdi:[DESCRIPTION] or d2xx:";
+          "\": use sim:, serial:DEVICE, ftdi:[DESCRIPTION], d2xx:, tcp:HOST:PORT or "
+          "rfc2217:HOST:PORT";
   return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // Picks the adapter backend from a link address: "sim:", "serial:[DEVICE]", "ftdi:[DESC]",
-// "d2xx:", or "" / "none:" for the adapter that lists no device.
+// "d2xx:", "tcp:HOST:PORT", "rfc2217:HOST:PORT", or "" / "none:" for the adapter that lists no
+// device.
 #pragma once
 
 #include <memory>
