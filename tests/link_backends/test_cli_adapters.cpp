@@ -76,16 +76,17 @@ TEST_P(SelfTestCommand, ReportsAndJudges) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
 }
 
+// Runs on the real clock: a loaded machine may make a working link "slow", which exits 0 like
+// "pass"; so the exit status, not the verdict's word, tells a working link here.
 INSTANTIATE_TEST_SUITE_P(
     Links, SelfTestCommand,
     ::testing::Values(
         SelfTestCase{"simulated_bus", "--link sim:", 0,
                      {"backend      sim", "description  Velmoria USBTo422", "serial       SIM00001",
                       "latency      unknown", "machine      H000000010001 (found by scanning)",
-                      "select       ", "query        ", "verdict      pass"}},
+                      "select       ", "query        "}},
         SelfTestCase{"simulated_bus_json", "--link sim: --json", 0,
-                     {R"("backend":"sim","connected":true)", R"("machine":"H000000010001")",
-                      R"("verdict":"pass")"}},
+                     {R"("backend":"sim","connected":true)", R"("machine":"H000000010001")"}},
         SelfTestCase{"nothing_plugged_in", "", 1,
                      {"open         failed: NoOpenDvc", "verdict      fail",
                       "advice       no adapter opened"}}),

@@ -351,18 +351,20 @@ TEST_P(EmulatedFtdiSelfTest, ReportsAndJudges) {
     EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
 }
 
+// Runs on the real clock: a loaded machine may make a working link "slow", which exits 0 like
+// "pass"; so the exit status, not the verdict's word, tells a working link here.
 INSTANTIATE_TEST_SUITE_P(
     Runs, EmulatedFtdiSelfTest,
     ::testing::Values(
         SelfTestRun{"passes", "", "", 0,
                     {"backend      ftdi", "description  Velmoria USBTo422", "serial       QX240001",
                      "latency      2 ms (read back)", "event char   \"O\" (set)",
-                     "machine      H000000010001 (found by scanning)", "verdict      pass"}},
+                     "machine      H000000010001 (found by scanning)"}},
         SelfTestRun{"passes_json", "", "--json", 0,
-                    {"\"backend\":\"ftdi\"", "\"latency_timer_ms\":2", "\"verdict\":\"pass\""}},
+                    {"\"backend\":\"ftdi\"", "\"latency_timer_ms\":2"}},
         SelfTestRun{"no_permission", "denied", "", 1,
                     {"verdict      fail", "permission"}},
-        SelfTestRun{"kernel_driver_bound_is_detached", "driver", "", 0, {"verdict      pass"}},
+        SelfTestRun{"kernel_driver_bound_is_detached", "driver", "", 0, {"machine      H000000010001"}},
         SelfTestRun{"nothing_answers", "silent", "--scan-to 3", 1,
                     {"machine      none answered", "verdict      fail",
                      "advice       no machine answered: check the bus termination and wiring"}}),

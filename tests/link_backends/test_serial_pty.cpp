@@ -227,7 +227,8 @@ TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
 
 #ifdef QUBIX24CTL
 // The self-test through the pseudo-terminal (the interposer is inherited): a pty has no chip, so
-// the latency timer is unknown and the event character not available, and the round trip passes.
+// the latency timer is unknown and the event character not available, and the round trip works
+// (exit 0: "pass", or "slow" on a loaded machine, since this runs on the real clock).
 TEST_F(SerialPty, SelfTestPasses) {
   char dir[] = "/tmp/qubix-pty-XXXXXX";
   ASSERT_NE(::mkdtemp(dir), nullptr);
@@ -242,7 +243,7 @@ TEST_F(SerialPty, SelfTestPasses) {
   ::rmdir(dir);
   for (const std::string line :
        {"backend      serial", "latency      unknown", "event char   not available",
-        "machine      H000000010001 (found by scanning)", "verdict      pass"})
+        "machine      H000000010001 (found by scanning)"})
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
 }
 
