@@ -74,6 +74,8 @@ class Adapter {
   virtual Status setEventCharacter(Handle, std::uint8_t /*ch*/, bool /*enable*/) {
     return kNotSupported;
   }
+  // The latency timer as the chip reports it, where the backend can ask.
+  virtual Status getLatencyTimer(Handle, std::uint8_t& /*ms*/) { return kNotSupported; }
 
   // A person-readable reason for the last failure ("" when there is none), for diagnostics.
   virtual std::string lastError() const { return {}; }

@@ -59,6 +59,14 @@ void FtdiTiming::settle(std::span<const ChipByte> bytes, std::size_t taken, doub
   timerStartMs_ = r.lastResetMs;
 }
 
+double FtdiTiming::nextExpiry(double afterMs) const {
+  const double periods = std::max(1.0, std::floor((afterMs - timerStartMs_) / latencyMs_) + 1.0);
+  double next = timerStartMs_ + periods * latencyMs_;
+  // Rounding may land the grid point on afterMs itself; the expiry asked for is after it.
+  while (next <= afterMs + 1e-9) next += latencyMs_;
+  return next;
+}
+
 void FtdiTiming::purge(double nowMs) {
   deliveredUnread_ = 0;
   timerStartMs_ = nowMs;

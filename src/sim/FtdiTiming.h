@@ -46,6 +46,10 @@ class FtdiTiming {
   // The buffers were purged at `nowMs` (a reset): nothing waits, the timer starts again.
   void purge(double nowMs);
 
+  // The first expiry of the latency timer after `afterMs`, as the timer stood at the last
+  // settle(): when the chip, having nothing to pass on, sends its status bytes alone.
+  double nextExpiry(double afterMs) const;
+
  private:
   struct Run {
     std::vector<double> deliveries;

@@ -225,6 +225,13 @@ Status SimAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   return link::kOk;
 }
 
+Status SimAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  if (!chip_) return link::kNotSupported;
+  ms = static_cast<std::uint8_t>(chip_->latencyMs());
+  return link::kOk;
+}
+
 Status SimAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enable) {
   note(calls_.eventChar, "eventChar");
   if (auto st = checkHandle(handle); st != link::kOk) return st;

@@ -64,6 +64,7 @@ class SimAdapter : public link::Adapter {
   link::Status getDeviceInfo(link::Handle handle, link::DeviceInfo& info) override;
   link::Status setLatencyTimer(link::Handle handle, std::uint8_t ms) override;
   link::Status setEventCharacter(link::Handle handle, std::uint8_t ch, bool enable) override;
+  link::Status getLatencyTimer(link::Handle handle, std::uint8_t& ms) override;
   std::string lastError() const override { return lastError_; }
   std::string backendName() const override { return "sim"; }
 

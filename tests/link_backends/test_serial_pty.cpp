@@ -226,6 +226,27 @@ TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
 }
 
 #ifdef QUBIX24CTL
+// The self-test through the pseudo-terminal (the interposer is inherited): a pty has no chip, so
+// the latency timer is unknown and the event character not available, and the round trip works
+// (exit 0: "pass", or "slow" on a loaded machine, since this runs on the real clock).
+TEST_F(SerialPty, SelfTestPasses) {
+  char dir[] = "/tmp/qubix-pty-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string command = "'" QUBIX24CTL "' selftest --link serial:" + path_ +
+                              " --data-dir " + dir + " 2>&1";
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  EXPECT_EQ(::pclose(pipe), 0) << out;
+  ::rmdir(dir);
+  for (const std::string line :
+       {"backend      serial", "latency      unknown", "event char   not available",
+        "machine      H000000010001 (found by scanning)"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+}
+
 // Without the interposer libserialport refuses the pseudo-terminal; the message says what to do.
 TEST_F(SerialPty, WithoutTheInterposerTheReasonPointsToIt) {
   char dir[] = "/tmp/qubix-pty-XXXXXX";

@@ -197,6 +197,12 @@ Status D2xxAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   return checked(api_.setLatencyTimer(handle, ms), "FT_SetLatencyTimer");
 }
 
+Status D2xxAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
+  if (!api_.ok) return unavailable();
+  if (!api_.getLatencyTimer) return kNotSupported;
+  return checked(api_.getLatencyTimer(handle, &ms), "FT_GetLatencyTimer");
+}
+
 Status D2xxAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enable) {
   if (!api_.ok) return unavailable();
   if (!api_.setChars) return kNotSupported;

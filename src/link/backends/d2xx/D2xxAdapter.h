@@ -42,6 +42,7 @@ class D2xxAdapter final : public Adapter {
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
+  Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
   Status setEventCharacter(Handle handle, std::uint8_t ch, bool enable) override;
 
   std::string lastError() const override { return lastError_; }

@@ -104,8 +104,18 @@ BackendReport FtdiAdapter::probe() {
   return report;
 }
 
-FtdiAdapter::FtdiAdapter(std::string description)
-    : description_(std::move(description)), device_("ftdi") {}
+ReadClock steadyReadClock() {
+  const auto start = std::chrono::steady_clock::now();
+  return {[start] {
+            return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                             start)
+                .count();
+          },
+          [] { std::this_thread::sleep_for(std::chrono::microseconds(250)); }};
+}
+
+FtdiAdapter::FtdiAdapter(std::string description, ReadClock clock)
+    : description_(std::move(description)), clock_(std::move(clock)), device_("ftdi") {}
 FtdiAdapter::~FtdiAdapter() = default;
 
 Status FtdiAdapter::fail(Status status, std::string reason) {
@@ -188,16 +198,15 @@ Status FtdiAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t coun
   if (!d) return kInvalidHandle;
   // libftdi returns what the chip has sent so far (each call waits at most one latency
   // period); loop until the count is there or the read time-out has run out.
-  using Clock = std::chrono::steady_clock;
   const bool forever = d->readTimeoutMs == 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(d->readTimeoutMs);
+  const double deadline = clock_.nowMs() + d->readTimeoutMs;
   while (bytesRead < count) {
     const int got = ftdi_read_data(d->ctx.get(), buffer + bytesRead,
                                    static_cast<int>(count - bytesRead));
     if (got < 0) return fail(kIoError, std::string("read: ") + ftdi_get_error_string(d->ctx.get()));
     bytesRead += static_cast<std::uint32_t>(got);
-    if (!forever && Clock::now() >= deadline) break;
-    if (got == 0) std::this_thread::sleep_for(std::chrono::microseconds(250));
+    if (!forever && clock_.nowMs() >= deadline) break;
+    if (got == 0) clock_.pause();
   }
   return kOk;
 }
@@ -302,6 +311,15 @@ Status FtdiAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enabl
   return kOk;
 }
 
+Status FtdiAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
+  Device* d = check(handle);
+  if (!d) return kInvalidHandle;
+  unsigned char value = 0;
+  if (ftdi_get_latency_timer(d->ctx.get(), &value) < 0)
+    return fail(kIoError, std::string("latency timer: ") + ftdi_get_error_string(d->ctx.get()));
+  ms = value;
+  return kOk;
+}
 
 std::unique_ptr<Adapter> makeFtdiAdapter(std::string description, std::string& reason) {
   reason.clear();

@@ -4,6 +4,7 @@
 // `ftdi:DESCRIPTION` the first whose USB product string is DESCRIPTION.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,9 +15,17 @@
 
 namespace qubix::link::backends {
 
+// The time the read loop goes by: the steady clock on hardware, where every empty read has
+// already waited a latency period at the chip; a test that emulates the chip gives its own.
+struct ReadClock {
+  std::function<double()> nowMs;
+  std::function<void()> pause;  // between two empty reads
+};
+ReadClock steadyReadClock();
+
 class FtdiAdapter final : public Adapter {
  public:
-  explicit FtdiAdapter(std::string description);
+  explicit FtdiAdapter(std::string description, ReadClock clock = steadyReadClock());
   ~FtdiAdapter() override;
   FtdiAdapter(const FtdiAdapter&) = delete;
   FtdiAdapter& operator=(const FtdiAdapter&) = delete;
@@ -41,6 +50,7 @@ class FtdiAdapter final : public Adapter {
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
   Status setEventCharacter(Handle handle, std::uint8_t ch, bool enable) override;
+  Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
 
   std::string lastError() const override { return device_.error; }
   std::string backendName() const override { return "ftdi"; }
@@ -51,6 +61,7 @@ class FtdiAdapter final : public Adapter {
   Device* check(Handle handle);
 
   std::string description_;
+  ReadClock clock_;
   OneDevice<Device> device_;
 };
 

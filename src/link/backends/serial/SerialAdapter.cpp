@@ -305,6 +305,15 @@ Status SerialAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   return kOk;
 }
 
+Status SerialAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
+  Port* p = check(handle);
+  if (!p) return kInvalidHandle;
+  const int value = readLatencyTimer(p->info.path);
+  if (value < 0) return fail(kNotSupported, "serial: " + p->info.path + " has no latency timer");
+  ms = static_cast<std::uint8_t>(value);
+  return kOk;
+}
+
 std::string SerialAdapter::openPath() const {
   return port_.get() ? port_.get()->info.path : std::string{};
 }

@@ -46,6 +46,7 @@ class SerialAdapter final : public Adapter {
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
+  Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
 
   std::string lastError() const override { return port_.error; }
   std::string backendName() const override { return "serial"; }
