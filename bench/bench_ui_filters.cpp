@@ -10,8 +10,8 @@
 
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
 
 using qubix::ui::TForm3;
 using qubix::ui::TParFilter;

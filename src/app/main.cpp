@@ -12,7 +12,7 @@
 #include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"
 #include "ui/network/PresetControls.h"
-#include "ui/network/Tmainform.h"
+#include "ui/network/MainWindow.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "editor/TestEditorHost.h"
 #include "support/SimRig.h"
-#include "ui/editor/TForm1.h"
+#include "ui/editor/EditorWindow.h"
 
 namespace qubix::test {
 

@@ -3,9 +3,9 @@
 #include <QListWidget>
 
 #include "network/HardwarePreset.h"
-#include "ui/editor/TForm8.h"
-#include "ui/filters/TForm3.h"
-#include "ui/network/Tmainform.h"
+#include "ui/editor/LevelWindow.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/network/MainWindow.h"
 
 namespace qubix::ui {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "editor/NetworkEditorHost.h"
-#include "ui/editor/TForm1.h"
+#include "ui/editor/EditorWindow.h"
 
 namespace qubix::network {
 class HardwarePresets;

@@ -1,6 +1,6 @@
 #include "ui/editor/UserPresetControls.h"
 
-#include "ui/editor/TForm1.h"
+#include "ui/editor/EditorWindow.h"
 
 namespace qubix::ui {
 

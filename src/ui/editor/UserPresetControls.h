@@ -8,7 +8,7 @@
 #include <string>
 
 #include "editor/UserPresets.h"
-#include "ui/editor/TForm2.h"
+#include "ui/editor/PresetLocationDialog.h"
 
 namespace qubix::ui {
 

@@ -1,6 +1,6 @@
 #include "ui/filters/EditorBands.h"
 
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/EqBandStrip.h"
 
 namespace qubix::ui {
 

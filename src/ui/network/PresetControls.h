@@ -13,7 +13,7 @@
 #include "network/Station.h"
 #include "ui/network/BusyAnimation.h"
 #include "ui/network/MachineSlots.h"
-#include "ui/network/TForm7.h"
+#include "ui/network/HardwarePresetDialog.h"
 
 namespace qubix::ui {
 

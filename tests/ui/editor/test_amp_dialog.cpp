@@ -9,7 +9,7 @@
 #include "WidgetTest.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorWidgets.h"
-#include "ui/editor/TForm9.h"
+#include "ui/editor/AmpCalculatorDialog.h"
 
 using qubix::ui::CaptionButton;
 

@@ -16,10 +16,10 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "ui/editor/EditorWindows.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
 #include "ui/network/MachineSlots.h"
-#include "ui/network/Tmainform.h"
+#include "ui/network/MainWindow.h"
 
 using namespace qubix;
 

@@ -2,8 +2,8 @@
 #include <QTest>
 
 #include "WidgetTest.h"
-#include "ui/editor/TCGauge.h"
-#include "ui/editor/TForm8.h"
+#include "ui/editor/Gauge.h"
+#include "ui/editor/LevelWindow.h"
 
 using namespace qubix;
 using qubix::ui::TCGauge;

@@ -9,10 +9,10 @@
 #include "WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/TFilterBlock.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
-#include "ui/filters/TSSKnob.h"
+#include "ui/filters/FilterBlockImage.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
+#include "ui/filters/Knob.h"
 
 using qubix::test::MoveMouse;
 using qubix::ui::TForm3;

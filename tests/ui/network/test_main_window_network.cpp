@@ -14,7 +14,7 @@
 
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "ui/network/Tmainform.h"
+#include "ui/network/MainWindow.h"
 
 using namespace qubix;
 

@@ -18,11 +18,11 @@
 #include "support/RecordingFrontend.h"
 #include "support/QtInput.h"
 #include "ui/common/CaptionButton.h"
-#include "ui/editor/TForm2.h"
+#include "ui/editor/PresetLocationDialog.h"
 #include "ui/network/BusyAnimation.h"
 #include "ui/network/MachineSlots.h"
 #include "ui/network/PresetControls.h"
-#include "ui/network/TForm7.h"
+#include "ui/network/HardwarePresetDialog.h"
 
 using namespace qubix;
 

@@ -11,8 +11,8 @@
 #include "support/QtInput.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorTexts.h"
-#include "ui/editor/TForm1.h"
-#include "ui/editor/TForm2.h"
+#include "ui/editor/EditorWindow.h"
+#include "ui/editor/PresetLocationDialog.h"
 #include "ui/editor/UserPresetControls.h"
 
 using namespace qubix;

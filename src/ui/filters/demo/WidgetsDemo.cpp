@@ -8,9 +8,9 @@
 
 #include "filters/Response.h"
 #include "ui/filters/EditorBands.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
-#include "ui/filters/TSSKnob.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
+#include "ui/filters/Knob.h"
 
 using qubix::ui::TForm3;
 using qubix::ui::TParFilter;

@@ -1,5 +1,5 @@
-// The response graph tool window: the combined magnitude response of the equaliser bands on a
-// logarithmic frequency axis, drawn into an off-screen bitmap and copied to the window. It
+// TForm3: the response graph tool window — the combined magnitude response of the equaliser bands
+// on a logarithmic frequency axis, drawn into an off-screen bitmap and copied to the window. It
 // reads the editor's band coefficient table, never the band strips.
 #pragma once
 

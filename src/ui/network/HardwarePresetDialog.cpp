@@ -1,4 +1,4 @@
-#include "ui/network/TForm7.h"
+#include "ui/network/HardwarePresetDialog.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

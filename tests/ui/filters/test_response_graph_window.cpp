@@ -12,8 +12,8 @@
 #include "WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
 
 using qubix::filters::BandCoefficientTable;
 using qubix::filters::BiquadCoefficients;

@@ -1,4 +1,4 @@
-#include "ui/editor/TForm1.h"
+#include "ui/editor/EditorWindow.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -10,11 +10,11 @@
 #include "ui/editor/EditorTexts.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorWidgets.h"
-#include "ui/editor/TForm8.h"
-#include "ui/editor/TForm9.h"
-#include "ui/filters/TForm3.h"
-#include "ui/filters/TParFilter.h"
-#include "ui/filters/TSSKnob.h"
+#include "ui/editor/LevelWindow.h"
+#include "ui/editor/AmpCalculatorDialog.h"
+#include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EqBandStrip.h"
+#include "ui/filters/Knob.h"
 
 namespace qubix::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/filters/TForm3.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 #include <QGuiApplication>
 #include <QLabel>

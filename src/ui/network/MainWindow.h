@@ -1,5 +1,5 @@
-// The main window: status line, machine list, scan and list buttons, the eight machine slots,
-// and the two timers that connect to the adapter (500 ms) and count ticks (100 ms). The bus
+// Tmainform: the main window — status line, machine list, scan and list buttons, the eight machine
+// slots, and the two timers that connect to the adapter (500 ms) and count ticks (100 ms). The bus
 // state and everything it drives live in a network::Station; the window adds the controls.
 #pragma once
 

@@ -1,5 +1,5 @@
-// The rotary attenuation knob: an integer position between Min and Max, a caption under the
-// dial and a value text that the host sets. It knows nothing of decibels.
+// TSSKnob: the rotary attenuation knob — an integer position between Min and Max, a caption under
+// the dial and a value text that the host sets. It knows nothing of decibels.
 #pragma once
 
 #include <QPixmap>

@@ -5,7 +5,7 @@
 #include <QWheelEvent>
 
 #include "WidgetTest.h"
-#include "ui/filters/TSSKnob.h"
+#include "ui/filters/Knob.h"
 
 using qubix::test::MoveMouse;
 using qubix::ui::TSSKnob;

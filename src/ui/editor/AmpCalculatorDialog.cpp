@@ -1,4 +1,4 @@
-#include "ui/editor/TForm9.h"
+#include "ui/editor/AmpCalculatorDialog.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,5 +1,5 @@
-// A vertical bar gauge: a minimum, a maximum, a value clamped to that range, and a bar drawn
-// upwards from the bottom in its bar colour over its background colour. No text.
+// TCGauge: a vertical bar gauge — a minimum, a maximum, a value clamped to that range, and a bar
+// drawn upwards from the bottom in its bar colour over its background colour. No text.
 #pragma once
 
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "ui/filters/TFilterBlock.h"
+#include "ui/filters/FilterBlockImage.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "ui/editor/TForm2.h"
+#include "ui/editor/PresetLocationDialog.h"
 
 #include <QFont>
 #include <QLabel>

@@ -1,5 +1,6 @@
-// The level window: six meters (Input A, Input B, Ch1 … Ch4), each three stacked gauges — a green
-// section for the range up to the 0 dB mark, a yellow one for 0 … +6 dB and a red one above.
+// TForm8: the level window — six meters (Input A, Input B, Ch1 … Ch4), each three stacked gauges —
+// a green section for the range up to the 0 dB mark, a yellow one for 0 … +6 dB and a red one
+// above.
 #pragma once
 
 #include <QWidget>
@@ -7,7 +8,7 @@
 #include <array>
 
 #include "editor/LevelMeter.h"
-#include "ui/editor/TCGauge.h"
+#include "ui/editor/Gauge.h"
 
 namespace qubix::ui {
 

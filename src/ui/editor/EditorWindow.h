@@ -1,5 +1,5 @@
-// The processor editor window: a view over editor::EditorState. Its handlers forward to the
-// state and it redraws what the state reports as changed. It owns the response graph, the level
+// TForm1: the processor editor window — a view over editor::EditorState. Its handlers forward to
+// the state and it redraws what the state reports as changed. It owns the response graph, the level
 // window and the amplifier calculator, which it shows and hides with itself.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/EqBandStrip.h"
 
 #include <QMouseEvent>
 #include <QPainter>

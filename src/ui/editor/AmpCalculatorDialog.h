@@ -1,5 +1,5 @@
-// The power amplifier calculator dialog: the amplifier described by sensitivity and power, or
-// by power and gain; " Accept" clamps the entries, computes the trim and closes with OK.
+// TForm9: the power amplifier calculator dialog — the amplifier described by sensitivity and power,
+// or by power and gain; " Accept" clamps the entries, computes the trim and closes with OK.
 #pragma once
 
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "ui/editor/TForm8.h"
+#include "ui/editor/LevelWindow.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -11,7 +11,7 @@
 #include "filters/ParametricBand.h"
 #include "ui/filters/Drawing.h"
 #include "ui/filters/EditorBands.h"
-#include "ui/filters/TParFilter.h"
+#include "ui/filters/EqBandStrip.h"
 
 using qubix::filters::BiquadCoefficients;
 using qubix::test::MoveMouse;

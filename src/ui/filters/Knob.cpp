@@ -1,4 +1,4 @@
-#include "ui/filters/TSSKnob.h"
+#include "ui/filters/Knob.h"
 
 #include <QMouseEvent>
 #include <QPainter>

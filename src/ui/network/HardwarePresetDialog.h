@@ -1,6 +1,7 @@
-// The "Change HardWare PreSet" dialog: eight configuration pictures with their titles and names,
-// the " Load New " button and the upload's progress bar beside configuration 8, and "    Close".
-// It closes only through its own controls: with 1 … 8 for a picture, 100 for "    Close".
+// TForm7: the "Change HardWare PreSet" dialog — eight configuration pictures with their titles and
+// names, the " Load New " button and the upload's progress bar beside configuration 8, and
+// "    Close". It closes only through its own controls: with 1 … 8 for a picture, 100 for
+// "    Close".
 #pragma once
 
 #include <QDialog>

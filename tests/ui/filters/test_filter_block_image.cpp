@@ -5,7 +5,7 @@
 
 #include "Resources.h"
 #include "WidgetTest.h"
-#include "ui/filters/TFilterBlock.h"
+#include "ui/filters/FilterBlockImage.h"
 
 using qubix::ui::TFilterBlock;
 

@@ -1,6 +1,7 @@
-// The location dialogs of the user presets: TForm2 "Select Location" for storing, and TForm4
-// "Select User PreSet" for recalling, which is the same dialog with its own caption and
-// question. Each is made once and keeps its position (0 … 7) from one opening to the next.
+// TForm2 and TForm4: the location dialogs of the user presets — TForm2 "Select Location" for
+// storing, and TForm4 "Select User PreSet" for recalling, which is the same dialog with its own
+// caption and question. Each is made once and keeps its position (0 … 7) from one opening to the
+// next.
 #pragma once
 
 #include <QDialog>

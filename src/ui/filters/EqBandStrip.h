@@ -1,6 +1,6 @@
-// The band strip of one equaliser band: a frequency knob on top, a gain fader in the middle and
-// a Q knob at the bottom, each with its value printed beside it. The strip keeps the band's
-// frequency, gain and Q, computes the band's coefficients on every change of a pot and then
+// TParFilter: the band strip of one equaliser band — a frequency knob on top, a gain fader in the
+// middle and a Q knob at the bottom, each with its value printed beside it. The strip keeps the
+// band's frequency, gain and Q, computes the band's coefficients on every change of a pot and then
 // raises OnChangePar (ChangePar).
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "ui/editor/TCGauge.h"
+#include "ui/editor/Gauge.h"
 
 #include <QPainter>
 

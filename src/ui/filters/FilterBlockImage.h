@@ -1,5 +1,5 @@
-// The on-screen face of a filter block: a 32 × 32 image showing whether the block is active.
-// The block's computation is the core's FilterBlock, reachable through Block().
+// TFilterBlock: the on-screen face of a filter block — a 32 × 32 image showing whether the block is
+// active. The block's computation is the core's FilterBlock, reachable through Block().
 #pragma once
 
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "ui/network/Tmainform.h"
+#include "ui/network/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QDir>
