@@ -13,7 +13,7 @@
 #include <fstream>
 #include <vector>
 
-#include "network/AviReader.h"
+#include "media/AviReader.h"
 
 namespace {
 

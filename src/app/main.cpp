@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "app/Options.h"
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 #include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"

@@ -1,6 +1,6 @@
 #include "cli/StationSession.h"
 
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 
 namespace qubix::cli {
 

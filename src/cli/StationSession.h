@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/Command.h"
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 #include "network/Station.h"
 
 namespace qubix::cli {

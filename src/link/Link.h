@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "link/Adapter.h"
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 
 namespace qubix::link {
 

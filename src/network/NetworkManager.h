@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 #include "link/Link.h"
 #include "network/MachineList.h"
 #include "network/Slots.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "link/Adapter.h"
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 #include "link/Link.h"
 #include "network/NetworkManager.h"
 #include "network/Slots.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 #include "link/Link.h"
 
 namespace qubix::protocol {

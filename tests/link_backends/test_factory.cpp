@@ -6,7 +6,7 @@
 #include <string>
 
 #include "link/Link.h"
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "support/RecordingFrontend.h"

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "link/Link.h"
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"

@@ -10,7 +10,7 @@
 
 #include "StandIn.h"
 #include "link/Link.h"
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "ui/common/QtFrontend.h"

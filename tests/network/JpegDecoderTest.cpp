@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "NetworkRig.h"
-#include "network/JpegDecoder.h"
+#include "media/JpegDecoder.h"
 
 namespace qubix::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "network/JpegDecoder.h"
+#include "media/JpegDecoder.h"
 #include "network/NetworkManager.h"
 #include "protocol/Commands.h"
 #include "support/SimRig.h"

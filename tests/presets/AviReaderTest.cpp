@@ -1,4 +1,4 @@
-#include "network/AviReader.h"
+#include "media/AviReader.h"
 
 #include <gtest/gtest.h>
 

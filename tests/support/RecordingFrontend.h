@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 
 namespace qubix::test {
 

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 
 class QLineEdit;
 class QWidget;

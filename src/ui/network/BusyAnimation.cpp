@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "network/AviReader.h"
+#include "media/AviReader.h"
 
 namespace qubix::ui {
 

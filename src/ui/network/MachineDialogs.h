@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Frontend.h"
+#include "frontend/Frontend.h"
 
 namespace qubix::ui {
 

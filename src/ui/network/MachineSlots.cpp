@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "network/JpegDecoder.h"
+#include "media/JpegDecoder.h"
 #include "network/NetworkTexts.h"
 
 namespace qubix::ui {

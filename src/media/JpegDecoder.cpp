@@ -1,4 +1,4 @@
-#include "network/JpegDecoder.h"
+#include "media/JpegDecoder.h"
 
 #include <csetjmp>
 #include <cstdio>

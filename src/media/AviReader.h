@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "network/JpegDecoder.h"
+#include "media/JpegDecoder.h"
 
 namespace qubix::network {
 

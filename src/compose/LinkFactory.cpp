@@ -1,4 +1,4 @@
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 
 #include "link/backends/NoDeviceAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
