@@ -64,7 +64,7 @@ UploadOutcome HardwarePresets::badFile(std::string_view text, UploadOutcome outc
 
 UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>& chosenPath) {
   if (slot < 0 || slot >= kSlotCount) return UploadOutcome::SelectFailed;
-  SlotState& state = network_.slots[static_cast<std::size_t>(slot)];
+  SlotState& state = network_.slotStates[static_cast<std::size_t>(slot)];
   view_->setProgress(0);
   view_->showProgress(true);
 
@@ -147,7 +147,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   const int shown = std::min<int>(network_.list.count, kSlotCount);
   bool anyExtra = false;
   for (int k = 0; k < shown; ++k)
-    anyExtra = anyExtra || network_.slots[static_cast<std::size_t>(k)].record.hardwarePreset == kExtraPreset;
+    anyExtra = anyExtra || network_.slotStates[static_cast<std::size_t>(k)].record.hardwarePreset == kExtraPreset;
   if (anyExtra) network_.RefreshButton();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   return UploadOutcome::Done;

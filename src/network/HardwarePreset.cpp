@@ -50,7 +50,7 @@ HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
   if (bus_.MachineSelected && leaveEditorMachine && !leaveEditorMachine(slot)) return {false, false};
   if (bus_.MachineSelected) return {true, false};
   // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
-  if (!bus_.SelectExchange(network_.slots[static_cast<std::size_t>(slot)].selectFrame))
+  if (!bus_.SelectExchange(network_.slotStates[static_cast<std::size_t>(slot)].selectFrame))
     return {false, false};
   commands_.BeginAccess();
   return {true, true};
@@ -62,7 +62,7 @@ void HardwarePresets::endAccessAndRelease() {
 }
 
 SlotDisplay HardwarePresets::displayOf(int slot) const {
-  return ComputeSlotDisplay(slot, network_.slots[static_cast<std::size_t>(slot)],
+  return ComputeSlotDisplay(slot, network_.slotStates[static_cast<std::size_t>(slot)],
                             network_.hardwarePresetNames, network_.userPresetNames,
                             network_.dataDir());
 }
@@ -84,7 +84,7 @@ PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
 PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   if (slot < 0 || slot >= kSlotCount || preset < 0 || preset >= kHardwarePresetCount)
     return PresetChangeOutcome::Closed;
-  SlotState& state = network_.slots[static_cast<std::size_t>(slot)];
+  SlotState& state = network_.slotStates[static_cast<std::size_t>(slot)];
   view_->showWaiting(slot);
   frontend_.processEvents();
 

@@ -34,8 +34,8 @@ NetworkManager::NetworkManager(link::Link& link, protocol::Bus& bus, protocol::C
       frontend_(frontend),
       stopFlag_(stopFlag),
       dataDir_(std::move(dataDir)) {
-  for (auto& slot : slots) slot.extraPresetName = std::string(texts::kExtraPresetDefault);
-  slots[0].selectFrame = std::string(texts::kFirstSelectFrame);
+  for (auto& slot : slotStates) slot.extraPresetName = std::string(texts::kExtraPresetDefault);
+  slotStates[0].selectFrame = std::string(texts::kFirstSelectFrame);
 }
 
 std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
@@ -56,7 +56,7 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   frontend_.setBusyCursor(true);
   listBox.clear();
   view_->listBoxChanged(listBox);
-  for (auto& slot : slots) slot.identifier.clear();
+  for (auto& slot : slotStates) slot.identifier.clear();
   view_->hideAllSlots();
   shownSlots_ = 0;
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
@@ -89,7 +89,7 @@ RefreshOutcome NetworkManager::refreshBody() {
       if (restartConnectTimer) restartConnectTimer();
       return RefreshOutcome::ConnectionFail;
     }
-    SlotState& slot = slots[static_cast<std::size_t>(i)];
+    SlotState& slot = slotStates[static_cast<std::size_t>(i)];
     const std::string entry = list.entry(i);
     if (!bus_.MachineSelected) {
       bus_.SendByteCommand('e');
@@ -126,7 +126,7 @@ RefreshOutcome NetworkManager::refreshBody() {
   if (!link_.WriteText("R")) return RefreshOutcome::ReleaseFailed;
   bus_.MachineSelected = false;
   for (int k = 0; k < visit; ++k) {
-    const auto display = ComputeSlotDisplay(k, slots[static_cast<std::size_t>(k)],
+    const auto display = ComputeSlotDisplay(k, slotStates[static_cast<std::size_t>(k)],
                                             hardwarePresetNames, userPresetNames, dataDir_);
     if (!view_->showSlot(k, display)) {
       frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption,

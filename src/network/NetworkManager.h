@@ -73,15 +73,11 @@ class NetworkManager {
 
   static std::string_view ProbeMessage(ProbeResult result);
 
-  // State shown by the main window. Qt code, where "slots" is a macro, reaches the slots
-  // through slotAt().
+  // State shown by the main window.
   MachineList list;
-#pragma push_macro("slots")
-#undef slots
-  std::array<SlotState, kSlotCount> slots;
-  SlotState& slotAt(int k) { return slots[static_cast<std::size_t>(k)]; }
-  const SlotState& slotAt(int k) const { return slots[static_cast<std::size_t>(k)]; }
-#pragma pop_macro("slots")
+  std::array<SlotState, kSlotCount> slotStates;
+  SlotState& slotAt(int k) { return slotStates[static_cast<std::size_t>(k)]; }
+  const SlotState& slotAt(int k) const { return slotStates[static_cast<std::size_t>(k)]; }
   std::vector<std::string> listBox;
   HardwarePresetNames hardwarePresetNames = DefaultHardwarePresetNames();
   UserPresetNames userPresetNames = DefaultUserPresetNames();

@@ -50,11 +50,11 @@ TEST(Refresh, OneProcessor) {
   EXPECT_EQ(d.userPreset, "User Config 2");
   EXPECT_EQ(*d.picture, rig.dir.path() / "Controller03.jpg");
   EXPECT_EQ(d.windowHeight, 300);
-  const auto& r = rig.manager.slots[0].record;
+  const auto& r = rig.manager.slotStates[0].record;
   EXPECT_EQ(r.gainA, 168);
   EXPECT_EQ(r.outAttn34, 231.0f);
   EXPECT_EQ(r.delay12, 12);
-  EXPECT_EQ(rig.manager.slots[0].extraPresetName, "Idle Preset");
+  EXPECT_EQ(rig.manager.slotStates[0].extraPresetName, "Idle Preset");
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_TRUE(rig.commands.liveBand().mirror);
   EXPECT_EQ(rig.adapter->readTimeoutMs(), 200u);
@@ -116,7 +116,7 @@ TEST(Refresh, ExtraPresetWithAndWithoutName) {
   EXPECT_EQ(*rig.view.displays[0].picture, rig.dir.path() / "notextrapset.jpg");
   EXPECT_EQ(rig.view.displays[1].hardwarePreset, "STAGE LEFT FILL   ");
   EXPECT_EQ(*rig.view.displays[1].picture, rig.dir.path() / "extrapset.jpg");
-  EXPECT_EQ(rig.manager.slots[1].extraPresetPicture,
+  EXPECT_EQ(rig.manager.slotStates[1].extraPresetPicture,
             (rig.dir.path() / "presets" / "STAGE LEFT FILL.jpg").string());
 }
 

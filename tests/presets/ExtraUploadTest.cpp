@@ -58,7 +58,7 @@ TEST_F(UploadFixture, SuccessfulUploadSendsTheEncodedPayloadAndRenamesPresetSeve
   EXPECT_TRUE(std::equal(image.begin() + 4, image.begin() + 3726, machine.extraImage.begin() + 4));
   EXPECT_EQ(rig.network.hardwarePresetNames[7], "Extra Preset");
   EXPECT_EQ(view.extraLabel, "Extra Preset");
-  EXPECT_EQ(rig.network.slots[0].extraPresetPicture, rig.data.file("Hall.jpg"));
+  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, rig.data.file("Hall.jpg"));
   EXPECT_EQ(rig.frontend.boxes.size(), 0u);
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
@@ -89,7 +89,7 @@ TEST_F(UploadFixture, EncodingOfTheWorkedBytes) {
 TEST_F(UploadFixture, SuccessRefreshesWhenASlotRunsTheExtraPreset) {
   std::string error;
   ASSERT_TRUE(WriteMachineListFile(rig.network.listPath(), rig.network.list, error)) << error;
-  rig.network.slots[2].record.hardwarePreset = 7;
+  rig.network.slotStates[2].record.hardwarePreset = 7;
   ASSERT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
   // After the upload's own release, the refresh visits the three listed machines again.
   const std::string all = rig.pcBytes();
@@ -315,18 +315,18 @@ TEST_F(UploadFixture, ABadFileAfterAGoodOneIsNeverUploadedWithTheOldImage) {
 }
 
 TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
-  rig.network.slots[0].extraPresetPicture = "before.jpg";
+  rig.network.slotStates[0].extraPresetPicture = "before.jpg";
   const std::string missing = rig.data.file("Gone.hfp");
   rig.frontend.openFileAnswers.clear();
   rig.frontend.openFileAnswers.push_back(missing);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::FileError);
-  EXPECT_EQ(rig.network.slots[0].extraPresetPicture, "before.jpg");
+  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, "before.jpg");
 
   const std::string broken = rig.data.file("Broken.hfp");
   WriteBytes(broken, {image.begin(), image.begin() + 10});
   rig.frontend.openFileAnswers.push_back(broken);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::CorruptedFile);
-  EXPECT_EQ(rig.network.slots[0].extraPresetPicture, rig.data.file("Broken.jpg"));
+  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, rig.data.file("Broken.jpg"));
 }
 
 TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {

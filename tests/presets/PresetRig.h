@@ -90,13 +90,13 @@ struct PresetRig {
         presets(link, protocolBus, commands, frontend, network, ticks) {
     for (const char* id : {"H000000010001", "H000000010002", "H000000010005"}) {
       network.list.setEntry(network.list.count, id);
-      auto& slot = network.slots[static_cast<std::size_t>(network.list.count)];
+      auto& slot = network.slotStates[static_cast<std::size_t>(network.list.count)];
       slot.identifier = id;
       slot.selectFrame = network::SlotSelectFrame(id);
       slot.extraPresetName = "ExtraPreset";
       ++network.list.count;
     }
-    network.slots[1].record.hardwarePreset = 3;
+    network.slotStates[1].record.hardwarePreset = 3;
     link.Connect();
     clear();
   }

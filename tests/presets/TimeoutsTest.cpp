@@ -70,7 +70,7 @@ const std::vector<Operation>& Operations() {
          rig.processor("H000000010002").presetSwitchMs = 11000.0;
          view.answer = 5;
          return rig.presets.ChangeHardwarePreset(1) == PresetChangeOutcome::Done &&
-                rig.network.slots[1].record.hardwarePreset == 4;
+                rig.network.slotStates[1].record.hardwarePreset == 4;
        },
        {"read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0", "read(16)->0",
         "read(16)->0", "timeouts(200,200)"}},
