@@ -71,7 +71,7 @@ struct Rig {
     state = std::make_unique<editor::EditorState>(*host);
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
     for (int i = 0; i < editor::kBandCount; ++i) {
-      bands.push_back(std::make_unique<editor::BandModel>(1000.0F, 1.4F, editor::kFirstBandAddress + 5 * i));
+      bands.push_back(std::make_unique<editor::BandModel>(1000.0F, 1.4F, filters::BandAddressAt(i)));
       bands.back()->onChangePar = [this, i] { state->BandChanged(i); };
       ptrs[static_cast<std::size_t>(i)] = bands.back().get();
     }

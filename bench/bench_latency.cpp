@@ -67,7 +67,7 @@ void refreshEight(Rig& rig) {
 // One step of an equaliser band: its coefficients to the band and the mirror address.
 void bandStep(Rig& rig) {
   protocol::Commands commands(*rig.protocolBus);
-  commands.liveBand().set(799 + 3 * 5, 1.01, -1.9, 0.9, -1.9, 0.91);
+  commands.liveBand().set(filters::BandAddressAt(3), 1.01, -1.9, 0.9, -1.9, 0.91);
   commands.liveBand().mirror = true;
   commands.SendBandCoefficients();
 }

@@ -335,7 +335,7 @@ int RunRecall(Invocation& inv) {
   HeadlessEditor& ed = *editor;
   ed.presets.RecallFromLocation(location);
   const editor::EditorState& s = ed.state;
-  ed.state.StaticText5Click();
+  ed.state.CloseEditor();
   if (inv.json) {
     JsonWriter w;
     w.beginObject().key("identifier").value(m->id).key("userPreset").value(s.userPresetName);
@@ -371,7 +371,7 @@ int RunApply(Invocation& inv) {
   if (!editor) return kExitFailure;
   HeadlessEditor& ed = *editor;
   const editor::UserPresetReadResult result = ed.presets.LoadFromFile(path);
-  ed.state.StaticText5Click();
+  ed.state.CloseEditor();
   if (!result.ok()) {
     inv.printError(Q(result.detail));
     return kExitFailure;

@@ -14,9 +14,9 @@ namespace {
 constexpr int kGainUpDownMin = -96, kGainUpDownMax = 24;
 constexpr int kKnobMax = 64;
 constexpr int kDelayMax = 310;
-constexpr float kFreqMinHz = 10, kFreqMaxHz = 18000;
-constexpr float kGainLimitDb = 12;
-constexpr float kQMin = 0.2F, kQMax = 50;
+constexpr float kFreqMinHz = filters::kBandFreqMinHz, kFreqMaxHz = filters::kBandFreqMaxHz;
+constexpr float kGainLimitDb = filters::kBandGainMaxDb;
+constexpr float kQMin = filters::kBandQMin, kQMax = filters::kBandQMax;
 
 int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 
@@ -114,7 +114,7 @@ void EditorState::SetFlatMode(bool flat) {
   notify(EditorPart::FlatCaption);
 }
 
-void EditorState::FormShow() {
+void EditorState::EditorShown() {
   SetTimer1(true);
   EditorNotShown = false;
   editorVisible = true;
@@ -122,12 +122,12 @@ void EditorState::FormShow() {
   notify(EditorPart::EditorWindow);
 }
 
-void EditorState::FormHide() {
+void EditorState::EditorHidden() {
   SetTimer1(false);
   SetTimer2(false);
 }
 
-void EditorState::FormKeyUp(int functionKey, bool ctrl, bool alt) {
+void EditorState::FunctionKeyReleased(int functionKey, bool ctrl, bool alt) {
   if (ctrl || alt) return;
   if (functionKey >= 1 && functionKey <= 4) ToggleMute(functionKey - 1);
 }
@@ -138,7 +138,7 @@ int EditorState::GainCode(int input) const {
   return Trunc(EditValue(gainText[static_cast<std::size_t>(input)]) * 2 + 180);
 }
 
-void EditorState::UpDownGainClick(int input, int position) {
+void EditorState::SetGainUpDown(int input, int position) {
   position = std::clamp(position, kGainUpDownMin, kGainUpDownMax);
   gainUpDown[static_cast<std::size_t>(input)] = position;
   SetGainText(input, OneDecimal(position * 0.5));
@@ -150,7 +150,7 @@ void EditorState::ArrowClick(int field, int step) {
   if (field == 0 || field == 1) {
     const int now = gainUpDown[static_cast<std::size_t>(field)];
     const int next = std::clamp(now + step, kGainUpDownMin, kGainUpDownMax);
-    if (next != now) UpDownGainClick(field, next);
+    if (next != now) SetGainUpDown(field, next);
   } else if (field == 2 || field == 3) {
     const int pair = field - 2;
     const int now = delay[static_cast<std::size_t>(pair)];
@@ -234,7 +234,7 @@ void EditorState::BandChanged(int bandIndex) {
   SetTimer1(true);
 }
 
-void EditorState::StaticText8Click() {
+void EditorState::ToggleFlat() {
   HideLevelWindow();
   SetTimer2(false);
   auto& fe = host_.frontend();
@@ -258,7 +258,7 @@ void EditorState::StaticText8Click() {
   }
 }
 
-void EditorState::StaticText7Click() {
+void EditorState::CopyBandsToAllMachines() {
   auto& fe = host_.frontend();
   auto& cmd = commands();
   auto& bus = cmd.bus();
@@ -338,7 +338,7 @@ void EditorState::ApplyStatusReply() {
   notify(EditorPart::Indicators);
 }
 
-void EditorState::Timer1Timer() {
+void EditorState::PollInputIndicators() {
   if (commands().bus().QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
 }
 
@@ -356,7 +356,7 @@ void EditorState::ShowLevels() {
   link.SetReadTimeout(link::kStandardTimeoutMs);
 }
 
-void EditorState::Timer2Timer() {
+void EditorState::PollLevelMeters() {
   auto& bus = commands().bus();
   for (int k = 0; k < kMeterCount; ++k) {
     const std::uint16_t value = bus.ReadParameterChecked(kFirstLevelParameter + k);
@@ -378,7 +378,7 @@ void EditorState::ApplyAmpTrim(float ampTrimDb) {
   commands().SendAmpLevel(AmpLevelCode);
 }
 
-void EditorState::StaticText11Click() {
+void EditorState::SaveAsPowerOnSetting() {
   auto& fe = host_.frontend();
   HideLevelWindow();
   SetTimer2(false);
@@ -391,7 +391,7 @@ void EditorState::StaticText11Click() {
   fe.processEvents();
 }
 
-void EditorState::StaticText5Click() {
+void EditorState::CloseEditor() {
   // The bands belong to the machine being edited, whatever the operator has since clicked in
   // the main window's list: storing them under another identifier would overwrite that
   // machine's file.
@@ -484,7 +484,7 @@ bool EditorState::SelectMachineForEditing(int slot) {
   // graph, even on the very first opening, before the window has been shown.
   EditorNotShown = false;
   LoadMachineEqForLocation(id, v.userPreset);
-  FormShow();
+  EditorShown();
   SetTimer1(true);
   return true;
 }

@@ -15,6 +15,7 @@
 
 #include "editor/LevelMeter.h"
 #include "filters/Biquad.h"
+#include "filters/EqBands.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
 #include "network/EqFile.h"
@@ -22,8 +23,7 @@
 
 namespace qubix::editor {
 
-inline constexpr int kBandCount = 10;
-inline constexpr int kFirstBandAddress = 799;
+inline constexpr int kBandCount = filters::kBandCount;
 inline constexpr int kTimer1IntervalMs = 655;
 inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
 // The order in which the window created its strips, which "Flat" and its stash follow.
@@ -195,13 +195,13 @@ class EditorState {
   int LevelViewTicks = 0;
   std::array<MeterSections, kMeterCount> meters{};
 
-  // ---- handlers of the window
-  void FormShow();
-  void FormHide();
+  // ---- operations of the window's controls
+  void EditorShown();
+  void EditorHidden();
   // F1 … F4 (key 1 … 4); ignored with Ctrl or Alt.
-  void FormKeyUp(int functionKey, bool ctrl, bool alt);
-  void UpDown3Click(int position) { UpDownGainClick(0, position); }
-  void UpDown4Click(int position) { UpDownGainClick(1, position); }
+  void FunctionKeyReleased(int functionKey, bool ctrl, bool alt);
+  // The up-down of a gain (0 Input A, 1 Input B) moved to position, in half-dB steps.
+  void SetGainUpDown(int input, int position);
   // An arrow of a gain (field 0 Input A, 1 Input B) or a delay (2 Ch1/Ch2, 3 Ch3/Ch4) field,
   // one step up (+1) or down (-1).
   void ArrowClick(int field, int step);
@@ -211,23 +211,23 @@ class EditorState {
   void SetKnobPosition(int knob, int position);
   void ToggleMute(int channel);  // 0 … 3
   void BandChanged(int bandIndex);
-  void StaticText8Click();        // "Flat" / "EQ"
-  void StaticText7Click();        // " Copy to All"
-  void Timer1Timer();
-  void Timer2Timer();
-  void ShowLevels();              // "  Show Levels"
+  void ToggleFlat();                   // "Flat" / "EQ"
+  void CopyBandsToAllMachines();       // " Copy to All"
+  void PollInputIndicators();          // the input indicator timer
+  void PollLevelMeters();              // the level window's timer
+  void ShowLevels();                   // "  Show Levels"
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
-  void StaticText11Click();       // " Save As PowerOn Setting"
-  void StaticText5Click();        // " Close"
+  void SaveAsPowerOnSetting();         // " Save As PowerOn Setting"
+  void CloseEditor();                  // " Close"
   // The close without storing the bands, for when they are not known to be the machine's: the
   // processor is told that editing ends and is released, and the windows are hidden.
   void CloseWithoutStoringBands();
 
   // Hooks for the store and load buttons, filled in by the user preset code.
-  std::function<void()> onSaveToDsp;      // StaticText9Click
-  std::function<void()> onLoadFromDsp;    // StaticText10Click
-  std::function<void()> onSaveToFile;     // StaticText12Click
-  std::function<void()> onLoadFromFile;   // StaticText13Click
+  std::function<void()> onSaveToDsp;
+  std::function<void()> onLoadFromDsp;
+  std::function<void()> onSaveToFile;
+  std::function<void()> onLoadFromFile;
 
   // ---- opening from a slot
   void OpenEditorForSlot(int slot);
@@ -279,7 +279,6 @@ class EditorState {
   BandStrip& band(int index) { return *bands_[static_cast<std::size_t>(index)]; }
 
  private:
-  void UpDownGainClick(int input, int position);
   void closeWindows();
   void notify(EditorPart part);
   void redrawGraph();

@@ -21,7 +21,7 @@ struct HeadlessEditor {
     for (int i = 0; i < kBandCount; ++i) {
       const auto b = static_cast<std::size_t>(i);
       bands[b] = std::make_unique<BandModel>(static_cast<float>(network::kEqDefaults.freqHz[b]),
-                                             network::kEqDefaults.q[b], kFirstBandAddress + 5 * i);
+                                             network::kEqDefaults.q[b], filters::BandAddressAt(i));
       bands[b]->onChangePar = [this, i] { state.BandChanged(i); };
       strips[b] = bands[b].get();
     }

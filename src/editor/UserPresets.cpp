@@ -44,7 +44,7 @@ std::string UserPresets::machineForFiles() const {
 
 // ------------------------------------------------------------------ store
 
-void UserPresets::StaticText9Click() {
+void UserPresets::SaveToDspMemory() {
   beginBusOperation(PresetButton::SaveToDsp);
   const std::optional<int> location =
       askLocation ? askLocation(LocationDialog::Store, editor_.processorId)
@@ -90,7 +90,7 @@ bool UserPresets::StoreToLocation(int location) {
 void UserPresets::SaveEEpromFail() {
   link::Frontend& fe = editor_.host().frontend();
   fe.setStatusText(texts::kEEPromError);
-  editor_.StaticText5Click();
+  editor_.CloseEditor();
   fe.messageBox(texts::kEEPromError, texts::kEEPromError, link::Buttons::Ok);
   fe.setStatusColour(link::kRed);
   fe.setStatusText(texts::kNothingSelected);
@@ -98,7 +98,7 @@ void UserPresets::SaveEEpromFail() {
 
 // ------------------------------------------------------------------ recall
 
-void UserPresets::StaticText10Click() {
+void UserPresets::LoadFromDspMemory() {
   beginBusOperation(PresetButton::LoadFromDsp);
   const std::optional<int> location =
       askLocation ? askLocation(LocationDialog::Recall, editor_.processorId)
@@ -225,7 +225,7 @@ std::string UserPresets::SaveToFile(const std::string& path) {
   return {};
 }
 
-void UserPresets::StaticText12Click() {
+void UserPresets::SaveToComputerFile() {
   caption(PresetButton::SaveToFile, true);
   // The dialog opens in the presets folder with "preset.vup" proposed.
   const std::optional<std::string> path = editor_.host().frontend().askSaveFile(
@@ -278,7 +278,7 @@ UserPresetReadResult UserPresets::LoadFromFile(const std::string& path) {
   return result;
 }
 
-void UserPresets::StaticText13Click() {
+void UserPresets::LoadFromComputerFile() {
   caption(PresetButton::LoadFromFile, true);
   const std::optional<std::string> path = editor_.host().frontend().askOpenFile(
       texts::kLoadFromFile, texts::kVupFilter,

@@ -38,10 +38,10 @@ class UserPresets {
   explicit UserPresets(EditorState& editor);
 
   // The four buttons.
-  void StaticText9Click();   // "    Save To DSP Memory"
-  void StaticText10Click();  // "   Load From DSP Memory"
-  void StaticText12Click();  // "   Save To Computer HDD"
-  void StaticText13Click();  // "  Load From Computer HDD"
+  void SaveToDspMemory();   // "    Save To DSP Memory"
+  void LoadFromDspMemory();  // "   Load From DSP Memory"
+  void SaveToComputerFile();  // "   Save To Computer HDD"
+  void LoadFromComputerFile();  // "  Load From Computer HDD"
   // A failed store: the editor closes and the operator is told.
   void SaveEEpromFail();
 

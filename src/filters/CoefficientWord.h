@@ -1,4 +1,5 @@
-// The DSP's 24-bit coefficient word and where a band's words go in its coefficient memory.
+// The DSP's 24-bit coefficient word and a band's words in sending order (where they go in the
+// coefficient memory: EqBands.h).
 #pragma once
 
 #include <array>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "filters/Biquad.h"
+#include "filters/EqBands.h"
 
 namespace qubix::filters {
 
@@ -29,21 +31,5 @@ std::string WordText(std::uint32_t word);
 std::array<std::uint32_t, 5> BandWords(const BiquadCoefficients& c);
 // Fifteen bytes: the five words of BandWords, each most significant byte first.
 std::array<std::uint8_t, 15> BandWordBytes(const BiquadCoefficients& c);
-
-// Addresses of the editor's ten bands in DSP coefficient memory.
-inline constexpr int kBandCount = 10;
-inline constexpr std::int32_t kFirstBandAddress = 799;
-inline constexpr std::int32_t kBandAddressStep = 5;
-inline constexpr std::int32_t kMirrorAddressOffset = 116;
-
-// Band n (1 … 10): 799 + 5·(n − 1). Returns −1 for n outside 1 … 10.
-constexpr std::int32_t BandAddress(int band) {
-  return band >= 1 && band <= kBandCount ? kFirstBandAddress + kBandAddressStep * (band - 1)
-                                         : -1;
-}
-// The mirror copy of a band lives 116 words further.
-constexpr std::int32_t MirrorAddress(std::int32_t bandAddress) {
-  return bandAddress + kMirrorAddressOffset;
-}
 
 }  // namespace qubix::filters

@@ -11,12 +11,13 @@
 #include <cstdint>
 #include <string>
 
+#include "filters/EqBands.h"
 #include "protocol/Bus.h"
 
 namespace qubix::protocol {
 
 // Distance between a band's coefficient address and its mirror copy.
-inline constexpr std::int32_t kMirrorOffset = 116;
+inline constexpr std::int32_t kMirrorOffset = filters::kMirrorAddressOffset;
 // The settings record's number inside a user preset location (records 0 … 9 are the bands).
 inline constexpr int kSettingsRecord = 10;
 inline constexpr int kLocationCount = 8;

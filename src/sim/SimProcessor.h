@@ -20,6 +20,9 @@ inline constexpr std::size_t kExtraImageSize = 3732;
 inline constexpr std::size_t kExtraPayloadOffset = 4;
 inline constexpr std::size_t kExtraPayloadSize = 3722;
 inline constexpr std::size_t kExtraNameSize = 18;
+// The band layout again, on purpose not taken from filters/EqBands.h: the simulator stands for
+// the processor, so a slip in the program's layout must show as a mismatch on the wire instead
+// of being copied into the stand-in.
 inline constexpr int kFirstBandAddress = 799;
 inline constexpr int kMirrorOffset = 116;
 inline constexpr int kBands = 10;

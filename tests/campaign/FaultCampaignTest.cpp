@@ -280,7 +280,7 @@ std::vector<Operation> Operations() {
          rig.editor.bands[7]->SetGPotPos(-3.0F);
        },
        [](CampaignRig& rig, int) {
-         rig.editor.state.StaticText7Click();
+         rig.editor.state.CopyBandsToAllMachines();
          return !rig.failureShown();
        },
        [](CampaignRig& rig, int k) { return Coefficients(rig.processor(k)); },
@@ -364,7 +364,7 @@ std::string Recover(CampaignRig& rig) {
   rig.bus->lineFaults = {};
   for (const auto& p : rig.bus->processors()) p->faults.silent = false;
   rig.forget();
-  if (rig.editor.state.editorVisible || rig.station.bus.MachineSelected) rig.editor.state.StaticText5Click();
+  if (rig.editor.state.editorVisible || rig.station.bus.MachineSelected) rig.editor.state.CloseEditor();
   if (!rig.station.link.state().Connected) rig.station.Connect();
   if (rig.station.network.RefreshMachines() != network::RefreshOutcome::Done)
     return "refresh after reconnecting did not succeed";

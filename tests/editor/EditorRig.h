@@ -25,7 +25,7 @@ class EditorRig : public ::testing::Test {
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
     for (int i = 0; i < editor::kBandCount; ++i) {
       const auto& s = kStripSetup[static_cast<std::size_t>(i)];
-      bands.push_back(std::make_unique<editor::BandModel>(s.freqHz, s.q, editor::kFirstBandAddress + 5 * i, s.qf));
+      bands.push_back(std::make_unique<editor::BandModel>(s.freqHz, s.q, filters::BandAddressAt(i), s.qf));
       bands.back()->onChangePar = [this, i] { state.BandChanged(i); };
       ptrs[static_cast<std::size_t>(i)] = bands.back().get();
     }

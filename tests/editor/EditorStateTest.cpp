@@ -104,10 +104,10 @@ TEST_F(EditorBus, GainMinus3Point5WithBAtZero) {
 
 TEST_F(EditorBus, UpDownArrowFormatsOneDecimalAndSends) {
   open(0);
-  state.UpDown4Click(-25);
+  state.SetGainUpDown(1, -25);
   EXPECT_EQ(state.gainText[1], "-12.5");
   EXPECT_EQ(pc().substr(0, 7), frames::InputGains(155, 180));
-  state.UpDown4Click(0);
+  state.SetGainUpDown(1, 0);
   EXPECT_EQ(state.gainText[1], "0.0");
 }
 
@@ -143,11 +143,11 @@ TEST_F(EditorBus, MuteCh3AndBackWithCurrentAmpLevel) {
 
 TEST_F(EditorBus, FunctionKeysIgnoreCtrlAndAltButNotShift) {
   open(0);
-  state.FormKeyUp(2, /*ctrl=*/true, false);
-  state.FormKeyUp(2, false, /*alt=*/true);
+  state.FunctionKeyReleased(2, /*ctrl=*/true, false);
+  state.FunctionKeyReleased(2, false, /*alt=*/true);
   EXPECT_EQ(pc(), "");
   EXPECT_FALSE(state.MuteState[1]);
-  state.FormKeyUp(2, false, false);  // Shift does not reach the editor's decision
+  state.FunctionKeyReleased(2, false, false);  // Shift does not reach the editor's decision
   EXPECT_EQ(pc(), frames::ChannelLevel(1, 1, 0));
   EXPECT_TRUE(state.MuteState[1]);
 }
@@ -203,7 +203,7 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   std::array<float, 10> freq{}, q{};
   for (int i = 0; i < 10; ++i) freq[i] = strip(i).FPotPos(), q[i] = strip(i).QPotPos();
   rig.clearRecords();
-  state.StaticText8Click();
+  state.ToggleFlat();
   EXPECT_TRUE(state.FlatMode);
   EXPECT_EQ(state.FlatGainStash[0], 9 - 4.5);  // band 10 first
   EXPECT_EQ(state.FlatGainStash[1], -4.5);
@@ -216,7 +216,7 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.flatFlag, 1);
   EXPECT_EQ(rec.savedGainDb[0], 4.5F);
-  state.StaticText8Click();
+  state.ToggleFlat();
   EXPECT_FALSE(state.FlatMode);
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(strip(i).GPotPos(), static_cast<float>(i) - 4.5F);
@@ -230,7 +230,7 @@ TEST_F(EditorBus, EqFileRecordTruncatesFrequencyAndRoundTripsThroughReopen) {
   strip(5).SetFPotPos(999.9F);
   strip(5).SetGPotPos(0.05F);
   strip(6).SetGPotPos(-3.0F);
-  state.StaticText5Click();  // " Close" stores the last-edit file
+  state.CloseEditor();  // " Close" stores the last-edit file
   const auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.freqHz[5], 999);
   EXPECT_EQ(rec.gainDb[5], 0.0F);
@@ -244,7 +244,7 @@ TEST_F(EditorBus, EqFileRecordTruncatesFrequencyAndRoundTripsThroughReopen) {
 TEST_F(EditorBus, CloseStoresEndsAndReleases) {
   open(0);
   host.listSel = 0;
-  state.StaticText5Click();
+  state.CloseEditor();
   EXPECT_EQ(pc(), "T02feR");
   EXPECT_TRUE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010001")));
   EXPECT_EQ(host.listSel, -1);
@@ -257,7 +257,7 @@ TEST_F(EditorBus, CloseStoresUnderTheEditedMachineEvenAfterAnotherListClick) {
   open(0);
   strip(2).SetGPotPos(2.5F);
   host.listSel = 1;  // the operator clicked another machine in the main window's list
-  state.StaticText5Click();
+  state.CloseEditor();
   EXPECT_FALSE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010002")));
   EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[2], 2.5F);
   EXPECT_EQ(state.selectedMachineId(), "");
@@ -291,7 +291,7 @@ TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
   open(0);
   strip(1).SetGPotPos(2.0F);
   rig.clearRecords();
-  state.StaticText7Click();
+  state.CopyBandsToAllMachines();
   EXPECT_EQ(Count(pc(), "Q"), 0U);
   EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
   EXPECT_TRUE(state.GraphRedrawEnabled);
@@ -307,7 +307,7 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
   host.records[2].userPreset = 6;
   strip(4).SetGPotPos(5.0F);
   rig.clearRecords();
-  state.StaticText7Click();
+  state.CopyBandsToAllMachines();
   for (const char* other : {"H000000010002", "H000000010005"}) {
     auto& p = rig.processor(other);
     EXPECT_EQ(p.framesHandled['Q'], 20) << other;
@@ -337,7 +337,7 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
   strip(4).SetGPotPos(5.0F);
   strip(9).SetGPotPos(-4.0F);
   rig.clearRecords();
-  state.StaticText7Click();
+  state.CopyBandsToAllMachines();
   std::string bands;
   for (int k = 0; k < editor::kBandCount; ++k) {
     const auto c = state.BandCoefficientTable.Band(k);
@@ -406,7 +406,7 @@ TEST_F(EditorBus, CopyToAllStoresOnlyTheFilesOfMachinesThatTookEveryBand) {
       std::filesystem::remove(entry.path());
     strip(3).SetGPotPos(6.0F);
     c.arm(rig);
-    state.StaticText7Click();
+    state.CopyBandsToAllMachines();
     rig.adapter->beforeWrite = nullptr;
     std::vector<std::string> files;
     for (const auto& [name, bytes] : Files(dir)) files.push_back(name);
@@ -426,14 +426,14 @@ TEST_F(EditorBus, StatusReplyLightsIndicators) {
   open(0);
   auto& a = rig.processor("H000000010001");
   a.inputIndicator = 2;
-  state.Timer1Timer();
+  state.PollInputIndicators();
   EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
   a.faults.queryReply = "000700O";
-  state.Timer1Timer();
+  state.PollInputIndicators();
   EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
   a.faults.queryReply.clear();
   a.inputIndicator = 1;
-  state.Timer1Timer();
+  state.PollInputIndicators();
   EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{false, true}));
 }
 
@@ -442,19 +442,19 @@ TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   rig.processor("H000000010001").fixedLevels = std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
   state.ShowLevels();
   EXPECT_FALSE(state.timer1Running);
-  state.Timer2Timer();
+  state.PollLevelMeters();
   EXPECT_EQ(state.meters[0], (editor::MeterSections{75, 6, 0}));
   EXPECT_EQ(state.meters[1], (editor::MeterSections{24, 0, 0}));
   EXPECT_EQ(state.meters[2], (editor::MeterSections{75, 0, 0}));
   EXPECT_EQ(state.meters[3], (editor::MeterSections{74, 0, 0}));
   EXPECT_EQ(state.meters[4], (editor::MeterSections{40, 0, 0}));
   EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
-  for (int t = 2; t <= 30; ++t) state.Timer2Timer();
+  for (int t = 2; t <= 30; ++t) state.PollLevelMeters();
   state.ShowLevels();  // at tick 30: another full 40 ticks
-  for (int t = 1; t < 40; ++t) state.Timer2Timer();
+  for (int t = 1; t < 40; ++t) state.PollLevelMeters();
   EXPECT_TRUE(state.levelWindowVisible);
   EXPECT_TRUE(state.timer2Running);
-  state.Timer2Timer();
+  state.PollLevelMeters();
   EXPECT_FALSE(state.levelWindowVisible);
   EXPECT_FALSE(state.timer2Running);
   EXPECT_TRUE(state.timer1Running);
@@ -466,19 +466,19 @@ TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndica
   p.fixedLevels = std::array<std::uint16_t, 6>{5623, 5623, 5623, 5622, 100, 65535};
   p.inputIndicator = 3;
   state.ShowLevels();
-  state.Timer2Timer();
+  state.PollLevelMeters();
   EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
   EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
   const editor::MeterSections silence{24, 0, 0};
 
   p.faults.wrongChecksum = true;
-  state.Timer2Timer();
+  state.PollLevelMeters();
   for (const auto& m : state.meters) EXPECT_EQ(m, silence);
 
   p.faults.wrongChecksum = false;
   p.faults.silent = true;
   p.inputIndicator = 0;
-  state.Timer2Timer();
+  state.PollLevelMeters();
   for (const auto& m : state.meters) EXPECT_EQ(m, silence);
   EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
   EXPECT_EQ(state.LevelViewTicks, 3);
@@ -488,7 +488,7 @@ TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndica
 
 TEST_F(EditorBus, LevelTickReadsSixLevelsThenStatus) {
   open(0);
-  state.Timer2Timer();
+  state.PollLevelMeters();
   EXPECT_EQ(pc(), "I05fbI06faI07f9I08f8I09f7I0af6I0000");
 }
 
@@ -498,7 +498,7 @@ TEST_F(EditorBus, AmpSettingAndPowerOnStore) {
   EXPECT_EQ(state.AmpLevelCode, 249);
   EXPECT_EQ(pc(), frames::AmpLevel(249));
   rig.clearRecords();
-  state.StaticText11Click();
+  state.SaveAsPowerOnSetting();
   EXPECT_EQ(pc(), "T0000");
   EXPECT_FALSE(state.powerOnRunning);
 }
@@ -522,7 +522,7 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
             -6.0F);
   const auto files = Files(dir);
   strip(4).SetGPotPos(3.0F);
-  state.StaticText5Click();
+  state.CloseEditor();
   EXPECT_EQ(Files(dir), files);
   EXPECT_FALSE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010002")));
 }
@@ -532,14 +532,14 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
 TEST_F(EditorBus, DefaultBandsClearFlatStateAndStash) {
   open(0);
   strip(2).SetGPotPos(5.0F);
-  state.StaticText8Click();
+  state.ToggleFlat();
   ASSERT_TRUE(state.FlatMode);
   state.OpenEditorForSlot(1);
   EXPECT_FALSE(state.FlatMode);
   EXPECT_EQ(state.FlatGainStash, (std::array<double, editor::kBandCount>{}));
   // "Flat" on this machine now parks its own (zero) gains; "EQ" gives them back unchanged.
-  state.StaticText8Click();
-  state.StaticText8Click();
+  state.ToggleFlat();
+  state.ToggleFlat();
   EXPECT_EQ(strip(2).GPotPos(), 0.0F);
 }
 
@@ -551,7 +551,7 @@ TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
   open(0);
   strip(4).SetGPotPos(-12.0F);
   strip(6).SetFPotPos(3150.0F);
-  state.StaticText5Click();
+  state.CloseEditor();
   open(0);
   EXPECT_EQ(strip(4).GPotPos(), -12.0F);
   EXPECT_EQ(strip(6).FPotPos(), 3150.0F);
@@ -582,20 +582,20 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
       {"delay", [&] { state.SetDelay(0, 12); }, false},
       {"mute", [&] { state.ToggleMute(1); }, true},
       {"band", [&] { strip(2).SetGPotPos(1.5F); }, false},
-      {"flat", [&] { state.StaticText8Click(); }, false},
-      {"copy to all", [&] { state.StaticText7Click(); }, false},
-      {"copy to all, own file unreadable", [&] { unreadableOwnFile([&] { state.StaticText7Click(); }); }, false},
-      {"window shown", [&] { state.FormShow(); }, true},
-      {"poll tick", [&] { state.Timer1Timer(); }, true},
-      {"level tick", [&] { state.Timer2Timer(); }, true},
-      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.Timer2Timer(); }, false},
+      {"flat", [&] { state.ToggleFlat(); }, false},
+      {"copy to all", [&] { state.CopyBandsToAllMachines(); }, false},
+      {"copy to all, own file unreadable", [&] { unreadableOwnFile([&] { state.CopyBandsToAllMachines(); }); }, false},
+      {"window shown", [&] { state.EditorShown(); }, true},
+      {"poll tick", [&] { state.PollInputIndicators(); }, true},
+      {"level tick", [&] { state.PollLevelMeters(); }, true},
+      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.PollLevelMeters(); }, false},
       {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }, true},
-      {"power-on store", [&] { state.StaticText11Click(); }, false},
-      {"store", [&] { presets.StaticText9Click(); }, false},
-      {"recall", [&] { presets.StaticText10Click(); }, false},
+      {"power-on store", [&] { state.SaveAsPowerOnSetting(); }, false},
+      {"store", [&] { presets.SaveToDspMemory(); }, false},
+      {"recall", [&] { presets.LoadFromDspMemory(); }, false},
       {"reopen the same slot", [&] { state.OpenEditorForSlot(0); }, false},
       {"open another slot", [&] { state.OpenEditorForSlot(1); }, false},
-      {"close", [&] { state.StaticText5Click(); }, false},
+      {"close", [&] { state.CloseEditor(); }, false},
   };
   open(0);
   for (const auto& op : operations) {

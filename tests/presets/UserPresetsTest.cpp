@@ -45,7 +45,7 @@ class UserPresetsTest : public test::EditorRig {
 TEST_F(UserPresetsTest, StoreToLocationSevenSendsTenBandsAndTheSettings) {
   open(0);
   rig.frontend.locationAnswers.push_back(7);
-  presets.StaticText9Click();
+  presets.SaveToDspMemory();
   const std::vector<std::string> frames = pcFrames();
   ASSERT_EQ(frames.size(), 11u);
   for (int n = 0; n < 10; ++n) {
@@ -69,7 +69,7 @@ TEST_F(UserPresetsTest, BandThatCannotBeComputedIsSkipped) {
   ASSERT_NE(strip(8).FBCalc(), filters::kFilterOk);
   rig.clearRecords();
   rig.frontend.locationAnswers.push_back(2);
-  presets.StaticText9Click();
+  presets.SaveToDspMemory();
   const std::vector<std::string> frames = pcFrames();
   ASSERT_EQ(frames.size(), 10u);
   for (std::size_t n = 0; n < 8; ++n) EXPECT_EQ(frames[n].substr(0, 5), "U020" + std::to_string(n));
@@ -83,7 +83,7 @@ TEST_F(UserPresetsTest, MissingAcknowledgementClosesTheEditorAndTellsTheOperator
   open(0);
   machine().faults.silent = true;
   rig.frontend.locationAnswers.push_back(5);
-  presets.StaticText9Click();
+  presets.SaveToDspMemory();
   // One unanswered band record, then the editor's close: end of access and release.
   const std::string sent = pc();
   ASSERT_EQ(sent.size(), 37u + 6u);
@@ -108,7 +108,7 @@ TEST_F(UserPresetsTest, MissingAcknowledgementClosesTheEditorAndTellsTheOperator
 TEST_F(UserPresetsTest, CancelledStoreSendsNothing) {
   open(0);
   rig.frontend.locationAnswers.push_back(std::nullopt);
-  presets.StaticText9Click();
+  presets.SaveToDspMemory();
   EXPECT_EQ(pc(), "");
   EXPECT_TRUE(state.timer1Running);
 }
@@ -135,7 +135,7 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
     slotShown = slot;
     slotName = name;
   };
-  presets.StaticText10Click();
+  presets.LoadFromDspMemory();
   EXPECT_EQ(pc(), "u03fdI11efI0ff1I10f0I0bf5I0cf4I0df3I0ef2I17e9");
   EXPECT_EQ(state.userPresetName, "User Config 3");
   EXPECT_EQ(slotShown, 0);
@@ -258,7 +258,7 @@ TEST_F(UserPresetsTest, SavedFileHoldsTheWorkedValues) {
   rig.clearRecords();
   const std::string path = (dir / "worked.vup").string();
   rig.frontend.saveFileAnswers.push_back(path);
-  presets.StaticText12Click();
+  presets.SaveToComputerFile();
   EXPECT_EQ(pc(), "");  // nothing goes to the processor
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
   ASSERT_EQ(bytes.size(), 196u);
@@ -275,14 +275,14 @@ TEST_F(UserPresetsTest, SavedFileHoldsTheWorkedValues) {
 TEST_F(UserPresetsTest, SaveWithoutExtensionGetsVup) {
   open(0);
   rig.frontend.saveFileAnswers.push_back((dir / "noext").string());
-  presets.StaticText12Click();
+  presets.SaveToComputerFile();
   EXPECT_TRUE(std::filesystem::exists(dir / "noext.vup"));
 }
 
 TEST_F(UserPresetsTest, SaveFailureShowsTheWriteErrorBox) {
   open(0);
   rig.frontend.saveFileAnswers.push_back((dir / "no" / "such" / "p.vup").string());
-  presets.StaticText12Click();
+  presets.SaveToComputerFile();
   ASSERT_EQ(rig.frontend.boxes.size(), 1u);
   EXPECT_EQ(rig.frontend.boxes[0].text,
             "Can't perform one of the following file operations: Open, Seek, Read, Write, Close.");
@@ -294,11 +294,11 @@ TEST_F(UserPresetsTest, FlatModeRoundTrip) {
   open(0);
   strip(0).SetGPotPos(4.0F);
   strip(9).SetGPotPos(-2.5F);
-  state.StaticText8Click();  // "Flat": gains parked in the stash
+  state.ToggleFlat();  // "Flat": gains parked in the stash
   ASSERT_TRUE(state.FlatMode);
   const std::string path = (dir / "flat.vup").string();
   rig.frontend.saveFileAnswers.push_back(path);
-  presets.StaticText12Click();
+  presets.SaveToComputerFile();
   const std::vector<std::uint8_t> bytes = ReadBytes(path);
   EXPECT_EQ(bytes[28], 1);
   EXPECT_EQ(F32(bytes, 72), 0.0F);
@@ -306,13 +306,13 @@ TEST_F(UserPresetsTest, FlatModeRoundTrip) {
   EXPECT_EQ(F32(bytes, 116), 4.0F);
 
   // Back to normal, then load the flat file.
-  state.StaticText8Click();
+  state.ToggleFlat();
   ASSERT_FALSE(state.FlatMode);
   rig.frontend.openFileAnswers.push_back(path);
-  presets.StaticText13Click();
+  presets.LoadFromComputerFile();
   EXPECT_TRUE(state.FlatMode);
   EXPECT_EQ(strip(0).GPotPos(), 0.0F);
-  state.StaticText8Click();  // "EQ"
+  state.ToggleFlat();  // "EQ"
   EXPECT_EQ(strip(0).GPotPos(), 4.0F);
   EXPECT_EQ(strip(9).GPotPos(), -2.5F);
 }
@@ -330,7 +330,7 @@ TEST_F(UserPresetsTest, FileLoadSendsInTheFixedOrder) {
   ASSERT_EQ(WriteUserPresetFile(path, r), "");
   rig.clearRecords();
   rig.frontend.openFileAnswers.push_back(path);
-  presets.StaticText13Click();
+  presets.LoadFromComputerFile();
   // Mutes, gains, delays, knobs, then every band three times (with its mirror).
   EXPECT_EQ(letters().substr(0, 10), "ggggGGLLVV");
   EXPECT_EQ(letters().substr(10), std::string(60, 'Q'));
@@ -365,7 +365,7 @@ TEST_F(UserPresetsTest, UnusableFilesAreRefusedBeforeAnythingIsSent) {
     const std::string path = (dir / "bad.vup").string();
     WriteBytes(path, c.bytes);
     rig.frontend.openFileAnswers.push_back(path);
-    presets.StaticText13Click();
+    presets.LoadFromComputerFile();
     EXPECT_EQ(pc(), "") << c.name;
     ASSERT_EQ(rig.frontend.boxes.size(), 1u) << c.name;
     EXPECT_EQ(rig.frontend.boxes[0].text,
@@ -383,11 +383,11 @@ TEST_F(UserPresetsTest, LongFileUsesItsFirstRecordAndMissingFileIsIgnored) {
   bytes.resize(300, 0xee);
   WriteBytes((dir / "long.vup").string(), bytes);
   rig.frontend.openFileAnswers.push_back((dir / "long.vup").string());
-  presets.StaticText13Click();
+  presets.LoadFromComputerFile();
   EXPECT_EQ(state.delay[1], 99);
   rig.clearRecords();
   rig.frontend.openFileAnswers.push_back((dir / "absent.vup").string());
-  presets.StaticText13Click();
+  presets.LoadFromComputerFile();
   EXPECT_EQ(pc(), "");
   EXPECT_TRUE(rig.frontend.boxes.empty());
 }

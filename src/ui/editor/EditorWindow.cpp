@@ -13,6 +13,7 @@
 #include "ui/editor/LevelWindow.h"
 #include "ui/editor/AmpCalculatorDialog.h"
 #include "ui/filters/ResponseGraphWindow.h"
+#include "ui/filters/EditorBands.h"
 #include "ui/filters/EqBandStrip.h"
 #include "ui/filters/Knob.h"
 
@@ -43,21 +44,6 @@ class TForm1::StripAdapter final : public editor::BandStrip {
 };
 
 namespace {
-
-struct StripSetup {
-  int left, width;
-  float freqHz, q, qf;
-};
-constexpr std::array<StripSetup, editor::kBandCount> kStrips{{{284, 62, 32, 1.8F, 0.5F},
-                                                              {348, 38, 63, 1.4F, 0.5F},
-                                                              {388, 38, 125, 1.4F, 0.5F},
-                                                              {428, 38, 250, 1.4F, 0.5F},
-                                                              {468, 38, 500, 1.4F, 0.5F},
-                                                              {508, 38, 1000, 1.4F, 0.5F},
-                                                              {548, 38, 2000, 1.4F, 0.5F},
-                                                              {588, 38, 4000, 1.4F, 0.5F},
-                                                              {628, 38, 8000, 1.8F, 2.0F},
-                                                              {668, 62, 16000, 3.0F, 0.5F}}};
 
 QFrame* Bevel(QWidget* parent, int x, int y, int w, int h) {
   auto* f = new QFrame(parent);
@@ -108,8 +94,8 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
 
   timer1_.setInterval(editor::kTimer1IntervalMs);
   timer2_.setInterval(editor::kLevelRefreshMs);
-  connect(&timer1_, &QTimer::timeout, this, [this] { state_->Timer1Timer(); });
-  connect(&timer2_, &QTimer::timeout, this, [this] { state_->Timer2Timer(); });
+  connect(&timer1_, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  connect(&timer2_, &QTimer::timeout, this, &TForm1::Timer2Timer);
 
   build();
   state_->setView(this);
@@ -270,23 +256,12 @@ void TForm1::buildBands() {
   // The window creates band 10 first, then bands 1 … 9.
   for (int index : editor::kStripCreationOrder) {
     const auto i = static_cast<std::size_t>(index);
-    const StripSetup& s = kStrips[i];
     auto* strip = new TParFilter(this);
     strips_[i] = strip;
-    strip->setGeometry(s.left, 20, s.width, TParFilter::kHeight);
-    strip->SetFBActive(true);
-    strip->SetFMin(10);
-    strip->SetFMax(18000);
-    strip->SetGMax(12);
-    strip->SetQMin(0.2F);
-    strip->SetQMax(50.0F);
-    strip->SetFirst(index == 0);
-    strip->SetLast(index == editor::kBandCount - 1);
-    strip->SetFilterBlockQF(s.qf);
-    strip->SetFilterBlockAddr(editor::kFirstBandAddress + 5 * index);
+    ConfigureEditorStrip(*strip, index);
     connect(strip, &TParFilter::ChangePar, this, kBandHandlers[i]);
-    strip->SetFPotPos(s.freqHz);
-    strip->SetQPotPos(s.q);
+    strip->SetFPotPos(filters::kStripStarts[i].freqHz);
+    strip->SetQPotPos(filters::kStripStarts[i].q);
     adapters_[i] = std::make_unique<StripAdapter>(*strip);
     bands[i] = adapters_[i].get();
   }
@@ -348,13 +323,13 @@ void TForm1::changed(editor::EditorPart part) {
 }
 
 void TForm1::showEvent(QShowEvent* event) {
-  if (!state_->editorVisible || state_->EditorNotShown) state_->FormShow();
+  if (!state_->editorVisible || state_->EditorNotShown) state_->EditorShown();
   QWidget::showEvent(event);
 }
 
 void TForm1::hideEvent(QHideEvent* event) {
   state_->editorVisible = false;
-  state_->FormHide();
+  state_->EditorHidden();
   QWidget::hideEvent(event);
 }
 
@@ -362,7 +337,7 @@ bool TForm1::handleFunctionKey(QKeyEvent* event) {
   const int key = event->key();
   if (key < Qt::Key_F1 || key > Qt::Key_F4) return false;
   const auto mods = event->modifiers();
-  state_->FormKeyUp(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
+  state_->FunctionKeyReleased(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
   return true;
 }
 
@@ -386,10 +361,12 @@ void TForm1::StaticText15Click() {
   if (amp_->exec() == QDialog::Accepted) state_->ApplyAmpTrim(calc_.AmpTrimDb);
 }
 
-void TForm1::StaticText11Click() { state_->StaticText11Click(); }
-void TForm1::StaticText5Click() { state_->StaticText5Click(); }
-void TForm1::StaticText7Click() { state_->StaticText7Click(); }
-void TForm1::StaticText8Click() { state_->StaticText8Click(); }
+void TForm1::StaticText11Click() { state_->SaveAsPowerOnSetting(); }
+void TForm1::StaticText5Click() { state_->CloseEditor(); }
+void TForm1::StaticText7Click() { state_->CopyBandsToAllMachines(); }
+void TForm1::StaticText8Click() { state_->ToggleFlat(); }
+void TForm1::Timer1Timer() { state_->PollInputIndicators(); }
+void TForm1::Timer2Timer() { state_->PollLevelMeters(); }
 
 void TForm1::ParFilter1ChangePar(TParFilter*) { state_->BandChanged(0); }
 void TForm1::ParFilter2ChangePar(TParFilter*) { state_->BandChanged(1); }

@@ -56,6 +56,8 @@ class TForm1 : public QWidget, public editor::EditorView {
   void StaticText10Click();  // "   Load From DSP Memory"
   void StaticText12Click();  // "   Save To Computer HDD"
   void StaticText13Click();  // "  Load From Computer HDD"
+  void Timer1Timer();        // the input indicators, every 655 ms
+  void Timer2Timer();        // the level meters while the level window shows
   // Change events of the band strips, one per strip; each forwards its band index.
   void ParFilter1ChangePar(TParFilter* sender);
   void ParFilter2ChangePar(TParFilter* sender);

@@ -10,10 +10,10 @@ UserPresetControls::UserPresetControls(TForm1& editorWindow, QWidget* mainWindow
       form2_(std::make_unique<TForm2>(mainWindow)),
       form4_(std::make_unique<TForm4>(mainWindow)) {
   editor::EditorState& state = editorWindow.State();
-  state.onSaveToDsp = [this] { presets_.StaticText9Click(); };
-  state.onLoadFromDsp = [this] { presets_.StaticText10Click(); };
-  state.onSaveToFile = [this] { presets_.StaticText12Click(); };
-  state.onLoadFromFile = [this] { presets_.StaticText13Click(); };
+  state.onSaveToDsp = [this] { presets_.SaveToDspMemory(); };
+  state.onLoadFromDsp = [this] { presets_.LoadFromDspMemory(); };
+  state.onSaveToFile = [this] { presets_.SaveToComputerFile(); };
+  state.onLoadFromFile = [this] { presets_.LoadFromComputerFile(); };
   presets_.askLocation = [this](editor::LocationDialog which,
                                 const std::string& processorId) -> std::optional<int> {
     TForm2& dialog = which == editor::LocationDialog::Store ? *form2_ : *form4_;

@@ -5,22 +5,23 @@
 namespace qubix::ui {
 
 void ConfigureEditorStrip(TParFilter& strip, int index) {
-  const EditorBandSetup& s = kEditorBands.at(static_cast<std::size_t>(index));
-  strip.setGeometry(s.left, kEditorStripTop, s.width, TParFilter::kHeight);
+  const auto i = static_cast<std::size_t>(index);
+  const EditorBandPlace& place = kEditorBands.at(i);
+  strip.setGeometry(place.left, kEditorStripTop, place.width, TParFilter::kHeight);
   strip.SetFBActive(true);
-  strip.SetFMin(10);
-  strip.SetFMax(18000);
-  strip.SetGMax(12);
-  strip.SetQMin(0.2F);
-  strip.SetQMax(50.0F);
+  strip.SetFMin(filters::kBandFreqMinHz);
+  strip.SetFMax(filters::kBandFreqMaxHz);
+  strip.SetGMax(filters::kBandGainMaxDb);
+  strip.SetQMin(filters::kBandQMin);
+  strip.SetQMax(filters::kBandQMax);
   strip.SetFirst(index == 0);
   strip.SetLast(index == kEditorBandCount - 1);
-  strip.SetFilterBlockQF(s.qf);
-  strip.SetFilterBlockAddr(kEditorFirstBandAddr + 5 * index);
+  strip.SetFilterBlockQF(filters::kStripStarts.at(i).qf);
+  strip.SetFilterBlockAddr(filters::BandAddressAt(index));
 }
 
 void StartEditorStrip(TParFilter& strip, int index) {
-  const EditorBandSetup& s = kEditorBands.at(static_cast<std::size_t>(index));
+  const filters::StripStart& s = filters::kStripStarts.at(static_cast<std::size_t>(index));
   strip.SetFPotPos(s.freqHz);
   strip.SetQPotPos(s.q);
   strip.Paint();

@@ -213,7 +213,7 @@ class TestEditorWindow : public QObject {
   void statusPollLightsInputA() {
     Fixture f;
     f.rig.processor("H000000010001").inputIndicator = 2;
-    f.form.State().Timer1Timer();
+    f.form.Timer1Timer();
     QVERIFY(f.form.InputIndicator(0)->On());
     QVERIFY(!f.form.InputIndicator(1)->On());
   }
