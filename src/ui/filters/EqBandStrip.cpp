@@ -206,9 +206,12 @@ void TParFilter::IndexPaint() {
   }
 }
 
-void TParFilter::GIndexPaint() {
+void TParFilter::GainFollowsKnob() {
   // During a drag the knob moves in whole pixels and the gain follows it.
   SetGPotPos(static_cast<float>(gMax_) - static_cast<float>(knobTop_ - kFaderTop) / gainScale_);
+}
+
+void TParFilter::GIndexPaint() {
   gainTextColour_ = std::fabs(gPotPos_) >= 0.1F ? kYellow : kLime;
   gainTextPixels_ = 10;
   update(GainZone());
@@ -271,6 +274,7 @@ void TParFilter::mousePressEvent(QMouseEvent* event) {
     gActiveStrip = this;
     dragMode_ = DragMode::Gain;
     knobTop_ = kKnobTopZero;
+    GainFollowsKnob();
     GIndexPaint();
     return;
   }
@@ -313,6 +317,7 @@ void TParFilter::mouseMoveEvent(QMouseEvent* event) {
     return;
   }
   lastY_ = pos.y();
+  if (dragMode_ == DragMode::Gain) GainFollowsKnob();
   IndexPaint();
 }
 

@@ -115,8 +115,10 @@ class TParFilter : public QWidget {
   void Paint();
   // Zone repaint of the current drag mode (nothing when there is none).
   void IndexPaint();
-  // Gain zone: sets the gain from the knob position (SetGPotPos), then redraws the fader.
+  // Gain zone: redraws the fader and the gain text. Like every repaint it changes no value.
   void GIndexPaint();
+  // The mouse moved the fader knob: the gain takes its position and the band is raised.
+  void GainFollowsKnob();
   void FIndexPaint();
   void QIndexPaint();
 

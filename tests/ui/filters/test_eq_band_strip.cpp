@@ -73,6 +73,23 @@ class ParFilterTest : public QObject {
     QCOMPARE(strip->KnobTop(), TParFilter::kKnobTopZero - 8);
   }
 
+  // A repaint never reaches the bus: after a gain drag the strip stays in gain mode, and the
+  // value setters, which repaint the zone of that mode, must neither move the gain nor raise.
+  void valueSettersAfterAGainDragRaiseNothing() {
+    auto strip = EditorStrip();
+    QTest::mousePress(strip.get(), Qt::LeftButton, {}, kGainGrip);
+    MoveMouse(strip.get(), kGainGrip - QPoint(0, 8), Qt::LeftButton);
+    QTest::mouseRelease(strip.get(), Qt::LeftButton, {}, kGainGrip - QPoint(0, 8));
+    QCOMPARE(strip->Mode(), TParFilter::DragMode::Gain);
+    strip->SetGPotPos(-3.0F);
+    QSignalSpy spy(strip.get(), &TParFilter::ChangePar);
+    strip->SetFValue(2000.0F);
+    strip->SetGainValue(6.0F);
+    strip->SetQValue(2.0F);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(strip->GPotPos(), -3.0F);
+  }
+
   void gainDragClampsAtFaderEnds() {
     auto strip = EditorStrip();
     QSignalSpy spy(strip.get(), &TParFilter::ChangePar);
