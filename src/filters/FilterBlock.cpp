@@ -310,9 +310,9 @@ bool FilterBlock::CompAllPass() {
   if (!(work_.sampleRateHz > 0)) return false;
   const double t = std::tan(kPi * static_cast<double>(work_.bandwidthHz) / work_.sampleRateHz);
   const double c = (t - 1.0) / (t + 1.0);
-  const double b1 =
+  const double middle =
       -(1.0 - c) * std::cos(kTwoPi * static_cast<double>(work_.freqHz) / work_.sampleRateHz);
-  SetSection(0, {-c, b1, 1.0, b1, -c});
+  SetSection(0, {-c, middle, 1.0, middle, -c});
   if (!sectionsInRange(1)) return false;
   sectionCount_ = 1;
   return true;

@@ -69,6 +69,8 @@ class Frontend : public StatusLine {
   }
   // A list the operator removes items from by clicking them: the items left after "Ok", or
   // nothing after "Cancel". The default cancels.
+  // The list is taken by value so that overrides can keep or move it.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   virtual std::optional<std::vector<std::string>> askItemsToKeep(
       std::string_view title, std::string_view label, std::vector<std::string> items) {
     (void)title;

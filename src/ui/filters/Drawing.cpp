@@ -61,9 +61,9 @@ QString FormatNumber(double value, int significant, int decimals, bool thousands
   QString text = QString::number(rounded, 'f', decimals);
   if (thousands) {
     const int sign = text.startsWith(QLatin1Char('-')) ? 1 : 0;
-    int point = text.indexOf(QLatin1Char('.'));
+    qsizetype point = text.indexOf(QLatin1Char('.'));
     if (point < 0) point = text.size();
-    for (int i = point - 3; i > sign; i -= 3) text.insert(i, QLatin1Char(','));
+    for (qsizetype i = point - 3; i > sign; i -= 3) text.insert(i, QLatin1Char(','));
   }
   return text;
 }
