@@ -381,4 +381,4 @@ class ParFilterTest : public QObject {
 };
 
 QUBIX_WIDGET_TEST_MAIN(ParFilterTest)
-#include "test_parfilter.moc"
+#include "test_eq_band_strip.moc"

@@ -64,4 +64,4 @@ class FilterBlockTest : public QObject {
 };
 
 QUBIX_WIDGET_TEST_MAIN(FilterBlockTest)
-#include "test_filterblock.moc"
+#include "test_filter_block_image.moc"

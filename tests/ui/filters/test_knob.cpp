@@ -150,4 +150,4 @@ class SSKnobTest : public QObject {
 };
 
 QUBIX_WIDGET_TEST_MAIN(SSKnobTest)
-#include "test_ssknob.moc"
+#include "test_knob.moc"

@@ -239,4 +239,4 @@ class Form3Test : public QObject {
 };
 
 QUBIX_WIDGET_TEST_MAIN(Form3Test)
-#include "test_form3.moc"
+#include "test_response_graph_window.moc"
