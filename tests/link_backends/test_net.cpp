@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "link/Link.h"
-#include "link/backends/Factory.h"
+#include "compose/LinkFactory.h"
 #include "link/backends/net/NetAdapter.h"
 #include "network/Station.h"
 #include "protocol/Bus.h"
