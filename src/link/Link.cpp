@@ -54,6 +54,7 @@ void Link::Connect() {
   state_.handle = handle;
   adapter_->resetDevice(handle);
   adapter_->setTimeouts(handle, kStandardTimeoutMs, kStandardTimeoutMs);
+  readTimeoutMs_ = kStandardTimeoutMs;
   adapter_->setBaudRate(handle, static_cast<std::uint32_t>(state_.baudRate));
   adapter_->setDataCharacteristics(handle, kBits8, kStopBits1, kParityNone);
   adapter_->setFlowControl(handle, kFlowNone, 0, 0);
@@ -105,8 +106,7 @@ bool Link::ReadReply() {
   }
   const auto count =
       static_cast<std::uint32_t>(std::min<std::size_t>(state_.ReplyLength, kBufferSize));
-  const Status st =
-      adapter_->read(state_.handle, state_.ReplyBuffer.data(), count, state_.bytesRead);
+  const Status st = readWaiting(state_.ReplyBuffer.data(), count, state_.bytesRead);
   if (st != kOk) {
     status_.setStatusColour(kRed);
     status_.setStatusText(texts::kStatusNotOk);
@@ -125,13 +125,13 @@ void Link::DrainInput() {
   state_.ReplyLength = 16;
   for (int i = 0; i < kMaxDrainReads; ++i) {
     state_.bytesRead = 0;
-    const Status st =
-        adapter_->read(state_.handle, state_.ReplyBuffer.data(), 16, state_.bytesRead);
+    const Status st = readWaiting(state_.ReplyBuffer.data(), 16, state_.bytesRead);
     if (st != kOk || state_.bytesRead == 0) return;
   }
 }
 
 Status Link::SetReadTimeout(std::uint32_t readMs) {
+  readTimeoutMs_ = readMs;
   return adapter_->setTimeouts(state_.handle, readMs, kStandardTimeoutMs);
 }
 
@@ -161,8 +161,27 @@ Status Link::RawWrite(const std::uint8_t* data, std::uint32_t count, std::uint32
 }
 
 Status Link::RawRead(std::uint8_t* data, std::uint32_t count, std::uint32_t& read) {
+  return readWaiting(data, count, read);
+}
+
+Status Link::readWaiting(std::uint8_t* data, std::uint32_t count, std::uint32_t& read) {
   read = 0;
-  return adapter_->read(state_.handle, data, count, read);
+  if (!whileWaiting || readTimeoutMs_ <= kWaitSliceMs)
+    return adapter_->read(state_.handle, data, count, read);
+  // A short read means its slice ran out, so the slices add up to the time-out asked for.
+  Status st = kOk;
+  for (std::uint32_t waited = 0;;) {
+    const std::uint32_t slice = std::min(kWaitSliceMs, readTimeoutMs_ - waited);
+    adapter_->setTimeouts(state_.handle, slice, kStandardTimeoutMs);
+    std::uint32_t got = 0;
+    st = adapter_->read(state_.handle, data + read, count - read, got);
+    read += got;
+    waited += slice;
+    if (st != kOk || read >= count || waited >= readTimeoutMs_) break;
+    whileWaiting();
+  }
+  adapter_->setTimeouts(state_.handle, readTimeoutMs_, kStandardTimeoutMs);
+  return st;
 }
 
 }  // namespace qubix::link

@@ -73,10 +73,20 @@ class Link {
   // Called after a driver-level write failure: the main window restarts its connection timer.
   std::function<void()> onConnectionLost;
 
+  // Called between slices of a read that waits longer than one slice, so that a window system
+  // can let its pending events run; unset, every read is one driver call.
+  std::function<void()> whileWaiting;
+  static constexpr std::uint32_t kWaitSliceMs = 50;
+
  private:
+  // One read as the driver does it, in slices of kWaitSliceMs when whileWaiting is set: the
+  // same bytes within the same time-out.
+  Status readWaiting(std::uint8_t* data, std::uint32_t count, std::uint32_t& read);
+
   std::unique_ptr<Adapter> adapter_;
   StatusLine& status_;
   LinkState state_;
+  std::uint32_t readTimeoutMs_ = kStandardTimeoutMs;
 };
 
 namespace texts {

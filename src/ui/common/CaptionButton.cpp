@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 
+#include "ui/common/BusGuard.h"
+
 namespace qubix::ui {
 
 CaptionButton::CaptionButton(const QString& caption, QWidget* parent, QColor colour)
@@ -24,7 +26,12 @@ void CaptionButton::setCaptionColour(QColor colour) {
 
 void CaptionButton::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-    emit clicked();
+    if (BusGuard::AllowedWhileBusy(this)) {
+      emit clicked();  // a control that works during an operation (Exit) starts none
+    } else {
+      const BusGuard::Operation operation;
+      emit clicked();
+    }
   }
   QLabel::mouseReleaseEvent(event);
 }

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPalette>
 
+#include "ui/common/BusGuard.h"
+
 namespace qubix::ui {
 
 QString ToQString(std::string_view text) {
@@ -70,7 +72,7 @@ link::Answer QtFrontend::messageBox(std::string_view text, std::string_view capt
   }
 }
 
-void QtFrontend::processEvents() { QCoreApplication::processEvents(); }
+void QtFrontend::processEvents() { BusGuard::instance().pump(); }
 
 std::optional<std::string> QtFrontend::askOpenFile(std::string_view title,
                                                    std::string_view filter,

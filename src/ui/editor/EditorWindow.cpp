@@ -8,6 +8,7 @@
 #include <QToolButton>
 
 #include "ui/editor/EditorTexts.h"
+#include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/LevelWindow.h"
@@ -365,8 +366,13 @@ void TForm1::StaticText11Click() { state_->SaveAsPowerOnSetting(); }
 void TForm1::StaticText5Click() { state_->CloseEditor(); }
 void TForm1::StaticText7Click() { state_->CopyBandsToAllMachines(); }
 void TForm1::StaticText8Click() { state_->ToggleFlat(); }
-void TForm1::Timer1Timer() { state_->PollInputIndicators(); }
-void TForm1::Timer2Timer() { state_->PollLevelMeters(); }
+// A tick that falls inside another operation's wait is skipped: the bus is that operation's.
+void TForm1::Timer1Timer() {
+  if (!BusGuard::instance().busy()) state_->PollInputIndicators();
+}
+void TForm1::Timer2Timer() {
+  if (!BusGuard::instance().busy()) state_->PollLevelMeters();
+}
 
 void TForm1::ParFilter1ChangePar(TParFilter*) { state_->BandChanged(0); }
 void TForm1::ParFilter2ChangePar(TParFilter*) { state_->BandChanged(1); }

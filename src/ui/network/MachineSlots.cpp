@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "media/JpegDecoder.h"
+#include "ui/common/BusGuard.h"
 #include "network/NetworkTexts.h"
 
 namespace qubix::ui {
@@ -39,8 +40,10 @@ ClickablePicture::ClickablePicture(QWidget* parent) : QLabel(parent) {
 }
 
 void ClickablePicture::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    const BusGuard::Operation operation;
     emit clicked();
+  }
   QLabel::mouseReleaseEvent(event);
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "network/NetworkTexts.h"
+#include "ui/common/BusGuard.h"
 #include "ui/network/MainTexts.h"
 
 namespace qubix::ui {
@@ -79,6 +80,10 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
     if (hideEditorWindows) hideEditorWindows();
   };
   station_->link.onConnectionLost = [this] { Timer1->start(); };
+  // Long waits on the bus keep the windows painting.
+  station_->link.whileWaiting = [this] { frontend_.processEvents(); };
+  BusGuard::AllowWhileBusy(this);
+  BusGuard::AllowWhileBusy(StaticText5);
 }
 
 Tmainform::~Tmainform() {
@@ -172,6 +177,8 @@ void Tmainform::FormShow() {
 }
 
 void Tmainform::Timer1Timer() {
+  if (BusGuard::instance().busy()) return;  // the bus is another operation's
+  const BusGuard::Operation operation;
   station_->ConnectionTick([this] { Timer1->stop(); });
   if (station_->link.state().Connected) BitBtn1->setText(texts::kDisconnect);
 }
@@ -184,6 +191,10 @@ void Tmainform::BitBtn1Click() {
 }
 
 void Tmainform::StaticText5Click() {
+  if (BusGuard::instance().busy()) {
+    deferExit();
+    return;
+  }
   station_->EndWorkForExit([this] {
     if (hideEditorWindows) hideEditorWindows();
   });
@@ -195,7 +206,20 @@ void Tmainform::StaticText1Click() { station_->network.ScanButton(); }
 void Tmainform::StaticText28Click() { station_->network.AddManually(); }
 void Tmainform::StaticText29Click() { station_->network.RemoveMachines(); }
 
+void Tmainform::deferExit() {
+  // The operation runs on to the point where the machine is released; then the program ends.
+  if (exitPending_) return;
+  exitPending_ = true;
+  setWindowTitle(QString::fromLatin1(texts::kMainCaption) + QStringLiteral("- closing when the bus is free"));
+  BusGuard::instance().whenIdle([this] { StaticText5Click(); });
+}
+
 void Tmainform::closeEvent(QCloseEvent* event) {
+  if (BusGuard::instance().busy() && !closed_) {
+    event->ignore();
+    deferExit();
+    return;
+  }
   FormClose();
   QWidget::closeEvent(event);
 }

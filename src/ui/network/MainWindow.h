@@ -65,6 +65,8 @@ class Tmainform : public QWidget {
   QStringList hardwarePresetList;
 
   bool closed() const { return closed_; }
+  // Exit was asked for during an operation and waits for its end.
+  bool exitPending() const { return exitPending_; }
 
  public slots:
   void FormShow();
@@ -85,6 +87,7 @@ class Tmainform : public QWidget {
  private:
   void FormClose();
   void buildControls();
+  void deferExit();
 
   QtFrontend frontend_;
   std::unique_ptr<NetworkFrontend> networkFrontend_;
@@ -94,6 +97,7 @@ class Tmainform : public QWidget {
   QLocale savedLocale_;
   bool shown_ = false;
   bool closed_ = false;
+  bool exitPending_ = false;
 };
 
 }  // namespace qubix::ui
