@@ -8,6 +8,7 @@
 
 #include "app/Options.h"
 #include "compose/LinkFactory.h"
+#include "ui/common/ProgramLook.h"
 #include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"
@@ -42,6 +43,7 @@ class Application : public QApplication {
 int main(int argc, char** argv) {
   Application app(argc, argv);
   QApplication::setApplicationName(qubix::ui::texts::kApplicationTitle);
+  qubix::ui::ApplyProgramLook();
 
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);

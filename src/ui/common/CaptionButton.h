@@ -22,8 +22,16 @@ class CaptionButton : public QLabel {
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ public:
+  // The font the caption is drawn in: the button's own, or, when the caption would overrun the
+  // button, its condensed face, smaller only if that still does not fit.
+  QFont captionFont() const;
 
  private:
+  // The gap a framed label leaves before a left-aligned text.
+  static int Indent(const QFont& f);
   QColor colour_;
 };
 

@@ -1,7 +1,9 @@
 #include "ui/common/QtFrontend.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -74,12 +76,26 @@ link::Answer QtFrontend::messageBox(std::string_view text, std::string_view capt
 
 void QtFrontend::processEvents() { BusGuard::instance().pump(); }
 
+QString OpenDialogStart(const QString& lastFile, const QString& startDir) {
+  // The last file opened with this filter, while it exists; else the folder asked for, or the
+  // nearest folder above it that exists. A folder name never stands in the file name box, so
+  // a double click or Enter on a file opens it.
+  if (!lastFile.isEmpty() && QFileInfo(lastFile).isFile()) return lastFile;
+  QDir dir(startDir);
+  while (!dir.exists() && !dir.isRoot() && dir.cdUp()) {
+  }
+  if (!dir.exists()) return QString();
+  return dir.absolutePath() + QLatin1Char('/');
+}
+
 std::optional<std::string> QtFrontend::askOpenFile(std::string_view title,
                                                    std::string_view filter,
                                                    std::string_view startDir) {
-  const QString path = QFileDialog::getOpenFileName(parent_, ToQString(title),
-                                                    ToQString(startDir), ToQString(filter));
+  QString& last = lastOpened_[ToQString(filter)];
+  const QString path = QFileDialog::getOpenFileName(
+      parent_, ToQString(title), OpenDialogStart(last, ToQString(startDir)), ToQString(filter));
   if (path.isEmpty()) return std::nullopt;
+  last = path;
   return path.toStdString();
 }
 

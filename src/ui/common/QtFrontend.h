@@ -2,6 +2,7 @@
 // boxes, pending events and the modal questions.
 #pragma once
 
+#include <QHash>
 #include <QPointer>
 #include <QString>
 
@@ -13,6 +14,9 @@ class QWidget;
 namespace qubix::ui {
 
 QString ToQString(std::string_view text);
+// Where an open dialog starts: the last file opened if it still exists, else the folder (or the
+// nearest existing folder above it), given with a trailing slash so no name is proposed.
+QString OpenDialogStart(const QString& lastFile, const QString& startDir);
 QColor ToQColor(link::Rgb colour);
 
 class QtFrontend : public link::Frontend {
@@ -44,6 +48,7 @@ class QtFrontend : public link::Frontend {
   QPointer<QLineEdit> status_;
   QPointer<QWidget> parent_;
   bool busy_ = false;
+  QHash<QString, QString> lastOpened_;  // by filter
 };
 
 }  // namespace qubix::ui

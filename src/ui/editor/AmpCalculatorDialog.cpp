@@ -64,6 +64,10 @@ TForm9::TForm9(editor::AmpCalculator& calc, QWidget* parent)
   gainLabel_ = ColouredLabel(Q(kGain), editortexts::kAqua, this, 264, 30);
   combo_ = new QComboBox(this);
   combo_->setGeometry(360, 26, 80, 24);
+  QPalette field = combo_->palette();  // a navy field like the text boxes, not a white one
+  for (auto role : {QPalette::Base, QPalette::Button}) field.setColor(role, editortexts::kNavy);
+  for (auto role : {QPalette::Text, QPalette::ButtonText}) field.setColor(role, editortexts::kLimeText);
+  combo_->setPalette(field);
   for (int i = 0; i < editor::kAmpGainEntries; ++i)
     combo_->addItem(QString::fromStdString(editor::AmpGainEntryText(i)));
 

@@ -10,6 +10,7 @@
 #include "ui/editor/EditorTexts.h"
 #include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
+#include "ui/common/ProgramLook.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/LevelWindow.h"
 #include "ui/editor/AmpCalculatorDialog.h"
@@ -47,12 +48,7 @@ class TForm1::StripAdapter final : public editor::BandStrip {
 namespace {
 
 QFrame* Bevel(QWidget* parent, int x, int y, int w, int h) {
-  auto* f = new QFrame(parent);
-  f->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  f->setLineWidth(1);
-  f->setGeometry(x, y, w, h);
-  f->lower();
-  return f;
+  return MakeBevel(parent, QRect(x, y, w, h));
 }
 
 QLineEdit* NavyField(QWidget* parent, int x, int y, int w, int h) {

@@ -193,7 +193,6 @@ void TParFilter::Paint() {
   knobTop_ = static_cast<int>(48.0F - gPotPos_ * gainScale_ + 53.0F);
   xOffset_ = first_ ? kScaleWidth : 0;
   gainTextColour_ = kLime;
-  gainTextPixels_ = 8;
   update();
 }
 
@@ -213,7 +212,6 @@ void TParFilter::GainFollowsKnob() {
 
 void TParFilter::GIndexPaint() {
   gainTextColour_ = std::fabs(gPotPos_) >= 0.1F ? kYellow : kLime;
-  gainTextPixels_ = 10;
   update(GainZone());
 }
 
@@ -252,7 +250,7 @@ void TParFilter::paintEvent(QPaintEvent*) {
   p.drawText(QRect(xo + 2, 225, kStripWidth - 2, 15), Qt::AlignLeft | Qt::AlignTop,
              FormatNumber(qValue_, 4, 1, false));
   p.setPen(gainTextColour_);
-  p.setFont(ControlFont(gainTextPixels_));
+  p.setFont(ControlFont(kGainTextPixels));
   p.drawText(QRect(xo + 4, kGainTextTop, kStripWidth - 4, kQKnobTop - kGainTextTop),
              Qt::AlignLeft | Qt::AlignTop, FormatNumber(gPotPos_, 2, 1, true));
 }

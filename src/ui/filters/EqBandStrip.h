@@ -179,7 +179,8 @@ class TParFilter : public QWidget {
   // The gain text keeps the look of its last drawing: lime at 8 px after a full repaint;
   // after a zone repaint yellow when boosted or cut, in the 10 px font of the other texts.
   QColor gainTextColour_;
-  int gainTextPixels_ = 8;
+  // Every gain figure, after a full or a zone repaint, in the same font.
+  static constexpr int kGainTextPixels = 8;
 
   filters::ParametricBand band_;
   QPixmap knob_, scaleRight_, scaleLeft_, grid_, gridMirrored_, slot_, face_;

@@ -46,9 +46,11 @@ TForm3::TForm3(QWidget* parent)
 
   QPalette labelPalette;
   labelPalette.setColor(QPalette::WindowText, kLime);
+  labelPalette.setColor(QPalette::Window, Qt::black);
   for (std::size_t i = 0; i < labels_.size(); ++i) {
     labels_[i] = new QLabel(kLabelTexts[i].toString(), this);
     labels_[i]->setPalette(labelPalette);
+    labels_[i]->setAutoFillBackground(true);  // lime on black: grid and curve pass behind
     labels_[i]->setFont(ControlFont(10));
     labels_[i]->adjustSize();
     labels_[i]->hide();

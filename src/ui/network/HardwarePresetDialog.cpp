@@ -39,7 +39,11 @@ TForm7::TForm7(std::filesystem::path dataDir, const network::HardwarePresetNames
     picture->setGeometry(at.x(), at.y(), kPictureSize, kPictureSize);
     picture->setToolTip(hint);
     picture->setScaledContents(true);
-    picture->setStyleSheet("background: #202020;");
+    // A palette rather than a style sheet: a sheet would reach the picture's tool tip too.
+    QPalette ground = picture->palette();
+    ground.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    picture->setPalette(ground);
+    picture->setAutoFillBackground(true);
     connect(picture, &ClickablePicture::clicked, this, [this, i] { SelectPS(i + 1); });
     Images[static_cast<std::size_t>(i)] = picture;
 

@@ -96,7 +96,7 @@ MachineSlots::MachineSlots(QWidget* window, const std::filesystem::path& dataDir
     s.editPicture->setToolTip(qt(texts::kEditHint));
     s.editPicture->setObjectName(QString("EditPicture%1").arg(k + 1));
     if (!processor.isNull()) s.editPicture->setPixmap(QPixmap::fromImage(processor));
-    else s.editPicture->setStyleSheet("border: 1px solid rgb(0,255,0);");
+    else s.editPicture->setFrameStyle(QFrame::Box | QFrame::Plain);  // lime, as the text
     s.presetPicture = new ClickablePicture(window);
     s.presetPicture->setGeometry(presetPictureGeometry(k));
     s.presetPicture->setToolTip(qt(texts::kPresetHint));

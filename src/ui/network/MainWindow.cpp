@@ -13,6 +13,7 @@
 
 #include "network/NetworkTexts.h"
 #include "ui/common/BusGuard.h"
+#include "ui/common/ProgramLook.h"
 #include "ui/network/MainTexts.h"
 
 namespace qubix::ui {
@@ -22,13 +23,6 @@ constexpr int kConnectIntervalMs = 500;
 constexpr int kTickIntervalMs = 100;
 const QColor kLimeText(0, 255, 0);
 
-QFrame* MakeBevel(QWidget* parent, const QRect& r) {
-  auto* f = new QFrame(parent);
-  f->setFrameStyle(QFrame::Box | QFrame::Raised);
-  f->setLineWidth(1);
-  f->setGeometry(r);
-  return f;
-}
 }  // namespace
 
 Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : QWidget(parent) {
