@@ -5,6 +5,7 @@
 #include <QRadioButton>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QToolTip>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "sim/SimBus.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/common/ProgramLook.h"
+#include "ui/common/QtFrontend.h"
 #include "ui/editor/AmpCalculatorDialog.h"
 #include "ui/filters/EditorBands.h"
 #include "ui/filters/EqBandStrip.h"
@@ -162,6 +164,28 @@ class TestProgramLook : public QObject {
     QCOMPARE(strips[1]->GPotPos(), strips[0]->GPotPos());
     const QRect figure(0, 165, strips[0]->width(), 50);  // the gain figure, under the fader
     QCOMPARE(strips[1]->grab(figure).toImage(), strips[0]->grab(figure).toImage());
+  }
+
+  void openDialogsStartWhereADoubleClickOpens_data() {
+    QTest::addColumn<QString>("lastFile");
+    QTest::addColumn<QString>("startDir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("folder exists") << "" << "data/presets" << "data/presets/";
+    QTest::newRow("folder missing: its parent, no name") << "" << "data/missing" << "data/";
+    QTest::newRow("last file opened") << "data/presets/a.vup" << "data/presets" << "data/presets/a.vup";
+    QTest::newRow("last file gone") << "data/presets/gone.vup" << "data/presets" << "data/presets/";
+  }
+  void openDialogsStartWhereADoubleClickOpens() {
+    QFETCH(QString, lastFile);
+    QFETCH(QString, startDir);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("data/presets")));
+    QFile file(dir.filePath(QStringLiteral("data/presets/a.vup")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const auto at = [&](const QString& p) { return p.isEmpty() ? p : dir.filePath(p); };
+    QCOMPARE(ui::OpenDialogStart(at(lastFile), at(startDir)), QDir(dir.path()).absoluteFilePath(expected));
   }
 };
 
