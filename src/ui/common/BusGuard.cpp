@@ -48,7 +48,9 @@ BusGuard::BusGuard() {
 void BusGuard::AllowWhileBusy(QWidget* widget) { widget->setProperty(kAllowProperty, true); }
 
 bool BusGuard::eventFilter(QObject* watched, QEvent* event) {
-  if (pumps_ == 0) return false;
+  // Input reaches a window first and is passed on to the widget under it or with the focus:
+  // judged there, where the control that may take it is known.
+  if (pumps_ == 0 || !watched->isWidgetType()) return false;
   const QEvent::Type type = event->type();
   // The window's own close box: a window that must answer it (the main window) is allowed and
   // defers the close itself; any other closes only when the operation is over.

@@ -58,7 +58,11 @@ struct Program {
     mainform.Timer1Timer();  // connects and refreshes the list
   }
   link::Link& link() { return mainform.station().link; }
-  void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
+  // A click as the window system delivers it: to the window, which passes it on.
+  void click(QWidget* w) {
+    QTest::mouseClick(w->window()->windowHandle(), Qt::LeftButton, {},
+                      w->mapTo(w->window(), QPoint(5, 5)));
+  }
   bool selected(int machine) const {
     return bus->pcBytes().find(network::SlotSelectFrame(kIds[machine])) != std::string::npos;
   }
