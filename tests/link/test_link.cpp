@@ -277,3 +277,46 @@ TEST(CloseAdapter, ClosesOnceAndIsSafeTwice) {
 }
 
 }  // namespace
+
+// A read split into slices for the window's sake reads the same bytes in the same time as one
+// read, and leaves the driver's time-out as it was set.
+TEST(WaitSlices, SameBytesAndTimeAsOneRead) {
+  struct Case {
+    const char* name;
+    std::uint32_t timeoutMs;
+    double lateMs;  // the machine's answer starts this much later
+    bool drain;     // a drain instead of a 128-byte read
+  };
+  for (const Case c : {Case{"prompt", 200, 0.0, false}, Case{"late within", 500, 300.0, false},
+                       Case{"late beyond", 200, 300.0, false}, Case{"drain", 4000, 0.0, true},
+                       Case{"drain late", 4000, 1000.0, true}}) {
+    SCOPED_TRACE(c.name);
+    std::string bytes[2];
+    double took[2];
+    int waits = 0;
+    for (int sliced = 0; sliced < 2; ++sliced) {
+      SimRig rig;
+      ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+      if (sliced) rig.link.whileWaiting = [&] { ++waits; };
+      rig.processor("H000000010005").faults.lateMs = c.lateMs;
+      rig.link.SetReadTimeout(c.timeoutMs);
+      ASSERT_TRUE(rig.link.WriteText("I19e7"));  // a 128-byte answer
+      const double start = rig.adapter->nowMs();
+      if (c.drain) {
+        rig.link.DrainInput();
+        bytes[sliced] = std::to_string(rig.bus->pending().size());
+      } else {
+        rig.link.state().ReplyLength = 128;
+        rig.link.ReadReply();
+        bytes[sliced] = rig.link.ReplyText();
+      }
+      took[sliced] = rig.adapter->nowMs() - start;
+      EXPECT_EQ(rig.adapter->readTimeoutMs(), c.timeoutMs);
+    }
+    EXPECT_EQ(bytes[1], bytes[0]);
+    EXPECT_NEAR(took[1], took[0], 1.0);
+    if (took[0] > 100.0) {
+      EXPECT_GE(waits, static_cast<int>(took[0] / 50.0) - 2);
+    }
+  }
+}

@@ -98,9 +98,8 @@ void BusGuard::whenIdle(std::function<void()> action) {
     return;
   }
   // Looked at again shortly, from the event loop: an operation ends when its handler returns.
-  QTimer::singleShot(20, this, [this, action = std::move(action)]() mutable {
-    whenIdle(std::move(action));
-  });
+  QTimer::singleShot(20, this,
+                     [this, action = std::move(action)]() mutable { whenIdle(std::move(action)); });
 }
 
 }  // namespace qubix::ui

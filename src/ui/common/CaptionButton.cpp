@@ -44,12 +44,13 @@ QFont CaptionButton::captionFont() const {
   const auto fits = [&] { return QFontMetrics(f).horizontalAdvance(text()) + Indent(f) <= room; };
   if (fits()) return f;
   f.setStretch(QFont::Condensed);  // a narrower face of the same size first
-  while (f.pixelSize() > 6 && !fits())
-    f.setPixelSize(f.pixelSize() - 1);
+  while (f.pixelSize() > 6 && !fits()) f.setPixelSize(f.pixelSize() - 1);
   return f;
 }
 
-int CaptionButton::Indent(const QFont& f) { return QFontMetrics(f).horizontalAdvance(QLatin1Char('x')) / 2; }
+int CaptionButton::Indent(const QFont& f) {
+  return QFontMetrics(f).horizontalAdvance(QLatin1Char('x')) / 2;
+}
 
 void CaptionButton::paintEvent(QPaintEvent* event) {
   const QFont fitted = captionFont();
@@ -62,7 +63,8 @@ void CaptionButton::paintEvent(QPaintEvent* event) {
   drawFrame(&p);
   p.setFont(fitted);
   p.setPen(palette().color(QPalette::WindowText));
-  p.drawText(contentsRect().adjusted(Indent(fitted), 0, 0, 0), static_cast<int>(alignment()), text());
+  p.drawText(contentsRect().adjusted(Indent(fitted), 0, 0, 0), static_cast<int>(alignment()),
+             text());
 }
 
 }  // namespace qubix::ui

@@ -4,18 +4,17 @@
 #include <QApplication>
 #include <QRadioButton>
 #include <QStyleOptionButton>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolTip>
-
 #include <algorithm>
 #include <cmath>
 
-#include "support/EditorWindowRig.h"
 #include "editor/AmpCalculator.h"
 #include "network/HardwarePreset.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/EditorWindowRig.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/common/ProgramLook.h"
 #include "ui/common/QtFrontend.h"
@@ -51,7 +50,8 @@ int OverrunPixels(ui::CaptionButton& b) {
   int n = 0;
   for (int x = image.width() - 3; x < image.width() - 1; ++x)
     for (int y = 2; y < image.height() - 2; ++y)
-      n += std::max({qRed(image.pixel(x, y)), qGreen(image.pixel(x, y)), qBlue(image.pixel(x, y))}) > 100;
+      n += std::max({qRed(image.pixel(x, y)), qGreen(image.pixel(x, y)),
+                     qBlue(image.pixel(x, y))}) > 100;
   return n;
 }
 
@@ -72,15 +72,16 @@ class TestProgramLook : public QObject {
     QToolTip::showText(picture->mapToGlobal(QPoint(10, 10)), picture->toolTip(), picture);
     QWidget* tip = nullptr;
     QTRY_VERIFY((tip = [] {
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->inherits("QTipLabel") && w->isVisible()) return w;
-      return static_cast<QWidget*>(nullptr);
-    }()) != nullptr);
+                  for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->inherits("QTipLabel") && w->isVisible()) return w;
+                  return static_cast<QWidget*>(nullptr);
+                }()) != nullptr);
     const QImage image = tip->grab().toImage();
     const QColor ground = image.pixelColor(image.width() / 2, 2);
     double best = 1.0;
     for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x) best = std::max(best, Contrast(ground, image.pixelColor(x, y)));
+      for (int x = 0; x < image.width(); ++x)
+        best = std::max(best, Contrast(ground, image.pixelColor(x, y)));
     QVERIFY2(best >= 4.5, qPrintable(QString::number(best)));
     QToolTip::hideText();
   }
@@ -138,7 +139,8 @@ class TestProgramLook : public QObject {
     for (auto* b : rig.form.findChildren<ui::CaptionButton*>())
       QVERIFY2(OverrunPixels(*b) == 0, qPrintable(b->text()));
 
-    ui::Tmainform main(std::make_unique<sim::SimAdapter>(sim::makeDemoBus(), sim::ClockMode::Virtual));
+    ui::Tmainform main(
+        std::make_unique<sim::SimAdapter>(sim::makeDemoBus(), sim::ClockMode::Virtual));
     main.show();
     for (auto* b : main.findChildren<ui::CaptionButton*>())
       if (b->isVisible()) QVERIFY2(OverrunPixels(*b) == 0, qPrintable(b->text()));
@@ -170,10 +172,18 @@ class TestProgramLook : public QObject {
     QTest::addColumn<QString>("lastFile");
     QTest::addColumn<QString>("startDir");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("folder exists") << "" << "data/presets" << "data/presets/";
-    QTest::newRow("folder missing: its parent, no name") << "" << "data/missing" << "data/";
-    QTest::newRow("last file opened") << "data/presets/a.vup" << "data/presets" << "data/presets/a.vup";
-    QTest::newRow("last file gone") << "data/presets/gone.vup" << "data/presets" << "data/presets/";
+    QTest::newRow("folder exists") << ""
+                                   << "data/presets"
+                                   << "data/presets/";
+    QTest::newRow("folder missing: its parent, no name") << ""
+                                                         << "data/missing"
+                                                         << "data/";
+    QTest::newRow("last file opened") << "data/presets/a.vup"
+                                      << "data/presets"
+                                      << "data/presets/a.vup";
+    QTest::newRow("last file gone") << "data/presets/gone.vup"
+                                    << "data/presets"
+                                    << "data/presets/";
   }
   void openDialogsStartWhereADoubleClickOpens() {
     QFETCH(QString, lastFile);
@@ -185,7 +195,8 @@ class TestProgramLook : public QObject {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     const auto at = [&](const QString& p) { return p.isEmpty() ? p : dir.filePath(p); };
-    QCOMPARE(ui::OpenDialogStart(at(lastFile), at(startDir)), QDir(dir.path()).absoluteFilePath(expected));
+    QCOMPARE(ui::OpenDialogStart(at(lastFile), at(startDir)),
+             QDir(dir.path()).absoluteFilePath(expected));
   }
 };
 

@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-
 #include <filesystem>
 #include <fstream>
 
