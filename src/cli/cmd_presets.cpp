@@ -346,7 +346,7 @@ int RunRecall(Invocation& inv) {
   auto editor = OpenEditor(inv, *m);
   if (!editor) return kExitFailure;
   HeadlessEditor& ed = *editor;
-  const bool readBack = ed.presets.RecallFromLocation(location);
+  const bool readBack = ed.presets.RecallFromLocation(location).ok();
   const editor::EditorState& s = ed.state;
   // The close stores the recalled bands in the machine's settings file: part of the operation.
   ed.state.StaticText5Click();
