@@ -3,10 +3,13 @@
 // before the program ends.
 #include <QApplication>
 #include <QMessageBox>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <exception>
 
 #include "app/Options.h"
+#include "files/DataDirLock.h"
 #include "link/backends/Factory.h"
 #include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
@@ -54,6 +57,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qubix24: %s\n%s", options.error.c_str(),
                  qubix::app::UsageText().c_str());
     return 2;
+  }
+
+  // One program at a time owns the data directory (the current one); the lock is held until
+  // the program ends.
+  std::string lockError;
+  const auto lock = qubix::files::DataDirLock::acquire(std::filesystem::current_path(),
+                                                       std::chrono::milliseconds(0), lockError);
+  if (!lock) {
+    std::fprintf(stderr, "qubix24: %s\n", lockError.c_str());
+    // On the offscreen platform no one could see or answer the box.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+      ShowError(QString::fromStdString(lockError));
+    return 1;
   }
 
   try {

@@ -59,11 +59,21 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   for (auto& slot : slots) slot.identifier.clear();
   view_->hideAllSlots();
   shownSlots_ = 0;
+  fileProblems.clear();
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   frontend_.setBusyCursor(false);
   link_.DrainInput();
+  if (!fileProblems.empty()) {
+    // A settings file that was damaged or could not be made: said last, so that no later
+    // exchange's "Status Ok" hides it; the files and reasons go to the tool tip.
+    std::string detail;
+    for (const auto& line : fileProblems) detail += (detail.empty() ? "" : "\n") + line;
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(texts::kFileErrorCaption);
+    frontend_.setStatusDetail(detail);
+  }
   return outcome;
 }
 
@@ -97,7 +107,8 @@ RefreshOutcome NetworkManager::refreshBody() {
       slot.selectFrame = SlotSelectFrame(entry);
       // The settings file is named after the machine's own identifier, so that machines whose
       // identifiers share their last four digits never share a file; a damaged entry names none.
-      SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
+      SeedOutcome seeded = SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
+      fileProblems.insert(fileProblems.end(), seeded.problems.begin(), seeded.problems.end());
       if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
     }
     slot.identifier = entry;

@@ -98,6 +98,10 @@ class NetworkManager {
   // Hides the editor and graph windows (before the add and remove dialogs release the machine).
   std::function<void()> hideEditor;
 
+  // The settings files the last refresh found damaged (and moved aside) or could not create,
+  // one line each with the path and the reason.
+  std::vector<std::string> fileProblems;
+
   // How many slots the last refresh showed.
   int shownSlots() const { return shownSlots_; }
   const std::filesystem::path& dataDir() const { return dataDir_; }

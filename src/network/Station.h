@@ -48,6 +48,9 @@ struct PresetNamesLoad {
   int linesRead = 0;  // of the eight wanted; the rest keep their default names
 };
 
+// The longest hardware preset name kept; a longer line is cut (a caption shows far less).
+inline constexpr std::size_t kPresetNameMaxLength = 64;
+
 // Reads up to eight names, one a line; a missing file or missing lines leave the defaults.
 PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
                                         HardwarePresetNames& names);

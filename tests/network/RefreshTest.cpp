@@ -124,13 +124,24 @@ TEST(Refresh, SettingsFileNamedAfterTheMachinesOwnIdentifier) {
   RefreshRig rig;
   rig.bus->addProcessor({0, 0, 0, 3, 0, 0});
   const std::string templ(180, '\x11');
+  const std::string mine(180, '\x22');
   WriteFile(rig.dir.path() / "H000000010000.dat", templ);
-  WriteFile(rig.dir.path() / "H000000010002.dat", "mine");
-  rig.writeList({"H000000030000", "H000000010002", "H000000010000"}, 3);
-  rig.manager.RefreshMachines();
+  WriteFile(rig.dir.path() / "H000000010002.dat", mine);
+  // What a copy onto a full disk used to leave: zero bytes, which are no settings at all.
+  WriteFile(rig.dir.path() / "H000000010001.dat", "");
+  rig.writeList({"H000000030000", "H000000010002", "H000000010001", "H000000010000"}, 4);
+  rig.manager.RefreshMachines();  // ends at the last entry, which no processor answers
   EXPECT_EQ(ReadFile(rig.dir.path() / "H000000030000.dat"), templ);
-  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010002.dat"), "mine") << "never overwritten";
+  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010002.dat"), mine) << "never overwritten";
   EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010000.dat"), templ) << "template untouched";
+  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010001.dat"), templ) << "damaged file replaced";
+  EXPECT_TRUE(std::filesystem::exists(rig.dir.path() / "H000000010001.dat.bad"));
+  // The status line says so last, and its tool tip names the file.
+  EXPECT_EQ(rig.frontend.statusText, "File Error");
+  EXPECT_EQ(rig.frontend.statusColours.back(), link::kRed);
+  EXPECT_NE(rig.frontend.statusDetail.find("H000000010001.dat.bad"), std::string::npos)
+      << rig.frontend.statusDetail;
+  EXPECT_EQ(rig.manager.fileProblems.size(), 1u);
 }
 
 TEST(Refresh, DamagedEntryNamesNoFile) {

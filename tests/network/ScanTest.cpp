@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "NetworkRig.h"
+#include "files/DurableFile.h"
 #include "network/NetworkTexts.h"
 
 namespace qubix::test {
@@ -125,9 +126,10 @@ TEST(Scan, PressWhileAMachineIsSelectedDoesNothing) {
 
 TEST(Scan, FailedListWriteShowsFileErrorAndSkipsTheRefresh) {
   ScanRig rig;
-  std::filesystem::create_directory(rig.dir.path() / "maclist.dat.tmp");
   rig.manager.maxSearch = 1;
+  files::SimulateFullDiskAfter(0);
   rig.manager.ScanButton();
+  files::SimulateFullDiskAfter(std::nullopt);
   EXPECT_EQ(rig.frontend.boxTexts(),
             std::vector<std::string>{std::string(texts::kFileWriteError)});
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");

@@ -82,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         NamesCase{"blankLineIsAName", true, "A\n\nC\n", 3,
                   With(With(With(kDefaults, 0, "A"), 1, ""), 2, "C")},
         NamesCase{"tenLines", true, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", 8,
-                  {"0", "1", "2", "3", "4", "5", "6", "7"}}),
+                  {"0", "1", "2", "3", "4", "5", "6", "7"}},
+        // A name holds 64 characters; the rest of a longer line is skipped, not kept.
+        NamesCase{"overlongLine", true, std::string(64, 'x') + "\r\n" + std::string(1 << 20, 'y') + "\nC\n",
+                  3, With(With(With(kDefaults, 0, std::string(64, 'x')), 1, std::string(64, 'y')), 2, "C")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PresetNames, TheShippedListIsTheDefaultList) {
