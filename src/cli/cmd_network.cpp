@@ -34,6 +34,7 @@ std::string_view OutcomeText(RefreshOutcome outcome) {
     case RefreshOutcome::ConnectionFail: return "the adapter stopped answering";
     case RefreshOutcome::SelectFailed: return "a processor did not answer its select frame";
     case RefreshOutcome::ReleaseFailed: return "the release could not be written";
+    case RefreshOutcome::ReadFailed: return "some values could not be read";
   }
   return "failed";
 }
@@ -160,6 +161,8 @@ int RunStatus(Invocation& inv) {
                                           (faults.empty() ? std::string() : ": " + faults.front())));
   }
   for (const auto& problem : net.fileProblems) inv.printError(QString::fromStdString(problem));
+  // Each machine whose values are not what it holds, by name and parameter.
+  for (const auto& fault : net.readFaults) inv.printError(QString::fromStdString(network::ReadFaultText(fault)));
   return ok ? kExitOk : kExitFailure;
 }
 

@@ -253,6 +253,9 @@ std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
     case network::PresetChangeOutcome::SelectFailed: return "the processor did not answer its select frame";
     case network::PresetChangeOutcome::NotConnected: return "the link is down";
     case network::PresetChangeOutcome::NotAcknowledged: return "the processor did not acknowledge the preset";
+    case network::PresetChangeOutcome::NotConfirmed:
+      return "the preset was sent but could not be confirmed: the processor did not report the "
+             "preset it now runs";
   }
   return "failed";
 }

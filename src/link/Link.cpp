@@ -58,6 +58,7 @@ void Link::Connect() {
   adapter_->setDataCharacteristics(handle, kBits8, kStopBits1, kParityNone);
   adapter_->setFlowControl(handle, kFlowNone, 0, 0);
   state_.Connected = true;
+  if (onSelectionVoid) onSelectionVoid();
   status_.setStatusDetail({});
 }
 
@@ -78,6 +79,7 @@ bool Link::WriteFrame() {
     status_.setStatusText(texts::kConnectionFail);
     status_.setStatusDetail(adapter_->lastError());
     state_.Connected = false;
+    if (onSelectionVoid) onSelectionVoid();
     if (onConnectionLost) onConnectionLost();
     return false;
   }

@@ -44,7 +44,17 @@ enum class RefreshOutcome {
   ConnectionFail,  // the adapter did not answer
   SelectFailed,    // a machine did not acknowledge its select frame
   ReleaseFailed,
+  ReadFailed,      // every machine was visited, but some reads failed (readFaults)
 };
+
+// A machine whose values could not be read in a refresh: the first parameter that failed.
+struct ReadFault {
+  std::string identifier;
+  int parameter = 0;
+  bool notANumber = false;  // answered, but not with hexadecimal digits
+};
+// "H000000010002 did not answer parameter 18", for the status line's tool tip and the tool.
+std::string ReadFaultText(const ReadFault& fault);
 
 class NetworkManager {
  public:
@@ -65,6 +75,8 @@ class NetworkManager {
   // The scan button (" NetScan" / "StopScan" / "ReScan").
   void ScanButton();
   void ScanBus();
+  // The last scan ended because the adapter failed; it stored nothing.
+  bool scanLostAdapter() const { return scanLostAdapter_; }
   // Probes one typed identifier (twelve characters after the "H").
   ProbeResult ProbeMachine(std::string_view digits);
   // The add and remove dialogs with everything around them; true when the list was stored.
@@ -102,6 +114,9 @@ class NetworkManager {
   // one line each with the path and the reason.
   std::vector<std::string> fileProblems;
 
+  // The machines whose reads failed in the last refresh, in list order.
+  std::vector<ReadFault> readFaults;
+
   // How many slots the last refresh showed.
   int shownSlots() const { return shownSlots_; }
   const std::filesystem::path& dataDir() const { return dataDir_; }
@@ -109,6 +124,9 @@ class NetworkManager {
 
  private:
   RefreshOutcome refreshBody();
+  // " Connection Fail", link down, connection timer restarted.
+  void adapterLost();
+  void noteReadFault(const std::string& identifier, int parameter);
   void endWork();  // what the add and remove dialogs do first with a selected machine
   void setCaption(std::string_view caption);
   void rebuildListFromListBox();
@@ -122,6 +140,7 @@ class NetworkManager {
   NetworkView noView_;
   NetworkView* view_ = &noView_;
   int shownSlots_ = 0;
+  bool scanLostAdapter_ = false;
 };
 
 }  // namespace qubix::network

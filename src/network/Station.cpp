@@ -54,9 +54,7 @@ Station::Station(std::unique_ptr<link::Adapter> adapter, link::Frontend& fe,
       bus(link, fe),
       commands(bus),
       network(link, bus, commands, fe, stopFlag, dataDir),
-      dataDir_(std::move(dataDir)) {
-  extraPresetNames.fill(std::string(kExtraPresetSlotName));
-}
+      dataDir_(std::move(dataDir)) {}
 
 void Station::LoadPresetNames() {
   HardwarePresetNames names = DefaultHardwarePresetNames();
@@ -73,7 +71,8 @@ void Station::ConnectionTick(const std::function<void()>& stopTimer) {
   if (!link.state().Connected) {
     link.Connect();
     frontend.processEvents();
-    if (stopFlag) {
+    // The stop flag also ends scans; only a closing window ends the retries.
+    if (closing_) {
       stopTimer();
       return;
     }
@@ -93,6 +92,7 @@ void Station::EndWorkForExit(const std::function<void()>& hideEditor) {
 
 void Station::Close() {
   stopFlag = true;
+  closing_ = true;
   if (!link.state().Connected) return;
   if (bus.MachineSelected) bus.ReleaseMachine();
   // The adapter is closed even when the release could not be written: the program is ending

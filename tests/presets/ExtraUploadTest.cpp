@@ -250,6 +250,11 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
     EXPECT_FALSE(rig.protocolBus.MachineSelected);
     const std::string all = rig.pcBytes();
     EXPECT_EQ(all.substr(all.size() - 6), "T02feR");
+    // The clean-up frames reached the processor as frames, not as payload of a cut upload.
+    const auto& machine = rig.processor("H000000010001");
+    EXPECT_FALSE(machine.uploading());
+    EXPECT_FALSE(machine.inAccess);
+    EXPECT_TRUE(rig.bus->selected().empty());
   }
   EXPECT_EQ(rig.network.hardwarePresetNames[7], f.badFile ? "Bad File" : before);
   EXPECT_EQ(view.extraLabel, f.badFile ? "Bad File" : "");

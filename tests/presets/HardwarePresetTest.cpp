@@ -124,16 +124,21 @@ TEST(HardwarePreset, SilentMachineFailsTheSelectAndRestoresTheSlot) {
                                                    "show 1 TQ40 4Ch in A"}));
 }
 
-TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
+// The processor switched, but its report of the new preset was lost: the change is not
+// confirmed, and the slot does not claim the old preset any more.
+TEST(HardwarePreset, FailedReadOfValue18IsNotConfirmed) {
   PresetRig rig;
   RecordingPresetView view;
   rig.presets.setView(&view);
   rig.loseRepliesTo("I12ee");
   view.answer = 6;
-  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Done);
+  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotConfirmed);
   EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
-  EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 3);
-  EXPECT_EQ(view.events[2], "show 1 TQ40 4Ch in A");
+  EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
+  EXPECT_EQ(view.events[2], "show 1 Unknown");
+  EXPECT_EQ(rig.frontend.statusText, " Not Confirmed");
+  EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
 }
 
 // The editor holds slot 1's machine. A change for slot 2 first ends the editor's work on its

@@ -79,6 +79,12 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
     if (hideEditorWindows) hideEditorWindows();
   };
   station_->link.onConnectionLost = [this] { Timer1->start(); };
+  station_->ticks.runTimer = [this](bool run) {
+    if (run)
+      Timer2->start();
+    else
+      Timer2->stop();
+  };
 }
 
 Tmainform::~Tmainform() {
