@@ -119,9 +119,20 @@ int RunStatus(Invocation& inv) {
             ? slot.extraPresetName
             : network::CaptionText(network::HardwarePresetName(net.hardwarePresetNames, r.hardwarePreset));
     const std::string userName = network::UserPresetName(net.userPresetNames, r.userPreset);
+    // A machine never read in full has no values to print; they are not zeros.
+    if (slot.recordUnknown) {
+      if (inv.json) {
+        w.beginObject().key("identifier").valueLatin1(slot.identifier).key("known").value(false);
+        w.endObject();
+      } else {
+        inv.print(slot.identifier + "\n  values unknown: could not be read\n");
+      }
+      continue;
+    }
     if (inv.json) {
       w.beginObject();
       w.key("identifier").valueLatin1(slot.identifier);
+      w.key("known").value(true);
       w.key("hardwarePreset").value(static_cast<int>(r.hardwarePreset));
       w.key("hardwarePresetName").valueLatin1(hwName);
       w.key("userPreset").value(static_cast<int>(r.userPreset));

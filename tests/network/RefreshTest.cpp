@@ -205,13 +205,17 @@ struct ReadFaultCase {
   std::vector<std::string> boxes;
 };
 
+void PrintTo(const ReadFaultCase& c, std::ostream* os) { *os << c.name; }
+
 class RefreshReadFaults : public ::testing::TestWithParam<ReadFaultCase> {};
 
 TEST_P(RefreshReadFaults, SlotShowsNoValueThatWasNotRead) {
   const ReadFaultCase& c = GetParam();
   RefreshRig rig;
   rig.writeList({"H000000010001", "H000000010002"}, 2);
-  if (c.readBefore) ASSERT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
+  if (c.readBefore) {
+    ASSERT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
+  }
   rig.frontend.forgetHistory();
   c.spoil(rig.processor("H000000010002").faults);
   EXPECT_EQ(rig.manager.RefreshMachines(), c.outcome);
@@ -254,11 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Refresh, LateReplyOfAnEarlierOperationIsDrainedFirst) {
   RefreshRig rig;
   rig.writeList({"H000000010001", "H000000010002"}, 2);
-  ASSERT_TRUE(rig.protocolBus.SelectExchange("H000000010001fe"));
-  rig.processor("H000000010001").faults.lateMs = 300;
-  EXPECT_FALSE(rig.protocolBus.ReadParameter(18));
-  rig.processor("H000000010001").faults.lateMs = 0;
-  rig.protocolBus.ReleaseMachine();
+  ASSERT_TRUE(LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
   rig.clearRecords();
   EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
   EXPECT_EQ(rig.pcBytes(), Join(RefreshVisit("H000000010001fe", false)) +

@@ -334,6 +334,13 @@ TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
   EXPECT_EQ(rig.network.slots[0].extraPresetPicture, rig.data.file("Broken.jpg"));
 }
 
+TEST_F(UploadFixture, LateReplyOfAnEarlierOperationIsDrainedBeforeTheSelect) {
+  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
+  rig.clear();
+  EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffJ0745b4" + WireImage(image) + "T02feR");
+}
+
 TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {
   rig.processor("H000000010001").faults.silent = true;
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::SelectFailed);

@@ -124,6 +124,17 @@ TEST(HardwarePreset, SilentMachineFailsTheSelectAndRestoresTheSlot) {
                                                    "show 1 TQ40 4Ch in A"}));
 }
 
+// An earlier operation's reply that came after its time-out is still waiting: it must not be
+// read as the answer to the select frame or to the preset command.
+TEST(HardwarePreset, LateReplyOfAnEarlierOperationIsDrainedFirst) {
+  PresetRig rig;
+  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010002"), "H000000010002fd"));
+  rig.clear();
+  EXPECT_EQ(rig.presets.ApplyHardwarePreset(1, 5), PresetChangeOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
+  EXPECT_EQ(rig.network.slots[1].record.hardwarePreset, 5);
+}
+
 // The processor switched, but its report of the new preset was lost: the change is not
 // confirmed, and the slot does not claim the old preset any more.
 TEST(HardwarePreset, FailedReadOfValue18IsNotConfirmed) {

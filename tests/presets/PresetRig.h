@@ -20,6 +20,7 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
+#include "support/SimRig.h"
 
 namespace qubix::testing {
 
