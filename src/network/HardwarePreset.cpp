@@ -84,6 +84,14 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
   const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
   if (afterOperation) afterOperation();
+  // Said last, so that nothing the editor sends on taking its machine back hides it.
+  if (outcome == PresetChangeOutcome::NotConfirmed) {
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(texts::kNotConfirmed);
+    frontend_.setStatusDetail("hardware preset " + std::to_string(preset) + " was sent to " +
+                              network_.slots[static_cast<std::size_t>(slot)].identifier +
+                              " but could not be read back");
+  }
   return outcome;
 }
 
@@ -141,14 +149,7 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   bus_.ReleaseMachine();
   view_->stopWaiting(slot);
-  if (!confirmed) {
-    frontend_.setStatusColour(link::kRed);
-    frontend_.setStatusText(texts::kNotConfirmed);
-    frontend_.setStatusDetail("hardware preset " + std::to_string(preset) + " was sent to " +
-                              state.identifier + " but could not be read back");
-    return PresetChangeOutcome::NotConfirmed;
-  }
-  return PresetChangeOutcome::Done;
+  return confirmed ? PresetChangeOutcome::Done : PresetChangeOutcome::NotConfirmed;
 }
 
 }  // namespace qubix::network
