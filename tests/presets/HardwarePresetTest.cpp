@@ -136,20 +136,29 @@ TEST(HardwarePreset, LateReplyOfAnEarlierOperationIsDrainedFirst) {
 }
 
 // The processor switched, but its report of the new preset was lost: the change is not
-// confirmed, and the slot does not claim the old preset any more.
+// confirmed, the slot does not claim the old preset any more, and the status line says so even
+// when the editor takes its machine back afterwards.
 TEST(HardwarePreset, FailedReadOfValue18IsNotConfirmed) {
-  PresetRig rig;
-  RecordingPresetView view;
-  rig.presets.setView(&view);
-  rig.loseRepliesTo("I12ee");
-  view.answer = 6;
-  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotConfirmed);
-  EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
-  EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
-  EXPECT_EQ(view.events[2], "show 1 Unknown");
-  EXPECT_EQ(rig.frontend.statusText, " Not Confirmed");
-  EXPECT_EQ(rig.frontend.statusColour, link::kRed);
-  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  for (const bool editorOpen : {false, true}) {
+    SCOPED_TRACE(editorOpen ? "editor open on the slot" : "no editor");
+    PresetRig rig;
+    EditorOnRig editor(rig);
+    RecordingPresetView view;
+    rig.presets.setView(&view);
+    if (editorOpen) editor.state.OpenEditorForSlot(1);
+    rig.clear();
+    rig.loseRepliesTo("I12ee");
+    view.answer = 6;
+    EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotConfirmed);
+    EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
+    if (!editorOpen) {
+      EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
+      EXPECT_FALSE(rig.protocolBus.MachineSelected);
+    }
+    EXPECT_EQ(view.events[2], "show 1 Unknown");
+    EXPECT_EQ(rig.frontend.statusText, " Not Confirmed");
+    EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  }
 }
 
 // The editor holds slot 1's machine. A change for slot 2 first ends the editor's work on its
