@@ -51,8 +51,7 @@ UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome
   if (receiving_) {
     // Sent now, "T02fe" and "R" would be taken as payload; wait until the processor gives up.
     receiving_ = false;
-    link_.SetReadTimeout(kUploadReceiveTimeoutMs);
-    link_.DrainInput();
+    network_.UploadCut();
   }
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   endAccessAndRelease();

@@ -20,9 +20,6 @@ namespace qubix::network {
 inline constexpr int kPresetDialogClose = 100;
 inline constexpr std::uint32_t kPresetAckTimeoutMs = 12000;
 inline constexpr std::uint32_t kPresetSettleTimeoutMs = 4000;
-// A processor receiving an Extra preset takes every byte as payload until it has heard nothing
-// for about 6 s; an upload that ends early waits this long before its clean-up frames.
-inline constexpr std::uint32_t kUploadReceiveTimeoutMs = 7000;
 
 // "r" + ByteToHex(p) + ByteToHex(−p): "r0000" … "r07f9".
 std::string HardwarePresetFrame(int preset);

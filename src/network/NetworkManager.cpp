@@ -49,6 +49,19 @@ std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
   return texts::kNotFound;
 }
 
+void NetworkManager::UploadCut() {
+  uploadCut_ = true;
+  settleCutUpload();
+}
+
+void NetworkManager::settleCutUpload() {
+  if (!uploadCut_ || !link_.QueryDeviceInfo()) return;
+  link_.SetReadTimeout(kUploadReceiveTimeoutMs);
+  link_.DrainInput();
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  uploadCut_ = false;
+}
+
 void NetworkManager::adapterLost() {
   frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
   link_.state().Connected = false;
@@ -68,6 +81,7 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   fileProblems.clear();
   readFaults.clear();
   // Whatever an earlier operation left unread must not be taken for these machines' answers.
+  settleCutUpload();
   link_.DrainInput();
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();

@@ -34,6 +34,11 @@ class NetworkView {
   virtual void probeFrameChanged(std::string_view /*frame*/) {}
 };
 
+// A processor receiving an Extra preset takes every byte as payload until it has heard nothing
+// for about 6 s; after an upload that ended early the bus is left silent this long before
+// anything else is sent.
+inline constexpr std::uint32_t kUploadReceiveTimeoutMs = 7000;
+
 enum class ProbeResult { Found, AlreadyListed, NotFound, InvalidFormat, ListFull };
 
 // How a refresh ended, for the command-line tool and the tests.
@@ -105,6 +110,10 @@ class NetworkManager {
   std::string scanCaption{" NetScan"};
   std::string probeFrame{"H00000001000000"};
 
+  // An upload ended early: a processor may still take whatever is sent as payload. Waits for
+  // its receive time-out now if the adapter is there, else before the next refresh.
+  void UploadCut();
+
   // Restarts the connection timer (the adapter stopped answering).
   std::function<void()> restartConnectTimer;
   // Hides the editor and graph windows (before the add and remove dialogs release the machine).
@@ -127,6 +136,8 @@ class NetworkManager {
   // " Connection Fail", link down, connection timer restarted.
   void adapterLost();
   void noteReadFault(const std::string& identifier, int parameter);
+  // Waits out a cut upload's receiver when there is one and the adapter answers.
+  void settleCutUpload();
   void endWork();  // what the add and remove dialogs do first with a selected machine
   void setCaption(std::string_view caption);
   void rebuildListFromListBox();
@@ -141,6 +152,7 @@ class NetworkManager {
   NetworkView* view_ = &noView_;
   int shownSlots_ = 0;
   bool scanLostAdapter_ = false;
+  bool uploadCut_ = false;
 };
 
 }  // namespace qubix::network
