@@ -390,9 +390,6 @@ struct OpenFault {
   const char* what;
 };
 const std::vector<OpenFault> kOpenFaults{
-    {"Upload", Finding::NoRecovery,
-     "after an upload ends early the processor is still receiving, or its late \"O\" puts the "
-     "next refresh out of step"},
 };
 
 struct Tally {
