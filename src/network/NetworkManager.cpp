@@ -82,6 +82,8 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   readFaults.clear();
   // Whatever an earlier operation left unread must not be taken for these machines' answers.
   settleCutUpload();
+  // With the standard time-out: a caller may have left a long one in force.
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
   link_.DrainInput();
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();

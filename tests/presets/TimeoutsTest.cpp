@@ -55,7 +55,7 @@ const std::vector<Operation>& Operations() {
       {"refresh",
        [](PresetRig& rig, RecordingPresetView&) { return rig.network.WriteMachineList(); },
        // What an earlier operation left unread is drained before the first select.
-       {"read(16)->0", "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},
+       {"timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
          rig.network.maxSearch = 1;
@@ -63,7 +63,8 @@ const std::vector<Operation>& Operations() {
          return rig.network.list.count == 1;
        },
        {"timeouts(1000,200)", "read(16)->0", "timeouts(200,200)",  // the scan's own drain
-        "read(16)->0", "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},  // the refresh
+        "timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
+        "read(16)->0"}},  // the refresh
       // A processor that needs 11 s to switch: only the 12 s acknowledgement time-out waits
       // long enough. Then 4 s of silence twice; the select and the access frames drain before
       // they are sent.
