@@ -9,19 +9,8 @@ cd "$(dirname "$0")/.."
 started=$SECONDS
 app_id=org.qubix24.Controller
 
-# Tools of the checks, installed when missing the way tools/deps.sh does.
-pkgs=(desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends \
-    -o DPkg::Lock::Timeout=600 "${missing[@]}"
-fi
+# Besides the build's: the tools of the checks.
+bash tools/deps.sh desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion
 bash tools/build.sh
 
 passed=0
