@@ -22,6 +22,10 @@ check() {  # check NAME COMMAND...: runs the command, stops the script when it f
     echo "FAILED  $name" >&2; echo "install-check: $passed passed, 1 failed"; exit 1
   fi
 }
+quiet() {  # quiet COMMAND...: shows the command's output only when it fails
+  local out
+  out=$("$@" 2>&1) || { echo "$out" >&2; return 1; }
+}
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 
 stage=$(mktemp -d)
@@ -54,7 +58,7 @@ exec_programs_installed() {  # every Exec= and Icon= of the entry names somethin
 }
 check "menu entry starts installed programs" exec_programs_installed
 check "appstreamcli validate" \
-  appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"
+  quiet appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"
 icon_is_256_png() { file "$prefix/share/icons/hicolor/256x256/apps/$app_id.png" | grep -q "256 x 256"; }
 check "256x256 icon" icon_is_256_png
 
@@ -97,16 +101,16 @@ check "bash completion" completes_commands
 # The Debian package.
 deb=$(bash tools/package.sh 2>/dev/null | tail -n 1)
 package_contents() {
-  dpkg-deb -c "$deb" | grep -q " ./usr/bin/qubix24$" &&
-    dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6" &&
-    dpkg-deb -I "$deb" postinst | grep -q "udevadm control --reload-rules"
+  dpkg-deb -c "$deb" >"$stage/contents" && grep -q " ./usr/bin/qubix24$" "$stage/contents" &&
+    [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] &&
+    [[ $(dpkg-deb -I "$deb" postinst) == *"udevadm control --reload-rules"* ]]
 }
 check "package $(basename "$deb")" package_contents
 if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
-  check "dpkg -i" dpkg -i "$deb"
+  check "dpkg -i" quiet dpkg -i "$deb"
   check "/usr/bin/qubix24ctl --version" \
     bash -c '/usr/bin/qubix24ctl --version | grep -qE "^qubix24ctl [0-9]"'
-  check "dpkg -r" dpkg -r qubix24
+  check "dpkg -r" quiet dpkg -r qubix24
   check "package removed" test ! -e /usr/bin/qubix24ctl
 fi
 
