@@ -53,6 +53,8 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
 
   const std::filesystem::path dataDir = QDir::currentPath().toStdString();
   frontend_.setStatusWidget(StatusLine);
+  frontend_.setStatusToolTipFooter(
+      QStringLiteral("Data directory: %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
   frontend_.setDialogParent(this);
   networkFrontend_ = std::make_unique<NetworkFrontend>(frontend_, this);
   station_ = std::make_unique<network::Station>(std::move(adapter), *networkFrontend_, dataDir);

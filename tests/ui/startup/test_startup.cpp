@@ -106,6 +106,7 @@ class StartupTest : public QObject {
     QVERIFY(!w->Timer2->isActive());
     QCOMPARE(StatusTextColour(*w), QColor(0, 255, 0));
     QCOMPARE(w->station().dataDir(), std::filesystem::path(dir_.path().toStdString()));
+    QCOMPARE(w->StatusLine->toolTip(), "Data directory: " + QDir::toNativeSeparators(dir_.path()));
     QCOMPARE(adapter_->calls().total(), 0);
   }
 
