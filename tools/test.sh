@@ -1,8 +1,33 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
+#   --sanitize  builds with AddressSanitizer and UndefinedBehaviorSanitizer (any finding ends the
+#               test that made it) into build-asan, without the benchmarks, and runs the suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sanitize=0
+for arg in "$@"; do
+  case "$arg" in
+    --sanitize) sanitize=1 ;;
+    *) echo "usage: $0 [--sanitize]" >&2; exit 2 ;;
+  esac
+done
 bash tools/deps.sh
-bash tools/build.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir build --output-on-failure -j2
+if [ $sanitize -eq 0 ]; then
+  bash tools/build.sh
+  ctest --test-dir build --output-on-failure -j2
+  exit 0
+fi
+
+flags="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+werror=OFF; [ "${CI:-}" = "true" ] && werror=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUBIX_WERROR=$werror \
+  -DQUBIX_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+cmake --build build-asan -j2
+# Leaks are reported too; the suppressions cover only what the system's libraries keep for the
+# life of the process.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
+export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+ctest --test-dir build-asan --output-on-failure -j2
