@@ -89,6 +89,40 @@ std::vector<std::uint8_t> Jpeg(const network::RgbImage& image, bool gray, bool p
   return out;
 }
 
+// A one-stream Motion-JPEG clip of the given frames: only the chunks the reader looks at.
+std::vector<std::uint8_t> MjpegAvi(const std::vector<std::vector<std::uint8_t>>& frames, int width,
+                                   int height) {
+  auto le32 = [](std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  auto chunk = [&](const char* id, const std::string& body) {
+    std::string out(id, 4);
+    le32(out, static_cast<std::uint32_t>(body.size()));
+    out += body;
+    if (body.size() & 1u) out.push_back('\0');
+    return out;
+  };
+  auto list = [&](const char* type, const std::string& body) { return chunk("LIST", type + body); };
+  std::string avih;
+  le32(avih, 100000);
+  avih.resize(40, '\0');
+  std::string strh = "vidsMJPG";
+  strh.resize(48, '\0');
+  std::string strf;
+  le32(strf, 40);
+  le32(strf, static_cast<std::uint32_t>(width));
+  le32(strf, static_cast<std::uint32_t>(height));
+  strf += std::string("\1\0\x18\0MJPG", 8);
+  strf.resize(40, '\0');
+  std::string movi;
+  for (const auto& f : frames) movi += chunk("00dc", std::string(f.begin(), f.end()));
+  const std::string body =
+      "AVI " + list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", strh) + chunk("strf", strf))) +
+      list("movi", movi);
+  const std::string riff = chunk("RIFF", body);
+  return {riff.begin(), riff.end()};
+}
+
 network::HfpImage ExtraImage() {
   network::HfpImage image{};
   const std::string name = "FUZZ SEED PRESET  ";
@@ -267,6 +301,7 @@ int main(int argc, char** argv) {
   const auto avi = network::WriteUncompressedAvi({Ramp(4, 3), Ramp(4, 3)}, 100000);
   Seed("avi", "two-frames", avi);
   Seed("avi", "truncated", Prefix(avi, avi.size() - 20));
+  Seed("avi", "motion-jpeg", MjpegAvi({Jpeg(ramp, false, false), Jpeg(ramp, true, false)}, 16, 8));
 
   SessionSeeds();
   return 0;
