@@ -17,6 +17,7 @@
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
 #include "network/Station.h"
+#include "presets/PresetRig.h"
 #include "sim/SimAdapter.h"
 #include "support/RecordingFrontend.h"
 
@@ -133,57 +134,25 @@ network::HfpImage ExtraImage() {
   return image;
 }
 
-// Forwards to the simulator and keeps what each write made readable, in the bus replies target's
-// script form: per write, a length byte and the bytes read before the next write.
-class ScriptRecorder : public link::Adapter {
- public:
-  explicit ScriptRecorder(sim::SimAdapter* inner) : inner_(inner) {}
+// Keeps what each write made readable, in the bus replies target's script form: per write, a
+// length byte and the bytes read before the next write. The simulator counts the writes.
+struct ScriptRecorder {
+  explicit ScriptRecorder(testing::TamperingAdapter& adapter, const sim::SimAdapter& sim) {
+    adapter.onRead = [this, &sim](std::uint8_t* buffer, std::uint32_t& got, std::uint32_t,
+                                  const std::string&) {
+      replies.resize(std::max<std::size_t>(replies.size(), static_cast<std::size_t>(sim.calls().write)));
+      if (!replies.empty()) replies.back().append(reinterpret_cast<const char*>(buffer), got);
+    };
+  }
   std::string script() const {
     std::string out;
-    for (const auto& reply : replies_) {
+    for (const auto& reply : replies) {
       out.push_back(static_cast<char>(std::min<std::size_t>(reply.size(), 255)));
       out += reply.substr(0, 255);
     }
     return out;
   }
-  void forget() { replies_.clear(); }
-
-  link::Status listDevices(std::span<link::Description> s, std::uint32_t& n) override {
-    return inner_->listDevices(s, n);
-  }
-  link::Status open(int i, link::Handle& h) override { return inner_->open(i, h); }
-  link::Status close(link::Handle h) override { return inner_->close(h); }
-  link::Status read(link::Handle h, std::uint8_t* b, std::uint32_t n, std::uint32_t& got) override {
-    const auto status = inner_->read(h, b, n, got);
-    if (status == link::kOk && !replies_.empty()) replies_.back().append(reinterpret_cast<char*>(b), got);
-    return status;
-  }
-  link::Status write(link::Handle h, const std::uint8_t* b, std::uint32_t n,
-                     std::uint32_t& written) override {
-    replies_.emplace_back();
-    return inner_->write(h, b, n, written);
-  }
-  link::Status resetDevice(link::Handle h) override { return inner_->resetDevice(h); }
-  link::Status setBaudRate(link::Handle h, std::uint32_t b) override { return inner_->setBaudRate(h, b); }
-  link::Status setDataCharacteristics(link::Handle h, std::uint8_t w, std::uint8_t s,
-                                      std::uint8_t p) override {
-    return inner_->setDataCharacteristics(h, w, s, p);
-  }
-  link::Status setFlowControl(link::Handle h, std::uint16_t f, std::uint8_t on,
-                              std::uint8_t off) override {
-    return inner_->setFlowControl(h, f, on, off);
-  }
-  link::Status setTimeouts(link::Handle h, std::uint32_t r, std::uint32_t w) override {
-    return inner_->setTimeouts(h, r, w);
-  }
-  link::Status getDeviceInfo(link::Handle h, link::DeviceInfo& info) override {
-    return inner_->getDeviceInfo(h, info);
-  }
-  std::string backendName() const override { return "recorder"; }
-
- private:
-  std::unique_ptr<sim::SimAdapter> inner_;
-  std::vector<std::string> replies_;
+  std::vector<std::string> replies;
 };
 
 // A refresh of two listed machines, a hardware preset change and an Extra preset upload on the
@@ -193,9 +162,9 @@ void SessionSeeds() {
   fs::remove_all(dir);
   fs::create_directories(dir);
   auto* sim = new sim::SimAdapter(sim::makeDemoBus());
-  auto* recorder = new ScriptRecorder(sim);
+  auto* adapter = new testing::TamperingAdapter(sim);
   test::RecordingFrontend frontend;
-  network::Station station(std::unique_ptr<link::Adapter>(recorder), frontend, dir);
+  network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir);
   auto& list = station.network.list;
   list.setEntry(0, "H000000010001");
   list.setEntry(1, "H000000010005");
@@ -204,7 +173,8 @@ void SessionSeeds() {
   network::WriteMachineListFile(station.machineListPath(), list, error);
   station.Connect();
   sim->bus().clearTranscript();
-  recorder->forget();
+  sim->resetCalls();
+  ScriptRecorder recorder(*adapter, *sim);
   network::TickCounter ticks([sim] { return sim->nowMs(); });
   network::HardwarePresets presets(station.link, station.bus, station.commands, frontend,
                                    station.network, ticks);
@@ -215,7 +185,7 @@ void SessionSeeds() {
     std::exit(1);
   }
   std::string replies(1, static_cast<char>(preset));
-  replies += recorder->script();
+  replies += recorder.script();
   Seed("bus_replies", "refresh-and-preset-change", replies);
   Seed("bus_replies", "refresh-cut-short", Prefix(replies, replies.size() / 3));
   Seed("sim_frames", "refresh-and-preset-change", sim->bus().pcBytes());
@@ -229,6 +199,7 @@ void SessionSeeds() {
     std::exit(1);
   }
   Seed("sim_frames", "upload", sim->bus().pcBytes());
+  adapter->onRead = nullptr;
   fs::remove_all(dir);
 }
 
