@@ -19,13 +19,11 @@ if [ $sanitize -eq 0 ]; then
   exit 0
 fi
 
-# The test programs run at build time too, to list their tests. Leaks are reported; the
-# suppressions cover only what the system's libraries keep for the life of the process. The
-# serial test runs itself again with its pseudo-terminal interposer preloaded ahead of the
+# The test programs run at build time too, to list their tests. Leaks are reported. The serial
+# test runs itself again with its pseudo-terminal interposer preloaded ahead of the
 # sanitizer's runtime; that order is sound (the interposer wraps no allocation), so its check
 # is off.
 export ASAN_OPTIONS="verify_asan_link_order=0:detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
-export LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 flags="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 werror=OFF; [ "${CI:-}" = "true" ] && werror=ON
