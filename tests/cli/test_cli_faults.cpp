@@ -43,10 +43,13 @@ class CountingAdapter : public sim::SimAdapter {
     if (silenceAt && sent + count > *silenceAt) bus().find(kMachine)->faults.silent = true;
     const auto status = sim::SimAdapter::write(h, buffer, count, written);
     sent += written;
+    if (sentOut) *sentOut = sent;
     return status;
   }
   std::optional<std::uint64_t> silenceAt;
   std::uint64_t sent = 0;
+  // The session frees the adapter when the command ends; the count outlives it here.
+  std::uint64_t* sentOut = nullptr;
 };
 
 enum class Fault { None, Silent, Unplug };
@@ -58,10 +61,10 @@ struct Outcome {
 };
 Outcome RunWithFault(std::vector<std::string> args, Fault fault, std::uint64_t cutAt,
                  std::shared_ptr<sim::SimBus> bus = sim::makeDemoBus()) {
-  CountingAdapter* adapter = nullptr;
+  std::uint64_t sent = 0;
   qubix::cli::SetAdapterForTesting([&] {
     auto a = std::make_unique<CountingAdapter>(bus, sim::ClockMode::Virtual);
-    adapter = a.get();
+    a->sentOut = &sent;
     if (fault == Fault::Silent) a->silenceAt = cutAt;
     // Connecting writes nothing, so the count is the command's own.
     if (fault == Fault::Unplug) a->faults().unplugAfterBytes = cutAt;
@@ -69,7 +72,7 @@ Outcome RunWithFault(std::vector<std::string> args, Fault fault, std::uint64_t c
   });
   Outcome run;
   run.result = RunCli(args);
-  run.sent = adapter ? adapter->sent : 0;
+  run.sent = sent;
   qubix::cli::SetAdapterForTesting({});
   return run;
 }
