@@ -33,4 +33,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUBIX_WERROR=$werro
   -DQUBIX_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
-ctest --test-dir build-asan --output-on-failure -j2
+# The network links' tests talk to real servers on the real clock, where an instrumented
+# simulator answers too slowly for the bus time-outs; they run in the plain suite.
+ctest --test-dir build-asan --output-on-failure -j2 -E '^(NetSim|Ser2net)\.'
+
