@@ -29,6 +29,7 @@
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
 #include "support/RecordingFrontend.h"
+#include "support/PtyShimMain.h"
 
 namespace qubix {
 namespace {
@@ -453,15 +454,4 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
 }  // namespace
 }  // namespace qubix
 
-// Re-runs the program with the pseudo-terminal interposer preloaded unless it already is.
-int main(int argc, char** argv) {
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
-    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("re-running with the pseudo-terminal interposer");
-    return 1;
-  }
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return qubix::test::RunWithPtyInterposer(argc, argv); }
