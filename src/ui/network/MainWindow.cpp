@@ -53,6 +53,8 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
 
   const std::filesystem::path dataDir = QDir::currentPath().toStdString();
   frontend_.setStatusWidget(StatusLine);
+  frontend_.setStatusToolTipFooter(
+      QStringLiteral("Data directory: %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
   frontend_.setDialogParent(this);
   networkFrontend_ = std::make_unique<NetworkFrontend>(frontend_, this);
   station_ = std::make_unique<network::Station>(std::move(adapter), *networkFrontend_, dataDir);
@@ -79,6 +81,12 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
     if (hideEditorWindows) hideEditorWindows();
   };
   station_->link.onConnectionLost = [this] { Timer1->start(); };
+  station_->ticks.runTimer = [this](bool run) {
+    if (run)
+      Timer2->start();
+    else
+      Timer2->stop();
+  };
 }
 
 Tmainform::~Tmainform() {
