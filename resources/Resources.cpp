@@ -10,5 +10,6 @@ QString path(QStringView folder, QStringView name) {
 
 QString bitmapPath(QStringView name) { return path(u"bitmaps", name); }
 QString cursorPath(QStringView name) { return path(u"cursors", name); }
+QString applicationIconPath() { return path(u"icons", u"org.qubix24.Controller"); }
 
 }  // namespace qubix::resources

@@ -10,5 +10,7 @@ namespace qubix::resources {
 QString bitmapPath(QStringView name);
 // ":/cursors/<name>.png": the named cursors; their hot spot is the centre of the picture.
 QString cursorPath(QStringView name);
+// The application icon (the same picture the desktop menu shows).
+QString applicationIconPath();
 
 }  // namespace qubix::resources

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, and those named as arguments, only those that
+# are missing.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core
-      libftdi1-dev libserialport-dev libgensio-dev ser2net)
+      libftdi1-dev libserialport-dev libgensio-dev ser2net clang libclang-rt-14-dev ccache "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts qubix24 on the built-in simulated bus in a scratch
-# copy of data/ (so the shipped data stays as it is). Arguments go to qubix24.
+# data directory (filled from data/ on first start, so the shipped data stays as it is).
+# Arguments go to qubix24.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 bash tools/build.sh
 scratch="${QUBIX_DATA_DIR:-$HOME/.local/share/qubix24-sim}"
 mkdir -p "$scratch"
-cp -rn data/. "$scratch"/
 # The first start lists the three simulated processors, as a scan of the whole bus would find
 # them: ten 13-character identifiers (unused ones zero) and a 16-bit count, low byte first.
 if [ ! -e "$scratch/maclist.dat" ]; then
@@ -17,6 +17,4 @@ if [ ! -e "$scratch/maclist.dat" ]; then
     printf '\003\000'
   } > "$scratch/maclist.dat"
 fi
-cd "$scratch"
-echo "Data directory: $scratch"
-exec "$OLDPWD/build/src/app/qubix24" --simulator "$@"
+exec build/src/app/qubix24 --simulator --data-dir "$scratch" "$@"

@@ -1,11 +1,12 @@
-// Draws the control bitmaps and cursors of the equaliser strip, the knobs and the filter block.
-// The PNGs it writes are committed under resources/bitmaps and resources/cursors; run it again
-// after changing a drawing:  qubix_resgen <resources folder>
+// Draws the control bitmaps and cursors of the equaliser strip, the knobs and the filter block,
+// and the application icon. What it writes is committed under resources/bitmaps, cursors and
+// icons; run it again after changing a drawing:  qubix_resgen <resources folder>
 //
 // Look: a dark anthracite console panel, brushed-metal knob skirts with coloured caps, a
 // recessed fader slot with an engraved dB grid, and high-contrast cursors.
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -14,10 +15,12 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QString>
+#include <QStringList>
 
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -292,6 +295,159 @@ QImage blockImage(bool active) {
   return img;
 }
 
+// The application icon, drawn once as shapes and written both as scalable SVG and as a PNG
+// painted from the same shapes, so the two never drift apart. A 256-unit canvas: the console
+// panel, a dark display with the lime equaliser curve of the status line's colour, and three
+// knobs.
+struct IconStep {
+  char op;  // 'M' move, 'L' line, 'C' cubic (three points)
+  std::vector<QPointF> points;
+};
+
+struct IconShape {
+  enum class Kind { Rect, Circle, Path } kind;
+  QRectF box;         // Rect and Circle (its bounding square)
+  double radius = 0;  // Rect: corner radius
+  std::vector<IconStep> path;
+  QColor fillTop, fillBottom;  // no fill when invalid; a vertical gradient when they differ
+  QColor stroke;               // no stroke when invalid
+  double strokeWidth = 0;
+};
+
+std::vector<IconShape> iconShapes() {
+  using K = IconShape::Kind;
+  std::vector<IconShape> s;
+  s.push_back({K::Rect, QRectF(16, 16, 224, 224), 44, {}, QColor(70, 76, 84), QColor(26, 28, 31),
+               QColor(8, 9, 10), 4});
+  s.push_back({K::Rect, QRectF(38, 40, 180, 108), 14, {}, QColor(4, 5, 6), QColor(4, 5, 6),
+               QColor(96, 102, 110), 3});
+  for (double y : {67.0, 94.0, 121.0})
+    s.push_back({K::Path, {}, 0, {{'M', {{50, y}}}, {'L', {{206, y}}}}, {}, {},
+                 QColor(24, 70, 32), 2});
+  s.push_back({K::Path, {}, 0,
+               {{'M', {{50, 110}}},
+                {'C', {{84, 110}, {96, 58}, {122, 58}}},
+                {'C', {{148, 58}, {150, 124}, {176, 112}}},
+                {'C', {{192, 104}, {198, 84}, {206, 84}}}},
+               {}, {}, QColor(0, 255, 0), 7});
+  const double knobX[] = {72, 128, 184};
+  const double knobAngle[] = {-2.3, -0.6, 1.4};  // radians from straight up, clockwise
+  for (int i = 0; i < 3; ++i) {
+    const QPointF c(knobX[i], 194);
+    s.push_back({K::Circle, QRectF(c.x() - 24, c.y() - 24, 48, 48), 0, {}, QColor(214, 218, 224),
+                 QColor(84, 88, 96), QColor(10, 11, 12), 3});
+    const QPointF tip(c.x() + 17 * std::sin(knobAngle[i]), c.y() - 17 * std::cos(knobAngle[i]));
+    s.push_back({K::Path, {}, 0, {{'M', {c}}, {'L', {tip}}}, {}, {}, QColor(12, 13, 14), 5});
+  }
+  return s;
+}
+
+QString svgNumber(double v) { return QString::number(v, 'g', 6); }
+
+QString iconSvg(const std::vector<IconShape>& shapes) {
+  QString defs, body;
+  QStringList gradients;  // "top bottom", one definition each
+  for (const IconShape& shape : shapes) {
+    QString fill = QStringLiteral("none");
+    if (shape.fillTop.isValid()) {
+      if (shape.fillTop == shape.fillBottom) {
+        fill = shape.fillTop.name();
+      } else {
+        const QString colours = shape.fillTop.name() + u' ' + shape.fillBottom.name();
+        const bool known = gradients.contains(colours);
+        if (!known) gradients << colours;
+        const QString id = QStringLiteral("g%1").arg(gradients.indexOf(colours) + 1);
+        if (!known)
+          defs += QStringLiteral("    <linearGradient id=\"%1\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+                               "      <stop offset=\"0\" stop-color=\"%2\"/>\n"
+                               "      <stop offset=\"1\" stop-color=\"%3\"/>\n"
+                               "    </linearGradient>\n")
+                    .arg(id, shape.fillTop.name(), shape.fillBottom.name());
+        fill = QStringLiteral("url(#%1)").arg(id);
+      }
+    }
+    QString paint = QStringLiteral(" fill=\"%1\"").arg(fill);
+    if (shape.stroke.isValid())
+      paint += QStringLiteral(" stroke=\"%1\" stroke-width=\"%2\" stroke-linecap=\"round\"")
+                   .arg(shape.stroke.name(), svgNumber(shape.strokeWidth));
+    switch (shape.kind) {
+      case IconShape::Kind::Rect:
+        body += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"%6/>\n")
+                    .arg(svgNumber(shape.box.x()), svgNumber(shape.box.y()),
+                         svgNumber(shape.box.width()), svgNumber(shape.box.height()),
+                         svgNumber(shape.radius), paint);
+        break;
+      case IconShape::Kind::Circle:
+        body += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\"%4/>\n")
+                    .arg(svgNumber(shape.box.center().x()), svgNumber(shape.box.center().y()),
+                         svgNumber(shape.box.width() / 2), paint);
+        break;
+      case IconShape::Kind::Path: {
+        QString d;
+        for (const IconStep& step : shape.path) {
+          d += d.isEmpty() ? QString(QLatin1Char(step.op)) : QStringLiteral(" %1").arg(step.op);
+          for (const QPointF& pt : step.points)
+            d += QStringLiteral(" %1 %2").arg(svgNumber(pt.x()), svgNumber(pt.y()));
+        }
+        body += QStringLiteral("  <path d=\"%1\"%2/>\n").arg(d, paint);
+        break;
+      }
+    }
+  }
+  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+                        "viewBox=\"0 0 256 256\">\n"
+                        "  <defs>\n%1  </defs>\n%2</svg>\n")
+      .arg(defs, body);
+}
+
+QImage iconImage(const std::vector<IconShape>& shapes, int size) {
+  QImage img = blank(size, size);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 256.0, size / 256.0);
+  for (const IconShape& shape : shapes) {
+    if (shape.fillTop.isValid()) {
+      QLinearGradient g(shape.box.topLeft(), shape.box.bottomLeft());
+      g.setColorAt(0, shape.fillTop);
+      g.setColorAt(1, shape.fillBottom);
+      p.setBrush(g);
+    } else {
+      p.setBrush(Qt::NoBrush);
+    }
+    if (shape.stroke.isValid())
+      p.setPen(QPen(shape.stroke, shape.strokeWidth, Qt::SolidLine, Qt::RoundCap));
+    else
+      p.setPen(Qt::NoPen);
+    switch (shape.kind) {
+      case IconShape::Kind::Rect: p.drawRoundedRect(shape.box, shape.radius, shape.radius); break;
+      case IconShape::Kind::Circle: p.drawEllipse(shape.box); break;
+      case IconShape::Kind::Path: {
+        QPainterPath path;
+        for (const IconStep& step : shape.path) {
+          if (step.op == 'M') path.moveTo(step.points[0]);
+          else if (step.op == 'L') path.lineTo(step.points[0]);
+          else path.cubicTo(step.points[0], step.points[1], step.points[2]);
+        }
+        p.drawPath(path);
+        break;
+      }
+    }
+  }
+  return img;
+}
+
+bool saveIcon(const QString& dir, const char* name) {
+  const std::vector<IconShape> shapes = iconShapes();
+  QFile svg(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".svg"));
+  if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      svg.write(iconSvg(shapes).toUtf8()) < 0 || !svg.flush()) {
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(svg.fileName()));
+    return false;
+  }
+  return save(iconImage(shapes, 256), dir, name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -304,7 +460,8 @@ int main(int argc, char** argv) {
   const QString root = QString::fromLocal8Bit(argv[1]);
   const QString bitmaps = root + QStringLiteral("/bitmaps");
   const QString cursors = root + QStringLiteral("/cursors");
-  if (!QDir().mkpath(bitmaps) || !QDir().mkpath(cursors)) {
+  const QString icons = root + QStringLiteral("/icons");
+  if (!QDir().mkpath(bitmaps) || !QDir().mkpath(cursors) || !QDir().mkpath(icons)) {
     std::fprintf(stderr, "cannot create the output folders under %s\n", argv[1]);
     return 1;
   }
@@ -338,5 +495,8 @@ int main(int argc, char** argv) {
   ok &= save(cursorImage(plusShape), cursors, "CURSORPLUS");
   ok &= save(cursorImage(minusShape), cursors, "CURSORMINUS");
   ok &= save(cursorImage(dragShape), cursors, "CURSOR_0");
+
+  // Named by the desktop entry's id, as the menus look it up.
+  ok &= saveIcon(icons, "org.qubix24.Controller");
   return ok ? 0 : 1;
 }

@@ -1,46 +1,159 @@
 #include "app/Options.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <system_error>
+
 namespace qubix::app {
 
-Options ParseOptions(const std::vector<std::string>& args) {
+namespace {
+
+const QString kProgram = QStringLiteral("qubix24");
+
+QString Footer(const QString& currentDir, const QString& userDataDir) {
+  return QStringLiteral(
+             "\nAdapters:\n"
+             "  sim:               the simulated bus of three processors\n"
+             "  serial:[DEV]       a serial port, e.g. serial:/dev/ttyUSB0\n"
+             "  ftdi:[DESC]        the adapter through direct USB access\n"
+             "  d2xx:              the adapter through the vendor's driver library\n"
+             "  tcp:HOST:PORT      a bus behind a device server's raw TCP port\n"
+             "  rfc2217:HOST:PORT  the same over Telnet, the program setting the line\n"
+             "Without --link the program looks for a real adapter and retries until one "
+             "appears.\n"
+             "\nData directory (maclist.dat, hwpresetlist.dat, equaliser files, pictures):\n"
+             "  without --data-dir the current directory, here %1;\n"
+             "  with --user-data %2;\n"
+             "  --data-dir and --user-data make the folder if needed and copy into it the\n"
+             "  shipped data it lacks, never overwriting a file.\n")
+      .arg(QDir::toNativeSeparators(currentDir), QDir::toNativeSeparators(userDataDir));
+}
+
+}  // namespace
+
+Options ParseOptions(const QStringList& args, const QString& currentDir,
+                     const QString& userDataDir) {
   Options o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--simulator") {
-      o.link = "sim:";
-    } else if (a == "--link") {
-      if (i + 1 >= args.size()) {
-        o.error = "--link needs an adapter, e.g. --link sim:";
-        return o;
-      }
-      o.link = args[++i];
-    } else if (a.rfind("--link=", 0) == 0) {
-      o.link = a.substr(7);
-    } else if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else {
-      o.error = "unknown option \"" + a + "\"";
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("A controller for Qubix 24 loudspeaker processors on an RS-422 bus."));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Show this help and exit."));
+  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Show the version and exit."));
+  const QCommandLineOption simulator(QStringLiteral("simulator"),
+                                     QStringLiteral("Run on the built-in simulated bus (same "
+                                                    "as --link sim:)."));
+  const QCommandLineOption link(QStringLiteral("link"),
+                                QStringLiteral("The adapter: sim:, serial:[DEV], ftdi:[DESC], "
+                                               "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT."),
+                                QStringLiteral("ADAPTER"));
+  const QCommandLineOption dataDir(QStringLiteral("data-dir"),
+                                   QStringLiteral("Keep the data in DIR."), QStringLiteral("DIR"));
+  const QCommandLineOption userData(QStringLiteral("user-data"),
+                                    QStringLiteral("Keep the data in the per-user data "
+                                                   "directory (as the menu entry does)."));
+  QCommandLineOption quitAfter(QStringLiteral("quit-after-ms"),
+                               QStringLiteral("End after MS milliseconds."), QStringLiteral("MS"));
+  quitAfter.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({help, version, simulator, link, dataDir, userData, quitAfter});
+
+  // The parser names the program by the path it was started with; name it plainly.
+  const QString parserHelp = parser.helpText();
+  o.helpText = QStringLiteral("Usage: %1 [options]").arg(kProgram) +
+               parserHelp.mid(parserHelp.indexOf(u'\n')) + Footer(currentDir, userDataDir);
+
+  if (!parser.parse(args)) {
+    o.error = parser.errorText();
+    return o;
+  }
+  o.help = parser.isSet(help);
+  o.version = parser.isSet(version);
+  if (!parser.positionalArguments().isEmpty()) {
+    o.error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+    return o;
+  }
+  if (parser.isSet(simulator)) o.link = "sim:";
+  if (parser.isSet(link)) {
+    if (parser.isSet(simulator)) {
+      o.error = QStringLiteral("--simulator and --link choose the adapter twice");
+      return o;
+    }
+    o.link = parser.value(link).toStdString();
+    if (o.link.find(':') == std::string::npos) {
+      o.error = QStringLiteral("an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, "
+                               "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT");
       return o;
     }
   }
-  if (!o.link.empty() && o.link.find(':') == std::string::npos) {
-    o.error = "an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, d2xx:, "
-              "tcp:HOST:PORT, rfc2217:HOST:PORT";
+  o.userData = parser.isSet(userData);
+  if (parser.isSet(dataDir)) {
+    o.dataDir = parser.value(dataDir);
+    if (o.dataDir.isEmpty()) {
+      o.error = QStringLiteral("--data-dir needs a folder");
+      return o;
+    }
+    if (o.userData) {
+      o.error = QStringLiteral("--data-dir and --user-data choose the data directory twice");
+      return o;
+    }
+  }
+  if (parser.isSet(quitAfter)) {
+    bool ok = false;
+    o.quitAfterMs = parser.value(quitAfter).toInt(&ok);
+    if (!ok || o.quitAfterMs <= 0) {
+      o.error = QStringLiteral("--quit-after-ms needs a positive whole number");
+      return o;
+    }
   }
   return o;
 }
 
-std::string UsageText() {
-  return "usage: qubix24 [--simulator | --link ADAPTER]\n"
-         "  --simulator        run on the built-in simulated bus (same as --link sim:)\n"
-         "  --link sim:        the simulated bus of three processors\n"
-         "  --link serial:DEV  a serial port, e.g. serial:/dev/ttyUSB0\n"
-         "  --link ftdi:[DESC] the adapter through direct USB access\n"
-         "  --link d2xx:       the adapter through the vendor's driver library\n"
-         "  --link tcp:HOST:PORT      a bus behind a device server's raw TCP port\n"
-         "  --link rfc2217:HOST:PORT  the same over Telnet, the program setting the line\n"
-         "Without --link the program looks for a real adapter and retries until one appears.\n"
-         "The data directory is the current directory.\n";
+QString UserDataDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/qubix24");
+}
+
+DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
+                            const QString& userDataDir) {
+  if (!options.dataDir.isEmpty()) return {QDir(currentDir).absoluteFilePath(options.dataDir), true};
+  if (options.userData) return {userDataDir, true};
+  return {currentDir, false};
+}
+
+bool SeedDataDir(const std::filesystem::path& shared, const std::filesystem::path& target,
+                 std::string& error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  if (ec || !fs::is_directory(target)) {
+    error = "cannot make the data directory " + target.string() + ": " +
+            (ec ? ec.message() : "a file of that name is in the way");
+    return false;
+  }
+  if (shared.empty()) return true;
+  fs::copy(shared, target, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
+  if (ec) {
+    error = "cannot copy the shipped data from " + shared.string() + " into " + target.string() +
+            ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+QString SharedDataDir(const QString& programDir) {
+  const QString candidates[] = {
+      QDir(programDir).absoluteFilePath(QStringLiteral(QUBIX_SHARED_DATA_FROM_BIN)),
+      QStringLiteral(QUBIX_SOURCE_DATA_DIR),
+  };
+  for (const QString& dir : candidates)
+    if (QFileInfo(dir + QStringLiteral("/hwpresetlist.dat")).isFile())
+      return QDir::cleanPath(dir);
+  return {};
 }
 
 }  // namespace qubix::app

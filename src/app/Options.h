@@ -1,22 +1,54 @@
-// The command line of qubix24: which adapter to use.
+// The command line of qubix24 (which adapter, which data directory) and the data directory it
+// leads to. Parsed with QtCore only, before any window-system connection, so that --help and
+// --version work without a display.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
 #include <string>
-#include <vector>
 
 namespace qubix::app {
 
 struct Options {
-  // The adapter: "" (a real adapter; none is built in yet, so nothing is listed), "sim:",
-  // "serial:DEVICE", "ftdi:[DESCRIPTION]" or "d2xx:".
+  // The adapter: "" (the default adapter), "sim:", "serial:DEVICE", "ftdi:[DESCRIPTION]" or
+  // "d2xx:".
   std::string link;
+  QString dataDir;        // --data-dir DIR; empty when not given
+  bool userData = false;  // --user-data: the per-user data directory, as the menu entry starts it
+  int quitAfterMs = 0;    // --quit-after-ms: end the event loop after that long (checks only)
   bool help = false;
-  std::string error;  // not empty: the command line was not understood
+  bool version = false;
+  QString error;     // not empty: the command line was not understood
+  QString helpText;  // the --help text, with the data directory these options lead to
 };
 
-// args without the program name.
-Options ParseOptions(const std::vector<std::string>& args);
+// args[0] is the program name. currentDir and userDataDir are the data directories without
+// --data-dir (started from a terminal) and with --user-data, shown in the help text.
+Options ParseOptions(const QStringList& args, const QString& currentDir,
+                     const QString& userDataDir);
 
-std::string UsageText();
+// $XDG_DATA_HOME/qubix24, by default ~/.local/share/qubix24.
+QString UserDataDir();
+
+// The data directory the options choose, and whether it is made and seeded from the shared
+// data first (it is for --data-dir and --user-data, not for the current directory).
+struct DataDirChoice {
+  QString path;
+  bool seed = false;
+};
+DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
+                            const QString& userDataDir);
+
+// Makes target if needed and copies into it every file and folder of shared that it lacks;
+// nothing in target is ever overwritten. False with the reason in error when target cannot be
+// made or a copy fails.
+bool SeedDataDir(const std::filesystem::path& shared, const std::filesystem::path& target,
+                 std::string& error);
+
+// The installed shared data (share/qubix24 beside the program's bin/), or, for a program run
+// from its build folder, the source tree's data/. Empty when neither exists.
+QString SharedDataDir(const QString& programDir);
 
 }  // namespace qubix::app

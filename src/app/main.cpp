@@ -2,12 +2,20 @@
 // windows, hidden) and runs the event loop; an error that escapes is shown in a message box
 // before the program ends.
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <QMessageBox>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <exception>
 
+#include "Resources.h"
 #include "app/Options.h"
 #include "compose/LinkFactory.h"
+#include "files/DataDirLock.h"
 #include "ui/common/ProgramLook.h"
 #include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
@@ -41,21 +49,69 @@ class Application : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The command line is read before the window system is reached, so that --help and --version
+  // work without a display.
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  const QString currentDir = QDir::currentPath();
+  const QString userDataDir = qubix::app::UserDataDir();
+  const auto options = qubix::app::ParseOptions(args, currentDir, userDataDir);
+  if (!options.error.isEmpty()) {
+    std::fprintf(stderr, "qubix24: %s\nTry 'qubix24 --help'.\n", qPrintable(options.error));
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("qubix24 %s\n", QUBIX_VERSION);
+    return 0;
+  }
+
   Application app(argc, argv);
   QApplication::setApplicationName(qubix::ui::texts::kApplicationTitle);
   qubix::ui::ApplyProgramLook();
+  // The menu entry's id, by which Wayland compositors find the icon and name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.qubix24.Controller"));
+  QApplication::setWindowIcon(QIcon(qubix::resources::applicationIconPath()));
 
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  const auto options = qubix::app::ParseOptions(args);
-  if (options.help) {
-    std::fputs(qubix::app::UsageText().c_str(), stdout);
-    return 0;
+  // The data directory becomes the current directory: the windows and the core take the
+  // current directory at start-up as their data directory.
+  const auto dataDir = qubix::app::ChooseDataDir(options, currentDir, userDataDir);
+  if (dataDir.seed) {
+    const QString shared = qubix::app::SharedDataDir(QCoreApplication::applicationDirPath());
+    if (shared.isEmpty())
+      std::fprintf(stderr, "qubix24: no shipped data found to copy into %s\n",
+                   qPrintable(dataDir.path));
+    std::string error;
+    if (!qubix::app::SeedDataDir(shared.toStdString(), dataDir.path.toStdString(), error)) {
+      std::fprintf(stderr, "qubix24: %s\n", error.c_str());
+      ShowError(QString::fromStdString(error));
+      return 1;
+    }
   }
-  if (!options.error.empty()) {
-    std::fprintf(stderr, "qubix24: %s\n%s", options.error.c_str(),
-                 qubix::app::UsageText().c_str());
-    return 2;
+  if (!QDir::setCurrent(dataDir.path)) {
+    const QString error = QStringLiteral("cannot enter the data directory %1").arg(dataDir.path);
+    std::fprintf(stderr, "qubix24: %s\n", qPrintable(error));
+    ShowError(error);
+    return 1;
+  }
+  std::printf("Data directory: %s\n", qPrintable(QDir::toNativeSeparators(dataDir.path)));
+  std::fflush(stdout);
+  if (options.quitAfterMs > 0) QTimer::singleShot(options.quitAfterMs, &app, &QCoreApplication::quit);
+
+  // One program at a time owns the data directory (the current one); the lock is held until
+  // the program ends.
+  std::string lockError;
+  const auto lock = qubix::files::DataDirLock::acquire(std::filesystem::current_path(),
+                                                       std::chrono::milliseconds(0), lockError);
+  if (!lock) {
+    std::fprintf(stderr, "qubix24: %s\n", lockError.c_str());
+    // On the offscreen platform no one could see or answer the box.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+      ShowError(QString::fromStdString(lockError));
+    return 1;
   }
 
   try {

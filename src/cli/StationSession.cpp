@@ -1,6 +1,11 @@
 #include "cli/StationSession.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
 #include "compose/LinkFactory.h"
+#include "network/EqFile.h"
 
 namespace qubix::cli {
 
@@ -22,14 +27,135 @@ std::string trimmed(std::string_view text) {
 }
 }  // namespace
 
+namespace {
+// A frame as it can be printed: the protocol's frames are ASCII, an upload byte is not.
+std::string Printable(const std::uint8_t* bytes, std::size_t n) {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = bytes[i];
+    if (c >= 0x20 && c < 0x7f) {
+      text.push_back(static_cast<char>(c));
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+std::function<std::unique_ptr<link::Adapter>()> adapterForTesting;
+}  // namespace
+
+void SetAdapterForTesting(std::function<std::unique_ptr<link::Adapter>()> make) {
+  adapterForTesting = std::move(make);
+}
+
+void ConsoleFrontend::setStatusColour(link::Rgb colour) {
+  statusColour = colour;
+  if (colour != link::kRed) {
+    open_ = false;
+    return;
+  }
+  Fault f;
+  if (link_ != nullptr) {
+    const link::LinkState& st = link_->state();
+    const auto length = static_cast<std::size_t>(
+        std::clamp<std::int32_t>(st.SendLength, 0, static_cast<std::int32_t>(link::kBufferSize)));
+    f.frame = Printable(st.SendBuffer.data(), length);
+    f.got = st.bytesRead;
+    f.wanted = st.ReplyLength;
+  }
+  faults_.push_back(std::move(f));
+  open_ = true;
+}
+
+void ConsoleFrontend::setStatusText(std::string_view text) {
+  status = std::string(text);
+  if (!open_) return;
+  faults_.back().text = status;
+  faults_.back().textSet = true;
+}
+
+void ConsoleFrontend::setStatusDetail(std::string_view detail) {
+  statusDetail = std::string(detail);
+  // The link gives its reason right after its failure text, and so does a file problem shown
+  // on the status line; any other reason belongs to the box that follows.
+  if (open_ && faults_.back().detail.empty() &&
+      (faults_.back().text == link::texts::kConnectionFail ||
+       faults_.back().text == link::texts::kStatusNotOk ||
+       faults_.back().text == network::eqtexts::kFileErrorCaption)) {
+    faults_.back().detail = statusDetail;
+  } else {
+    unusedDetail_ = statusDetail;
+  }
+}
+
 link::Answer ConsoleFrontend::messageBox(std::string_view text, std::string_view caption,
                                          link::Buttons buttons) {
   ++boxes;
-  const std::string prefix = caption.empty() ? std::string() : trimmed(caption) + ": ";
-  std::fprintf(err_, "qubix24ctl: %s%s\n", prefix.c_str(), trimmed(text).c_str());
+  open_ = false;
+  std::string line = caption.empty() ? std::string() : trimmed(caption) + ": ";
+  line += trimmed(text);
+  // A file box says which file and why; its own text only lists what could have gone wrong.
+  if (caption == network::eqtexts::kFileErrorCaption && !unusedDetail_.empty())
+    line += " (" + unusedDetail_ + ")";
+  unusedDetail_.clear();
+  std::fprintf(err_, "qubix24ctl: %s\n", line.c_str());
+  // A box with only OK (and Cancel) reports a failure; a question is not one.
+  if (buttons == link::Buttons::Ok || buttons == link::Buttons::OkCancel) ++failureBoxes;
   return buttons == link::Buttons::YesNo || buttons == link::Buttons::YesNoCancel
              ? link::Answer::No
              : link::Answer::Ok;
+}
+
+std::vector<std::string> ConsoleFrontend::faults() const {
+  std::vector<std::string> out;
+  for (const Fault& f : faults_) {
+    const std::string frame = "\"" + f.frame + "\"";
+    const std::string why = f.detail.empty() ? std::string() : ": " + f.detail;
+    if (f.text == link::texts::kConnectionFail) {
+      out.push_back("the adapter failed sending " + frame + why);
+    } else if (f.text == link::texts::kCommError) {
+      out.push_back("the adapter took only part of " + frame + why);
+    } else if (f.text == link::texts::kStatusNotOk) {
+      out.push_back("the adapter failed reading the answer to " + frame + why);
+    } else if (f.text == link::texts::kNoDeviceRead) {
+      out.push_back("no adapter is open");
+    } else if (f.text == network::eqtexts::kFileErrorCaption) {
+      out.push_back("file error" + why);
+    } else if (!f.textSet || f.text == protocol::kNetConnectionFail) {
+      if (f.got == 0)
+        out.push_back("the processor did not answer " + frame);
+      else
+        out.push_back("the processor answered " + frame + " with " + std::to_string(f.got) +
+                      " of " + std::to_string(f.wanted) + " bytes");
+    } else {
+      out.push_back(trimmed(f.text) + why);
+    }
+  }
+  return out;
+}
+
+void ConsoleFrontend::forget() {
+  faults_.clear();
+  failureBoxes = 0;
+  open_ = false;
+  unusedDetail_.clear();
+}
+
+bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend,
+                  const std::string& subject) {
+  const std::vector<std::string> faults = frontend.faults();
+  // The first few say where to look; a dead adapter repeats itself for every later frame.
+  constexpr std::size_t kShown = 3;
+  for (std::size_t i = 0; i < faults.size() && i < kShown; ++i)
+    inv.printError(QString::fromStdString(subject + ": " + faults[i]));
+  if (faults.size() > kShown)
+    inv.printError(QStringLiteral("%1: and %2 more failures")
+                       .arg(QString::fromStdString(subject))
+                       .arg(faults.size() - kShown));
+  return !faults.empty() || frontend.failureBoxes > 0;
 }
 
 std::filesystem::path DataDir(const Invocation& inv) {
@@ -43,22 +169,29 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
                               ? inv.value(QStringLiteral("link")).toStdString()
                               : std::string();
   std::string error;
-  auto adapter = link::backends::makeAdapter(uri, error);
+  auto adapter = adapterForTesting ? adapterForTesting() : link::backends::makeAdapter(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
   const auto dir = DataDir(inv);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec))
     throw UsageError("--data-dir " + dir.string() + ": not a directory");
   auto session = std::make_unique<StationSession>(inv.err);
+  session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error);
+  if (!session->lock) throw std::runtime_error(error);
   session->station =
       std::make_unique<network::Station>(std::move(adapter), session->frontend, dir);
+  session->frontend.watch(&session->station->link);
   session->station->LoadPresetNames();
   return session;
 }
 
 bool ConnectStation(const Invocation& inv, StationSession& session) {
   session.station->Connect();
-  if (session.station->link.state().Connected) return true;
+  if (session.station->link.state().Connected) {
+    // What connecting said is not part of the command's operation.
+    session.frontend.forget();
+    return true;
+  }
   std::string reason = session.frontend.status;
   if (!session.frontend.statusDetail.empty()) reason += " (" + session.frontend.statusDetail + ")";
   inv.printError(QStringLiteral("cannot open the adapter: %1").arg(QString::fromStdString(reason)));

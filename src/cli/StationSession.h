@@ -2,24 +2,34 @@
 // console frontend: what every command that talks to the bus or the data directory shares.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Command.h"
+#include "files/DataDirLock.h"
 #include "frontend/Frontend.h"
 #include "network/Station.h"
 
 namespace qubix::cli {
 
-// Message boxes go to stderr as "qubix24ctl: <text>"; questions are answered "cancel"; the
-// status line keeps its last text for error reports.
+// Message boxes go to stderr as "qubix24ctl: <text>" (a "File Error" box with the file and the
+// reason the code gave); questions are answered "cancel". Every failure the link, the bus or a
+// file operation reports on the status line is kept, worded by where it happened: the adapter
+// (a driver call failed), a processor (no answer, or part of one) or a file.
 class ConsoleFrontend : public link::Frontend {
  public:
   explicit ConsoleFrontend(std::FILE* err) : err_(err) {}
-  void setStatusText(std::string_view text) override { status = std::string(text); }
-  void setStatusColour(link::Rgb colour) override { statusColour = colour; }
-  void setStatusDetail(std::string_view detail) override { statusDetail = std::string(detail); }
+  // The link whose last frame and reply name the exchange that failed.
+  void watch(const link::Link* link) { link_ = link; }
+
+  void setStatusText(std::string_view text) override;
+  void setStatusColour(link::Rgb colour) override;
+  void setStatusDetail(std::string_view detail) override;
   void setBusyCursor(bool) override {}
   link::Answer messageBox(std::string_view text, std::string_view caption,
                           link::Buttons buttons) override;
@@ -37,13 +47,31 @@ class ConsoleFrontend : public link::Frontend {
     return std::nullopt;
   }
 
+  // The failures the status line reported so far, one sentence each, oldest first (the boxes
+  // were printed as they came and are counted in failureBoxes); forget() starts afresh.
+  std::vector<std::string> faults() const;
+  void forget();
+
   std::string status;
   link::Rgb statusColour = link::kLime;
   std::string statusDetail;
   int boxes = 0;
+  int failureBoxes = 0;
 
  private:
+  // One red spell of the status line: what was on the wire when it turned red and what the
+  // status line said until it turned lime again.
+  struct Fault {
+    std::string frame;
+    std::uint32_t got = 0, wanted = 0;
+    std::string text, detail;
+    bool textSet = false;
+  };
   std::FILE* err_;
+  const link::Link* link_ = nullptr;
+  std::vector<Fault> faults_;
+  bool open_ = false;          // the last fault is still being described
+  std::string unusedDetail_;   // a reason set for the next box
 };
 
 // --data-dir, or the current directory.
@@ -52,12 +80,27 @@ std::filesystem::path DataDir(const Invocation& inv);
 struct StationSession {
   explicit StationSession(std::FILE* err) : frontend(err) {}
   ConsoleFrontend frontend;
+  std::optional<files::DataDirLock> lock;
   std::unique_ptr<network::Station> station;
 };
 
+// How long a command waits for another process to let go of the data directory.
+inline constexpr std::chrono::milliseconds kDataDirLockWait{3000};
+
 // The station on the adapter --link names (the adapter that lists no device without it), with
-// the hardware preset names loaded. A link text no backend knows throws UsageError.
+// the hardware preset names loaded and the data directory locked for this process (every
+// command on a station may write there: settings files, the machine list). A link text no
+// backend knows throws UsageError; a data directory another process holds throws
+// std::runtime_error naming that process.
 std::unique_ptr<StationSession> OpenStation(const Invocation& inv);
+
+// For tests: the adapter every station gets instead of the one --link names (a simulated bus
+// with faults); an empty function goes back to --link.
+void SetAdapterForTesting(std::function<std::unique_ptr<link::Adapter>()> make);
+
+// Prints "qubix24ctl: <subject>: <fault>" for the faults the frontend kept; false when there
+// were none and no failure box.
+bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend, const std::string& subject);
 
 // Connects; false (with the reason on stderr) when the adapter cannot be opened.
 bool ConnectStation(const Invocation& inv, StationSession& session);

@@ -34,6 +34,7 @@ std::string_view OutcomeText(RefreshOutcome outcome) {
     case RefreshOutcome::ConnectionFail: return "the adapter stopped answering";
     case RefreshOutcome::SelectFailed: return "a processor did not answer its select frame";
     case RefreshOutcome::ReleaseFailed: return "the release could not be written";
+    case RefreshOutcome::ReadFailed: return "some values could not be read";
   }
   return "failed";
 }
@@ -42,12 +43,13 @@ void PrintIdentifiers(Invocation& inv, const char* key, const std::vector<std::s
   if (inv.json) {
     JsonWriter w;
     w.beginObject().key("count").value(static_cast<int>(ids.size())).key(key).beginArray();
-    for (const auto& id : ids) w.value(id);
+    // Entries come from maclist.dat as bytes; a damaged one must not break the document.
+    for (const auto& id : ids) w.valueLatin1(id);
     w.endArray().endObject();
     inv.print(w.text());
     return;
   }
-  for (const auto& id : ids) inv.print(id + "\n");
+  for (const auto& id : ids) inv.print(Latin1ToUtf8(id) + "\n");
 }
 
 // ---- scan -----------------------------------------------------------------------------------
@@ -117,11 +119,22 @@ int RunStatus(Invocation& inv) {
             ? slot.extraPresetName
             : network::CaptionText(network::HardwarePresetName(net.hardwarePresetNames, r.hardwarePreset));
     const std::string userName = network::UserPresetName(net.userPresetNames, r.userPreset);
+    // A machine never read in full has no values to print; they are not zeros.
+    if (slot.recordUnknown) {
+      if (inv.json) {
+        w.beginObject().key("identifier").valueLatin1(slot.identifier).key("known").value(false);
+        w.endObject();
+      } else {
+        inv.print(slot.identifier + "\n  values unknown: could not be read\n");
+      }
+      continue;
+    }
     if (inv.json) {
       w.beginObject();
-      w.key("identifier").value(slot.identifier);
+      w.key("identifier").valueLatin1(slot.identifier);
+      w.key("known").value(true);
       w.key("hardwarePreset").value(static_cast<int>(r.hardwarePreset));
-      w.key("hardwarePresetName").value(hwName);
+      w.key("hardwarePresetName").valueLatin1(hwName);
       w.key("userPreset").value(static_cast<int>(r.userPreset));
       w.key("userPresetName").value(userName);
       w.key("gainADb").value(GainDb(r.gainA)).key("gainBDb").value(GainDb(r.gainB));
@@ -129,26 +142,38 @@ int RunStatus(Invocation& inv) {
       w.key("attenuation34Db").value(AttenuationDb(r.outAttn34));
       w.key("delay12").value(static_cast<int>(r.delay12));
       w.key("delay34").value(static_cast<int>(r.delay34));
-      w.key("extraPresetName").value(slot.extraPresetName);
+      w.key("extraPresetName").valueLatin1(slot.extraPresetName);
       w.endObject();
     } else {
-      inv.print(slot.identifier + "\n");
-      inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " + hwName + "\n");
+      inv.print(Latin1ToUtf8(slot.identifier) + "\n");
+      inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " +
+                Latin1ToUtf8(hwName) + "\n");
       inv.print("  user preset     " + std::to_string(r.userPreset) + " " + userName + "\n");
       inv.print("  gains dB        A " + Number(GainDb(r.gainA)) + "  B " + Number(GainDb(r.gainB)) + "\n");
       inv.print("  attenuation dB  Ch1/Ch2 " + Number(AttenuationDb(r.outAttn12)) + "  Ch3/Ch4 " +
                 Number(AttenuationDb(r.outAttn34)) + "\n");
       inv.print("  delays          Ch1/Ch2 " + std::to_string(r.delay12) + "  Ch3/Ch4 " +
                 std::to_string(r.delay34) + "\n");
-      inv.print("  extra preset    " + slot.extraPresetName + "\n");
+      inv.print("  extra preset    " + Latin1ToUtf8(slot.extraPresetName) + "\n");
     }
   }
-  const bool ok = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
+  // The refresh's outcome decides; the status line's reports only say where a failure lies
+  // (the adapter or a processor). A settings file the refresh could not make, or found damaged
+  // and moved aside, fails the command too.
+  const bool read = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
+  const bool ok = read && net.fileProblems.empty();
   if (inv.json) {
     w.endArray().key("outcome").value(OutcomeText(outcome)).endObject();
     inv.print(w.text());
   }
-  if (!ok) inv.printError(QString::fromUtf8(OutcomeText(outcome).data()));
+  if (!read) {
+    const std::vector<std::string> faults = session->frontend.faults();
+    inv.printError(QString::fromStdString(std::string(OutcomeText(outcome)) +
+                                          (faults.empty() ? std::string() : ": " + faults.front())));
+  }
+  for (const auto& problem : net.fileProblems) inv.printError(QString::fromStdString(problem));
+  // Each machine whose values are not what it holds, by name and parameter.
+  for (const auto& fault : net.readFaults) inv.printError(QString::fromStdString(network::ReadFaultText(fault)));
   return ok ? kExitOk : kExitFailure;
 }
 

@@ -29,6 +29,10 @@ using editor::ShortNumber;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// A knob position as attenuation in dB (64 = 0 dB, half-dB steps). The file may hold any
+// number, so the arithmetic is done where no value can overflow.
+double KnobDb(std::int32_t position) { return (static_cast<double>(position) - 64.0) * 0.5; }
+
 std::string OnePositional(const Invocation& inv, const QString& verb, const char* what) {
   if (inv.positional.size() != 2 || inv.positional[0] != verb)
     throw UsageError("expected: " + verb.toStdString() + " " + what);
@@ -43,8 +47,8 @@ void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
     w.beginObject();
     w.key("inputGainADb").value(r.inputGainA * 0.5).key("inputGainBDb").value(r.inputGainB * 0.5);
     w.key("knob12").value(r.knob12).key("knob34").value(r.knob34);
-    w.key("attenuation12Db").value((r.knob12 - 64) * 0.5);
-    w.key("attenuation34Db").value((r.knob34 - 64) * 0.5);
+    w.key("attenuation12Db").value(KnobDb(r.knob12));
+    w.key("attenuation34Db").value(KnobDb(r.knob34));
     w.key("muted").beginArray();
     for (auto m : r.muted) w.value(m != 0);
     w.endArray();
@@ -69,8 +73,8 @@ void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
   }
   inv.print("input gain dB     A " + ShortNumber(r.inputGainA * 0.5) + "  B " +
             ShortNumber(r.inputGainB * 0.5) + "\n");
-  inv.print("attenuation dB    Ch1/Ch2 " + ShortNumber((r.knob12 - 64) * 0.5) + "  Ch3/Ch4 " +
-            ShortNumber((r.knob34 - 64) * 0.5) + "\n");
+  inv.print("attenuation dB    Ch1/Ch2 " + ShortNumber(KnobDb(r.knob12)) + "  Ch3/Ch4 " +
+            ShortNumber(KnobDb(r.knob34)) + "\n");
   std::string mutes;
   for (std::size_t c = 0; c < 4; ++c)
     if (r.muted[c]) mutes += " Ch" + std::to_string(c + 1);
@@ -189,6 +193,15 @@ std::optional<MachineSession> OpenMachine(Invocation& inv) {
   return m;
 }
 
+// Whether the operation failed: the core's outcome, and every exchange and file operation on
+// the way (as the status line and the boxes reported them). The reasons go to stderr, worded by
+// where the fault lies; the core's own wording only when nothing more precise was reported.
+bool Failed(const Invocation& inv, MachineSession& m, bool coreOk, std::string_view coreReason) {
+  const bool faults = ReportFaults(inv, m.session->frontend, m.id);
+  if (!coreOk && !faults) inv.printError(Q(m.id + ": " + std::string(coreReason)));
+  return !coreOk || faults;
+}
+
 // The upload's ticks run on the link's clock: the simulator's when it is simulated.
 std::function<double()> LinkClock(network::Station& station) {
   if (auto* sim = dynamic_cast<sim::SimAdapter*>(&station.link.adapter()))
@@ -240,6 +253,9 @@ std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
     case network::PresetChangeOutcome::SelectFailed: return "the processor did not answer its select frame";
     case network::PresetChangeOutcome::NotConnected: return "the link is down";
     case network::PresetChangeOutcome::NotAcknowledged: return "the processor did not acknowledge the preset";
+    case network::PresetChangeOutcome::NotConfirmed:
+      return "the preset was sent but could not be confirmed: the processor did not report the "
+             "preset it now runs";
   }
   return "failed";
 }
@@ -258,20 +274,22 @@ int RunHwPreset(Invocation& inv) {
                                ? slot.extraPresetName
                                : network::CaptionText(network::HardwarePresetName(
                                      st.network.hardwarePresetNames, reported));
-  if (outcome != network::PresetChangeOutcome::Done) {
-    inv.printError(Q(m->id + ": " + std::string(PresetOutcomeText(outcome))));
+  if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done, PresetOutcomeText(outcome)))
     return kExitFailure;
-  }
   if (inv.json) {
     JsonWriter w;
     w.beginObject().key("identifier").value(m->id).key("hardwarePreset").value(reported);
-    w.key("hardwarePresetName").value(name).endObject();
+    w.key("hardwarePresetName").valueLatin1(name).endObject();
     inv.print(w.text());
   } else {
-    inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + name + "\n");
+    inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + Latin1ToUtf8(name) +
+              "\n");
   }
   // The processor reports what it runs; a different preset than asked is a failure.
-  return reported == preset ? kExitOk : kExitFailure;
+  if (reported == preset) return kExitOk;
+  inv.printError(Q(m->id + ": the processor runs hardware preset " + std::to_string(reported) +
+                   ", not " + std::to_string(preset)));
+  return kExitFailure;
 }
 
 std::string_view UploadOutcomeText(network::UploadOutcome o) {
@@ -300,10 +318,8 @@ int RunUpload(Invocation& inv) {
   ConsoleProgress progress(inv.err);
   presets.setView(&progress);
   const network::UploadOutcome outcome = presets.UploadExtraPresetFile(0, path);
-  if (outcome != network::UploadOutcome::Done) {
-    inv.printError(Q(m->id + ": " + std::string(UploadOutcomeText(outcome))));
+  if (Failed(inv, *m, outcome == network::UploadOutcome::Done, UploadOutcomeText(outcome)))
     return kExitFailure;
-  }
   if (inv.json) {
     JsonWriter w;
     w.beginObject().key("identifier").value(m->id).key("outcome").value("uploaded").endObject();
@@ -322,7 +338,7 @@ std::unique_ptr<HeadlessEditor> OpenEditor(Invocation& inv, MachineSession& m) {
   auto editor = std::make_unique<HeadlessEditor>(m.station());
   editor->state.OpenEditorForSlot(0);
   if (m.station().bus.MachineSelected) return editor;
-  inv.printError(Q(m.id + ": the processor did not answer its select frame"));
+  Failed(inv, m, false, "the processor did not answer its select frame");
   return nullptr;
 }
 
@@ -333,9 +349,12 @@ int RunRecall(Invocation& inv) {
   auto editor = OpenEditor(inv, *m);
   if (!editor) return kExitFailure;
   HeadlessEditor& ed = *editor;
-  ed.presets.RecallFromLocation(location);
+  const bool readBack = ed.presets.RecallFromLocation(location).ok();
   const editor::EditorState& s = ed.state;
+  // The close stores the recalled bands in the machine's settings file: part of the operation.
   ed.state.CloseEditor();
+  if (Failed(inv, *m, readBack, "the processor did not report all the recalled settings"))
+    return kExitFailure;
   if (inv.json) {
     JsonWriter w;
     w.beginObject().key("identifier").value(m->id).key("userPreset").value(s.userPresetName);
@@ -372,14 +391,7 @@ int RunApply(Invocation& inv) {
   HeadlessEditor& ed = *editor;
   const editor::UserPresetReadResult result = ed.presets.LoadFromFile(path);
   ed.state.CloseEditor();
-  if (!result.ok()) {
-    inv.printError(Q(result.detail));
-    return kExitFailure;
-  }
-  if (m->session->frontend.status != "Status Ok" && !m->session->frontend.status.empty()) {
-    inv.printError(Q(m->id + ": " + m->session->frontend.status));
-    return kExitFailure;
-  }
+  if (Failed(inv, *m, result.ok(), result.detail)) return kExitFailure;
   inv.print(m->id + ": " + path + " applied\n");
   return kExitOk;
 }

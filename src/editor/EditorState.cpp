@@ -604,7 +604,9 @@ void EditorState::fileError(std::string_view text) {
 }
 
 bool EditorState::writeEq(const std::filesystem::path& path) {
-  if (network::WriteEqFile(path, BuildEqRecord())) return true;
+  std::string error;
+  if (network::WriteEqFile(path, BuildEqRecord(), error)) return true;
+  host_.frontend().setStatusDetail(error);  // the box keeps its fixed text; the tool tip says why
   fileError(network::eqtexts::kWriteError);
   return false;
 }
@@ -634,6 +636,15 @@ bool EditorState::SaveMachineEqForCurrentPreset(std::string_view id) {
 }
 
 void EditorState::applyLookup(const network::EqLookup& lookup) {
+  if (!lookup.problems.empty()) {
+    // A damaged file was moved aside (or could not be): the status line says so.
+    std::string detail;
+    for (const auto& line : lookup.problems) detail += (detail.empty() ? "" : "\n") + line;
+    link::Frontend& fe = host_.frontend();
+    fe.setStatusColour(link::kRed);
+    fe.setStatusText(network::eqtexts::kFileErrorCaption);
+    fe.setStatusDetail(detail);
+  }
   if (lookup.result == network::EqFileResult::Error) {
     fileError(network::eqtexts::kReadError);  // the strips keep what they show
   } else if (lookup.source == network::EqSource::Defaults) {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/DurableFile.h"
 #include "filters/EqBands.h"
-#include "network/MachineList.h"
 #include "network/LittleEndian.h"
 
 namespace qubix::editor {
@@ -116,7 +116,7 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
     return result;
   }
   std::string bytes;
-  if (!network::ReadWholeFile(path, kUserPresetFileSize, bytes)) {
+  if (!files::ReadFilePrefix(path, kUserPresetFileSize, bytes)) {
     result.error = PresetFileError::Unreadable;
     result.detail = "cannot read " + path;
     return result;
@@ -142,7 +142,7 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
 std::string WriteUserPresetFile(const std::string& path, const UserPresetRecord& record) {
   const UserPresetImage image = EncodeUserPreset(record);
   std::string error;
-  if (!network::ReplaceFileAtomically(path, image, error)) return error;
+  if (!files::ReplaceFile(path, image, error)) return error;
   return {};
 }
 

@@ -63,8 +63,8 @@ struct UserPresetReadResult {
 // editor held before. A longer file is accepted; bytes past the record are never read.
 UserPresetReadResult ReadUserPresetFile(const std::string& path);
 
-// Writes the record through a temporary file in the same folder and a rename, so that a full
-// disk or a crash never leaves half a preset behind. Empty on success, else the reason.
+// Writes the record durably (files::WriteWholeFile), so that a full disk, a crash or a second
+// writer never leaves half a preset behind. Empty on success, else the file and the reason.
 std::string WriteUserPresetFile(const std::string& path, const UserPresetRecord& record);
 
 }  // namespace qubix::editor

@@ -55,10 +55,21 @@ void Link::Connect() {
   adapter_->resetDevice(handle);
   adapter_->setTimeouts(handle, kStandardTimeoutMs, kStandardTimeoutMs);
   readTimeoutMs_ = kStandardTimeoutMs;
-  adapter_->setBaudRate(handle, static_cast<std::uint32_t>(state_.baudRate));
-  adapter_->setDataCharacteristics(handle, kBits8, kStopBits1, kParityNone);
-  adapter_->setFlowControl(handle, kFlowNone, 0, 0);
+  // A line that cannot be set up (a device server that hangs up while confirming the settings)
+  // is not connected: the next connect attempt tries again.
+  const bool lineSet =
+      adapter_->setBaudRate(handle, static_cast<std::uint32_t>(state_.baudRate)) == kOk &&
+      adapter_->setDataCharacteristics(handle, kBits8, kStopBits1, kParityNone) == kOk &&
+      adapter_->setFlowControl(handle, kFlowNone, 0, 0) == kOk;
+  if (!lineSet) {
+    status_.setStatusText(texts::kNoOpenDvc);
+    status_.setStatusDetail(adapter_->lastError());
+    adapter_->close(handle);
+    state_.handle = nullptr;
+    return;
+  }
   state_.Connected = true;
+  if (onSelectionVoid) onSelectionVoid();
   status_.setStatusDetail({});
 }
 
@@ -79,6 +90,7 @@ bool Link::WriteFrame() {
     status_.setStatusText(texts::kConnectionFail);
     status_.setStatusDetail(adapter_->lastError());
     state_.Connected = false;
+    if (onSelectionVoid) onSelectionVoid();
     if (onConnectionLost) onConnectionLost();
     return false;
   }

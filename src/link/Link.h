@@ -72,6 +72,9 @@ class Link {
 
   // Called after a driver-level write failure: the main window restarts its connection timer.
   std::function<void()> onConnectionLost;
+  // Called whenever the connection is lost or opened again: no machine can be taken as selected
+  // across it (the bus layer above keeps the selection).
+  std::function<void()> onSelectionVoid;
 
   // Called between slices of a read that waits longer than one slice, so that a window system
   // can let its pending events run; unset, every read is one driver call.

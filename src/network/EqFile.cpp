@@ -4,8 +4,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "files/DurableFile.h"
 #include "network/LittleEndian.h"
-#include "network/MachineList.h"
 
 namespace qubix::network {
 namespace {
@@ -32,6 +32,27 @@ std::string NameOf(std::string_view id, std::string_view suffix) {
   std::string name(id);
   name += suffix;
   return name;
+}
+
+// Reads a settings file; one of the wrong size is moved aside (noted in problems) and then
+// counts as missing.
+EqReadOutcome ReadOrSetAside(const std::filesystem::path& path, std::vector<std::string>& problems) {
+  EqReadOutcome outcome = ReadEqFile(path);
+  if (outcome.result != EqFileResult::WrongSize) return outcome;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  const std::string held = ec ? std::string("is not a settings file")
+                              : "held " + std::to_string(size) + " bytes, not " +
+                                    std::to_string(kEqRecordSize);
+  std::string error;
+  if (const auto aside = files::SetAside(path, error)) {
+    problems.push_back(path.string() + " " + held + "; kept as " + aside->string());
+    outcome.result = EqFileResult::Missing;
+  } else {
+    problems.push_back(path.string() + " " + held + "; " + error);
+    outcome.result = EqFileResult::Error;
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -97,8 +118,13 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path) {
     return outcome;
   }
   std::string bytes;
-  if (!ReadWholeFile(path, kEqRecordSize, bytes)) {
+  // One byte more than a record tells a longer file from an exact one.
+  if (!files::ReadFilePrefix(path, kEqRecordSize + 1, bytes)) {
     outcome.result = EqFileResult::Error;
+    return outcome;
+  }
+  if (bytes.size() != kEqRecordSize) {
+    outcome.result = EqFileResult::WrongSize;
     return outcome;
   }
   outcome.record = DecodeEqRecord(
@@ -107,10 +133,13 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path) {
   return outcome;
 }
 
+bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record, std::string& error) {
+  return files::ReplaceFile(path, EncodeEqRecord(record), error);
+}
+
 bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record) {
-  const auto bytes = EncodeEqRecord(record);
   std::string error;
-  return ReplaceFileAtomically(path, bytes, error);
+  return WriteEqFile(path, record, error);
 }
 
 EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
@@ -121,7 +150,7 @@ EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view 
     return lookup;
   }
   if (location) {
-    auto preset = ReadEqFile(PresetEqPath(dataDir, id, *location));
+    auto preset = ReadOrSetAside(PresetEqPath(dataDir, id, *location), lookup.problems);
     if (preset.result != EqFileResult::Missing) {
       lookup.source = EqSource::PresetFile;
       lookup.result = preset.result;
@@ -129,7 +158,7 @@ EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view 
       return lookup;
     }
   }
-  auto last = ReadEqFile(LastEditEqPath(dataDir, id));
+  auto last = ReadOrSetAside(LastEditEqPath(dataDir, id), lookup.problems);
   if (last.result != EqFileResult::Missing) {
     lookup.source = EqSource::LastEditFile;
     lookup.result = last.result;
@@ -142,14 +171,30 @@ EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view 
   return lookup;
 }
 
-bool SeedLastEditFromTemplate(const std::filesystem::path& dataDir, const std::filesystem::path& templateDir,
-                              std::string_view id) {
-  if (!IsPlainIdentifier(id)) return false;
-  std::error_code ec;
+SeedOutcome SeedLastEditFromTemplate(const std::filesystem::path& dataDir,
+                                     const std::filesystem::path& templateDir, std::string_view id) {
+  SeedOutcome outcome;
+  if (!IsPlainIdentifier(id)) return outcome;
   const auto target = LastEditEqPath(dataDir, id);
   const auto source = LastEditEqPath(templateDir, kEqTemplateId);
-  if (std::filesystem::exists(target, ec) || !std::filesystem::exists(source, ec)) return false;
-  return std::filesystem::copy_file(source, target, std::filesystem::copy_options::skip_existing, ec) && !ec;
+  if (ReadOrSetAside(target, outcome.problems).result != EqFileResult::Missing) return outcome;
+  const EqReadOutcome templ = ReadOrSetAside(source, outcome.problems);
+  if (templ.result != EqFileResult::Ok) return outcome;
+  // The template's own bytes, not a re-encoding: the copy is the file the operator prepared.
+  std::string bytes;
+  if (!files::ReadFilePrefix(source, kEqRecordSize, bytes) || bytes.size() != kEqRecordSize) {
+    outcome.problems.push_back("cannot read " + source.string());
+    return outcome;
+  }
+  std::string error;
+  switch (files::WriteWholeFile(
+      target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), error,
+      files::Existing::Keep)) {
+    case files::WriteResult::Written: outcome.copied = true; break;
+    case files::WriteResult::AlreadyExists: break;
+    case files::WriteResult::Failed: outcome.problems.push_back(error); break;
+  }
+  return outcome;
 }
 
 }  // namespace qubix::network

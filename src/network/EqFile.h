@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qubix::network {
 
@@ -66,33 +67,43 @@ bool IsPlainIdentifier(std::string_view id);
 std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id);
 std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location);
 
-enum class EqFileResult { Ok, Missing, Error };
+// WrongSize: the file exists but does not hold exactly one record (a write cut short by a full
+// disk leaves zero bytes); it is never taken as valid.
+enum class EqFileResult { Ok, Missing, Error, WrongSize };
 
 struct EqReadOutcome {
   EqFileResult result = EqFileResult::Missing;
   EqRecord record{};
 };
 
-// Reads at most 180 bytes from the start of the file.
+// Reads the record; a file of any other size than 180 bytes is WrongSize, its bytes unused.
 EqReadOutcome ReadEqFile(const std::filesystem::path& path);
-// Writes through a temporary file in the same folder and renames it over the old file, so that
-// a failure never leaves half a record. False when any step failed (the old file is untouched).
+// Writes durably (files::WriteWholeFile), so that a failure never leaves half a record. False
+// when any step failed (the old file is untouched); error then names the file and the reason.
+bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record, std::string& error);
 bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record);
 
 // Where the bands for (machine, user preset) come from: the preset file, else the last-edit
-// file, else the defaults. An identifier that is not plain is an error.
+// file, else the defaults. An identifier that is not plain is an error. A file of the wrong size
+// counts as missing and is moved aside as NAME.bad, so that no later save overwrites it unseen.
 enum class EqSource { PresetFile, LastEditFile, Defaults };
 struct EqLookup {
   EqSource source = EqSource::Defaults;
   EqFileResult result = EqFileResult::Missing;  // Error: a file existed but could not be read
   EqRecord record{};
+  std::vector<std::string> problems;  // files set aside (or that could not be), one line each
 };
 EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
                          std::optional<int> location);
 
 // The refresh gives a machine that has no last-edit file a copy of the template file, when the
-// template exists. Never overwrites. True when a copy was made.
-bool SeedLastEditFromTemplate(const std::filesystem::path& dataDir, const std::filesystem::path& templateDir,
-                              std::string_view id);
+// template exists. The copy is written durably and never replaces a file; a last-edit file or a
+// template of the wrong size is moved aside as NAME.bad and counts as missing.
+struct SeedOutcome {
+  bool copied = false;
+  std::vector<std::string> problems;  // files set aside, a copy that failed: one line each
+};
+SeedOutcome SeedLastEditFromTemplate(const std::filesystem::path& dataDir,
+                                     const std::filesystem::path& templateDir, std::string_view id);
 
 }  // namespace qubix::network

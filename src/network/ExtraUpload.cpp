@@ -48,6 +48,11 @@ std::optional<std::uint8_t> HardwarePresets::awaitByte() {
 UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome) {
   if (!text.empty()) frontend_.messageBox(text, "", link::Buttons::Ok);
   ticks_.stop();
+  if (receiving_) {
+    // Sent now, "T02fe" and "R" would be taken as payload; wait until the processor gives up.
+    receiving_ = false;
+    network_.UploadCut();
+  }
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   endAccessAndRelease();
   view_->showProgress(false);
@@ -68,6 +73,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   view_->setProgress(0);
   view_->showProgress(true);
 
+  link_.DrainInput();
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) {
     view_->showProgress(false);
@@ -99,6 +105,8 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   link_.DrainInput();
   link_.DrainInput();
   if (!link_.WriteText(kBeginExtraUpload)) return fail(texts::kFatalError, UploadOutcome::WriteFailed);
+  // Even an answer other than "O" may be a spoilt one: the processor may have taken the command.
+  receiving_ = true;
   auto& st = link_.state();
   st.ReplyLength = 1;
   if (!link_.ReadReply() || st.bytesRead != 1 || st.ReplyBuffer[0] != 'O')
@@ -117,6 +125,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
     if (!echo || *echo != wire) return fail(texts::kFatalEcho, UploadOutcome::EchoFailed);
   }
 
+  receiving_ = false;
   ticks_.reset();
   ticks_.stop();
   link_.SetReadTimeout(kReadBackTimeoutMs);

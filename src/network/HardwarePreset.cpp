@@ -15,22 +15,28 @@ std::string HardwarePresetFrame(int preset) { return protocol::ByteCommand('r', 
 void TickCounter::start() {
   if (running_) return;
   running_ = true;
-  countedFromMs_ = nowMs_() - stoppedTicks_ * kTickMs;
+  if (nowMs_) countedFromMs_ = nowMs_() - count_ * kTickMs;
+  if (runTimer) runTimer(true);
 }
 
 void TickCounter::stop() {
   if (!running_) return;
-  stoppedTicks_ = ticks();
+  count_ = ticks();
   running_ = false;
+  if (runTimer) runTimer(false);
 }
 
 void TickCounter::reset() {
-  stoppedTicks_ = 0;
-  countedFromMs_ = nowMs_();
+  count_ = 0;
+  if (nowMs_) countedFromMs_ = nowMs_();
+}
+
+void TickCounter::Tick() {
+  if (running_) ++count_;
 }
 
 int TickCounter::ticks() const {
-  if (!running_) return stoppedTicks_;
+  if (!running_ || !nowMs_) return count_;
   return static_cast<int>(std::floor((nowMs_() - countedFromMs_) / kTickMs));
 }
 
@@ -78,6 +84,14 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
   const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
   if (afterOperation) afterOperation();
+  // Said last, so that nothing the editor sends on taking its machine back hides it.
+  if (outcome == PresetChangeOutcome::NotConfirmed) {
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(texts::kNotConfirmed);
+    frontend_.setStatusDetail("hardware preset " + std::to_string(preset) + " was sent to " +
+                              network_.slotStates[static_cast<std::size_t>(slot)].identifier +
+                              " but could not be read back");
+  }
   return outcome;
 }
 
@@ -98,6 +112,8 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
     return outcome;
   };
 
+  // A late byte of an earlier exchange would otherwise answer the select or the command.
+  link_.DrainInput();
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) return endEarly(PresetChangeOutcome::SelectFailed, false);
   if (!bus_.CanSend()) return endEarly(PresetChangeOutcome::NotConnected, selection.selectedHere);
@@ -119,14 +135,21 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
     }
   }
   link_.DrainInput();
-  if (bus_.ReadParameter(protocol::param::kHardwarePreset)) state.record.hardwarePreset = bus_.ParameterValue;
+  const bool confirmed = bus_.ReadParameter(protocol::param::kHardwarePreset);
+  if (confirmed) {
+    state.record.hardwarePreset = bus_.ParameterValue;
+  } else {
+    // The processor took the command but did not say what it now runs: the slot shows that
+    // it does not know, until the next refresh reads the machine again.
+    state.recordUnknown = true;
+  }
   view_->showHardwarePreset(slot, displayOf(slot));
   commands_.EndAccess();
 
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   bus_.ReleaseMachine();
   view_->stopWaiting(slot);
-  return PresetChangeOutcome::Done;
+  return confirmed ? PresetChangeOutcome::Done : PresetChangeOutcome::NotConfirmed;
 }
 
 }  // namespace qubix::network

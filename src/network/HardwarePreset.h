@@ -44,22 +44,29 @@ class PresetView {
   virtual void setExtraLabel(std::string_view /*text*/) {}
 };
 
-// Counts the main window's 100 ms ticks while it runs, from a clock: the clock of the link
-// (virtual in tests, real otherwise), so that waiting for 50 ticks costs no real time in tests.
+// The upload's clock: 100 ms ticks counted while it runs. In the program the main window's
+// 100 ms timer counts them (runTimer starts and stops it, Tick() is its time-out); the
+// command-line tool and the tests, which run no timer, count them from a clock instead (the
+// simulator's virtual one there), so that waiting for 50 ticks costs no real time.
 class TickCounter {
  public:
+  TickCounter() = default;
   explicit TickCounter(std::function<double()> nowMs) : nowMs_(std::move(nowMs)) {}
   void start();
   void stop();
   void reset();
   bool running() const { return running_; }
   int ticks() const;
+  // One time-out of the timer.
+  void Tick();
+
+  std::function<void(bool run)> runTimer;
 
  private:
   std::function<double()> nowMs_;
   bool running_ = false;
+  int count_ = 0;
   double countedFromMs_ = 0.0;
-  int stoppedTicks_ = 0;
 };
 
 enum class PresetChangeOutcome {
@@ -67,6 +74,7 @@ enum class PresetChangeOutcome {
   SelectFailed,     // the select frame was not written or not acknowledged
   NotConnected,     // the link was down: nothing sent
   NotAcknowledged,  // the preset command was not written or not acknowledged
+  NotConfirmed,     // acknowledged, but the preset it now runs could not be read back
   Done,
 };
 
@@ -127,6 +135,8 @@ class HardwarePresets {
   UploadOutcome badFile(std::string_view text, UploadOutcome outcome);
   // Reads one byte, letting events run, until one arrives or 50 ticks pass.
   std::optional<std::uint8_t> awaitByte();
+  // "J0745b4" went out and the payload is not complete: the processor may be receiving.
+  bool receiving_ = false;
 
   link::Link& link_;
   protocol::Bus& bus_;

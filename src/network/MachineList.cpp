@@ -1,8 +1,6 @@
 #include "network/MachineList.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <system_error>
 
 namespace qubix::network {
@@ -43,16 +41,6 @@ void DecodeMachineList(std::span<const std::uint8_t> bytes, MachineList& list) {
       static_cast<std::uint16_t>(image[kCountOffset] | (image[kCountOffset + 1] << 8)));
 }
 
-bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(limit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(limit));
-  if (in.bad()) return false;
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return true;
-}
-
 ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return ReadResult::Missing;
@@ -66,41 +54,10 @@ ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& l
   return ReadResult::Ok;
 }
 
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
-                           std::string& error) {
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-  {
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) {
-      error = "cannot create " + temp.string();
-      return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    const bool flushed = std::fflush(f) == 0;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !flushed || !closed) {
-      error = "cannot write " + temp.string();
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    error = "cannot replace " + path.string() + ": " + ec.message();
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    return false;
-  }
-  return true;
-}
-
 bool WriteMachineListFile(const std::filesystem::path& path, const MachineList& list,
                           std::string& error) {
   const auto image = EncodeMachineList(list);
-  return ReplaceFileAtomically(path, image, error);
+  return files::ReplaceFile(path, image, error);
 }
 
 }  // namespace qubix::network

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/DurableFile.h"
+
 namespace qubix::network {
 
 inline constexpr std::size_t kIdentifierLength = 13;
@@ -39,15 +41,15 @@ void DecodeMachineList(std::span<const std::uint8_t> bytes, MachineList& list);
 enum class ReadResult { Ok, Missing, Failed, DamagedCount };
 ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list);
 
-// Writes the whole image to a temporary file beside path and renames it over path, so that a
-// failure at any point leaves the previous file as it was.
+// Writes the whole image durably (files::WriteWholeFile), so that a failure at any point leaves
+// the previous file as it was; error names the file and the reason.
 bool WriteMachineListFile(const std::filesystem::path& path, const MachineList& list,
                           std::string& error);
 
-// Whole-file helpers shared by the binary file writers of this folder.
-bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit,
-                   std::string& bytes);
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
-                           std::string& error);
+// Reads at most limit bytes from the start of a file (the readers of this folder).
+inline bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit,
+                          std::string& bytes) {
+  return files::ReadFilePrefix(path, limit, bytes);
+}
 
 }  // namespace qubix::network

@@ -49,6 +49,25 @@ std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
   return texts::kNotFound;
 }
 
+void NetworkManager::UploadCut() {
+  uploadCut_ = true;
+  settleCutUpload();
+}
+
+void NetworkManager::settleCutUpload() {
+  if (!uploadCut_ || !link_.QueryDeviceInfo()) return;
+  link_.SetReadTimeout(kUploadReceiveTimeoutMs);
+  link_.DrainInput();
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  uploadCut_ = false;
+}
+
+void NetworkManager::adapterLost() {
+  frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
+  link_.state().Connected = false;
+  if (restartConnectTimer) restartConnectTimer();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Refresh
 
@@ -59,11 +78,27 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   for (auto& slot : slotStates) slot.identifier.clear();
   view_->hideAllSlots();
   shownSlots_ = 0;
+  fileProblems.clear();
+  readFaults.clear();
+  // Whatever an earlier operation left unread must not be taken for these machines' answers.
+  settleCutUpload();
+  // With the standard time-out: a caller may have left a long one in force.
+  link_.SetReadTimeout(link::kStandardTimeoutMs);
+  link_.DrainInput();
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   frontend_.setBusyCursor(false);
   link_.DrainInput();
+  if (!fileProblems.empty()) {
+    // A settings file that was damaged or could not be made: said last, so that no later
+    // exchange's "Status Ok" hides it; the files and reasons go to the tool tip.
+    std::string detail;
+    for (const auto& line : fileProblems) detail += (detail.empty() ? "" : "\n") + line;
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(texts::kFileErrorCaption);
+    frontend_.setStatusDetail(detail);
+  }
   return outcome;
 }
 
@@ -84,9 +119,7 @@ RefreshOutcome NetworkManager::refreshBody() {
   const int visit = std::min<int>(list.count, kSlotCount);
   for (int i = 0; i < visit; ++i) {
     if (!link_.QueryDeviceInfo()) {
-      frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
-      link_.state().Connected = false;
-      if (restartConnectTimer) restartConnectTimer();
+      adapterLost();
       return RefreshOutcome::ConnectionFail;
     }
     SlotState& slot = slotStates[static_cast<std::size_t>(i)];
@@ -97,22 +130,38 @@ RefreshOutcome NetworkManager::refreshBody() {
       slot.selectFrame = SlotSelectFrame(entry);
       // The settings file is named after the machine's own identifier, so that machines whose
       // identifiers share their last four digits never share a file; a damaged entry names none.
-      SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
+      SeedOutcome seeded = SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
+      fileProblems.insert(fileProblems.end(), seeded.problems.begin(), seeded.problems.end());
       if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
     }
     slot.identifier = entry;
-    ReadSlotParameters(bus_, slot.record);
-    if (bus_.ReadParameter(protocol::param::kExtraPresent)) {
-      if (bus_.ParameterValue == 1) {
-        const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
-        // A failed text read keeps what the slot knew.
-        if (name.size() == kExtraNameLength) {
-          slot.extraPresetName = name;
-          slot.extraPresetPicture = ExtraPresetPicturePath(dataDir_, name).string();
-        }
-      } else if (bus_.ParameterValue == 0) {
-        slot.extraPresetName = std::string(texts::kIdlePreset);
+    // Read into a copy: a machine whose reads fail keeps what its slot showed of it, never a
+    // mix of new values and values taken from replies that may be out of step.
+    SlotState read = slot;
+    std::optional<int> failed = ReadSlotParameters(bus_, read.record);
+    if (!failed && !bus_.ReadParameter(protocol::param::kExtraPresent))
+      failed = protocol::param::kExtraPresent;
+    if (!failed && bus_.ParameterValue == 1) {
+      const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
+      if (name.size() == kExtraNameLength) {
+        read.extraPresetName = name;
+        read.extraPresetPicture = ExtraPresetPicturePath(dataDir_, name).string();
+      } else {
+        failed = protocol::param::kExtraName;
       }
+    } else if (!failed && bus_.ParameterValue == 0) {
+      read.extraPresetName = std::string(texts::kIdlePreset);
+    }
+    if (failed) {
+      noteReadFault(entry, *failed);
+      // Known values are kept only for the machine they were read from.
+      slot.recordUnknown = slot.recordUnknown || slot.recordIdentifier != entry;
+      // A reply that comes after its time-out would answer the next machine's frames.
+      link_.DrainInput();
+    } else {
+      slot = std::move(read);
+      slot.recordIdentifier = entry;
+      slot.recordUnknown = false;
     }
     // The next machine's "e", "R" preamble releases this one.
     bus_.MachineSelected = false;
@@ -135,7 +184,28 @@ RefreshOutcome NetworkManager::refreshBody() {
     }
     shownSlots_ = k + 1;
   }
+  if (!readFaults.empty()) {
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(texts::kReadFail);
+    frontend_.setStatusDetail(ReadFaultText(readFaults.front()));
+    return RefreshOutcome::ReadFailed;
+  }
   return RefreshOutcome::Done;
+}
+
+std::string ReadFaultText(const ReadFault& fault) {
+  const std::string what = fault.notANumber ? " answered parameter " : " did not answer parameter ";
+  return fault.identifier + what + std::to_string(fault.parameter) +
+         (fault.notANumber ? " with characters that are not hexadecimal" : "");
+}
+
+void NetworkManager::noteReadFault(const std::string& identifier, int parameter) {
+  const bool notANumber = bus_.lastReadFailure == protocol::Bus::ReadFailure::NotANumber;
+  // The box for a reply that is not a number comes once a refresh, however many say so.
+  if (notANumber && std::none_of(readFaults.begin(), readFaults.end(),
+                                 [](const ReadFault& f) { return f.notANumber; }))
+    frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption, link::Buttons::OkCancel);
+  readFaults.push_back(ReadFault{identifier, parameter, notANumber});
 }
 
 bool NetworkManager::WriteMachineList() {
@@ -184,7 +254,18 @@ void NetworkManager::ScanButton() {
     view_->probeFieldShown(true);
     stopFlag_ = false;
     foundCount = 0;
+    const MachineList before = list;
     ScanBus();
+    if (scanLostAdapter_) {
+      // What the scan found before the adapter went is not the bus: the stored list stays.
+      list = before;
+      listBox.clear();
+      for (int i = 0; i < std::clamp<int>(list.count, 0, kListEntries); ++i)
+        listBox.push_back(list.entry(i));
+      view_->listBoxChanged(listBox);
+      frontend_.setBusyCursor(false);
+      return;
+    }
   }
   WriteMachineList();
   frontend_.setBusyCursor(false);
@@ -193,6 +274,7 @@ void NetworkManager::ScanButton() {
 // Each probe waits at most the 200 ms read time-out for the one-byte answer; a machine answers
 // within a few byte times, so an empty bus costs 2048 time-outs and a found machine one reply.
 void NetworkManager::ScanBus() {
+  scanLostAdapter_ = false;
   link_.SetReadTimeout(kScanDrainTimeoutMs);
   link_.DrainInput();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
@@ -206,10 +288,18 @@ void NetworkManager::ScanBus() {
     std::uint32_t written = 0;
     const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(probeFrame.data()),
                                        kSelectFrameLength, written);
-    if (status == link::kOk && written == kSelectFrameLength) {
-      std::uint8_t reply = 0;
-      std::uint32_t got = 0;
-      if (link_.RawRead(&reply, 1, got) == link::kOk && got == 1 && reply == kAck) {
+    std::uint8_t reply = 0;
+    std::uint32_t got = 0;
+    const bool probed = status == link::kOk && written == kSelectFrameLength;
+    const link::Status readStatus = probed ? link_.RawRead(&reply, 1, got) : link::kOk;
+    if (status != link::kOk || readStatus != link::kOk) {
+      // The driver failed: the adapter is gone, and silence from here on would mean nothing.
+      scanLostAdapter_ = true;
+      adapterLost();
+      break;
+    }
+    if (probed) {
+      if (got == 1 && reply == kAck) {
         const std::string id = probeFrame.substr(0, kIdentifierLength);
         listBox.push_back(id);
         view_->listBoxChanged(listBox);
@@ -221,6 +311,7 @@ void NetworkManager::ScanBus() {
         if (!link_.WriteText("R")) {
           // Left as it is: the caption keeps "StopScan" and the next scan continues after
           // the last probed address.
+          scanLostAdapter_ = !link_.state().Connected;
           frontend_.messageBox(texts::kNoWriteS, "", link::Buttons::Ok);
           return;
         }
@@ -247,7 +338,10 @@ ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
       !std::all_of(digits.begin(), digits.end(),
                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }))
     return ProbeResult::InvalidFormat;
-  const std::string id = "H" + std::string(digits);
+  // Machines compare the frame byte for byte with their own lower-case form.
+  std::string id = "H" + std::string(digits);
+  std::transform(id.begin() + 1, id.end(), id.begin() + 1,
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
   for (const auto& item : listBox)
     if (sameIdentifier(std::string_view(item).substr(0, kIdentifierLength), id))
       return ProbeResult::AlreadyListed;

@@ -34,6 +34,11 @@ class NetworkView {
   virtual void probeFrameChanged(std::string_view /*frame*/) {}
 };
 
+// A processor receiving an Extra preset takes every byte as payload until it has heard nothing
+// for about 6 s; after an upload that ended early the bus is left silent this long before
+// anything else is sent.
+inline constexpr std::uint32_t kUploadReceiveTimeoutMs = 7000;
+
 enum class ProbeResult { Found, AlreadyListed, NotFound, InvalidFormat, ListFull };
 
 // How a refresh ended, for the command-line tool and the tests.
@@ -44,7 +49,17 @@ enum class RefreshOutcome {
   ConnectionFail,  // the adapter did not answer
   SelectFailed,    // a machine did not acknowledge its select frame
   ReleaseFailed,
+  ReadFailed,      // every machine was visited, but some reads failed (readFaults)
 };
+
+// A machine whose values could not be read in a refresh: the first parameter that failed.
+struct ReadFault {
+  std::string identifier;
+  int parameter = 0;
+  bool notANumber = false;  // answered, but not with hexadecimal digits
+};
+// "H000000010002 did not answer parameter 18", for the status line's tool tip and the tool.
+std::string ReadFaultText(const ReadFault& fault);
 
 class NetworkManager {
  public:
@@ -65,6 +80,8 @@ class NetworkManager {
   // The scan button (" NetScan" / "StopScan" / "ReScan").
   void ScanButton();
   void ScanBus();
+  // The last scan ended because the adapter failed; it stored nothing.
+  bool scanLostAdapter() const { return scanLostAdapter_; }
   // Probes one typed identifier (twelve characters after the "H").
   ProbeResult ProbeMachine(std::string_view digits);
   // The add and remove dialogs with everything around them; true when the list was stored.
@@ -89,10 +106,21 @@ class NetworkManager {
   std::string scanCaption{" NetScan"};
   std::string probeFrame{"H00000001000000"};
 
+  // An upload ended early: a processor may still take whatever is sent as payload. Waits for
+  // its receive time-out now if the adapter is there, else before the next refresh.
+  void UploadCut();
+
   // Restarts the connection timer (the adapter stopped answering).
   std::function<void()> restartConnectTimer;
   // Hides the editor and graph windows (before the add and remove dialogs release the machine).
   std::function<void()> hideEditor;
+
+  // The settings files the last refresh found damaged (and moved aside) or could not create,
+  // one line each with the path and the reason.
+  std::vector<std::string> fileProblems;
+
+  // The machines whose reads failed in the last refresh, in list order.
+  std::vector<ReadFault> readFaults;
 
   // How many slots the last refresh showed.
   int shownSlots() const { return shownSlots_; }
@@ -101,6 +129,11 @@ class NetworkManager {
 
  private:
   RefreshOutcome refreshBody();
+  // " Connection Fail", link down, connection timer restarted.
+  void adapterLost();
+  void noteReadFault(const std::string& identifier, int parameter);
+  // Waits out a cut upload's receiver when there is one and the adapter answers.
+  void settleCutUpload();
   void endWork();  // what the add and remove dialogs do first with a selected machine
   void setCaption(std::string_view caption);
   void rebuildListFromListBox();
@@ -114,6 +147,8 @@ class NetworkManager {
   NetworkView noView_;
   NetworkView* view_ = &noView_;
   int shownSlots_ = 0;
+  bool scanLostAdapter_ = false;
+  bool uploadCut_ = false;
 };
 
 }  // namespace qubix::network

@@ -41,6 +41,10 @@ inline constexpr std::string_view kPresetHint = "Click Image To Change HardWare 
 inline constexpr std::string_view kIdlePreset = "Idle Preset";
 inline constexpr std::string_view kExtraPresetDefault = "ExtraPreset";
 inline constexpr std::string_view kUnknownPreset = "Unknown";
+// Status line: a refresh that could not read every machine; a preset change that was sent but
+// not read back. The tool tip names the machine and the parameter.
+inline constexpr std::string_view kReadFail = " Read Fail";
+inline constexpr std::string_view kNotConfirmed = " Not Confirmed";
 inline constexpr std::string_view kUserConfig = "User Config ";
 
 inline constexpr std::string_view kFirstSelectFrame = "H00000001000000";

@@ -79,8 +79,13 @@ SlotDisplay ComputeSlotDisplay(int k, const SlotState& slot, const HardwarePrese
                                const std::filesystem::path& dataDir) {
   SlotDisplay d;
   d.identifier = slot.identifier;
-  d.userPreset = UserPresetName(userNames, slot.record.userPreset);
   d.windowHeight = WindowHeightForSlot(k);
+  if (slot.recordUnknown) {
+    d.hardwarePreset = std::string(texts::kUnknownPreset);
+    d.userPreset = std::string(texts::kUnknownPreset);
+    return d;
+  }
+  d.userPreset = UserPresetName(userNames, slot.record.userPreset);
   const int preset = slot.record.hardwarePreset;
   if (preset >= 0 && preset < kExtraPreset) {
     d.hardwarePreset = CaptionText(hwNames[static_cast<std::size_t>(preset)]);

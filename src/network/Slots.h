@@ -36,11 +36,15 @@ struct SlotRecord {
 
 // Reads the eight values a slot shows, in the order the processor is asked for them, into any
 // record with those fields (the slot record, the editor's copy); a failed read keeps the field.
+// Returns the number of the first parameter whose read failed.
 template <class Record>
-void ReadSlotParameters(protocol::Bus& bus, Record& r) {
+std::optional<int> ReadSlotParameters(protocol::Bus& bus, Record& r) {
+  std::optional<int> failed;
   const auto read = [&](int number, auto& field) {
     if (bus.ReadParameter(number))
       field = static_cast<std::remove_reference_t<decltype(field)>>(bus.ParameterValue);
+    else if (!failed)
+      failed = number;
   };
   read(protocol::param::kHardwarePreset, r.hardwarePreset);
   read(protocol::param::kUserPreset, r.userPreset);
@@ -50,6 +54,7 @@ void ReadSlotParameters(protocol::Bus& bus, Record& r) {
   read(protocol::param::kGainB, r.gainB);
   read(protocol::param::kDelay12, r.delay12);
   read(protocol::param::kDelay34, r.delay34);
+  return failed;
 }
 
 struct SlotState {
@@ -58,6 +63,11 @@ struct SlotState {
   std::string extraPresetName;
   std::string extraPresetPicture;
   SlotRecord record;
+  // The machine the record was last read from in full.
+  std::string recordIdentifier;
+  // What the machine holds is not known (never read, or a change it did not confirm): the slot
+  // says so instead of showing the record.
+  bool recordUnknown = false;
 };
 
 using HardwarePresetNames = std::array<std::string, kHardwarePresetCount>;

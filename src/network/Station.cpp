@@ -1,7 +1,9 @@
 #include "network/Station.h"
 
 #include <clocale>
+#include <algorithm>
 #include <fstream>
+#include <limits>
 
 namespace qubix::network {
 
@@ -25,10 +27,20 @@ PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
   std::ifstream in(file, std::ios::binary);
   if (!in) return load;
   load.fileFound = true;
-  std::string line;
-  while (load.linesRead < kHardwarePresetCount && std::getline(in, line)) {
+  while (load.linesRead < kHardwarePresetCount && in.peek() != std::char_traits<char>::eof()) {
+    // At most what a name holds (and its line end); the rest of a longer line is skipped
+    // unread into memory.
+    std::string line;
+    for (int c = in.get(); c != std::char_traits<char>::eof() && c != '\n'; c = in.get()) {
+      if (line.size() > kPresetNameMaxLength) {
+        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        break;
+      }
+      line.push_back(static_cast<char>(c));
+    }
     // Lists edited on other systems end their lines with CR LF.
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    line.resize(std::min(line.size(), kPresetNameMaxLength));
     names[static_cast<std::size_t>(load.linesRead)] = line;
     ++load.linesRead;
   }
@@ -42,9 +54,7 @@ Station::Station(std::unique_ptr<link::Adapter> adapter, link::Frontend& fe,
       bus(link, fe),
       commands(bus),
       network(link, bus, commands, fe, stopFlag, dataDir),
-      dataDir_(std::move(dataDir)) {
-  extraPresetNames.fill(std::string(kExtraPresetSlotName));
-}
+      dataDir_(std::move(dataDir)) {}
 
 void Station::LoadPresetNames() {
   HardwarePresetNames names = DefaultHardwarePresetNames();
@@ -61,7 +71,8 @@ void Station::ConnectionTick(const std::function<void()>& stopTimer) {
   if (!link.state().Connected) {
     link.Connect();
     frontend.processEvents();
-    if (stopFlag) {
+    // The stop flag also ends scans; only a closing window ends the retries.
+    if (closing_) {
       stopTimer();
       return;
     }
@@ -81,6 +92,7 @@ void Station::EndWorkForExit(const std::function<void()>& hideEditor) {
 
 void Station::Close() {
   stopFlag = true;
+  closing_ = true;
   if (!link.state().Connected) return;
   if (bus.MachineSelected) bus.ReleaseMachine();
   // The adapter is closed even when the release could not be written: the program is ending

@@ -14,6 +14,7 @@
 #include "link/Adapter.h"
 #include "frontend/Frontend.h"
 #include "link/Link.h"
+#include "network/HardwarePreset.h"
 #include "network/NetworkManager.h"
 #include "network/Slots.h"
 #include "protocol/Bus.h"
@@ -22,8 +23,6 @@
 namespace qubix::network {
 
 inline constexpr std::string_view kHardwarePresetFile = "hwpresetlist.dat";
-inline constexpr std::string_view kExtraPresetSlotName = "ExtraPreset";
-inline constexpr int kSavedGainCount = 10;
 
 // Sets the process-wide decimal separator to "." (the C numeric locale) and puts the one it
 // found back on restore() or destruction, so numbers are written and read the same on every
@@ -48,6 +47,9 @@ struct PresetNamesLoad {
   int linesRead = 0;  // of the eight wanted; the rest keep their default names
 };
 
+// The longest hardware preset name kept; a longer line is cut (a caption shows far less).
+inline constexpr std::size_t kPresetNameMaxLength = 64;
+
 // Reads up to eight names, one a line; a missing file or missing lines leave the defaults.
 PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
                                         HardwarePresetNames& names);
@@ -64,9 +66,8 @@ class Station {
   bool stopFlag = false;
   NetworkManager network;
 
-  std::uint32_t tickCounter = 0;  // the tick timer's count (100 ms a tick)
-  std::array<double, kSavedGainCount> savedGains{};
-  std::array<std::string, kSlotCount> extraPresetNames;
+  // Counted by the main window's 100 ms tick timer; the Extra preset upload's clock.
+  TickCounter ticks;
   PresetNamesLoad presetNamesLoad;
 
   const std::filesystem::path& dataDir() const { return dataDir_; }
@@ -80,15 +81,18 @@ class Station {
   void Connect();
 
   // One tick of the connection timer. stopTimer is called before the list refresh runs, so a
-  // refresh that loses the adapter can start the timer again.
+  // refresh that loses the adapter can start the timer again. An attempt that fails is retried
+  // on the next tick unless the window is closing.
   void ConnectionTick(const std::function<void()>& stopTimer);
 
   // The tick timer.
-  void Tick() { ++tickCounter; }
+  void Tick() { ticks.Tick(); }
 
   // "      Exit" before the window closes: ends the work on a selected machine and releases it.
   // hideEditor hides the editor and graph windows.
   void EndWorkForExit(const std::function<void()>& hideEditor);
+
+  bool closing() const { return closing_; }
 
   // The window is closing: sets the stop flag, releases a selected machine with one "R",
   // closes the adapter. The decimal separator is the window's to restore.
@@ -96,6 +100,7 @@ class Station {
 
  private:
   std::filesystem::path dataDir_;
+  bool closing_ = false;
 };
 
 }  // namespace qubix::network

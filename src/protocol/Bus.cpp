@@ -15,7 +15,10 @@ constexpr std::size_t kTextLength = 18;
 constexpr std::size_t kTextFirstByte = 84;
 }  // namespace
 
-Bus::Bus(link::Link& link, link::Frontend& frontend) : link_(link), frontend_(frontend) {}
+Bus::Bus(link::Link& link, link::Frontend& frontend) : link_(link), frontend_(frontend) {
+  // A machine selected before a lost or reopened connection is not known to be selected now.
+  link_.onSelectionVoid = [this] { MachineSelected = false; };
+}
 
 bool Bus::CanSend() const { return link_.state().Connected && MachineSelected; }
 
@@ -74,17 +77,21 @@ namespace {
 // Sends the "I" query for parameter n and reads the 7-byte reply. The value characters must
 // be hexadecimal: a reply that is not is a failed read, never a value from unchecked bytes.
 bool QueryParameter(link::Link& link, bool canSend, int n, std::uint16_t& value,
-                    std::array<char, 4>& chars) {
+                    std::array<char, 4>& chars, Bus::ReadFailure& failure) {
+  failure = Bus::ReadFailure::NotSent;
   if (!canSend) return false;
   if (!link.WriteText(ByteCommand('I', n))) return false;
+  failure = Bus::ReadFailure::NoReply;
   auto& st = link.state();
   st.ReplyLength = kQueryReplyLength;
   if (!link.ReadReply() || st.ReplyBuffer[6] != kAck) return false;
   const std::string_view text(reinterpret_cast<const char*>(st.ReplyBuffer.data()), 4);
   auto word = HexQuadToWord(text);
+  failure = Bus::ReadFailure::NotANumber;
   if (!word) return false;
   std::copy(text.begin(), text.end(), chars.begin());
   value = *word;
+  failure = Bus::ReadFailure::None;
   return true;
 }
 }  // namespace
@@ -92,14 +99,14 @@ bool QueryParameter(link::Link& link, bool canSend, int n, std::uint16_t& value,
 bool Bus::ReadParameter(int number) {
   if (beforeQuery) beforeQuery();
   ParameterValue = 0;
-  return QueryParameter(link_, CanSend(), number, ParameterValue, ParameterChars);
+  return QueryParameter(link_, CanSend(), number, ParameterValue, ParameterChars, lastReadFailure);
 }
 
 std::uint16_t Bus::ReadParameterChecked(int number) {
   if (beforeQuery) beforeQuery();
   ParameterValue = 0;
   std::uint16_t value = 0;
-  if (!QueryParameter(link_, CanSend(), number, value, ParameterChars)) return 0;
+  if (!QueryParameter(link_, CanSend(), number, value, ParameterChars, lastReadFailure)) return 0;
   const auto& reply = link_.state().ReplyBuffer;
   unsigned sum = 0;
   for (std::size_t i = 0; i < 6; i += 2) {
@@ -114,11 +121,14 @@ std::uint16_t Bus::ReadParameterChecked(int number) {
 
 std::string Bus::ReadParameterText(int number) {
   if (beforeQuery) beforeQuery();
+  lastReadFailure = ReadFailure::NotSent;
   if (!CanSend()) return {};
   if (!link_.WriteText(ByteCommand('I', number))) return "0";
+  lastReadFailure = ReadFailure::NoReply;
   auto& st = link_.state();
   st.ReplyLength = kTextReplyLength;
   if (!link_.ReadReply()) return {};
+  lastReadFailure = ReadFailure::NotANumber;
   std::string text;
   text.reserve(kTextLength);
   for (std::size_t k = 0; k < kTextLength; ++k) {
@@ -128,6 +138,7 @@ std::string Bus::ReadParameterText(int number) {
     if (!b) return {};  // a corrupted name is no name
     text.push_back(static_cast<char>(*b));
   }
+  lastReadFailure = ReadFailure::None;
   return text;
 }
 

@@ -36,6 +36,8 @@ inline constexpr int kExtraName = 25;
 class Bus {
  public:
   Bus(link::Link& link, link::Frontend& frontend);
+  Bus(const Bus&) = delete;
+  Bus& operator=(const Bus&) = delete;
 
   bool MachineSelected = false;
 
@@ -62,6 +64,10 @@ class Bus {
   std::uint16_t ReadParameterChecked(int number);  // 0 on any failure
   std::string ReadParameterText(int number);
   bool QueryStatus(std::string_view query);  // 7 reply bytes in StatusReply
+
+  // Why the last ReadParameter / ReadParameterChecked / ReadParameterText gave no value.
+  enum class ReadFailure { None, NotSent, NoReply, NotANumber };
+  ReadFailure lastReadFailure = ReadFailure::None;
 
   std::uint16_t ParameterValue = 0;
   std::array<char, 4> ParameterChars{};

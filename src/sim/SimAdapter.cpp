@@ -182,6 +182,7 @@ Status SimAdapter::resetDevice(Handle handle) {
 Status SimAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
   note(calls_.baud, "baud");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
+  if (faults_.baudFails) return fail(link::kIoError, "connection closed by the server");
   baud_ = baud;
   return link::kOk;
 }

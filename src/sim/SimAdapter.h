@@ -25,6 +25,7 @@ struct SimFaults {
   bool shortWrite = false;  // writes report one byte fewer than asked
   bool readFails = false;   // every read fails at the driver
   bool infoFails = false;   // the device-info query fails
+  bool baudFails = false;   // setting the baud rate fails (a server that hangs up meanwhile)
   // The adapter is pulled out once this many more bytes have been written.
   std::optional<std::uint64_t> unplugAfterBytes;
   // The adapter is gone (set by unplugAfterBytes or directly); clear it to plug it back.

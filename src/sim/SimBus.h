@@ -83,7 +83,8 @@ class SimBus {
 
 // The machine side drops a half-received frame after this much silence.
 inline constexpr double kInterByteGapMs = 50.0;
-// And an upload that stalls for this long.
+// A processor receiving an Extra preset takes every byte as payload until it has heard nothing
+// for this long (its receive time-out); then it drops the upload and reads frames again.
 inline constexpr double kUploadGapMs = 6000.0;
 
 std::shared_ptr<SimBus> makeDemoBus();

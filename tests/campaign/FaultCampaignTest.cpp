@@ -390,11 +390,6 @@ struct OpenFault {
   const char* what;
 };
 const std::vector<OpenFault> kOpenFaults{
-    {"Refresh", Finding::FalseSuccess, "ends Done although parameter reads failed"},
-    {"HardwarePreset", Finding::FalseSuccess, "ends Done although the read-back of the new preset failed"},
-    {"Upload", Finding::NoRecovery,
-     "after an upload ends early the processor is still receiving, or its late \"O\" puts the "
-     "next refresh out of step"},
 };
 
 struct Tally {

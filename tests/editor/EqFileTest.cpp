@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "files/DurableFile.h"
 #include "network/EqFile.h"
 #include "support/CaseNames.h"
 
@@ -153,15 +154,52 @@ TEST_F(TempDir, WriteIntoMissingFolderFailsAndCreatesNothing) {
   EXPECT_FALSE(fs::exists(dir / "nofolder"));
 }
 
-TEST_F(TempDir, LongFileIsReadOnlyUpToTheRecord) {
-  auto bytes = Bytes(1, kDefaultFreqWords, {0x40000000}, {}, kDefaultQWords);
-  bytes.resize(1000, 0xff);
-  WriteRaw(dir / "H1.dat", bytes);
-  const auto out = ReadEqFile(dir / "H1.dat");
-  ASSERT_EQ(out.result, EqFileResult::Ok);
-  EXPECT_EQ(out.record.flatFlag, 1);
-  EXPECT_EQ(out.record.gainDb[0], 2.0f);
-  EXPECT_EQ(out.record.q, kEqDefaults.q);
+// A full disk leaves zero bytes; any size but one record is refused, kept aside and replaced by
+// what a missing file gives (here the template), never decoded into the editor.
+TEST_F(TempDir, SettingsFileOfTheWrongSizeIsKeptAsideAndCountsAsMissing) {
+  EqRecord templ = DefaultEqRecord();
+  templ.freqHz[0] = 40;
+  ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), templ));
+  const std::string id = "H000000010005";
+  const auto path = LastEditEqPath(dir, id);
+  auto damaged = Bytes(1, kDefaultFreqWords, {0x40000000}, {}, kDefaultQWords);
+  for (std::size_t size : {0u, 1u, 179u, 181u, 1000u}) {
+    SCOPED_TRACE(size);
+    fs::remove_all(dir / (id + ".dat.bad"));
+    damaged.resize(size, 0xff);
+    WriteRaw(path, damaged);
+    EXPECT_EQ(ReadEqFile(path).result, EqFileResult::WrongSize);
+    const EqLookup lookup = LookupMachineEq(dir, id, 2);
+    EXPECT_EQ(lookup.source, EqSource::Defaults);
+    EXPECT_EQ(lookup.record.flatFlag, 0);
+    ASSERT_EQ(lookup.problems.size(), 1u);
+    EXPECT_NE(lookup.problems[0].find(std::to_string(size) + " bytes"), std::string::npos)
+        << lookup.problems[0];
+    EXPECT_EQ(ReadRaw(dir / (id + ".dat.bad")), damaged);  // nothing lost
+    // The refresh does the same before it seeds the machine's file from the template.
+    WriteRaw(path, damaged);
+    const SeedOutcome seeded = SeedLastEditFromTemplate(dir, dir, id);
+    EXPECT_TRUE(seeded.copied);
+    EXPECT_EQ(seeded.problems.size(), 1u);
+    EXPECT_EQ(ReadEqFile(path).record.freqHz[0], 40);
+    EXPECT_TRUE(fs::exists(dir / (id + ".dat.bad2")));
+    fs::remove(dir / (id + ".dat.bad2"));
+    fs::remove(path);
+  }
+}
+
+TEST_F(TempDir, TemplateCopyOnAFullDiskLeavesNoFile) {
+  ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), DefaultEqRecord()));
+  for (std::uint64_t room : {0u, 100u}) {
+    files::SimulateFullDiskAfter(room);
+    const SeedOutcome seeded = SeedLastEditFromTemplate(dir, dir, "H000000010006");
+    files::SimulateFullDiskAfter(std::nullopt);
+    EXPECT_FALSE(seeded.copied);
+    ASSERT_EQ(seeded.problems.size(), 1u);
+    EXPECT_NE(seeded.problems[0].find("No space left"), std::string::npos) << seeded.problems[0];
+    // Only the template: neither a short copy nor a temporary file is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << room;
+  }
 }
 
 TEST_F(TempDir, UnreadableFileIsAnErrorNotADefault) {
@@ -180,8 +218,8 @@ TEST_F(TempDir, FallbackChainPresetThenLastEditThenTemplateThenDefaults) {
   EqRecord templ = DefaultEqRecord();
   templ.freqHz[0] = 40;
   ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), templ));
-  EXPECT_TRUE(SeedLastEditFromTemplate(dir, dir, id));
-  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, id));  // never overwrites
+  EXPECT_TRUE(SeedLastEditFromTemplate(dir, dir, id).copied);
+  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, id).copied);  // never overwrites
   lookup = LookupMachineEq(dir, id, 2);
   EXPECT_EQ(lookup.source, EqSource::LastEditFile);
   EXPECT_EQ(lookup.record.freqHz[0], 40);
@@ -204,11 +242,11 @@ TEST_F(TempDir, IdentifiersThatAreNotPlainNeverReachTheFileSystem) {
     EXPECT_EQ(LookupMachineEq(dir, bad, 1).result, EqFileResult::Error) << bad;
   }
   ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), DefaultEqRecord()));
-  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "../x"));
+  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "../x").copied);
 }
 
 TEST_F(TempDir, NoTemplateNoSeed) {
-  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "H000000010008"));
+  EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, "H000000010008").copied);
   EXPECT_FALSE(fs::exists(LastEditEqPath(dir, "H000000010008")));
 }
 

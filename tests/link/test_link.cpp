@@ -113,6 +113,22 @@ TEST(Connect, DriverCallsInOrderWithTheirArguments) {
   EXPECT_TRUE(rig.link.state().Connected);
 }
 
+// A line that cannot be set up is no connection: the status and reason show it, the handle is
+// given back, and a later attempt opens afresh.
+TEST(Connect, ALineThatCannotBeSetUpIsNotConnected) {
+  SimRig rig;
+  rig.adapter->faults().baudFails = true;
+  rig.link.Connect();
+  EXPECT_FALSE(rig.link.state().Connected);
+  EXPECT_EQ(rig.frontend.statusText, "NoOpenDvc");
+  EXPECT_EQ(rig.frontend.statusDetail, "connection closed by the server");
+  EXPECT_EQ(rig.link.state().handle, nullptr);
+  EXPECT_EQ(rig.adapter->calls().close, 1);
+  rig.adapter->faults().baudFails = false;
+  rig.link.Connect();
+  EXPECT_TRUE(rig.link.state().Connected);
+}
+
 TEST(Connect, ShowsOnlyKnownAdapterDescriptions) {
   struct Case {
     const char* description;

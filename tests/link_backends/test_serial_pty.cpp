@@ -1,6 +1,7 @@
 // The serial backend end to end: libserialport on a pseudo-terminal served by qubix24-sim.
 // libserialport rejects pseudo-terminals in two places; the test interposer (pty_shim.cpp)
 // answers those, and this program re-runs itself with it preloaded.
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -23,6 +24,7 @@
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
 #include "support/RecordingFrontend.h"
+#include "support/PtyShimMain.h"
 
 namespace qubix {
 namespace {
@@ -247,38 +249,47 @@ TEST_F(SerialPty, SelfTestPasses) {
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
 }
 
-// Without the interposer libserialport refuses the pseudo-terminal; the message says what to do.
-TEST_F(SerialPty, WithoutTheInterposerTheReasonPointsToIt) {
-  char dir[] = "/tmp/qubix-pty-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string command = "env -u LD_PRELOAD '" QUBIX24CTL "' status --link serial:" +
-                              path_ + " --data-dir " + dir + " 2>&1";
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  EXPECT_NE(::pclose(pipe), 0);
-  ::rmdir(dir);
-  EXPECT_NE(out.find("NoDevice (serial: no port " + path_), std::string::npos) << out;
-  EXPECT_NE(out.find("start the program with the pseudo-terminal interposer preloaded"),
-            std::string::npos)
-      << out;
+// A refused port's reason points where the fault lies: the missing interposer for a real
+// pseudo-terminal, the path itself for one that does not exist (interposer or not).
+TEST_F(SerialPty, RefusedPortNamesWhereTheFaultLies) {
+  struct Case {
+    const char* name;
+    bool keepInterposer;
+    bool existingPty;
+    const char* expected;
+    const char* absent;
+  };
+  const Case cases[] = {
+      {"no interposer", false, true,
+       "start the program with the pseudo-terminal interposer preloaded", "does not exist"},
+      {"no such pty, interposer preloaded", true, false, "/dev/pts/999999 does not exist)",
+       "interposer"},
+      {"no such pty, no interposer", false, false, "/dev/pts/999999 does not exist)",
+       "interposer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char dir[] = "/tmp/qubix-pty-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string device = c.existingPty ? path_ : "/dev/pts/999999";
+    const std::string command = std::string(c.keepInterposer ? "" : "env -u LD_PRELOAD ") + "'" +
+                                QUBIX24CTL "' status --link serial:" + device + " --data-dir " +
+                                dir + " 2>&1";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    EXPECT_NE(::pclose(pipe), 0);
+    std::filesystem::remove_all(dir);
+    EXPECT_NE(out.find("NoDevice (serial: no port " + device), std::string::npos) << out;
+    EXPECT_NE(out.find(c.expected), std::string::npos) << out;
+    EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
+  }
 }
 #endif
 
 }  // namespace
 }  // namespace qubix
 
-// Re-runs the program with the interposer preloaded unless it already is.
-int main(int argc, char** argv) {
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
-    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("re-running with the pseudo-terminal interposer");
-    return 1;
-  }
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return qubix::test::RunWithPtyInterposer(argc, argv); }

@@ -1,5 +1,5 @@
 // A failed connect in the program: the status line keeps its fixed texts and its tool tip
-// tells the operator why; a later good connect clears the tool tip.
+// tells the operator why, above the data directory; a later good connect clears the reason.
 #include <dlfcn.h>
 
 #include <QApplication>
@@ -43,6 +43,9 @@ class StatusToolTip : public QObject {
     QLineEdit status;
     qubix::ui::QtFrontend frontend;
     frontend.setStatusWidget(&status);
+    const QString footer = QStringLiteral("Data directory: /srv/q");
+    frontend.setStatusToolTipFooter(footer);
+    QCOMPARE(status.toolTip(), footer);
     std::string error;
     auto adapter =
         qubix::link::backends::makeAdapter(std::string("d2xx:") + QUBIX_STANDIN_LIB, error);
@@ -55,6 +58,7 @@ class StatusToolTip : public QObject {
     QCOMPARE(status.text(), QStringLiteral("NoOpenDvc"));
     QVERIFY2(status.toolTip().contains(QStringLiteral("FT_Open of device 0 failed")),
              qPrintable(status.toolTip()));
+    QVERIFY2(status.toolTip().endsWith(u'\n' + footer), qPrintable(status.toolTip()));
 
     // The adapter is there at the next attempt.
     qubix::sim::SimAdapter sim(qubix::sim::makeDemoBus());
@@ -63,7 +67,7 @@ class StatusToolTip : public QObject {
     link.Connect();
     QVERIFY(link.state().Connected);
     QCOMPARE(status.text(), QStringLiteral("Velmoria USBTo422"));
-    QCOMPARE(status.toolTip(), QString());
+    QCOMPARE(status.toolTip(), footer);
 
     link.CloseAdapter();
     *control = {};

@@ -124,13 +124,24 @@ TEST(Refresh, SettingsFileNamedAfterTheMachinesOwnIdentifier) {
   RefreshRig rig;
   rig.bus->addProcessor({0, 0, 0, 3, 0, 0});
   const std::string templ(180, '\x11');
+  const std::string mine(180, '\x22');
   WriteFile(rig.dir.path() / "H000000010000.dat", templ);
-  WriteFile(rig.dir.path() / "H000000010002.dat", "mine");
-  rig.writeList({"H000000030000", "H000000010002", "H000000010000"}, 3);
-  rig.manager.RefreshMachines();
+  WriteFile(rig.dir.path() / "H000000010002.dat", mine);
+  // What a copy onto a full disk used to leave: zero bytes, which are no settings at all.
+  WriteFile(rig.dir.path() / "H000000010001.dat", "");
+  rig.writeList({"H000000030000", "H000000010002", "H000000010001", "H000000010000"}, 4);
+  rig.manager.RefreshMachines();  // ends at the last entry, which no processor answers
   EXPECT_EQ(ReadFile(rig.dir.path() / "H000000030000.dat"), templ);
-  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010002.dat"), "mine") << "never overwritten";
+  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010002.dat"), mine) << "never overwritten";
   EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010000.dat"), templ) << "template untouched";
+  EXPECT_EQ(ReadFile(rig.dir.path() / "H000000010001.dat"), templ) << "damaged file replaced";
+  EXPECT_TRUE(std::filesystem::exists(rig.dir.path() / "H000000010001.dat.bad"));
+  // The status line says so last, and its tool tip names the file.
+  EXPECT_EQ(rig.frontend.statusText, "File Error");
+  EXPECT_EQ(rig.frontend.statusColours.back(), link::kRed);
+  EXPECT_NE(rig.frontend.statusDetail.find("H000000010001.dat.bad"), std::string::npos)
+      << rig.frontend.statusDetail;
+  EXPECT_EQ(rig.manager.fileProblems.size(), 1u);
 }
 
 TEST(Refresh, DamagedEntryNamesNoFile) {
@@ -180,6 +191,80 @@ TEST(Refresh, ButtonIgnoredWhileAMachineIsSelected) {
   rig.protocolBus.MachineSelected = false;
   rig.manager.RefreshButton();
   EXPECT_EQ(rig.view.shown, std::vector<int>{0});
+}
+
+// The second machine's reads fail in one way or another. What its slot shows is never the
+// record of reads that failed: the values of an earlier full read of the same machine, or
+// "Unknown"; the status line and the outcome say so; the first machine is unaffected.
+struct ReadFaultCase {
+  const char* name;
+  void (*spoil)(sim::ProcessorFaults&);
+  bool readBefore;  // an earlier refresh read the machine in full
+  RefreshOutcome outcome;
+  std::string slotPreset;       // what slot 1 shows
+  std::vector<std::string> boxes;
+};
+
+void PrintTo(const ReadFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class RefreshReadFaults : public ::testing::TestWithParam<ReadFaultCase> {};
+
+TEST_P(RefreshReadFaults, SlotShowsNoValueThatWasNotRead) {
+  const ReadFaultCase& c = GetParam();
+  RefreshRig rig;
+  rig.writeList({"H000000010001", "H000000010002"}, 2);
+  if (c.readBefore) {
+    ASSERT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
+  }
+  rig.frontend.forgetHistory();
+  c.spoil(rig.processor("H000000010002").faults);
+  EXPECT_EQ(rig.manager.RefreshMachines(), c.outcome);
+  ASSERT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
+  EXPECT_EQ(rig.view.displays[0].hardwarePreset, "TQ40+TQS2412 A Flw");
+  EXPECT_EQ(rig.view.displays[1].hardwarePreset, c.slotPreset);
+  EXPECT_EQ(rig.frontend.boxTexts(), c.boxes);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  if (c.outcome == RefreshOutcome::Done) {
+    EXPECT_TRUE(rig.manager.readFaults.empty());
+    return;
+  }
+  EXPECT_EQ(rig.frontend.statusText, " Read Fail");
+  EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  ASSERT_EQ(rig.manager.readFaults.size(), 1u);
+  EXPECT_EQ(rig.manager.readFaults[0].identifier, "H000000010002");
+  EXPECT_EQ(rig.manager.readFaults[0].parameter, 18);
+  EXPECT_NE(rig.frontend.statusDetail.find("H000000010002"), std::string::npos);
+}
+
+const std::string kFileError(texts::kFileReadError);
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RefreshReadFaults,
+    ::testing::Values(
+        ReadFaultCase{"unanswered", [](sim::ProcessorFaults& f) { f.queryReply = "0"; }, false,
+                      RefreshOutcome::ReadFailed, "Unknown", {}},
+        ReadFaultCase{"unansweredAfterAFullRead",
+                      [](sim::ProcessorFaults& f) { f.queryReply = "0"; }, true,
+                      RefreshOutcome::ReadFailed, "TQ40 4Ch in A", {}},
+        ReadFaultCase{"notHexadecimal", [](sim::ProcessorFaults& f) { f.nonHexValue = true; },
+                      false, RefreshOutcome::ReadFailed, "Unknown", {kFileError}},
+        ReadFaultCase{"badChecksumStaysAccepted",
+                      [](sim::ProcessorFaults& f) { f.wrongChecksum = true; }, false,
+                      RefreshOutcome::Done, "TQ40 4Ch in A", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A reply that came after its time-out, in an earlier operation, is still waiting when the
+// refresh starts: it must not be read as the answers to the refresh's own frames.
+TEST(Refresh, LateReplyOfAnEarlierOperationIsDrainedFirst) {
+  RefreshRig rig;
+  rig.writeList({"H000000010001", "H000000010002"}, 2);
+  ASSERT_TRUE(LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
+  rig.clearRecords();
+  EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), Join(RefreshVisit("H000000010001fe", false)) +
+                               Join(RefreshVisit("H000000010002fd", false)) + "R");
+  EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
+  EXPECT_EQ(rig.manager.slotStates[1].record.hardwarePreset, 3);
 }
 
 }  // namespace

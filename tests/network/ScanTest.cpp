@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "NetworkRig.h"
+#include "files/DurableFile.h"
 #include "network/NetworkTexts.h"
 
 namespace qubix::test {
@@ -109,7 +110,27 @@ TEST(Scan, ReleaseThatCannotBeWrittenEndsTheScanAtOnce) {
   EXPECT_EQ(rig.manager.scanCaption, "StopScan") << "left as it is";
   EXPECT_TRUE(rig.manager.scanning);
   EXPECT_EQ(rig.manager.scanAddress, 2) << "the next scan continues after it";
-  EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002"}, 2));
+  EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "maclist.dat"))
+      << "a scan that lost the adapter stores nothing";
+  EXPECT_FALSE(rig.frontend.busy);
+}
+
+TEST(Scan, AdapterPulledHalfWayKeepsTheStoredList) {
+  ScanRig rig;
+  const std::vector<std::string> three{"H000000010001", "H000000010002", "H000000010005"};
+  rig.loadList(three);
+  rig.manager.maxSearch = 8;
+  // Gone after the third probe: two of the three machines were found.
+  rig.frontend.onProcessEvents = [&] {
+    if (rig.frontend.processEventsCalls == 3) rig.adapter->faults().unplugged = true;
+  };
+  rig.manager.ScanButton();
+  EXPECT_EQ(rig.listFile(), ListImage(three, 3));
+  EXPECT_EQ(rig.manager.list.count, 3);
+  EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feRH000000010002fdRH000000010003fc")
+      << "no refresh after the lost probe";
+  EXPECT_EQ(rig.timerRestarts, 1);
   EXPECT_FALSE(rig.frontend.busy);
 }
 
@@ -125,9 +146,10 @@ TEST(Scan, PressWhileAMachineIsSelectedDoesNothing) {
 
 TEST(Scan, FailedListWriteShowsFileErrorAndSkipsTheRefresh) {
   ScanRig rig;
-  std::filesystem::create_directory(rig.dir.path() / "maclist.dat.tmp");
   rig.manager.maxSearch = 1;
+  files::SimulateFullDiskAfter(0);
   rig.manager.ScanButton();
+  files::SimulateFullDiskAfter(std::nullopt);
   EXPECT_EQ(rig.frontend.boxTexts(),
             std::vector<std::string>{std::string(texts::kFileWriteError)});
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");
@@ -164,6 +186,17 @@ TEST(AddMachine, AlreadyListedIgnoresCase) {
   rig.manager.listBox = {"H0000000100ab"};
   EXPECT_EQ(rig.manager.ProbeMachine("0000000100AB"), network::ProbeResult::AlreadyListed);
   EXPECT_EQ(rig.pcBytes(), "");
+}
+
+TEST(AddMachine, UpperCaseDigitsAreSentAndStoredInLowerCase) {
+  auto bus = std::make_shared<sim::SimBus>();
+  bus->addProcessor({0, 0, 0, 1, 0, 0xab});
+  ScanRig rig(bus);
+  rig.frontend.textAnswers = {"0000000100AB"};
+  EXPECT_TRUE(rig.manager.AddManually());
+  EXPECT_EQ(rig.pcBytes().substr(0, 15), "H0000000100ab54");
+  EXPECT_EQ(rig.listFile(), ListImage({"H0000000100ab"}, 1));
+  EXPECT_EQ(rig.view.shown, (std::vector<int>{0}));
 }
 
 TEST(AddMachine, NinthMachineRefused) {

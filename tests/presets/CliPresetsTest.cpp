@@ -102,7 +102,8 @@ TEST(CliPresets, HwPresetSwitchesAndReportsWhatTheMachineRuns) {
   r = RunCli({"hwpreset", "--link", "sim:virtual", "--data-dir", dir.path().string(), "--machine",
               "H000000010009", "1"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("select"), std::string::npos);
+  EXPECT_NE(r.err.find("H000000010009: the processor did not answer \"H000000010009"), std::string::npos)
+      << r.err;
   EXPECT_EQ(RunCli({"hwpreset", "--link", "sim:virtual", "--machine", "H000000010002", "8"}).status, 2);
   EXPECT_EQ(RunCli({"hwpreset", "--link", "sim:virtual", "--machine", "X12", "1"}).status, 2);
 }

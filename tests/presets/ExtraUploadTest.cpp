@@ -250,6 +250,11 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
     EXPECT_FALSE(rig.protocolBus.MachineSelected);
     const std::string all = rig.pcBytes();
     EXPECT_EQ(all.substr(all.size() - 6), "T02feR");
+    // The clean-up frames reached the processor as frames, not as payload of a cut upload.
+    const auto& machine = rig.processor("H000000010001");
+    EXPECT_FALSE(machine.uploading());
+    EXPECT_FALSE(machine.inAccess);
+    EXPECT_TRUE(rig.bus->selected().empty());
   }
   EXPECT_EQ(rig.network.hardwarePresetNames[7], f.badFile ? "Bad File" : before);
   EXPECT_EQ(view.extraLabel, f.badFile ? "Bad File" : "");
@@ -327,6 +332,13 @@ TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
   rig.frontend.openFileAnswers.push_back(broken);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::CorruptedFile);
   EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, rig.data.file("Broken.jpg"));
+}
+
+TEST_F(UploadFixture, LateReplyOfAnEarlierOperationIsDrainedBeforeTheSelect) {
+  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
+  rig.clear();
+  EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffJ0745b4" + WireImage(image) + "T02feR");
 }
 
 TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {

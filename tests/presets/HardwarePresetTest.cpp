@@ -124,16 +124,41 @@ TEST(HardwarePreset, SilentMachineFailsTheSelectAndRestoresTheSlot) {
                                                    "show 1 TQ40 4Ch in A"}));
 }
 
-TEST(HardwarePreset, FailedReadOfValue18KeepsTheOldPreset) {
+// An earlier operation's reply that came after its time-out is still waiting: it must not be
+// read as the answer to the select frame or to the preset command.
+TEST(HardwarePreset, LateReplyOfAnEarlierOperationIsDrainedFirst) {
   PresetRig rig;
-  RecordingPresetView view;
-  rig.presets.setView(&view);
-  rig.loseRepliesTo("I12ee");
-  view.answer = 6;
-  EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::Done);
-  EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
-  EXPECT_EQ(rig.network.slotStates[1].record.hardwarePreset, 3);
-  EXPECT_EQ(view.events[2], "show 1 TQ40 4Ch in A");
+  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010002"), "H000000010002fd"));
+  rig.clear();
+  EXPECT_EQ(rig.presets.ApplyHardwarePreset(1, 5), PresetChangeOutcome::Done);
+  EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
+  EXPECT_EQ(rig.network.slotStates[1].record.hardwarePreset, 5);
+}
+
+// The processor switched, but its report of the new preset was lost: the change is not
+// confirmed, the slot does not claim the old preset any more, and the status line says so even
+// when the editor takes its machine back afterwards.
+TEST(HardwarePreset, FailedReadOfValue18IsNotConfirmed) {
+  for (const bool editorOpen : {false, true}) {
+    SCOPED_TRACE(editorOpen ? "editor open on the slot" : "no editor");
+    PresetRig rig;
+    EditorOnRig editor(rig);
+    RecordingPresetView view;
+    rig.presets.setView(&view);
+    if (editorOpen) editor.state.OpenEditorForSlot(1);
+    rig.clear();
+    rig.loseRepliesTo("I12ee");
+    view.answer = 6;
+    EXPECT_EQ(rig.presets.ChangeHardwarePreset(1), PresetChangeOutcome::NotConfirmed);
+    EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 5);
+    if (!editorOpen) {
+      EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
+      EXPECT_FALSE(rig.protocolBus.MachineSelected);
+    }
+    EXPECT_EQ(view.events[2], "show 1 Unknown");
+    EXPECT_EQ(rig.frontend.statusText, " Not Confirmed");
+    EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  }
 }
 
 // The editor holds slot 1's machine. A change for slot 2 first ends the editor's work on its

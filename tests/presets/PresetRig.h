@@ -20,6 +20,7 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
+#include "support/SimRig.h"
 
 namespace qubix::testing {
 
@@ -139,7 +140,7 @@ struct EditorOnRig {
     std::array<editor::BandStrip*, editor::kBandCount> strips{};
     for (int i = 0; i < editor::kBandCount; ++i) {
       bands.push_back(std::make_unique<editor::BandModel>(100.0F * static_cast<float>(i + 1), 1.0F,
-                                                          editor::kFirstBandAddress + 5 * i));
+                                                          filters::BandAddressAt(i)));
       bands.back()->onChangePar = [this, i] { state.BandChanged(i); };
       strips[static_cast<std::size_t>(i)] = bands.back().get();
     }

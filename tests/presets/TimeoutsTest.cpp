@@ -47,14 +47,15 @@ bool Upload(PresetRig& rig, RecordingPresetView&) {
 }
 
 const std::vector<std::string> kUploadTimeouts = {
-    "read(16)->0", "read(16)->0", "read(16)->0", "timeouts(10000,200)", "timeouts(200,200)",
+    "read(16)->0", "read(16)->0", "read(16)->0", "read(16)->0", "timeouts(10000,200)", "timeouts(200,200)",
     "read(16)->0", "timeouts(5000,200)", "read(16)->0", "timeouts(200,200)"};
 
 const std::vector<Operation>& Operations() {
   static const std::vector<Operation> ops = {
       {"refresh",
        [](PresetRig& rig, RecordingPresetView&) { return rig.network.WriteMachineList(); },
-       {"timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},
+       // What an earlier operation left unread is drained before the first select.
+       {"timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
          rig.network.maxSearch = 1;
@@ -62,9 +63,11 @@ const std::vector<Operation>& Operations() {
          return rig.network.list.count == 1;
        },
        {"timeouts(1000,200)", "read(16)->0", "timeouts(200,200)",  // the scan's own drain
-        "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},  // the refresh after it
+        "timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
+        "read(16)->0"}},  // the refresh
       // A processor that needs 11 s to switch: only the 12 s acknowledgement time-out waits
-      // long enough. Then 4 s of silence twice; the access frames drain before they are sent.
+      // long enough. Then 4 s of silence twice; the select and the access frames drain before
+      // they are sent.
       {"hardware preset on a slow processor",
        [](PresetRig& rig, RecordingPresetView& view) {
          rig.processor("H000000010002").presetSwitchMs = 11000.0;
@@ -72,9 +75,9 @@ const std::vector<Operation>& Operations() {
          return rig.presets.ChangeHardwarePreset(1) == PresetChangeOutcome::Done &&
                 rig.network.slotStates[1].record.hardwarePreset == 4;
        },
-       {"read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0", "read(16)->0",
+       {"read(16)->0", "read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0", "read(16)->0",
         "read(16)->0", "timeouts(200,200)"}},
-      // The access frame's drain and two more before the command, the read-back's 10 s, the end
+      // The drains before the select and the access frame, two more before the command, the read-back's 10 s, the end
       // of access, then 5 s of silence once the machine has committed.
       {"upload", Upload, kUploadTimeouts},
       // Every echo takes 300 ms, so the whole payload takes far longer than the 5 s guard: the

@@ -76,13 +76,18 @@ TEST(ReleaseMachine, WritesRAndReadsNothing) {
   EXPECT_EQ(rig.bus->machineBytes(), "");
 }
 
-TEST(ReleaseMachine, FailedWriteKeepsTheSelection) {
-  SimRig rig;
-  ASSERT_TRUE(rig.connectAndSelect(kFirst));
-  rig.adapter->faults().writeFails = true;
-  rig.protocolBus.ReleaseMachine();
-  EXPECT_TRUE(rig.protocolBus.MachineSelected);
-  EXPECT_FALSE(rig.link.state().Connected);
+// A short write keeps the link and the selection; a driver failure loses the connection, and
+// no machine is taken as selected across a lost connection.
+TEST(ReleaseMachine, FailedWriteKeepsTheSelectionOnlyWhileConnected) {
+  for (const bool driverFails : {false, true}) {
+    SCOPED_TRACE(driverFails ? "driver failure" : "short write");
+    SimRig rig;
+    ASSERT_TRUE(rig.connectAndSelect(kFirst));
+    (driverFails ? rig.adapter->faults().writeFails : rig.adapter->faults().shortWrite) = true;
+    rig.protocolBus.ReleaseMachine();
+    EXPECT_EQ(rig.link.state().Connected, !driverFails);
+    EXPECT_EQ(rig.protocolBus.MachineSelected, !driverFails);
+  }
 }
 
 // The worked example: the machine holds 500, so it answers "01f40b" + "O".

@@ -82,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         NamesCase{"blankLineIsAName", true, "A\n\nC\n", 3,
                   With(With(With(kDefaults, 0, "A"), 1, ""), 2, "C")},
         NamesCase{"tenLines", true, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", 8,
-                  {"0", "1", "2", "3", "4", "5", "6", "7"}}),
+                  {"0", "1", "2", "3", "4", "5", "6", "7"}},
+        // A name holds 64 characters; the rest of a longer line is skipped, not kept.
+        NamesCase{"overlongLine", true, std::string(64, 'x') + "\r\n" + std::string(1 << 20, 'y') + "\nC\n",
+                  3, With(With(With(kDefaults, 0, std::string(64, 'x')), 1, std::string(64, 'y')), 2, "C")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PresetNames, TheShippedListIsTheDefaultList) {
@@ -98,8 +101,6 @@ TEST(Station, StartsWithTheDefaultsOfTheRun) {
   EXPECT_FALSE(rig.station.stopFlag);
   EXPECT_FALSE(rig.station.link.state().Connected);
   EXPECT_FALSE(rig.station.bus.MachineSelected);
-  for (const auto& n : rig.station.extraPresetNames) EXPECT_EQ(n, "ExtraPreset");
-  for (double g : rig.station.savedGains) EXPECT_EQ(g, 0.0);
   EXPECT_EQ(rig.station.machineListPath(), rig.dir.path / "maclist.dat");
   EXPECT_EQ(rig.station.hardwarePresetPath(), rig.dir.path / "hwpresetlist.dat");
 }
@@ -118,14 +119,54 @@ TEST(Station, ConnectionTickConnectsThenStopsAndRefreshes) {
   EXPECT_EQ(stops, 2);
 }
 
-TEST(Station, StopFlagSetWhileEventsRunEndsTheTickWithoutRefresh) {
+TEST(Station, ClosingWhileEventsRunEndsTheTickWithoutRefresh) {
   StationRig rig;
-  rig.frontend.onProcessEvents = [&] { rig.station.stopFlag = true; };
+  rig.frontend.onProcessEvents = [&] { rig.station.Close(); };
   int stops = 0;
   rig.station.ConnectionTick([&] { ++stops; });
   EXPECT_EQ(stops, 1);
-  EXPECT_TRUE(rig.station.link.state().Connected);  // the attempt itself went through
-  EXPECT_EQ(rig.bus->pcBytes(), "");                 // but no refresh talked to the bus
+  EXPECT_EQ(rig.bus->pcBytes(), "");  // no refresh talked to the bus
+}
+
+// A scan that found "Max Srch" machines leaves the stop flag set; an adapter pulled out and
+// plugged back afterwards must still be found again by the 500 ms retries.
+TEST(Station, RetriesGoOnAfterAScanSetTheStopFlag) {
+  StationRig rig;
+  rig.station.stopFlag = true;
+  rig.adapter->faults().unplugged = true;
+  int stops = 0;
+  rig.station.ConnectionTick([&] { ++stops; });
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_EQ(stops, 0);
+  EXPECT_EQ(rig.adapter->calls().list, 2);
+  rig.adapter->faults().unplugged = false;
+  rig.station.ConnectionTick([&] { ++stops; });
+  EXPECT_TRUE(rig.station.link.state().Connected);
+  EXPECT_EQ(stops, 1);
+}
+
+// The editor held H000000010002 when a write failed at the driver: after reconnecting, the
+// refresh must select the first listed machine itself, so that slot 0 shows its own values.
+TEST(Station, ReconnectStartsWithNoMachineSelected) {
+  StationRig rig;
+  rig.dir.write("maclist.dat", [] {
+    std::string image(132, '\0');
+    image.replace(0, 13, "H000000010001");
+    image.replace(13, 13, "H000000010002");
+    image[130] = 2;
+    return image;
+  }());
+  rig.station.Connect();
+  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010002fd"));
+  rig.adapter->faults().unplugged = true;
+  EXPECT_FALSE(rig.station.bus.ReadParameter(18));
+  EXPECT_FALSE(rig.station.link.state().Connected);
+  rig.adapter->faults().unplugged = false;
+  rig.bus->clearTranscript();
+  rig.station.ConnectionTick([] {});
+  EXPECT_EQ(rig.bus->pcBytes().substr(0, 17), "eRH000000010001fe");
+  EXPECT_EQ(rig.station.network.slotAt(0).record.hardwarePreset, 0);
+  EXPECT_EQ(rig.station.network.slotAt(1).record.hardwarePreset, 3);
 }
 
 TEST(Station, CloseWhenTheReleaseCannotBeWrittenStillClosesTheAdapter) {

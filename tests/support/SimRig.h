@@ -15,6 +15,19 @@
 
 namespace qubix::test {
 
+// Leaves the reply to a query on its way after the read that waited for it gave up, as a
+// processor that answers late does, and releases the machine: the next operation finds the
+// late bytes waiting. True when it went so.
+inline bool LeaveALateReply(protocol::Bus& bus, sim::SimProcessor& machine,
+                            const std::string& selectFrame) {
+  if (!bus.SelectExchange(selectFrame)) return false;
+  machine.faults.lateMs = 300;  // longer than the 200 ms read time-out
+  const bool lost = !bus.ReadParameter(18);
+  machine.faults.lateMs = 0;
+  bus.ReleaseMachine();
+  return lost;
+}
+
 struct SimRig {
   explicit SimRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus())
       : bus(std::move(b)),

@@ -40,7 +40,19 @@ void QtFrontend::setStatusColour(link::Rgb colour) {
 }
 
 void QtFrontend::setStatusDetail(std::string_view detail) {
-  if (status_) status_->setToolTip(ToQString(detail));
+  detail_ = ToQString(detail);
+  showToolTip();
+}
+
+void QtFrontend::setStatusToolTipFooter(const QString& footer) {
+  footer_ = footer;
+  showToolTip();
+}
+
+void QtFrontend::showToolTip() {
+  if (!status_) return;
+  if (detail_.isEmpty() || footer_.isEmpty()) status_->setToolTip(detail_ + footer_);
+  else status_->setToolTip(detail_ + u'\n' + footer_);
 }
 
 void QtFrontend::setBusyCursor(bool busy) {

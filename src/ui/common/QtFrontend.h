@@ -25,6 +25,9 @@ class QtFrontend : public link::Frontend {
 
   // The one-line text box the status goes to (black background; lime text at start).
   void setStatusWidget(QLineEdit* statusLine);
+  // A line the status line's tool tip always ends with (the data directory), below the detail
+  // of the last failure.
+  void setStatusToolTipFooter(const QString& footer);
   // The window dialogs are centred on.
   void setDialogParent(QWidget* parent) { parent_ = parent; }
 
@@ -45,8 +48,12 @@ class QtFrontend : public link::Frontend {
   bool busy() const { return busy_; }
 
  private:
+  void showToolTip();
+
   QPointer<QLineEdit> status_;
   QPointer<QWidget> parent_;
+  QString detail_;
+  QString footer_;
   bool busy_ = false;
   QHash<QString, QString> lastOpened_;  // by filter
 };

@@ -48,6 +48,8 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
 
   const std::filesystem::path dataDir = QDir::currentPath().toStdString();
   frontend_.setStatusWidget(StatusLine);
+  frontend_.setStatusToolTipFooter(
+      QStringLiteral("Data directory: %1").arg(QDir::toNativeSeparators(QDir::currentPath())));
   frontend_.setDialogParent(this);
   networkFrontend_ = std::make_unique<NetworkFrontend>(frontend_, this);
   station_ = std::make_unique<network::Station>(std::move(adapter), *networkFrontend_, dataDir);
@@ -78,6 +80,12 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
   station_->link.whileWaiting = [this] { frontend_.processEvents(); };
   BusGuard::AllowWhileBusy(this);
   BusGuard::AllowWhileBusy(StaticText5);
+  station_->ticks.runTimer = [this](bool run) {
+    if (run)
+      Timer2->start();
+    else
+      Timer2->stop();
+  };
 }
 
 Tmainform::~Tmainform() {

@@ -11,14 +11,9 @@ PresetControls::PresetControls(network::Station& station, MachineSlots& machineS
     : station_(station),
       slots_(machineSlots),
       window_(window),
-      // The upload's 100 ms ticks follow the wall clock, as the window's tick timer does.
-      ticks_([this] {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
-            .count();
-      }),
       presets_(std::make_unique<network::HardwarePresets>(station.link, station.bus,
                                                           station.commands, station.frontend,
-                                                          station.network, ticks_)),
+                                                          station.network, station.ticks)),
       form7_(std::make_unique<TForm7>(station.dataDir(), station.network.hardwarePresetNames,
                                       window)) {
   presets_->setView(this);

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <array>
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -55,8 +54,6 @@ class PresetControls : public QObject, public network::PresetView {
   network::Station& station_;
   MachineSlots& slots_;
   QWidget* window_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  network::TickCounter ticks_;
   std::unique_ptr<network::HardwarePresets> presets_;
   std::unique_ptr<TForm7> form7_;
   std::array<BusyAnimation*, network::kSlotCount> animations_{};

@@ -106,6 +106,7 @@ class StartupTest : public QObject {
     QVERIFY(!w->Timer2->isActive());
     QCOMPARE(StatusTextColour(*w), QColor(0, 255, 0));
     QCOMPARE(w->station().dataDir(), std::filesystem::path(dir_.path().toStdString()));
+    QCOMPARE(w->StatusLine->toolTip(), "Data directory: " + QDir::toNativeSeparators(dir_.path()));
     QCOMPARE(adapter_->calls().total(), 0);
   }
 
@@ -308,12 +309,20 @@ class StartupTest : public QObject {
     QVERIFY(!QApplication::overrideCursor());
   }
 
-  void tickTimerCounts() {
+  // The upload's tick counter runs the tick timer and counts its time-outs, nothing else.
+  void uploadTicksComeFromTheTickTimer() {
     auto w = makeWindow();
-    w->station().tickCounter = 0;
-    w->Timer2->start();
-    QTRY_VERIFY_WITH_TIMEOUT(w->station().tickCounter >= 2, 2000);
-    w->Timer2->stop();
+    auto& ticks = w->station().ticks;
+    QVERIFY(!w->Timer2->isActive());
+    ticks.reset();
+    ticks.start();
+    QVERIFY(w->Timer2->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.ticks() >= 2, 2000);
+    ticks.stop();
+    QVERIFY(!w->Timer2->isActive());
+    const int stopped = ticks.ticks();
+    w->Timer2Timer();
+    QCOMPARE(ticks.ticks(), stopped);
   }
 
   void startsOnTheDemoBusAndRefreshesTheListedMachines() {

@@ -135,8 +135,12 @@ std::vector<PortInfo> SerialAdapter::candidates(std::string& reason) const {
     sp_port* port = nullptr;
     if (sp_get_port_by_name(device_.c_str(), &port) != SP_OK) {
       reason = spError(("serial: no port " + device_).c_str());
-      // libserialport only knows ports that have a /sys/class/tty entry.
-      if (device_.rfind("/dev/pts/", 0) == 0)
+      // libserialport only knows ports that have a /sys/class/tty entry; a pseudo-terminal that
+      // does not exist at all is not the interposer's fault.
+      struct stat info {};
+      if (::stat(device_.c_str(), &info) != 0)
+        reason += " (" + device_ + " does not exist)";
+      else if (device_.rfind("/dev/pts/", 0) == 0)
         reason += " (a pseudo-terminal: start the program with the pseudo-terminal interposer "
                   "preloaded, see \"Real hardware\" in the README)";
       return {};

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs the programs into a staging prefix and checks the tree as a desktop and a packager see
+# it: menu entry, AppStream metadata, icon, man pages, completion, the installed programs run
+# without a display, and a fresh data directory is filled and the program starts in it. Then
+# builds the Debian package and, on CI as root, installs it, runs it from /usr/bin and removes it.
+# Builds first if needed. Prints its run time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$SECONDS
+app_id=org.qubix24.Controller
+
+# Besides the build's: the tools of the checks.
+bash tools/deps.sh desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion
+bash tools/build.sh
+
+passed=0
+check() {  # check NAME COMMAND...: runs the command, stops the script when it fails
+  local name=$1; shift
+  if "$@"; then
+    passed=$((passed + 1)); echo "ok      $name"
+  else
+    echo "FAILED  $name" >&2; echo "install-check: $passed passed, 1 failed"; exit 1
+  fi
+}
+quiet() {  # quiet COMMAND...: shows the command's output only when it fails
+  local out
+  out=$("$@" 2>&1) || { echo "$out" >&2; return 1; }
+}
+no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+prefix=$stage/usr
+cmake --install build --prefix "$prefix" >/dev/null
+
+files_in_place() {
+  local f ok=0
+  for f in bin/qubix24 bin/qubix24ctl bin/qubix24-sim lib/udev/rules.d/99-qubix24-ftdi.rules \
+           share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
+           share/icons/hicolor/scalable/apps/$app_id.svg \
+           share/icons/hicolor/256x256/apps/$app_id.png share/qubix24/hwpresetlist.dat \
+           share/man/man1/qubix24.1.gz share/man/man1/qubix24ctl.1.gz \
+           share/bash-completion/completions/qubix24ctl; do
+    [ -f "$prefix/$f" ] || { echo "missing: $f" >&2; ok=1; }
+  done
+  return $ok
+}
+check "installed files" files_in_place
+
+desktop=$prefix/share/applications/$app_id.desktop
+check "desktop-file-validate" desktop-file-validate "$desktop"
+exec_programs_installed() {  # every Exec= and Icon= of the entry names something installed
+  local program
+  for program in $(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop"); do
+    [ -x "$prefix/bin/$program" ] || { echo "Exec names $program, not installed" >&2; return 1; }
+  done
+  [ "$(sed -n 's/^Icon=//p' "$desktop")" = "$app_id" ]
+}
+check "menu entry starts installed programs" exec_programs_installed
+check "appstreamcli validate" \
+  quiet appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"
+icon_is_256_png() { file "$prefix/share/icons/hicolor/256x256/apps/$app_id.png" | grep -q "256 x 256"; }
+check "256x256 icon" icon_is_256_png
+
+check "qubix24ctl --version without display" \
+  bash -c '"$@" | grep -qE "^qubix24ctl [0-9]+\.[0-9]+\.[0-9]+$"' _ "${no_display[@]}" "$prefix/bin/qubix24ctl" --version
+check "qubix24 --help without display" \
+  bash -c '"$@" | grep -q "^Usage: qubix24 \[options\]"' _ "${no_display[@]}" "$prefix/bin/qubix24" --help
+
+# A fresh data directory: made, filled with the shipped data, and the program runs in it.
+fresh=$stage/home/fresh-data
+starts_in_fresh_data_dir() {
+  local out
+  out=$(cd "$stage" && QT_QPA_PLATFORM=offscreen timeout 60 "$prefix/bin/qubix24" --simulator \
+        --data-dir "$fresh" --quit-after-ms 1500 2>"$stage/qubix24.err") ||
+    { echo "qubix24 ended with $?: $(cat "$stage/qubix24.err")" >&2; return 1; }
+  grep -qx "Data directory: $fresh" <<<"$out" || { echo "said: $out" >&2; return 1; }
+  local f  # every shipped file is there as shipped (the program may add its own, e.g. a lock)
+  (cd "$prefix/share/qubix24" && find . -type f) | while read -r f; do
+    cmp -s "$prefix/share/qubix24/$f" "$fresh/$f" || { echo "not filled in: $f" >&2; exit 1; }
+  done
+}
+check "qubix24 --simulator --data-dir on a fresh folder" starts_in_fresh_data_dir
+
+man_renders() {
+  local page err
+  for page in "$prefix"/share/man/man1/qubix24*.1.gz; do
+    err=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$err" ] || { echo "$page: $err" >&2; return 1; }
+    MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^SYNOPSIS" || return 1
+  done
+}
+check "man pages render" man_renders
+completes_commands() {
+  bash -c 'source /usr/share/bash-completion/bash_completion
+           source "$1"; PATH="$2:$PATH"
+           COMP_WORDS=(qubix24ctl sc); COMP_CWORD=1; COMP_LINE="qubix24ctl sc"; COMP_POINT=13
+           _qubix24ctl
+           [ "${COMPREPLY[*]}" = scan ]' _ \
+    "$prefix/share/bash-completion/completions/qubix24ctl" "$prefix/bin"
+}
+check "bash completion" completes_commands
+
+# The Debian package.
+deb=$(bash tools/package.sh 2>/dev/null | tail -n 1)
+package_contents() {
+  dpkg-deb -c "$deb" >"$stage/contents" && grep -q " ./usr/bin/qubix24$" "$stage/contents" &&
+    [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] &&
+    [[ $(dpkg-deb -I "$deb" postinst) == *"udevadm control --reload-rules"* ]]
+}
+check "package $(basename "$deb")" package_contents
+if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
+  check "dpkg -i" quiet dpkg -i "$deb"
+  check "/usr/bin/qubix24ctl --version" \
+    bash -c '/usr/bin/qubix24ctl --version | grep -qE "^qubix24ctl [0-9]"'
+  check "dpkg -r" quiet dpkg -r qubix24
+  check "package removed" test ! -e /usr/bin/qubix24ctl
+fi
+
+echo "install-check: run time $((SECONDS - started)) s"
+echo "install-check: $passed passed, 0 failed"
