@@ -74,8 +74,8 @@ struct Parser {
   }
 
   bool IsFrameChunk(Bytes body, std::size_t at) const {
-    const char tens = static_cast<char>('0' + videoStream / 10);
-    const char units = static_cast<char>('0' + videoStream % 10);
+    const auto tens = static_cast<std::uint8_t>('0' + videoStream / 10);
+    const auto units = static_cast<std::uint8_t>('0' + videoStream % 10);
     return body[at] == tens && body[at + 1] == units &&
            (body[at + 2] == 'd' && (body[at + 3] == 'b' || body[at + 3] == 'c'));
   }

@@ -11,7 +11,7 @@ namespace qubix::network {
 namespace {
 
 // Pictures larger than this are refused rather than allocated.
-constexpr std::size_t kMaxPixels = 64u * 1024u * 1024u;
+constexpr std::size_t kMaxPixels = std::size_t{64} * 1024 * 1024;
 
 struct ErrorManager {
   jpeg_error_mgr pub;

@@ -8,7 +8,6 @@
 namespace qubix::protocol {
 
 namespace {
-constexpr std::uint8_t kAck = 'O';
 
 std::uint8_t low(std::int32_t v) { return static_cast<std::uint8_t>(v & 0xff); }
 std::uint8_t middle(std::int32_t v) { return static_cast<std::uint8_t>((v >> 8) & 0xff); }

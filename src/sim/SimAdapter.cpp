@@ -15,6 +15,12 @@ void CopyText(std::span<char> dest, std::string_view text) {
   const std::size_t n = std::min(text.size(), dest.size() - 1);
   std::copy_n(text.begin(), n, dest.begin());
 }
+
+// A handle is an opaque token to the link; the simulator numbers its opens so that a handle
+// kept from an earlier open is told apart.
+Handle HandleFor(std::uintptr_t serial) {
+  return reinterpret_cast<Handle>(serial);  // NOLINT(performance-no-int-to-ptr)
+}
 }  // namespace
 
 SimAdapter::SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode)
@@ -38,7 +44,7 @@ Status SimAdapter::fail(Status status, std::string reason) {
 
 Status SimAdapter::checkHandle(Handle handle) {
   if (faults_.unplugged) return fail(link::kDeviceNotFound, "the adapter was unplugged");
-  if (!open_ || handle != reinterpret_cast<Handle>(handleSerial_))
+  if (!open_ || handle != HandleFor(handleSerial_))
     return fail(link::kInvalidHandle, "not an open handle");
   return link::kOk;
 }
@@ -64,14 +70,14 @@ Status SimAdapter::open(int deviceIndex, Handle& handle) {
     return fail(link::kDeviceNotFound, "no device at this index");
   if (open_) return fail(link::kDeviceNotOpened, "the device is already open");
   open_ = true;
-  handle = reinterpret_cast<Handle>(++handleSerial_);
+  handle = HandleFor(++handleSerial_);
   lastError_.clear();
   return link::kOk;
 }
 
 Status SimAdapter::close(Handle handle) {
   note(calls_.close, "close");
-  if (!open_ || handle != reinterpret_cast<Handle>(handleSerial_))
+  if (!open_ || handle != HandleFor(handleSerial_))
     return fail(link::kInvalidHandle, "not an open handle");
   open_ = false;
   return link::kOk;
@@ -144,7 +150,7 @@ Status SimAdapter::readBody(Handle handle, std::uint8_t* buffer, std::uint32_t c
   const double until = bus_->wire().readReturnsAt(arrivals, count, start, readTimeoutMs_);
   clock_.waitUntil(until);
   const std::string got = bus_->take(count, until);
-  std::memcpy(buffer, got.data(), got.size());
+  std::copy(got.begin(), got.end(), buffer);
   bytesRead = static_cast<std::uint32_t>(got.size());
   return link::kOk;
 }
@@ -166,7 +172,7 @@ Status SimAdapter::readThroughChip(std::uint8_t* buffer, std::uint32_t count,
       delivered.begin());
   const std::string got = bus_->take(ready, until);
   chip_->settle(waiting, got.size(), until);
-  std::memcpy(buffer, got.data(), got.size());
+  std::copy(got.begin(), got.end(), buffer);
   bytesRead = static_cast<std::uint32_t>(got.size());
   return link::kOk;
 }

@@ -155,7 +155,8 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
     case 'g': {
       const int pair = at(0), side = at(1);
       if (pair < 1 || pair > 2 || side > 1) return std::nullopt;
-      channelLevel[static_cast<std::size_t>((pair - 1) * 2 + side)] = at(2);
+      const int channel = (pair - 1) * 2 + side;
+      channelLevel[static_cast<std::size_t>(channel)] = at(2);
       return ack;
     }
     case 'L':
