@@ -17,7 +17,7 @@
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
 #include "network/Station.h"
-#include "presets/PresetRig.h"
+#include "support/PresetRig.h"
 #include "sim/SimAdapter.h"
 #include "support/RecordingFrontend.h"
 

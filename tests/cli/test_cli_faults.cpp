@@ -21,14 +21,15 @@
 #include "files/DurableFile.h"
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
-#include "presets/TempDir.h"
+#include "support/TempDir.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 
+namespace qubix::test {
 namespace {
 
-using qubix::testing::TempDir;
-using qubix::testing::WriteBytes;
+using qubix::test::TempDir;
+using qubix::test::WriteBytes;
 namespace sim = qubix::sim;
 
 constexpr const char* kMachine = "H000000010002";
@@ -224,3 +225,4 @@ TEST(CliVup, ExtremeKnobValuesAreDecodedWithoutOverflow) {
 }
 
 }  // namespace
+}  // namespace qubix::test

@@ -10,6 +10,7 @@
 #include "cli/Command.h"
 #include "filters/ParametricBand.h"
 
+namespace qubix::test {
 namespace {
 
 QJsonDocument Json(const CliResult& r) {
@@ -204,3 +205,4 @@ TEST(Cli, GlobalOptionBeforeOrAfterTheCommand) {
 }
 
 }  // namespace
+}  // namespace qubix::test

@@ -7,6 +7,7 @@
 
 using namespace qubix::filters;
 
+namespace qubix::test {
 namespace {
 
 constexpr double kStep = 1.0 / 4194304.0;  // one word step, 2^-22
@@ -76,3 +77,4 @@ TEST(CoefficientWord, StoredFloatMayDifferInLastBit) {
 }
 
 }  // namespace
+}  // namespace qubix::test

@@ -9,6 +9,7 @@
 
 using namespace qubix::filters;
 
+namespace qubix::test {
 namespace {
 
 double BlockMagnitude(const FilterBlock& b, double omega) {
@@ -276,3 +277,4 @@ TEST(FilterBlock, NamesRoundTrip) {
 }
 
 }  // namespace
+}  // namespace qubix::test

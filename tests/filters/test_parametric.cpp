@@ -9,6 +9,7 @@
 
 using namespace qubix::filters;
 
+namespace qubix::test {
 namespace {
 
 struct WorkedExample {
@@ -170,3 +171,4 @@ TEST(BandAddresses, BaseAndMirror) {
 }
 
 }  // namespace
+}  // namespace qubix::test

@@ -8,6 +8,7 @@
 
 using namespace qubix::filters;
 
+namespace qubix::test {
 namespace {
 
 BandCoefficientTable TableOf(const std::vector<std::array<float, 3>>& bands) {
@@ -99,3 +100,4 @@ TEST(Response, TableStartsFlatAndKeepsBands) {
 }
 
 }  // namespace
+}  // namespace qubix::test

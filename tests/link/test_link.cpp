@@ -9,6 +9,7 @@
 using qubix::test::SimRig;
 using namespace qubix;
 
+namespace qubix::test {
 namespace {
 
 const link::Rgb kStartColour{1, 2, 3};  // a colour no primitive sets
@@ -336,3 +337,5 @@ TEST(WaitSlices, SameBytesAndTimeAsOneRead) {
     }
   }
 }
+
+}  // namespace qubix::test

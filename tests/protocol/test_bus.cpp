@@ -5,6 +5,7 @@
 using qubix::test::SimRig;
 using namespace qubix;
 
+namespace qubix::test {
 namespace {
 
 constexpr const char* kFirst = "H000000010001";
@@ -241,3 +242,5 @@ TEST(SendCommand, AcknowledgementAndFailedWrite) {
 }
 
 }  // namespace
+
+}  // namespace qubix::test

@@ -7,6 +7,7 @@
 
 using namespace qubix::protocol;
 
+namespace qubix::test {
 namespace {
 
 struct ByteCase {
@@ -140,3 +141,5 @@ TEST(HexParsing, EitherCaseAndNothingElse) {
 }
 
 }  // namespace
+
+}  // namespace qubix::test

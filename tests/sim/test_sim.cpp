@@ -10,6 +10,7 @@
 using namespace qubix;
 using namespace qubix::sim;
 
+namespace qubix::test {
 namespace {
 
 constexpr double kByteMs = 1000.0 / 11520.0;
@@ -325,3 +326,5 @@ TEST(Faults, AdapterSwitchboard) {
 }
 
 }  // namespace
+
+}  // namespace qubix::test

@@ -5,17 +5,16 @@
 #include <filesystem>
 #include <string>
 
-#include "editor/TestEditorHost.h"
+#include "support/TestEditorHost.h"
 #include "support/SimRig.h"
+#include "support/TempDir.h"
 #include "ui/editor/EditorWindow.h"
 
 namespace qubix::test {
 
 struct EditorWindowRig {
   explicit EditorWindowRig(const std::string& scratch)
-      : dir(std::filesystem::temp_directory_path() / scratch), host(rig, dir), form(host) {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+      : scratch_(scratch), host(rig, dir), form(host) {
     for (const char* id : {"H000000010001", "H000000010002"}) {
       host.ids.push_back(id);
       host.records.emplace_back();
@@ -24,10 +23,10 @@ struct EditorWindowRig {
     form.State().OpenEditorForSlot(0);
     rig.clearRecords();
   }
-  ~EditorWindowRig() { std::filesystem::remove_all(dir); }
   std::string pc() const { return rig.bus->pcBytes(); }
 
-  std::filesystem::path dir;
+  TempDir scratch_;
+  std::filesystem::path dir = scratch_.path();
   SimRig rig;
   TestEditorHost host;
   ui::TForm1 form;

@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/AmpCalculatorDialog.h"

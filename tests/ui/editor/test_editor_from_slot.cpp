@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "support/QtInput.h"
 #include "network/EqFile.h"
 #include "sim/SimAdapter.h"

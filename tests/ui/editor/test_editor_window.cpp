@@ -11,7 +11,7 @@
 
 #include "support/EditorWindowRig.h"
 #include "support/QtInput.h"
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "filters/Biquad.h"
 #include "protocol/Commands.h"
 #include "ui/editor/EditorTexts.h"

@@ -1,7 +1,7 @@
 // The level window and its gauges: clamping, bar pixels, and the sections a reading sets.
 #include <QTest>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "ui/editor/Gauge.h"
 #include "ui/editor/LevelWindow.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "ui/filters/Drawing.h"
 #include "ui/filters/EditorBands.h"

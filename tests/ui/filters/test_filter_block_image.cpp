@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "Resources.h"
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/FilterBlockImage.h"
 
 using qubix::ui::TFilterBlock;

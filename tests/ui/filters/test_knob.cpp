@@ -4,7 +4,7 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/Knob.h"
 
 using qubix::test::MoveMouse;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <memory>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
 #include "ui/filters/ResponseGraphWindow.h"

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "WidgetTest.h"
+#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
 #include "ui/filters/FilterBlockImage.h"

@@ -1,0 +1,457 @@
+// The network backends end to end: against qubix24-sim's own TCP port, and through ser2net
+// serving qubix24-sim's pseudo-terminal with one raw and one RFC 2217 accepter. ser2net opens the
+// pseudo-terminal like a serial port, so this program re-runs itself with the pseudo-terminal
+// interposer preloaded, which ser2net inherits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/Link.h"
+#include "compose/LinkFactory.h"
+#include "link/backends/net/NetAdapter.h"
+#include "network/Station.h"
+#include "protocol/Bus.h"
+#include "protocol/Hex.h"
+#include "support/RecordingFrontend.h"
+#include "support/PtyShimMain.h"
+
+namespace qubix::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// A child process, ended (SIGKILL) and reaped when it goes out of scope or on stop().
+class Child {
+ public:
+  Child() = default;
+  // Runs argv; the first `lines` lines of its standard output are kept.
+  Child(const std::vector<std::string>& argv, int lines) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    FILE* in = ::fdopen(out[0], "r");
+    char line[256] = {};
+    for (int i = 0; i < lines && in && std::fgets(line, sizeof line, in); ++i) {
+      std::string text = line;
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      lines_.push_back(text);
+    }
+    if (in) std::fclose(in);
+  }
+  Child(Child&& other) noexcept { *this = std::move(other); }
+  Child& operator=(Child&& other) noexcept {
+    stop();
+    pid_ = other.pid_;
+    lines_ = std::move(other.lines_);
+    other.pid_ = -1;
+    return *this;
+  }
+  ~Child() { stop(); }
+  void stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  std::string line(std::size_t i) const { return i < lines_.size() ? lines_[i] : std::string(); }
+
+ private:
+  pid_t pid_ = -1;
+  std::vector<std::string> lines_;
+};
+
+// A loopback port that nothing listens on right now.
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A connection to the loopback port, or -1.
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// Waits (bounded) until something accepts connections on the loopback port.
+bool waitForListener(int port) {
+  for (int i = 0; i < 200; ++i) {
+    const int fd = connectTo(port);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    ::usleep(10000);
+  }
+  return false;
+}
+
+struct TempDir {
+  TempDir() {
+    char name[] = "/tmp/qubix-net-XXXXXX";
+    path = ::mkdtemp(name);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  fs::path path;
+};
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// qubix24-sim on a pseudo-terminal and a loopback TCP port, recording what the processors hear.
+struct Sim {
+  explicit Sim(const fs::path& record)
+      : child({QUBIX24_SIM, "--tcp", "127.0.0.1:0", "--record", record.string()}, 2) {}
+  std::string pty() const { return child.line(0); }
+  std::string tcp() const { return child.line(1); }  // "tcp:127.0.0.1:PORT"
+  Child child;
+};
+
+std::unique_ptr<link::Link> connect(const std::string& uri, test::RecordingFrontend& frontend) {
+  std::string error;
+  auto adapter = link::backends::makeAdapter(uri, error);
+  EXPECT_NE(adapter, nullptr) << error;
+  if (!adapter) return nullptr;
+  auto link = std::make_unique<link::Link>(std::move(adapter), frontend);
+  link->Connect();
+  return link;
+}
+
+// --- qubix24-sim's own port: host names and IPv6 literals, time-outs and failures ----------
+
+TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
+  TempDir dir;
+  Child sim({QUBIX24_SIM, "--tcp", "[::]:0"}, 2);
+  const std::string port = sim.line(1).substr(sim.line(1).rfind(':') + 1);
+  ASSERT_FALSE(port.empty()) << sim.line(1);
+  for (const std::string host : {"127.0.0.1", "localhost", "[::1]"}) {
+    SCOPED_TRACE(host);
+    test::RecordingFrontend frontend;
+    auto link = connect("tcp:" + host + ":" + port, frontend);
+    ASSERT_TRUE(link && link->state().Connected) << frontend.statusDetail;
+    auto& net = static_cast<link::backends::NetAdapter&>(link->adapter());
+    EXPECT_TRUE(net.noDelay());
+    protocol::Bus bus(*link, frontend);
+    ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 2})));
+    ASSERT_TRUE(bus.ReadParameter(18));
+    EXPECT_EQ(bus.ParameterValue, 3);
+    bus.ReleaseMachine();
+    link->CloseAdapter();
+  }
+}
+
+// A read returns what arrived by its deadline: nothing after the time set, not at once and not
+// much later; and a reply cut into pieces on the way is read whole.
+TEST(NetSim, ReadKeepsItsTimeOut) {
+  TempDir dir;
+  Sim sim(dir.path / "heard");
+  test::RecordingFrontend frontend;
+  auto link = connect(sim.tcp(), frontend);
+  ASSERT_TRUE(link && link->state().Connected) << frontend.statusDetail;
+  link->SetReadTimeout(80);
+  link->state().ReplyLength = 5;
+  const auto start = Clock::now();
+  EXPECT_FALSE(link->ReadReply());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_EQ(link->state().bytesRead, 0u);
+  EXPECT_GE(ms, 75);
+  EXPECT_LT(ms, 1000);
+  link->SetReadTimeout(link::kStandardTimeoutMs);
+  protocol::Bus bus(*link, frontend);
+  ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 1})));
+  ASSERT_TRUE(link->WriteText("I12ee"));
+  link->state().ReplyLength = 7;
+  ASSERT_TRUE(link->ReadReply());
+  EXPECT_EQ(link->ReplyText().back(), 'O');
+  bus.ReleaseMachine();
+}
+
+// Failures read like those of an adapter: the status text, and the reason in the detail.
+TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
+  struct Case {
+    std::string uri;
+    std::string text;
+    std::string reason;
+  };
+  const int closedPort = freePort();
+  for (const Case& c : {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
+                             "connection refused"},
+                        Case{"rfc2217:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
+                             "connection refused"}}) {
+    SCOPED_TRACE(c.uri);
+    test::RecordingFrontend frontend;
+    auto link = connect(c.uri, frontend);
+    ASSERT_TRUE(link);
+    EXPECT_FALSE(link->state().Connected);
+    EXPECT_EQ(frontend.statusText, c.text);
+    EXPECT_NE(frontend.statusDetail.find(c.reason), std::string::npos) << frontend.statusDetail;
+  }
+}
+
+// --- through ser2net -----------------------------------------------------------------------
+
+class Ser2net : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v ser2net >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "ser2net is not installed (tools/deps.sh installs it): the tests through "
+                      "a real device server cannot run";
+    sim_ = std::make_unique<Sim>(dir_.path / "heard");
+    ASSERT_EQ(sim_->pty().rfind("/dev/pts/", 0), 0u) << sim_->pty();
+    rawPort_ = freePort();
+    telnetPort_ = freePort();
+    std::ofstream config(dir_.path / "ser2net.yaml");
+    for (const auto& [accepter, port] :
+         {std::pair{std::string("tcp"), rawPort_}, std::pair{std::string("telnet(rfc2217),tcp"), telnetPort_}})
+      config << "connection: &c" << port << "\n  accepter: " << accepter << ",127.0.0.1," << port
+             << "\n  connector: serialdev," << sim_->pty() << ",115200n81,local\n"
+             << "  options:\n    kickolduser: true\n";
+    config.close();
+    startServer();
+  }
+  void startServer() {
+    server_ = Child({"ser2net", "-n", "-u", "-c", (dir_.path / "ser2net.yaml").string(), "-P",
+                     (dir_.path / "ser2net.pid").string()},
+                    0);
+    ASSERT_TRUE(waitForListener(rawPort_) && waitForListener(telnetPort_));
+  }
+  std::string uri(const std::string& scheme) const {
+    return scheme + ":127.0.0.1:" + std::to_string(scheme == "tcp" ? rawPort_ : telnetPort_);
+  }
+  // Runs qubix24ctl on a data directory (the test's own by default); its exit status, with
+  // standard error in `err`.
+  int ctl(const std::string& arguments, std::string& err, const fs::path& data = {}) {
+    const std::string command = std::string("'") + QUBIX24CTL + "' " + arguments + " --data-dir '" +
+                                (data.empty() ? dir_.path : data).string() + "' 2>&1 >/dev/null";
+    err.clear();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[512];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) err += buffer;
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // The same, tried again (bounded) while the server refuses the connection: ser2net lets go of
+  // the serial device a moment after the previous client has gone, here possibly one of the other
+  // accepter on the same device. A refused connection puts nothing on the bus.
+  int ctlWhenServed(const std::string& arguments, std::string& err, const fs::path& data) {
+    int rc = ctl(arguments, err, data);
+    for (int i = 0; i < 50 && rc != 0 && err.find("cannot open the adapter") != std::string::npos;
+         ++i) {
+      ::usleep(100000);
+      rc = ctl(arguments, err, data);
+    }
+    return rc;
+  }
+  // What the processors heard since the last call, through the link just used: a select frame
+  // for a machine that is not on the bus goes the same way behind the operation's bytes, and
+  // everything heard before it belongs to the operation. No processor answers that frame, so
+  // the bus is as the operation left it. False when the frame does not arrive in good time.
+  bool heardUpToMarker(const std::string& link, std::string& bytes) {
+    const std::string marker = protocol::SelectFrame({0, 0, 0, 9, 0, 9});
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    int fd = -1;
+    if (link.rfind("serial:", 0) == 0) {
+      fd = ::open(sim_->pty().c_str(), O_WRONLY | O_NOCTTY);
+    } else {
+      // ser2net takes the next client once it has let go of the previous one.
+      const int port = std::stoi(link.substr(link.rfind(':') + 1));
+      while (fd < 0 && Clock::now() < deadline) {
+        fd = connectTo(port);
+        if (fd < 0) ::usleep(20000);
+      }
+    }
+    bool sent = fd >= 0 && ::write(fd, marker.data(), marker.size()) ==
+                               static_cast<ssize_t>(marker.size());
+    std::size_t at = std::string::npos;
+    while (sent && Clock::now() < deadline) {
+      const std::string all = heard();
+      if ((at = all.find(marker, consumed_)) != std::string::npos) {
+        bytes = all.substr(consumed_, at - consumed_);
+        consumed_ = at + marker.size();
+        // A frame sent again after a refusal (below) may have got through twice.
+        while (all.compare(consumed_, marker.size(), marker) == 0) consumed_ += marker.size();
+        break;
+      }
+      // ser2net closes a client it cannot serve yet (its device still held by the previous
+      // one), without passing on what it sent: send the frame again on a new connection.
+      pollfd p{fd, POLLIN, 0};
+      if (link.rfind("serial:", 0) != 0 && ::poll(&p, 1, 10) > 0) {
+        char drop[256];  // the server's own negotiation, of no interest here
+        if (::read(fd, drop, sizeof drop) <= 0) {
+          ::close(fd);
+          fd = -1;
+          while (fd < 0 && Clock::now() < deadline) {
+            fd = connectTo(std::stoi(link.substr(link.rfind(':') + 1)));
+            if (fd < 0) ::usleep(20000);
+          }
+          sent = fd >= 0 && ::write(fd, marker.data(), marker.size()) ==
+                                static_cast<ssize_t>(marker.size());
+        }
+        continue;
+      }
+      ::usleep(10000);
+    }
+    if (fd >= 0) ::close(fd);
+    return at != std::string::npos;
+  }
+  std::string heard() { return readFile(dir_.path / "heard"); }
+
+  TempDir dir_;
+  std::size_t consumed_ = 0;  // how much of the record heardUpToMarker() has handed out
+  std::unique_ptr<Sim> sim_;
+  Child server_;
+  int rawPort_ = 0;
+  int telnetPort_ = 0;
+};
+
+// The operator's session through each accepter puts on the bus exactly the bytes that the same
+// session puts there through the local pseudo-terminal, operation by operation. Each link starts
+// from an empty data directory, so its first scan finds the same bus as the local one did.
+TEST_F(Ser2net, EachAccepterPutsTheLocalBytesOnTheBus) {
+  const std::vector<std::string> session = {"scan --max 3", "status",
+                                            "hwpreset --machine H000000010002 5"};
+  std::vector<std::string> local;
+  for (const std::string& link : {"serial:" + sim_->pty(), uri("tcp"), uri("rfc2217")}) {
+    SCOPED_TRACE(link);
+    const fs::path own = dir_.path / ("data-" + link.substr(0, link.find(':')));
+    fs::create_directories(own);
+    for (std::size_t i = 0; i < session.size(); ++i) {
+      std::string err;
+      ASSERT_EQ(ctlWhenServed(session[i] + " --link " + link, err, own), 0)
+          << session[i] << ": " << err;
+      std::string bytes;
+      ASSERT_TRUE(heardUpToMarker(link, bytes)) << session[i] << ": the marker never arrived";
+      if (link.rfind("serial:", 0) == 0)
+        local.push_back(bytes);
+      else
+        EXPECT_EQ(bytes, local[i]) << session[i];
+    }
+  }
+}
+// An adapter that ends ser2net just before the refresh sends its select frame to the second
+// machine.
+class StopServerBeforeSecondSelect : public link::Adapter {
+  using Status = link::Status;
+
+ public:
+  StopServerBeforeSecondSelect(std::unique_ptr<link::Adapter> inner, Child& server)
+      : inner_(std::move(inner)), server_(server) {}
+  bool armed = false;
+  Status write(link::Handle h, const std::uint8_t* b, std::uint32_t n, std::uint32_t& w) override {
+    if (armed && n > 1 && b[0] == 'H' && ++selects_ == 2) {
+      server_.stop();
+      armed = false;
+    }
+    return inner_->write(h, b, n, w);
+  }
+  Status listDevices(std::span<link::Description> s, std::uint32_t& c) override { return inner_->listDevices(s, c); }
+  Status open(int i, link::Handle& h) override { return inner_->open(i, h); }
+  Status close(link::Handle h) override { return inner_->close(h); }
+  Status read(link::Handle h, std::uint8_t* b, std::uint32_t n, std::uint32_t& r) override { return inner_->read(h, b, n, r); }
+  Status resetDevice(link::Handle h) override { return inner_->resetDevice(h); }
+  Status setBaudRate(link::Handle h, std::uint32_t b) override { return inner_->setBaudRate(h, b); }
+  Status setDataCharacteristics(link::Handle h, std::uint8_t w, std::uint8_t s, std::uint8_t p) override { return inner_->setDataCharacteristics(h, w, s, p); }
+  Status setFlowControl(link::Handle h, std::uint16_t f, std::uint8_t a, std::uint8_t b) override { return inner_->setFlowControl(h, f, a, b); }
+  Status setTimeouts(link::Handle h, std::uint32_t r, std::uint32_t w) override { return inner_->setTimeouts(h, r, w); }
+  Status getDeviceInfo(link::Handle h, link::DeviceInfo& i) override { return inner_->getDeviceInfo(h, i); }
+  std::string lastError() const override { return inner_->lastError(); }
+  std::string backendName() const override { return inner_->backendName(); }
+
+ private:
+  std::unique_ptr<link::Adapter> inner_;
+  Child& server_;
+  int selects_ = 0;
+};
+
+// The connection timer's ticks: ser2net lets go of the serial device a moment after the previous
+// client has gone, and refuses the next one until then.
+void connectWithRetries(network::Station& station) {
+  for (int tick = 0; tick < 20 && !station.link.state().Connected; ++tick) {
+    if (tick) ::usleep(100000);
+    station.Connect();
+  }
+}
+
+TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
+  std::string err;
+  ASSERT_EQ(ctl("scan --max 3 --link " + uri("tcp"), err), 0) << err;
+  for (const std::string scheme : {"tcp", "rfc2217"}) {
+    SCOPED_TRACE(scheme);
+    std::string error;
+    auto* adapter = new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
+    test::RecordingFrontend frontend;
+    network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path);
+    int restarts = 0;
+    station.network.restartConnectTimer = [&] { ++restarts; };
+    connectWithRetries(station);
+    ASSERT_TRUE(station.link.state().Connected) << frontend.statusDetail;
+    adapter->armed = true;
+    EXPECT_NE(station.network.RefreshMachines(), network::RefreshOutcome::Done);
+    EXPECT_FALSE(station.bus.MachineSelected);
+    EXPECT_NE(frontend.statusDetail.find("closed by the server"), std::string::npos)
+        << frontend.statusText << " / " << frontend.statusDetail;
+    // ser2net back: the next connect tick finds it and the refresh goes through.
+    startServer();
+    station.link.state().Connected = false;
+    connectWithRetries(station);
+    ASSERT_TRUE(station.link.state().Connected) << frontend.statusDetail;
+    EXPECT_EQ(station.network.RefreshMachines(), network::RefreshOutcome::Done)
+        << frontend.statusText;
+    EXPECT_EQ(station.network.listBox.size(), 3u);
+    station.Close();
+  }
+}
+
+}  // namespace
+}  // namespace qubix::test
+
+int main(int argc, char** argv) { return qubix::test::RunWithPtyInterposer(argc, argv); }
