@@ -373,8 +373,10 @@ void EditorState::PollLevelMeters() {
 
 // ---- amplifier, power-on, close
 
-void EditorState::ApplyAmpTrim(float ampTrimDb) {
-  AmpLevelCode = AmpLevelCodeFromTrim(ampTrimDb);
+void EditorState::ApplyAmpTrim(float ampTrimDb) { SetAmpLevel(AmpLevelCodeFromTrim(ampTrimDb)); }
+
+void EditorState::SetAmpLevel(std::int32_t code) {
+  AmpLevelCode = code;
   commands().SendAmpLevel(AmpLevelCode);
 }
 

@@ -217,6 +217,8 @@ class EditorState {
   void PollLevelMeters();              // the level window's timer
   void ShowLevels();                   // "  Show Levels"
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
+  // The amplifier level as its code: kept and sent, as " Amp Setting " does.
+  void SetAmpLevel(std::int32_t code);
   void SaveAsPowerOnSetting();         // " Save As PowerOn Setting"
   void CloseEditor();                  // " Close"
   // The close without storing the bands, for when they are not known to be the machine's: the
