@@ -152,11 +152,10 @@ void EditorUndo::BandMoved(int band) {
   push(Kind::Values, QStringLiteral("Band %1").arg(band + 1), undocontrol::Band(band), shown_);
 }
 
-void EditorUndo::push(Kind kind, const QString& text, int control, const EditorValues& before) {
-  EditorValues after = EditorValues::Of(state_);
-  shown_ = after;
-  if (after == before) return;
-  stack_.push(new Step(*this, kind, text, control, gesture_, before, std::move(after)));
+void EditorUndo::push(Kind kind, const QString& text, int control, EditorValues before) {
+  shown_ = EditorValues::Of(state_);
+  if (shown_ == before) return;
+  stack_.push(new Step(*this, kind, text, control, gesture_, std::move(before), shown_));
 }
 
 void EditorUndo::Undo() {

@@ -77,7 +77,7 @@ class EditorUndo {
   class Step;
   enum class Kind { Values, Preset };
   void record(Kind kind, const QString& text, int control, const std::function<void()>& change);
-  void push(Kind kind, const QString& text, int control, const EditorValues& before);
+  void push(Kind kind, const QString& text, int control, EditorValues before);
   bool holdsOwner() const;
   // Brings the editor (and the processor) to `target` through the controls' own operations.
   void apply(const EditorValues& target, Kind kind);
