@@ -2,6 +2,8 @@
 // the limits with each change reported, and the written form read back unchanged.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,20 @@ TEST(FilterText, WrittenBandsReadBackUnchanged) {
   EXPECT_EQ(r.filters->bands, bands);
   EXPECT_EQ(r.filters->preampDb, -4.5);
   EXPECT_TRUE(r.filters->changes.empty());
+}
+
+// The README's example files read as it describes them.
+TEST(FilterText, ExampleFilesRead) {
+  const std::pair<const char*, FilterBand> examples[] = {
+      {"room-correction.txt", {42, -6.5F, 5.2F}}, {"measured-filters.txt", {63, -5, 4}}};
+  for (const auto& [name, first] : examples) {
+    std::ifstream in(std::string(QUBIX_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const FilterReadResult r = ParseFilterText(text);
+    ASSERT_TRUE(r.ok()) << name << ": " << r.error;
+    EXPECT_EQ(r.filters->bands[0], first) << name;
+    EXPECT_TRUE(r.filters->changes.empty()) << name;
+  }
 }
 
 }  // namespace
