@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "cli/Command.h"
 #include "cli/Json.h"
 #include "filters/CoefficientWord.h"
@@ -213,6 +216,10 @@ int RunFilterBlock(Invocation& inv) {
 
 void AddResponseOptions(QCommandLineParser& p) {
   p.addOption(ValueOption("band", "HZ,DB,Q", "One parametric band (repeat up to ten times)."));
+  p.addOption(QCommandLineOption(QStringLiteral("quantized"),
+                                 QStringLiteral("From the 24-bit words the DSP is sent, not the doubles.")));
+  p.addOption(QCommandLineOption(QStringLiteral("compare"),
+                                 QStringLiteral("Print only the largest difference in dB between the two.")));
 }
 
 int RunResponse(Invocation& inv) {
@@ -240,7 +247,25 @@ int RunResponse(Invocation& inv) {
   }
 
   ResponseArray response;
-  ComputeResponse(table, response);
+  ComputeResponse(inv.isSet(QStringLiteral("quantized")) ? QuantizedTable(table) : table, response);
+  if (inv.isSet(QStringLiteral("compare"))) {
+    ResponseArray exact, quantized;
+    ComputeResponse(table, exact);
+    ComputeResponse(QuantizedTable(table), quantized);
+    const ResponseDifference d = LargestDifferenceDb(exact, quantized);
+    if (inv.json) {
+      const QJsonObject o{{QStringLiteral("largestDifferenceDb"), d.db},
+                          {QStringLiteral("x"), d.column},
+                          {QStringLiteral("freq"), ColumnFrequencyHz(d.column)}};
+      inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+    } else {
+      char line[96];
+      std::snprintf(line, sizeof line, "largest difference %.6f dB at x %d (%.2f Hz)\n", d.db,
+                    d.column, ColumnFrequencyHz(d.column));
+      inv.print(std::string(line));
+    }
+    return kExitOk;
+  }
   if (inv.json) {
     JsonWriter w;
     w.beginArray();
@@ -272,7 +297,8 @@ const RegisterCommand kFilterBlock{{QStringLiteral("filterblock"),
                                     QStringLiteral("Sections of one filter block (crossover, shelf, ...)."),
                                     AddFilterBlockOptions, RunFilterBlock}};
 const RegisterCommand kResponse{{QStringLiteral("response"),
-                                 QStringLiteral("Combined magnitude of up to ten bands at the graph columns."),
+                                 QStringLiteral("Combined magnitude of up to ten bands at the graph columns "
+                                                "(--quantized: as the DSP runs them; --compare)."),
                                  AddResponseOptions, RunResponse}};
 
 }  // namespace

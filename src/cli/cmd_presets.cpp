@@ -12,6 +12,11 @@
 #include "cli/Command.h"
 #include "cli/Json.h"
 #include "cli/StationSession.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "editor/FilterImport.h"
 #include "editor/HeadlessEditor.h"
 #include "editor/UserPresetFile.h"
 #include "editor/UserPresets.h"
@@ -396,6 +401,86 @@ int RunApply(Invocation& inv) {
   return kExitOk;
 }
 
+// ---- eq import / export -----------------------------------------------------------------------
+
+void AddEqOptions(QCommandLineParser& p) {
+  AddMachineOption(p);
+  p.addOption(QCommandLineOption(QStringLiteral("preamp"),
+                                 QStringLiteral("import: set both input gains to the file's Preamp.")));
+}
+
+// eq import --machine ID FILE [--preamp]: the filters go to the processor as the editor sends
+// them, and its equaliser files keep them. A file that cannot be imported is refused before
+// anything is selected.
+int RunEqImport(Invocation& inv, const std::string& path) {
+  const filters::FilterReadResult read = editor::ReadFilterFile(path);
+  if (!read.ok()) {
+    inv.printError(Q(read.error));
+    return kExitFailure;
+  }
+  const bool usePreamp = inv.isSet(QStringLiteral("preamp"));
+  if (usePreamp && !read.filters->preampDb) {
+    inv.printError(Q(path + " has no Preamp line for --preamp: nothing was sent"));
+    return kExitFailure;
+  }
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  auto editor = OpenEditor(inv, *m);
+  if (!editor) return kExitFailure;
+  const editor::ImportOutcome outcome =
+      editor::ApplyImportedFilters(editor->state, *read.filters, usePreamp);
+  editor->state.CloseEditor();
+  if (Failed(inv, *m, outcome.sent, "the processor did not take every band")) return kExitFailure;
+  if (inv.json) {
+    QJsonArray changes;
+    for (const auto& line : outcome.changes) changes.append(Q(line));
+    const QJsonObject o{{QStringLiteral("identifier"), Q(m->id)},
+                        {QStringLiteral("file"), Q(path)},
+                        {QStringLiteral("changes"), changes}};
+    inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+  } else {
+    for (const auto& line : outcome.changes) inv.print("changed: " + line + "\n");
+    inv.print(m->id + ": " + path + " imported\n");
+  }
+  return kExitOk;
+}
+
+// eq export --machine ID FILE: the bands of the machine's last-edit equaliser file.
+int RunEqExport(Invocation& inv, const std::string& path) {
+  const std::string id = MachineOption(inv);
+  const network::EqReadOutcome eq = network::ReadEqFile(network::LastEditEqPath(DataDir(inv), id));
+  if (eq.result != network::EqFileResult::Ok) {
+    inv.printError(Q(id + ": " + (eq.result == network::EqFileResult::Missing
+                                      ? "no equaliser file in the data directory"
+                                      : "its equaliser file cannot be read")));
+    return kExitFailure;
+  }
+  filters::FilterBands bands{};
+  for (std::size_t i = 0; i < bands.size(); ++i)
+    bands[i] = {static_cast<float>(eq.record.freqHz[i]), eq.record.gainDb[i], eq.record.q[i]};
+  std::string error;
+  if (!editor::WriteFilterFile(path, bands, error)) {
+    inv.printError(Q(error));
+    return kExitFailure;
+  }
+  if (inv.json) {
+    const QJsonObject o{{QStringLiteral("identifier"), Q(id)}, {QStringLiteral("file"), Q(path)}};
+    inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+  } else {
+    inv.print(id + ": exported to " + path + "\n");
+  }
+  return kExitOk;
+}
+
+int RunEq(Invocation& inv) {
+  if (inv.positional.size() != 2 ||
+      (inv.positional[0] != QStringLiteral("import") && inv.positional[0] != QStringLiteral("export")))
+    throw UsageError("expected eq import FILE or eq export FILE");
+  if (!inv.isSet(QStringLiteral("machine"))) throw UsageError("--machine is required");
+  const std::string path = inv.positional[1].toStdString();
+  return inv.positional[0] == QStringLiteral("import") ? RunEqImport(inv, path) : RunEqExport(inv, path);
+}
+
 const RegisterCommand kVup{{QStringLiteral("vup"),
                             QStringLiteral("vup show FILE: a user preset file, decoded"), {},
                             RunVup}};
@@ -414,6 +499,9 @@ const RegisterCommand kRecall{{QStringLiteral("recall"),
 const RegisterCommand kApply{{QStringLiteral("apply"),
                               QStringLiteral("--machine ID FILE.vup: send a user preset file"),
                               AddMachineOption, RunApply}};
+const RegisterCommand kEq{{QStringLiteral("eq"),
+                           QStringLiteral("eq import|export --machine ID FILE [--preamp]: filter text in and out"),
+                           AddEqOptions, RunEq}};
 
 }  // namespace
 }  // namespace qubix::cli

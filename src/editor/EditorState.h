@@ -210,7 +210,8 @@ class EditorState {
   void SetDelay(int pair, int value);
   void SetKnobPosition(int knob, int position);
   void ToggleMute(int channel);  // 0 … 3
-  void BandChanged(int bandIndex);
+  // True when the band went out and the processor took it (false also when nothing was sent).
+  bool BandChanged(int bandIndex);
   void ToggleFlat();                   // "Flat" / "EQ"
   void CopyBandsToAllMachines();       // " Copy to All"
   void PollInputIndicators();          // the input indicator timer

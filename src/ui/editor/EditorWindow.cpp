@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include "editor/FilterImport.h"
 #include "ui/editor/EditorTexts.h"
 #include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
@@ -90,6 +91,8 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
 
   graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
   graph_->SetFocusReturn(this);
+  connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] { editor::ImportFiltersFromFile(*state_); });
+  connect(graph_.get(), &TForm3::ExportFiltersRequested, this, [this] { editor::ExportFiltersToFile(*state_); });
 
   timer1_.setInterval(editor::kTimer1IntervalMs);
   timer2_.setInterval(editor::kLevelRefreshMs);
