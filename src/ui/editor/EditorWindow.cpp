@@ -91,7 +91,11 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
 
   graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
   graph_->SetFocusReturn(this);
-  connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] { editor::ImportFiltersFromFile(*state_); });
+  // An import is one step of the history: its ten bands and input gains come back together.
+  connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] {
+    undo_->Record(QStringLiteral("Import Filters"), undocontrol::kNoMerge,
+                  [this] { editor::ImportFiltersFromFile(*state_); });
+  });
   connect(graph_.get(), &TForm3::ExportFiltersRequested, this, [this] { editor::ExportFiltersToFile(*state_); });
 
   timer1_.setInterval(editor::kTimer1IntervalMs);

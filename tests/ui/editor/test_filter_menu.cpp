@@ -1,5 +1,6 @@
 // The response graph's menu on the simulated bus: a right click and a click on "Import
-// Filters…" put the file's bands into the strips and the processor; "Export Filters…" writes them.
+// Filters…" put the file's bands into the strips and the processor; "Export Filters…" writes them;
+// Ctrl+Z takes the whole import back, on the wire too.
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
@@ -50,6 +51,7 @@ class FilterMenuTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&graph));
     const auto in = rig.dir / "measured.txt";
     std::ofstream(in) << kFilters;
+    const filters::FilterBands before = editor::EditorFilterBands(rig.form.State());
     rig.rig.frontend.openFileAnswers.push_back(in.string());
     ChooseFromMenu(graph, ui::texts::kImportFilters);
 
@@ -69,6 +71,16 @@ class FilterMenuTest : public QObject {
     const auto back = editor::ReadFilterFile(out);
     QVERIFY2(back.ok(), back.error.c_str());
     QCOMPARE(back.filters->bands, read.filters->bands);
+
+    rig.rig.clearRecords();
+    rig.form.activateWindow();
+    QApplication::setActiveWindow(&rig.form);
+    QTest::keyClick(&rig.form, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(editor::EditorFilterBands(rig.form.State()), before);
+    const filters::FilterBand& was = before[1];
+    QVERIFY(filters::ComputeParametric({was.freqHz, was.gainDb, was.q, 48000}, c));
+    QVERIFY(rig.pc().find(protocol::frames::BandCoefficients(
+                filters::BandAddressAt(1), filters::SendingOrder(c))) != std::string::npos);
   }
 };
 
