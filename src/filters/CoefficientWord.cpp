@@ -31,6 +31,11 @@ std::uint32_t CoefficientToWord(double c) {
 
 std::uint32_t StoredCoefficientToWord(float c) { return CoefficientToWord(static_cast<double>(c)); }
 
+double WordToCoefficient(std::uint32_t word) {
+  const double w = static_cast<double>(word & kWordMask);
+  return (w >= kTwo24 / 2 ? w - kTwo24 : w) / kTwo22;
+}
+
 std::array<std::uint8_t, 3> WordBytes(std::uint32_t word) {
   return {static_cast<std::uint8_t>((word >> 16) & 0xFF), static_cast<std::uint8_t>((word >> 8) & 0xFF),
           static_cast<std::uint8_t>(word & 0xFF)};

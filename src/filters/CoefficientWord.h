@@ -21,6 +21,9 @@ std::uint32_t CoefficientToWord(double c);
 // converts that float; its words may differ from the live ones in the last bit).
 std::uint32_t StoredCoefficientToWord(float c);
 
+// The coefficient a word stands for: its 24 bits as a two's-complement number over 2²².
+double WordToCoefficient(std::uint32_t word);
+
 // Three bytes, most significant first.
 std::array<std::uint8_t, 3> WordBytes(std::uint32_t word);
 
