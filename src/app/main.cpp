@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
       adapter = qubix::link::backends::traceAdapter(std::move(adapter), options.trace, error);
       if (!adapter) {
         std::fprintf(stderr, "qubix24: --trace: %s\n", error.c_str());
-        ShowError(QString::fromStdString(error));
+        if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+          ShowError(QString::fromStdString(error));
         return 1;
       }
     }
