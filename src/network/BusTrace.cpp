@@ -422,6 +422,8 @@ class Decoder {
 
   void onCall(const TraceRecord& r) {
     const bool failed = r.status != 0 && r.status != 17;  // 17: not supported by the backend
+    // Nothing more arrives for an exchange once the device is opened or closed again.
+    if (r.name == "open" || r.name == "close") finish();
     if (r.name == "open") emit(r.t, "link", failed ? "the adapter could not be opened" : "adapter opened");
     else if (r.name == "close") emit(r.t, "link", "adapter closed");
     else if (failed) emit(r.t, "fault", "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
