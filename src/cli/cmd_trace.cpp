@@ -21,8 +21,9 @@ int RunDecode(Invocation& inv) {
   const QByteArray text = file.readAll();
   std::vector<network::TraceRecord> records;
   std::string error;
-  if (!network::ParseTrace(std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
-                           records, error)) {
+  if (!network::ParseTrace(
+          std::string_view(text.constData(), static_cast<std::size_t>(text.size())), records,
+          error)) {
     inv.printError(path + QStringLiteral(": ") + QString::fromStdString(error));
     return kExitFailure;
   }
@@ -30,10 +31,11 @@ int RunDecode(Invocation& inv) {
   if (inv.json) {
     QJsonArray array;
     for (const auto& line : lines) {
-      QJsonObject o{{QStringLiteral("t"), line.t},
-                    {QStringLiteral("kind"), QString::fromStdString(line.kind)},
-                    {QStringLiteral("text"), QString::fromLatin1(line.text.data(),
-                                                                 static_cast<qsizetype>(line.text.size()))}};
+      QJsonObject o{
+          {QStringLiteral("t"), line.t},
+          {QStringLiteral("kind"), QString::fromStdString(line.kind)},
+          {QStringLiteral("text"),
+           QString::fromLatin1(line.text.data(), static_cast<qsizetype>(line.text.size()))}};
       if (line.timeout) o.insert(QStringLiteral("timeout"), true);
       array.append(o);
     }
@@ -48,7 +50,8 @@ int RunDecode(Invocation& inv) {
 }
 
 const RegisterCommand kDecode{{QStringLiteral("decode"),
-                               QStringLiteral("decode FILE: a bus trace (--trace) as it reads"), {},
+                               QStringLiteral("decode FILE: a bus trace (--trace) as it reads"),
+                               {},
                                RunDecode}};
 
 }  // namespace

@@ -40,8 +40,8 @@ std::unique_ptr<TracingAdapter> TracingAdapter::open(std::unique_ptr<Adapter> in
           .count();
     };
   }
-  std::unique_ptr<TracingAdapter> adapter(new TracingAdapter(std::move(inner), file,
-                                                             std::move(clock)));
+  std::unique_ptr<TracingAdapter> adapter(
+      new TracingAdapter(std::move(inner), file, std::move(clock)));
   adapter->line(Field("dir", Quoted("start")) +
                 Field("backend", Quoted(adapter->inner_->backendName())));
   return adapter;

@@ -42,8 +42,8 @@ class FlatObject {
         strings_[key] = value;
       } else {
         const std::size_t start = pos_;
-        while (pos_ < text_.size() && std::string_view("+-.0123456789eE").find(text_[pos_]) !=
-                                          std::string_view::npos)
+        while (pos_ < text_.size() &&
+               std::string_view("+-.0123456789eE").find(text_[pos_]) != std::string_view::npos)
           ++pos_;
         double v = 0;
         const std::string number(text_.substr(start, pos_ - start));
@@ -83,7 +83,8 @@ class FlatObject {
     return true;
   }
   void skipBlanks() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r'))
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r'))
       ++pos_;
   }
   bool readString(std::string& out) {
@@ -124,8 +125,10 @@ bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
   if (*dir == "tx" || *dir == "rx") {
     r.kind = *dir == "tx" ? TraceRecord::Kind::Tx : TraceRecord::Kind::Rx;
     const std::string* hex = o.string("hex");
-    if (!hex || !HexToBytes(*hex, r.bytes)) return error = "\"hex\" is not pairs of hex digits", false;
-    r.want = static_cast<std::uint32_t>(o.number("want").value_or(static_cast<double>(r.bytes.size())));
+    if (!hex || !HexToBytes(*hex, r.bytes))
+      return error = "\"hex\" is not pairs of hex digits", false;
+    r.want =
+        static_cast<std::uint32_t>(o.number("want").value_or(static_cast<double>(r.bytes.size())));
     return true;
   }
   if (*dir == "call") {
@@ -207,19 +210,32 @@ std::string ParameterName(int n) {
   if (n >= param::kFirstChannelOn && n < param::kFirstChannelOn + 4)
     return "Ch" + std::to_string(n - param::kFirstChannelOn + 1) + " on";
   switch (n) {
-    case param::kStatus: return "input indicators";
-    case param::kGainA: return "gain A";
-    case param::kGainB: return "gain B";
-    case param::kOutAttn12: return "attenuation Ch1/Ch2";
-    case param::kOutAttn34: return "attenuation Ch3/Ch4";
-    case param::kDelay12: return "delay Ch1/Ch2";
-    case param::kDelay34: return "delay Ch3/Ch4";
-    case param::kUserPreset: return "user preset";
-    case param::kHardwarePreset: return "hardware preset";
-    case param::kAmpLevel: return "amplifier level";
-    case param::kExtraPresent: return "Extra preset present";
-    case param::kExtraName: return "Extra preset name";
-    default: return "parameter " + std::to_string(n);
+    case param::kStatus:
+      return "input indicators";
+    case param::kGainA:
+      return "gain A";
+    case param::kGainB:
+      return "gain B";
+    case param::kOutAttn12:
+      return "attenuation Ch1/Ch2";
+    case param::kOutAttn34:
+      return "attenuation Ch3/Ch4";
+    case param::kDelay12:
+      return "delay Ch1/Ch2";
+    case param::kDelay34:
+      return "delay Ch3/Ch4";
+    case param::kUserPreset:
+      return "user preset";
+    case param::kHardwarePreset:
+      return "hardware preset";
+    case param::kAmpLevel:
+      return "amplifier level";
+    case param::kExtraPresent:
+      return "Extra preset present";
+    case param::kExtraName:
+      return "Extra preset name";
+    default:
+      return "parameter " + std::to_string(n);
   }
 }
 
@@ -230,13 +246,21 @@ std::string ParameterValue(int n, int v) {
       static const char* const kInputs[] = {"no input", "input B", "input A", "inputs A and B"};
       return std::to_string(v) + (v >= 0 && v <= 3 ? std::string(" (") + kInputs[v] + ")" : "");
     }
-    case param::kGainA: case param::kGainB: return std::to_string(v) + " (" + GainText(v) + ")";
-    case param::kOutAttn12: case param::kOutAttn34:
+    case param::kGainA:
+    case param::kGainB:
+      return std::to_string(v) + " (" + GainText(v) + ")";
+    case param::kOutAttn12:
+    case param::kOutAttn34:
       return std::to_string(v) + " (" + AttenuationText(v) + ")";
-    case param::kDelay12: case param::kDelay34: return std::to_string(v) + " ms";
-    case param::kAmpLevel: return std::to_string(v) + " (" + LevelText(v) + ")";
-    case param::kExtraPresent: return v == 0 ? "no" : "yes";
-    default: return std::to_string(v);
+    case param::kDelay12:
+    case param::kDelay34:
+      return std::to_string(v) + " ms";
+    case param::kAmpLevel:
+      return std::to_string(v) + " (" + LevelText(v) + ")";
+    case param::kExtraPresent:
+      return v == 0 ? "no" : "yes";
+    default:
+      return std::to_string(v);
   }
 }
 
@@ -245,7 +269,8 @@ std::string Coefficients(const std::string& payload, std::size_t from) {
   std::array<double, 5> c{};
   for (std::size_t i = 0; i < 5; ++i) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(payload.data() + from + 3 * i);
-    c[i] = filters::WordToCoefficient((std::uint32_t{b[0]} << 16) | (std::uint32_t{b[1]} << 8) | b[2]);
+    c[i] =
+        filters::WordToCoefficient((std::uint32_t{b[0]} << 16) | (std::uint32_t{b[1]} << 8) | b[2]);
   }
   char text[160];
   std::snprintf(text, sizeof text, "b0 %.6f b1 %.6f b2 %.6f a1 %.6f a2 %.6f", c[1], c[2], c[0],
@@ -275,12 +300,25 @@ struct Frame {
 
 std::size_t PayloadLength(char letter) {
   switch (letter) {
-    case 'I': case 'n': case 'u': case 'T': case 'r': return 1;
-    case 'G': case 'V': case 'J': return 2;
-    case 'g': return 3;
-    case 'L': return 4;
-    case 'Q': case 'U': return 17;
-    default: return 0;
+    case 'I':
+    case 'n':
+    case 'u':
+    case 'T':
+    case 'r':
+      return 1;
+    case 'G':
+    case 'V':
+    case 'J':
+      return 2;
+    case 'g':
+      return 3;
+    case 'L':
+      return 4;
+    case 'Q':
+    case 'U':
+      return 17;
+    default:
+      return 0;
   }
 }
 
@@ -316,7 +354,9 @@ Frame Understand(const std::string& bytes) {
       f.replyLength = f.parameter == param::kExtraName ? 128 : 7;
       f.text = "query " + std::to_string(f.parameter) + " " + ParameterName(f.parameter);
       return f;
-    case 'n': f.text = "amplifier level " + std::to_string(U8(p, 0)) + " (" + LevelText(U8(p, 0)) + ")"; return f;
+    case 'n':
+      f.text = "amplifier level " + std::to_string(U8(p, 0)) + " (" + LevelText(U8(p, 0)) + ")";
+      return f;
     case 'g':
       f.text = "channel level Ch" + std::to_string((U8(p, 0) - 1) * 2 + U8(p, 1) + 1) + " " +
                std::to_string(U8(p, 2)) + " (" + LevelText(U8(p, 2)) + ")";
@@ -349,19 +389,31 @@ Frame Understand(const std::string& bytes) {
       }
       return f;
     }
-    case 'u': f.text = "recall user location " + std::to_string(U8(p, 0)); return f;
+    case 'u':
+      f.text = "recall user location " + std::to_string(U8(p, 0));
+      return f;
     case 'T':
       switch (U8(p, 0)) {
-        case 0: f.text = "save as power-on setting"; return f;
-        case 1: f.text = "begin access"; return f;
-        case 2: f.text = "end access"; return f;
-        default: return {};
+        case 0:
+          f.text = "save as power-on setting";
+          return f;
+        case 1:
+          f.text = "begin access";
+          return f;
+        case 2:
+          f.text = "end access";
+          return f;
+        default:
+          return {};
       }
-    case 'r': f.text = "hardware preset " + std::to_string(U8(p, 0)); return f;
+    case 'r':
+      f.text = "hardware preset " + std::to_string(U8(p, 0));
+      return f;
     case 'J':
       f.text = "begin Extra preset upload of " + std::to_string(2 * U16(p, 0)) + " bytes";
       return f;
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -394,9 +446,15 @@ class Decoder {
         case TraceRecord::Kind::Start:
           emit(r.t, "link", "trace of the " + r.name + " adapter");
           break;
-        case TraceRecord::Kind::Call: onCall(r); break;
-        case TraceRecord::Kind::Tx: onTx(r); break;
-        case TraceRecord::Kind::Rx: onRx(r); break;
+        case TraceRecord::Kind::Call:
+          onCall(r);
+          break;
+        case TraceRecord::Kind::Tx:
+          onTx(r);
+          break;
+        case TraceRecord::Kind::Rx:
+          onRx(r);
+          break;
       }
     }
     finish();
@@ -424,9 +482,13 @@ class Decoder {
     const bool failed = r.status != 0 && r.status != 17;  // 17: not supported by the backend
     // Nothing more arrives for an exchange once the device is opened or closed again.
     if (r.name == "open" || r.name == "close") finish();
-    if (r.name == "open") emit(r.t, "link", failed ? "the adapter could not be opened" : "adapter opened");
-    else if (r.name == "close") emit(r.t, "link", "adapter closed");
-    else if (failed) emit(r.t, "fault", "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
+    if (r.name == "open")
+      emit(r.t, "link", failed ? "the adapter could not be opened" : "adapter opened");
+    else if (r.name == "close")
+      emit(r.t, "link", "adapter closed");
+    else if (failed)
+      emit(r.t, "fault",
+           "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
   }
 
   void onTx(const TraceRecord& r) {
@@ -488,8 +550,9 @@ class Decoder {
     exchange_.reset();
     const Frame& f = x.frame;
     if (f.kind.empty()) {
-      emit(x.t, "unknown", "unknown frame " + Shown(x.bytes) +
-                               (x.reply.empty() ? "" : ", answered " + Shown(x.reply)));
+      emit(x.t, "unknown",
+           "unknown frame " + Shown(x.bytes) +
+               (x.reply.empty() ? "" : ", answered " + Shown(x.reply)));
       return;
     }
     // The Extra preset upload is told as one line once it is over.
@@ -504,10 +567,10 @@ class Decoder {
     if (x.reply.size() < f.replyLength) {
       char waited[64];
       std::snprintf(waited, sizeof waited, "%.0f ms", x.lastRead - x.t);
-      const std::string got = x.reply.empty() ? std::string("no answer")
-                                              : std::to_string(x.reply.size()) + " of " +
-                                                    std::to_string(f.replyLength) + " bytes " +
-                                                    Shown(x.reply);
+      const std::string got = x.reply.empty()
+                                  ? std::string("no answer")
+                                  : std::to_string(x.reply.size()) + " of " +
+                                        std::to_string(f.replyLength) + " bytes " + Shown(x.reply);
       emit(x.t, f.kind, f.text + ": " + got + ", time-out after " + waited, true);
       return;
     }
@@ -515,7 +578,8 @@ class Decoder {
       emit(x.t, f.kind, f.text + ": " + QueryAnswer(f, x.reply));
       return;
     }
-    emit(x.t, f.kind, f.text + (x.reply == "O" ? ": acknowledged" : ": answered " + Shown(x.reply)));
+    emit(x.t, f.kind,
+         f.text + (x.reply == "O" ? ": acknowledged" : ": answered " + Shown(x.reply)));
   }
 
   void finishUpload() {
@@ -523,7 +587,8 @@ class Decoder {
     upload_.reset();
     std::string name;
     for (std::size_t i = 0; i < 18 && i < u.sent.size(); ++i) {
-      const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(u.sent[i]) - EncodeUploadByte(0));
+      const auto c =
+          static_cast<std::uint8_t>(static_cast<std::uint8_t>(u.sent[i]) - EncodeUploadByte(0));
       name.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : ' ');
     }
     std::size_t echoed = 0;
@@ -535,7 +600,9 @@ class Decoder {
       text += ", " + std::to_string(u.echoes.size() - echoed) + " echoes wrong";
     const bool readBackOk = u.readBack.size() == kHfpPayloadSize && u.readBack == u.sent;
     text += ", read-back " + std::to_string(u.readBack.size()) + " of " + total + " bytes" +
-            (readBackOk ? " matching" : u.readBack.empty() ? "" : " not matching");
+            (readBackOk           ? " matching"
+             : u.readBack.empty() ? ""
+                                  : " not matching");
     text += u.final == 'O' ? ", committed" : ", not committed";
     const bool complete = u.sent.size() == kHfpPayloadSize && echoed == kHfpPayloadSize &&
                           readBackOk && u.final == 'O';
