@@ -19,6 +19,10 @@ RegisterGlobalOption dataDirOption{QCommandLineOption(
     QStringLiteral("data-dir"),
     QStringLiteral("The data directory with maclist.dat and the pictures (default: .)."),
     QStringLiteral("DIR"))};
+RegisterGlobalOption traceOption{QCommandLineOption(
+    QStringLiteral("trace"),
+    QStringLiteral("Write every byte on the bus to FILE as JSON lines (read it with decode)."),
+    QStringLiteral("FILE"))};
 
 std::string trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -171,6 +175,11 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
   std::string error;
   auto adapter = adapterForTesting ? adapterForTesting() : link::backends::makeAdapter(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
+  if (inv.isSet(QStringLiteral("trace"))) {
+    adapter = link::backends::traceAdapter(
+        std::move(adapter), inv.value(QStringLiteral("trace")).toStdString(), error);
+    if (!adapter) throw std::runtime_error("--trace: " + error);
+  }
   const auto dir = DataDir(inv);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec))
