@@ -23,6 +23,8 @@ RegisterGlobalOption traceOption{QCommandLineOption(
     QStringLiteral("trace"),
     QStringLiteral("Write every byte on the bus to FILE as JSON lines (read it with decode)."),
     QStringLiteral("FILE"))};
+RegisterGlobalOption verboseOption{QCommandLineOption(
+    QStringLiteral("verbose"), QStringLiteral("Say on stderr which data directory is used."))};
 
 std::string trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -163,9 +165,14 @@ bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend,
 }
 
 std::filesystem::path DataDir(const Invocation& inv) {
-  if (inv.isSet(QStringLiteral("data-dir")))
-    return std::filesystem::path(inv.value(QStringLiteral("data-dir")).toStdString());
-  return std::filesystem::current_path();
+  std::filesystem::path dir = std::filesystem::current_path();
+  if (inv.isSet(QStringLiteral("data-dir"))) {
+    std::error_code ec;
+    dir = std::filesystem::absolute(inv.value(QStringLiteral("data-dir")).toStdString(), ec);
+  }
+  if (inv.isSet(QStringLiteral("verbose")))
+    inv.printError(QStringLiteral("data directory %1").arg(QString::fromStdString(dir.string())));
+  return dir;
 }
 
 std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "cli/StationSession.h"
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,32 +48,32 @@ std::string OnePositional(const Invocation& inv, const QString& verb, const char
 
 void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject();
-    w.key("inputGainADb").value(r.inputGainA * 0.5).key("inputGainBDb").value(r.inputGainB * 0.5);
-    w.key("knob12").value(r.knob12).key("knob34").value(r.knob34);
-    w.key("attenuation12Db").value(KnobDb(r.knob12));
-    w.key("attenuation34Db").value(KnobDb(r.knob34));
-    w.key("muted").beginArray();
-    for (auto m : r.muted) w.value(m != 0);
-    w.endArray();
-    w.key("delay12").value(r.delay12).key("delay34").value(r.delay34);
-    w.key("flatMode").value(r.flatMode != 0);
-    w.key("ampLevelCode").value(r.ampLevelCode);
-    w.key("bands").beginArray();
+    QJsonArray muted;
+    for (auto m : r.muted) muted.append(m != 0);
+    QJsonArray bands;
     for (std::size_t b = 0; b < editor::kPresetBands; ++b) {
-      w.beginObject().key("band").value(static_cast<int>(b + 1));
-      w.key("freqHz").value(r.freqHz[b]).key("gainDb").value(static_cast<double>(r.gainDb[b]));
-      w.key("q").value(static_cast<double>(r.q[b]));
-      w.endObject();
+      bands.append(QJsonObject{{"band", static_cast<int>(b + 1)},
+                               {"freqHz", r.freqHz[b]},
+                               {"gainDb", JsonNumber(static_cast<double>(r.gainDb[b]))},
+                               {"q", JsonNumber(static_cast<double>(r.q[b]))}});
     }
-    w.endArray();
     // The stash in the order the flat toggle keeps it: band 10 first, then bands 1 … 9.
-    w.key("flatGainStashDb").beginArray();
-    for (float g : r.flatGainStash) w.value(static_cast<double>(g));
-    w.endArray();
-    w.endObject();
-    inv.print(w.text());
+    QJsonArray stash;
+    for (float g : r.flatGainStash) stash.append(JsonNumber(static_cast<double>(g)));
+    const QJsonObject o{{"inputGainADb", JsonNumber(r.inputGainA * 0.5)},
+                        {"inputGainBDb", JsonNumber(r.inputGainB * 0.5)},
+                        {"knob12", r.knob12},
+                        {"knob34", r.knob34},
+                        {"attenuation12Db", JsonNumber(KnobDb(r.knob12))},
+                        {"attenuation34Db", JsonNumber(KnobDb(r.knob34))},
+                        {"muted", muted},
+                        {"delay12", r.delay12},
+                        {"delay34", r.delay34},
+                        {"flatMode", r.flatMode != 0},
+                        {"ampLevelCode", r.ampLevelCode},
+                        {"bands", bands},
+                        {"flatGainStashDb", stash}};
+    inv.print(JsonLine(QJsonDocument(o)));
     return;
   }
   inv.print("input gain dB     A " + ShortNumber(r.inputGainA * 0.5) + "  B " +
@@ -132,11 +132,13 @@ int RunHfp(Invocation& inv) {
   const std::int32_t computed = network::HfpChecksum(result.image);
   const char* verdict = !sized ? "wrong size" : stored == computed ? "ok" : "corrupted";
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("size").value(static_cast<double>(result.fileSize));
-    if (sized) w.key("storedChecksum").value(stored).key("computedChecksum").value(computed);
-    w.key("verdict").value(verdict).endObject();
-    inv.print(w.text());
+    QJsonObject o{{"size", JsonNumber(static_cast<double>(result.fileSize))},
+                  {"verdict", JsonText(verdict)}};
+    if (sized) {
+      o.insert("storedChecksum", stored);
+      o.insert("computedChecksum", computed);
+    }
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     inv.print("size      " + std::to_string(result.fileSize) + " bytes (an Extra preset is " +
               std::to_string(network::kHfpFileSize) + ")\n");
@@ -282,10 +284,9 @@ int RunHwPreset(Invocation& inv) {
   if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done, PresetOutcomeText(outcome)))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("hardwarePreset").value(reported);
-    w.key("hardwarePresetName").valueLatin1(name).endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(QJsonDocument(QJsonObject{{"identifier", JsonText(m->id)},
+                                                 {"hardwarePreset", reported},
+                                                 {"hardwarePresetName", Latin1Text(name)}})));
   } else {
     inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + Latin1ToUtf8(name) +
               "\n");
@@ -326,9 +327,8 @@ int RunUpload(Invocation& inv) {
   if (Failed(inv, *m, outcome == network::UploadOutcome::Done, UploadOutcomeText(outcome)))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("outcome").value("uploaded").endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(
+        QJsonDocument(QJsonObject{{"identifier", JsonText(m->id)}, {"outcome", "uploaded"}})));
   } else {
     inv.print(m->id + ": Extra preset uploaded\n");
   }
@@ -361,14 +361,16 @@ int RunRecall(Invocation& inv) {
   if (Failed(inv, *m, readBack, "the processor did not report all the recalled settings"))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("userPreset").value(s.userPresetName);
-    w.key("inputGainADb").value(editor::EditValue(s.gainText[0]));
-    w.key("inputGainBDb").value(editor::EditValue(s.gainText[1]));
-    w.key("attenuation12Db").value(s.knobValue[0]).key("attenuation34Db").value(s.knobValue[1]);
-    w.key("delay12").value(s.delay[0]).key("delay34").value(s.delay[1]);
-    w.key("ampLevelCode").value(s.AmpLevelCode).endObject();
-    inv.print(w.text());
+    const QJsonObject o{{"identifier", JsonText(m->id)},
+                        {"userPreset", JsonText(s.userPresetName)},
+                        {"inputGainADb", JsonNumber(editor::EditValue(s.gainText[0]))},
+                        {"inputGainBDb", JsonNumber(editor::EditValue(s.gainText[1]))},
+                        {"attenuation12Db", JsonNumber(s.knobValue[0])},
+                        {"attenuation34Db", JsonNumber(s.knobValue[1])},
+                        {"delay12", s.delay[0]},
+                        {"delay34", s.delay[1]},
+                        {"ampLevelCode", s.AmpLevelCode}};
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     inv.print(m->id + ": " + s.userPresetName + "\n");
     inv.print("  input gain dB   A " + s.gainText[0] + "  B " + s.gainText[1] + "\n");
