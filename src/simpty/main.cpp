@@ -248,7 +248,12 @@ int main(int argc, char** argv) {
       // A new client takes over the port, as on a device server that drops the old user.
       const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (accepted >= 0) {
-        if (client >= 0) ::close(client);
+        if (client >= 0) {
+          ::close(client);
+          // What poll said of the old client is stale now: its descriptor is gone, and reading
+          // it would fail and close the new client in its place.
+          pfds[2].revents = 0;
+        }
         client = accepted;
         const int on = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -201,6 +201,34 @@ TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
   }
 }
 
+// A client that connects while the previous one is leaving gets the bus: the simulator sees the
+// old one's hang-up and the new connection at once (held up here so that it does).
+TEST(NetSim, ANewClientTakesOverFromOneThatJustLeft) {
+  TempDir dir;
+  Sim sim(dir.path / "heard");
+  const int port = std::stoi(sim.tcp().substr(sim.tcp().rfind(':') + 1));
+  const std::string select = protocol::SelectFrame({0, 0, 0, 1, 0, 2});
+  // The processor's "O" to the select frame, or what came instead ("" when the line closed).
+  const auto selectThrough = [&](int fd) {
+    if (::write(fd, select.data(), select.size()) != static_cast<ssize_t>(select.size())) return std::string("write failed");
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return std::string("no answer");
+    char c = 0;
+    return ::read(fd, &c, 1) == 1 ? std::string(1, c) : std::string();
+  };
+  const int first = connectTo(port);
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(selectThrough(first), "O");
+  ASSERT_EQ(::write(first, "R", 1), 1);
+  ::kill(sim.child.pid(), SIGSTOP);
+  ::close(first);
+  const int second = connectTo(port);
+  ::kill(sim.child.pid(), SIGCONT);
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(selectThrough(second), "O");
+  ::close(second);
+}
+
 // A read returns what arrived by its deadline: nothing after the time set, not at once and not
 // much later; and a reply cut into pieces on the way is read whole.
 TEST(NetSim, ReadKeepsItsTimeOut) {
