@@ -245,7 +245,7 @@ int RunResponse(Invocation& inv) {
       const QJsonObject o{{QStringLiteral("largestDifferenceDb"), d.db},
                           {QStringLiteral("x"), d.column},
                           {QStringLiteral("freq"), ColumnFrequencyHz(d.column)}};
-      inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+      inv.print(JsonLine(QJsonDocument(o)));
     } else {
       char line[96];
       std::snprintf(line, sizeof line, "largest difference %.6f dB at x %d (%.2f Hz)\n", d.db,

@@ -439,7 +439,7 @@ int RunEqImport(Invocation& inv, const std::string& path) {
     const QJsonObject o{{QStringLiteral("identifier"), Q(m->id)},
                         {QStringLiteral("file"), Q(path)},
                         {QStringLiteral("changes"), changes}};
-    inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     for (const auto& line : outcome.changes) inv.print("changed: " + line + "\n");
     inv.print(m->id + ": " + path + " imported\n");
@@ -467,7 +467,7 @@ int RunEqExport(Invocation& inv, const std::string& path) {
   }
   if (inv.json) {
     const QJsonObject o{{QStringLiteral("identifier"), Q(id)}, {QStringLiteral("file"), Q(path)}};
-    inv.print(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n');
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     inv.print(id + ": exported to " + path + "\n");
   }

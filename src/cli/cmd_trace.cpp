@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "cli/JsonOut.h"
 #include "cli/Command.h"
 #include "network/BusTrace.h"
 
@@ -32,17 +33,14 @@ int RunDecode(Invocation& inv) {
     QJsonArray array;
     for (const auto& line : lines) {
       QJsonObject o{
-          {QStringLiteral("t"), line.t},
+          {QStringLiteral("t"), JsonNumber(line.t)},
           {QStringLiteral("kind"), QString::fromStdString(line.kind)},
           {QStringLiteral("text"),
-           QString::fromLatin1(line.text.data(), static_cast<qsizetype>(line.text.size()))}};
+           Latin1Text(line.text)}};
       if (line.timeout) o.insert(QStringLiteral("timeout"), true);
       array.append(o);
     }
-    inv.print(QJsonDocument(QJsonObject{{QStringLiteral("lines"), array}})
-                  .toJson(QJsonDocument::Compact)
-                  .toStdString() +
-              "\n");
+    inv.print(JsonLine(QJsonDocument(QJsonObject{{QStringLiteral("lines"), array}})));
     return kExitOk;
   }
   for (const auto& line : lines) inv.print(network::FormatDecodedLine(line) + "\n");
