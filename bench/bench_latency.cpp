@@ -3,12 +3,31 @@
 // upload, with the chip's stock settings (16 ms, no event character) and with ours (2 ms, "O").
 // Each benchmark reports both times and their ratio from the same run; the reported iteration
 // time is ours.
+//
+// What a bus behind a device server costs, on the real clock: the same refresh and band step
+// through qubix24-sim's pseudo-terminal, once opened locally and once through ser2net's raw TCP
+// port on the loopback address, reported side by side with their ratio. ser2net and the serial
+// backend open the pseudo-terminal through the interposer the tests build, so the program
+// re-runs itself with it preloaded. Without ser2net these two are skipped, saying why.
 #include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "compose/LinkFactory.h"
 #include "link/Link.h"
 #include "link/backends/Latency.h"
 #include "protocol/Bus.h"
@@ -16,6 +35,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/RecordingFrontend.h"
 #include "support/SimRig.h"
 
 namespace {
@@ -50,31 +70,33 @@ struct Rig {
 
 // The list refresh's traffic: every machine selected after the "e", "R" preamble, its eleven
 // status values read, then the release and the final drain.
-void refreshEight(Rig& rig) {
-  auto& bus = *rig.protocolBus;
-  rig.link->SetReadTimeout(500);
+void refreshEight(link::Link& link, protocol::Bus& bus) {
+  link.SetReadTimeout(500);
   for (int n = 1; n <= 8; ++n) {
-    rig.link->QueryDeviceInfo();
+    link.QueryDeviceInfo();
     bus.SelectMachine(protocol::SelectFrame(machine(n)));
     for (int p : {18, 17, 13, 14, 11, 12, 15, 16, 24}) bus.ReadParameter(p);
     bus.MachineSelected = false;  // the next preamble releases it
   }
   bus.ReleaseMachine();
-  rig.link->SetReadTimeout(link::kStandardTimeoutMs);
-  rig.link->DrainInput();
+  link.SetReadTimeout(link::kStandardTimeoutMs);
+  link.DrainInput();
 }
+void refreshEight(Rig& rig) { refreshEight(*rig.link, *rig.protocolBus); }
 
 // One step of an equaliser band: its coefficients to the band and the mirror address.
-void bandStep(Rig& rig) {
-  protocol::Commands commands(*rig.protocolBus);
+void bandStep(protocol::Bus& bus) {
+  protocol::Commands commands(bus);
   commands.liveBand().set(filters::BandAddressAt(3), 1.01, -1.9, 0.9, -1.9, 0.91);
   commands.liveBand().mirror = true;
   commands.SendBandCoefficients();
 }
+void bandStep(Rig& rig) { bandStep(*rig.protocolBus); }
 
-void selectForEditing(Rig& rig) {
-  rig.protocolBus->SelectMachine(protocol::SelectFrame(machine(3)));
+void selectForEditing(protocol::Bus& bus) {
+  bus.SelectMachine(protocol::SelectFrame(machine(3)));
 }
+void selectForEditing(Rig& rig) { selectForEditing(*rig.protocolBus); }
 
 // The Extra preset upload's traffic: the command, 3722 bytes each waiting for its echo, the
 // read-back in one read and the final "O".
@@ -118,17 +140,204 @@ void sideBySide(benchmark::State& state, const std::function<void(Rig&)>& prepar
 }
 
 void BM_RefreshEightProcessors(benchmark::State& state) {
-  sideBySide(state, nullptr, refreshEight);
+  sideBySide(state, nullptr, [](Rig& rig) { refreshEight(rig); });
 }
-void BM_BandStep(benchmark::State& state) { sideBySide(state, selectForEditing, bandStep); }
+void BM_BandStep(benchmark::State& state) {
+  sideBySide(state, [](Rig& rig) { selectForEditing(rig); }, [](Rig& rig) { bandStep(rig); });
+}
 void BM_ExtraPresetUpload(benchmark::State& state) {
-  sideBySide(state, selectForEditing, upload);
+  sideBySide(state, [](Rig& rig) { selectForEditing(rig); }, upload);
+}
+
+// ---- the network path -----------------------------------------------------------------------
+
+// A child process, with the first line it printed; ended when this goes.
+class Process {
+ public:
+  explicit Process(const std::vector<std::string>& argv, bool firstLine) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execvp(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    out_ = out[0];  // kept open: the child may print more
+    if (!firstLine) return;
+    char c = 0;
+    while (::read(out_, &c, 1) == 1 && c != '\n') line_ += c;
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  ~Process() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  const std::string& line() const { return line_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string line_;
+};
+
+#if defined(QUBIX24_SIM) && defined(QUBIX_PTY_SHIM)
+int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+#endif
+
+// Two simulated buses of eight processors: one on its pseudo-terminal, opened locally, and one
+// behind ser2net's raw TCP port. Started on first use; `why` says what is missing.
+struct NetworkPaths {
+  std::unique_ptr<Process> localSim, remoteSim, server;
+  std::filesystem::path dir;
+  std::string local, remote, why;
+
+  NetworkPaths() {
+#if !defined(QUBIX24_SIM) || !defined(QUBIX_PTY_SHIM)
+    why = "built without qubix24-sim and the tests' pseudo-terminal interposer: no network path";
+#else
+    if (std::system("command -v ser2net >/dev/null 2>&1") != 0) {
+      why = "ser2net is not installed: no network path to measure";
+      return;
+    }
+    const std::vector<std::string> sim = {QUBIX24_SIM, "--processors", "8"};
+    localSim = std::make_unique<Process>(sim, true);
+    remoteSim = std::make_unique<Process>(sim, true);
+    char name[] = "/tmp/qubix-bench-XXXXXX";
+    dir = ::mkdtemp(name);
+    const int port = freeLoopbackPort();
+    std::ofstream(dir / "ser2net.yaml")
+        << "connection: &bench\n  accepter: tcp,127.0.0.1," << port
+        << "\n  connector: serialdev," << remoteSim->line() << ",115200n81,local\n";
+    server = std::make_unique<Process>(
+        std::vector<std::string>{"ser2net", "-n", "-u", "-c", (dir / "ser2net.yaml").string(), "-P",
+                                 (dir / "ser2net.pid").string()},
+        false);
+    local = "serial:" + localSim->line();
+    remote = "tcp:127.0.0.1:" + std::to_string(port);
+#endif
+  }
+  ~NetworkPaths() {
+    server.reset();
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+};
+
+NetworkPaths& networkPaths() {
+  static NetworkPaths paths;
+  return paths;
+}
+
+// A link on the real clock to one of the paths, connected: ser2net takes a new client only once
+// it has let go of the serial device after the previous one, so connecting is tried again.
+struct RealLink {
+  test::RecordingFrontend frontend;
+  std::unique_ptr<link::Link> link;
+  std::unique_ptr<protocol::Bus> bus;
+  std::string error;
+
+  explicit RealLink(const std::string& uri) {
+    auto adapter = link::backends::makeAdapter(uri, error);
+    if (!adapter) return;
+    link = std::make_unique<link::Link>(std::move(adapter), frontend);
+    for (int tries = 0; tries < 100 && !link->state().Connected; ++tries) {
+      if (tries) ::usleep(50000);
+      link->Connect();
+    }
+    if (!link->state().Connected) error = uri + ": " + frontend.statusText + " " + frontend.statusDetail;
+    bus = std::make_unique<protocol::Bus>(*link, frontend);
+  }
+  bool ok() const { return link && link->state().Connected; }
+};
+
+using Clock = std::chrono::steady_clock;
+
+// Runs `scenario` through the local pseudo-terminal and through ser2net; reports both (the mean
+// over the iterations) and their ratio. The reported iteration time is the network's.
+void localAndNetwork(benchmark::State& state,
+                     const std::function<void(link::Link&, protocol::Bus&)>& prepare,
+                     const std::function<void(link::Link&, protocol::Bus&)>& scenario) {
+  NetworkPaths& paths = networkPaths();
+  if (!paths.why.empty()) {
+    state.SkipWithError(paths.why.c_str());
+    return;
+  }
+  double localMs = 0.0, networkMs = 0.0;
+  for (auto _ : state) {
+    double ms[2] = {};
+    for (int k = 0; k < 2; ++k) {
+      RealLink path(k == 0 ? paths.local : paths.remote);
+      if (!path.ok()) {
+        state.SkipWithError(("cannot connect " + path.error).c_str());
+        return;
+      }
+      if (prepare) prepare(*path.link, *path.bus);
+      const auto start = Clock::now();
+      scenario(*path.link, *path.bus);
+      ms[k] = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      path.bus->ReleaseMachine();
+    }
+    localMs += ms[0];
+    networkMs += ms[1];
+    state.SetIterationTime(ms[1] / 1000.0);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["local_ms"] = localMs / n;
+  state.counters["network_ms"] = networkMs / n;
+  state.counters["network_over_local"] = localMs > 0 ? networkMs / localMs : 0.0;
+}
+
+void BM_NetworkRefreshEightProcessors(benchmark::State& state) {
+  localAndNetwork(state, nullptr,
+                  [](link::Link& link, protocol::Bus& bus) { refreshEight(link, bus); });
+}
+void BM_NetworkBandStep(benchmark::State& state) {
+  localAndNetwork(state, [](link::Link&, protocol::Bus& bus) { selectForEditing(bus); },
+                  [](link::Link&, protocol::Bus& bus) { bandStep(bus); });
 }
 
 BENCHMARK(BM_RefreshEightProcessors)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BandStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExtraPresetUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_NetworkRefreshEightProcessors)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_NetworkBandStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+#ifdef QUBIX_PTY_SHIM
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
+    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
+    ::execv("/proc/self/exe", argv);
+    std::perror("re-running with the pseudo-terminal interposer");
+    return 1;
+  }
+#endif
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

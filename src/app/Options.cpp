@@ -52,6 +52,10 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
                                 QStringLiteral("The adapter: sim:, serial:[DEV], ftdi:[DESC], "
                                                "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT."),
                                 QStringLiteral("ADAPTER"));
+  const QCommandLineOption trace(QStringLiteral("trace"),
+                                 QStringLiteral("Write every byte on the bus to FILE as JSON "
+                                                "lines (qubix24ctl decode reads it)."),
+                                 QStringLiteral("FILE"));
   const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                    QStringLiteral("Keep the data in DIR."), QStringLiteral("DIR"));
   const QCommandLineOption userData(QStringLiteral("user-data"),
@@ -60,7 +64,7 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
   QCommandLineOption quitAfter(QStringLiteral("quit-after-ms"),
                                QStringLiteral("End after MS milliseconds."), QStringLiteral("MS"));
   quitAfter.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({help, version, simulator, link, dataDir, userData, quitAfter});
+  parser.addOptions({help, version, simulator, link, trace, dataDir, userData, quitAfter});
 
   // The parser names the program by the path it was started with; name it plainly.
   const QString parserHelp = parser.helpText();
@@ -87,6 +91,15 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
     if (o.link.find(':') == std::string::npos) {
       o.error = QStringLiteral("an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, "
                                "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT");
+      return o;
+    }
+  }
+  if (parser.isSet(trace)) {
+    // Taken from where the program was started, before it moves into its data directory.
+    const QString file = parser.value(trace);
+    if (!file.isEmpty()) o.trace = QDir(currentDir).absoluteFilePath(file).toStdString();
+    if (o.trace.empty()) {
+      o.error = QStringLiteral("--trace needs a file");
       return o;
     }
   }

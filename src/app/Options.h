@@ -15,6 +15,7 @@ struct Options {
   // The adapter: "" (the default adapter), "sim:", "serial:DEVICE", "ftdi:[DESCRIPTION]" or
   // "d2xx:".
   std::string link;
+  std::string trace;      // --trace FILE: every byte on the bus as JSON lines; empty when not given
   QString dataDir;        // --data-dir DIR; empty when not given
   bool userData = false;  // --user-data: the per-user data directory, as the menu entry starts it
   int quitAfterMs = 0;    // --quit-after-ms: end the event loop after that long (checks only)

@@ -122,6 +122,16 @@ int main(int argc, char** argv) {
       ShowError(QString::fromStdString(error));
       return 1;
     }
+    if (!options.trace.empty()) {
+      // A trace that was asked for and cannot be written is not silently dropped.
+      adapter = qubix::link::backends::traceAdapter(std::move(adapter), options.trace, error);
+      if (!adapter) {
+        std::fprintf(stderr, "qubix24: --trace: %s\n", error.c_str());
+        if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+          ShowError(QString::fromStdString(error));
+        return 1;
+      }
+    }
     qubix::ui::Tmainform mainform(std::move(adapter));
     // Hardware presets: the slots' preset pictures, their dialog and the Extra preset upload.
     qubix::ui::PresetControls presetControls(mainform.station(), *mainform.Slots, &mainform);

@@ -19,6 +19,12 @@ RegisterGlobalOption dataDirOption{QCommandLineOption(
     QStringLiteral("data-dir"),
     QStringLiteral("The data directory with maclist.dat and the pictures (default: .)."),
     QStringLiteral("DIR"))};
+RegisterGlobalOption traceOption{QCommandLineOption(
+    QStringLiteral("trace"),
+    QStringLiteral("Write every byte on the bus to FILE as JSON lines (read it with decode)."),
+    QStringLiteral("FILE"))};
+RegisterGlobalOption verboseOption{QCommandLineOption(
+    QStringLiteral("verbose"), QStringLiteral("Say on stderr which data directory is used."))};
 
 std::string trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -159,9 +165,14 @@ bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend,
 }
 
 std::filesystem::path DataDir(const Invocation& inv) {
-  if (inv.isSet(QStringLiteral("data-dir")))
-    return std::filesystem::path(inv.value(QStringLiteral("data-dir")).toStdString());
-  return std::filesystem::current_path();
+  std::filesystem::path dir = std::filesystem::current_path();
+  if (inv.isSet(QStringLiteral("data-dir"))) {
+    std::error_code ec;
+    dir = std::filesystem::absolute(inv.value(QStringLiteral("data-dir")).toStdString(), ec);
+  }
+  if (inv.isSet(QStringLiteral("verbose")))
+    inv.printError(QStringLiteral("data directory %1").arg(QString::fromStdString(dir.string())));
+  return dir;
 }
 
 std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
@@ -171,6 +182,11 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
   std::string error;
   auto adapter = adapterForTesting ? adapterForTesting() : link::backends::makeAdapter(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
+  if (inv.isSet(QStringLiteral("trace"))) {
+    adapter = link::backends::traceAdapter(
+        std::move(adapter), inv.value(QStringLiteral("trace")).toStdString(), error);
+    if (!adapter) throw std::runtime_error("--trace: " + error);
+  }
   const auto dir = DataDir(inv);
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec))

@@ -74,7 +74,7 @@ class ConsoleFrontend : public link::Frontend {
   std::string unusedDetail_;   // a reason set for the next box
 };
 
-// --data-dir, or the current directory.
+// --data-dir as an absolute path, or the current directory; named on stderr with --verbose.
 std::filesystem::path DataDir(const Invocation& inv);
 
 struct StationSession {

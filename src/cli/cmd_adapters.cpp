@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "link/backends/PortReport.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
@@ -60,27 +60,25 @@ void PrintText(Invocation& inv, const std::vector<BackendReport>& reports) {
 }
 
 void PrintJson(Invocation& inv, const std::vector<BackendReport>& reports) {
-  JsonWriter w;
-  w.beginObject().key("backends").beginArray();
+  QJsonArray backends;
   for (const auto& r : reports) {
-    w.beginObject().key("name").value(r.backend).key("available").value(r.available);
-    w.key("reason").value(r.reason).key("adapters").beginArray();
+    QJsonArray adapters;
     for (const auto& p : r.ports) {
-      w.beginObject()
-          .key("path").value(p.path)
-          .key("vendor_id").value(Hex4(p.vendorId))
-          .key("product_id").value(Hex4(p.productId))
-          .key("description").value(p.description)
-          .key("serial_number").value(p.serialNumber)
-          .key("latency_timer_ms").value(p.latencyTimerMs)
-          .key("link").value(LinkFor(r, p))
-          .key("note").value(p.note)
-          .endObject();
+      adapters.append(QJsonObject{{"path", JsonText(p.path)},
+                                  {"vendor_id", JsonText(Hex4(p.vendorId))},
+                                  {"product_id", JsonText(Hex4(p.productId))},
+                                  {"description", JsonText(p.description)},
+                                  {"serial_number", JsonText(p.serialNumber)},
+                                  {"latency_timer_ms", p.latencyTimerMs},
+                                  {"link", JsonText(LinkFor(r, p))},
+                                  {"note", JsonText(p.note)}});
     }
-    w.endArray().endObject();
+    backends.append(QJsonObject{{"name", JsonText(r.backend)},
+                                {"available", r.available},
+                                {"reason", JsonText(r.reason)},
+                                {"adapters", adapters}});
   }
-  w.endArray().endObject();
-  inv.print(w.text());
+  inv.print(JsonLine(QJsonDocument(QJsonObject{{"backends", backends}})));
 }
 
 int RunAdapters(Invocation& inv) {

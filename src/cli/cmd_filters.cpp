@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "filters/CoefficientWord.h"
 #include "filters/FilterBlock.h"
 #include "filters/ParametricBand.h"
@@ -28,25 +31,24 @@ QCommandLineOption ValueOption(const char* name, const char* valueName, const ch
                             QString::fromLatin1(valueName));
 }
 
-std::string Number(double v, bool json) {
+std::string Number(double v) {
   char text[40];
-  std::snprintf(text, sizeof text, json ? "%.17g" : "%.12g", v);
+  std::snprintf(text, sizeof text, "%.12g", v);
   return text;
 }
 
-void WriteCoefficients(JsonWriter& w, const BiquadCoefficients& c) {
-  w.key("b0").value(c.b0).key("b1").value(c.b1).key("b2").value(c.b2);
-  w.key("a1").value(c.a1).key("a2").value(c.a2);
-  w.key("words").beginArray();
-  for (std::uint32_t word : BandWords(c)) w.value(WordText(word));
-  w.endArray();
+QJsonObject CoefficientsJson(const BiquadCoefficients& c) {
+  QJsonArray words;
+  for (std::uint32_t word : BandWords(c)) words.append(JsonText(WordText(word)));
+  return QJsonObject{{"b0", JsonNumber(c.b0)}, {"b1", JsonNumber(c.b1)}, {"b2", JsonNumber(c.b2)},
+                     {"a1", JsonNumber(c.a1)}, {"a2", JsonNumber(c.a2)}, {"words", words}};
 }
 
 std::string CoefficientLines(const BiquadCoefficients& c, const char* indent) {
   std::string s;
   const std::pair<const char*, double> rows[] = {
       {"b0", c.b0}, {"b1", c.b1}, {"b2", c.b2}, {"a1", c.a1}, {"a2", c.a2}};
-  for (const auto& [name, v] : rows) s += std::string(indent) + name + " = " + Number(v, false) + "\n";
+  for (const auto& [name, v] : rows) s += std::string(indent) + name + " = " + Number(v) + "\n";
   s += std::string(indent) + "words (b2 b0 b1 a2 a1) =";
   for (std::uint32_t word : BandWords(c)) s += " " + WordText(word);
   return s + "\n";
@@ -84,17 +86,14 @@ int RunBiquad(Invocation& inv) {
   }
 
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject();
-    WriteCoefficients(w, c);
-    w.key("code").value(code);
+    QJsonObject o = CoefficientsJson(c);
+    o.insert("code", code);
     if (band) {
-      w.key("frames").beginArray();
-      for (const auto& f : frames) w.value(f.second);
-      w.endArray();
+      QJsonArray list;
+      for (const auto& f : frames) list.append(JsonText(f.second));
+      o.insert("frames", list);
     }
-    w.endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     std::string s = CoefficientLines(c, "");
     s += "code = " + std::to_string(code) + (code == kFilterOk ? " (ok)\n" : " (does not fit the DSP)\n");
@@ -183,19 +182,11 @@ int RunFilterBlock(Invocation& inv) {
   const std::string slopeName(SlopeName(block.FilterBlockSlope()));
 
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject();
-    w.key("model").value(modelName).key("slope").value(slopeName);
-    w.key("code").value(code).key("sectionCount").value(sections);
-    w.key("sections").beginArray();
-    for (int i = 0; i < sections; ++i) {
-      w.beginObject();
-      WriteCoefficients(w, block.Section(i));
-      w.endObject();
-    }
-    w.endArray();
-    w.endObject();
-    inv.print(w.text());
+    QJsonArray list;
+    for (int i = 0; i < sections; ++i) list.append(CoefficientsJson(block.Section(i)));
+    const QJsonObject o{{"model", JsonText(modelName)}, {"slope", JsonText(slopeName)},
+                        {"code", code}, {"sectionCount", sections}, {"sections", list}};
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     std::string s = "model = " + modelName + "\nslope = " + slopeName + "\ncode = " +
                     std::to_string(code) + (code == 0 ? " (ok)" : " (failed)") +
@@ -213,6 +204,10 @@ int RunFilterBlock(Invocation& inv) {
 
 void AddResponseOptions(QCommandLineParser& p) {
   p.addOption(ValueOption("band", "HZ,DB,Q", "One parametric band (repeat up to ten times)."));
+  p.addOption(QCommandLineOption(QStringLiteral("quantized"),
+                                 QStringLiteral("From the 24-bit words the DSP is sent, not the doubles.")));
+  p.addOption(QCommandLineOption(QStringLiteral("compare"),
+                                 QStringLiteral("Print only the largest difference in dB between the two.")));
 }
 
 int RunResponse(Invocation& inv) {
@@ -240,18 +235,34 @@ int RunResponse(Invocation& inv) {
   }
 
   ResponseArray response;
-  ComputeResponse(table, response);
-  if (inv.json) {
-    JsonWriter w;
-    w.beginArray();
-    for (int k = 0; k < kResponseColumns; ++k) {
-      w.beginObject();
-      w.key("x").value(k + 1).key("freq").value(ColumnFrequencyHz(k + 1));
-      w.key("mag").value(response[k]).key("db").value(20.0 * std::log10(response[k]));
-      w.endObject();
+  ComputeResponse(inv.isSet(QStringLiteral("quantized")) ? QuantizedTable(table) : table, response);
+  if (inv.isSet(QStringLiteral("compare"))) {
+    ResponseArray exact, quantized;
+    ComputeResponse(table, exact);
+    ComputeResponse(QuantizedTable(table), quantized);
+    const ResponseDifference d = LargestDifferenceDb(exact, quantized);
+    if (inv.json) {
+      const QJsonObject o{{QStringLiteral("largestDifferenceDb"), d.db},
+                          {QStringLiteral("x"), d.column},
+                          {QStringLiteral("freq"), ColumnFrequencyHz(d.column)}};
+      inv.print(JsonLine(QJsonDocument(o)));
+    } else {
+      char line[96];
+      std::snprintf(line, sizeof line, "largest difference %.6f dB at x %d (%.2f Hz)\n", d.db,
+                    d.column, ColumnFrequencyHz(d.column));
+      inv.print(std::string(line));
     }
-    w.endArray();
-    inv.print(w.text());
+    return kExitOk;
+  }
+  if (inv.json) {
+    QJsonArray columns;
+    for (int k = 0; k < kResponseColumns; ++k) {
+      columns.append(QJsonObject{{"x", k + 1},
+                                 {"freq", JsonNumber(ColumnFrequencyHz(k + 1))},
+                                 {"mag", JsonNumber(response[k])},
+                                 {"db", JsonNumber(20.0 * std::log10(response[k]))}});
+    }
+    inv.print(JsonLine(QJsonDocument(columns)));
   } else {
     std::string s = "x\tfreq_hz\tmag\tdb\n";
     for (int k = 0; k < kResponseColumns; ++k) {
@@ -272,7 +283,8 @@ const RegisterCommand kFilterBlock{{QStringLiteral("filterblock"),
                                     QStringLiteral("Sections of one filter block (crossover, shelf, ...)."),
                                     AddFilterBlockOptions, RunFilterBlock}};
 const RegisterCommand kResponse{{QStringLiteral("response"),
-                                 QStringLiteral("Combined magnitude of up to ten bands at the graph columns."),
+                                 QStringLiteral("Combined magnitude of up to ten bands at the graph columns "
+                                                "(--quantized: as the DSP runs them; --compare)."),
                                  AddResponseOptions, RunResponse}};
 
 }  // namespace

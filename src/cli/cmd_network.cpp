@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "cli/StationSession.h"
 #include "network/MachineList.h"
 #include "network/NetworkManager.h"
@@ -41,12 +41,11 @@ std::string_view OutcomeText(RefreshOutcome outcome) {
 
 void PrintIdentifiers(Invocation& inv, const char* key, const std::vector<std::string>& ids) {
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("count").value(static_cast<int>(ids.size())).key(key).beginArray();
+    QJsonArray list;
     // Entries come from maclist.dat as bytes; a damaged one must not break the document.
-    for (const auto& id : ids) w.valueLatin1(id);
-    w.endArray().endObject();
-    inv.print(w.text());
+    for (const auto& id : ids) list.append(Latin1Text(id));
+    inv.print(JsonLine(QJsonDocument(
+        QJsonObject{{"count", static_cast<int>(ids.size())}, {QLatin1String(key), list}})));
     return;
   }
   for (const auto& id : ids) inv.print(Latin1ToUtf8(id) + "\n");
@@ -108,8 +107,7 @@ int RunStatus(Invocation& inv) {
   NetworkManager& net = session->station->network;
   const RefreshOutcome outcome = net.RefreshMachines();
   const int shown = static_cast<int>(std::min<std::size_t>(net.listBox.size(), network::kSlotCount));
-  JsonWriter w;
-  if (inv.json) w.beginObject().key("machines").beginArray();
+  QJsonArray machines;
   for (int k = 0; k < shown; ++k) {
     const auto& slot = net.slotAt(k);
     if (slot.identifier.empty()) continue;
@@ -122,28 +120,26 @@ int RunStatus(Invocation& inv) {
     // A machine never read in full has no values to print; they are not zeros.
     if (slot.recordUnknown) {
       if (inv.json) {
-        w.beginObject().key("identifier").valueLatin1(slot.identifier).key("known").value(false);
-        w.endObject();
+        machines.append(QJsonObject{{"identifier", Latin1Text(slot.identifier)}, {"known", false}});
       } else {
         inv.print(slot.identifier + "\n  values unknown: could not be read\n");
       }
       continue;
     }
     if (inv.json) {
-      w.beginObject();
-      w.key("identifier").valueLatin1(slot.identifier);
-      w.key("known").value(true);
-      w.key("hardwarePreset").value(static_cast<int>(r.hardwarePreset));
-      w.key("hardwarePresetName").valueLatin1(hwName);
-      w.key("userPreset").value(static_cast<int>(r.userPreset));
-      w.key("userPresetName").value(userName);
-      w.key("gainADb").value(GainDb(r.gainA)).key("gainBDb").value(GainDb(r.gainB));
-      w.key("attenuation12Db").value(AttenuationDb(r.outAttn12));
-      w.key("attenuation34Db").value(AttenuationDb(r.outAttn34));
-      w.key("delay12").value(static_cast<int>(r.delay12));
-      w.key("delay34").value(static_cast<int>(r.delay34));
-      w.key("extraPresetName").valueLatin1(slot.extraPresetName);
-      w.endObject();
+      machines.append(QJsonObject{{"identifier", Latin1Text(slot.identifier)},
+                                  {"known", true},
+                                  {"hardwarePreset", static_cast<int>(r.hardwarePreset)},
+                                  {"hardwarePresetName", Latin1Text(hwName)},
+                                  {"userPreset", static_cast<int>(r.userPreset)},
+                                  {"userPresetName", JsonText(userName)},
+                                  {"gainADb", JsonNumber(GainDb(r.gainA))},
+                                  {"gainBDb", JsonNumber(GainDb(r.gainB))},
+                                  {"attenuation12Db", JsonNumber(AttenuationDb(r.outAttn12))},
+                                  {"attenuation34Db", JsonNumber(AttenuationDb(r.outAttn34))},
+                                  {"delay12", static_cast<int>(r.delay12)},
+                                  {"delay34", static_cast<int>(r.delay34)},
+                                  {"extraPresetName", Latin1Text(slot.extraPresetName)}});
     } else {
       inv.print(Latin1ToUtf8(slot.identifier) + "\n");
       inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " +
@@ -163,8 +159,10 @@ int RunStatus(Invocation& inv) {
   const bool read = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
   const bool ok = read && net.fileProblems.empty();
   if (inv.json) {
-    w.endArray().key("outcome").value(OutcomeText(outcome)).endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(QJsonDocument(
+        QJsonObject{{"machines", machines},
+                    {"outcome", JsonText(OutcomeText(outcome))},
+                    {"dataDirectory", QString::fromStdString(session->station->dataDir().string())}})));
   }
   if (!read) {
     const std::vector<std::string> faults = session->frontend.faults();

@@ -10,8 +10,13 @@
 #include <string>
 
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "cli/StationSession.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "editor/FilterImport.h"
 #include "editor/HeadlessEditor.h"
 #include "editor/UserPresetFile.h"
 #include "editor/UserPresets.h"
@@ -43,32 +48,32 @@ std::string OnePositional(const Invocation& inv, const QString& verb, const char
 
 void PrintPreset(Invocation& inv, const editor::UserPresetRecord& r) {
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject();
-    w.key("inputGainADb").value(r.inputGainA * 0.5).key("inputGainBDb").value(r.inputGainB * 0.5);
-    w.key("knob12").value(r.knob12).key("knob34").value(r.knob34);
-    w.key("attenuation12Db").value(KnobDb(r.knob12));
-    w.key("attenuation34Db").value(KnobDb(r.knob34));
-    w.key("muted").beginArray();
-    for (auto m : r.muted) w.value(m != 0);
-    w.endArray();
-    w.key("delay12").value(r.delay12).key("delay34").value(r.delay34);
-    w.key("flatMode").value(r.flatMode != 0);
-    w.key("ampLevelCode").value(r.ampLevelCode);
-    w.key("bands").beginArray();
+    QJsonArray muted;
+    for (auto m : r.muted) muted.append(m != 0);
+    QJsonArray bands;
     for (std::size_t b = 0; b < editor::kPresetBands; ++b) {
-      w.beginObject().key("band").value(static_cast<int>(b + 1));
-      w.key("freqHz").value(r.freqHz[b]).key("gainDb").value(static_cast<double>(r.gainDb[b]));
-      w.key("q").value(static_cast<double>(r.q[b]));
-      w.endObject();
+      bands.append(QJsonObject{{"band", static_cast<int>(b + 1)},
+                               {"freqHz", r.freqHz[b]},
+                               {"gainDb", JsonNumber(static_cast<double>(r.gainDb[b]))},
+                               {"q", JsonNumber(static_cast<double>(r.q[b]))}});
     }
-    w.endArray();
     // The stash in the order the flat toggle keeps it: band 10 first, then bands 1 … 9.
-    w.key("flatGainStashDb").beginArray();
-    for (float g : r.flatGainStash) w.value(static_cast<double>(g));
-    w.endArray();
-    w.endObject();
-    inv.print(w.text());
+    QJsonArray stash;
+    for (float g : r.flatGainStash) stash.append(JsonNumber(static_cast<double>(g)));
+    const QJsonObject o{{"inputGainADb", JsonNumber(r.inputGainA * 0.5)},
+                        {"inputGainBDb", JsonNumber(r.inputGainB * 0.5)},
+                        {"knob12", r.knob12},
+                        {"knob34", r.knob34},
+                        {"attenuation12Db", JsonNumber(KnobDb(r.knob12))},
+                        {"attenuation34Db", JsonNumber(KnobDb(r.knob34))},
+                        {"muted", muted},
+                        {"delay12", r.delay12},
+                        {"delay34", r.delay34},
+                        {"flatMode", r.flatMode != 0},
+                        {"ampLevelCode", r.ampLevelCode},
+                        {"bands", bands},
+                        {"flatGainStashDb", stash}};
+    inv.print(JsonLine(QJsonDocument(o)));
     return;
   }
   inv.print("input gain dB     A " + ShortNumber(r.inputGainA * 0.5) + "  B " +
@@ -127,11 +132,13 @@ int RunHfp(Invocation& inv) {
   const std::int32_t computed = network::HfpChecksum(result.image);
   const char* verdict = !sized ? "wrong size" : stored == computed ? "ok" : "corrupted";
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("size").value(static_cast<double>(result.fileSize));
-    if (sized) w.key("storedChecksum").value(stored).key("computedChecksum").value(computed);
-    w.key("verdict").value(verdict).endObject();
-    inv.print(w.text());
+    QJsonObject o{{"size", JsonNumber(static_cast<double>(result.fileSize))},
+                  {"verdict", JsonText(verdict)}};
+    if (sized) {
+      o.insert("storedChecksum", stored);
+      o.insert("computedChecksum", computed);
+    }
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     inv.print("size      " + std::to_string(result.fileSize) + " bytes (an Extra preset is " +
               std::to_string(network::kHfpFileSize) + ")\n");
@@ -277,10 +284,9 @@ int RunHwPreset(Invocation& inv) {
   if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done, PresetOutcomeText(outcome)))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("hardwarePreset").value(reported);
-    w.key("hardwarePresetName").valueLatin1(name).endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(QJsonDocument(QJsonObject{{"identifier", JsonText(m->id)},
+                                                 {"hardwarePreset", reported},
+                                                 {"hardwarePresetName", Latin1Text(name)}})));
   } else {
     inv.print(m->id + ": hardware preset " + std::to_string(reported) + " " + Latin1ToUtf8(name) +
               "\n");
@@ -321,9 +327,8 @@ int RunUpload(Invocation& inv) {
   if (Failed(inv, *m, outcome == network::UploadOutcome::Done, UploadOutcomeText(outcome)))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("outcome").value("uploaded").endObject();
-    inv.print(w.text());
+    inv.print(JsonLine(
+        QJsonDocument(QJsonObject{{"identifier", JsonText(m->id)}, {"outcome", "uploaded"}})));
   } else {
     inv.print(m->id + ": Extra preset uploaded\n");
   }
@@ -356,14 +361,16 @@ int RunRecall(Invocation& inv) {
   if (Failed(inv, *m, readBack, "the processor did not report all the recalled settings"))
     return kExitFailure;
   if (inv.json) {
-    JsonWriter w;
-    w.beginObject().key("identifier").value(m->id).key("userPreset").value(s.userPresetName);
-    w.key("inputGainADb").value(editor::EditValue(s.gainText[0]));
-    w.key("inputGainBDb").value(editor::EditValue(s.gainText[1]));
-    w.key("attenuation12Db").value(s.knobValue[0]).key("attenuation34Db").value(s.knobValue[1]);
-    w.key("delay12").value(s.delay[0]).key("delay34").value(s.delay[1]);
-    w.key("ampLevelCode").value(s.AmpLevelCode).endObject();
-    inv.print(w.text());
+    const QJsonObject o{{"identifier", JsonText(m->id)},
+                        {"userPreset", JsonText(s.userPresetName)},
+                        {"inputGainADb", JsonNumber(editor::EditValue(s.gainText[0]))},
+                        {"inputGainBDb", JsonNumber(editor::EditValue(s.gainText[1]))},
+                        {"attenuation12Db", JsonNumber(s.knobValue[0])},
+                        {"attenuation34Db", JsonNumber(s.knobValue[1])},
+                        {"delay12", s.delay[0]},
+                        {"delay34", s.delay[1]},
+                        {"ampLevelCode", s.AmpLevelCode}};
+    inv.print(JsonLine(QJsonDocument(o)));
   } else {
     inv.print(m->id + ": " + s.userPresetName + "\n");
     inv.print("  input gain dB   A " + s.gainText[0] + "  B " + s.gainText[1] + "\n");
@@ -396,6 +403,86 @@ int RunApply(Invocation& inv) {
   return kExitOk;
 }
 
+// ---- eq import / export -----------------------------------------------------------------------
+
+void AddEqOptions(QCommandLineParser& p) {
+  AddMachineOption(p);
+  p.addOption(QCommandLineOption(QStringLiteral("preamp"),
+                                 QStringLiteral("import: set both input gains to the file's Preamp.")));
+}
+
+// eq import --machine ID FILE [--preamp]: the filters go to the processor as the editor sends
+// them, and its equaliser files keep them. A file that cannot be imported is refused before
+// anything is selected.
+int RunEqImport(Invocation& inv, const std::string& path) {
+  const filters::FilterReadResult read = editor::ReadFilterFile(path);
+  if (!read.ok()) {
+    inv.printError(Q(read.error));
+    return kExitFailure;
+  }
+  const bool usePreamp = inv.isSet(QStringLiteral("preamp"));
+  if (usePreamp && !read.filters->preampDb) {
+    inv.printError(Q(path + " has no Preamp line for --preamp: nothing was sent"));
+    return kExitFailure;
+  }
+  auto m = OpenMachine(inv);
+  if (!m) return kExitFailure;
+  auto editor = OpenEditor(inv, *m);
+  if (!editor) return kExitFailure;
+  const editor::ImportOutcome outcome =
+      editor::ApplyImportedFilters(editor->state, *read.filters, usePreamp);
+  editor->state.CloseEditor();
+  if (Failed(inv, *m, outcome.sent, "the processor did not take every band")) return kExitFailure;
+  if (inv.json) {
+    QJsonArray changes;
+    for (const auto& line : outcome.changes) changes.append(Q(line));
+    const QJsonObject o{{QStringLiteral("identifier"), Q(m->id)},
+                        {QStringLiteral("file"), Q(path)},
+                        {QStringLiteral("changes"), changes}};
+    inv.print(JsonLine(QJsonDocument(o)));
+  } else {
+    for (const auto& line : outcome.changes) inv.print("changed: " + line + "\n");
+    inv.print(m->id + ": " + path + " imported\n");
+  }
+  return kExitOk;
+}
+
+// eq export --machine ID FILE: the bands of the machine's last-edit equaliser file.
+int RunEqExport(Invocation& inv, const std::string& path) {
+  const std::string id = MachineOption(inv);
+  const network::EqReadOutcome eq = network::ReadEqFile(network::LastEditEqPath(DataDir(inv), id));
+  if (eq.result != network::EqFileResult::Ok) {
+    inv.printError(Q(id + ": " + (eq.result == network::EqFileResult::Missing
+                                      ? "no equaliser file in the data directory"
+                                      : "its equaliser file cannot be read")));
+    return kExitFailure;
+  }
+  filters::FilterBands bands{};
+  for (std::size_t i = 0; i < bands.size(); ++i)
+    bands[i] = {static_cast<float>(eq.record.freqHz[i]), eq.record.gainDb[i], eq.record.q[i]};
+  std::string error;
+  if (!editor::WriteFilterFile(path, bands, error)) {
+    inv.printError(Q(error));
+    return kExitFailure;
+  }
+  if (inv.json) {
+    const QJsonObject o{{QStringLiteral("identifier"), Q(id)}, {QStringLiteral("file"), Q(path)}};
+    inv.print(JsonLine(QJsonDocument(o)));
+  } else {
+    inv.print(id + ": exported to " + path + "\n");
+  }
+  return kExitOk;
+}
+
+int RunEq(Invocation& inv) {
+  if (inv.positional.size() != 2 ||
+      (inv.positional[0] != QStringLiteral("import") && inv.positional[0] != QStringLiteral("export")))
+    throw UsageError("expected eq import FILE or eq export FILE");
+  if (!inv.isSet(QStringLiteral("machine"))) throw UsageError("--machine is required");
+  const std::string path = inv.positional[1].toStdString();
+  return inv.positional[0] == QStringLiteral("import") ? RunEqImport(inv, path) : RunEqExport(inv, path);
+}
+
 const RegisterCommand kVup{{QStringLiteral("vup"),
                             QStringLiteral("vup show FILE: a user preset file, decoded"), {},
                             RunVup}};
@@ -414,6 +501,9 @@ const RegisterCommand kRecall{{QStringLiteral("recall"),
 const RegisterCommand kApply{{QStringLiteral("apply"),
                               QStringLiteral("--machine ID FILE.vup: send a user preset file"),
                               AddMachineOption, RunApply}};
+const RegisterCommand kEq{{QStringLiteral("eq"),
+                           QStringLiteral("eq import|export --machine ID FILE [--preamp]: filter text in and out"),
+                           AddEqOptions, RunEq}};
 
 }  // namespace
 }  // namespace qubix::cli

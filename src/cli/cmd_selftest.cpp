@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/Json.h"
+#include "cli/JsonOut.h"
 #include "cli/StationSession.h"
 #include "link/backends/Latency.h"
 #include "network/MachineList.h"
@@ -142,27 +142,25 @@ void PrintText(Invocation& inv, const Report& r) {
 }
 
 void PrintJson(Invocation& inv, const Report& r) {
-  JsonWriter w;
-  w.beginObject()
-      .key("link").value(r.link)
-      .key("backend").value(r.backend)
-      .key("connected").value(r.connected)
-      .key("open_error").value(r.openError)
-      .key("description").value(r.description)
-      .key("serial_number").value(r.serialNumber)
-      .key("latency_timer_ms").value(r.latencyMs)
-      .key("event_character_set").value(r.eventCharacterSet)
-      .key("machine").value(r.machine)
-      .key("found_by").value(r.foundBy)
-      .key("ack_ms").value(r.ackMs)
-      .key("ack_wire_ms").value(r.ackWireMs)
-      .key("reply_ms").value(r.replyMs)
-      .key("reply_wire_ms").value(r.replyWireMs)
-      .key("verdict").value(r.verdict)
-      .key("advice").beginArray();
-  for (const auto& a : r.advice) w.value(a);
-  w.endArray().endObject();
-  inv.print(w.text());
+  QJsonArray advice;
+  for (const auto& a : r.advice) advice.append(JsonText(a));
+  const QJsonObject o{{"link", JsonText(r.link)},
+                      {"backend", JsonText(r.backend)},
+                      {"connected", r.connected},
+                      {"open_error", JsonText(r.openError)},
+                      {"description", JsonText(r.description)},
+                      {"serial_number", JsonText(r.serialNumber)},
+                      {"latency_timer_ms", r.latencyMs},
+                      {"event_character_set", r.eventCharacterSet},
+                      {"machine", JsonText(r.machine)},
+                      {"found_by", JsonText(r.foundBy)},
+                      {"ack_ms", JsonNumber(r.ackMs)},
+                      {"ack_wire_ms", JsonNumber(r.ackWireMs)},
+                      {"reply_ms", JsonNumber(r.replyMs)},
+                      {"reply_wire_ms", JsonNumber(r.replyWireMs)},
+                      {"verdict", JsonText(r.verdict)},
+                      {"advice", advice}};
+  inv.print(JsonLine(QJsonDocument(o)));
 }
 
 void AddSelfTestOptions(QCommandLineParser& p) {

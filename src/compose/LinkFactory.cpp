@@ -1,5 +1,6 @@
 #include "compose/LinkFactory.h"
 
+#include "link/TracingAdapter.h"
 #include "link/backends/NoDeviceAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
@@ -24,6 +25,16 @@ std::string notAvailableText(std::string_view backend, std::string_view reason) 
   text += " adapter is not available: ";
   text += reason;
   return text;
+}
+
+std::unique_ptr<Adapter> traceAdapter(std::unique_ptr<Adapter> adapter, const std::string& path,
+                                      std::string& error) {
+  TracingAdapter::Clock clock;
+  // On the simulated bus the trace keeps the bus's own time, virtual or real, so that its gaps
+  // are the ones the processors saw.
+  if (auto* sim = dynamic_cast<sim::SimAdapter*>(adapter.get()))
+    clock = [sim] { return sim->nowMs(); };
+  return TracingAdapter::open(std::move(adapter), path, error, std::move(clock));
 }
 
 std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {

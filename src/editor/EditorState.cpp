@@ -208,8 +208,8 @@ void EditorState::ToggleMute(int channel) {
 
 // ---- equaliser bands
 
-void EditorState::BandChanged(int bandIndex) {
-  if (EditorNotShown || bandIndex < 0 || bandIndex >= kBandCount) return;
+bool EditorState::BandChanged(int bandIndex) {
+  if (EditorNotShown || bandIndex < 0 || bandIndex >= kBandCount) return false;
   HideLevelWindow();
   SetTimer2(false);
   SetTimer1(false);
@@ -229,9 +229,10 @@ void EditorState::BandChanged(int bandIndex) {
     notify(EditorPart::Overflow);
   }
   // After a failure this repeats the last good write; before any good band there is none.
-  if (!EditorLoading && liveBandFilled_) commands().SendBandCoefficients();
+  const bool sent = !EditorLoading && liveBandFilled_ && commands().SendBandCoefficients();
   redrawGraph();
   SetTimer1(true);
+  return sent && !overflow;
 }
 
 void EditorState::ToggleFlat() {
@@ -373,8 +374,10 @@ void EditorState::PollLevelMeters() {
 
 // ---- amplifier, power-on, close
 
-void EditorState::ApplyAmpTrim(float ampTrimDb) {
-  AmpLevelCode = AmpLevelCodeFromTrim(ampTrimDb);
+void EditorState::ApplyAmpTrim(float ampTrimDb) { SetAmpLevel(AmpLevelCodeFromTrim(ampTrimDb)); }
+
+void EditorState::SetAmpLevel(std::int32_t code) {
+  AmpLevelCode = code;
   commands().SendAmpLevel(AmpLevelCode);
 }
 

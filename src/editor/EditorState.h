@@ -210,13 +210,16 @@ class EditorState {
   void SetDelay(int pair, int value);
   void SetKnobPosition(int knob, int position);
   void ToggleMute(int channel);  // 0 … 3
-  void BandChanged(int bandIndex);
+  // True when the band went out and the processor took it (false also when nothing was sent).
+  bool BandChanged(int bandIndex);
   void ToggleFlat();                   // "Flat" / "EQ"
   void CopyBandsToAllMachines();       // " Copy to All"
   void PollInputIndicators();          // the input indicator timer
   void PollLevelMeters();              // the level window's timer
   void ShowLevels();                   // "  Show Levels"
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
+  // The amplifier level as its code: kept and sent, as " Amp Setting " does.
+  void SetAmpLevel(std::int32_t code);
   void SaveAsPowerOnSetting();         // " Save As PowerOn Setting"
   void CloseEditor();                  // " Close"
   // The close without storing the bands, for when they are not known to be the machine's: the

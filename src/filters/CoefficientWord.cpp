@@ -31,6 +31,17 @@ std::uint32_t CoefficientToWord(double c) {
 
 std::uint32_t StoredCoefficientToWord(float c) { return CoefficientToWord(static_cast<double>(c)); }
 
+double WordToCoefficient(std::uint32_t word) {
+  word &= kWordMask;
+  const double v = word & 0x800000u ? static_cast<double>(word) - kTwo24 : static_cast<double>(word);
+  return v / kTwo22;
+}
+
+BiquadCoefficients QuantizedCoefficients(const BiquadCoefficients& c) {
+  const auto q = [](double v) { return WordToCoefficient(CoefficientToWord(v)); };
+  return {q(c.b0), q(c.b1), q(c.b2), q(c.a1), q(c.a2)};
+}
+
 std::array<std::uint8_t, 3> WordBytes(std::uint32_t word) {
   return {static_cast<std::uint8_t>((word >> 16) & 0xFF), static_cast<std::uint8_t>((word >> 8) & 0xFF),
           static_cast<std::uint8_t>(word & 0xFF)};

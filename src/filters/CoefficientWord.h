@@ -21,6 +21,13 @@ std::uint32_t CoefficientToWord(double c);
 // converts that float; its words may differ from the live ones in the last bit).
 std::uint32_t StoredCoefficientToWord(float c);
 
+// The coefficient a word stands for: the word as a signed 24-bit number over 2²², so that
+// WordToCoefficient(CoefficientToWord(c)) is c rounded down to the DSP's step.
+double WordToCoefficient(std::uint32_t word);
+
+// The section the DSP really runs: each coefficient as its word holds it.
+BiquadCoefficients QuantizedCoefficients(const BiquadCoefficients& c);
+
 // Three bytes, most significant first.
 std::array<std::uint8_t, 3> WordBytes(std::uint32_t word);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "filters/CoefficientWord.h"
 #include "filters/ParametricBand.h"
 
 namespace qubix::filters {
@@ -105,6 +106,22 @@ void ComputeResponseDirect(const BandCoefficientTable& table, ResponseArray& res
     for (int j = 0; j < bands; ++j) m *= BiquadMagnitude(table.Band(j), omega);
     response[k] = m;
   }
+}
+
+BandCoefficientTable QuantizedTable(const BandCoefficientTable& table) {
+  BandCoefficientTable out;
+  for (int i = 0; i < kTableEntries; ++i) out.SetBand(i, QuantizedCoefficients(table.Band(i)));
+  return out;
+}
+
+ResponseDifference LargestDifferenceDb(const ResponseArray& a, const ResponseArray& b) {
+  ResponseDifference d;
+  for (int k = 0; k < kResponseColumns; ++k) {
+    const double db = std::fabs(20.0 * std::log10(a[static_cast<std::size_t>(k)] /
+                                                  b[static_cast<std::size_t>(k)]));
+    if (db > d.db) d = {db, k + 1};
+  }
+  return d;
 }
 
 }  // namespace qubix::filters

@@ -54,6 +54,16 @@ void ComputeResponse(const BandCoefficientTable& table, ResponseArray& response,
 void ComputeResponseDirect(const BandCoefficientTable& table, ResponseArray& response,
                            int bandCount = kResponseBands);
 
+// The table as the DSP runs it: every band's coefficients as their 24-bit words hold them.
+BandCoefficientTable QuantizedTable(const BandCoefficientTable& table);
+
+// The largest |20·log10(a/b)| over the columns, and the column x (1 … 500) where it is.
+struct ResponseDifference {
+  double db = 0.0;
+  int column = 1;
+};
+ResponseDifference LargestDifferenceDb(const ResponseArray& a, const ResponseArray& b);
+
 // |H(e^jω)| of one section at ω radians per sample.
 double BiquadMagnitude(const BiquadCoefficients& c, double omega);
 

@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -40,18 +41,21 @@ volatile std::sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
 
 constexpr std::string_view kUsage =
-    "usage: qubix24-sim [--symlink PATH] [--tcp ADDR:PORT] [--record FILE] [--verbose]\n"
+    "usage: qubix24-sim [--symlink PATH] [--tcp ADDR:PORT] [--record FILE] [--processors N]\n"
+    "                   [--verbose]\n"
     "  Serves the demo processors on a pseudo-terminal and prints its path.\n"
     "  --symlink PATH  also make PATH a link to the terminal (removed at exit)\n"
     "  --tcp ADDR:PORT also serve them on a TCP port (port 0: any free one), and print\n"
     "                  tcp:HOST:PORT as the second line\n"
     "  --record FILE   append every byte the processors hear to FILE\n"
+    "  --processors N  N plain processors H000000010001 ... instead of the demo ones (1 ... 32)\n"
     "  --verbose       log every burst on standard error\n";
 
 struct Options {
   std::string symlinkPath;
   std::string tcpAddress;
   std::string recordPath;
+  int processors = 0;  // 0: the demo bus
   bool verbose = false;
 };
 
@@ -64,6 +68,11 @@ bool parse(int argc, char** argv, Options& options) {
       options.tcpAddress = argv[++i];
     } else if (arg == "--record" && i + 1 < argc) {
       options.recordPath = argv[++i];
+    } else if (arg == "--processors" && i + 1 < argc) {
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 1 || n > 32) return false;
+      options.processors = static_cast<int>(n);
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else {
@@ -111,6 +120,11 @@ int listenOn(const std::string& text, std::string& bound, std::string& error) {
     if (fd < 0) continue;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // "[::]" serves IPv4 clients too, whatever the system's default for IPv6 sockets.
+    if (a->ai_family == AF_INET6) {
+      const int off = 0;
+      ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
     if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 1) != 0) {
       error = std::strerror(errno);
       ::close(fd);
@@ -187,7 +201,14 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, onSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
-  auto bus = qubix::sim::makeDemoBus();
+  std::shared_ptr<qubix::sim::SimBus> bus;
+  if (options.processors == 0) {
+    bus = qubix::sim::makeDemoBus();
+  } else {
+    bus = std::make_shared<qubix::sim::SimBus>();
+    for (int n = 1; n <= options.processors; ++n)
+      bus->addProcessor({0, 0, 0, 1, 0, static_cast<std::uint8_t>(n)});
+  }
   qubix::sim::SimClock clock(qubix::sim::ClockMode::Real);
   const double byteMs = bus->wire().byteMs();
   std::printf("%s\n", path.c_str());
@@ -227,7 +248,12 @@ int main(int argc, char** argv) {
       // A new client takes over the port, as on a device server that drops the old user.
       const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (accepted >= 0) {
-        if (client >= 0) ::close(client);
+        if (client >= 0) {
+          ::close(client);
+          // What poll said of the old client is stale now: its descriptor is gone, and reading
+          // it would fail and close the new client in its place.
+          pfds[2].revents = 0;
+        }
         client = accepted;
         const int on = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

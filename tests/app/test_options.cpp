@@ -84,6 +84,16 @@ TEST(AppOptions, HelpVersionAndHiddenQuit) {
   EXPECT_FALSE(help.contains(QStringLiteral("quit-after")));
 }
 
+// The program moves into its data directory before it opens the trace, so a relative trace file
+// is taken from where it was started.
+TEST(AppOptions, TraceFileFromWhereTheProgramStarted) {
+  EXPECT_EQ(Parse({"--trace", "bus.jsonl", "--data-dir", "/srv/q"}).trace,
+            "/home/op/work/bus.jsonl");
+  EXPECT_EQ(Parse({"--trace=/tmp/bus.jsonl"}).trace, "/tmp/bus.jsonl");
+  EXPECT_EQ(Parse({}).trace, "");
+  EXPECT_TRUE(Parse({"--trace="}).error.contains(QStringLiteral("needs a file")));
+}
+
 // path relative to the root -> content; a path ending in "/" is a folder.
 using Tree = std::map<std::string, std::string>;
 

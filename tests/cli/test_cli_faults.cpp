@@ -209,6 +209,19 @@ TEST(CliJson, IdentifiersAndExtraNamesAreValidUtf8) {
             QString::fromLatin1(p.extraName.c_str()));
 }
 
+// A script running one instance per bus finds which data directory each one used.
+TEST(CliJson, StatusNamesItsDataDirectory) {
+  DataDir setup;
+  const Outcome run = RunWithFault(
+      {"status", "--json", "--verbose", "--data-dir", setup.dir.path().string()}, Fault::None, 0);
+  ASSERT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(Json(run.result.out).value("dataDirectory").toString().toStdString(),
+            setup.dir.path().string());
+  EXPECT_NE(run.result.err.find("data directory " + setup.dir.path().string() + "\n"),
+            std::string::npos)
+      << run.result.err;
+}
+
 // Values no control can hold are shown as they are, computed without overflow.
 TEST(CliVup, ExtremeKnobValuesAreDecodedWithoutOverflow) {
   TempDir dir;

@@ -5,9 +5,12 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "CliRunner.h"
 #include "cli/Command.h"
+#include "cli/JsonOut.h"
 #include "filters/ParametricBand.h"
 
 namespace qubix::test {
@@ -24,6 +27,28 @@ QStringList Words(const QJsonObject& o) {
   QStringList words;
   for (const auto& w : o.value("words").toArray()) words << w.toString();
   return words;
+}
+
+// Every double a command prints must read back as the same bits, -0 included (QJsonDocument on
+// its own writes it as 0); JSON has no NaN or infinity, so those are null.
+TEST(CliJson, NumbersReadBackBitForBit) {
+  const double values[] = {-0.0, 0.0, 0.1, 1.0 / 3.0, -1.5e-7, 5e-324, 1e300, 0.30000000000000004,
+                           123456789012345680.0, -2.0};
+  QJsonArray array;
+  for (double v : values) array.append(qubix::cli::JsonNumber(v));
+  array.append(qubix::cli::JsonNumber(std::nan("")));
+  array.append(qubix::cli::JsonNumber(-HUGE_VAL));
+  const std::string text = qubix::cli::JsonLine(QJsonDocument(array));
+  ASSERT_EQ(text.back(), '\n');
+  const char* p = text.c_str() + 1;  // past '['
+  for (double v : values) {
+    char* end = nullptr;
+    const double back = std::strtod(p, &end);
+    ASSERT_NE(end, p) << text;
+    EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << v << " in " << text;
+    p = end + 1;  // past ','
+  }
+  EXPECT_EQ(std::string(p), "null,null]\n");
 }
 
 TEST(CliBiquad, WorkedExampleAsJson) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ReferenceValues.h"
+#include "filters/CoefficientWord.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
 
@@ -100,4 +101,42 @@ TEST(Response, TableStartsFlatAndKeepsBands) {
 }
 
 }  // namespace
+
+// The response the DSP runs, from its 24-bit words: it stays within 0.01 dB of the exact curve
+// for the worked examples, and a narrow band low down shows where the word's step matters.
+TEST(QuantizedResponse, WordsDecodeToTheCoefficientsTheySend) {
+  BiquadCoefficients c;
+  ASSERT_TRUE(ComputeParametric({1000, 6, 1.4F, 48000}, c));
+  const BiquadCoefficients q = QuantizedCoefficients(c);
+  EXPECT_EQ(BandWords(q), BandWords(c));
+  for (const auto& [exact, held] : {std::pair{c.b1, q.b1}, std::pair{c.a2, q.a2}}) {
+    EXPECT_LE(held, exact);  // the word rounds down
+    EXPECT_GT(held, exact - 1.0 / 4194304.0);
+  }
+}
+
+TEST(QuantizedResponse, WorkedExamplesStayWithinAHundredthOfADecibel) {
+  const std::vector<std::array<float, 3>> examples{
+      {1000, 6, 1.4F}, {1000, -6, 1.4F}, {18000, -12, 0.2F}};
+  for (const auto& band : examples) {
+    const BandCoefficientTable table = TableOf({band});
+    ResponseArray exact, quantized;
+    ComputeResponse(table, exact);
+    ComputeResponse(QuantizedTable(table), quantized);
+    const double db = LargestDifferenceDb(exact, quantized).db;
+    EXPECT_LT(db, 0.01) << band[0] << " Hz " << band[1] << " dB";
+    EXPECT_GT(db, 0.0) << band[0] << " Hz " << band[1] << " dB";  // the words are not the doubles
+  }
+}
+
+TEST(QuantizedResponse, NarrowLowBandIsVisiblyOff) {
+  const BandCoefficientTable table = TableOf({{25, 12, 50}});
+  ResponseArray exact, quantized;
+  ComputeResponse(table, exact);
+  ComputeResponse(QuantizedTable(table), quantized);
+  const ResponseDifference d = LargestDifferenceDb(exact, quantized);
+  EXPECT_GT(d.db, 1.0);
+  EXPECT_LT(ColumnFrequencyHz(d.column), 40.0);
+}
+
 }  // namespace qubix::test

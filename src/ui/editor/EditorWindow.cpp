@@ -7,10 +7,12 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include "editor/FilterImport.h"
 #include "ui/editor/EditorTexts.h"
 #include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/common/ProgramLook.h"
+#include "ui/editor/EditorUndo.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/LevelWindow.h"
 #include "ui/editor/AmpCalculatorDialog.h"
@@ -73,7 +75,8 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
       state_(std::make_unique<editor::EditorState>(host)),
       graph_(std::make_unique<TForm3>()),
       levels_(std::make_unique<TForm8>()),
-      amp_(std::make_unique<TForm9>(calc_)) {
+      amp_(std::make_unique<TForm9>(calc_)),
+      undo_(std::make_unique<EditorUndo>(*state_, *this)) {
   setFixedSize(kClientWidth, kClientHeight);
   setAutoFillBackground(true);
   QPalette pal = palette();
@@ -88,6 +91,12 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
 
   graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
   graph_->SetFocusReturn(this);
+  // An import is one step of the history: its ten bands and input gains come back together.
+  connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] {
+    undo_->Record(QStringLiteral("Import Filters"), undocontrol::kNoMerge,
+                  [this] { editor::ImportFiltersFromFile(*state_); });
+  });
+  connect(graph_.get(), &TForm3::ExportFiltersRequested, this, [this] { editor::ExportFiltersToFile(*state_); });
 
   timer1_.setInterval(editor::kTimer1IntervalMs);
   timer2_.setInterval(editor::kLevelRefreshMs);
@@ -145,7 +154,9 @@ void TForm1::build() {
   for (int c = 0; c < 4; ++c) {
     const auto i = static_cast<std::size_t>(c);
     mutes_[i] = addButton(kMute[i], kLimeText, mutePlaces[i].x(), mutePlaces[i].y(), 61, 20);
-    connect(mutes_[i], &CaptionButton::clicked, this, [this, c] { state_->ToggleMute(c); });
+    connect(mutes_[i], &CaptionButton::clicked, this, [this, c] {
+      undo_->Record(kMute[static_cast<std::size_t>(c)], undocontrol::kNoMerge, [this, c] { state_->ToggleMute(c); });
+    });
   }
 
   // Output attenuation knobs.
@@ -165,7 +176,8 @@ void TForm1::build() {
     knob->SetPotPos(64);
     knob->SetValue(0.0F);
     connect(knob, &TSSKnob::ChangePot, this, [this, k](TSSKnob* sender) {
-      if (!syncing_) state_->SetKnobPosition(k, sender->PotPos());
+      if (syncing_) return;
+      undo_->Record(kOutAttn, undocontrol::Knob(k), [&] { state_->SetKnobPosition(k, sender->PotPos()); });
     });
   }
   connect(addButton(kAmpSetting, kLimeText, 182, 232, 85, 20), &CaptionButton::clicked, this,
@@ -257,6 +269,7 @@ void TForm1::buildBands() {
     strips_[i] = strip;
     ConfigureEditorStrip(*strip, index);
     connect(strip, &TParFilter::ChangePar, this, kBandHandlers[i]);
+    connect(strip, &TParFilter::ChangePar, this, [this, index] { undo_->BandMoved(index); });
     strip->SetFPotPos(filters::kStripStarts[i].freqHz);
     strip->SetQPotPos(filters::kStripStarts[i].q);
     adapters_[i] = std::make_unique<StripAdapter>(*strip);
@@ -265,7 +278,10 @@ void TForm1::buildBands() {
   state_->attachBands(bands);
 }
 
-void TForm1::stepUpDown(int which, int step) { state_->ArrowClick(which, step); }
+void TForm1::stepUpDown(int which, int step) {
+  const int control = which < 2 ? undocontrol::Gain(which) : undocontrol::Delay(which - 2);
+  undo_->Record(QStringLiteral("Arrow"), control, [&] { state_->ArrowClick(which, step); });
+}
 
 void TForm1::changed(editor::EditorPart part) {
   using editor::EditorPart;
@@ -288,6 +304,7 @@ void TForm1::changed(editor::EditorPart part) {
       for (std::size_t c = 0; c < 4; ++c) mutes_[c]->setCaptionColour(s.MuteState[c] ? kRedText : kLimeText);
       break;
     case EditorPart::Identity:
+      undo_->FollowMachine();
       label11_->setText(Text(s.processorId));
       label13_->setText(Text(s.hwPresetName));
       label15_->setText(Text(s.userPresetName));
@@ -301,6 +318,7 @@ void TForm1::changed(editor::EditorPart part) {
       break;
     case EditorPart::Graph: graph_->Redraw(); break;
     case EditorPart::EditorWindow:
+      undo_->FollowMachine();
       if (s.editorVisible && !isVisible()) show();
       if (!s.editorVisible && isVisible()) hide();
       if (s.graphVisible && !graph_->isVisible()) graph_->show();
@@ -327,6 +345,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::hideEvent(QHideEvent* event) {
   state_->editorVisible = false;
   state_->EditorHidden();
+  undo_->FollowMachine();
   QWidget::hideEvent(event);
 }
 
@@ -334,7 +353,9 @@ bool TForm1::handleFunctionKey(QKeyEvent* event) {
   const int key = event->key();
   if (key < Qt::Key_F1 || key > Qt::Key_F4) return false;
   const auto mods = event->modifiers();
-  state_->FunctionKeyReleased(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
+  undo_->Record(QStringLiteral("Function key"), undocontrol::kNoMerge, [&] {
+    state_->FunctionKeyReleased(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
+  });
   return true;
 }
 
@@ -345,6 +366,10 @@ void TForm1::keyReleaseEvent(QKeyEvent* event) {
 
 // The window sees key releases before its controls do.
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // Each press and key starts a new step: a drag or an arrow held down is one.
+  const QEvent::Type type = event->type();
+  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick || type == QEvent::KeyPress)
+    undo_->BeginGesture();
   if (event->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (!key->isAutoRepeat() && handleFunctionKey(key)) return true;
@@ -355,13 +380,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::StaticText14Click() { state_->ShowLevels(); }
 
 void TForm1::StaticText15Click() {
-  if (amp_->exec() == QDialog::Accepted) state_->ApplyAmpTrim(calc_.AmpTrimDb);
+  if (amp_->exec() == QDialog::Accepted)
+    undo_->Record(kAmpSetting, undocontrol::kNoMerge, [this] { state_->ApplyAmpTrim(calc_.AmpTrimDb); });
 }
 
 void TForm1::StaticText11Click() { state_->SaveAsPowerOnSetting(); }
 void TForm1::StaticText5Click() { state_->CloseEditor(); }
 void TForm1::StaticText7Click() { state_->CopyBandsToAllMachines(); }
-void TForm1::StaticText8Click() { state_->ToggleFlat(); }
+void TForm1::StaticText8Click() {
+  undo_->Record(flat_->text(), undocontrol::kNoMerge, [this] { state_->ToggleFlat(); });
+}
 // A tick that falls inside another operation's wait is skipped: the bus is that operation's.
 void TForm1::Timer1Timer() {
   if (!BusGuard::instance().busy()) state_->PollInputIndicators();
@@ -389,8 +417,12 @@ void TForm1::runStoreHook(CaptionButton* button, const std::function<void()>& ho
 }
 
 void TForm1::StaticText9Click() { runStoreHook(Button(kSaveToDsp), state_->onSaveToDsp); }
-void TForm1::StaticText10Click() { runStoreHook(Button(kLoadFromDsp), state_->onLoadFromDsp); }
+void TForm1::StaticText10Click() {
+  undo_->RecordPreset(kLoadFromDsp, [this] { runStoreHook(Button(kLoadFromDsp), state_->onLoadFromDsp); });
+}
 void TForm1::StaticText12Click() { runStoreHook(Button(kSaveToHdd), state_->onSaveToFile); }
-void TForm1::StaticText13Click() { runStoreHook(Button(kLoadFromHdd), state_->onLoadFromFile); }
+void TForm1::StaticText13Click() {
+  undo_->RecordPreset(kLoadFromHdd, [this] { runStoreHook(Button(kLoadFromHdd), state_->onLoadFromFile); });
+}
 
 }  // namespace qubix::ui

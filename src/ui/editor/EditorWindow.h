@@ -19,6 +19,7 @@ class QLabel;
 namespace qubix::ui {
 
 class CaptionButton;
+class EditorUndo;
 class Indicator;
 class TForm3;
 class TForm8;
@@ -44,6 +45,8 @@ class TForm1 : public QWidget, public editor::EditorView {
   TForm3& Graph() { return *graph_; }
   TForm8& Levels() { return *levels_; }
   TForm9& AmpDialog() { return *amp_; }
+  // The history of the operator's changes (Ctrl+Z, Ctrl+Shift+Z, Ctrl+Y).
+  EditorUndo& Undo() { return *undo_; }
 
   // Handlers of the controls (thin: each forwards to the state).
   void StaticText14Click();  // "  Show Levels"
@@ -108,6 +111,7 @@ class TForm1 : public QWidget, public editor::EditorView {
   std::unique_ptr<TForm3> graph_;
   std::unique_ptr<TForm8> levels_;
   std::unique_ptr<TForm9> amp_;
+  std::unique_ptr<EditorUndo> undo_;
   std::array<TParFilter*, editor::kBandCount> strips_{};
   std::array<std::unique_ptr<StripAdapter>, editor::kBandCount> adapters_;
   std::array<TSSKnob*, 2> knobs_{};

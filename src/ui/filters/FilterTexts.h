@@ -43,5 +43,8 @@ inline constexpr QStringView kLabelMinus24 = u"-24";
 inline constexpr QStringView kLabel100Hz = u"100Hz";
 inline constexpr QStringView kLabel1kHz = u"1KHz";
 inline constexpr QStringView kLabel10kHz = u"10KHz";
+// Its context menu.
+inline constexpr QStringView kImportFilters = u"Import Filters\u2026";
+inline constexpr QStringView kExportFilters = u"Export Filters\u2026";
 
 }  // namespace qubix::ui::texts

@@ -1,7 +1,9 @@
 #include "ui/filters/ResponseGraphWindow.h"
 
 #include <QGuiApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -55,6 +57,18 @@ TForm3::TForm3(QWidget* parent)
     labels_[i]->adjustSize();
     labels_[i]->hide();
   }
+
+  menu_ = new QMenu(this);
+  connect(menu_->addAction(texts::kImportFilters.toString()), &QAction::triggered, this,
+          &TForm3::ImportFiltersRequested);
+  connect(menu_->addAction(texts::kExportFilters.toString()), &QAction::triggered, this,
+          &TForm3::ExportFiltersRequested);
+}
+
+void TForm3::contextMenuEvent(QContextMenuEvent* event) {
+  // Not modal: the editor's timers keep running while the menu is open.
+  menu_->popup(event->globalPos());
+  event->accept();
 }
 
 TForm3::~TForm3() = default;

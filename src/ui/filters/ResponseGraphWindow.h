@@ -13,6 +13,7 @@
 #include "filters/Response.h"
 
 class QLabel;
+class QMenu;
 
 namespace qubix::ui {
 
@@ -44,10 +45,17 @@ class TForm3 : public QWidget {
   int MagnitudeY(double magnitude) const;
   // The label with this text (nullptr if there is none).
   QLabel* Label(QStringView text) const;
+  // The right-click menu: "Import Filters…", "Export Filters…".
+  QMenu* ContextMenu() const { return menu_; }
+
+ signals:
+  void ImportFiltersRequested();
+  void ExportFiltersRequested();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void PlaceLabels();
@@ -63,6 +71,7 @@ class TForm3 : public QWidget {
   int decadePixels_ = 0;
   int zeroLine_ = 0;
   std::array<QLabel*, 8> labels_{};
+  QMenu* menu_ = nullptr;
 };
 
 }  // namespace qubix::ui

@@ -37,9 +37,8 @@ TEST(AdaptersCommand, SaysWhyTheVendorLibraryIsMissing) {
 TEST(AdaptersCommand, ListsTheVendorLibrarysDevicesAndWhyOneCannotBeOpened) {
   const std::string out =
       run("QUBIX_D2XX_LIBRARY='" QUBIX_STANDIN_LIB "' QUBIX_STANDIN_DEVICES=2", "--json");
-  EXPECT_NE(out.find(R"({"name":"d2xx","available":true,"reason":"","adapters":[{"path":"index 0")"),
-            std::string::npos)
-      << out;
+  EXPECT_NE(out.find(R"("available":true,"name":"d2xx","reason":"")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("path":"index 0")"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("description":"Other Adapter")"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("note":"cannot open it (status 2): another program or the kernel driver holds it")"),
             std::string::npos)

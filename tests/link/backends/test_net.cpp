@@ -24,10 +24,15 @@
 
 #include "link/Link.h"
 #include "compose/LinkFactory.h"
+#include "filters/EqBands.h"
+#include "filters/ParametricBand.h"
+#include "network/HfpFile.h"
 #include "link/backends/net/NetAdapter.h"
 #include "network/Station.h"
 #include "protocol/Bus.h"
+#include "protocol/Commands.h"
 #include "protocol/Hex.h"
+#include "support/TempDir.h"
 #include "support/RecordingFrontend.h"
 #include "support/PtyShimMain.h"
 
@@ -83,6 +88,7 @@ class Child {
     pid_ = -1;
   }
   std::string line(std::size_t i) const { return i < lines_.size() ? lines_[i] : std::string(); }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -127,18 +133,6 @@ bool waitForListener(int port) {
   return false;
 }
 
-struct TempDir {
-  TempDir() {
-    char name[] = "/tmp/qubix-net-XXXXXX";
-    path = ::mkdtemp(name);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
-};
-
 std::string readFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream s;
@@ -167,6 +161,9 @@ std::unique_ptr<link::Link> connect(const std::string& uri, test::RecordingFront
 
 // --- qubix24-sim's own port: host names and IPv6 literals, time-outs and failures ----------
 
+// A deadline for answers from the simulator process that a loaded machine still meets.
+constexpr std::uint32_t kLoadedMachineTimeoutMs = 5000;
+
 TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
   TempDir dir;
   Child sim({QUBIX24_SIM, "--tcp", "[::]:0"}, 2);
@@ -179,6 +176,11 @@ TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
     ASSERT_TRUE(link && link->state().Connected) << frontend.statusDetail;
     auto& net = static_cast<link::backends::NetAdapter&>(link->adapter());
     EXPECT_TRUE(net.noDelay());
+    // The simulator runs on the real clock in its own process: on a loaded machine it may not
+    // be scheduled within the standard 200 ms, and a late answer would then be taken for the
+    // next one. Every exchange here is answered, so a longer deadline costs nothing; what is
+    // checked is the address form, not the time-out (ReadKeepsItsTimeOut does that).
+    link->SetReadTimeout(kLoadedMachineTimeoutMs);
     protocol::Bus bus(*link, frontend);
     ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 2})));
     ASSERT_TRUE(bus.ReadParameter(18));
@@ -188,11 +190,39 @@ TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
   }
 }
 
+// A client that connects while the previous one is leaving gets the bus: the simulator sees the
+// old one's hang-up and the new connection at once (held up here so that it does).
+TEST(NetSim, ANewClientTakesOverFromOneThatJustLeft) {
+  TempDir dir;
+  Sim sim(dir.path() / "heard");
+  const int port = std::stoi(sim.tcp().substr(sim.tcp().rfind(':') + 1));
+  const std::string select = protocol::SelectFrame({0, 0, 0, 1, 0, 2});
+  // The processor's "O" to the select frame, or what came instead ("" when the line closed).
+  const auto selectThrough = [&](int fd) {
+    if (::write(fd, select.data(), select.size()) != static_cast<ssize_t>(select.size())) return std::string("write failed");
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return std::string("no answer");
+    char c = 0;
+    return ::read(fd, &c, 1) == 1 ? std::string(1, c) : std::string();
+  };
+  const int first = connectTo(port);
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(selectThrough(first), "O");
+  ASSERT_EQ(::write(first, "R", 1), 1);
+  ::kill(sim.child.pid(), SIGSTOP);
+  ::close(first);
+  const int second = connectTo(port);
+  ::kill(sim.child.pid(), SIGCONT);
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(selectThrough(second), "O");
+  ::close(second);
+}
+
 // A read returns what arrived by its deadline: nothing after the time set, not at once and not
 // much later; and a reply cut into pieces on the way is read whole.
 TEST(NetSim, ReadKeepsItsTimeOut) {
   TempDir dir;
-  Sim sim(dir.path / "heard");
+  Sim sim(dir.path() / "heard");
   test::RecordingFrontend frontend;
   auto link = connect(sim.tcp(), frontend);
   ASSERT_TRUE(link && link->state().Connected) << frontend.statusDetail;
@@ -237,19 +267,32 @@ TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
   }
 }
 
+// A sealed Extra preset.
+void WriteExtraPreset(const fs::path& hfp) {
+  network::HfpImage image{};
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  network::SealHfpImage(image);
+  std::ofstream(hfp, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+
 // --- through ser2net -----------------------------------------------------------------------
 
 class Ser2net : public ::testing::Test {
+ public:
+  std::string pty() const { return sim_->pty(); }
+  const fs::path& dir() const { return dir_.path(); }
+
  protected:
   void SetUp() override {
     if (std::system("command -v ser2net >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "ser2net is not installed (tools/deps.sh installs it): the tests through "
                       "a real device server cannot run";
-    sim_ = std::make_unique<Sim>(dir_.path / "heard");
+    sim_ = std::make_unique<Sim>(dir_.path() / "heard");
     ASSERT_EQ(sim_->pty().rfind("/dev/pts/", 0), 0u) << sim_->pty();
     rawPort_ = freePort();
     telnetPort_ = freePort();
-    std::ofstream config(dir_.path / "ser2net.yaml");
+    std::ofstream config(dir_.path() / "ser2net.yaml");
     for (const auto& [accepter, port] :
          {std::pair{std::string("tcp"), rawPort_}, std::pair{std::string("telnet(rfc2217),tcp"), telnetPort_}})
       config << "connection: &c" << port << "\n  accepter: " << accepter << ",127.0.0.1," << port
@@ -259,11 +302,13 @@ class Ser2net : public ::testing::Test {
     startServer();
   }
   void startServer() {
-    server_ = Child({"ser2net", "-n", "-u", "-c", (dir_.path / "ser2net.yaml").string(), "-P",
-                     (dir_.path / "ser2net.pid").string()},
+    server_ = Child({"ser2net", "-n", "-u", "-c", (dir_.path() / "ser2net.yaml").string(), "-P",
+                     (dir_.path() / "ser2net.pid").string()},
                     0);
     ASSERT_TRUE(waitForListener(rawPort_) && waitForListener(telnetPort_));
   }
+
+ public:
   std::string uri(const std::string& scheme) const {
     return scheme + ":127.0.0.1:" + std::to_string(scheme == "tcp" ? rawPort_ : telnetPort_);
   }
@@ -271,7 +316,7 @@ class Ser2net : public ::testing::Test {
   // standard error in `err`.
   int ctl(const std::string& arguments, std::string& err, const fs::path& data = {}) {
     const std::string command = std::string("'") + QUBIX24CTL + "' " + arguments + " --data-dir '" +
-                                (data.empty() ? dir_.path : data).string() + "' 2>&1 >/dev/null";
+                                (data.empty() ? dir_.path() : data).string() + "' 2>&1 >/dev/null";
     err.clear();
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[512];
@@ -343,8 +388,9 @@ class Ser2net : public ::testing::Test {
     if (fd >= 0) ::close(fd);
     return at != std::string::npos;
   }
-  std::string heard() { return readFile(dir_.path / "heard"); }
+  std::string heard() { return readFile(dir_.path() / "heard"); }
 
+ protected:
   TempDir dir_;
   std::size_t consumed_ = 0;  // how much of the record heardUpToMarker() has handed out
   std::unique_ptr<Sim> sim_;
@@ -353,30 +399,90 @@ class Ser2net : public ::testing::Test {
   int telnetPort_ = 0;
 };
 
-// The operator's session through each accepter puts on the bus exactly the bytes that the same
-// session puts there through the local pseudo-terminal, operation by operation. Each link starts
-// from an empty data directory, so its first scan finds the same bus as the local one did.
-TEST_F(Ser2net, EachAccepterPutsTheLocalBytesOnTheBus) {
-  const std::vector<std::string> session = {"scan --max 3", "status",
-                                            "hwpreset --machine H000000010002 5"};
+// Band 1 of the first processor, as one step of its strip sends it: the band and its mirror.
+constexpr const char* kBandWrite = "band write";
+filters::BiquadCoefficients Band1() {
+  filters::ParametricBand band;
+  EXPECT_EQ(band.FBCalc(40.0f, -4.5f, 1.4f, 48000), filters::kFilterOk);
+  return band.Coefficients();
+}
+// Sends that band through the link (tried again while ser2net still refuses it); true when the
+// processor acknowledged both frames.
+bool WriteBand(const std::string& uri) {
+  test::RecordingFrontend frontend;
+  for (int tries = 0; tries < 50; ++tries) {
+    std::string error;
+    link::Link link(link::backends::makeAdapter(uri, error), frontend);
+    link.Connect();
+    if (!link.state().Connected) {
+      ::usleep(100000);
+      continue;
+    }
+    protocol::Bus bus(link, frontend);
+    if (!bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 1}))) return false;
+    protocol::Commands commands(bus);
+    const filters::BiquadCoefficients c = Band1();
+    commands.liveBand().set(filters::BandAddress(1), c.b0, c.b1, c.b2, c.a1, c.a2);
+    commands.liveBand().mirror = true;
+    const bool sent = commands.SendBandCoefficients();
+    bus.ReleaseMachine();
+    link.CloseAdapter();
+    return sent;
+  }
+  return false;
+}
+
+// Runs the session through the local pseudo-terminal and then through each accepter, each link
+// on an empty data directory of its own (so that its first scan finds the same bus as the local
+// one did); each operation through an accepter must put on the bus exactly the bytes it put
+// there locally. What each operation put there locally is returned.
+std::vector<std::string> Ser2netSessions(Ser2net& t, const std::vector<std::string>& session) {
   std::vector<std::string> local;
-  for (const std::string& link : {"serial:" + sim_->pty(), uri("tcp"), uri("rfc2217")}) {
+  for (const std::string& link : {"serial:" + t.pty(), t.uri("tcp"), t.uri("rfc2217")}) {
     SCOPED_TRACE(link);
-    const fs::path own = dir_.path / ("data-" + link.substr(0, link.find(':')));
+    const fs::path own = t.dir() / ("data-" + link.substr(0, link.find(':')));
     fs::create_directories(own);
     for (std::size_t i = 0; i < session.size(); ++i) {
       std::string err;
-      ASSERT_EQ(ctlWhenServed(session[i] + " --link " + link, err, own), 0)
-          << session[i] << ": " << err;
+      if (session[i] == kBandWrite)
+        EXPECT_TRUE(WriteBand(link));
+      else
+        EXPECT_EQ(t.ctlWhenServed(session[i] + " --link " + link, err, own), 0)
+            << session[i] << ": " << err;
       std::string bytes;
-      ASSERT_TRUE(heardUpToMarker(link, bytes)) << session[i] << ": the marker never arrived";
+      if (!t.heardUpToMarker(link, bytes)) {
+        ADD_FAILURE() << session[i] << ": the marker never arrived";
+        return local;
+      }
       if (link.rfind("serial:", 0) == 0)
         local.push_back(bytes);
       else
         EXPECT_EQ(bytes, local[i]) << session[i];
     }
   }
+  return local;
 }
+
+TEST_F(Ser2net, EachAccepterPutsTheLocalBytesOnTheBus) {
+  const auto local = Ser2netSessions(
+      *this, {"scan --max 3", "status", "hwpreset --machine H000000010002 5", kBandWrite});
+  ASSERT_EQ(local.size(), 4u);
+  EXPECT_NE(local[3].find(protocol::frames::BandCoefficients(filters::BandAddress(1),
+                                                             filters::SendingOrder(Band1()))),
+            std::string::npos);
+}
+
+// An upload waits for the echo of every byte, so through each accepter it takes the server's
+// turnaround 3722 times: on its own, to keep each test's running time in bounds.
+TEST_F(Ser2net, EachAccepterUploadsAnExtraPresetAsLocally) {
+  const fs::path hfp = dir() / "extra.hfp";
+  WriteExtraPreset(hfp);
+  const auto local =
+      Ser2netSessions(*this, {"upload --machine H000000010005 '" + hfp.string() + "'"});
+  ASSERT_EQ(local.size(), 1u);
+  EXPECT_GE(local[0].size(), network::kHfpFileSize);
+}
+
 // An adapter that ends ser2net just before the refresh sends its select frame to the second
 // machine.
 class StopServerBeforeSecondSelect : public link::Adapter {
@@ -429,7 +535,7 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
     std::string error;
     auto* adapter = new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
     test::RecordingFrontend frontend;
-    network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path);
+    network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path());
     int restarts = 0;
     station.network.restartConnectTimer = [&] { ++restarts; };
     connectWithRetries(station);
@@ -450,6 +556,78 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
     station.Close();
   }
 }
+
+// Runs a shell command line; its exit status, with what it wrote to standard error in `err`.
+struct Shell {
+  FILE* pipe = nullptr;
+  int status = -1;
+  std::string err;
+  explicit Shell(const std::string& command)
+      : pipe(::popen((command + " 2>&1 >/dev/null").c_str(), "r")) {}
+  Shell& wait() {
+    char buffer[512];
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe)) err += buffer;
+    const int s = pipe ? ::pclose(pipe) : -1;
+    pipe = nullptr;
+    status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    return *this;
+  }
+};
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+#ifdef QUBIX24
+// One instance per bus, each with its own data directory, run side by side and each keeps its
+// own machine list; a second instance on a data directory in use is refused and says by whom.
+TEST(SeveralBuses, OneInstancePerBusEachWithItsOwnDataDirectory) {
+  TempDir dir;
+  const fs::path heardA = dir.path() / "heard-a", heardB = dir.path() / "heard-b";
+  Sim a(heardA), b(heardB);
+  const fs::path dataA = dir.path() / "a", dataB = dir.path() / "b";
+  fs::create_directories(dataA);
+  fs::create_directories(dataB);
+  const std::string ctl = std::string("'") + QUBIX24CTL + "' ";
+  Shell scanA(ctl + "scan --max 3 --link " + a.tcp() + " --data-dir " + quoted(dataA));
+  Shell scanB(ctl + "scan --max 3 --link " + b.tcp() + " --data-dir " + quoted(dataB));
+  ASSERT_EQ(scanA.wait().status, 0) << scanA.err;
+  ASSERT_EQ(scanB.wait().status, 0) << scanB.err;
+  EXPECT_TRUE(fs::exists(dataA / "maclist.dat"));
+  EXPECT_TRUE(fs::exists(dataB / "maclist.dat"));
+  // The two buses hold the same machines, so each heard exactly one scan and nothing of the
+  // other's.
+  EXPECT_FALSE(readFile(heardA).empty());
+  EXPECT_EQ(readFile(heardA), readFile(heardB));
+
+  // The program holds its data directory for as long as it runs.
+  Child program({"/bin/sh", "-c",
+                 std::string("QT_QPA_PLATFORM=offscreen exec '") + QUBIX24 + "' --link " + a.tcp() +
+                     " --data-dir " + quoted(dataA) + " >" + quoted(dir.path() / "program.log") +
+                     " 2>&1"},
+                0);
+  // The lock file names its holder; the scan above left its own id there.
+  const std::string holder = std::to_string(program.pid());
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (readFile(dataA / ".qubix24.lock") != holder + "\n" && Clock::now() < deadline)
+    ::usleep(20000);
+  ASSERT_EQ(readFile(dataA / ".qubix24.lock"), holder + "\n")
+      << "the program never took its data directory: " << readFile(dir.path() / "program.log");
+  const std::string heardBBefore = readFile(heardB);
+  const std::string inUse =
+      "the data directory " + dataA.string() + " is in use by process " + holder;
+  for (const std::string& second :
+       {ctl + "status --link " + b.tcp(),
+        // Bounded, should it not be refused.
+        std::string("QT_QPA_PLATFORM=offscreen '") + QUBIX24 + "' --quit-after-ms 1 --link " +
+            b.tcp()}) {
+    SCOPED_TRACE(second);
+    Shell run(second + " --data-dir " + quoted(dataA));
+    EXPECT_EQ(run.wait().status, 1);
+    EXPECT_NE(run.err.find(inUse), std::string::npos) << run.err;
+  }
+  // Refused before they opened the adapter: bus B heard nothing more.
+  EXPECT_EQ(readFile(heardB), heardBBefore);
+}
+#endif
 
 }  // namespace
 }  // namespace qubix::test

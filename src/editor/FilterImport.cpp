@@ -1,0 +1,132 @@
+#include "editor/FilterImport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "files/DurableFile.h"
+
+namespace qubix::editor {
+namespace {
+
+constexpr std::size_t kFilterFileLimit = 1 << 20;
+
+std::string FileText(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
+
+}  // namespace
+
+filters::FilterReadResult ReadFilterFile(const std::filesystem::path& path) {
+  std::string bytes;
+  if (!files::ReadFilePrefix(path, kFilterFileLimit + 1, bytes))
+    return {std::nullopt, FileText(path) + " cannot be read"};
+  if (bytes.size() > kFilterFileLimit)
+    return {std::nullopt, FileText(path) + " is too large for a filter file"};
+  filters::FilterReadResult result = filters::ParseFilterText(bytes);
+  if (!result.ok()) result.error = FileText(path) + ", " + result.error;
+  return result;
+}
+
+bool WriteFilterFile(const std::filesystem::path& path, const filters::FilterBands& bands,
+                     std::string& error) {
+  const std::string text = filters::WriteFilterText(bands);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+  return files::ReplaceFile(path, std::span(data, text.size()), error);
+}
+
+filters::FilterBands EditorFilterBands(EditorState& state) {
+  filters::FilterBands bands{};
+  for (int i = 0; i < kBandCount; ++i) {
+    BandStrip& strip = state.band(i);
+    bands[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
+  }
+  return bands;
+}
+
+ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImport& filters,
+                                   bool usePreamp) {
+  ImportOutcome out;
+  out.changes = filters.changes;
+  if (state.EditorNotShown || state.selectedMachineId().empty() ||
+      !state.commands().bus().MachineSelected)
+    return out;
+  if (state.FlatMode) state.SetFlatMode(false);
+  // The strips take all three values quietly, then each band goes out once, as one change of
+  // the operator's would send it.
+  state.EditorLoading = true;
+  state.GraphRedrawEnabled = false;
+  for (int i = 0; i < kBandCount; ++i) {
+    const filters::FilterBand& b = filters.bands[static_cast<std::size_t>(i)];
+    BandStrip& strip = state.band(i);
+    strip.SetFPotPos(b.freqHz);
+    strip.SetGPotPos(b.gainDb);
+    strip.SetQPotPos(b.q);
+    strip.Repaint();
+  }
+  state.EditorLoading = false;
+  state.GraphRedrawEnabled = true;
+  bool sent = true;
+  for (int i = 0; i < kBandCount; ++i) sent = state.BandChanged(i) && sent;
+
+  if (usePreamp && filters.preampDb) {
+    const double db = *filters.preampDb;
+    const double steps = std::round(db * 2.0);
+    // The up-downs keep the gains within their range: what they took is what is sent.
+    state.EditorLoading = true;
+    state.SetGainUpDown(0, static_cast<int>(std::clamp(steps, -1000.0, 1000.0)));
+    state.SetGainUpDown(1, state.gainUpDown[0]);
+    state.EditorLoading = false;
+    const double taken = state.gainUpDown[0] * 0.5;
+    if (taken != db)
+      out.changes.push_back("Preamp " + ShortNumber(db) + " dB set as " + ShortNumber(taken) +
+                            " dB on both input gains");
+    state.SetTimer2(false);
+    sent = state.commands().SendInputGains(state.GainCode(1), state.GainCode(0)) && sent;
+    state.ShowLevels();
+  }
+  out.sent = sent;
+  return out;
+}
+
+void ImportFiltersFromFile(EditorState& state) {
+  link::Frontend& fe = state.host().frontend();
+  const auto path = fe.askOpenFile(importtexts::kImportCaption, importtexts::kFileFilter,
+                                   state.host().dataDir().string());
+  if (!path) return;
+  const filters::FilterReadResult read = ReadFilterFile(*path);
+  if (!read.ok()) {
+    fe.messageBox(read.error, importtexts::kImportCaption, link::Buttons::Ok);
+    return;
+  }
+  bool usePreamp = false;
+  if (read.filters->preampDb) {
+    const std::string question = "The file sets a preamp of " + ShortNumber(*read.filters->preampDb) +
+                                 " dB. Set both input gains to it?";
+    usePreamp = fe.messageBox(question, importtexts::kImportCaption, link::Buttons::YesNo) ==
+                link::Answer::Yes;
+  }
+  if (state.EditorNotShown || state.selectedMachineId().empty()) {
+    fe.messageBox(importtexts::kNotOpen, importtexts::kImportCaption, link::Buttons::Ok);
+    return;
+  }
+  const ImportOutcome outcome = ApplyImportedFilters(state, *read.filters, usePreamp);
+  std::string report;
+  for (const auto& line : outcome.changes) report += (report.empty() ? "" : "\n") + line;
+  if (!outcome.sent)
+    fe.messageBox(std::string(importtexts::kNotAllSent) + (report.empty() ? "" : "\n\n" + report),
+                  importtexts::kImportCaption, link::Buttons::Ok);
+  else if (!report.empty())
+    fe.messageBox("Changed to fit the bands:\n" + report, importtexts::kImportCaption,
+                  link::Buttons::Ok);
+}
+
+void ExportFiltersToFile(EditorState& state) {
+  link::Frontend& fe = state.host().frontend();
+  const auto path = fe.askSaveFile(importtexts::kExportCaption, importtexts::kFileFilter,
+                                   state.host().dataDir().string());
+  if (!path) return;
+  std::string error;
+  if (!WriteFilterFile(*path, EditorFilterBands(state), error))
+    fe.messageBox(error, importtexts::kExportCaption, link::Buttons::Ok);
+}
+
+}  // namespace qubix::editor

@@ -1,0 +1,629 @@
+#include "network/BusTrace.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+
+#include "filters/CoefficientWord.h"
+#include "filters/EqBands.h"
+#include "network/HfpFile.h"
+#include "protocol/Bus.h"
+#include "protocol/Hex.h"
+
+namespace qubix::network {
+
+// ---- reading the lines ------------------------------------------------------------------------
+
+namespace {
+
+// One flat JSON object of strings and numbers, as the tracing adapter writes it.
+class FlatObject {
+ public:
+  bool parse(std::string_view text, std::string& error) {
+    text_ = text;
+    skipBlanks();
+    if (!eat('{')) return fail("not a JSON object", error);
+    skipBlanks();
+    if (eat('}')) return true;
+    for (;;) {
+      std::string key;
+      skipBlanks();
+      if (!readString(key)) return fail("a field name is not a string", error);
+      skipBlanks();
+      if (!eat(':')) return fail("no ':' after \"" + key + "\"", error);
+      skipBlanks();
+      if (peek() == '"') {
+        std::string value;
+        if (!readString(value)) return fail("the text of \"" + key + "\" is not closed", error);
+        strings_[key] = value;
+      } else {
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() &&
+               std::string_view("+-.0123456789eE").find(text_[pos_]) != std::string_view::npos)
+          ++pos_;
+        double v = 0;
+        const std::string number(text_.substr(start, pos_ - start));
+        char* end = nullptr;
+        v = std::strtod(number.c_str(), &end);
+        if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(v))
+          return fail("the value of \"" + key + "\" is neither text nor a number", error);
+        numbers_[key] = v;
+      }
+      skipBlanks();
+      if (eat('}')) break;
+      if (!eat(',')) return fail("no ',' between fields", error);
+    }
+    skipBlanks();
+    if (pos_ != text_.size()) return fail("text after the object", error);
+    return true;
+  }
+
+  const std::string* string(const std::string& key) const {
+    const auto it = strings_.find(key);
+    return it == strings_.end() ? nullptr : &it->second;
+  }
+  std::optional<double> number(const std::string& key) const {
+    const auto it = numbers_.find(key);
+    return it == numbers_.end() ? std::nullopt : std::optional<double>(it->second);
+  }
+
+ private:
+  static bool fail(const std::string& what, std::string& error) {
+    error = what;
+    return false;
+  }
+  char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+  bool eat(char c) {
+    if (peek() != c) return false;
+    ++pos_;
+    return true;
+  }
+  void skipBlanks() {
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r'))
+      ++pos_;
+  }
+  bool readString(std::string& out) {
+    if (!eat('"')) return false;
+    while (pos_ < text_.size() && text_[pos_] != '"') {
+      if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
+      out.push_back(text_[pos_++]);
+    }
+    return eat('"');
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::map<std::string, std::string> strings_;
+  std::map<std::string, double> numbers_;
+};
+
+bool HexToBytes(const std::string& hex, std::string& bytes) {
+  if (hex.size() % 2 != 0) return false;
+  bytes.clear();
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const auto b = protocol::HexPairToByte(hex[i], hex[i + 1]);
+    if (!b) return false;
+    bytes.push_back(static_cast<char>(*b));
+  }
+  return true;
+}
+
+bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
+  FlatObject o;
+  if (!o.parse(text, error)) return false;
+  const auto t = o.number("t");
+  if (!t) return error = "no time \"t\"", false;
+  r.t = *t;
+  const std::string* dir = o.string("dir");
+  if (!dir) return error = "no direction \"dir\"", false;
+  r.status = static_cast<std::uint32_t>(o.number("status").value_or(0));
+  if (*dir == "tx" || *dir == "rx") {
+    r.kind = *dir == "tx" ? TraceRecord::Kind::Tx : TraceRecord::Kind::Rx;
+    const std::string* hex = o.string("hex");
+    if (!hex || !HexToBytes(*hex, r.bytes))
+      return error = "\"hex\" is not pairs of hex digits", false;
+    r.want =
+        static_cast<std::uint32_t>(o.number("want").value_or(static_cast<double>(r.bytes.size())));
+    return true;
+  }
+  if (*dir == "call") {
+    r.kind = TraceRecord::Kind::Call;
+    const std::string* name = o.string("call");
+    if (!name) return error = "a call without its name \"call\"", false;
+    r.name = *name;
+    if (const auto ms = o.number("read")) r.readMs = static_cast<std::int64_t>(*ms);
+    return true;
+  }
+  if (*dir == "start") {
+    r.kind = TraceRecord::Kind::Start;
+    const std::string* backend = o.string("backend");
+    r.name = backend ? *backend : std::string();
+    return true;
+  }
+  error = "unknown direction \"" + *dir + "\"";
+  return false;
+}
+
+}  // namespace
+
+bool ParseTrace(std::string_view text, std::vector<TraceRecord>& records, std::string& error) {
+  records.clear();
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    ++number;
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    TraceRecord r;
+    std::string why;
+    if (!ParseRecord(line, r, why)) {
+      error = "line " + std::to_string(number) + ": " + why;
+      return false;
+    }
+    records.push_back(std::move(r));
+  }
+  return true;
+}
+
+// ---- telling what the bytes mean --------------------------------------------------------------
+
+namespace {
+
+namespace param = protocol::param;
+
+std::string Number(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+std::string Hex(std::string_view bytes) {
+  std::string text;
+  for (char c : bytes) text += protocol::ByteToHex(static_cast<std::uint8_t>(c));
+  return text;
+}
+
+// Printable frames as they stand, anything else as hex.
+std::string Shown(std::string_view bytes) {
+  for (char c : bytes)
+    if (c < 0x20 || c > 0x7e) return "0x" + Hex(bytes);
+  return "\"" + std::string(bytes) + "\"";
+}
+
+// Wire codes: gains have 180 at 0 dB, attenuations and levels 255, all in half-dB steps.
+std::string GainText(int code) { return Number((code - 180) * 0.5) + " dB"; }
+std::string AttenuationText(int code) { return Number((code - 255) * 0.5) + " dB"; }
+std::string LevelText(int code) {
+  return code == 0 ? std::string("muted") : Number((code - 255) * 0.5) + " dB";
+}
+
+std::string ParameterName(int n) {
+  static const char* const kLevels[] = {"input A", "input B", "Ch1", "Ch2", "Ch3", "Ch4"};
+  if (n >= param::kFirstLevel && n < param::kFirstLevel + 6)
+    return std::string("level ") + kLevels[n - param::kFirstLevel];
+  if (n >= param::kFirstChannelOn && n < param::kFirstChannelOn + 4)
+    return "Ch" + std::to_string(n - param::kFirstChannelOn + 1) + " on";
+  switch (n) {
+    case param::kStatus:
+      return "input indicators";
+    case param::kGainA:
+      return "gain A";
+    case param::kGainB:
+      return "gain B";
+    case param::kOutAttn12:
+      return "attenuation Ch1/Ch2";
+    case param::kOutAttn34:
+      return "attenuation Ch3/Ch4";
+    case param::kDelay12:
+      return "delay Ch1/Ch2";
+    case param::kDelay34:
+      return "delay Ch3/Ch4";
+    case param::kUserPreset:
+      return "user preset";
+    case param::kHardwarePreset:
+      return "hardware preset";
+    case param::kAmpLevel:
+      return "amplifier level";
+    case param::kExtraPresent:
+      return "Extra preset present";
+    case param::kExtraName:
+      return "Extra preset name";
+    default:
+      return "parameter " + std::to_string(n);
+  }
+}
+
+std::string ParameterValue(int n, int v) {
+  if (n >= param::kFirstChannelOn && n < param::kFirstChannelOn + 4) return v == 0 ? "off" : "on";
+  switch (n) {
+    case param::kStatus: {
+      static const char* const kInputs[] = {"no input", "input B", "input A", "inputs A and B"};
+      return std::to_string(v) + (v >= 0 && v <= 3 ? std::string(" (") + kInputs[v] + ")" : "");
+    }
+    case param::kGainA:
+    case param::kGainB:
+      return std::to_string(v) + " (" + GainText(v) + ")";
+    case param::kOutAttn12:
+    case param::kOutAttn34:
+      return std::to_string(v) + " (" + AttenuationText(v) + ")";
+    case param::kDelay12:
+    case param::kDelay34:
+      return std::to_string(v) + " ms";
+    case param::kAmpLevel:
+      return std::to_string(v) + " (" + LevelText(v) + ")";
+    case param::kExtraPresent:
+      return v == 0 ? "no" : "yes";
+    default:
+      return std::to_string(v);
+  }
+}
+
+// b2, b0, b1, a2, a1 from five 24-bit words, shown in the usual order.
+std::string Coefficients(const std::string& payload, std::size_t from) {
+  std::array<double, 5> c{};
+  for (std::size_t i = 0; i < 5; ++i) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(payload.data() + from + 3 * i);
+    c[i] =
+        filters::WordToCoefficient((std::uint32_t{b[0]} << 16) | (std::uint32_t{b[1]} << 8) | b[2]);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text, "b0 %.6f b1 %.6f b2 %.6f a1 %.6f a2 %.6f", c[1], c[2], c[0],
+                c[4], c[3]);
+  return text;
+}
+
+std::string BandAt(int address) {
+  for (int band = 1; band <= filters::kBandCount; ++band) {
+    if (address == filters::BandAddress(band)) return "band " + std::to_string(band);
+    if (address == filters::BandAddress(band) + filters::kMirrorAddressOffset)
+      return "band " + std::to_string(band) + " mirror";
+  }
+  return "address " + std::to_string(address);
+}
+
+int U8(const std::string& p, std::size_t i) { return static_cast<std::uint8_t>(p[i]); }
+int U16(const std::string& p, std::size_t i) { return (U8(p, i) << 8) | U8(p, i + 1); }
+
+// A frame the program sends, understood; empty kind when it is none of them.
+struct Frame {
+  std::string kind, text;
+  char letter = 0;
+  int parameter = -1;           // "I"
+  std::size_t replyLength = 1;  // what the machine answers
+};
+
+std::size_t PayloadLength(char letter) {
+  switch (letter) {
+    case 'I':
+    case 'n':
+    case 'u':
+    case 'T':
+    case 'r':
+      return 1;
+    case 'G':
+    case 'V':
+    case 'J':
+      return 2;
+    case 'g':
+      return 3;
+    case 'L':
+      return 4;
+    case 'Q':
+    case 'U':
+      return 17;
+    default:
+      return 0;
+  }
+}
+
+Frame Understand(const std::string& bytes) {
+  Frame f;
+  if (bytes == "e") return {"attention", "attention \"e\"", 'e'};
+  if (bytes == "R") return {"release", "release \"R\"", 'R'};
+  if (bytes.size() < 3 || (bytes.size() - 1) % 2 != 0) return f;
+  std::string payload;
+  if (!HexToBytes(bytes.substr(1), payload)) return f;
+  // The program writes lower-case hex only; a processor takes nothing else for a digit.
+  if (Hex(payload) != bytes.substr(1)) return f;
+  f.letter = bytes[0];
+  if (f.letter == 'H') {
+    if (payload.size() != 7) return {};
+    protocol::Identifier id{};
+    for (std::size_t i = 0; i < 6; ++i) id[i] = static_cast<std::uint8_t>(payload[i]);
+    if (protocol::SelectFrame(id) != bytes) return {};
+    f.kind = "select";
+    f.text = "select " + protocol::IdentifierText(id);
+    return f;
+  }
+  unsigned sum = 0;
+  for (char c : payload) sum += static_cast<std::uint8_t>(c);
+  if ((sum & 0xff) != 0 || payload.size() != PayloadLength(f.letter) + 1) return {};
+  payload.pop_back();
+  const std::string& p = payload;
+  f.kind = "command";
+  switch (f.letter) {
+    case 'I':
+      f.kind = "query";
+      f.parameter = U8(p, 0);
+      f.replyLength = f.parameter == param::kExtraName ? 128 : 7;
+      f.text = "query " + std::to_string(f.parameter) + " " + ParameterName(f.parameter);
+      return f;
+    case 'n':
+      f.text = "amplifier level " + std::to_string(U8(p, 0)) + " (" + LevelText(U8(p, 0)) + ")";
+      return f;
+    case 'g':
+      f.text = "channel level Ch" + std::to_string((U8(p, 0) - 1) * 2 + U8(p, 1) + 1) + " " +
+               std::to_string(U8(p, 2)) + " (" + LevelText(U8(p, 2)) + ")";
+      return f;
+    case 'L':
+      f.text = "delays Ch1/Ch2 " + std::to_string(U16(p, 0)) + " ms, Ch3/Ch4 " +
+               std::to_string(U16(p, 2)) + " ms";
+      return f;
+    case 'V':
+      f.text = "output attenuation Ch1/Ch2 " + AttenuationText(U8(p, 0)) + ", Ch3/Ch4 " +
+               AttenuationText(U8(p, 1));
+      return f;
+    case 'G':
+      // Input B comes first in this frame.
+      f.text = "input gains A " + GainText(U8(p, 1)) + ", B " + GainText(U8(p, 0));
+      return f;
+    case 'Q':
+      f.text = BandAt(U16(p, 0)) + " at " + std::to_string(U16(p, 0)) + ": " + Coefficients(p, 2);
+      return f;
+    case 'U': {
+      const std::string where = " into user location " + std::to_string(U8(p, 0));
+      if (U8(p, 1) < filters::kBandCount) {
+        f.text = "store band " + std::to_string(U8(p, 1) + 1) + where + ": " + Coefficients(p, 2);
+      } else {
+        f.text = "store settings" + where + ": gains A " + GainText(U8(p, 2)) + ", B " +
+                 GainText(U8(p, 3)) + ", attenuation Ch1/Ch2 " + AttenuationText(U8(p, 4)) +
+                 ", Ch3/Ch4 " + AttenuationText(U8(p, 5)) + ", delays Ch1/Ch2 " +
+                 std::to_string(U16(p, 6)) + " ms, Ch3/Ch4 " + std::to_string(U16(p, 8)) +
+                 " ms, amplifier level " + LevelText(U8(p, 10));
+      }
+      return f;
+    }
+    case 'u':
+      f.text = "recall user location " + std::to_string(U8(p, 0));
+      return f;
+    case 'T':
+      switch (U8(p, 0)) {
+        case 0:
+          f.text = "save as power-on setting";
+          return f;
+        case 1:
+          f.text = "begin access";
+          return f;
+        case 2:
+          f.text = "end access";
+          return f;
+        default:
+          return {};
+      }
+    case 'r':
+      f.text = "hardware preset " + std::to_string(U8(p, 0));
+      return f;
+    case 'J':
+      f.text = "begin Extra preset upload of " + std::to_string(2 * U16(p, 0)) + " bytes";
+      return f;
+    default:
+      return {};
+  }
+}
+
+std::string QueryAnswer(const Frame& f, const std::string& reply) {
+  if (reply.back() != 'O') return "answered " + Shown(reply) + " without \"O\"";
+  if (f.parameter == param::kExtraName) {
+    std::string name;
+    for (std::size_t k = 0; k < 18; ++k) {
+      const auto b = protocol::HexPairToByte(reply[84 + 2 * k], reply[85 + 2 * k]);
+      if (!b) return "a name that is not hex";
+      name.push_back(static_cast<char>(*b));
+    }
+    return "\"" + name + "\"";
+  }
+  const auto value = protocol::HexQuadToWord(std::string_view(reply).substr(0, 4));
+  const auto check = protocol::HexPairToByte(reply[4], reply[5]);
+  if (!value || !check) return "answered " + Shown(reply) + ", not a number";
+  std::string text = ParameterValue(f.parameter, *value);
+  if (((*value >> 8) + (*value & 0xff) + *check) % 256 != 0) text += " (checksum wrong)";
+  return text;
+}
+
+constexpr std::uint32_t kDrainRead = 16;
+
+class Decoder {
+ public:
+  std::vector<DecodedLine> run(const std::vector<TraceRecord>& records) {
+    for (const auto& r : records) {
+      switch (r.kind) {
+        case TraceRecord::Kind::Start:
+          emit(r.t, "link", "trace of the " + r.name + " adapter");
+          break;
+        case TraceRecord::Kind::Call:
+          onCall(r);
+          break;
+        case TraceRecord::Kind::Tx:
+          onTx(r);
+          break;
+        case TraceRecord::Kind::Rx:
+          onRx(r);
+          break;
+      }
+    }
+    finish();
+    return std::move(lines_);
+  }
+
+ private:
+  struct Exchange {
+    double t = 0.0, lastRead = 0.0;
+    std::string bytes, reply;
+    Frame frame;
+    bool read = false;
+  };
+  struct Upload {
+    double t = 0.0;
+    std::string sent, echoes, readBack;
+    std::optional<char> final;
+  };
+
+  void emit(double t, std::string kind, std::string text, bool timeout = false) {
+    lines_.push_back({t, std::move(kind), std::move(text), timeout});
+  }
+
+  void onCall(const TraceRecord& r) {
+    const bool failed = r.status != 0 && r.status != 17;  // 17: not supported by the backend
+    // Nothing more arrives for an exchange once the device is opened or closed again.
+    if (r.name == "open" || r.name == "close") finish();
+    if (r.name == "open")
+      emit(r.t, "link", failed ? "the adapter could not be opened" : "adapter opened");
+    else if (r.name == "close")
+      emit(r.t, "link", "adapter closed");
+    else if (failed)
+      emit(r.t, "fault",
+           "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
+  }
+
+  void onTx(const TraceRecord& r) {
+    finishExchange();
+    if (upload_ && r.bytes.size() == 1 && upload_->sent.size() < kHfpPayloadSize && r.status == 0) {
+      upload_->sent += r.bytes;
+      return;
+    }
+    finish();
+    if (r.status != 0) {
+      const Frame f = Understand(r.bytes);
+      emit(r.t, "fault", "write failed: " + (f.kind.empty() ? Shown(r.bytes) : f.text));
+      return;
+    }
+    exchange_ = Exchange{r.t, r.t, r.bytes, "", Understand(r.bytes), false};
+  }
+
+  void onRx(const TraceRecord& r) {
+    if (r.status != 0) {
+      emit(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
+      return;
+    }
+    std::string bytes = r.bytes;
+    if (upload_) {
+      take(bytes, upload_->echoes, upload_->sent.size());
+      if (upload_->echoes.size() == kHfpPayloadSize) {
+        take(bytes, upload_->readBack, kHfpPayloadSize);
+        if (upload_->readBack.size() == kHfpPayloadSize && !upload_->final && !bytes.empty()) {
+          upload_->final = bytes[0];
+          bytes.erase(0, 1);
+        }
+      }
+    } else if (exchange_) {
+      // Sixteen bytes is what a drain of the input asks for, never an answer's length: such a
+      // read takes what is waiting but does not wait for the answer.
+      if (r.want != kDrainRead) {
+        exchange_->read = true;
+        exchange_->lastRead = r.t;
+      }
+      take(bytes, exchange_->reply, exchange_->frame.replyLength);
+    }
+    if (!bytes.empty()) emit(r.t, "stray", "stray bytes " + Shown(bytes));
+  }
+
+  static void take(std::string& from, std::string& into, std::size_t upTo) {
+    const std::size_t n = std::min(from.size(), upTo - std::min(upTo, into.size()));
+    into += from.substr(0, n);
+    from.erase(0, n);
+  }
+
+  void finish() {
+    finishExchange();
+    if (upload_) finishUpload();
+  }
+
+  void finishExchange() {
+    if (!exchange_) return;
+    Exchange x = std::move(*exchange_);
+    exchange_.reset();
+    const Frame& f = x.frame;
+    if (f.kind.empty()) {
+      emit(x.t, "unknown",
+           "unknown frame " + Shown(x.bytes) +
+               (x.reply.empty() ? "" : ", answered " + Shown(x.reply)));
+      return;
+    }
+    // The Extra preset upload is told as one line once it is over.
+    if (f.letter == 'J' && x.reply == "O") {
+      upload_ = Upload{x.t, "", "", "", std::nullopt};
+      return;
+    }
+    if (!x.read) {
+      emit(x.t, f.kind, f.text);
+      return;
+    }
+    if (x.reply.size() < f.replyLength) {
+      char waited[64];
+      std::snprintf(waited, sizeof waited, "%.0f ms", x.lastRead - x.t);
+      const std::string got = x.reply.empty()
+                                  ? std::string("no answer")
+                                  : std::to_string(x.reply.size()) + " of " +
+                                        std::to_string(f.replyLength) + " bytes " + Shown(x.reply);
+      emit(x.t, f.kind, f.text + ": " + got + ", time-out after " + waited, true);
+      return;
+    }
+    if (f.kind == "query") {
+      emit(x.t, f.kind, f.text + ": " + QueryAnswer(f, x.reply));
+      return;
+    }
+    emit(x.t, f.kind,
+         f.text + (x.reply == "O" ? ": acknowledged" : ": answered " + Shown(x.reply)));
+  }
+
+  void finishUpload() {
+    Upload u = std::move(*upload_);
+    upload_.reset();
+    std::string name;
+    for (std::size_t i = 0; i < 18 && i < u.sent.size(); ++i) {
+      const auto c =
+          static_cast<std::uint8_t>(static_cast<std::uint8_t>(u.sent[i]) - EncodeUploadByte(0));
+      name.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : ' ');
+    }
+    std::size_t echoed = 0;
+    for (std::size_t i = 0; i < u.echoes.size(); ++i) echoed += u.echoes[i] == u.sent[i];
+    const std::string total = std::to_string(kHfpPayloadSize);
+    std::string text = "Extra preset upload \"" + name + "\": " + std::to_string(u.sent.size()) +
+                       " of " + total + " bytes sent, " + std::to_string(echoed) + " echoed";
+    if (echoed != u.echoes.size())
+      text += ", " + std::to_string(u.echoes.size() - echoed) + " echoes wrong";
+    const bool readBackOk = u.readBack.size() == kHfpPayloadSize && u.readBack == u.sent;
+    text += ", read-back " + std::to_string(u.readBack.size()) + " of " + total + " bytes" +
+            (readBackOk           ? " matching"
+             : u.readBack.empty() ? ""
+                                  : " not matching");
+    text += u.final == 'O' ? ", committed" : ", not committed";
+    const bool complete = u.sent.size() == kHfpPayloadSize && echoed == kHfpPayloadSize &&
+                          readBackOk && u.final == 'O';
+    emit(u.t, "upload", text, !complete && !u.final);
+  }
+
+  std::vector<DecodedLine> lines_;
+  std::optional<Exchange> exchange_;
+  std::optional<Upload> upload_;
+};
+
+}  // namespace
+
+std::vector<DecodedLine> DecodeTrace(const std::vector<TraceRecord>& records) {
+  return Decoder{}.run(records);
+}
+
+std::string FormatDecodedLine(const DecodedLine& line) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%10.3f  ", line.t);
+  return time + line.text;
+}
+
+}  // namespace qubix::network

@@ -1,0 +1,93 @@
+// EditorUndo: the editor's history of the operator's changes on the machine being edited, undone
+// with Ctrl+Z and redone with Ctrl+Shift+Z or Ctrl+Y. A step keeps the editor's values before and
+// after it; going back or forth puts the values back through the same operations the controls
+// use, so the processor receives the frames it would for the operator's own change. The history
+// belongs to one machine: it is dropped as soon as the editor no longer holds that machine.
+#pragma once
+
+#include <QUndoStack>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "editor/EditorState.h"
+
+class QWidget;
+
+namespace qubix::ui {
+
+// The editor's values that the operator can change.
+struct EditorValues {
+  struct Band {
+    float freqHz = 0, gainDb = 0, q = 0;
+    bool operator==(const Band&) const = default;
+  };
+  std::array<Band, editor::kBandCount> bands{};
+  std::array<std::string, 2> gainText;
+  std::array<int, 2> knobPosition{};
+  std::array<int, 2> delay{};
+  std::array<bool, 4> muted{};
+  std::int32_t ampLevelCode = 255;
+  bool flat = false;
+  std::array<double, editor::kBandCount> flatGainStash{};
+  bool operator==(const EditorValues&) const = default;
+
+  static EditorValues Of(editor::EditorState& state);
+};
+
+// Which control a step came from. Changes of one control within one gesture (a drag, an arrow
+// held down, a turn of the wheel) merge into one step; kNoMerge steps never merge.
+namespace undocontrol {
+inline constexpr int kNoMerge = -1;
+inline constexpr int Band(int index) { return index; }
+inline constexpr int Gain(int input) { return 100 + input; }
+inline constexpr int Knob(int knob) { return 200 + knob; }
+inline constexpr int Delay(int pair) { return 300 + pair; }
+}  // namespace undocontrol
+
+class EditorUndo {
+ public:
+  // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y act while `window` is the active window.
+  EditorUndo(editor::EditorState& state, QWidget& window);
+  ~EditorUndo();
+
+  QUndoStack& Stack() { return stack_; }
+
+  // A press or a key in the editor: what follows is a new step.
+  void BeginGesture();
+  // Runs an operator change and keeps it as one step (none when nothing changed, or when the
+  // editor lost its machine on the way).
+  void Record(const QString& text, int control, const std::function<void()>& change);
+  // A recalled or loaded user preset: undone and redone the way a preset load sends its values.
+  void RecordPreset(const QString& text, const std::function<void()>& change);
+  // One step from `before` to the values the editor shows now, for a change made elsewhere
+  // (an import of ten bands and the input gains, say).
+  void Push(const QString& text, const EditorValues& before);
+  // A band strip changed outside any recorded change: the operator moved it.
+  void BandMoved(int band);
+
+  void Undo();
+  void Redo();
+  // Drops the history when the editor no longer holds the machine it was kept for.
+  void FollowMachine();
+
+ private:
+  class Step;
+  enum class Kind { Values, Preset };
+  void record(Kind kind, const QString& text, int control, const std::function<void()>& change);
+  void push(Kind kind, const QString& text, int control, EditorValues before);
+  bool holdsOwner() const;
+  // Brings the editor (and the processor) to `target` through the controls' own operations.
+  void apply(const EditorValues& target, Kind kind);
+
+  editor::EditorState& state_;
+  QUndoStack stack_;
+  std::string owner_;        // the machine the history belongs to
+  EditorValues shown_;       // the values at the start of the current gesture or after a step
+  int gesture_ = 0;
+  int busy_ = 0;             // inside a recorded change or an undo: strips report nothing
+};
+
+}  // namespace qubix::ui
