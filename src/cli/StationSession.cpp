@@ -50,10 +50,10 @@ std::string Printable(const std::uint8_t* bytes, std::size_t n) {
   return text;
 }
 
-std::function<std::unique_ptr<link::Adapter>()> adapterForTesting;
+std::function<link::backends::AdapterWithClock()> adapterForTesting;
 }  // namespace
 
-void SetAdapterForTesting(std::function<std::unique_ptr<link::Adapter>()> make) {
+void SetAdapterForTesting(std::function<link::backends::AdapterWithClock()> make) {
   adapterForTesting = std::move(make);
 }
 
@@ -180,7 +180,8 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
                               ? inv.value(QStringLiteral("link")).toStdString()
                               : std::string();
   std::string error;
-  auto adapter = adapterForTesting ? adapterForTesting() : link::backends::makeAdapter(uri, error);
+  auto [adapter, clockMs] =
+      adapterForTesting ? adapterForTesting() : link::backends::makeAdapterWithClock(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
   if (inv.isSet(QStringLiteral("trace"))) {
     adapter = link::backends::traceAdapter(
@@ -192,6 +193,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
   if (!std::filesystem::is_directory(dir, ec))
     throw UsageError("--data-dir " + dir.string() + ": not a directory");
   auto session = std::make_unique<StationSession>(inv.err);
+  session->clockMs = std::move(clockMs);
   session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error);
   if (!session->lock) throw std::runtime_error(error);
   session->station =

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "compose/LinkFactory.h"
 #include "files/DataDirLock.h"
 #include "frontend/Frontend.h"
 #include "network/Station.h"
@@ -82,6 +83,8 @@ struct StationSession {
   ConsoleFrontend frontend;
   std::optional<files::DataDirLock> lock;
   std::unique_ptr<network::Station> station;
+  // The clock of the station's adapter (the simulator's on a simulated bus).
+  std::function<double()> clockMs;
 };
 
 // How long a command waits for another process to let go of the data directory.
@@ -96,7 +99,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv);
 
 // For tests: the adapter every station gets instead of the one --link names (a simulated bus
 // with faults); an empty function goes back to --link.
-void SetAdapterForTesting(std::function<std::unique_ptr<link::Adapter>()> make);
+void SetAdapterForTesting(std::function<link::backends::AdapterWithClock()> make);
 
 // Prints "qubix24ctl: <subject>: <fault>" for the faults the frontend kept; false when there
 // were none and no failure box.

@@ -24,7 +24,6 @@
 #include "network/HardwarePreset.h"
 #include "network/HfpFile.h"
 #include "protocol/Hex.h"
-#include "sim/SimAdapter.h"
 
 namespace qubix::cli {
 namespace {
@@ -209,22 +208,12 @@ bool Failed(const Invocation& inv, MachineSession& m, bool coreOk, std::string_v
   return !coreOk || faults;
 }
 
-// The upload's ticks run on the link's clock: the simulator's when it is simulated.
-std::function<double()> LinkClock(network::Station& station) {
-  if (auto* sim = dynamic_cast<sim::SimAdapter*>(&station.link.adapter()))
-    return [sim] { return sim->nowMs(); };
-  const auto start = std::chrono::steady_clock::now();
-  return [start] {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-  };
-}
-
 // The preset operations on a station, their ticks on the link's clock.
 struct PresetRun {
-  explicit PresetRun(network::Station& st)
-      : ticks(LinkClock(st)),
-        presets(st.link, st.bus, st.commands, st.frontend, st.network, ticks) {}
+  explicit PresetRun(MachineSession& m)
+      : ticks(m.session->clockMs),
+        presets(m.station().link, m.station().bus, m.station().commands, m.station().frontend,
+                m.station().network, ticks) {}
   network::TickCounter ticks;
   network::HardwarePresets presets;
 };
@@ -272,7 +261,7 @@ int RunHwPreset(Invocation& inv) {
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
   network::Station& st = m->station();
-  PresetRun run(st);
+  PresetRun run(*m);
   network::HardwarePresets& presets = run.presets;
   const network::PresetChangeOutcome outcome = presets.ApplyHardwarePreset(0, preset);
   const network::SlotState& slot = st.network.slotAt(0);
@@ -318,8 +307,7 @@ int RunUpload(Invocation& inv) {
   const std::string path = OneArgument(inv, "FILE.hfp");
   auto m = OpenMachine(inv);
   if (!m) return kExitFailure;
-  network::Station& st = m->station();
-  PresetRun run(st);
+  PresetRun run(*m);
   network::HardwarePresets& presets = run.presets;
   ConsoleProgress progress(inv.err);
   presets.setView(&progress);

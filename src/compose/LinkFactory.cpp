@@ -1,5 +1,7 @@
 #include "compose/LinkFactory.h"
 
+#include <chrono>
+
 #include "link/TracingAdapter.h"
 #include "link/backends/NoDeviceAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
@@ -16,6 +18,22 @@ std::unique_ptr<Adapter> notAvailableFor(std::string_view backend, std::string_v
                                          std::string& error) {
   error = notAvailableText(backend, reason);
   return nullptr;
+}
+
+// "sim:virtual": the same bus on the virtual clock, where waiting costs no time (scripts and
+// tests of long operations such as the Extra preset upload).
+std::unique_ptr<sim::SimAdapter> makeSimAdapter(std::string_view rest) {
+  return std::make_unique<sim::SimAdapter>(
+      sim::makeDemoBus(), rest == "virtual" ? sim::ClockMode::Virtual : sim::ClockMode::Real);
+}
+
+struct SchemeAndRest {
+  std::string_view scheme, rest;
+};
+SchemeAndRest split(std::string_view uri) {
+  const auto colon = uri.find(':');
+  return {uri.substr(0, colon),
+          colon == std::string_view::npos ? std::string_view{} : uri.substr(colon + 1)};
 }
 }  // namespace
 
@@ -37,19 +55,37 @@ std::unique_ptr<Adapter> traceAdapter(std::unique_ptr<Adapter> adapter, const st
   return TracingAdapter::open(std::move(adapter), path, error, std::move(clock));
 }
 
+std::function<double()> steadyClockMs() {
+  const auto start = std::chrono::steady_clock::now();
+  return [start] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+}
+
+AdapterWithClock withSimulatorClock(std::unique_ptr<sim::SimAdapter> adapter) {
+  // The station owns the adapter for as long as anything counts time on its clock.
+  const sim::SimAdapter* clock = adapter.get();
+  return {std::move(adapter), [clock] { return clock->nowMs(); }};
+}
+
+AdapterWithClock makeAdapterWithClock(std::string_view uri, std::string& error) {
+  const auto [scheme, rest] = split(uri);
+  if (scheme == "sim") {
+    error.clear();
+    return withSimulatorClock(makeSimAdapter(rest));
+  }
+  auto adapter = makeAdapter(uri, error);
+  if (!adapter) return {};
+  return {std::move(adapter), steadyClockMs()};
+}
+
 std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
   error.clear();
-  const auto colon = uri.find(':');
-  const std::string_view scheme = uri.substr(0, colon);
-  const std::string_view rest =
-      colon == std::string_view::npos ? std::string_view{} : uri.substr(colon + 1);
+  const auto [scheme, rest] = split(uri);
 
   if (uri.empty() || scheme == "none") return std::make_unique<NoDeviceAdapter>();
-  // "sim:virtual": the same bus on the virtual clock, where waiting costs no time (scripts and
-  // tests of long operations such as the Extra preset upload).
-  if (scheme == "sim")
-    return std::make_unique<sim::SimAdapter>(
-        sim::makeDemoBus(), rest == "virtual" ? sim::ClockMode::Virtual : sim::ClockMode::Real);
+  if (scheme == "sim") return makeSimAdapter(rest);
   // The device itself is looked for at connect time (and again on every retry), so an adapter
   // plugged in later is found; what is wrong then is in the adapter's lastError().
   if (scheme == "serial" || scheme == "ftdi") {

@@ -30,7 +30,10 @@ struct EqRun {
   TempDir dir;
   EqRun() {
     cli::SetAdapterForTesting(
-        [this] { return std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual); });
+        [this] {
+          return link::backends::withSimulatorClock(
+              std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual));
+        });
   }
   ~EqRun() { cli::SetAdapterForTesting({}); }
   CliResult run(std::vector<std::string> args) {

@@ -151,7 +151,10 @@ TEST(DecodeTraceOf, ASilentMachineShowsItsTimeOut) {
   auto bus = qubix::sim::makeDemoBus();
   bus->find(kMachine)->faults.silent = true;
   qubix::cli::SetAdapterForTesting(
-      [&] { return std::make_unique<qubix::sim::SimAdapter>(bus, qubix::sim::ClockMode::Virtual); });
+      [&] {
+        return qubix::link::backends::withSimulatorClock(
+            std::make_unique<qubix::sim::SimAdapter>(bus, qubix::sim::ClockMode::Virtual));
+      });
   const CliResult r = run.run({"hwpreset", "--machine", kMachine, "5"});
   qubix::cli::SetAdapterForTesting({});
   EXPECT_EQ(r.status, 1);
