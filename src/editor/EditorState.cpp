@@ -76,8 +76,23 @@ void BandModel::changed() {
 // ---------------------------------------------------------------- EditorState
 
 EditorState::EditorState(EditorHost& host) : host_(host) {
+  // A status query on the bus from anywhere stops the indicator poll: the bus and the editor
+  // are two core objects joined here, and the editor takes its hook away when it goes.
   auto& bus = host_.commands().bus();
-  if (!bus.beforeQuery) bus.beforeQuery = [this] { SetTimer1(false); };
+  if (!bus.beforeQuery) {
+    bus.beforeQuery = [this] { SetTimer1(false); };
+    installedBeforeQuery_ = true;
+  }
+}
+
+EditorState::~EditorState() {
+  if (installedBeforeQuery_) host_.commands().bus().beforeQuery = nullptr;
+}
+
+void EditorState::stopEditorActivity() {
+  SetTimer1(false);
+  SetTimer2(false);
+  HideLevelWindow();
 }
 
 void EditorState::attachBands(const std::array<BandStrip*, kBandCount>& bands) { bands_ = bands; }

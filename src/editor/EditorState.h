@@ -13,12 +13,15 @@
 #include <string>
 #include <string_view>
 
+#include "editor/EditorHost.h"
+#include "editor/EditorTexts.h"
 #include "editor/LevelMeter.h"
 #include "filters/Biquad.h"
 #include "filters/EqBands.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
 #include "network/EqFile.h"
+#include "network/HardwarePreset.h"
 #include "protocol/Commands.h"
 
 namespace qubix::editor {
@@ -29,29 +32,6 @@ inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
 // The order in which the window created its strips, which "Flat" and its stash follow.
 inline constexpr std::array<int, kBandCount> kStripCreationOrder{9, 0, 1, 2, 3, 4, 5, 6, 7, 8};
 
-namespace texts {
-inline constexpr std::string_view kFlat = "Flat";
-inline constexpr std::string_view kEq = "EQ";
-inline constexpr std::string_view kConnectionFail = " Connection Fail";
-inline constexpr std::string_view kStatusQuery = "I0000";
-// User presets.
-inline constexpr std::string_view kSaveToDsp = "    Save To DSP Memory";
-inline constexpr std::string_view kLoadFromDsp = "   Load From DSP Memory";
-inline constexpr std::string_view kSaveToFile = "   Save To Computer HDD";
-inline constexpr std::string_view kLoadFromFile = "  Load From Computer HDD";
-inline constexpr std::string_view kSelectLocation = "Select Location";
-inline constexpr std::string_view kSelectUserPreset = "Select User PreSet";
-inline constexpr std::string_view kLocationQuestion = "Select the memory location number ";
-inline constexpr std::string_view kUserPresetQuestion = "Select the User PreSet number ";
-inline constexpr std::string_view kForTheProcessor = "for the Processor";
-inline constexpr std::string_view kLocationOk = "      Ok";
-inline constexpr std::string_view kLocationCancel = " Cancel";
-inline constexpr std::string_view kEEPromError = "EEProm Writing Error";
-inline constexpr std::string_view kNothingSelected = "Nothing Selected";
-inline constexpr std::string_view kVupFilter = "Velmoria User Preset (*.vup)";
-inline constexpr std::string_view kVupExtension = "vup";
-inline constexpr std::string_view kVupProposedName = "preset.vup";
-}  // namespace texts
 
 // What the editor needs of one band strip (a TParFilter on screen, a BandModel in tests). The
 // pot setters compute the coefficients and raise the strip's change event.
@@ -91,6 +71,8 @@ class BandModel final : public BandStrip {
   void SetActive(bool active) override { active_ = active; }
   bool active() const { return active_; }
 
+  // The strip's change event. Whoever assembles the editor joins it to BandChanged(index), as
+  // the window joins its strips' events: band and editor are two core objects.
   std::function<void()> onChangePar;
 
  private:
@@ -99,46 +81,6 @@ class BandModel final : public BandStrip {
   float f_, g_ = 0.0F, q_, qf_;
   std::int32_t address_;
   bool active_ = true;
-};
-
-// The state of the machine that the editor shows, as its slot keeps it (raw codes).
-struct EditorSlotValues {
-  int hardwarePreset = 0;
-  int userPreset = 0;
-  int outAttn12 = 255, outAttn34 = 255;
-  int gainA = 180, gainB = 180;
-  int delay12 = 0, delay34 = 0;
-  std::array<bool, 4> muted{};
-  int ampLevel = 255;
-  std::string extraPresetName;
-};
-
-// What the editor needs of the main window: its link and commands, the machine list, the
-// slots and the list box selection.
-class EditorHost {
- public:
-  virtual ~EditorHost() = default;
-  virtual protocol::Commands& commands() = 0;
-  virtual link::Frontend& frontend() = 0;
-  virtual std::filesystem::path dataDir() const = 0;
-
-  virtual int machineCount() const = 0;
-  // List entry i, cut to 13 characters.
-  virtual std::string machineId(int index) const = 0;
-  virtual std::string selectFrame(int index) const = 0;
-  virtual int currentMachine() const = 0;
-  virtual void setCurrentMachine(int index) = 0;
-  // The main list box; -1 clears its selection.
-  virtual void selectListItem(int index) = 0;
-  virtual int listSelection() const = 0;
-
-  virtual EditorSlotValues slotValues(int index) const = 0;
-  virtual void storeSlotValues(int index, const EditorSlotValues& values) = 0;
-  virtual std::string hardwarePresetName(int number) const = 0;
-  virtual std::string userPresetName(int number) const = 0;
-
-  // The adapter stopped answering: the main window marks the link down and reconnects.
-  virtual void connectionLost() = 0;
 };
 
 // The parts of the window a change touches; the view redraws them from the state.
@@ -153,9 +95,12 @@ class EditorView {
   virtual void changed(EditorPart part) = 0;
 };
 
-class EditorState {
+class EditorState final : public network::EditorAccess {
  public:
   explicit EditorState(EditorHost& host);
+  ~EditorState() override;
+  EditorState(const EditorState&) = delete;
+  EditorState& operator=(const EditorState&) = delete;
 
   // The ten strips in band order; their change events must reach BandChanged(index).
   void attachBands(const std::array<BandStrip*, kBandCount>& bands);
@@ -226,12 +171,6 @@ class EditorState {
   // processor is told that editing ends and is released, and the windows are hidden.
   void CloseWithoutStoringBands();
 
-  // Hooks for the store and load buttons, filled in by the user preset code.
-  std::function<void()> onSaveToDsp;
-  std::function<void()> onLoadFromDsp;
-  std::function<void()> onSaveToFile;
-  std::function<void()> onLoadFromFile;
-
   // ---- opening from a slot
   void OpenEditorForSlot(int slot);
   // False when the machine was not selected; an editor that was open is then closed, its former
@@ -246,6 +185,11 @@ class EditorState {
   // so that the next edit reaches it. Does nothing while the machine is still selected.
   void ResumeAfterRelease();
   const std::string& selectedMachineId() const { return selectedId_; }
+
+  // network::EditorAccess: what the hardware preset operations ask of the editor.
+  void stopEditorActivity() override;
+  bool leaveMachineOtherThan(int slot) override { return LeaveMachineOtherThan(slot); }
+  void resumeAfterRelease() override { ResumeAfterRelease(); }
 
   // ---- per-machine equaliser files
   network::EqRecord BuildEqRecord() const;
@@ -293,6 +237,7 @@ class EditorState {
   EditorView* view_ = nullptr;
   std::array<BandStrip*, kBandCount> bands_{};
   bool liveBandFilled_ = false;
+  bool installedBeforeQuery_ = false;
   std::string selectedId_;
 };
 

@@ -25,7 +25,8 @@ std::string NetworkEditorHost::selectFrame(int index) const {
 
 void NetworkEditorHost::selectListItem(int index) {
   listSelection_ = index;
-  if (onListSelection) onListSelection(index);
+  // The main window's list box follows the selection made here.
+  network_.view().listSelectionChanged(index);
 }
 
 EditorSlotValues NetworkEditorHost::slotValues(int index) const {
@@ -77,7 +78,7 @@ std::string NetworkEditorHost::userPresetName(int number) const {
 
 void NetworkEditorHost::connectionLost() {
   link_.state().Connected = false;
-  if (network_.restartConnectTimer) network_.restartConnectTimer();
+  network_.view().restartConnectTimer();
 }
 
 }  // namespace qubix::editor

@@ -3,8 +3,6 @@
 // that the main window keeps for the editor.
 #pragma once
 
-#include <functional>
-
 #include "editor/EditorState.h"
 #include "network/NetworkManager.h"
 
@@ -31,9 +29,6 @@ class NetworkEditorHost final : public EditorHost {
   std::string hardwarePresetName(int number) const override;
   std::string userPresetName(int number) const override;
   void connectionLost() override;
-
-  // The main window's list box follows the selection made here.
-  std::function<void(int)> onListSelection;
 
  private:
   network::NetworkManager& network_;

@@ -17,11 +17,19 @@ constexpr int kUserPresetNames = 10;
 int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 }  // namespace
 
-UserPresets::UserPresets(EditorState& editor) : editor_(editor) {}
+UserPresets::UserPresets(EditorState& editor)
+    : editor_(editor), frontendView_(editor.host().frontend()) {}
 
-void UserPresets::caption(PresetButton button, bool running) {
-  if (onCaption) onCaption(button, running);
+std::string_view LocationTitle(LocationDialog which) {
+  return which == LocationDialog::Store ? texts::kSelectLocation : texts::kSelectUserPreset;
 }
+
+std::optional<int> UserPresets::FrontendView::askLocation(LocationDialog which,
+                                                          const std::string&) {
+  return frontend_.askLocation(LocationTitle(which));
+}
+
+void UserPresets::caption(PresetButton button, bool running) { view_->showRunning(button, running); }
 
 // What every bus operation of this class does first: keep the level poll and the indicator
 // poll off the bus while it runs.
@@ -46,9 +54,7 @@ std::string UserPresets::machineForFiles() const {
 
 void UserPresets::SaveToDspMemory() {
   beginBusOperation(PresetButton::SaveToDsp);
-  const std::optional<int> location =
-      askLocation ? askLocation(LocationDialog::Store, editor_.processorId)
-                  : editor_.host().frontend().askLocation(texts::kSelectLocation);
+  const std::optional<int> location = view_->askLocation(LocationDialog::Store, editor_.processorId);
   bool stored = true;
   if (location) stored = StoreToLocation(*location);
   if (stored) editor_.SetTimer1(true);
@@ -101,8 +107,7 @@ void UserPresets::SaveEEpromFail() {
 void UserPresets::LoadFromDspMemory() {
   beginBusOperation(PresetButton::LoadFromDsp);
   const std::optional<int> location =
-      askLocation ? askLocation(LocationDialog::Recall, editor_.processorId)
-                  : editor_.host().frontend().askLocation(texts::kSelectUserPreset);
+      view_->askLocation(LocationDialog::Recall, editor_.processorId);
   const bool recalled = !location || RecallFromLocation(*location).ok();
   editor_.EditorLoading = false;
   // After a failed read-back the editor is closed: its poll stays stopped.
@@ -164,10 +169,8 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   }
   const bool presetUnread = std::find(result.unread.begin(), result.unread.end(),
                                       protocol::param::kUserPreset) != result.unread.end();
-  if (onSlotUserPreset) {
-    onSlotUserPreset(slot, presetUnread ? std::string(network::texts::kUnknownPreset)
-                                        : editor_.userPresetName);
-  }
+  view_->showSlotUserPreset(slot, presetUnread ? std::string(network::texts::kUnknownPreset)
+                                                : editor_.userPresetName);
   editor_.EditorLoading = false;
   if (!result.ok()) failedRecall(result);
   return result;

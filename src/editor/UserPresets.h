@@ -3,7 +3,6 @@
 // only forwards its four buttons here and shows the location dialogs.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +32,30 @@ struct RecallResult {
   bool ok() const { return unread.empty(); }
 };
 
+// The title of the frontend's location question: "Select Location" or "Select User PreSet".
+std::string_view LocationTitle(LocationDialog which);
+
+// What the windows show of the user preset operations. Every call but the location question has
+// a default that does nothing; without a view of its own the question goes to the frontend.
+class UserPresetView {
+ public:
+  virtual ~UserPresetView() = default;
+  // The location dialogs (TForm2 to store, TForm4 to recall); nothing picked is a cancel.
+  virtual std::optional<int> askLocation(LocationDialog which, const std::string& processorId) = 0;
+  // Each button's caption turns lime while its operation runs and yellow when it ends.
+  virtual void showRunning(PresetButton /*button*/, bool /*running*/) {}
+  // After a recall: the slot of the machine being edited shows its new user preset name.
+  virtual void showSlotUserPreset(int /*slot*/, const std::string& /*name*/) {}
+};
+
 class UserPresets {
  public:
   explicit UserPresets(EditorState& editor);
+  UserPresets(const UserPresets&) = delete;
+  UserPresets& operator=(const UserPresets&) = delete;
+
+  // Null goes back to the frontend's location question and no captions.
+  void setView(UserPresetView* view) { view_ = view ? view : &frontendView_; }
 
   // The four buttons.
   void SaveToDspMemory();   // "    Save To DSP Memory"
@@ -61,13 +81,6 @@ class UserPresets {
   // box before anything is sent.
   UserPresetReadResult LoadFromFile(const std::string& path);
 
-  // The location dialogs (TForm2, TForm4); by default the frontend's location question.
-  std::function<std::optional<int>(LocationDialog, const std::string& processorId)> askLocation;
-  // Each button's caption turns lime while its operation runs and yellow when it ends.
-  std::function<void(PresetButton, bool running)> onCaption;
-  // After a recall: the slot of the machine being edited shows its new user preset name.
-  std::function<void(int slot, const std::string& name)> onSlotUserPreset;
-
   // The record of the last preset file loaded or saved during this run.
   const UserPresetRecord& lastRecord() const { return last_; }
 
@@ -77,7 +90,19 @@ class UserPresets {
   std::string machineForFiles() const;
   void failedRecall(const RecallResult& result);
 
+  // The view of a program without location dialogs: the frontend asks.
+  class FrontendView final : public UserPresetView {
+   public:
+    explicit FrontendView(link::Frontend& frontend) : frontend_(frontend) {}
+    std::optional<int> askLocation(LocationDialog which, const std::string&) override;
+
+   private:
+    link::Frontend& frontend_;
+  };
+
   EditorState& editor_;
+  FrontendView frontendView_;
+  UserPresetView* view_ = &frontendView_;
   UserPresetRecord last_{};
 };
 

@@ -22,13 +22,13 @@ constexpr std::string_view kBeginExtraUpload = "J0745b4";
 
 UploadOutcome HardwarePresets::UploadExtraPreset(int slot) {
   const UploadOutcome outcome = upload(slot, std::nullopt);
-  if (afterOperation) afterOperation();
+  if (editor_) editor_->resumeAfterRelease();
   return outcome;
 }
 
 UploadOutcome HardwarePresets::UploadExtraPresetFile(int slot, const std::string& path) {
   const UploadOutcome outcome = upload(slot, path);
-  if (afterOperation) afterOperation();
+  if (editor_) editor_->resumeAfterRelease();
   return outcome;
 }
 
@@ -101,7 +101,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
 
   ticks_.reset();
   ticks_.start();
-  if (stopEditorActivity) stopEditorActivity();
+  if (editor_) editor_->stopEditorActivity();
   link_.DrainInput();
   link_.DrainInput();
   if (!link_.WriteText(kBeginExtraUpload)) return fail(texts::kFatalError, UploadOutcome::WriteFailed);

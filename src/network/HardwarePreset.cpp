@@ -16,14 +16,14 @@ void TickCounter::start() {
   if (running_) return;
   running_ = true;
   if (nowMs_) countedFromMs_ = nowMs_() - count_ * kTickMs;
-  if (runTimer) runTimer(true);
+  if (view_) view_->runTickTimer(true);
 }
 
 void TickCounter::stop() {
   if (!running_) return;
   count_ = ticks();
   running_ = false;
-  if (runTimer) runTimer(false);
+  if (view_) view_->runTickTimer(false);
 }
 
 void TickCounter::reset() {
@@ -53,7 +53,7 @@ HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus,
 HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
   // The editor's machine may be another one than the slot's: it must never get the slot's
   // change or upload.
-  if (bus_.MachineSelected && leaveEditorMachine && !leaveEditorMachine(slot)) return {false, false};
+  if (bus_.MachineSelected && editor_ && !editor_->leaveMachineOtherThan(slot)) return {false, false};
   if (bus_.MachineSelected) return {true, false};
   // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
   if (!bus_.SelectExchange(network_.slotStates[static_cast<std::size_t>(slot)].selectFrame))
@@ -83,7 +83,7 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
   const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
-  if (afterOperation) afterOperation();
+  if (editor_) editor_->resumeAfterRelease();
   // Said last, so that nothing the editor sends on taking its machine back hides it.
   if (outcome == PresetChangeOutcome::NotConfirmed) {
     frontend_.setStatusColour(link::kRed);

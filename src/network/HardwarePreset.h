@@ -45,13 +45,16 @@ class PresetView {
 };
 
 // The upload's clock: 100 ms ticks counted while it runs. In the program the main window's
-// 100 ms timer counts them (runTimer starts and stops it, Tick() is its time-out); the
+// 100 ms timer counts them (its view runs the timer, Tick() is its time-out); the
 // command-line tool and the tests, which run no timer, count them from a clock instead (the
 // simulator's virtual one there), so that waiting for 50 ticks costs no real time.
 class TickCounter {
  public:
   TickCounter() = default;
+  // The clock is the link's (the composition root hands it out): the two are core objects.
   explicit TickCounter(std::function<double()> nowMs) : nowMs_(std::move(nowMs)) {}
+  // The window whose timer counts the ticks; null for none.
+  void setView(NetworkView* view) { view_ = view; }
   void start();
   void stop();
   void reset();
@@ -60,13 +63,30 @@ class TickCounter {
   // One time-out of the timer.
   void Tick();
 
-  std::function<void(bool run)> runTimer;
 
  private:
   std::function<double()> nowMs_;
+  NetworkView* view_ = nullptr;
   bool running_ = false;
   int count_ = 0;
   double countedFromMs_ = 0.0;
+};
+
+// The editor as a change or an upload meets it: it may hold a machine of its own on the bus.
+// Whoever assembles the program joins the two (the editor windows, the tests); the command-line
+// tool has no editor.
+class EditorAccess {
+ public:
+  virtual ~EditorAccess() = default;
+  // Before an upload: the editor's two timers stop and its level window hides.
+  virtual void stopEditorActivity() = 0;
+  // Asked while a machine is selected, before a change or an upload for slot k: when the editor
+  // holds a machine other than the slot's, it ends its work there and releases it, so that the
+  // slot's own machine is selected instead. False when that release failed: nothing is sent.
+  virtual bool leaveMachineOtherThan(int slot) = 0;
+  // A change or an upload has ended, however it ended: both release the machine they worked
+  // on, and the editor takes its own machine back if that was the one.
+  virtual void resumeAfterRelease() = 0;
 };
 
 enum class PresetChangeOutcome {
@@ -97,6 +117,8 @@ class HardwarePresets {
                   link::Frontend& frontend, NetworkManager& network, TickCounter& ticks);
 
   void setView(PresetView* view) { view_ = view ? view : &noView_; }
+  // Null: no editor to stop, leave or give its machine back.
+  void setEditor(EditorAccess* editor) { editor_ = editor; }
 
   // The click on slot k's hardware preset picture: dialog, then the change.
   PresetChangeOutcome ChangeHardwarePreset(int slot);
@@ -110,16 +132,6 @@ class HardwarePresets {
 
   // The slot whose dialog was opened last.
   int presetSlot = 0;
-
-  // Stops the editor's two timers and hides the level window before an upload.
-  std::function<void()> stopEditorActivity;
-  // Asked while a machine is selected, before a change or an upload for slot k: when the editor
-  // holds a machine other than the slot's, it ends its work there and releases it, so that the
-  // slot's own machine is selected instead. False when that release failed: nothing is sent.
-  std::function<bool(int slot)> leaveEditorMachine;
-  // Told when a change or an upload has ended, however it ended: both release the machine they
-  // worked on, and the editor takes its own machine back if that was the one.
-  std::function<void()> afterOperation;
 
  private:
   struct Selection {
@@ -146,6 +158,7 @@ class HardwarePresets {
   TickCounter& ticks_;
   PresetView noView_;
   PresetView* view_ = &noView_;
+  EditorAccess* editor_ = nullptr;
 };
 
 }  // namespace qubix::network

@@ -65,7 +65,7 @@ void NetworkManager::settleCutUpload() {
 void NetworkManager::adapterLost() {
   frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
   link_.state().Connected = false;
-  if (restartConnectTimer) restartConnectTimer();
+  view_->restartConnectTimer();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -364,7 +364,7 @@ void NetworkManager::endWork() {
   if (!bus_.MachineSelected) return;
   commands_.EndAccess();
   bus_.ReleaseMachine();
-  if (hideEditor) hideEditor();
+  view_->hideEditor();
 }
 
 void NetworkManager::rebuildListFromListBox() {

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +20,8 @@
 
 namespace qubix::network {
 
-// What the main window shows of this; every call has a default that does nothing.
+// The main window as the core reports to it: the slots, the list box, the scan controls and its
+// two timers. Every call has a default that does nothing.
 class NetworkView {
  public:
   virtual ~NetworkView() = default;
@@ -32,6 +32,14 @@ class NetworkView {
   virtual void scanCaptionChanged(std::string_view /*caption*/) {}
   virtual void probeFieldShown(bool /*shown*/) {}
   virtual void probeFrameChanged(std::string_view /*frame*/) {}
+  // The list box follows the machine the editor selects; -1 clears its selection.
+  virtual void listSelectionChanged(int /*index*/) {}
+  // The adapter stopped answering: the connection timer starts again.
+  virtual void restartConnectTimer() {}
+  // The 100 ms tick timer that counts the Extra preset upload's ticks.
+  virtual void runTickTimer(bool /*run*/) {}
+  // The editor and graph windows hide (their machine was released under them).
+  virtual void hideEditor() {}
 };
 
 // A processor receiving an Extra preset takes every byte as payload until it has heard nothing
@@ -67,6 +75,7 @@ class NetworkManager {
                  link::Frontend& frontend, bool& stopFlag, std::filesystem::path dataDir);
 
   void setView(NetworkView* view) { view_ = view ? view : &noView_; }
+  NetworkView& view() { return *view_; }
 
   // The refresh: reads maclist.dat and every listed machine (at most eight), then shows the
   // slots. It processes no window events while it runs.
@@ -109,11 +118,6 @@ class NetworkManager {
   // An upload ended early: a processor may still take whatever is sent as payload. Waits for
   // its receive time-out now if the adapter is there, else before the next refresh.
   void UploadCut();
-
-  // Restarts the connection timer (the adapter stopped answering).
-  std::function<void()> restartConnectTimer;
-  // Hides the editor and graph windows (before the add and remove dialogs release the machine).
-  std::function<void()> hideEditor;
 
   // The settings files the last refresh found damaged (and moved aside) or could not create,
   // one line each with the path and the reason.

@@ -83,11 +83,16 @@ void Station::ConnectionTick(const std::function<void()>& stopTimer) {
   }
 }
 
-void Station::EndWorkForExit(const std::function<void()>& hideEditor) {
+void Station::setView(NetworkView* view) {
+  network.setView(view);
+  ticks.setView(view);
+}
+
+void Station::EndWorkForExit() {
   if (!bus.MachineSelected) return;
   commands.EndAccess();
   bus.ReleaseMachine();
-  if (hideEditor) hideEditor();
+  network.view().hideEditor();
 }
 
 void Station::Close() {

@@ -80,7 +80,8 @@ class Station {
   // The connect operation behind the hidden "Connect" button; nothing when connected.
   void Connect();
 
-  // One tick of the connection timer. stopTimer is called before the list refresh runs, so a
+  // One tick of the connection timer. stopTimer (the timer's own, for this call) is called
+  // before the list refresh runs, so a
   // refresh that loses the adapter can start the timer again. An attempt that fails is retried
   // on the next tick unless the window is closing.
   void ConnectionTick(const std::function<void()>& stopTimer);
@@ -88,9 +89,12 @@ class Station {
   // The tick timer.
   void Tick() { ticks.Tick(); }
 
-  // "      Exit" before the window closes: ends the work on a selected machine and releases it.
-  // hideEditor hides the editor and graph windows.
-  void EndWorkForExit(const std::function<void()>& hideEditor);
+  // The main window: the network manager's view and the tick timer's.
+  void setView(NetworkView* view);
+
+  // "      Exit" before the window closes: ends the work on a selected machine and releases it;
+  // the view hides the editor and graph windows.
+  void EndWorkForExit();
 
   bool closing() const { return closing_; }
 

@@ -563,7 +563,10 @@ TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
 // while the level window is open; the operations that use the bus otherwise close the window.
 TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   editor::UserPresets presets(state);
-  presets.askLocation = [](editor::LocationDialog, const std::string&) { return std::optional<int>(3); };
+  struct LocationThree final : editor::UserPresetView {
+    std::optional<int> askLocation(editor::LocationDialog, const std::string&) override { return 3; }
+  } locationThree;
+  presets.setView(&locationThree);
   const auto unreadableOwnFile = [&](const std::function<void()>& run) {
     const auto own = network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset);
     std::filesystem::remove(own);
@@ -605,6 +608,22 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
     EXPECT_EQ(state.levelWindowVisible, op.levelsStayOpen) << op.name;
     EXPECT_EQ(state.timer2Running, op.levelsStayOpen) << op.name;
   }
+}
+
+// A parameter read from anywhere stops the indicator poll of the editor that is there now; an
+// editor that is gone leaves nothing behind on the bus.
+TEST(EditorPoll, AParameterReadStopsThePollOfTheEditorThatIsThere) {
+  SimRig rig;
+  rig.connect();
+  TestEditorHost host(rig, std::filesystem::temp_directory_path());
+  std::optional<EditorState> gone(std::in_place, host);
+  gone.reset();
+  EXPECT_FALSE(rig.protocolBus.beforeQuery);
+  EditorState now(host);
+  now.EditorShown();
+  ASSERT_TRUE(now.timer1Running);
+  rig.protocolBus.ReadParameter(protocol::param::kAmpLevel);
+  EXPECT_FALSE(now.timer1Running);
 }
 
 // An arrow at the end of its range changes nothing, so it sends nothing and leaves the level

@@ -20,11 +20,24 @@ using test::WriteBytes;
 
 class UserPresetsTest : public test::EditorRig {
  protected:
-  UserPresetsTest() : presets(state) {
-    presets.onCaption = [this](PresetButton, bool running) {
-      captions.push_back(running ? "lime" : "yellow");
-    };
-  }
+  UserPresetsTest() : presets(state), view(*this) { presets.setView(&view); }
+  // Records the captions and the slot's name; the location question goes to the frontend.
+  struct View final : UserPresetView {
+    explicit View(UserPresetsTest& t) : t(t) {}
+    std::optional<int> askLocation(LocationDialog which, const std::string&) override {
+      return t.rig.frontend.askLocation(LocationTitle(which));
+    }
+    void showRunning(PresetButton, bool running) override {
+      t.captions.push_back(running ? "lime" : "yellow");
+    }
+    void showSlotUserPreset(int slot, const std::string& name) override {
+      slotShown = slot;
+      slotName = name;
+    }
+    UserPresetsTest& t;
+    int slotShown = -1;
+    std::string slotName;
+  };
   sim::SimProcessor& machine() { return rig.processor("H000000010001"); }
   // The letters of the frames the PC sent, one per frame (single bytes and frames alike).
   std::string letters() const {
@@ -42,6 +55,7 @@ class UserPresetsTest : public test::EditorRig {
 
   UserPresets presets;
   std::vector<std::string> captions;
+  View view;
 };
 
 TEST_F(UserPresetsTest, StoreToLocationSevenSendsTenBandsAndTheSettings) {
@@ -131,17 +145,11 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
   ASSERT_TRUE(network::WriteEqFile(dir / "H000000010001_3.dat", bands));
   open(0);
   rig.frontend.locationAnswers.push_back(3);
-  int slotShown = -1;
-  std::string slotName;
-  presets.onSlotUserPreset = [&](int slot, const std::string& name) {
-    slotShown = slot;
-    slotName = name;
-  };
   presets.LoadFromDspMemory();
   EXPECT_EQ(pc(), "u03fdI11efI0ff1I10f0I0bf5I0cf4I0df3I0ef2I17e9");
   EXPECT_EQ(state.userPresetName, "User Config 3");
-  EXPECT_EQ(slotShown, 0);
-  EXPECT_EQ(slotName, "User Config 3");
+  EXPECT_EQ(view.slotShown, 0);
+  EXPECT_EQ(view.slotName, "User Config 3");
   EXPECT_EQ(host.slotValues(0).userPreset, 3);
   EXPECT_EQ(state.delay, (std::array<int, 2>{120, 7}));
   EXPECT_EQ(state.gainText[0], "-3.5");
@@ -216,14 +224,13 @@ TEST_F(UserPresetsTest, RecallShowsOnlyWhatItReadBack) {
     state.SetDelay(0, 55);
     const auto filesBefore = std::distance(std::filesystem::directory_iterator(dir), {});
     rig.clearRecords();
-    std::string slotName;
-    presets.onSlotUserPreset = [&](int, const std::string& name) { slotName = name; };
+    view.slotName.clear();
     c.arm();
     EXPECT_EQ(presets.RecallFromLocation(3).unread, c.unread);
     rig.adapter->beforeWrite = nullptr;
     const std::string sent = pc();
     EXPECT_EQ(sent.substr(0, c.wire.size()), c.wire);
-    EXPECT_EQ(slotName, c.slotName);
+    EXPECT_EQ(view.slotName, c.slotName);
     EXPECT_EQ(rig.frontend.statusText, c.status);
     EXPECT_EQ(rig.frontend.statusColour == link::kRed, !c.unread.empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), filesBefore);

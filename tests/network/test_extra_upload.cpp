@@ -34,7 +34,7 @@ std::string WireImage(const HfpImage& image) {
 struct UploadFixture : ::testing::Test {
   UploadFixture() {
     rig.presets.setView(&view);
-    rig.presets.stopEditorActivity = [this] { ++editorStopped; };
+    rig.presets.setEditor(&editor);
     WriteBytes(path, {image.begin(), image.end()});
     rig.frontend.openFileAnswers.push_back(path);
   }
@@ -48,6 +48,14 @@ struct UploadFixture : ::testing::Test {
   HfpImage image = SampleImage();
   std::string path = rig.data.file("Hall.hfp");
   int editorStopped = 0;
+  // An editor that holds no machine and counts how often it is stopped.
+  struct CountingEditor final : EditorAccess {
+    explicit CountingEditor(int& stopped) : stopped(stopped) {}
+    void stopEditorActivity() override { ++stopped; }
+    bool leaveMachineOtherThan(int) override { return true; }
+    void resumeAfterRelease() override {}
+    int& stopped;
+  } editor{editorStopped};
 };
 
 TEST_F(UploadFixture, SuccessfulUploadSendsTheEncodedPayloadAndRenamesPresetSeven) {

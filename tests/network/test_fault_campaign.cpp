@@ -62,7 +62,7 @@ struct CampaignRig {
         presets(station.link, station.bus, station.commands, frontend, station.network, ticks),
         editor(station) {
     WriteFile(dir.path() / "maclist.dat", ListImage(kIds, static_cast<int>(kIds.size())));
-    presets.leaveEditorMachine = [this](int slot) { return editor.state.LeaveMachineOtherThan(slot); };
+    presets.setEditor(&leave);
     // The transcript would grow by thousands of entries in an upload; only its reply bytes are
     // needed, and the upload lets events run before every byte.
     frontend.onProcessEvents = [this] { trimTranscript(); };
@@ -106,6 +106,14 @@ struct CampaignRig {
   network::TickCounter ticks;
   network::HardwarePresets presets;
   editor::HeadlessEditor editor;
+  // The editor as the preset operations meet it here: it only leaves its machine for a slot's.
+  struct LeaveOnly final : network::EditorAccess {
+    explicit LeaveOnly(editor::EditorState& state) : state(state) {}
+    void stopEditorActivity() override {}
+    bool leaveMachineOtherThan(int slot) override { return state.LeaveMachineOtherThan(slot); }
+    void resumeAfterRelease() override {}
+    editor::EditorState& state;
+  } leave{editor.state};
   std::uint64_t replyBytes = 0;  // reply bytes trimmed from the transcript since forget()
 };
 

@@ -12,10 +12,8 @@ namespace texts = network::texts;
 struct RefreshRig : NetworkRig {
   explicit RefreshRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus())
       : NetworkRig(std::move(b)) {
-    manager.setView(&view);
     connect();
   }
-  RecordingView view;
 };
 
 TEST(Refresh, WithoutListFileSendsNothing) {
@@ -98,7 +96,7 @@ TEST(Refresh, AdapterGoneShowsConnectionFail) {
   EXPECT_EQ(rig.frontend.boxes[0].caption, "");
   EXPECT_EQ(rig.pcBytes(), "");
   EXPECT_FALSE(rig.link.state().Connected);
-  EXPECT_EQ(rig.timerRestarts, 1);
+  EXPECT_EQ(rig.view.connectTimerRestarts, 1);
   EXPECT_TRUE(rig.view.listBox.empty());
   EXPECT_TRUE(rig.view.shown.empty());
 }

@@ -12,7 +12,6 @@ namespace texts = network::texts;
 struct ScanRig : NetworkRig {
   explicit ScanRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus())
       : NetworkRig(std::move(b)) {
-    manager.setView(&view);
     connect();
   }
   // Loads the list from the file as the first refresh does, then forgets the records.
@@ -21,7 +20,6 @@ struct ScanRig : NetworkRig {
     manager.RefreshMachines();
     clearRecords();
   }
-  RecordingView view;
 };
 
 TEST(Scan, EmptyBusProbesEveryAddressAndStoresTheListAgain) {
@@ -130,7 +128,7 @@ TEST(Scan, AdapterPulledHalfWayKeepsTheStoredList) {
   EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
   EXPECT_EQ(rig.pcBytes(), "H000000010001feRH000000010002fdRH000000010003fc")
       << "no refresh after the lost probe";
-  EXPECT_EQ(rig.timerRestarts, 1);
+  EXPECT_EQ(rig.view.connectTimerRestarts, 1);
   EXPECT_FALSE(rig.frontend.busy);
 }
 
@@ -225,13 +223,11 @@ TEST(AddMachine, EndsWorkOnTheSelectedMachineFirst) {
   rig.loadList({"H000000010001"});
   ASSERT_TRUE(rig.protocolBus.SelectExchange("H000000010002fd"));
   rig.clearRecords();
-  int hidden = 0;
-  rig.manager.hideEditor = [&] { ++hidden; };
   rig.frontend.textAnswers = {std::nullopt};
   rig.manager.AddManually();
   EXPECT_EQ(rig.pcBytes(), "T02feR");
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
-  EXPECT_EQ(hidden, 1);
+  EXPECT_EQ(rig.view.editorHides, 1);
 }
 
 TEST(RemoveMachine, RemoveOneThenEvery) {

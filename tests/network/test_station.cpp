@@ -180,10 +180,14 @@ TEST(Station, ExitWithoutASelectionSendsNothing) {
   StationRig rig;
   rig.station.Connect();
   rig.bus->clearTranscript();
-  int hidden = 0;
-  rig.station.EndWorkForExit([&] { ++hidden; });
+  struct CountingView final : network::NetworkView {
+    void hideEditor() override { ++hidden; }
+    int hidden = 0;
+  } view;
+  rig.station.setView(&view);
+  rig.station.EndWorkForExit();
   EXPECT_EQ(rig.bus->pcBytes(), "");
-  EXPECT_EQ(hidden, 0);
+  EXPECT_EQ(view.hidden, 0);
 }
 
 TEST(Station, LostWriteRestartsTheConnectionAndReconnects) {

@@ -34,12 +34,46 @@ inline std::string ListImage(const std::vector<std::string>& ids, int count) {
   return image;
 }
 
+// Records what the main window would show; loads the slot pictures like the window does.
+struct RecordingView : network::NetworkView {
+  std::vector<int> shown;
+  std::vector<network::SlotDisplay> displays;
+  std::vector<std::string> listBox;
+  std::vector<std::string> captions;
+  std::vector<std::string> probeFrames;
+  bool probeShown = false;
+  int hides = 0;
+  int connectTimerRestarts = 0;
+  int editorHides = 0;
+  bool loadPictures = false;
+
+  void hideAllSlots() override {
+    ++hides;
+    shown.clear();
+  }
+  bool showSlot(int k, const network::SlotDisplay& d) override {
+    if (loadPictures && d.picture) {
+      std::string error;
+      if (!network::DecodeJpegFile(*d.picture, error)) return false;
+    }
+    shown.push_back(k);
+    displays.push_back(d);
+    return true;
+  }
+  void listBoxChanged(const std::vector<std::string>& items) override { listBox = items; }
+  void scanCaptionChanged(std::string_view c) override { captions.emplace_back(c); }
+  void probeFieldShown(bool s) override { probeShown = s; }
+  void probeFrameChanged(std::string_view f) override { probeFrames.emplace_back(f); }
+  void restartConnectTimer() override { ++connectTimerRestarts; }
+  void hideEditor() override { ++editorHides; }
+};
+
 struct NetworkRig : SimRig {
   explicit NetworkRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus())
       : SimRig(std::move(b)),
         commands(protocolBus),
         manager(link, protocolBus, commands, frontend, stopFlag, dir.path()) {
-    manager.restartConnectTimer = [this] { ++timerRestarts; };
+    manager.setView(&view);
   }
 
   // Everything the PC wrote, in order.
@@ -53,7 +87,7 @@ struct NetworkRig : SimRig {
   bool stopFlag = false;
   protocol::Commands commands;
   network::NetworkManager manager;
-  int timerRestarts = 0;
+  RecordingView view;
 };
 
 inline std::string Join(const std::vector<std::string>& parts) {
@@ -74,36 +108,6 @@ inline std::vector<std::string> RefreshVisit(const std::string& selectFrame, boo
 }  // namespace qubix::test
 
 namespace qubix::test {
-
-// Records what the main window would show; loads the slot pictures like the window does.
-struct RecordingView : network::NetworkView {
-  std::vector<int> shown;
-  std::vector<network::SlotDisplay> displays;
-  std::vector<std::string> listBox;
-  std::vector<std::string> captions;
-  std::vector<std::string> probeFrames;
-  bool probeShown = false;
-  int hides = 0;
-  bool loadPictures = false;
-
-  void hideAllSlots() override {
-    ++hides;
-    shown.clear();
-  }
-  bool showSlot(int k, const network::SlotDisplay& d) override {
-    if (loadPictures && d.picture) {
-      std::string error;
-      if (!network::DecodeJpegFile(*d.picture, error)) return false;
-    }
-    shown.push_back(k);
-    displays.push_back(d);
-    return true;
-  }
-  void listBoxChanged(const std::vector<std::string>& items) override { listBox = items; }
-  void scanCaptionChanged(std::string_view c) override { captions.emplace_back(c); }
-  void probeFieldShown(bool s) override { probeShown = s; }
-  void probeFrameChanged(std::string_view f) override { probeFrames.emplace_back(f); }
-};
 
 inline std::shared_ptr<sim::SimBus> BusWith(int processors) {
   auto bus = std::make_shared<sim::SimBus>();

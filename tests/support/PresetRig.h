@@ -145,8 +145,7 @@ struct EditorOnRig {
       strips[static_cast<std::size_t>(i)] = bands.back().get();
     }
     state.attachBands(strips);
-    rig.presets.leaveEditorMachine = [this](int slot) { return state.LeaveMachineOtherThan(slot); };
-    rig.presets.afterOperation = [this] { state.ResumeAfterRelease(); };
+    rig.presets.setEditor(&state);
   }
   editor::NetworkEditorHost host;
   editor::EditorState state;

@@ -409,20 +409,28 @@ void TForm1::ParFilter8ChangePar(TParFilter*) { state_->BandChanged(7); }
 void TForm1::ParFilter9ChangePar(TParFilter*) { state_->BandChanged(8); }
 void TForm1::ParFilter10ChangePar(TParFilter*) { state_->BandChanged(9); }
 
-void TForm1::runStoreHook(CaptionButton* button, const std::function<void()>& hook) {
-  if (!hook) return;
+void TForm1::runPresetOperation(CaptionButton* button, void (editor::UserPresets::*operation)()) {
+  if (!presets_) return;
   button->setCaptionColour(kLimeText);
-  hook();
+  (presets_->*operation)();
   button->setCaptionColour(kYellowText);
 }
 
-void TForm1::StaticText9Click() { runStoreHook(Button(kSaveToDsp), state_->onSaveToDsp); }
-void TForm1::StaticText10Click() {
-  undo_->RecordPreset(kLoadFromDsp, [this] { runStoreHook(Button(kLoadFromDsp), state_->onLoadFromDsp); });
+void TForm1::StaticText9Click() {
+  runPresetOperation(Button(kSaveToDsp), &editor::UserPresets::SaveToDspMemory);
 }
-void TForm1::StaticText12Click() { runStoreHook(Button(kSaveToHdd), state_->onSaveToFile); }
+void TForm1::StaticText10Click() {
+  undo_->RecordPreset(kLoadFromDsp, [this] {
+    runPresetOperation(Button(kLoadFromDsp), &editor::UserPresets::LoadFromDspMemory);
+  });
+}
+void TForm1::StaticText12Click() {
+  runPresetOperation(Button(kSaveToHdd), &editor::UserPresets::SaveToComputerFile);
+}
 void TForm1::StaticText13Click() {
-  undo_->RecordPreset(kLoadFromHdd, [this] { runStoreHook(Button(kLoadFromHdd), state_->onLoadFromFile); });
+  undo_->RecordPreset(kLoadFromHdd, [this] {
+    runPresetOperation(Button(kLoadFromHdd), &editor::UserPresets::LoadFromComputerFile);
+  });
 }
 
 }  // namespace qubix::ui

@@ -11,6 +11,7 @@
 
 #include "editor/AmpCalculator.h"
 #include "editor/EditorState.h"
+#include "editor/UserPresets.h"
 
 class QLineEdit;
 class QFrame;
@@ -41,6 +42,8 @@ class TForm1 : public QWidget, public editor::EditorView {
   void PlaceBelow(const QWidget& mainWindow);
 
   editor::EditorState& State() { return *state_; }
+  // The operations behind the four user preset buttons; without them the buttons do nothing.
+  void SetUserPresets(editor::UserPresets* presets) { presets_ = presets; }
   editor::AmpCalculator& Calculator() { return calc_; }
   TForm3& Graph() { return *graph_; }
   TForm8& Levels() { return *levels_; }
@@ -104,10 +107,11 @@ class TForm1 : public QWidget, public editor::EditorView {
   CaptionButton* addButton(const QString& caption, const QColor& colour, int x, int y, int w, int h);
   void stepUpDown(int which, int step);
   bool handleFunctionKey(QKeyEvent* event);
-  void runStoreHook(CaptionButton* button, const std::function<void()>& hook);
+  void runPresetOperation(CaptionButton* button, void (editor::UserPresets::*operation)());
 
   editor::AmpCalculator calc_;
   std::unique_ptr<editor::EditorState> state_;
+  editor::UserPresets* presets_ = nullptr;
   std::unique_ptr<TForm3> graph_;
   std::unique_ptr<TForm8> levels_;
   std::unique_ptr<TForm9> amp_;

@@ -1,7 +1,5 @@
 #include "ui/editor/EditorWindows.h"
 
-#include <QListWidget>
-
 #include "network/HardwarePreset.h"
 #include "ui/editor/LevelWindow.h"
 #include "ui/filters/ResponseGraphWindow.h"
@@ -14,16 +12,6 @@ EditorWindows::EditorWindows(Tmainform& mainform)
       host_(mainform.station().network, mainform.station().link, mainform.station().commands, mainform.frontend()),
       form_(std::make_unique<TForm1>(host_)) {
   form_->PlaceBelow(mainform);
-  host_.onListSelection = [this](int index) {
-    QListWidget* list = mainform_.ListBox1;
-    if (!list) return;
-    if (index < 0 || index >= list->count()) {
-      list->clearSelection();
-      list->setCurrentRow(-1);
-    } else {
-      list->setCurrentRow(index);
-    }
-  };
   using Handler = void (EditorWindows::*)();
   static constexpr std::array<Handler, network::kSlotCount> kImageClicks{
       &EditorWindows::Image1Click, &EditorWindows::Image2Click, &EditorWindows::Image3Click,
@@ -42,14 +30,7 @@ EditorWindows::EditorWindows(Tmainform& mainform)
 EditorWindows::~EditorWindows() { mainform_.hideEditorWindows = nullptr; }
 
 void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
-  presets.stopEditorActivity = [this] {
-    auto& state = form_->State();
-    state.SetTimer1(false);
-    state.SetTimer2(false);
-    state.HideLevelWindow();
-  };
-  presets.leaveEditorMachine = [this](int slot) { return form_->State().LeaveMachineOtherThan(slot); };
-  presets.afterOperation = [this] { form_->State().ResumeAfterRelease(); };
+  presets.setEditor(&form_->State());
 }
 
 void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }

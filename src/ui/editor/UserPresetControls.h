@@ -14,10 +14,18 @@ namespace qubix::ui {
 
 class TForm1;
 
-class UserPresetControls {
+class UserPresetControls final : public editor::UserPresetView {
  public:
   // mainWindow places the dialogs (its top + 130, left 200) and is their parent.
   UserPresetControls(TForm1& editorWindow, QWidget* mainWindow);
+  ~UserPresetControls() override;
+  UserPresetControls(const UserPresetControls&) = delete;
+  UserPresetControls& operator=(const UserPresetControls&) = delete;
+
+  // editor::UserPresetView
+  std::optional<int> askLocation(editor::LocationDialog which,
+                                 const std::string& processorId) override;
+  void showSlotUserPreset(int slot, const std::string& name) override;
 
   editor::UserPresets& Presets() { return presets_; }
   TForm2& Form2() { return *form2_; }
@@ -27,6 +35,7 @@ class UserPresetControls {
   std::function<void(int slot, const std::string& name)> onSlotUserPreset;
 
  private:
+  TForm1& editorWindow_;
   QWidget* mainWindow_;
   editor::UserPresets presets_;
   std::unique_ptr<TForm2> form2_;

@@ -71,32 +71,4 @@ class MachineSlots : public QObject {
   std::array<Slot, network::kSlotCount> slots_;
 };
 
-// The slots and the list box as the network manager sees them.
-class MachineSlotsView : public network::NetworkView {
- public:
-  explicit MachineSlotsView(MachineSlots& view) : slots_(view) {}
-  void hideAllSlots() override { slots_.HideAllSlots(); }
-  bool showSlot(int k, const network::SlotDisplay& d) override { return slots_.ShowSlot(k, d); }
-  void listBoxChanged(const std::vector<std::string>& items) override {
-    if (onListBox) onListBox(items);
-  }
-  void scanCaptionChanged(std::string_view caption) override {
-    if (onCaption) onCaption(caption);
-  }
-  void probeFieldShown(bool shown) override {
-    if (onProbeShown) onProbeShown(shown);
-  }
-  void probeFrameChanged(std::string_view frame) override {
-    if (onProbeFrame) onProbeFrame(frame);
-  }
-
-  std::function<void(const std::vector<std::string>&)> onListBox;
-  std::function<void(std::string_view)> onCaption;
-  std::function<void(bool)> onProbeShown;
-  std::function<void(std::string_view)> onProbeFrame;
-
- private:
-  MachineSlots& slots_;
-};
-
 }  // namespace qubix::ui

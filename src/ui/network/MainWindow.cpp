@@ -56,36 +56,48 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
 
   Slots = new MachineSlots(this, dataDir);
   Slots->setWindowHeight = [this](int height) { resize(width(), height); };
-  slotsView_ = std::make_unique<MachineSlotsView>(*Slots);
-  slotsView_->onListBox = [this](const std::vector<std::string>& items) {
-    ListBox1->clear();
-    for (const auto& item : items) ListBox1->addItem(ToQString(item));
-  };
-  slotsView_->onCaption = [this](std::string_view caption) {
-    StaticText1->setText(ToQString(caption));
-  };
-  slotsView_->onProbeShown = [this](bool shown) { ProbeField->setVisible(shown); };
-  slotsView_->onProbeFrame = [this](std::string_view frame) {
-    ProbeField->setText(ToQString(frame));
-  };
-
-  auto& net = station_->network;
-  net.setView(slotsView_.get());
-  net.restartConnectTimer = [this] { Timer1->start(); };
-  net.hideEditor = [this] {
-    if (hideEditorWindows) hideEditorWindows();
-  };
+  station_->setView(this);
   station_->link.onConnectionLost = [this] { Timer1->start(); };
   // Long waits on the bus keep the windows painting.
   station_->link.whileWaiting = [this] { frontend_.processEvents(); };
   BusGuard::AllowWhileBusy(this);
   BusGuard::AllowWhileBusy(StaticText5);
-  station_->ticks.runTimer = [this](bool run) {
-    if (run)
-      Timer2->start();
-    else
-      Timer2->stop();
-  };
+}
+
+void Tmainform::hideAllSlots() { Slots->HideAllSlots(); }
+bool Tmainform::showSlot(int k, const network::SlotDisplay& display) {
+  return Slots->ShowSlot(k, display);
+}
+void Tmainform::listBoxChanged(const std::vector<std::string>& items) {
+  ListBox1->clear();
+  for (const auto& item : items) ListBox1->addItem(ToQString(item));
+}
+void Tmainform::scanCaptionChanged(std::string_view caption) {
+  StaticText1->setText(ToQString(caption));
+}
+void Tmainform::probeFieldShown(bool shown) { ProbeField->setVisible(shown); }
+void Tmainform::probeFrameChanged(std::string_view frame) { ProbeField->setText(ToQString(frame)); }
+
+void Tmainform::listSelectionChanged(int index) {
+  if (index < 0 || index >= ListBox1->count()) {
+    ListBox1->clearSelection();
+    ListBox1->setCurrentRow(-1);
+  } else {
+    ListBox1->setCurrentRow(index);
+  }
+}
+
+void Tmainform::restartConnectTimer() { Timer1->start(); }
+
+void Tmainform::runTickTimer(bool run) {
+  if (run)
+    Timer2->start();
+  else
+    Timer2->stop();
+}
+
+void Tmainform::hideEditor() {
+  if (hideEditorWindows) hideEditorWindows();
 }
 
 Tmainform::~Tmainform() {
@@ -197,9 +209,7 @@ void Tmainform::StaticText5Click() {
     deferExit();
     return;
   }
-  station_->EndWorkForExit([this] {
-    if (hideEditorWindows) hideEditorWindows();
-  });
+  station_->EndWorkForExit();
   close();
 }
 

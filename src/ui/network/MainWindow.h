@@ -27,7 +27,7 @@ class QTimer;
 
 namespace qubix::ui {
 
-class Tmainform : public QWidget {
+class Tmainform : public QWidget, public network::NetworkView {
   Q_OBJECT
 
  public:
@@ -64,6 +64,18 @@ class Tmainform : public QWidget {
   // The hidden list holding the eight hardware preset names.
   QStringList hardwarePresetList;
 
+  // network::NetworkView: what the core shows here.
+  void hideAllSlots() override;
+  bool showSlot(int k, const network::SlotDisplay& display) override;
+  void listBoxChanged(const std::vector<std::string>& items) override;
+  void scanCaptionChanged(std::string_view caption) override;
+  void probeFieldShown(bool shown) override;
+  void probeFrameChanged(std::string_view frame) override;
+  void listSelectionChanged(int index) override;
+  void restartConnectTimer() override;
+  void runTickTimer(bool run) override;
+  void hideEditor() override;
+
   bool closed() const { return closed_; }
   // Exit was asked for during an operation and waits for its end.
   bool exitPending() const { return exitPending_; }
@@ -91,7 +103,6 @@ class Tmainform : public QWidget {
 
   QtFrontend frontend_;
   std::unique_ptr<NetworkFrontend> networkFrontend_;
-  std::unique_ptr<MachineSlotsView> slotsView_;
   std::unique_ptr<network::Station> station_;
   std::unique_ptr<network::DecimalPointGuard> decimalPoint_;
   QLocale savedLocale_;

@@ -270,7 +270,12 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   ListDemoMachines(dir.path());
   network::Station station(adapter(), frontend_, dir.path());
   int restarts = 0;
-  station.network.restartConnectTimer = [&] { ++restarts; };
+  struct CountingView final : network::NetworkView {
+    explicit CountingView(int& restarts) : restarts(restarts) {}
+    void restartConnectTimer() override { ++restarts; }
+    int& restarts;
+  } view(restarts);
+  station.setView(&view);
   station.link.onConnectionLost = [&] { ++restarts; };
   station.Connect();
   ASSERT_TRUE(station.link.state().Connected) << frontend_.statusDetail;

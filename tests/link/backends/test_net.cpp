@@ -536,8 +536,6 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
     auto* adapter = new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
     test::RecordingFrontend frontend;
     network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path());
-    int restarts = 0;
-    station.network.restartConnectTimer = [&] { ++restarts; };
     connectWithRetries(station);
     ASSERT_TRUE(station.link.state().Connected) << frontend.statusDetail;
     adapter->armed = true;

@@ -232,19 +232,28 @@ class TestEditorWindow : public QObject {
     QVERIFY(!f.form.Timer2().isActive());
   }
 
-  void storeButtonsRunTheirHooks() {
+  void presetButtonsRunTheirOperationsUnderALimeCaption() {
     Fixture f;
-    int calls = 0;
-    f.form.State().onSaveToDsp = [&] {
-      ++calls;
-      QCOMPARE(f.form.Button(QStringLiteral("    Save To DSP Memory"))->captionColour(),
-               ui::editortexts::kLimeText);
-    };
+    Click(f.form.Button(QStringLiteral("  Load From Computer HDD")));  // none attached: nothing
+    QCOMPARE(f.pc(), std::string());
+    // The store asks for its location while it runs: the caption is lime then.
+    struct AskedWhileLime final : editor::UserPresetView {
+      explicit AskedWhileLime(ui::TForm1& form) : form(form) {}
+      std::optional<int> askLocation(editor::LocationDialog, const std::string&) override {
+        colours.push_back(form.Button(QStringLiteral("    Save To DSP Memory"))->captionColour());
+        return std::nullopt;
+      }
+      ui::TForm1& form;
+      std::vector<QColor> colours;
+    } view(f.form);
+    editor::UserPresets presets(f.form.State());
+    presets.setView(&view);
+    f.form.SetUserPresets(&presets);
     Click(f.form.Button(QStringLiteral("    Save To DSP Memory")));
-    QCOMPARE(calls, 1);
+    f.form.SetUserPresets(nullptr);
+    QCOMPARE(view.colours, std::vector<QColor>{ui::editortexts::kLimeText});
     QCOMPARE(f.form.Button(QStringLiteral("    Save To DSP Memory"))->captionColour(),
              ui::editortexts::kYellowText);
-    Click(f.form.Button(QStringLiteral("  Load From Computer HDD")));  // no hook: nothing happens
     QCOMPARE(f.pc(), std::string());
   }
 };
