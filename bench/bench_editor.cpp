@@ -76,7 +76,7 @@ struct Rig {
       ptrs[static_cast<std::size_t>(i)] = bands.back().get();
     }
     state->attachBands(ptrs);
-    state->EditorNotShown = false;
+    state->EditorShown();
     host->commands().liveBand().mirror = true;
     if (connected) {
       link->Connect();

@@ -350,23 +350,23 @@ int RunRecall(Invocation& inv) {
     return kExitFailure;
   if (inv.json) {
     const QJsonObject o{{"identifier", JsonText(m->id)},
-                        {"userPreset", JsonText(s.userPresetName)},
-                        {"inputGainADb", JsonNumber(editor::EditValue(s.gainText[0]))},
-                        {"inputGainBDb", JsonNumber(editor::EditValue(s.gainText[1]))},
-                        {"attenuation12Db", JsonNumber(s.knobValue[0])},
-                        {"attenuation34Db", JsonNumber(s.knobValue[1])},
-                        {"delay12", s.delay[0]},
-                        {"delay34", s.delay[1]},
-                        {"ampLevelCode", s.AmpLevelCode}};
+                        {"userPreset", JsonText(s.userPresetName())},
+                        {"inputGainADb", JsonNumber(editor::EditValue(s.gainText()[0]))},
+                        {"inputGainBDb", JsonNumber(editor::EditValue(s.gainText()[1]))},
+                        {"attenuation12Db", JsonNumber(s.knobValue()[0])},
+                        {"attenuation34Db", JsonNumber(s.knobValue()[1])},
+                        {"delay12", s.delay()[0]},
+                        {"delay34", s.delay()[1]},
+                        {"ampLevelCode", s.ampLevelCode()}};
     inv.print(JsonLine(QJsonDocument(o)));
   } else {
-    inv.print(m->id + ": " + s.userPresetName + "\n");
-    inv.print("  input gain dB   A " + s.gainText[0] + "  B " + s.gainText[1] + "\n");
-    inv.print("  attenuation dB  Ch1/Ch2 " + ShortNumber(s.knobValue[0]) + "  Ch3/Ch4 " +
-              ShortNumber(s.knobValue[1]) + "\n");
-    inv.print("  delays          Ch1/Ch2 " + std::to_string(s.delay[0]) + "  Ch3/Ch4 " +
-              std::to_string(s.delay[1]) + "\n");
-    inv.print("  amp level code  " + std::to_string(s.AmpLevelCode) + "\n");
+    inv.print(m->id + ": " + s.userPresetName() + "\n");
+    inv.print("  input gain dB   A " + s.gainText()[0] + "  B " + s.gainText()[1] + "\n");
+    inv.print("  attenuation dB  Ch1/Ch2 " + ShortNumber(s.knobValue()[0]) + "  Ch3/Ch4 " +
+              ShortNumber(s.knobValue()[1]) + "\n");
+    inv.print("  delays          Ch1/Ch2 " + std::to_string(s.delay()[0]) + "  Ch3/Ch4 " +
+              std::to_string(s.delay()[1]) + "\n");
+    inv.print("  amp level code  " + std::to_string(s.ampLevelCode()) + "\n");
   }
   return kExitOk;
 }

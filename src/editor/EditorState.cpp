@@ -47,99 +47,31 @@ double EditValue(std::string_view text) {
   return v;
 }
 
-// ---------------------------------------------------------------- BandModel
-
-BandModel::BandModel(float freqHz, float q, std::int32_t address, float filterBlockQF)
-    : f_(freqHz), q_(q), qf_(filterBlockQF), address_(address) {
-  FBCalc();
-}
-
-void BandModel::SetFPotPos(float hz) {
-  f_ = hz;
-  changed();
-}
-void BandModel::SetGPotPos(float db) {
-  g_ = db;
-  changed();
-}
-void BandModel::SetQPotPos(float q) {
-  q_ = q;
-  changed();
-}
-int BandModel::FBCalc() { return band_.FBCalc(f_, g_, q_, 48000); }
-
-void BandModel::changed() {
-  FBCalc();
-  if (onChangePar) onChangePar();
-}
-
-// ---------------------------------------------------------------- EditorState
-
-EditorState::EditorState(EditorHost& host) : host_(host) {
-  // A status query on the bus from anywhere stops the indicator poll: the bus and the editor
-  // are two core objects joined here, and the editor takes its hook away when it goes.
-  auto& bus = host_.commands().bus();
-  if (!bus.beforeQuery) {
-    bus.beforeQuery = [this] { SetTimer1(false); };
-    installedBeforeQuery_ = true;
-  }
-}
-
-EditorState::~EditorState() {
-  if (installedBeforeQuery_) host_.commands().bus().beforeQuery = nullptr;
-}
-
-void EditorState::stopEditorActivity() {
-  SetTimer1(false);
-  SetTimer2(false);
-  HideLevelWindow();
-}
+EditorState::EditorState(EditorHost& host)
+    : host_(host), polling_(host.commands(), view_), eqFiles_(host, *this) {}
 
 void EditorState::attachBands(const std::array<BandStrip*, kBandCount>& bands) { bands_ = bands; }
 
-void EditorState::notify(EditorPart part) {
-  if (view_) view_->changed(part);
-}
-
-void EditorState::redrawGraph() { notify(EditorPart::Graph); }
-
-void EditorState::SetTimer1(bool running) {
-  // The level refresh polls the indicators itself and starts the poll again when it ends: the
-  // two never run together, whichever operation asks for the poll meanwhile.
-  if (running && timer2Running) return;
-  if (timer1Running == running) return;
-  timer1Running = running;
-  notify(EditorPart::Timers);
-}
-
-void EditorState::SetTimer2(bool running) {
-  if (timer2Running == running) return;
-  timer2Running = running;
-  notify(EditorPart::Timers);
-}
-
-void EditorState::HideLevelWindow() {
-  if (!levelWindowVisible) return;
-  levelWindowVisible = false;
-  notify(EditorPart::LevelWindow);
-}
+void EditorState::stopEditorActivity() { polling_.StopAll(); }
 
 void EditorState::SetFlatMode(bool flat) {
-  FlatMode = flat;
+  flatMode_ = flat;
   notify(EditorPart::FlatCaption);
 }
 
 void EditorState::EditorShown() {
-  SetTimer1(true);
-  EditorNotShown = false;
-  editorVisible = true;
-  graphVisible = true;
+  polling_.SetTimer1(true);
+  editorNotShown_ = false;
+  editorVisible_ = true;
+  graphVisible_ = true;
   notify(EditorPart::EditorWindow);
 }
 
 void EditorState::EditorHidden() {
-  SetTimer1(false);
-  SetTimer2(false);
+  // The window went away (closed by the operator or hidden by the program): it shows nothing.
+  editorVisible_ = false;
+  polling_.SetTimer1(false);
+  polling_.SetTimer2(false);
 }
 
 void EditorState::FunctionKeyReleased(int functionKey, bool ctrl, bool alt) {
@@ -150,12 +82,12 @@ void EditorState::FunctionKeyReleased(int functionKey, bool ctrl, bool alt) {
 // ---- input gains
 
 int EditorState::GainCode(int input) const {
-  return Trunc(EditValue(gainText[static_cast<std::size_t>(input)]) * 2 + 180);
+  return Trunc(EditValue(gainText_[static_cast<std::size_t>(input)]) * 2 + 180);
 }
 
 void EditorState::SetGainUpDown(int input, int position) {
   position = std::clamp(position, kGainUpDownMin, kGainUpDownMax);
-  gainUpDown[static_cast<std::size_t>(input)] = position;
+  gainUpDown_[static_cast<std::size_t>(input)] = position;
   SetGainText(input, OneDecimal(position * 0.5));
 }
 
@@ -163,12 +95,12 @@ void EditorState::ArrowClick(int field, int step) {
   // At the end of its range an arrow leaves the value as it is: nothing changed, nothing is
   // sent and the level window is not opened again.
   if (field == 0 || field == 1) {
-    const int now = gainUpDown[static_cast<std::size_t>(field)];
+    const int now = gainUpDown_[static_cast<std::size_t>(field)];
     const int next = std::clamp(now + step, kGainUpDownMin, kGainUpDownMax);
     if (next != now) SetGainUpDown(field, next);
   } else if (field == 2 || field == 3) {
     const int pair = field - 2;
-    const int now = delay[static_cast<std::size_t>(pair)];
+    const int now = delay_[static_cast<std::size_t>(pair)];
     const int next = std::clamp(now + step, 0, kDelayMax);
     if (next != now) SetDelay(pair, next);
   }
@@ -176,39 +108,39 @@ void EditorState::ArrowClick(int field, int step) {
 
 void EditorState::SetGainText(int input, std::string text) {
   const auto i = static_cast<std::size_t>(input);
-  gainText[i] = std::move(text);
+  gainText_[i] = std::move(text);
   const int codeB = GainCode(1);
   const int codeA = GainCode(0);
-  gainUpDown[i] = std::clamp(Trunc(EditValue(gainText[i]) * 2), kGainUpDownMin, kGainUpDownMax);
+  gainUpDown_[i] = std::clamp(Trunc(EditValue(gainText_[i]) * 2), kGainUpDownMin, kGainUpDownMax);
   notify(EditorPart::Gains);
-  if (EditorNotShown || EditorLoading) return;
-  SetTimer2(false);
+  if (editorNotShown_ || editorLoading_) return;
+  polling_.SetTimer2(false);
   commands().SendInputGains(codeB, codeA);
-  ShowLevels();
+  polling_.ShowLevels();
 }
 
 // ---- output attenuation
 
 void EditorState::SetKnobPosition(int knob, int position) {
   const auto i = static_cast<std::size_t>(knob);
-  knobPosition[i] = std::clamp(position, 0, kKnobMax);
-  knobValue[i] = (knobPosition[i] + 191 - 255) * 0.5;
+  knobPosition_[i] = std::clamp(position, 0, kKnobMax);
+  knobValue_[i] = (knobPosition_[i] + 191 - 255) * 0.5;
   notify(EditorPart::Knobs);
-  if (EditorNotShown || EditorLoading) return;
-  SetTimer2(false);
-  commands().SendOutputAttenuation(knobPosition[0] + 191, knobPosition[1] + 191);
-  ShowLevels();
+  if (editorNotShown_ || editorLoading_) return;
+  polling_.SetTimer2(false);
+  commands().SendOutputAttenuation(knobPosition_[0] + 191, knobPosition_[1] + 191);
+  polling_.ShowLevels();
 }
 
 // ---- delays
 
 void EditorState::SetDelay(int pair, int value) {
-  delay[static_cast<std::size_t>(pair)] = std::clamp(value, 0, kDelayMax);
+  delay_[static_cast<std::size_t>(pair)] = std::clamp(value, 0, kDelayMax);
   notify(EditorPart::Delays);
-  HideLevelWindow();
-  SetTimer2(false);
-  if (EditorNotShown || EditorLoading) return;
-  commands().SendDelays(delay[0], delay[1]);
+  polling_.HideLevelWindow();
+  polling_.SetTimer2(false);
+  if (editorNotShown_ || editorLoading_) return;
+  commands().SendDelays(delay_[0], delay_[1]);
 }
 
 // ---- mutes
@@ -216,48 +148,57 @@ void EditorState::SetDelay(int pair, int value) {
 void EditorState::ToggleMute(int channel) {
   if (channel < 0 || channel > 3) return;
   const auto c = static_cast<std::size_t>(channel);
-  MuteState[c] = !MuteState[c];
-  commands().SendChannelLevel(channel / 2 + 1, channel % 2, MuteState[c] ? 0 : AmpLevelCode);
+  muteState_[c] = !muteState_[c];
+  commands().SendChannelLevel(channel / 2 + 1, channel % 2, muteState_[c] ? 0 : ampLevelCode_);
   notify(EditorPart::Mutes);
+}
+
+void EditorState::SetMute(int channel, bool muted) {
+  if (channel < 0 || channel > 3) return;
+  muteState_[static_cast<std::size_t>(channel)] = !muted;
+  ToggleMute(channel);
+}
+
+void EditorState::SetUserPresetName(std::string name) {
+  userPresetName_ = std::move(name);
+  notify(EditorPart::Identity);
 }
 
 // ---- equaliser bands
 
 bool EditorState::BandChanged(int bandIndex) {
-  if (EditorNotShown || bandIndex < 0 || bandIndex >= kBandCount) return false;
-  HideLevelWindow();
-  SetTimer2(false);
-  SetTimer1(false);
+  if (editorNotShown_ || bandIndex < 0 || bandIndex >= kBandCount) return false;
+  polling_.StopAll();
   BandStrip& strip = band(bandIndex);
   if (strip.FilterBlockQF() < 0.2F) strip.SetFilterBlockQF(0.2F);
   if (strip.FBCalc() == filters::kFilterOk) {
     const auto c = strip.Coefficients();
-    BandCoefficientTable.SetBand(bandIndex, c);
+    coefficients_.SetBand(bandIndex, c);
     commands().liveBand().set(strip.FilterBlockAddr(), c.b0, c.b1, c.b2, c.a1, c.a2);
     liveBandFilled_ = true;
-    if (overflow) {
-      overflow = false;
+    if (overflow_) {
+      overflow_ = false;
       notify(EditorPart::Overflow);
     }
-  } else if (!overflow) {
-    overflow = true;
+  } else if (!overflow_) {
+    overflow_ = true;
     notify(EditorPart::Overflow);
   }
   // After a failure this repeats the last good write; before any good band there is none.
-  const bool sent = !EditorLoading && liveBandFilled_ && commands().SendBandCoefficients();
+  const bool sent = !editorLoading_ && liveBandFilled_ && commands().SendBandCoefficients();
   redrawGraph();
-  SetTimer1(true);
-  return sent && !overflow;
+  polling_.SetTimer1(true);
+  return sent && !overflow_;
 }
 
 void EditorState::ToggleFlat() {
-  HideLevelWindow();
-  SetTimer2(false);
+  polling_.HideLevelWindow();
+  polling_.SetTimer2(false);
   auto& fe = host_.frontend();
-  if (!FlatMode) {
+  if (!flatMode_) {
     for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
       BandStrip& strip = band(kStripCreationOrder[j]);
-      FlatGainStash[j] = strip.GPotPos();
+      flatGainStash_[j] = strip.GPotPos();
       strip.SetGPotPos(0.0F);
       strip.Repaint();
       fe.processEvents();
@@ -266,7 +207,7 @@ void EditorState::ToggleFlat() {
   } else {
     for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
       BandStrip& strip = band(kStripCreationOrder[j]);
-      strip.SetGPotPos(static_cast<float>(FlatGainStash[j]));
+      strip.SetGPotPos(static_cast<float>(flatGainStash_[j]));
       strip.Repaint();
       fe.processEvents();
     }
@@ -280,11 +221,9 @@ void EditorState::CopyBandsToAllMachines() {
   auto& bus = cmd.bus();
   auto& link = bus.link();
   // The walk selects other machines: no level refresh may read from them meanwhile.
-  HideLevelWindow();
-  SetTimer2(false);
-  SetTimer1(false);
+  polling_.StopAll();
   fe.setBusyCursor(true);
-  GraphRedrawEnabled = false;
+  graphRedrawEnabled_ = false;
   const int current = host_.currentMachine();
   bus.ReleaseMachine();
   link.SetReadTimeout(kCopyToAllTimeoutMs);
@@ -298,7 +237,7 @@ void EditorState::CopyBandsToAllMachines() {
     const std::string id = host_.machineId(i);
     if (i == current) {
       host_.setCurrentMachine(i);
-      SaveMachineEqForCurrentPreset(id);
+      eqFiles_.SaveMachineEqForCurrentPreset(id);
       continue;
     }
     host_.selectListItem(i);
@@ -308,14 +247,14 @@ void EditorState::CopyBandsToAllMachines() {
     // After an unacknowledged band the machine is not written further: its equaliser is
     // reported as not copied either way, and a late reply could answer the next band.
     for (int k = 0; written && k < kBandCount; ++k) {
-      const auto c = BandCoefficientTable.Band(k);
+      const auto c = coefficients_.Band(k);
       cmd.liveBand().set(first + 5 * k, c.b0, c.b1, c.b2, c.a1, c.a2);
       liveBandFilled_ = true;
       written = cmd.SendBandCoefficients();
     }
     if (written) {
       host_.setCurrentMachine(i);
-      SaveMachineEqForCurrentPreset(id);
+      eqFiles_.SaveMachineEqForCurrentPreset(id);
     } else {
       // Its file is left as it was: it must not claim bands the machine did not take.
       if (failure.empty())
@@ -328,9 +267,9 @@ void EditorState::CopyBandsToAllMachines() {
   host_.selectListItem(current);
   host_.setCurrentMachine(current);
   SelectMachineForEditing(current);
-  EditorLoading = false;
+  editorLoading_ = false;
   link.SetReadTimeout(link::kStandardTimeoutMs);
-  GraphRedrawEnabled = true;
+  graphRedrawEnabled_ = true;
   redrawGraph();
   if (!missed.empty()) ShowBusFailure(failure, "the equaliser was not copied to " + missed);
   fe.setBusyCursor(false);
@@ -344,67 +283,24 @@ void EditorState::ShowBusFailure(std::string_view text, std::string_view detail)
   fe.setStatusDetail(detail);
 }
 
-// ---- status poll and levels
-
-void EditorState::ApplyStatusReply() {
-  const char c = static_cast<char>(commands().bus().StatusReply[3]);
-  if (c < '0' || c > '3') return;
-  const int bits = c - '0';
-  inputIndicator = {(bits & 2) != 0, (bits & 1) != 0};
-  notify(EditorPart::Indicators);
-}
-
-void EditorState::PollInputIndicators() {
-  if (commands().bus().QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
-}
-
-void EditorState::ShowLevels() {
-  auto& link = commands().bus().link();
-  link.SetReadTimeout(20);
-  LevelViewTicks = 0;
-  link.DrainInput();
-  SetTimer1(false);
-  inputIndicator = {false, false};
-  notify(EditorPart::Indicators);
-  SetTimer2(true);
-  levelWindowVisible = true;
-  notify(EditorPart::LevelWindow);
-  link.SetReadTimeout(link::kStandardTimeoutMs);
-}
-
-void EditorState::PollLevelMeters() {
-  auto& bus = commands().bus();
-  for (int k = 0; k < kMeterCount; ++k) {
-    const std::uint16_t value = bus.ReadParameterChecked(kFirstLevelParameter + k);
-    meters[static_cast<std::size_t>(k)] = MeterFor(value, k < 2);
-  }
-  notify(EditorPart::LevelMeters);
-  if (bus.QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
-  if (++LevelViewTicks >= kLevelViewTickLimit) {
-    HideLevelWindow();
-    SetTimer2(false);
-    SetTimer1(true);
-  }
-}
-
 // ---- amplifier, power-on, close
 
 void EditorState::ApplyAmpTrim(float ampTrimDb) { SetAmpLevel(AmpLevelCodeFromTrim(ampTrimDb)); }
 
 void EditorState::SetAmpLevel(std::int32_t code) {
-  AmpLevelCode = code;
-  commands().SendAmpLevel(AmpLevelCode);
+  ampLevelCode_ = code;
+  commands().SendAmpLevel(ampLevelCode_);
 }
 
 void EditorState::SaveAsPowerOnSetting() {
   auto& fe = host_.frontend();
-  HideLevelWindow();
-  SetTimer2(false);
-  powerOnRunning = true;
+  polling_.HideLevelWindow();
+  polling_.SetTimer2(false);
+  powerOnRunning_ = true;
   notify(EditorPart::PowerOnCaption);
   fe.processEvents();
   commands().SavePowerOnSetting();
-  powerOnRunning = false;
+  powerOnRunning_ = false;
   notify(EditorPart::PowerOnCaption);
   fe.processEvents();
 }
@@ -418,7 +314,7 @@ void EditorState::CloseEditor() {
   if (id.empty() && sel >= 0 && sel < host_.machineCount()) id = host_.machineId(sel);
   // Opening reads the file of the user preset the machine runs before the last-edit file, so the
   // bands go to both: reopened, the editor shows what was last sent to the machine.
-  if (!id.empty() && SaveMachineEq(id)) SaveMachineEqForCurrentPreset(id);
+  if (!id.empty() && eqFiles_.SaveMachineEq(id)) eqFiles_.SaveMachineEqForCurrentPreset(id);
   CloseWithoutStoringBands();
 }
 
@@ -431,11 +327,9 @@ void EditorState::CloseWithoutStoringBands() {
 
 void EditorState::closeWindows() {
   host_.selectListItem(-1);
-  editorVisible = false;
-  graphVisible = false;
-  HideLevelWindow();
-  SetTimer2(false);
-  SetTimer1(false);
+  editorVisible_ = false;
+  graphVisible_ = false;
+  polling_.StopAll();
   notify(EditorPart::EditorWindow);
 }
 
@@ -456,7 +350,7 @@ bool EditorState::SelectMachineForEditing(int slot) {
   // Whatever stops the switch below, an open editor must not stay open on a machine it no
   // longer holds, nor take the next slot's label over one it does not hold.
   const auto failed = [this] {
-    if (editorVisible) closeWindows();
+    if (editorVisible_) closeWindows();
     return false;
   };
   if (!link.QueryDeviceInfo()) {
@@ -464,7 +358,7 @@ bool EditorState::SelectMachineForEditing(int slot) {
     host_.connectionLost();
     // The link is gone: the machine being edited is left without a word on the bus, its bands
     // kept as on any leaving.
-    if (editorVisible && !selectedId_.empty()) SaveMachineEqForCurrentPreset(selectedId_);
+    if (editorVisible_ && !selectedId_.empty()) eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
     selectedId_.clear();
     return failed();
   }
@@ -472,7 +366,7 @@ bool EditorState::SelectMachineForEditing(int slot) {
     cmd.EndAccess();
     // Only bands that belong to a machine opened here are stored; a selection left by another
     // operation has none.
-    if (!selectedId_.empty()) SaveMachineEqForCurrentPreset(selectedId_);
+    if (!selectedId_.empty()) eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
     bus.ReleaseMachine();
     if (bus.MachineSelected) return failed();
   }
@@ -497,13 +391,13 @@ bool EditorState::SelectMachineForEditing(int slot) {
   if (bus.ReadParameter(protocol::param::kAmpLevel)) v.ampLevel = bus.ParameterValue;
   host_.storeSlotValues(slot, v);
 
-  EditorLoading = true;
+  editorLoading_ = true;
   // The bands are filled for this machine now: their changes must reach the table and the
   // graph, even on the very first opening, before the window has been shown.
-  EditorNotShown = false;
-  LoadMachineEqForLocation(id, v.userPreset);
+  editorNotShown_ = false;
+  eqFiles_.LoadMachineEqForLocation(id, v.userPreset);
   EditorShown();
-  SetTimer1(true);
+  polling_.SetTimer1(true);
   return true;
 }
 
@@ -513,7 +407,7 @@ bool EditorState::LeaveMachineOtherThan(int slot) {
   if (!bus.MachineSelected || selectedId_.empty()) return true;
   if (slot >= 0 && slot < host_.machineCount() && host_.machineId(slot) == selectedId_) return true;
   commands().EndAccess();
-  SaveMachineEqForCurrentPreset(selectedId_);
+  eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
   bus.ReleaseMachine();
   if (bus.MachineSelected) return false;
   selectedId_.clear();
@@ -522,7 +416,7 @@ bool EditorState::LeaveMachineOtherThan(int slot) {
 }
 
 void EditorState::ResumeAfterRelease() {
-  if (!editorVisible || selectedId_.empty() || commands().bus().MachineSelected) return;
+  if (!editorVisible_ || selectedId_.empty() || commands().bus().MachineSelected) return;
   const std::string id = selectedId_;
   int slot = host_.currentMachine();
   if (slot < 0 || slot >= host_.machineCount() || host_.machineId(slot) != id) {
@@ -531,7 +425,7 @@ void EditorState::ResumeAfterRelease() {
       if (host_.machineId(i) == id) slot = i;
   }
   // Stored first, so that the opening below loads back the bands the operator left.
-  SaveMachineEqForCurrentPreset(id);
+  eqFiles_.SaveMachineEqForCurrentPreset(id);
   selectedId_.clear();
   if (slot < 0) {
     closeWindows();
@@ -541,49 +435,49 @@ void EditorState::ResumeAfterRelease() {
 }
 
 void EditorState::FillFromSlot(const EditorSlotValues& v) {
-  // Always under EditorLoading: these are the machine's own values, never to be sent back, also
+  // Always under editorLoading_: these are the machine's own values, never to be sent back, also
   // when the selection above failed and the editor was left as it was.
-  EditorLoading = true;
+  editorLoading_ = true;
   SetKnobPosition(0, v.outAttn12 - 191);
   SetKnobPosition(1, v.outAttn34 - 191);
   SetDelay(0, v.delay12);
   SetDelay(1, v.delay34);
   SetGainText(0, ShortNumber((v.gainA - 180) * 0.5));
   SetGainText(1, ShortNumber((v.gainB - 180) * 0.5));
-  MuteState = v.muted;
+  muteState_ = v.muted;
   notify(EditorPart::Mutes);
-  AmpLevelCode = v.ampLevel;
+  ampLevelCode_ = v.ampLevel;
   const int slot = host_.currentMachine();
-  processorId = (slot >= 0 && slot < host_.machineCount()) ? host_.machineId(slot) : selectedId_;
+  processorId_ = (slot >= 0 && slot < host_.machineCount()) ? host_.machineId(slot) : selectedId_;
   if (v.hardwarePreset >= 0 && v.hardwarePreset <= 6)
-    hwPresetName = network::CaptionText(host_.hardwarePresetName(v.hardwarePreset));  // "&&" is "&"
+    hwPresetName_ = network::CaptionText(host_.hardwarePresetName(v.hardwarePreset));  // "&&" is "&"
   else if (v.hardwarePreset == 7)
-    hwPresetName = v.extraPresetName;
+    hwPresetName_ = v.extraPresetName;
   else
-    hwPresetName.clear();
-  userPresetName = (v.userPreset >= 0 && v.userPreset <= 9) ? host_.userPresetName(v.userPreset) : std::string();
+    hwPresetName_.clear();
+  userPresetName_ = (v.userPreset >= 0 && v.userPreset <= 9) ? host_.userPresetName(v.userPreset) : std::string();
   notify(EditorPart::Identity);
-  EditorLoading = false;
+  editorLoading_ = false;
 }
 
 // ---- per-machine equaliser files
 
 network::EqRecord EditorState::BuildEqRecord() const {
   network::EqRecord r;
-  r.flatFlag = FlatMode ? 1 : 0;
+  r.flatFlag = flatMode_ ? 1 : 0;
   for (int i = 0; i < kBandCount; ++i) {
     const auto b = static_cast<std::size_t>(i);
     const BandStrip& strip = *bands_[b];
     r.freqHz[b] = static_cast<std::int32_t>(std::trunc(strip.FPotPos()));
     r.gainDb[b] = strip.GPotPos();
     r.q[b] = strip.QPotPos();
-    r.savedGainDb[b] = static_cast<float>(FlatGainStash[b]);
+    r.savedGainDb[b] = static_cast<float>(flatGainStash_[b]);
   }
   return r;
 }
 
 void EditorState::ApplyEqRecord(const network::EqRecord& r) {
-  GraphRedrawEnabled = false;
+  graphRedrawEnabled_ = false;
   for (auto* strip : bands_) strip->SetActive(false);
   SetFlatMode(r.flatFlag != 0);
   for (int i = 0; i < kBandCount; ++i)
@@ -592,11 +486,11 @@ void EditorState::ApplyEqRecord(const network::EqRecord& r) {
   for (int i = 0; i < kBandCount; ++i)
     band(i).SetGPotPos(Within(r.gainDb[static_cast<std::size_t>(i)], -kGainLimitDb, kGainLimitDb));
   for (int i = 0; i < kBandCount; ++i) band(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
-  for (std::size_t j = 0; j < FlatGainStash.size(); ++j)
-    FlatGainStash[j] = Within(r.savedGainDb[j], -kGainLimitDb, kGainLimitDb);
+  for (std::size_t j = 0; j < flatGainStash_.size(); ++j)
+    flatGainStash_[j] = Within(r.savedGainDb[j], -kGainLimitDb, kGainLimitDb);
   for (auto* strip : bands_) strip->Repaint();
   host_.frontend().processEvents();
-  GraphRedrawEnabled = true;
+  graphRedrawEnabled_ = true;
   redrawGraph();
 }
 
@@ -604,7 +498,7 @@ void EditorState::ResetEqDefaults() {
   // Nothing of the machine shown before may survive: its "Flat" stash would otherwise come back
   // on this machine with the next "EQ".
   SetFlatMode(false);
-  FlatGainStash = {};
+  flatGainStash_ = {};
   for (int i = 0; i < kBandCount; ++i) {
     const auto b = static_cast<std::size_t>(i);
     band(i).SetFPotPos(static_cast<float>(network::kEqDefaults.freqHz[b]));
@@ -613,71 +507,8 @@ void EditorState::ResetEqDefaults() {
   }
   for (auto* strip : bands_) strip->Repaint();
   host_.frontend().processEvents();
-  GraphRedrawEnabled = true;
+  graphRedrawEnabled_ = true;
   redrawGraph();
-}
-
-void EditorState::fileError(std::string_view text) {
-  host_.frontend().messageBox(text, network::eqtexts::kFileErrorCaption, link::Buttons::OkCancel);
-}
-
-bool EditorState::writeEq(const std::filesystem::path& path) {
-  std::string error;
-  if (network::WriteEqFile(path, BuildEqRecord(), error)) return true;
-  host_.frontend().setStatusDetail(error);  // the box keeps its fixed text; the tool tip says why
-  fileError(network::eqtexts::kWriteError);
-  return false;
-}
-
-bool EditorState::SaveMachineEq(std::string_view id) {
-  if (!network::IsPlainIdentifier(id)) {
-    fileError(network::eqtexts::kWriteError);
-    return false;
-  }
-  return writeEq(network::LastEditEqPath(host_.dataDir(), id));
-}
-
-bool EditorState::SaveMachineEqForLocation(std::string_view id, int location) {
-  if (!network::IsPlainIdentifier(id)) {
-    fileError(network::eqtexts::kWriteError);
-    return false;
-  }
-  return writeEq(network::PresetEqPath(host_.dataDir(), id, location));
-}
-
-bool EditorState::SaveMachineEqForCurrentPreset(std::string_view id) {
-  for (int i = 0; i < host_.machineCount(); ++i) {
-    if (host_.machineId(i) == id) return SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
-  }
-  // A machine no longer in the list keeps its bands in its last-edit file rather than nowhere.
-  return SaveMachineEq(id);
-}
-
-void EditorState::applyLookup(const network::EqLookup& lookup) {
-  if (!lookup.problems.empty()) {
-    // A damaged file was moved aside (or could not be): the status line says so.
-    std::string detail;
-    for (const auto& line : lookup.problems) detail += (detail.empty() ? "" : "\n") + line;
-    link::Frontend& fe = host_.frontend();
-    fe.setStatusColour(link::kRed);
-    fe.setStatusText(network::eqtexts::kFileErrorCaption);
-    fe.setStatusDetail(detail);
-  }
-  if (lookup.result == network::EqFileResult::Error) {
-    fileError(network::eqtexts::kReadError);  // the strips keep what they show
-  } else if (lookup.source == network::EqSource::Defaults) {
-    ResetEqDefaults();
-  } else {
-    ApplyEqRecord(lookup.record);
-  }
-}
-
-void EditorState::LoadMachineEq(std::string_view id) {
-  applyLookup(network::LookupMachineEq(host_.dataDir(), id, std::nullopt));
-}
-
-void EditorState::LoadMachineEqForLocation(std::string_view id, int location) {
-  applyLookup(network::LookupMachineEq(host_.dataDir(), id, location));
 }
 
 }  // namespace qubix::editor

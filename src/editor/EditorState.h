@@ -1,24 +1,24 @@
-// The processor editor without its window: the editing state of the machine being edited and
-// every operation of the editor's controls, with the exact sequence each one puts on the bus.
-// The window (TForm1) is a view over this object: its handlers forward here and it redraws the
-// parts this object reports as changed. Opening the editor from a slot lives here as well, so
-// that the whole path from a click on a slot to a live band write is tested without a display.
+// The editing session of one machine: the processor editor without its window. It opens a
+// machine from its slot, leaves it for another and closes it, and carries out every operation
+// of the editor's controls (bands, "Flat", gains, attenuation, delays, mutes, amplifier,
+// Copy to All, power-on setting) with the exact sequence each one puts on the bus. The two
+// polls live in InputPolling and the per-machine equaliser files in EqFileStore, both owned
+// here. The window (TForm1) is a view over this object: its handlers forward here and it
+// redraws the parts reported as changed (EditorView). The whole path from a click on a slot to
+// a live band write is tested without a display.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "editor/BandStrip.h"
 #include "editor/EditorHost.h"
 #include "editor/EditorTexts.h"
-#include "editor/LevelMeter.h"
-#include "filters/Biquad.h"
-#include "filters/EqBands.h"
-#include "filters/ParametricBand.h"
+#include "editor/EditorView.h"
+#include "editor/EqFileStore.h"
+#include "editor/InputPolling.h"
 #include "filters/Response.h"
 #include "network/EqFile.h"
 #include "network/HardwarePreset.h"
@@ -26,119 +26,48 @@
 
 namespace qubix::editor {
 
-inline constexpr int kBandCount = filters::kBandCount;
-inline constexpr int kTimer1IntervalMs = 655;
 inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
 // The order in which the window created its strips, which "Flat" and its stash follow.
 inline constexpr std::array<int, kBandCount> kStripCreationOrder{9, 0, 1, 2, 3, 4, 5, 6, 7, 8};
 
-
-// What the editor needs of one band strip (a TParFilter on screen, a BandModel in tests). The
-// pot setters compute the coefficients and raise the strip's change event.
-class BandStrip {
- public:
-  virtual ~BandStrip() = default;
-  virtual float FPotPos() const = 0;
-  virtual float GPotPos() const = 0;
-  virtual float QPotPos() const = 0;
-  virtual void SetFPotPos(float hz) = 0;
-  virtual void SetGPotPos(float db) = 0;
-  virtual void SetQPotPos(float q) = 0;
-  virtual float FilterBlockQF() const = 0;
-  virtual void SetFilterBlockQF(float qf) = 0;
-  virtual std::int32_t FilterBlockAddr() const = 0;
-  virtual int FBCalc() = 0;
-  virtual filters::BiquadCoefficients Coefficients() const = 0;
-  virtual void SetActive(bool active) = 0;
-  virtual void Repaint() {}
-};
-
-// A strip without a display: its values, the parametric computation and the change event.
-class BandModel final : public BandStrip {
- public:
-  BandModel(float freqHz, float q, std::int32_t address, float filterBlockQF = 0.5F);
-  float FPotPos() const override { return f_; }
-  float GPotPos() const override { return g_; }
-  float QPotPos() const override { return q_; }
-  void SetFPotPos(float hz) override;
-  void SetGPotPos(float db) override;
-  void SetQPotPos(float q) override;
-  float FilterBlockQF() const override { return qf_; }
-  void SetFilterBlockQF(float qf) override { qf_ = qf; }
-  std::int32_t FilterBlockAddr() const override { return address_; }
-  int FBCalc() override;
-  filters::BiquadCoefficients Coefficients() const override { return band_.Coefficients(); }
-  void SetActive(bool active) override { active_ = active; }
-  bool active() const { return active_; }
-
-  // The strip's change event. Whoever assembles the editor joins it to BandChanged(index), as
-  // the window joins its strips' events: band and editor are two core objects.
-  std::function<void()> onChangePar;
-
- private:
-  void changed();
-  filters::ParametricBand band_;
-  float f_, g_ = 0.0F, q_, qf_;
-  std::int32_t address_;
-  bool active_ = true;
-};
-
-// The parts of the window a change touches; the view redraws them from the state.
-enum class EditorPart {
-  Gains, Knobs, Delays, Mutes, Identity, FlatCaption, Overflow, Indicators,
-  Graph, EditorWindow, LevelWindow, LevelMeters, Timers, PowerOnCaption,
-};
-
-class EditorView {
- public:
-  virtual ~EditorView() = default;
-  virtual void changed(EditorPart part) = 0;
-};
-
-class EditorState final : public network::EditorAccess {
+class EditorState final : public network::EditorAccess, public EqBandsHolder {
  public:
   explicit EditorState(EditorHost& host);
-  ~EditorState() override;
   EditorState(const EditorState&) = delete;
   EditorState& operator=(const EditorState&) = delete;
 
   // The ten strips in band order; their change events must reach BandChanged(index).
   void attachBands(const std::array<BandStrip*, kBandCount>& bands);
-  void setView(EditorView* view) { view_ = view; }
+  void setView(EditorView* view) { view_.set(view); }
 
-  // ---- state shared with the main window and the graph
-  bool EditorNotShown = true;
-  bool EditorLoading = false;
-  bool GraphRedrawEnabled = true;
-  std::array<bool, 4> MuteState{};
-  std::int32_t AmpLevelCode = 255;
-  bool FlatMode = false;
-  std::array<double, kBandCount> FlatGainStash{};
+  InputPolling& polling() { return polling_; }
+  const InputPolling& polling() const { return polling_; }
+  EqFileStore& eqFiles() { return eqFiles_; }
+
+  // ---- what the window shows
+  // Nothing is sent before the window was first shown (or a machine was opened).
+  bool editorNotShown() const { return editorNotShown_; }
+  // The controls are being filled with the machine's own values: nothing is sent back.
+  bool editorLoading() const { return editorLoading_; }
+  bool graphRedrawEnabled() const { return graphRedrawEnabled_; }
+  const std::array<bool, 4>& muteState() const { return muteState_; }
+  std::int32_t ampLevelCode() const { return ampLevelCode_; }
+  bool flatMode() const { return flatMode_; }
+  const std::array<double, kBandCount>& flatGainStash() const { return flatGainStash_; }
   // Rows b0, b1, b2, a1, a2; column = band index. The response graph reads it.
-  filters::BandCoefficientTable BandCoefficientTable{};
-  const int bandCount = kBandCount;
-
-  // ---- what the controls show
-  std::array<std::string, 2> gainText{"0.0", "0.0"};  // Edit3 (Input A), Edit4 (Input B)
-  std::array<int, 2> gainUpDown{0, 0};                // UpDown3, UpDown4: half-dB steps
-  std::array<int, 2> knobPosition{64, 64};            // SSKnob1, SSKnob2
-  std::array<double, 2> knobValue{0.0, 0.0};
-  std::array<int, 2> delay{0, 0};                     // Edit1, Edit2
-  std::array<bool, 2> inputIndicator{};               // Input A, Input B
-  bool overflow = false;
-  std::string processorId = "H000000000000";
-  std::string hwPresetName = "AAAAA";
-  std::string userPresetName = "AAAAA";
-  bool powerOnRunning = false;
-
-  // ---- windows and timers
-  bool editorVisible = false;
-  bool graphVisible = false;
-  bool levelWindowVisible = false;
-  bool timer1Running = false;
-  bool timer2Running = false;
-  int LevelViewTicks = 0;
-  std::array<MeterSections, kMeterCount> meters{};
+  const filters::BandCoefficientTable& coefficientTable() const { return coefficients_; }
+  const std::array<std::string, 2>& gainText() const { return gainText_; }  // Input A, Input B
+  const std::array<int, 2>& gainUpDown() const { return gainUpDown_; }      // half-dB steps
+  const std::array<int, 2>& knobPosition() const { return knobPosition_; }
+  const std::array<double, 2>& knobValue() const { return knobValue_; }
+  const std::array<int, 2>& delay() const { return delay_; }  // Ch1/Ch2, Ch3/Ch4
+  bool overflow() const { return overflow_; }
+  const std::string& processorId() const { return processorId_; }
+  const std::string& hwPresetName() const { return hwPresetName_; }
+  const std::string& userPresetName() const { return userPresetName_; }
+  bool powerOnRunning() const { return powerOnRunning_; }
+  bool editorVisible() const { return editorVisible_; }
+  bool graphVisible() const { return graphVisible_; }
 
   // ---- operations of the window's controls
   void EditorShown();
@@ -155,13 +84,12 @@ class EditorState final : public network::EditorAccess {
   void SetDelay(int pair, int value);
   void SetKnobPosition(int knob, int position);
   void ToggleMute(int channel);  // 0 … 3
+  // Sets a channel's mute by toggling it from the other state, so that its level goes out.
+  void SetMute(int channel, bool muted);
   // True when the band went out and the processor took it (false also when nothing was sent).
   bool BandChanged(int bandIndex);
   void ToggleFlat();                   // "Flat" / "EQ"
   void CopyBandsToAllMachines();       // " Copy to All"
-  void PollInputIndicators();          // the input indicator timer
-  void PollLevelMeters();              // the level window's timer
-  void ShowLevels();                   // "  Show Levels"
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
   // The amplifier level as its code: kept and sent, as " Amp Setting " does.
   void SetAmpLevel(std::int32_t code);
@@ -191,35 +119,32 @@ class EditorState final : public network::EditorAccess {
   bool leaveMachineOtherThan(int slot) override { return LeaveMachineOtherThan(slot); }
   void resumeAfterRelease() override { ResumeAfterRelease(); }
 
-  // ---- per-machine equaliser files
-  network::EqRecord BuildEqRecord() const;
-  void ApplyEqRecord(const network::EqRecord& record);
-  void ResetEqDefaults();
-  // The writers report whether the file was written (a failure has shown the "File Error" box).
-  bool SaveMachineEq(std::string_view id);
-  bool SaveMachineEqForLocation(std::string_view id, int location);
-  bool SaveMachineEqForCurrentPreset(std::string_view id);
-  void LoadMachineEq(std::string_view id);
-  void LoadMachineEqForLocation(std::string_view id, int location);
+  // ---- the bands as an equaliser file holds them (EqBandsHolder)
+  network::EqRecord BuildEqRecord() const override;
+  void ApplyEqRecord(const network::EqRecord& record) override;
+  void ResetEqDefaults() override;
 
-  // ---- helpers the user preset code shares
-  void HideLevelWindow();
-  void SetTimer1(bool running);
-  void SetTimer2(bool running);
+  // ---- for the user preset operations
+  // The controls take the machine's own values until FinishLoading: nothing is sent back.
+  void StartLoading() { editorLoading_ = true; }
+  void FinishLoading() { editorLoading_ = false; }
+  // The graph waits while the bands are filled together, until a band load or
+  // ResumeGraphRedraw lets it draw again.
+  void SuspendGraphRedraw() { graphRedrawEnabled_ = false; }
+  void ResumeGraphRedraw() { graphRedrawEnabled_ = true; }
+  // The amplifier level code the processor holds; nothing is sent.
+  void SetAmpLevelCode(std::int32_t code) { ampLevelCode_ = code; }
   void SetFlatMode(bool flat);
+  // The gains "EQ" brings back, as they were at an earlier point of the editing (undo).
+  void SetFlatGainStash(const std::array<double, kBandCount>& stash) { flatGainStash_ = stash; }
   int GainCode(int input) const;
   void FillFromSlot(const EditorSlotValues& values);
   // After an operation some of whose exchanges failed: the status line goes red with the text
   // of the failure ("Connection Fail" once the adapter is gone), which later good exchanges had
   // replaced with "Status Ok"; detail names what was not done (the line's tool tip).
   void ShowBusFailure(std::string_view text, std::string_view detail);
-  // The input indicators from a status reply's fourth character.
-  void ApplyStatusReply();
   // Label15 after a recall of a user preset location.
-  void SetUserPresetName(std::string name) {
-    userPresetName = std::move(name);
-    notify(EditorPart::Identity);
-  }
+  void SetUserPresetName(std::string name);
 
   EditorHost& host() { return host_; }
   protocol::Commands& commands() { return host_.commands(); }
@@ -227,18 +152,37 @@ class EditorState final : public network::EditorAccess {
 
  private:
   void closeWindows();
-  void notify(EditorPart part);
-  void redrawGraph();
-  void fileError(std::string_view text);
-  bool writeEq(const std::filesystem::path& path);
-  void applyLookup(const network::EqLookup& lookup);
+  void notify(EditorPart part) { view_.notify(part); }
+  void redrawGraph() { notify(EditorPart::Graph); }
 
   EditorHost& host_;
-  EditorView* view_ = nullptr;
+  EditorViewRef view_;
+  InputPolling polling_;
+  EqFileStore eqFiles_;
   std::array<BandStrip*, kBandCount> bands_{};
   bool liveBandFilled_ = false;
-  bool installedBeforeQuery_ = false;
   std::string selectedId_;
+
+  bool editorNotShown_ = true;
+  bool editorLoading_ = false;
+  bool graphRedrawEnabled_ = true;
+  std::array<bool, 4> muteState_{};
+  std::int32_t ampLevelCode_ = 255;
+  bool flatMode_ = false;
+  std::array<double, kBandCount> flatGainStash_{};
+  filters::BandCoefficientTable coefficients_{};
+  std::array<std::string, 2> gainText_{"0.0", "0.0"};  // Edit3 (Input A), Edit4 (Input B)
+  std::array<int, 2> gainUpDown_{0, 0};                // UpDown3, UpDown4
+  std::array<int, 2> knobPosition_{64, 64};            // SSKnob1, SSKnob2
+  std::array<double, 2> knobValue_{0.0, 0.0};
+  std::array<int, 2> delay_{0, 0};                     // Edit1, Edit2
+  bool overflow_ = false;
+  std::string processorId_ = "H000000000000";
+  std::string hwPresetName_ = "AAAAA";
+  std::string userPresetName_ = "AAAAA";
+  bool powerOnRunning_ = false;
+  bool editorVisible_ = false;
+  bool graphVisible_ = false;
 };
 
 // Text of a number as the editor shows gains: one decimal ("-12.5", "0.0").

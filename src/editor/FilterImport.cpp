@@ -46,14 +46,14 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
                                    bool usePreamp) {
   ImportOutcome out;
   out.changes = filters.changes;
-  if (state.EditorNotShown || state.selectedMachineId().empty() ||
+  if (state.editorNotShown() || state.selectedMachineId().empty() ||
       !state.commands().bus().MachineSelected)
     return out;
-  if (state.FlatMode) state.SetFlatMode(false);
+  if (state.flatMode()) state.SetFlatMode(false);
   // The strips take all three values quietly, then each band goes out once, as one change of
   // the operator's would send it.
-  state.EditorLoading = true;
-  state.GraphRedrawEnabled = false;
+  state.StartLoading();
+  state.SuspendGraphRedraw();
   for (int i = 0; i < kBandCount; ++i) {
     const filters::FilterBand& b = filters.bands[static_cast<std::size_t>(i)];
     BandStrip& strip = state.band(i);
@@ -62,8 +62,8 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
     strip.SetQPotPos(b.q);
     strip.Repaint();
   }
-  state.EditorLoading = false;
-  state.GraphRedrawEnabled = true;
+  state.FinishLoading();
+  state.ResumeGraphRedraw();
   bool sent = true;
   for (int i = 0; i < kBandCount; ++i) sent = state.BandChanged(i) && sent;
 
@@ -71,17 +71,17 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
     const double db = *filters.preampDb;
     const double steps = std::round(db * 2.0);
     // The up-downs keep the gains within their range: what they took is what is sent.
-    state.EditorLoading = true;
+    state.StartLoading();
     state.SetGainUpDown(0, static_cast<int>(std::clamp(steps, -1000.0, 1000.0)));
-    state.SetGainUpDown(1, state.gainUpDown[0]);
-    state.EditorLoading = false;
-    const double taken = state.gainUpDown[0] * 0.5;
+    state.SetGainUpDown(1, state.gainUpDown()[0]);
+    state.FinishLoading();
+    const double taken = state.gainUpDown()[0] * 0.5;
     if (taken != db)
       out.changes.push_back("Preamp " + ShortNumber(db) + " dB set as " + ShortNumber(taken) +
                             " dB on both input gains");
-    state.SetTimer2(false);
+    state.polling().SetTimer2(false);
     sent = state.commands().SendInputGains(state.GainCode(1), state.GainCode(0)) && sent;
-    state.ShowLevels();
+    state.polling().ShowLevels();
   }
   out.sent = sent;
   return out;
@@ -104,7 +104,7 @@ void ImportFiltersFromFile(EditorState& state) {
     usePreamp = fe.messageBox(question, importtexts::kImportCaption, link::Buttons::YesNo) ==
                 link::Answer::Yes;
   }
-  if (state.EditorNotShown || state.selectedMachineId().empty()) {
+  if (state.editorNotShown() || state.selectedMachineId().empty()) {
     fe.messageBox(importtexts::kNotOpen, importtexts::kImportCaption, link::Buttons::Ok);
     return;
   }

@@ -3,7 +3,7 @@
 // that the main window keeps for the editor.
 #pragma once
 
-#include "editor/EditorState.h"
+#include "editor/EditorHost.h"
 #include "network/NetworkManager.h"
 
 namespace qubix::editor {

@@ -38,9 +38,7 @@ void UserPresets::beginBusOperation(PresetButton button) {
   auto& fe = editor_.host().frontend();
   fe.setBusyCursor(true);
   fe.processEvents();
-  editor_.HideLevelWindow();
-  editor_.SetTimer2(false);
-  editor_.SetTimer1(false);
+  editor_.polling().StopAll();
 }
 
 std::string UserPresets::machineForFiles() const {
@@ -54,10 +52,10 @@ std::string UserPresets::machineForFiles() const {
 
 void UserPresets::SaveToDspMemory() {
   beginBusOperation(PresetButton::SaveToDsp);
-  const std::optional<int> location = view_->askLocation(LocationDialog::Store, editor_.processorId);
+  const std::optional<int> location = view_->askLocation(LocationDialog::Store, editor_.processorId());
   bool stored = true;
   if (location) stored = StoreToLocation(*location);
-  if (stored) editor_.SetTimer1(true);
+  if (stored) editor_.polling().SetTimer1(true);
   caption(PresetButton::SaveToDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
@@ -80,16 +78,16 @@ bool UserPresets::StoreToLocation(int location) {
   protocol::SettingsRecord settings;
   settings.gainACode = editor_.GainCode(0);
   settings.gainBCode = editor_.GainCode(1);
-  settings.attenuation12Code = editor_.knobPosition[0] + 191;
-  settings.attenuation34Code = editor_.knobPosition[1] + 191;
-  settings.delay12 = editor_.delay[0];
-  settings.delay34 = editor_.delay[1];
-  settings.ampLevelCode = editor_.AmpLevelCode;
+  settings.attenuation12Code = editor_.knobPosition()[0] + 191;
+  settings.attenuation34Code = editor_.knobPosition()[1] + 191;
+  settings.delay12 = editor_.delay()[0];
+  settings.delay34 = editor_.delay()[1];
+  settings.ampLevelCode = editor_.ampLevelCode();
   if (!commands.StoreSettingsToLocation(location, settings)) {
     SaveEEpromFail();
     return false;
   }
-  editor_.SaveMachineEqForLocation(machineForFiles(), location);
+  editor_.eqFiles().SaveMachineEqForLocation(machineForFiles(), location);
   return true;
 }
 
@@ -107,11 +105,11 @@ void UserPresets::SaveEEpromFail() {
 void UserPresets::LoadFromDspMemory() {
   beginBusOperation(PresetButton::LoadFromDsp);
   const std::optional<int> location =
-      view_->askLocation(LocationDialog::Recall, editor_.processorId);
+      view_->askLocation(LocationDialog::Recall, editor_.processorId());
   const bool recalled = !location || RecallFromLocation(*location).ok();
-  editor_.EditorLoading = false;
+  editor_.FinishLoading();
   // After a failed read-back the editor is closed: its poll stays stopped.
-  if (recalled) editor_.SetTimer1(true);
+  if (recalled) editor_.polling().SetTimer1(true);
   caption(PresetButton::LoadFromDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
@@ -124,7 +122,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   link.SetReadTimeout(kRecallTimeoutMs);
   commands.RecallLocation(location);
   // The controls follow what the processor now holds, without sending it back.
-  editor_.EditorLoading = true;
+  editor_.StartLoading();
   RecallResult result;
   int userPreset = -1;
   for (const int parameter : kRecallParameters) {
@@ -145,7 +143,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
         if (v >= 0 && v < kUserPresetNames) {
           userPreset = v;
           editor_.SetUserPresetName(editor_.host().userPresetName(v));
-          editor_.LoadMachineEqForLocation(editor_.selectedMachineId(), v);
+          editor_.eqFiles().LoadMachineEqForLocation(editor_.selectedMachineId(), v);
         }
         break;
       case protocol::param::kDelay12: editor_.SetDelay(0, v); break;
@@ -154,7 +152,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
       case protocol::param::kGainB: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
       case protocol::param::kOutAttn12: editor_.SetKnobPosition(0, v - 191); break;
       case protocol::param::kOutAttn34: editor_.SetKnobPosition(1, v - 191); break;
-      case protocol::param::kAmpLevel: editor_.AmpLevelCode = v; break;
+      case protocol::param::kAmpLevel: editor_.SetAmpLevelCode(v); break;
       default: break;
     }
     fe.processEvents();
@@ -170,8 +168,8 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   const bool presetUnread = std::find(result.unread.begin(), result.unread.end(),
                                       protocol::param::kUserPreset) != result.unread.end();
   view_->showSlotUserPreset(slot, presetUnread ? std::string(network::texts::kUnknownPreset)
-                                                : editor_.userPresetName);
-  editor_.EditorLoading = false;
+                                                : editor_.userPresetName());
+  editor_.FinishLoading();
   if (!result.ok()) failedRecall(result);
   return result;
 }
@@ -197,18 +195,18 @@ UserPresetRecord UserPresets::BuildRecord() const {
   UserPresetRecord r;
   const network::EqRecord bands = editor_.BuildEqRecord();
   r.flatMode = bands.flatFlag;
-  for (std::size_t c = 0; c < 4; ++c) r.muted[c] = editor_.MuteState[c] ? 1 : 0;
+  for (std::size_t c = 0; c < 4; ++c) r.muted[c] = editor_.muteState()[c] ? 1 : 0;
   r.freqHz = bands.freqHz;
   r.gainDb = bands.gainDb;
   r.q = bands.q;
   r.flatGainStash = bands.savedGainDb;
-  r.inputGainA = Trunc(EditValue(editor_.gainText[0]) * 2);
-  r.inputGainB = Trunc(EditValue(editor_.gainText[1]) * 2);
-  r.delay12 = editor_.delay[0];
-  r.delay34 = editor_.delay[1];
-  r.knob12 = editor_.knobPosition[0];
-  r.knob34 = editor_.knobPosition[1];
-  r.ampLevelCode = editor_.AmpLevelCode;
+  r.inputGainA = Trunc(EditValue(editor_.gainText()[0]) * 2);
+  r.inputGainB = Trunc(EditValue(editor_.gainText()[1]) * 2);
+  r.delay12 = editor_.delay()[0];
+  r.delay34 = editor_.delay()[1];
+  r.knob12 = editor_.knobPosition()[0];
+  r.knob34 = editor_.knobPosition()[1];
+  r.ampLevelCode = editor_.ampLevelCode();
   return r;
 }
 
@@ -240,13 +238,12 @@ void UserPresets::SaveToComputerFile() {
 }
 
 void UserPresets::ApplyRecord(const UserPresetRecord& r) {
-  editor_.GraphRedrawEnabled = false;
+  editor_.SuspendGraphRedraw();
   editor_.SetFlatMode(r.flatMode != 0);
   // Each toggle flips the channel to the file's state and sends its level with the level code
   // in force before the load.
   for (int c = 0; c < 4; ++c) {
-    editor_.MuteState[static_cast<std::size_t>(c)] = r.muted[static_cast<std::size_t>(c)] == 0;
-    editor_.ToggleMute(c);
+    editor_.SetMute(c, r.muted[static_cast<std::size_t>(c)] != 0);
   }
   editor_.SetGainText(0, ShortNumber(r.inputGainA * 0.5));
   editor_.SetGainText(1, ShortNumber(r.inputGainB * 0.5));
@@ -254,7 +251,7 @@ void UserPresets::ApplyRecord(const UserPresetRecord& r) {
   editor_.SetDelay(1, r.delay34);
   editor_.SetKnobPosition(0, r.knob12);
   editor_.SetKnobPosition(1, r.knob34);
-  editor_.AmpLevelCode = r.ampLevelCode;
+  editor_.SetAmpLevelCode(r.ampLevelCode);
   // The bands go through the same path as a per-machine equaliser file: frequencies with the
   // strips inactive, then gains and Qs, each of which writes the band.
   network::EqRecord bands;

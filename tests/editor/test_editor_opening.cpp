@@ -31,12 +31,12 @@ TEST_P(EditorOpening, ControlsShowWhatTheMachineReports) {
   machine.live.atten34 = r.atten34;
   machine.channelLevel = r.channelLevel;
   state.OpenEditorForSlot(0);
-  EXPECT_EQ(state.gainText[0], r.gainTextA);
-  EXPECT_EQ(state.gainText[1], r.gainTextB);
-  EXPECT_EQ(state.knobPosition, r.knobPosition);
-  EXPECT_EQ(state.knobValue, r.knobValue);
-  EXPECT_EQ(state.MuteState, r.muted);
-  EXPECT_FALSE(state.EditorLoading);
+  EXPECT_EQ(state.gainText()[0], r.gainTextA);
+  EXPECT_EQ(state.gainText()[1], r.gainTextB);
+  EXPECT_EQ(state.knobPosition(), r.knobPosition);
+  EXPECT_EQ(state.knobValue(), r.knobValue);
+  EXPECT_EQ(state.muteState(), r.muted);
+  EXPECT_FALSE(state.editorLoading());
   // Filling the controls sends no gain, attenuation, delay or level frame.
   for (const char letter : {'G', 'V', 'L', 'g'}) EXPECT_EQ(pc().find(letter), std::string::npos) << letter;
 }

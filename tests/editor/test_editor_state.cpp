@@ -48,19 +48,19 @@ TEST_F(EditorBus, OpeningSlotSelectsReadsAndFillsUnderLoading) {
   EXPECT_EQ(pc().substr(0, 2 + sel.size() + 5), "eR" + sel + "T01ff");
   EXPECT_EQ(pc().find('Q'), std::string::npos);  // filling sends nothing back
   EXPECT_EQ(pc().find('G'), std::string::npos);
-  EXPECT_TRUE(state.editorVisible);
-  EXPECT_TRUE(state.timer1Running);
-  EXPECT_FALSE(state.EditorLoading);
-  EXPECT_EQ(state.gainText[0], "-24");
-  EXPECT_EQ(state.gainUpDown[0], -48);
-  EXPECT_EQ(state.knobPosition[1], 231 - 191);
-  EXPECT_EQ(state.knobValue[1], -12.0);
-  EXPECT_EQ(state.delay[0], 12);
-  EXPECT_TRUE(state.MuteState[2]);
-  EXPECT_FALSE(state.MuteState[0]);
-  EXPECT_EQ(state.processorId, "H000000010002");
-  EXPECT_EQ(state.hwPresetName, "HW 3");
-  EXPECT_EQ(state.userPresetName, "User Config 2");
+  EXPECT_TRUE(state.editorVisible());
+  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_FALSE(state.editorLoading());
+  EXPECT_EQ(state.gainText()[0], "-24");
+  EXPECT_EQ(state.gainUpDown()[0], -48);
+  EXPECT_EQ(state.knobPosition()[1], 231 - 191);
+  EXPECT_EQ(state.knobValue()[1], -12.0);
+  EXPECT_EQ(state.delay()[0], 12);
+  EXPECT_TRUE(state.muteState()[2]);
+  EXPECT_FALSE(state.muteState()[0]);
+  EXPECT_EQ(state.processorId(), "H000000010002");
+  EXPECT_EQ(state.hwPresetName(), "HW 3");
+  EXPECT_EQ(state.userPresetName(), "User Config 2");
   EXPECT_EQ(host.records[1].userPreset, 2);
   EXPECT_EQ(state.selectedMachineId(), "H000000010002");
 }
@@ -85,30 +85,30 @@ TEST_F(EditorBus, OpeningSlot2WhileSlot1IsEditedClosesSlot1First) {
 TEST_F(EditorBus, UnansweredSelectionLeavesEditorClosedAndSendsNothingBack) {
   rig.processor("H000000010005").faults.silent = true;
   state.OpenEditorForSlot(2);
-  EXPECT_FALSE(state.editorVisible);
+  EXPECT_FALSE(state.editorVisible());
   EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
   EXPECT_EQ(pc().find("T01ff"), std::string::npos);
-  EXPECT_FALSE(state.levelWindowVisible);
+  EXPECT_FALSE(state.polling().levelWindowVisible());
 }
 
 TEST_F(EditorBus, GainMinus3Point5WithBAtZero) {
   open(0);
   state.SetGainText(0, "-3.5");
   EXPECT_EQ(pc().substr(0, 7), frames::InputGains(180, 173));
-  EXPECT_EQ(state.gainUpDown[0], -7);
-  EXPECT_TRUE(state.levelWindowVisible);
-  EXPECT_TRUE(state.timer2Running);
-  EXPECT_FALSE(state.timer1Running);
+  EXPECT_EQ(state.gainUpDown()[0], -7);
+  EXPECT_TRUE(state.polling().levelWindowVisible());
+  EXPECT_TRUE(state.polling().timer2Running());
+  EXPECT_FALSE(state.polling().timer1Running());
   EXPECT_EQ(rig.processor("H000000010001").live.gainA, 173);
 }
 
 TEST_F(EditorBus, UpDownArrowFormatsOneDecimalAndSends) {
   open(0);
   state.SetGainUpDown(1, -25);
-  EXPECT_EQ(state.gainText[1], "-12.5");
+  EXPECT_EQ(state.gainText()[1], "-12.5");
   EXPECT_EQ(pc().substr(0, 7), frames::InputGains(155, 180));
   state.SetGainUpDown(1, 0);
-  EXPECT_EQ(state.gainText[1], "0.0");
+  EXPECT_EQ(state.gainText()[1], "0.0");
 }
 
 TEST_F(EditorBus, KnobsAtEnds) {
@@ -117,8 +117,8 @@ TEST_F(EditorBus, KnobsAtEnds) {
   state.SetKnobPosition(1, 0);
   EXPECT_EQ(Count(pc(), frames::OutputAttenuation(255, 255)), 1U);
   EXPECT_EQ(Count(pc(), frames::OutputAttenuation(255, 191)), 1U);
-  EXPECT_EQ(state.knobValue[0], 0.0);
-  EXPECT_EQ(state.knobValue[1], -32.0);
+  EXPECT_EQ(state.knobValue()[0], 0.0);
+  EXPECT_EQ(state.knobValue()[1], -32.0);
 }
 
 TEST_F(EditorBus, DelaysAtEnds) {
@@ -133,9 +133,9 @@ TEST_F(EditorBus, MuteCh3AndBackWithCurrentAmpLevel) {
   open(0);
   state.ToggleMute(2);
   EXPECT_EQ(pc(), frames::ChannelLevel(2, 0, 0));
-  EXPECT_TRUE(state.MuteState[2]);
+  EXPECT_TRUE(state.muteState()[2]);
   rig.clearRecords();
-  state.AmpLevelCode = 251;
+  state.SetAmpLevelCode(251);
   state.ToggleMute(2);
   EXPECT_EQ(pc(), frames::ChannelLevel(2, 0, 251));
   EXPECT_EQ(rig.processor("H000000010001").channelLevel[2], 251);
@@ -146,10 +146,10 @@ TEST_F(EditorBus, FunctionKeysIgnoreCtrlAndAltButNotShift) {
   state.FunctionKeyReleased(2, /*ctrl=*/true, false);
   state.FunctionKeyReleased(2, false, /*alt=*/true);
   EXPECT_EQ(pc(), "");
-  EXPECT_FALSE(state.MuteState[1]);
+  EXPECT_FALSE(state.muteState()[1]);
   state.FunctionKeyReleased(2, false, false);  // Shift does not reach the editor's decision
   EXPECT_EQ(pc(), frames::ChannelLevel(1, 1, 0));
-  EXPECT_TRUE(state.MuteState[1]);
+  EXPECT_TRUE(state.muteState()[1]);
 }
 
 TEST_F(EditorBus, BandDragWritesOneQPairPerStep) {
@@ -161,22 +161,22 @@ TEST_F(EditorBus, BandDragWritesOneQPairPerStep) {
   ASSERT_EQ(ref.FBCalc(250, 1.0F, 2.0F, 48000), 0);  // band 4 as the defaults left it
   EXPECT_NE(pc().find(Q(814, ref.Coefficients())), std::string::npos);
   EXPECT_EQ(rig.bus->machineBytes(), std::string(8, 'O'));
-  EXPECT_EQ(state.BandCoefficientTable.rows[0][3], ref.Coefficients().b0);
-  EXPECT_TRUE(state.timer1Running);
+  EXPECT_EQ(state.coefficientTable().rows[0][3], ref.Coefficients().b0);
+  EXPECT_TRUE(state.polling().timer1Running());
 }
 
 TEST_F(EditorBus, BandChangeWhileLoadingComputesButSendsNothing) {
   open(0);
-  state.EditorLoading = true;
+  state.StartLoading();
   strip(5).SetGPotPos(6.0F);
   EXPECT_EQ(pc(), "");
-  EXPECT_NE(state.BandCoefficientTable.rows[0][5], 1.0);
+  EXPECT_NE(state.coefficientTable().rows[0][5], 1.0);
 }
 
 TEST_F(EditorBus, BandBeforeFirstOpeningDoesNothing) {
   strip(5).SetGPotPos(6.0F);
   EXPECT_EQ(pc(), "");
-  EXPECT_EQ(state.BandCoefficientTable.rows[0][5], 1.0);
+  EXPECT_EQ(state.coefficientTable().rows[0][5], 1.0);
 }
 
 TEST_F(EditorBus, FailingBandLightsOverflowAndKeepsLastGoodCurve) {
@@ -184,17 +184,17 @@ TEST_F(EditorBus, FailingBandLightsOverflowAndKeepsLastGoodCurve) {
   strip(7).SetQPotPos(0.2F);
   strip(7).SetFPotPos(5000);
   strip(7).SetGPotPos(3.0F);
-  const double goodB0 = state.BandCoefficientTable.rows[0][7];
+  const double goodB0 = state.coefficientTable().rows[0][7];
   const std::string lastPair = pc().substr(pc().size() - 2 * 37);
   rig.clearRecords();
   strip(7).SetGPotPos(12.0F);  // +12 dB at 5000 Hz with Q 0.2 does not fit the DSP
-  EXPECT_TRUE(state.overflow);
-  EXPECT_EQ(state.BandCoefficientTable.rows[0][7], goodB0);
+  EXPECT_TRUE(state.overflow());
+  EXPECT_EQ(state.coefficientTable().rows[0][7], goodB0);
   // The last good band is written again, never the failed one.
   EXPECT_EQ(pc(), lastPair);
   strip(7).SetGPotPos(0.0F);
-  EXPECT_FALSE(state.overflow);
-  EXPECT_EQ(state.BandCoefficientTable.rows[0][7], 1.0);
+  EXPECT_FALSE(state.overflow());
+  EXPECT_EQ(state.coefficientTable().rows[0][7], 1.0);
 }
 
 TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
@@ -204,20 +204,20 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   for (int i = 0; i < 10; ++i) freq[i] = strip(i).FPotPos(), q[i] = strip(i).QPotPos();
   rig.clearRecords();
   state.ToggleFlat();
-  EXPECT_TRUE(state.FlatMode);
-  EXPECT_EQ(state.FlatGainStash[0], 9 - 4.5);  // band 10 first
-  EXPECT_EQ(state.FlatGainStash[1], -4.5);
+  EXPECT_TRUE(state.flatMode());
+  EXPECT_EQ(state.flatGainStash()[0], 9 - 4.5);  // band 10 first
+  EXPECT_EQ(state.flatGainStash()[1], -4.5);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(strip(i).GPotPos(), 0.0F);
   // Band 10 is the first to go flat on the wire.
   EXPECT_EQ(pc().substr(0, 5), "Q034c");
   EXPECT_EQ(Count(pc(), "Q"), 20U);
   // A file written while flat carries the stash with band 10's gain first.
-  state.SaveMachineEq("H000000010001");
+  state.eqFiles().SaveMachineEq("H000000010001");
   auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.flatFlag, 1);
   EXPECT_EQ(rec.savedGainDb[0], 4.5F);
   state.ToggleFlat();
-  EXPECT_FALSE(state.FlatMode);
+  EXPECT_FALSE(state.flatMode());
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(strip(i).GPotPos(), static_cast<float>(i) - 4.5F);
     EXPECT_EQ(strip(i).FPotPos(), freq[i]);
@@ -248,8 +248,8 @@ TEST_F(EditorBus, CloseStoresEndsAndReleases) {
   EXPECT_EQ(pc(), "T02feR");
   EXPECT_TRUE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010001")));
   EXPECT_EQ(host.listSel, -1);
-  EXPECT_FALSE(state.editorVisible);
-  EXPECT_FALSE(state.timer1Running);
+  EXPECT_FALSE(state.editorVisible());
+  EXPECT_FALSE(state.polling().timer1Running());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
 }
 
@@ -282,7 +282,7 @@ TEST_F(EditorBus, UnreadableEqFileShowsErrorAndKeepsBands) {
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");
   EXPECT_EQ(rig.frontend.boxes[0].buttons, link::Buttons::OkCancel);
   EXPECT_EQ(strip(2).FPotPos(), 140.0F);
-  EXPECT_TRUE(state.editorVisible);
+  EXPECT_TRUE(state.editorVisible());
 }
 
 TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
@@ -294,7 +294,7 @@ TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
   state.CopyBandsToAllMachines();
   EXPECT_EQ(Count(pc(), "Q"), 0U);
   EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
-  EXPECT_TRUE(state.GraphRedrawEnabled);
+  EXPECT_TRUE(state.graphRedrawEnabled());
   EXPECT_EQ(rig.frontend.cursorChanges, (std::vector<bool>{true, false}));
 }
 
@@ -329,7 +329,7 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
   EXPECT_TRUE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(state.selectedMachineId(), "H000000010001");
   EXPECT_EQ(strip(4).GPotPos(), 5.0F);  // reloaded from its own file
-  EXPECT_FALSE(state.EditorLoading);
+  EXPECT_FALSE(state.editorLoading());
 }
 
 TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineInListOrder) {
@@ -340,7 +340,7 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
   state.CopyBandsToAllMachines();
   std::string bands;
   for (int k = 0; k < editor::kBandCount; ++k) {
-    const auto c = state.BandCoefficientTable.Band(k);
+    const auto c = state.coefficientTable().Band(k);
     bands += Q(799 + 5 * k, c) + Q(799 + 5 * k + 116, c);
   }
   const auto sel = [](const char* id) { return protocol::SelectFrame(*protocol::ParseIdentifier(id)); };
@@ -356,7 +356,7 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
   const auto& live = state.commands().liveBand();
   EXPECT_EQ(live.bandAddress, 844);
   EXPECT_EQ(live.mirrorAddress, 960);
-  EXPECT_EQ(live.coefficients, filters::SendingOrder(state.BandCoefficientTable.Band(9)));
+  EXPECT_EQ(live.coefficients, filters::SendingOrder(state.coefficientTable().Band(9)));
 }
 
 // A machine that did not take every band keeps its file as it was and the operator is told, the
@@ -426,38 +426,38 @@ TEST_F(EditorBus, StatusReplyLightsIndicators) {
   open(0);
   auto& a = rig.processor("H000000010001");
   a.inputIndicator = 2;
-  state.PollInputIndicators();
-  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
+  state.polling().PollInputIndicators();
+  EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, false}));
   a.faults.queryReply = "000700O";
-  state.PollInputIndicators();
-  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, false}));
+  state.polling().PollInputIndicators();
+  EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, false}));
   a.faults.queryReply.clear();
   a.inputIndicator = 1;
-  state.PollInputIndicators();
-  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{false, true}));
+  state.polling().PollInputIndicators();
+  EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{false, true}));
 }
 
 TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   open(0);
   rig.processor("H000000010001").fixedLevels = std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
-  state.ShowLevels();
-  EXPECT_FALSE(state.timer1Running);
-  state.PollLevelMeters();
-  EXPECT_EQ(state.meters[0], (editor::MeterSections{75, 6, 0}));
-  EXPECT_EQ(state.meters[1], (editor::MeterSections{24, 0, 0}));
-  EXPECT_EQ(state.meters[2], (editor::MeterSections{75, 0, 0}));
-  EXPECT_EQ(state.meters[3], (editor::MeterSections{74, 0, 0}));
-  EXPECT_EQ(state.meters[4], (editor::MeterSections{40, 0, 0}));
-  EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
-  for (int t = 2; t <= 30; ++t) state.PollLevelMeters();
-  state.ShowLevels();  // at tick 30: another full 40 ticks
-  for (int t = 1; t < 40; ++t) state.PollLevelMeters();
-  EXPECT_TRUE(state.levelWindowVisible);
-  EXPECT_TRUE(state.timer2Running);
-  state.PollLevelMeters();
-  EXPECT_FALSE(state.levelWindowVisible);
-  EXPECT_FALSE(state.timer2Running);
-  EXPECT_TRUE(state.timer1Running);
+  state.polling().ShowLevels();
+  EXPECT_FALSE(state.polling().timer1Running());
+  state.polling().PollLevelMeters();
+  EXPECT_EQ(state.polling().meters()[0], (editor::MeterSections{75, 6, 0}));
+  EXPECT_EQ(state.polling().meters()[1], (editor::MeterSections{24, 0, 0}));
+  EXPECT_EQ(state.polling().meters()[2], (editor::MeterSections{75, 0, 0}));
+  EXPECT_EQ(state.polling().meters()[3], (editor::MeterSections{74, 0, 0}));
+  EXPECT_EQ(state.polling().meters()[4], (editor::MeterSections{40, 0, 0}));
+  EXPECT_EQ(state.polling().meters()[5], (editor::MeterSections{75, 6, 13}));
+  for (int t = 2; t <= 30; ++t) state.polling().PollLevelMeters();
+  state.polling().ShowLevels();  // at tick 30: another full 40 ticks
+  for (int t = 1; t < 40; ++t) state.polling().PollLevelMeters();
+  EXPECT_TRUE(state.polling().levelWindowVisible());
+  EXPECT_TRUE(state.polling().timer2Running());
+  state.polling().PollLevelMeters();
+  EXPECT_FALSE(state.polling().levelWindowVisible());
+  EXPECT_FALSE(state.polling().timer2Running());
+  EXPECT_TRUE(state.polling().timer1Running());
 }
 
 TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndicators) {
@@ -465,42 +465,42 @@ TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndica
   auto& p = rig.processor("H000000010001");
   p.fixedLevels = std::array<std::uint16_t, 6>{5623, 5623, 5623, 5622, 100, 65535};
   p.inputIndicator = 3;
-  state.ShowLevels();
-  state.PollLevelMeters();
-  EXPECT_EQ(state.meters[5], (editor::MeterSections{75, 6, 13}));
-  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
+  state.polling().ShowLevels();
+  state.polling().PollLevelMeters();
+  EXPECT_EQ(state.polling().meters()[5], (editor::MeterSections{75, 6, 13}));
+  EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, true}));
   const editor::MeterSections silence{24, 0, 0};
 
   p.faults.wrongChecksum = true;
-  state.PollLevelMeters();
-  for (const auto& m : state.meters) EXPECT_EQ(m, silence);
+  state.polling().PollLevelMeters();
+  for (const auto& m : state.polling().meters()) EXPECT_EQ(m, silence);
 
   p.faults.wrongChecksum = false;
   p.faults.silent = true;
   p.inputIndicator = 0;
-  state.PollLevelMeters();
-  for (const auto& m : state.meters) EXPECT_EQ(m, silence);
-  EXPECT_EQ(state.inputIndicator, (std::array<bool, 2>{true, true}));
-  EXPECT_EQ(state.LevelViewTicks, 3);
-  EXPECT_TRUE(state.levelWindowVisible);
+  state.polling().PollLevelMeters();
+  for (const auto& m : state.polling().meters()) EXPECT_EQ(m, silence);
+  EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, true}));
+  EXPECT_EQ(state.polling().levelViewTicks(), 3);
+  EXPECT_TRUE(state.polling().levelWindowVisible());
   EXPECT_TRUE(rig.frontend.boxes.empty());
 }
 
 TEST_F(EditorBus, LevelTickReadsSixLevelsThenStatus) {
   open(0);
-  state.PollLevelMeters();
+  state.polling().PollLevelMeters();
   EXPECT_EQ(pc(), "I05fbI06faI07f9I08f8I09f7I0af6I0000");
 }
 
 TEST_F(EditorBus, AmpSettingAndPowerOnStore) {
   open(0);
   state.ApplyAmpTrim(-3.5F);
-  EXPECT_EQ(state.AmpLevelCode, 249);
+  EXPECT_EQ(state.ampLevelCode(), 249);
   EXPECT_EQ(pc(), frames::AmpLevel(249));
   rig.clearRecords();
   state.SaveAsPowerOnSetting();
   EXPECT_EQ(pc(), "T0000");
-  EXPECT_FALSE(state.powerOnRunning);
+  EXPECT_FALSE(state.powerOnRunning());
 }
 
 
@@ -511,8 +511,8 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
   strip(4).SetGPotPos(-6.0F);
   rig.processor("H000000010002").faults.silent = true;
   state.OpenEditorForSlot(1);
-  EXPECT_FALSE(state.editorVisible);
-  EXPECT_FALSE(state.timer1Running);
+  EXPECT_FALSE(state.editorVisible());
+  EXPECT_FALSE(state.polling().timer1Running());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(state.selectedMachineId(), "");
   EXPECT_EQ(host.listSel, -1);
@@ -533,10 +533,10 @@ TEST_F(EditorBus, DefaultBandsClearFlatStateAndStash) {
   open(0);
   strip(2).SetGPotPos(5.0F);
   state.ToggleFlat();
-  ASSERT_TRUE(state.FlatMode);
+  ASSERT_TRUE(state.flatMode());
   state.OpenEditorForSlot(1);
-  EXPECT_FALSE(state.FlatMode);
-  EXPECT_EQ(state.FlatGainStash, (std::array<double, editor::kBandCount>{}));
+  EXPECT_FALSE(state.flatMode());
+  EXPECT_EQ(state.flatGainStash(), (std::array<double, editor::kBandCount>{}));
   // "Flat" on this machine now parks its own (zero) gains; "EQ" gives them back unchanged.
   state.ToggleFlat();
   state.ToggleFlat();
@@ -589,9 +589,9 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
       {"copy to all", [&] { state.CopyBandsToAllMachines(); }, false},
       {"copy to all, own file unreadable", [&] { unreadableOwnFile([&] { state.CopyBandsToAllMachines(); }); }, false},
       {"window shown", [&] { state.EditorShown(); }, true},
-      {"poll tick", [&] { state.PollInputIndicators(); }, true},
-      {"level tick", [&] { state.PollLevelMeters(); }, true},
-      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.PollLevelMeters(); }, false},
+      {"poll tick", [&] { state.polling().PollInputIndicators(); }, true},
+      {"level tick", [&] { state.polling().PollLevelMeters(); }, true},
+      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.polling().PollLevelMeters(); }, false},
       {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }, true},
       {"power-on store", [&] { state.SaveAsPowerOnSetting(); }, false},
       {"store", [&] { presets.SaveToDspMemory(); }, false},
@@ -602,11 +602,11 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   };
   open(0);
   for (const auto& op : operations) {
-    state.ShowLevels();
+    state.polling().ShowLevels();
     op.run();
-    EXPECT_FALSE(state.timer1Running && state.timer2Running) << op.name;
-    EXPECT_EQ(state.levelWindowVisible, op.levelsStayOpen) << op.name;
-    EXPECT_EQ(state.timer2Running, op.levelsStayOpen) << op.name;
+    EXPECT_FALSE(state.polling().timer1Running() && state.polling().timer2Running()) << op.name;
+    EXPECT_EQ(state.polling().levelWindowVisible(), op.levelsStayOpen) << op.name;
+    EXPECT_EQ(state.polling().timer2Running(), op.levelsStayOpen) << op.name;
   }
 }
 
@@ -621,9 +621,9 @@ TEST(EditorPoll, AParameterReadStopsThePollOfTheEditorThatIsThere) {
   EXPECT_FALSE(rig.protocolBus.beforeQuery);
   EditorState now(host);
   now.EditorShown();
-  ASSERT_TRUE(now.timer1Running);
+  ASSERT_TRUE(now.polling().timer1Running());
   rig.protocolBus.ReadParameter(protocol::param::kAmpLevel);
-  EXPECT_FALSE(now.timer1Running);
+  EXPECT_FALSE(now.polling().timer1Running());
 }
 
 // An arrow at the end of its range changes nothing, so it sends nothing and leaves the level
@@ -648,11 +648,11 @@ TEST_F(EditorBus, ArrowsAtTheirLimitsSendNothing) {
     machine.live.delay12 = 0;
     machine.live.delay34 = 310;
     open(0);
-    state.HideLevelWindow();
-    state.SetTimer2(false);
+    state.polling().HideLevelWindow();
+    state.polling().SetTimer2(false);
     state.ArrowClick(c.field, c.step);
     EXPECT_EQ(pc(), c.sent) << c.name;
-    EXPECT_EQ(state.levelWindowVisible, c.field < 2 && !c.sent.empty()) << c.name;
+    EXPECT_EQ(state.polling().levelWindowVisible(), c.field < 2 && !c.sent.empty()) << c.name;
   }
 }
 

@@ -55,11 +55,11 @@ TEST_F(EditorImport, TenPeaksReachStripsAndProcessor) {
   const editor::ImportOutcome outcome = editor::ApplyImportedFilters(state, *read.filters, false);
   EXPECT_TRUE(outcome.sent);
   EXPECT_EQ(pc(), BandWrites(read.filters->bands));  // no input gains without the preamp
-  EXPECT_FALSE(state.FlatMode);
+  EXPECT_FALSE(state.flatMode());
   EXPECT_EQ(editor::EditorFilterBands(state), read.filters->bands);
   auto& machine = rig.processor("H000000010001");
   for (int i = 0; i < editor::kBandCount; ++i) {
-    const auto want = filters::BandWordBytes(state.BandCoefficientTable.Band(i));
+    const auto want = filters::BandWordBytes(state.coefficientTable().Band(i));
     for (auto a : {filters::BandAddressAt(i), filters::MirrorAddress(filters::BandAddressAt(i))}) {
       const auto& held = machine.coefficients.at(static_cast<std::uint16_t>(a));
       EXPECT_TRUE(std::equal(want.begin(), want.end(), held.begin())) << "address " << a;

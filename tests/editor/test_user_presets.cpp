@@ -72,7 +72,7 @@ TEST_F(UserPresetsTest, StoreToLocationSevenSendsTenBandsAndTheSettings) {
   EXPECT_EQ(frames[10], "U070ab4b4ffff00000000ff0000000000008a");
   EXPECT_EQ(sim::SettingsFromRecord(machine().locations[7].records[10]), sim::Settings{});
   EXPECT_TRUE(std::filesystem::exists(dir / "H000000010001_7.dat"));
-  EXPECT_TRUE(state.timer1Running);
+  EXPECT_TRUE(state.polling().timer1Running());
   EXPECT_EQ(captions, (std::vector<std::string>{"lime", "yellow"}));
   EXPECT_FALSE(rig.frontend.busy);
   EXPECT_EQ(rig.frontend.questions.back().kind, "location");
@@ -113,8 +113,8 @@ TEST_F(UserPresetsTest, MissingAcknowledgementClosesTheEditorAndTellsTheOperator
   EXPECT_NE(std::find(texts.begin(), texts.end(), "EEProm Writing Error"), texts.end());
   EXPECT_EQ(rig.frontend.statusText, "Nothing Selected");
   EXPECT_EQ(rig.frontend.statusColour, link::kRed);
-  EXPECT_FALSE(state.editorVisible);
-  EXPECT_FALSE(state.timer1Running);
+  EXPECT_FALSE(state.editorVisible());
+  EXPECT_FALSE(state.polling().timer1Running());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(captions.back(), "yellow");
   EXPECT_FALSE(rig.frontend.busy);
@@ -126,7 +126,7 @@ TEST_F(UserPresetsTest, CancelledStoreSendsNothing) {
   rig.frontend.locationAnswers.push_back(std::nullopt);
   presets.SaveToDspMemory();
   EXPECT_EQ(pc(), "");
-  EXPECT_TRUE(state.timer1Running);
+  EXPECT_TRUE(state.polling().timer1Running());
 }
 
 TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
@@ -147,19 +147,19 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
   rig.frontend.locationAnswers.push_back(3);
   presets.LoadFromDspMemory();
   EXPECT_EQ(pc(), "u03fdI11efI0ff1I10f0I0bf5I0cf4I0df3I0ef2I17e9");
-  EXPECT_EQ(state.userPresetName, "User Config 3");
+  EXPECT_EQ(state.userPresetName(), "User Config 3");
   EXPECT_EQ(view.slotShown, 0);
   EXPECT_EQ(view.slotName, "User Config 3");
   EXPECT_EQ(host.slotValues(0).userPreset, 3);
-  EXPECT_EQ(state.delay, (std::array<int, 2>{120, 7}));
-  EXPECT_EQ(state.gainText[0], "-3.5");
-  EXPECT_EQ(state.gainText[1], "12");
-  EXPECT_EQ(state.knobPosition, (std::array<int, 2>{40, 0}));
-  EXPECT_DOUBLE_EQ(state.knobValue[0], -12.0);
-  EXPECT_EQ(state.AmpLevelCode, 240);
+  EXPECT_EQ(state.delay(), (std::array<int, 2>{120, 7}));
+  EXPECT_EQ(state.gainText()[0], "-3.5");
+  EXPECT_EQ(state.gainText()[1], "12");
+  EXPECT_EQ(state.knobPosition(), (std::array<int, 2>{40, 0}));
+  EXPECT_DOUBLE_EQ(state.knobValue()[0], -12.0);
+  EXPECT_EQ(state.ampLevelCode(), 240);
   EXPECT_EQ(strip(4).FPotPos(), 777.0F);
-  EXPECT_FALSE(state.EditorLoading);
-  EXPECT_TRUE(state.timer1Running);
+  EXPECT_FALSE(state.editorLoading());
+  EXPECT_TRUE(state.polling().timer1Running());
   EXPECT_EQ(rig.adapter->readTimeoutMs(), 200u);
 }
 
@@ -234,16 +234,16 @@ TEST_F(UserPresetsTest, RecallShowsOnlyWhatItReadBack) {
     EXPECT_EQ(rig.frontend.statusText, c.status);
     EXPECT_EQ(rig.frontend.statusColour == link::kRed, !c.unread.empty());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), filesBefore);
-    EXPECT_FALSE(state.EditorLoading);
+    EXPECT_FALSE(state.editorLoading());
     if (c.unread.empty()) {
       EXPECT_EQ(sent, c.wire);
-      EXPECT_TRUE(state.editorVisible);
-      EXPECT_EQ(state.delay, (std::array<int, 2>{120, 7}));
-      EXPECT_EQ(state.gainText[0], "-3.5");
+      EXPECT_TRUE(state.editorVisible());
+      EXPECT_EQ(state.delay(), (std::array<int, 2>{120, 7}));
+      EXPECT_EQ(state.gainText()[0], "-3.5");
       EXPECT_TRUE(rig.frontend.boxes.empty());
     } else {
-      EXPECT_FALSE(state.editorVisible);
-      EXPECT_FALSE(state.timer1Running);
+      EXPECT_FALSE(state.editorVisible());
+      EXPECT_FALSE(state.polling().timer1Running());
       EXPECT_FALSE(rig.protocolBus.MachineSelected && rig.link.state().Connected);
       EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
     }
@@ -304,7 +304,7 @@ TEST_F(UserPresetsTest, FlatModeRoundTrip) {
   strip(0).SetGPotPos(4.0F);
   strip(9).SetGPotPos(-2.5F);
   state.ToggleFlat();  // "Flat": gains parked in the stash
-  ASSERT_TRUE(state.FlatMode);
+  ASSERT_TRUE(state.flatMode());
   const std::string path = (dir / "flat.vup").string();
   rig.frontend.saveFileAnswers.push_back(path);
   presets.SaveToComputerFile();
@@ -316,10 +316,10 @@ TEST_F(UserPresetsTest, FlatModeRoundTrip) {
 
   // Back to normal, then load the flat file.
   state.ToggleFlat();
-  ASSERT_FALSE(state.FlatMode);
+  ASSERT_FALSE(state.flatMode());
   rig.frontend.openFileAnswers.push_back(path);
   presets.LoadFromComputerFile();
-  EXPECT_TRUE(state.FlatMode);
+  EXPECT_TRUE(state.flatMode());
   EXPECT_EQ(strip(0).GPotPos(), 0.0F);
   state.ToggleFlat();  // "EQ"
   EXPECT_EQ(strip(0).GPotPos(), 4.0F);
@@ -328,7 +328,7 @@ TEST_F(UserPresetsTest, FlatModeRoundTrip) {
 
 TEST_F(UserPresetsTest, FileLoadSendsInTheFixedOrder) {
   open(0);
-  state.AmpLevelCode = 250;
+  state.SetAmpLevelCode(250);
   UserPresetRecord r = presets.BuildRecord();
   r.muted = {1, 0, 0, 0};
   r.inputGainA = -12;
@@ -346,12 +346,12 @@ TEST_F(UserPresetsTest, FileLoadSendsInTheFixedOrder) {
   const std::vector<std::string> frames = pcFrames();
   EXPECT_EQ(frames[0], "g010000ff");  // Ch1 muted
   EXPECT_EQ(frames[1], "g0101fa04");  // Ch2 gets the level in force before the load (250)
-  EXPECT_EQ(state.AmpLevelCode, 200);
-  EXPECT_EQ(state.gainText[0], "-6");
-  EXPECT_EQ(state.delay[0], 30);
-  EXPECT_EQ(state.knobPosition[1], 20);
+  EXPECT_EQ(state.ampLevelCode(), 200);
+  EXPECT_EQ(state.gainText()[0], "-6");
+  EXPECT_EQ(state.delay()[0], 30);
+  EXPECT_EQ(state.knobPosition()[1], 20);
   EXPECT_EQ(presets.lastRecord(), r);
-  EXPECT_TRUE(state.GraphRedrawEnabled);
+  EXPECT_TRUE(state.graphRedrawEnabled());
 }
 
 TEST_F(UserPresetsTest, UnusableFilesAreRefusedBeforeAnythingIsSent) {
@@ -393,7 +393,7 @@ TEST_F(UserPresetsTest, LongFileUsesItsFirstRecordAndMissingFileIsIgnored) {
   WriteBytes((dir / "long.vup").string(), bytes);
   rig.frontend.openFileAnswers.push_back((dir / "long.vup").string());
   presets.LoadFromComputerFile();
-  EXPECT_EQ(state.delay[1], 99);
+  EXPECT_EQ(state.delay()[1], 99);
   rig.clearRecords();
   rig.frontend.openFileAnswers.push_back((dir / "absent.vup").string());
   presets.LoadFromComputerFile();

@@ -298,7 +298,7 @@ TEST_P(UploadBesideTheEditor, GoesToTheSlotsOwnMachine) {
   const std::string other = c.uploadSlot == 0 ? "H000000010002" : "H000000010001";
   EXPECT_EQ(rig.processor(target).extraName, "HALL PRESET       ");
   EXPECT_FALSE(rig.processor(other).extraPresent);
-  EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
+  EXPECT_EQ(editor.state.editorVisible(), c.editorStaysOpen);
   // After an upload to its own machine the editor selects that machine again, and its next band
   // edit reaches it; otherwise the bus is left free.
   EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);

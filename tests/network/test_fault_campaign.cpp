@@ -160,11 +160,11 @@ std::string EditorMismatch(CampaignRig& rig, int k) {
   if (sel.size() != 1 || sel[0] != &p) out << " bus selection differs";
   if (e.GainCode(0) != p.live.gainA) out << " gainA " << e.GainCode(0) << "/" << int(p.live.gainA);
   if (e.GainCode(1) != p.live.gainB) out << " gainB " << e.GainCode(1) << "/" << int(p.live.gainB);
-  if (e.knobPosition[0] + 191 != p.live.atten12) out << " attn12";
-  if (e.knobPosition[1] + 191 != p.live.atten34) out << " attn34";
-  if (e.delay[0] != p.live.delay12) out << " delay12";
-  if (e.delay[1] != p.live.delay34) out << " delay34";
-  if (e.AmpLevelCode != p.live.ampLevel) out << " amp";
+  if (e.knobPosition()[0] + 191 != p.live.atten12) out << " attn12";
+  if (e.knobPosition()[1] + 191 != p.live.atten34) out << " attn34";
+  if (e.delay()[0] != p.live.delay12) out << " delay12";
+  if (e.delay()[1] != p.live.delay34) out << " delay34";
+  if (e.ampLevelCode() != p.live.ampLevel) out << " amp";
   return out.str().empty() ? "" : "editor:" + out.str();
 }
 
@@ -252,8 +252,8 @@ std::vector<Operation> Operations() {
          rig.editor.bands[2]->SetGPotPos(6.0F);
          // The edit is on file already: the close that a failed store makes writes nothing new.
          const std::string& id = kIds[static_cast<std::size_t>(slot)];
-         rig.editor.state.SaveMachineEq(id);
-         rig.editor.state.SaveMachineEqForCurrentPreset(id);
+         rig.editor.state.eqFiles().SaveMachineEq(id);
+         rig.editor.state.eqFiles().SaveMachineEqForCurrentPreset(id);
        },
        [](CampaignRig& rig, int) { return rig.editor.presets.StoreToLocation(kStoreLocation); },
        [](CampaignRig& rig, int k) {
@@ -372,7 +372,7 @@ std::string Recover(CampaignRig& rig) {
   rig.bus->lineFaults = {};
   for (const auto& p : rig.bus->processors()) p->faults.silent = false;
   rig.forget();
-  if (rig.editor.state.editorVisible || rig.station.bus.MachineSelected) rig.editor.state.CloseEditor();
+  if (rig.editor.state.editorVisible() || rig.station.bus.MachineSelected) rig.editor.state.CloseEditor();
   if (!rig.station.link.state().Connected) rig.station.Connect();
   if (rig.station.network.RefreshMachines() != network::RefreshOutcome::Done)
     return "refresh after reconnecting did not succeed";

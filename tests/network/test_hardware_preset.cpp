@@ -195,14 +195,14 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     EXPECT_EQ(rig.processor(target).hardwarePreset, 0);
     EXPECT_EQ(rig.processor(other).hardwarePreset, c.slot == 0 ? 3 : 2) << "untouched";
     EXPECT_EQ(rig.network.slotStates[static_cast<std::size_t>(c.slot)].record.hardwarePreset, 0);
-    EXPECT_EQ(editor.state.editorVisible, c.editorStaysOpen);
+    EXPECT_EQ(editor.state.editorVisible(), c.editorStaysOpen);
     // The editor's own machine is selected again after the change, as on opening.
     EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
     const std::string after = sent.substr(std::min(sent.size(), std::string(c.sent).size()));
     EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0, c.editorStaysOpen)
         << after;
     if (!c.editorStaysOpen) {
-      EXPECT_FALSE(editor.state.timer1Running);
+      EXPECT_FALSE(editor.state.polling().timer1Running());
       EXPECT_EQ(editor.state.selectedMachineId(), "");
       EXPECT_TRUE(std::filesystem::exists(
           PresetEqPath(rig.data.path(), "H000000010001", rig.network.slotStates[0].record.userPreset)))
@@ -230,7 +230,7 @@ TEST(HardwarePreset, EditorMachineThatWillNotLetGoGetsNoChange) {
   // Only the cut ending of the editor's machine: no select, no preset command to anyone.
   EXPECT_EQ(rig.pcBytes(), "T02f");
   EXPECT_TRUE(rig.protocolBus.MachineSelected);
-  EXPECT_TRUE(editor.state.editorVisible);
+  EXPECT_TRUE(editor.state.editorVisible());
   EXPECT_EQ(editor.state.selectedMachineId(), "H000000010001");
 }
 

@@ -18,13 +18,13 @@ EditorValues EditorValues::Of(editor::EditorState& state) {
     const editor::BandStrip& strip = state.band(i);
     v.bands[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
   }
-  v.gainText = state.gainText;
-  v.knobPosition = state.knobPosition;
-  v.delay = state.delay;
-  v.muted = state.MuteState;
-  v.ampLevelCode = state.AmpLevelCode;
-  v.flat = state.FlatMode;
-  v.flatGainStash = state.FlatGainStash;
+  v.gainText = state.gainText();
+  v.knobPosition = state.knobPosition();
+  v.delay = state.delay();
+  v.muted = state.muteState();
+  v.ampLevelCode = state.ampLevelCode();
+  v.flat = state.flatMode();
+  v.flatGainStash = state.flatGainStash();
   return v;
 }
 
@@ -105,11 +105,11 @@ EditorUndo::EditorUndo(editor::EditorState& state, QWidget& window) : state_(sta
 EditorUndo::~EditorUndo() = default;
 
 bool EditorUndo::holdsOwner() const {
-  return !owner_.empty() && state_.editorVisible && state_.selectedMachineId() == owner_;
+  return !owner_.empty() && state_.editorVisible() && state_.selectedMachineId() == owner_;
 }
 
 void EditorUndo::FollowMachine() {
-  const std::string held = state_.editorVisible ? state_.selectedMachineId() : std::string();
+  const std::string held = state_.editorVisible() ? state_.selectedMachineId() : std::string();
   if (held == owner_) return;
   stack_.clear();
   owner_ = held;
@@ -148,7 +148,7 @@ void EditorUndo::Push(const QString& text, const EditorValues& before) {
 
 void EditorUndo::BandMoved(int band) {
   // Bands filled from a file or a recall are the machine's own values, not the operator's.
-  if (busy_ > 0 || state_.EditorLoading || state_.EditorNotShown || !holdsOwner()) return;
+  if (busy_ > 0 || state_.editorLoading() || state_.editorNotShown() || !holdsOwner()) return;
   push(Kind::Values, QStringLiteral("Band %1").arg(band + 1), undocontrol::Band(band), shown_);
 }
 
@@ -182,9 +182,9 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
   }
   // Whatever a preset load could not carry (a fraction of a hertz), and every single change,
   // goes through the control's own operation: the operator's frames, in the window's order.
-  if (state_.FlatMode != target.flat) state_.ToggleFlat();
+  if (state_.flatMode() != target.flat) state_.ToggleFlat();
   for (int c = 0; c < 4; ++c)
-    if (state_.MuteState[static_cast<std::size_t>(c)] != target.muted[static_cast<std::size_t>(c)])
+    if (state_.muteState()[static_cast<std::size_t>(c)] != target.muted[static_cast<std::size_t>(c)])
       state_.ToggleMute(c);
   for (int i = 0; i < 2; ++i) {
     const auto k = static_cast<std::size_t>(i);
@@ -193,13 +193,13 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
   }
   for (int p = 0; p < 2; ++p) {
     const auto k = static_cast<std::size_t>(p);
-    if (state_.delay[k] != target.delay[k]) state_.SetDelay(p, target.delay[k]);
+    if (state_.delay()[k] != target.delay[k]) state_.SetDelay(p, target.delay[k]);
   }
   for (int n = 0; n < 2; ++n) {
     const auto k = static_cast<std::size_t>(n);
-    if (state_.knobPosition[k] != target.knobPosition[k]) state_.SetKnobPosition(n, target.knobPosition[k]);
+    if (state_.knobPosition()[k] != target.knobPosition[k]) state_.SetKnobPosition(n, target.knobPosition[k]);
   }
-  if (state_.AmpLevelCode != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
+  if (state_.ampLevelCode() != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
   for (int b = 0; b < editor::kBandCount; ++b) {
     editor::BandStrip& strip = state_.band(b);
     const EditorValues::Band& want = target.bands[static_cast<std::size_t>(b)];
@@ -210,7 +210,7 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
     if (held.q != want.q) strip.SetQPotPos(want.q);
     strip.Repaint();
   }
-  state_.FlatGainStash = target.flatGainStash;
+  state_.SetFlatGainStash(target.flatGainStash);
   --busy_;
   shown_ = EditorValues::Of(state_);
 }

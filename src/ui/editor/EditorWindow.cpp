@@ -89,7 +89,7 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
   setFont(small);
   move(6, 110);
 
-  graph_->SetInput(&state_->BandCoefficientTable, state_->bandCount, [this] { return state_->GraphRedrawEnabled; });
+  graph_->SetInput(&state_->coefficientTable(), editor::kBandCount, [this] { return state_->graphRedrawEnabled(); });
   graph_->SetFocusReturn(this);
   // An import is one step of the history: its ten bands and input gains come back together.
   connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] {
@@ -228,11 +228,11 @@ void TForm1::build() {
 
   // Identity and the store and load buttons.
   ColouredLabel(kProcessorId, kAqua, this, 848, 12);
-  label11_ = ColouredLabel(Text(state_->processorId), kLimeText, this, 848, 28);
+  label11_ = ColouredLabel(Text(state_->processorId()), kLimeText, this, 848, 28);
   ColouredLabel(kHwPreset, kAqua, this, 848, 48);
-  label13_ = ColouredLabel(Text(state_->hwPresetName), kLimeText, this, 848, 64);
+  label13_ = ColouredLabel(Text(state_->hwPresetName()), kLimeText, this, 848, 64);
   ColouredLabel(kUserPreset, kAqua, this, 848, 84);
-  label15_ = ColouredLabel(Text(state_->userPresetName), kLimeText, this, 848, 100);
+  label15_ = ColouredLabel(Text(state_->userPresetName()), kLimeText, this, 848, 100);
   for (auto* l : {label11_, label13_, label15_}) l->setFixedWidth(150);
   connect(addButton(kSaveToHdd, kYellowText, 852, 119, 141, 20), &CaptionButton::clicked, this,
           &TForm1::StaticText12Click);
@@ -285,65 +285,65 @@ void TForm1::stepUpDown(int which, int step) {
 
 void TForm1::changed(editor::EditorPart part) {
   using editor::EditorPart;
-  auto& s = *state_;
+  const auto& s = *state_;
+  const auto& poll = s.polling();
   syncing_ = true;
   switch (part) {
     case EditorPart::Gains:
-      for (std::size_t i = 0; i < 2; ++i) gainEdits_[i]->setText(Text(s.gainText[i]));
+      for (std::size_t i = 0; i < 2; ++i) gainEdits_[i]->setText(Text(s.gainText()[i]));
       break;
     case EditorPart::Knobs:
       for (std::size_t i = 0; i < 2; ++i) {
-        if (knobs_[i]->PotPos() != s.knobPosition[i]) knobs_[i]->SetPotPos(s.knobPosition[i]);
-        knobs_[i]->SetValue(static_cast<float>(s.knobValue[i]));
+        if (knobs_[i]->PotPos() != s.knobPosition()[i]) knobs_[i]->SetPotPos(s.knobPosition()[i]);
+        knobs_[i]->SetValue(static_cast<float>(s.knobValue()[i]));
       }
       break;
     case EditorPart::Delays:
-      for (std::size_t i = 0; i < 2; ++i) delayEdits_[i]->setText(QString::number(s.delay[i]));
+      for (std::size_t i = 0; i < 2; ++i) delayEdits_[i]->setText(QString::number(s.delay()[i]));
       break;
     case EditorPart::Mutes:
-      for (std::size_t c = 0; c < 4; ++c) mutes_[c]->setCaptionColour(s.MuteState[c] ? kRedText : kLimeText);
+      for (std::size_t c = 0; c < 4; ++c) mutes_[c]->setCaptionColour(s.muteState()[c] ? kRedText : kLimeText);
       break;
     case EditorPart::Identity:
       undo_->FollowMachine();
-      label11_->setText(Text(s.processorId));
-      label13_->setText(Text(s.hwPresetName));
-      label15_->setText(Text(s.userPresetName));
+      label11_->setText(Text(s.processorId()));
+      label13_->setText(Text(s.hwPresetName()));
+      label15_->setText(Text(s.userPresetName()));
       break;
     case EditorPart::FlatCaption:
-      flat_->setText(Text(std::string(s.FlatMode ? editor::texts::kEq : editor::texts::kFlat)));
+      flat_->setText(Text(std::string(s.flatMode() ? editor::texts::kEq : editor::texts::kFlat)));
       break;
-    case EditorPart::Overflow: overflow_->SetOn(s.overflow); break;
+    case EditorPart::Overflow: overflow_->SetOn(s.overflow()); break;
     case EditorPart::Indicators:
-      for (std::size_t i = 0; i < 2; ++i) inputIndicators_[i]->SetOn(s.inputIndicator[i]);
+      for (std::size_t i = 0; i < 2; ++i) inputIndicators_[i]->SetOn(poll.inputIndicator()[i]);
       break;
     case EditorPart::Graph: graph_->Redraw(); break;
     case EditorPart::EditorWindow:
       undo_->FollowMachine();
-      if (s.editorVisible && !isVisible()) show();
-      if (!s.editorVisible && isVisible()) hide();
-      if (s.graphVisible && !graph_->isVisible()) graph_->show();
-      if (!s.graphVisible && graph_->isVisible()) graph_->hide();
+      if (s.editorVisible() && !isVisible()) show();
+      if (!s.editorVisible() && isVisible()) hide();
+      if (s.graphVisible() && !graph_->isVisible()) graph_->show();
+      if (!s.graphVisible() && graph_->isVisible()) graph_->hide();
       break;
-    case EditorPart::LevelWindow: levels_->setVisible(s.levelWindowVisible); break;
-    case EditorPart::LevelMeters: levels_->SetMeters(s.meters); break;
+    case EditorPart::LevelWindow: levels_->setVisible(poll.levelWindowVisible()); break;
+    case EditorPart::LevelMeters: levels_->SetMeters(poll.meters()); break;
     case EditorPart::Timers:
-      if (s.timer1Running != timer1_.isActive()) s.timer1Running ? timer1_.start() : timer1_.stop();
-      if (s.timer2Running != timer2_.isActive()) s.timer2Running ? timer2_.start() : timer2_.stop();
+      if (poll.timer1Running() != timer1_.isActive()) poll.timer1Running() ? timer1_.start() : timer1_.stop();
+      if (poll.timer2Running() != timer2_.isActive()) poll.timer2Running() ? timer2_.start() : timer2_.stop();
       break;
     case EditorPart::PowerOnCaption:
-      powerOn_->setCaptionColour(s.powerOnRunning ? kLimeText : kYellowText);
+      powerOn_->setCaptionColour(s.powerOnRunning() ? kLimeText : kYellowText);
       break;
   }
   syncing_ = false;
 }
 
 void TForm1::showEvent(QShowEvent* event) {
-  if (!state_->editorVisible || state_->EditorNotShown) state_->EditorShown();
+  if (!state_->editorVisible() || state_->editorNotShown()) state_->EditorShown();
   QWidget::showEvent(event);
 }
 
 void TForm1::hideEvent(QHideEvent* event) {
-  state_->editorVisible = false;
   state_->EditorHidden();
   undo_->FollowMachine();
   QWidget::hideEvent(event);
@@ -377,7 +377,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::StaticText14Click() { state_->ShowLevels(); }
+void TForm1::StaticText14Click() { state_->polling().ShowLevels(); }
 
 void TForm1::StaticText15Click() {
   if (amp_->exec() == QDialog::Accepted)
@@ -392,10 +392,10 @@ void TForm1::StaticText8Click() {
 }
 // A tick that falls inside another operation's wait is skipped: the bus is that operation's.
 void TForm1::Timer1Timer() {
-  if (!BusGuard::instance().busy()) state_->PollInputIndicators();
+  if (!BusGuard::instance().busy()) state_->polling().PollInputIndicators();
 }
 void TForm1::Timer2Timer() {
-  if (!BusGuard::instance().busy()) state_->PollLevelMeters();
+  if (!BusGuard::instance().busy()) state_->polling().PollLevelMeters();
 }
 
 void TForm1::ParFilter1ChangePar(TParFilter*) { state_->BandChanged(0); }

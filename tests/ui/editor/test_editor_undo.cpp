@@ -55,12 +55,12 @@ struct Fixture : test::EditorWindowRig {
 
   // What the operator's own change of band n (1 … 10) to what it shows now sends.
   std::string bandFrames(int n) {
-    const auto words = filters::SendingOrder(state().BandCoefficientTable.Band(n - 1));
+    const auto words = filters::SendingOrder(state().coefficientTable().Band(n - 1));
     const int address = 799 + 5 * (n - 1);
     return frames::BandCoefficients(address, words) + frames::BandCoefficients(address + 116, words);
   }
   std::string channelFrames(int channel) {
-    const int level = state().MuteState[static_cast<std::size_t>(channel)] ? 0 : state().AmpLevelCode;
+    const int level = state().muteState()[static_cast<std::size_t>(channel)] ? 0 : state().ampLevelCode();
     return frames::ChannelLevel(channel / 2 + 1, channel % 2, level);
   }
 };
@@ -82,10 +82,10 @@ const std::vector<Change>& Changes() {
        [](Fixture& f) { return f.bandFrames(4); }},
       {"Ch3/Ch4 knob dragged", [](Fixture& f) { Fixture::drag(f.form.SSKnob(2), Fixture::kKnobGrip, -5); },
        [](Fixture& f) {
-         return frames::OutputAttenuation(f.state().knobPosition[0] + 191, f.state().knobPosition[1] + 191);
+         return frames::OutputAttenuation(f.state().knobPosition()[0] + 191, f.state().knobPosition()[1] + 191);
        }},
       {"delay Ch1/Ch2 one step up", [](Fixture& f) { test::Click(f.arrow("up2")); },
-       [](Fixture& f) { return frames::Delays(f.state().delay[0], f.state().delay[1]); }},
+       [](Fixture& f) { return frames::Delays(f.state().delay()[0], f.state().delay()[1]); }},
       {"F1 mutes Ch1", [](Fixture& f) { QTest::keyClick(f.form.ParFilter(2), Qt::Key_F1); },
        [](Fixture& f) { return f.channelFrames(0); }},
       {"amplifier level accepted",
@@ -93,7 +93,7 @@ const std::vector<Change>& Changes() {
          QTimer::singleShot(0, &f.form.AmpDialog(), [&f] { test::Click(f.form.AmpDialog().AcceptButton()); });
          test::Click(f.form.Button(QStringLiteral(" Amp Setting ")));
        },
-       [](Fixture& f) { return frames::AmpLevel(f.state().AmpLevelCode); }},
+       [](Fixture& f) { return frames::AmpLevel(f.state().ampLevelCode()); }},
       {"Flat", [](Fixture& f) { test::Click(f.form.Button(QStringLiteral("Flat"))); },
        [](Fixture& f) {
          std::string all;
@@ -184,7 +184,7 @@ class TestEditorUndo : public QObject {
     const sim::Settings live = f.machine().live;
     f.rig.frontend.openFileAnswers.push_back(path);
     test::Click(f.form.Button(QStringLiteral("  Load From Computer HDD")));
-    QCOMPARE(f.state().delay[0], 40);
+    QCOMPARE(f.state().delay()[0], 40);
     QCOMPARE(f.form.Undo().Stack().count(), 1);
     f.rig.clearRecords();
     f.undo();

@@ -72,7 +72,7 @@ class TestEditorWindow : public QObject {
     // Keys released over a child (a strip) reach the window first.
     QTest::keyRelease(f.form.ParFilter(3), Qt::Key_F2, Qt::ShiftModifier);
     QCOMPARE(f.pc(), protocol::frames::ChannelLevel(1, 1, 0));
-    QVERIFY(f.form.State().MuteState[1]);
+    QVERIFY(f.form.State().muteState()[1]);
   }
 
   void draggingBand4WritesEveryStepAndRedrawsGraph() {
@@ -90,7 +90,7 @@ class TestEditorWindow : public QObject {
     QCOMPARE(q930, std::size_t{4});
     QCOMPARE(strip->GPotPos(), 1.0F);
     // The graph follows: its curve rises above 0 dB near 250 Hz.
-    QVERIFY(f.form.State().BandCoefficientTable.rows[0][3] != 1.0);
+    QVERIFY(f.form.State().coefficientTable().rows[0][3] != 1.0);
     QVERIFY(f.form.Timer1().isActive());
   }
 
@@ -106,7 +106,7 @@ class TestEditorWindow : public QObject {
       f.form.ParFilter(n)->SetGPotPos(-3.0F);
       f.rig.clearRecords();
       (f.form.*handlers[static_cast<std::size_t>(n - 1)])(f.form.ParFilter(n));
-      const auto words = filters::SendingOrder(f.form.State().BandCoefficientTable.Band(n - 1));
+      const auto words = filters::SendingOrder(f.form.State().coefficientTable().Band(n - 1));
       QVERIFY(words[1] != 1.0);
       const int address = 799 + 5 * (n - 1);
       QCOMPARE(f.pc(), protocol::frames::BandCoefficients(address, words) +
@@ -132,7 +132,7 @@ class TestEditorWindow : public QObject {
     QTimer::singleShot(0, &dialog, [&dialog] { Click(dialog.AcceptButton()); });
     Click(amp);
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(f.form.State().AmpLevelCode, 251);  // defaults: −2 dB
+    QCOMPARE(f.form.State().ampLevelCode(), 251);  // defaults: −2 dB
     QCOMPARE(f.pc(), protocol::frames::AmpLevel(251));
     f.rig.clearRecords();
     Click(f.form.MuteButton(0));
@@ -145,7 +145,7 @@ class TestEditorWindow : public QObject {
     Click(amp);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(f.pc(), std::string());
-    QCOMPARE(f.form.State().AmpLevelCode, 251);
+    QCOMPARE(f.form.State().ampLevelCode(), 251);
   }
 
   void failingBandLightsOverflowAndRepeatsTheLastGoodWrite() {
@@ -163,7 +163,7 @@ class TestEditorWindow : public QObject {
     QVERIFY(f.form.OverflowIndicator()->On());
     QCOMPARE(centre(), ui::editortexts::kIndicatorOn);
     QCOMPARE(f.pc(), good);
-    QCOMPARE(f.form.State().BandCoefficientTable.Band(7), filters::BiquadCoefficients{});
+    QCOMPARE(f.form.State().coefficientTable().Band(7), filters::BiquadCoefficients{});
     strip->SetGPotPos(6.0F);
     QVERIFY(!f.form.OverflowIndicator()->On());
     QCOMPARE(centre(), ui::editortexts::kIndicatorOff);

@@ -1,0 +1,57 @@
+// The editor's two polls: the input indicators every 655 ms (Timer1) and, while the level
+// window shows, the six level meters (Timer2). The two never run together. Every operation
+// that uses the bus for something else stops them first and starts the indicator poll again
+// when it ends.
+#pragma once
+
+#include <array>
+
+#include "editor/EditorView.h"
+#include "editor/LevelMeter.h"
+#include "protocol/Commands.h"
+
+namespace qubix::editor {
+
+inline constexpr int kTimer1IntervalMs = 655;
+
+class InputPolling {
+ public:
+  InputPolling(protocol::Commands& commands, const EditorViewRef& view);
+  ~InputPolling();
+  InputPolling(const InputPolling&) = delete;
+  InputPolling& operator=(const InputPolling&) = delete;
+
+  // The timers the window runs; SetTimer1(true) is refused while the level refresh runs.
+  void SetTimer1(bool running);
+  void SetTimer2(bool running);
+  void HideLevelWindow();
+  // What every operation that uses the bus otherwise does first: both polls stop and the level
+  // window hides.
+  void StopAll();
+
+  void PollInputIndicators();  // the input indicator timer
+  void PollLevelMeters();      // the level window's timer
+  void ShowLevels();           // "  Show Levels"
+  // The input indicators from a status reply's fourth character.
+  void ApplyStatusReply();
+
+  bool timer1Running() const { return timer1Running_; }
+  bool timer2Running() const { return timer2Running_; }
+  bool levelWindowVisible() const { return levelWindowVisible_; }
+  int levelViewTicks() const { return levelViewTicks_; }
+  const std::array<bool, 2>& inputIndicator() const { return inputIndicator_; }  // A, B
+  const std::array<MeterSections, kMeterCount>& meters() const { return meters_; }
+
+ private:
+  protocol::Commands& commands_;
+  const EditorViewRef& view_;
+  bool installedBeforeQuery_ = false;
+  bool timer1Running_ = false;
+  bool timer2Running_ = false;
+  bool levelWindowVisible_ = false;
+  int levelViewTicks_ = 0;
+  std::array<bool, 2> inputIndicator_{};
+  std::array<MeterSections, kMeterCount> meters_{};
+};
+
+}  // namespace qubix::editor
