@@ -71,7 +71,8 @@ struct Rig {
     state = std::make_unique<editor::EditorState>(*host);
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
     for (int i = 0; i < editor::kBandCount; ++i) {
-      bands.push_back(std::make_unique<editor::BandModel>(1000.0F, 1.4F, filters::BandAddressAt(i)));
+      bands.push_back(
+          std::make_unique<editor::BandModel>(1000.0F, 1.4F, filters::BandAddressAt(i)));
       bands.back()->onChangePar = [this, i] { state->BandChanged(i); };
       ptrs[static_cast<std::size_t>(i)] = bands.back().get();
     }
@@ -104,7 +105,8 @@ void BM_EditorBandStep(benchmark::State& state) {
     wired.frontend.forgetHistory();  // what the status line showed is not kept across steps
     const auto t0 = std::chrono::steady_clock::now();
     idle.bands[3]->SetGPotPos(StepGain(i));
-    ownNs += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+    ownNs +=
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
     state.ResumeTiming();
     ++steps;
     ++i;
@@ -113,7 +115,8 @@ void BM_EditorBandStep(benchmark::State& state) {
   const double stepOwnUs = steps ? ownNs / static_cast<double>(steps) / 1000.0 : 0.0;
   state.counters["bus_ms"] = stepBusMs;
   state.counters["own_us"] = stepOwnUs;
-  state.counters["own_share"] = stepBusMs > 0 ? (stepOwnUs / 1000.0) / (stepOwnUs / 1000.0 + stepBusMs) : 0.0;
+  state.counters["own_share"] =
+      stepBusMs > 0 ? (stepOwnUs / 1000.0) / (stepOwnUs / 1000.0 + stepBusMs) : 0.0;
   state.counters["q_frames"] = static_cast<double>(wired.bus->processors()[0]->framesHandled['Q']) /
                                static_cast<double>(steps ? steps : 1);
 }

@@ -12,9 +12,9 @@ using namespace qubix::filters;
 namespace {
 
 BandCoefficientTable TenBands() {
-  const float bands[10][3] = {{32, 3, 1.8F},   {63, -4, 1.4F},   {125, 2.5F, 1.4F}, {250, -6, 1.4F},
-                              {500, 1, 1.4F},  {1000, 6, 1.4F},  {2000, -3, 1.4F},  {4000, 4, 1.4F},
-                              {8000, -12, 1.8F}, {16000, 5, 3.0F}};
+  const float bands[10][3] = {
+      {32, 3, 1.8F},   {63, -4, 1.4F},   {125, 2.5F, 1.4F}, {250, -6, 1.4F},   {500, 1, 1.4F},
+      {1000, 6, 1.4F}, {2000, -3, 1.4F}, {4000, 4, 1.4F},   {8000, -12, 1.8F}, {16000, 5, 3.0F}};
   BandCoefficientTable table;
   for (int j = 0; j < 10; ++j) {
     BiquadCoefficients c;
@@ -66,7 +66,8 @@ void BM_ResponseSpeedup(benchmark::State& state) {
     fast += (t1 - t0) / 8;
     direct += t2 - t1;
   }
-  state.counters["speedup"] = static_cast<double>(direct.count()) / static_cast<double>(fast.count());
+  state.counters["speedup"] =
+      static_cast<double>(direct.count()) / static_cast<double>(fast.count());
   state.counters["fast_us"] = std::chrono::duration<double, std::micro>(fast).count() /
                               static_cast<double>(state.iterations());
 }

@@ -93,9 +93,7 @@ void bandStep(protocol::Bus& bus) {
 }
 void bandStep(Rig& rig) { bandStep(*rig.protocolBus); }
 
-void selectForEditing(protocol::Bus& bus) {
-  bus.SelectMachine(protocol::SelectFrame(machine(3)));
-}
+void selectForEditing(protocol::Bus& bus) { bus.SelectMachine(protocol::SelectFrame(machine(3))); }
 void selectForEditing(Rig& rig) { selectForEditing(*rig.protocolBus); }
 
 // The Extra preset upload's traffic: the command, 3722 bytes each waiting for its echo, the
@@ -143,10 +141,12 @@ void BM_RefreshEightProcessors(benchmark::State& state) {
   sideBySide(state, nullptr, [](Rig& rig) { refreshEight(rig); });
 }
 void BM_BandStep(benchmark::State& state) {
-  sideBySide(state, [](Rig& rig) { selectForEditing(rig); }, [](Rig& rig) { bandStep(rig); });
+  sideBySide(
+      state, [](Rig& rig) { selectForEditing(rig); }, [](Rig& rig) { bandStep(rig); });
 }
 void BM_ExtraPresetUpload(benchmark::State& state) {
-  sideBySide(state, [](Rig& rig) { selectForEditing(rig); }, upload);
+  sideBySide(
+      state, [](Rig& rig) { selectForEditing(rig); }, upload);
 }
 
 // ---- the network path -----------------------------------------------------------------------
@@ -227,8 +227,8 @@ struct NetworkPaths {
     dir = ::mkdtemp(name);
     const int port = freeLoopbackPort();
     std::ofstream(dir / "ser2net.yaml")
-        << "connection: &bench\n  accepter: tcp,127.0.0.1," << port
-        << "\n  connector: serialdev," << remoteSim->line() << ",115200n81,local\n";
+        << "connection: &bench\n  accepter: tcp,127.0.0.1," << port << "\n  connector: serialdev,"
+        << remoteSim->line() << ",115200n81,local\n";
     server = std::make_unique<Process>(
         std::vector<std::string>{"ser2net", "-n", "-u", "-c", (dir / "ser2net.yaml").string(), "-P",
                                  (dir / "ser2net.pid").string()},
@@ -265,7 +265,8 @@ struct RealLink {
       if (tries) ::usleep(50000);
       link->Connect();
     }
-    if (!link->state().Connected) error = uri + ": " + frontend.statusText + " " + frontend.statusDetail;
+    if (!link->state().Connected)
+      error = uri + ": " + frontend.statusText + " " + frontend.statusDetail;
     bus = std::make_unique<protocol::Bus>(*link, frontend);
   }
   bool ok() const { return link && link->state().Connected; }
@@ -313,14 +314,18 @@ void BM_NetworkRefreshEightProcessors(benchmark::State& state) {
                   [](link::Link& link, protocol::Bus& bus) { refreshEight(link, bus); });
 }
 void BM_NetworkBandStep(benchmark::State& state) {
-  localAndNetwork(state, [](link::Link&, protocol::Bus& bus) { selectForEditing(bus); },
-                  [](link::Link&, protocol::Bus& bus) { bandStep(bus); });
+  localAndNetwork(
+      state, [](link::Link&, protocol::Bus& bus) { selectForEditing(bus); },
+      [](link::Link&, protocol::Bus& bus) { bandStep(bus); });
 }
 
 BENCHMARK(BM_RefreshEightProcessors)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BandStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExtraPresetUpload)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_NetworkRefreshEightProcessors)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_NetworkRefreshEightProcessors)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 BENCHMARK(BM_NetworkBandStep)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace

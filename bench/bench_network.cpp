@@ -4,13 +4,12 @@
 // processors, the read time-outs of probes nobody answers and the closing drain. Anything the
 // program added beyond those would show as "added_ms".
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-
-#include <unistd.h>
 
 #include "network/Station.h"
 #include "protocol/Hex.h"
@@ -37,8 +36,8 @@ struct Rig {
     image[130] = static_cast<char>(processors);
     std::ofstream(dir / "maclist.dat", std::ios::binary).write(image.data(), 132);
     adapter = new sim::SimAdapter(bus, sim::ClockMode::Virtual);
-    station = std::make_unique<network::Station>(std::unique_ptr<link::Adapter>(adapter),
-                                                 frontend, dir);
+    station =
+        std::make_unique<network::Station>(std::unique_ptr<link::Adapter>(adapter), frontend, dir);
     station->Connect();
   }
   ~Rig() {

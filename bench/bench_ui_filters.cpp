@@ -5,13 +5,12 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-
 #include <memory>
 
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/filters/EqBandStrip.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 using qubix::ui::TForm3;
 using qubix::ui::TParFilter;
@@ -54,8 +53,8 @@ struct Rig {
     if (y <= kGrip.y() - 40 || y >= kGrip.y() + 40) direction = -direction;
     y += direction;
     const QPoint pos(kGrip.x(), y);
-    QMouseEvent move(QEvent::MouseMove, pos, strip.mapToGlobal(pos), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, pos, strip.mapToGlobal(pos), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(&strip, &move);
   }
 

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (read != network::ReadResult::Ok) return 0;
   if (size >= network::kMachineListFileSize) {
     const auto image = network::EncodeMachineList(list);
-    if (!std::equal(image.begin(), image.end(), data)) fuzz::Broken("list not written back as read");
+    if (!std::equal(image.begin(), image.end(), data))
+      fuzz::Broken("list not written back as read");
   }
 
   test::RecordingFrontend frontend;

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (size < editor::kUserPresetFileSize) fuzz::Broken("a short file accepted");
-  if (!editor::CheckUserPreset(read.record).empty()) fuzz::Broken("an accepted value no control fits");
+  if (!editor::CheckUserPreset(read.record).empty())
+    fuzz::Broken("an accepted value no control fits");
   const auto image = editor::EncodeUserPreset(read.record);
   if (editor::EncodeUserPreset(editor::DecodeUserPreset(image)) != image)
     fuzz::Broken("not read back as written");

@@ -1,14 +1,14 @@
 // Writes the fuzz targets' seed corpora: small valid and slightly damaged files made with the
 // project's own writers, JPEG pictures compressed from generated pixels, and the bytes of a real
 // session on the simulated bus in both directions. Usage: qubix_fuzz_seeds CORPUS_DIR
-#include <cstdio>
+#include <jpeglib.h>
+
 #include <csetjmp>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "editor/UserPresetFile.h"
 #include "media/AviReader.h"
@@ -17,8 +17,8 @@
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
 #include "network/Station.h"
-#include "support/PresetRig.h"
 #include "sim/SimAdapter.h"
+#include "support/PresetRig.h"
 #include "support/RecordingFrontend.h"
 
 using namespace qubix;
@@ -32,7 +32,8 @@ template <typename Bytes>
 void Seed(const std::string& target, const std::string& name, const Bytes& bytes) {
   fs::create_directories(corpus / target);
   std::ofstream out(corpus / target / name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     std::fprintf(stderr, "cannot write %s/%s\n", target.c_str(), name.c_str());
     std::exit(1);
@@ -74,11 +75,14 @@ std::vector<std::uint8_t> Jpeg(const network::RgbImage& image, bool gray, bool p
   jpeg_start_compress(&info, TRUE);
   std::vector<std::uint8_t> row;
   while (info.next_scanline < info.image_height) {
-    const auto* rgb = image.rgb.data() + static_cast<std::size_t>(info.next_scanline) * image.width * 3;
+    const auto* rgb =
+        image.rgb.data() + static_cast<std::size_t>(info.next_scanline) * image.width * 3;
     row.clear();
     for (int x = 0; x < image.width; ++x) {
-      if (gray) row.push_back(rgb[x * 3]);
-      else row.insert(row.end(), rgb + x * 3, rgb + x * 3 + 3);
+      if (gray)
+        row.push_back(rgb[x * 3]);
+      else
+        row.insert(row.end(), rgb + x * 3, rgb + x * 3 + 3);
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);
@@ -118,7 +122,8 @@ std::vector<std::uint8_t> MjpegAvi(const std::vector<std::vector<std::uint8_t>>&
   std::string movi;
   for (const auto& f : frames) movi += chunk("00dc", std::string(f.begin(), f.end()));
   const std::string body =
-      "AVI " + list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", strh) + chunk("strf", strf))) +
+      "AVI " +
+      list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", strh) + chunk("strf", strf))) +
       list("movi", movi);
   const std::string riff = chunk("RIFF", body);
   return {riff.begin(), riff.end()};
@@ -140,7 +145,8 @@ struct ScriptRecorder {
   explicit ScriptRecorder(testing::TamperingAdapter& adapter, const sim::SimAdapter& sim) {
     adapter.onRead = [this, &sim](std::uint8_t* buffer, std::uint32_t& got, std::uint32_t,
                                   const std::string&) {
-      replies.resize(std::max<std::size_t>(replies.size(), static_cast<std::size_t>(sim.calls().write)));
+      replies.resize(
+          std::max<std::size_t>(replies.size(), static_cast<std::size_t>(sim.calls().write)));
       if (!replies.empty()) replies.back().append(reinterpret_cast<const char*>(buffer), got);
     };
   }
@@ -194,7 +200,8 @@ void SessionSeeds() {
   std::ofstream(dir / "seed.hfp", std::ios::binary)
       .write(reinterpret_cast<const char*>(image.data()), image.size());
   sim->bus().clearTranscript();
-  if (presets.UploadExtraPresetFile(0, (dir / "seed.hfp").string()) != network::UploadOutcome::Done) {
+  if (presets.UploadExtraPresetFile(0, (dir / "seed.hfp").string()) !=
+      network::UploadOutcome::Done) {
     std::fprintf(stderr, "the simulated upload failed\n");
     std::exit(1);
   }
@@ -218,7 +225,8 @@ int main(int argc, char** argv) {
   list.setEntry(2, "H000000010005");
   list.count = 3;
   Seed("maclist", "three-machines", network::EncodeMachineList(list));
-  for (int i = 3; i < network::kListEntries; ++i) list.setEntry(i, "H00000001000" + std::to_string(i));
+  for (int i = 3; i < network::kListEntries; ++i)
+    list.setEntry(i, "H00000001000" + std::to_string(i));
   list.count = network::kListEntries;
   Seed("maclist", "full", network::EncodeMachineList(list));
   Seed("maclist", "short", Prefix(network::EncodeMachineList(list), 40));

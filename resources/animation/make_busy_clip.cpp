@@ -2,13 +2,13 @@
 // running left to right with a fading tail, twelve frames that loop without a seam. Written as
 // an uncompressed AVI through the project's own clip writer. Not run by the build; its output
 // is committed as data/AniVelm2.avi. Regenerate with
-//   cmake --build <build> --target qubix_make_busy_clip && <build>/resources/animation/qubix_make_busy_clip data/AniVelm2.avi
+//   cmake --build <build> --target qubix_make_busy_clip &&
+//   <build>/resources/animation/qubix_make_busy_clip data/AniVelm2.avi
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadialGradient>
-
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kWidth = 299;   // the size of the slot's animation area
+constexpr int kWidth = 299;  // the size of the slot's animation area
 constexpr int kHeight = 25;
 constexpr int kLamps = 12;
 constexpr std::uint32_t kMicrosPerFrame = 70000;
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     }
     frames.push_back(std::move(frame));
   }
-  const std::vector<std::uint8_t> clip = qubix::network::WriteUncompressedAvi(frames, kMicrosPerFrame);
+  const std::vector<std::uint8_t> clip =
+      qubix::network::WriteUncompressedAvi(frames, kMicrosPerFrame);
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
   if (!out) {

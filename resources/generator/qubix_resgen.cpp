@@ -16,7 +16,6 @@
 #include <QRadialGradient>
 #include <QString>
 #include <QStringList>
-
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -317,25 +316,48 @@ struct IconShape {
 std::vector<IconShape> iconShapes() {
   using K = IconShape::Kind;
   std::vector<IconShape> s;
-  s.push_back({K::Rect, QRectF(16, 16, 224, 224), 44, {}, QColor(70, 76, 84), QColor(26, 28, 31),
-               QColor(8, 9, 10), 4});
-  s.push_back({K::Rect, QRectF(38, 40, 180, 108), 14, {}, QColor(4, 5, 6), QColor(4, 5, 6),
-               QColor(96, 102, 110), 3});
+  s.push_back({K::Rect,
+               QRectF(16, 16, 224, 224),
+               44,
+               {},
+               QColor(70, 76, 84),
+               QColor(26, 28, 31),
+               QColor(8, 9, 10),
+               4});
+  s.push_back({K::Rect,
+               QRectF(38, 40, 180, 108),
+               14,
+               {},
+               QColor(4, 5, 6),
+               QColor(4, 5, 6),
+               QColor(96, 102, 110),
+               3});
   for (double y : {67.0, 94.0, 121.0})
-    s.push_back({K::Path, {}, 0, {{'M', {{50, y}}}, {'L', {{206, y}}}}, {}, {},
-                 QColor(24, 70, 32), 2});
-  s.push_back({K::Path, {}, 0,
+    s.push_back(
+        {K::Path, {}, 0, {{'M', {{50, y}}}, {'L', {{206, y}}}}, {}, {}, QColor(24, 70, 32), 2});
+  s.push_back({K::Path,
+               {},
+               0,
                {{'M', {{50, 110}}},
                 {'C', {{84, 110}, {96, 58}, {122, 58}}},
                 {'C', {{148, 58}, {150, 124}, {176, 112}}},
                 {'C', {{192, 104}, {198, 84}, {206, 84}}}},
-               {}, {}, QColor(0, 255, 0), 7});
+               {},
+               {},
+               QColor(0, 255, 0),
+               7});
   const double knobX[] = {72, 128, 184};
   const double knobAngle[] = {-2.3, -0.6, 1.4};  // radians from straight up, clockwise
   for (int i = 0; i < 3; ++i) {
     const QPointF c(knobX[i], 194);
-    s.push_back({K::Circle, QRectF(c.x() - 24, c.y() - 24, 48, 48), 0, {}, QColor(214, 218, 224),
-                 QColor(84, 88, 96), QColor(10, 11, 12), 3});
+    s.push_back({K::Circle,
+                 QRectF(c.x() - 24, c.y() - 24, 48, 48),
+                 0,
+                 {},
+                 QColor(214, 218, 224),
+                 QColor(84, 88, 96),
+                 QColor(10, 11, 12),
+                 3});
     const QPointF tip(c.x() + 17 * std::sin(knobAngle[i]), c.y() - 17 * std::cos(knobAngle[i]));
     s.push_back({K::Path, {}, 0, {{'M', {c}}, {'L', {tip}}}, {}, {}, QColor(12, 13, 14), 5});
   }
@@ -358,11 +380,12 @@ QString iconSvg(const std::vector<IconShape>& shapes) {
         if (!known) gradients << colours;
         const QString id = QStringLiteral("g%1").arg(gradients.indexOf(colours) + 1);
         if (!known)
-          defs += QStringLiteral("    <linearGradient id=\"%1\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
-                               "      <stop offset=\"0\" stop-color=\"%2\"/>\n"
-                               "      <stop offset=\"1\" stop-color=\"%3\"/>\n"
-                               "    </linearGradient>\n")
-                    .arg(id, shape.fillTop.name(), shape.fillBottom.name());
+          defs += QStringLiteral(
+                      "    <linearGradient id=\"%1\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\">\n"
+                      "      <stop offset=\"0\" stop-color=\"%2\"/>\n"
+                      "      <stop offset=\"1\" stop-color=\"%3\"/>\n"
+                      "    </linearGradient>\n")
+                      .arg(id, shape.fillTop.name(), shape.fillBottom.name());
         fill = QStringLiteral("url(#%1)").arg(id);
       }
     }
@@ -372,10 +395,11 @@ QString iconSvg(const std::vector<IconShape>& shapes) {
                    .arg(shape.stroke.name(), svgNumber(shape.strokeWidth));
     switch (shape.kind) {
       case IconShape::Kind::Rect:
-        body += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"%6/>\n")
-                    .arg(svgNumber(shape.box.x()), svgNumber(shape.box.y()),
-                         svgNumber(shape.box.width()), svgNumber(shape.box.height()),
-                         svgNumber(shape.radius), paint);
+        body +=
+            QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\"%6/>\n")
+                .arg(svgNumber(shape.box.x()), svgNumber(shape.box.y()),
+                     svgNumber(shape.box.width()), svgNumber(shape.box.height()),
+                     svgNumber(shape.radius), paint);
         break;
       case IconShape::Kind::Circle:
         body += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\"%4/>\n")
@@ -394,10 +418,11 @@ QString iconSvg(const std::vector<IconShape>& shapes) {
       }
     }
   }
-  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
-                        "viewBox=\"0 0 256 256\">\n"
-                        "  <defs>\n%1  </defs>\n%2</svg>\n")
+  return QStringLiteral(
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+             "viewBox=\"0 0 256 256\">\n"
+             "  <defs>\n%1  </defs>\n%2</svg>\n")
       .arg(defs, body);
 }
 
@@ -420,14 +445,21 @@ QImage iconImage(const std::vector<IconShape>& shapes, int size) {
     else
       p.setPen(Qt::NoPen);
     switch (shape.kind) {
-      case IconShape::Kind::Rect: p.drawRoundedRect(shape.box, shape.radius, shape.radius); break;
-      case IconShape::Kind::Circle: p.drawEllipse(shape.box); break;
+      case IconShape::Kind::Rect:
+        p.drawRoundedRect(shape.box, shape.radius, shape.radius);
+        break;
+      case IconShape::Kind::Circle:
+        p.drawEllipse(shape.box);
+        break;
       case IconShape::Kind::Path: {
         QPainterPath path;
         for (const IconStep& step : shape.path) {
-          if (step.op == 'M') path.moveTo(step.points[0]);
-          else if (step.op == 'L') path.lineTo(step.points[0]);
-          else path.cubicTo(step.points[0], step.points[1], step.points[2]);
+          if (step.op == 'M')
+            path.moveTo(step.points[0]);
+          else if (step.op == 'L')
+            path.lineTo(step.points[0]);
+          else
+            path.cubicTo(step.points[0], step.points[1], step.points[2]);
         }
         p.drawPath(path);
         break;

@@ -13,7 +13,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QString>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -84,8 +83,8 @@ void drawDiagram(QPainter& p, const Configuration& c) {
     p.drawPath(path);
   }
   for (int i = 0; i < 2; ++i) {
-    const bool used = std::any_of(c.routes.begin(), c.routes.end(),
-                                  [i](const Route& r) { return r.input == i; });
+    const bool used =
+        std::any_of(c.routes.begin(), c.routes.end(), [i](const Route& r) { return r.input == i; });
     const QColor colour = !used ? QColor(90, 90, 90) : (i == 0 ? kLime : kInputColour);
     p.setPen(QPen(colour, 2));
     p.setBrush(kBackground);

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <system_error>
 
 namespace qubix::app {
@@ -89,8 +88,9 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
     }
     o.link = parser.value(link).toStdString();
     if (o.link.find(':') == std::string::npos) {
-      o.error = QStringLiteral("an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, "
-                               "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT");
+      o.error = QStringLiteral(
+          "an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, "
+          "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT");
       return o;
     }
   }
@@ -164,8 +164,7 @@ QString SharedDataDir(const QString& programDir) {
       QStringLiteral(QUBIX_SOURCE_DATA_DIR),
   };
   for (const QString& dir : candidates)
-    if (QFileInfo(dir + QStringLiteral("/hwpresetlist.dat")).isFile())
-      return QDir::cleanPath(dir);
+    if (QFileInfo(dir + QStringLiteral("/hwpresetlist.dat")).isFile()) return QDir::cleanPath(dir);
   return {};
 }
 

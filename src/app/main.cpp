@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 
 #include "Resources.h"
 #include "app/Options.h"
@@ -20,8 +20,8 @@
 #include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"
-#include "ui/network/PresetControls.h"
 #include "ui/network/MainWindow.h"
+#include "ui/network/PresetControls.h"
 
 namespace {
 
@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
   }
   std::printf("Data directory: %s\n", qPrintable(QDir::toNativeSeparators(dataDir.path)));
   std::fflush(stdout);
-  if (options.quitAfterMs > 0) QTimer::singleShot(options.quitAfterMs, &app, &QCoreApplication::quit);
+  if (options.quitAfterMs > 0)
+    QTimer::singleShot(options.quitAfterMs, &app, &QCoreApplication::quit);
 
   // One program at a time owns the data directory (the current one); the lock is held until
   // the program ends.

@@ -27,8 +27,7 @@ QString Usage() {
     if (!o.valueName().isEmpty()) name += QStringLiteral(" ") + o.valueName();
     text += option(name, o.description());
   }
-  text += QStringLiteral(
-      "\nExit status: 0 success, 1 the operation failed, 2 bad arguments.\n");
+  text += QStringLiteral("\nExit status: 0 success, 1 the operation failed, 2 bad arguments.\n");
   return text;
 }
 
@@ -81,8 +80,8 @@ namespace {
 // Reads option name through parse; text that does not parse or a value outside [min, max] is a
 // usage error naming the option.
 template <typename T, typename Parse>
-std::optional<T> OptionalNumber(const QCommandLineParser& parser, const QString& name, T min,
-                                T max, Parse parse, const char* kind) {
+std::optional<T> OptionalNumber(const QCommandLineParser& parser, const QString& name, T min, T max,
+                                Parse parse, const char* kind) {
   if (!parser.isSet(name)) return std::nullopt;
   const QString text = parser.value(name);
   const std::optional<T> v = parse(text);
@@ -186,7 +185,8 @@ int RunCommandLine(const QStringList& args, std::FILE* out, std::FILE* err) {
 
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.setApplicationDescription(command->summary);
-  parser.addOption(QCommandLineOption(QStringLiteral("json"), QStringLiteral("Machine-readable output.")));
+  parser.addOption(
+      QCommandLineOption(QStringLiteral("json"), QStringLiteral("Machine-readable output.")));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                       QStringLiteral("Help for this command.")));
   for (const QCommandLineOption& o : registry.globalOptions()) parser.addOption(o);

@@ -5,14 +5,14 @@
 // command's own options.
 //
 //   namespace { int runFoo(qubix::cli::Invocation& inv) { ... } }
-//   static qubix::cli::RegisterCommand fooCommand{{"foo", "One line of help", addFooOptions, runFoo}};
+//   static qubix::cli::RegisterCommand fooCommand{{"foo", "One line of help", addFooOptions,
+//   runFoo}};
 #pragma once
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
-
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -82,9 +82,7 @@ class CommandRegistry {
 };
 
 struct RegisterCommand {
-  explicit RegisterCommand(Command command) {
-    CommandRegistry::instance().add(std::move(command));
-  }
+  explicit RegisterCommand(Command command) { CommandRegistry::instance().add(std::move(command)); }
 };
 
 struct RegisterGlobalOption {

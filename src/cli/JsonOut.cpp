@@ -16,10 +16,20 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   std::size_t n = 0;
   std::uint32_t min = 0, cp = 0;
   if (b0 < 0x80) return 1;
-  if ((b0 & 0xe0) == 0xc0) { n = 2; min = 0x80; cp = b0 & 0x1f; }
-  else if ((b0 & 0xf0) == 0xe0) { n = 3; min = 0x800; cp = b0 & 0x0f; }
-  else if ((b0 & 0xf8) == 0xf0) { n = 4; min = 0x10000; cp = b0 & 0x07; }
-  else return 0;
+  if ((b0 & 0xe0) == 0xc0) {
+    n = 2;
+    min = 0x80;
+    cp = b0 & 0x1f;
+  } else if ((b0 & 0xf0) == 0xe0) {
+    n = 3;
+    min = 0x800;
+    cp = b0 & 0x0f;
+  } else if ((b0 & 0xf8) == 0xf0) {
+    n = 4;
+    min = 0x10000;
+    cp = b0 & 0x07;
+  } else
+    return 0;
   if (text.size() < n) return 0;
   for (std::size_t i = 1; i < n; ++i) {
     const auto b = static_cast<unsigned char>(text[i]);

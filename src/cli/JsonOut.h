@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
-
 #include <string>
 #include <string_view>
 

@@ -184,8 +184,8 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
       adapterForTesting ? adapterForTesting() : link::backends::makeAdapterWithClock(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
   if (inv.isSet(QStringLiteral("trace"))) {
-    adapter = link::backends::traceAdapter(
-        std::move(adapter), inv.value(QStringLiteral("trace")).toStdString(), error);
+    adapter = link::backends::traceAdapter(std::move(adapter),
+                                           inv.value(QStringLiteral("trace")).toStdString(), error);
     if (!adapter) throw std::runtime_error("--trace: " + error);
   }
   const auto dir = DataDir(inv);
@@ -196,8 +196,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
   session->clockMs = std::move(clockMs);
   session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error);
   if (!session->lock) throw std::runtime_error(error);
-  session->station =
-      std::make_unique<network::Station>(std::move(adapter), session->frontend, dir);
+  session->station = std::make_unique<network::Station>(std::move(adapter), session->frontend, dir);
   session->frontend.watch(&session->station->link);
   session->station->LoadPresetNames();
   return session;

@@ -71,8 +71,8 @@ class ConsoleFrontend : public link::Frontend {
   std::FILE* err_;
   const link::Link* link_ = nullptr;
   std::vector<Fault> faults_;
-  bool open_ = false;          // the last fault is still being described
-  std::string unusedDetail_;   // a reason set for the next box
+  bool open_ = false;         // the last fault is still being described
+  std::string unusedDetail_;  // a reason set for the next box
 };
 
 // --data-dir as an absolute path, or the current directory; named on stderr with --verbose.
@@ -103,7 +103,8 @@ void SetAdapterForTesting(std::function<link::backends::AdapterWithClock()> make
 
 // Prints "qubix24ctl: <subject>: <fault>" for the faults the frontend kept; false when there
 // were none and no failure box.
-bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend, const std::string& subject);
+bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend,
+                  const std::string& subject);
 
 // Connects; false (with the reason on stderr) when the adapter cannot be opened.
 bool ConnectStation(const Invocation& inv, StationSession& session);

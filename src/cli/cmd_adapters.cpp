@@ -39,7 +39,8 @@ void PrintText(Invocation& inv, const std::vector<BackendReport>& reports) {
     }
     // The network backends list nothing: the device server is named in the link itself.
     if (r.backend == link::backends::NetAdapter::probe().backend) {
-      inv.print(r.backend + ": --link tcp:HOST:PORT or rfc2217:HOST:PORT for a bus behind a "
+      inv.print(r.backend +
+                ": --link tcp:HOST:PORT or rfc2217:HOST:PORT for a bus behind a "
                 "device server\n");
       continue;
     }

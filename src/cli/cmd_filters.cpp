@@ -1,11 +1,10 @@
 // Filter commands: biquad (one parametric band), filterblock (one filter block), response
 // (the combined magnitude at the response graph's columns).
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
 #include <cstdio>
 #include <string>
-
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
@@ -73,8 +72,8 @@ int RunBiquad(Invocation& inv) {
   const std::optional<int> band = inv.optionalInt(QStringLiteral("band"), 1, kBandCount);
 
   ParametricBand calc;
-  const int code = calc.FBCalc(static_cast<float>(freq), static_cast<float>(gain),
-                               static_cast<float>(q), sr);
+  const int code =
+      calc.FBCalc(static_cast<float>(freq), static_cast<float>(gain), static_cast<float>(q), sr);
   const BiquadCoefficients& c = calc.Coefficients();
 
   // A band that failed is never sent, so it has no frames.
@@ -96,7 +95,8 @@ int RunBiquad(Invocation& inv) {
     inv.print(JsonLine(QJsonDocument(o)));
   } else {
     std::string s = CoefficientLines(c, "");
-    s += "code = " + std::to_string(code) + (code == kFilterOk ? " (ok)\n" : " (does not fit the DSP)\n");
+    s += "code = " + std::to_string(code) +
+         (code == kFilterOk ? " (ok)\n" : " (does not fit the DSP)\n");
     for (const auto& [address, frame] : frames)
       s += "frame @" + std::to_string(address) + " = " + frame + "\n";
     inv.print(s);
@@ -155,21 +155,28 @@ int RunFilterBlock(Invocation& inv) {
     const QString slopeText = inv.value(QStringLiteral("slope"));
     slope = SlopeFromName(slopeText.toStdString());
     if (!slope)
-      throw UsageError(("--slope: unknown slope '" + slopeText + "' (one of " + NameList(false) + ")")
-                           .toStdString());
+      throw UsageError(
+          ("--slope: unknown slope '" + slopeText + "' (one of " + NameList(false) + ")")
+              .toStdString());
   }
 
   FilterBlock block;
   block.SetFBActive(true);
   block.SetFilterBlockModel(*model);
   if (slope) block.SetFilterBlockSlope(*slope);
-  if (auto v = inv.optionalInt(QStringLiteral("freq"), 0, static_cast<int>(kMaxFreqHz))) block.SetFilterBlockFreq(*v);
-  if (auto v = inv.optionalInt(QStringLiteral("gain"), -static_cast<int>(kMaxAbsGainDb), static_cast<int>(kMaxAbsGainDb)))
+  if (auto v = inv.optionalInt(QStringLiteral("freq"), 0, static_cast<int>(kMaxFreqHz)))
+    block.SetFilterBlockFreq(*v);
+  if (auto v = inv.optionalInt(QStringLiteral("gain"), -static_cast<int>(kMaxAbsGainDb),
+                               static_cast<int>(kMaxAbsGainDb)))
     block.SetFilterBlockGain(*v);
-  if (auto v = inv.optionalDouble(QStringLiteral("q"), 0.0, kMaxQ)) block.SetFilterBlockQF(static_cast<float>(*v));
-  if (auto v = inv.optionalDouble(QStringLiteral("shelf"), 0.0, kMaxQ)) block.SetFilterBlockShelfS(static_cast<float>(*v));
-  if (auto v = inv.optionalDouble(QStringLiteral("apb"), 0.0, kMaxFreqHz)) block.SetFilterBlockAPB(static_cast<float>(*v));
-  if (auto v = inv.optionalInt(QStringLiteral("sr"), 1, kMaxSampleRateHz)) block.SetFilterBlockSR(*v);
+  if (auto v = inv.optionalDouble(QStringLiteral("q"), 0.0, kMaxQ))
+    block.SetFilterBlockQF(static_cast<float>(*v));
+  if (auto v = inv.optionalDouble(QStringLiteral("shelf"), 0.0, kMaxQ))
+    block.SetFilterBlockShelfS(static_cast<float>(*v));
+  if (auto v = inv.optionalDouble(QStringLiteral("apb"), 0.0, kMaxFreqHz))
+    block.SetFilterBlockAPB(static_cast<float>(*v));
+  if (auto v = inv.optionalInt(QStringLiteral("sr"), 1, kMaxSampleRateHz))
+    block.SetFilterBlockSR(*v);
   if (inv.isSet(QStringLiteral("section"))) {
     if (*model != FBMGeneric) throw UsageError("--section is only for FBMGeneric");
     const auto v = ParseNumberList(inv.value(QStringLiteral("section")), 5, "--section");
@@ -184,12 +191,15 @@ int RunFilterBlock(Invocation& inv) {
   if (inv.json) {
     QJsonArray list;
     for (int i = 0; i < sections; ++i) list.append(CoefficientsJson(block.Section(i)));
-    const QJsonObject o{{"model", JsonText(modelName)}, {"slope", JsonText(slopeName)},
-                        {"code", code}, {"sectionCount", sections}, {"sections", list}};
+    const QJsonObject o{{"model", JsonText(modelName)},
+                        {"slope", JsonText(slopeName)},
+                        {"code", code},
+                        {"sectionCount", sections},
+                        {"sections", list}};
     inv.print(JsonLine(QJsonDocument(o)));
   } else {
-    std::string s = "model = " + modelName + "\nslope = " + slopeName + "\ncode = " +
-                    std::to_string(code) + (code == 0 ? " (ok)" : " (failed)") +
+    std::string s = "model = " + modelName + "\nslope = " + slopeName +
+                    "\ncode = " + std::to_string(code) + (code == 0 ? " (ok)" : " (failed)") +
                     "\nSectionCount = " + std::to_string(sections) + "\n";
     for (int i = 0; i < sections; ++i) {
       s += "section " + std::to_string(i) + ":\n";
@@ -204,10 +214,12 @@ int RunFilterBlock(Invocation& inv) {
 
 void AddResponseOptions(QCommandLineParser& p) {
   p.addOption(ValueOption("band", "HZ,DB,Q", "One parametric band (repeat up to ten times)."));
-  p.addOption(QCommandLineOption(QStringLiteral("quantized"),
-                                 QStringLiteral("From the 24-bit words the DSP is sent, not the doubles.")));
-  p.addOption(QCommandLineOption(QStringLiteral("compare"),
-                                 QStringLiteral("Print only the largest difference in dB between the two.")));
+  p.addOption(QCommandLineOption(
+      QStringLiteral("quantized"),
+      QStringLiteral("From the 24-bit words the DSP is sent, not the doubles.")));
+  p.addOption(QCommandLineOption(
+      QStringLiteral("compare"),
+      QStringLiteral("Print only the largest difference in dB between the two.")));
 }
 
 int RunResponse(Invocation& inv) {
@@ -219,7 +231,8 @@ int RunResponse(Invocation& inv) {
   BandCoefficientTable table;
   for (qsizetype j = 0; j < bands.size(); ++j) {
     const auto v = ParseNumberList(bands[j], 3, "--band");
-    if (v[0] < 0 || v[0] > kMaxFreqHz || std::fabs(v[1]) > kMaxAbsGainDb || v[2] < 0 || v[2] > kMaxQ)
+    if (v[0] < 0 || v[0] > kMaxFreqHz || std::fabs(v[1]) > kMaxAbsGainDb || v[2] < 0 ||
+        v[2] > kMaxQ)
       throw UsageError("--band: '" + bands[j].toStdString() + "' is out of range");
     ParametricBand calc;
     const int code = calc.FBCalc(static_cast<float>(v[0]), static_cast<float>(v[1]),
@@ -279,13 +292,15 @@ int RunResponse(Invocation& inv) {
 const RegisterCommand kBiquad{{QStringLiteral("biquad"),
                                QStringLiteral("Coefficients and DSP words of one parametric band."),
                                AddBiquadOptions, RunBiquad}};
-const RegisterCommand kFilterBlock{{QStringLiteral("filterblock"),
-                                    QStringLiteral("Sections of one filter block (crossover, shelf, ...)."),
-                                    AddFilterBlockOptions, RunFilterBlock}};
-const RegisterCommand kResponse{{QStringLiteral("response"),
-                                 QStringLiteral("Combined magnitude of up to ten bands at the graph columns "
-                                                "(--quantized: as the DSP runs them; --compare)."),
-                                 AddResponseOptions, RunResponse}};
+const RegisterCommand kFilterBlock{
+    {QStringLiteral("filterblock"),
+     QStringLiteral("Sections of one filter block (crossover, shelf, ...)."), AddFilterBlockOptions,
+     RunFilterBlock}};
+const RegisterCommand kResponse{
+    {QStringLiteral("response"),
+     QStringLiteral("Combined magnitude of up to ten bands at the graph columns "
+                    "(--quantized: as the DSP runs them; --compare)."),
+     AddResponseOptions, RunResponse}};
 
 }  // namespace
 }  // namespace qubix::cli

@@ -28,13 +28,20 @@ double AttenuationDb(double code) { return (code - 255.0) * 0.5; }
 
 std::string_view OutcomeText(RefreshOutcome outcome) {
   switch (outcome) {
-    case RefreshOutcome::Done: return "done";
-    case RefreshOutcome::NoListFile: return "no maclist.dat";
-    case RefreshOutcome::FileError: return "file error";
-    case RefreshOutcome::ConnectionFail: return "the adapter stopped answering";
-    case RefreshOutcome::SelectFailed: return "a processor did not answer its select frame";
-    case RefreshOutcome::ReleaseFailed: return "the release could not be written";
-    case RefreshOutcome::ReadFailed: return "some values could not be read";
+    case RefreshOutcome::Done:
+      return "done";
+    case RefreshOutcome::NoListFile:
+      return "no maclist.dat";
+    case RefreshOutcome::FileError:
+      return "file error";
+    case RefreshOutcome::ConnectionFail:
+      return "the adapter stopped answering";
+    case RefreshOutcome::SelectFailed:
+      return "a processor did not answer its select frame";
+    case RefreshOutcome::ReleaseFailed:
+      return "the release could not be written";
+    case RefreshOutcome::ReadFailed:
+      return "some values could not be read";
   }
   return "failed";
 }
@@ -82,7 +89,9 @@ int RunList(Invocation& inv) {
   const auto path = DataDir(inv) / network::kMachineListFile;
   network::MachineList list;
   switch (network::ReadMachineListFile(path, list)) {
-    case network::ReadResult::Missing: list.count = 0; break;
+    case network::ReadResult::Missing:
+      list.count = 0;
+      break;
     case network::ReadResult::Failed:
       inv.printError(QStringLiteral("cannot read %1").arg(QString::fromStdString(path.string())));
       return kExitFailure;
@@ -91,7 +100,8 @@ int RunList(Invocation& inv) {
                          .arg(QString::fromStdString(path.string()))
                          .arg(list.count));
       return kExitFailure;
-    case network::ReadResult::Ok: break;
+    case network::ReadResult::Ok:
+      break;
   }
   std::vector<std::string> ids;
   for (int i = 0; i < list.count; ++i) ids.push_back(list.entry(i));
@@ -106,16 +116,17 @@ int RunStatus(Invocation& inv) {
   if (!ConnectStation(inv, *session)) return kExitFailure;
   NetworkManager& net = session->station->network;
   const RefreshOutcome outcome = net.RefreshMachines();
-  const int shown = static_cast<int>(std::min<std::size_t>(net.listBox.size(), network::kSlotCount));
+  const int shown =
+      static_cast<int>(std::min<std::size_t>(net.listBox.size(), network::kSlotCount));
   QJsonArray machines;
   for (int k = 0; k < shown; ++k) {
     const auto& slot = net.slotAt(k);
     if (slot.identifier.empty()) continue;
     const auto& r = slot.record;
-    const std::string hwName =
-        r.hardwarePreset == network::kExtraPreset
-            ? slot.extraPresetName
-            : network::CaptionText(network::HardwarePresetName(net.hardwarePresetNames, r.hardwarePreset));
+    const std::string hwName = r.hardwarePreset == network::kExtraPreset
+                                   ? slot.extraPresetName
+                                   : network::CaptionText(network::HardwarePresetName(
+                                         net.hardwarePresetNames, r.hardwarePreset));
     const std::string userName = network::UserPresetName(net.userPresetNames, r.userPreset);
     // A machine never read in full has no values to print; they are not zeros.
     if (slot.recordUnknown) {
@@ -145,7 +156,8 @@ int RunStatus(Invocation& inv) {
       inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " +
                 Latin1ToUtf8(hwName) + "\n");
       inv.print("  user preset     " + std::to_string(r.userPreset) + " " + userName + "\n");
-      inv.print("  gains dB        A " + Number(GainDb(r.gainA)) + "  B " + Number(GainDb(r.gainB)) + "\n");
+      inv.print("  gains dB        A " + Number(GainDb(r.gainA)) + "  B " +
+                Number(GainDb(r.gainB)) + "\n");
       inv.print("  attenuation dB  Ch1/Ch2 " + Number(AttenuationDb(r.outAttn12)) + "  Ch3/Ch4 " +
                 Number(AttenuationDb(r.outAttn34)) + "\n");
       inv.print("  delays          Ch1/Ch2 " + std::to_string(r.delay12) + "  Ch3/Ch4 " +
@@ -159,30 +171,33 @@ int RunStatus(Invocation& inv) {
   const bool read = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
   const bool ok = read && net.fileProblems.empty();
   if (inv.json) {
-    inv.print(JsonLine(QJsonDocument(
-        QJsonObject{{"machines", machines},
-                    {"outcome", JsonText(OutcomeText(outcome))},
-                    {"dataDirectory", QString::fromStdString(session->station->dataDir().string())}})));
+    inv.print(JsonLine(QJsonDocument(QJsonObject{
+        {"machines", machines},
+        {"outcome", JsonText(OutcomeText(outcome))},
+        {"dataDirectory", QString::fromStdString(session->station->dataDir().string())}})));
   }
   if (!read) {
     const std::vector<std::string> faults = session->frontend.faults();
-    inv.printError(QString::fromStdString(std::string(OutcomeText(outcome)) +
-                                          (faults.empty() ? std::string() : ": " + faults.front())));
+    inv.printError(
+        QString::fromStdString(std::string(OutcomeText(outcome)) +
+                               (faults.empty() ? std::string() : ": " + faults.front())));
   }
   for (const auto& problem : net.fileProblems) inv.printError(QString::fromStdString(problem));
   // Each machine whose values are not what it holds, by name and parameter.
-  for (const auto& fault : net.readFaults) inv.printError(QString::fromStdString(network::ReadFaultText(fault)));
+  for (const auto& fault : net.readFaults)
+    inv.printError(QString::fromStdString(network::ReadFaultText(fault)));
   return ok ? kExitOk : kExitFailure;
 }
 
 RegisterCommand scanCommand{{QStringLiteral("scan"),
                              QStringLiteral("Probe the bus for machines and store maclist.dat."),
                              AddScanOptions, RunScan}};
-RegisterCommand listCommand{{QStringLiteral("list"),
-                             QStringLiteral("Print the entries of maclist.dat."), {}, RunList}};
-RegisterCommand statusCommand{
-    {QStringLiteral("status"),
-     QStringLiteral("Read every listed machine and print its state."), {}, RunStatus}};
+RegisterCommand listCommand{
+    {QStringLiteral("list"), QStringLiteral("Print the entries of maclist.dat."), {}, RunList}};
+RegisterCommand statusCommand{{QStringLiteral("status"),
+                               QStringLiteral("Read every listed machine and print its state."),
+                               {},
+                               RunStatus}};
 
 }  // namespace
 }  // namespace qubix::cli

@@ -5,6 +5,9 @@
 // release the processor as the program does and exit non-zero on any failure.
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,10 +15,6 @@
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
 #include "cli/StationSession.h"
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include "editor/FilterImport.h"
 #include "editor/HeadlessEditor.h"
 #include "editor/UserPresetFile.h"
@@ -244,11 +243,16 @@ class ConsoleProgress : public network::PresetView {
 
 std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
   switch (o) {
-    case network::PresetChangeOutcome::Done: return "done";
-    case network::PresetChangeOutcome::Closed: return "nothing sent";
-    case network::PresetChangeOutcome::SelectFailed: return "the processor did not answer its select frame";
-    case network::PresetChangeOutcome::NotConnected: return "the link is down";
-    case network::PresetChangeOutcome::NotAcknowledged: return "the processor did not acknowledge the preset";
+    case network::PresetChangeOutcome::Done:
+      return "done";
+    case network::PresetChangeOutcome::Closed:
+      return "nothing sent";
+    case network::PresetChangeOutcome::SelectFailed:
+      return "the processor did not answer its select frame";
+    case network::PresetChangeOutcome::NotConnected:
+      return "the link is down";
+    case network::PresetChangeOutcome::NotAcknowledged:
+      return "the processor did not acknowledge the preset";
     case network::PresetChangeOutcome::NotConfirmed:
       return "the preset was sent but could not be confirmed: the processor did not report the "
              "preset it now runs";
@@ -289,16 +293,26 @@ int RunHwPreset(Invocation& inv) {
 
 std::string_view UploadOutcomeText(network::UploadOutcome o) {
   switch (o) {
-    case network::UploadOutcome::Done: return "uploaded";
-    case network::UploadOutcome::SelectFailed: return "the processor did not answer its select frame";
-    case network::UploadOutcome::Cancelled: return "cancelled";
-    case network::UploadOutcome::FileError: return "the file cannot be read";
-    case network::UploadOutcome::CorruptedFile: return "the file is not a valid Extra preset";
-    case network::UploadOutcome::WriteFailed: return "writing to the adapter failed";
-    case network::UploadOutcome::Refused: return "the processor refused the upload";
-    case network::UploadOutcome::EchoFailed: return "a byte was not echoed";
-    case network::UploadOutcome::ReadBackFailed: return "the read-back differs";
-    case network::UploadOutcome::NoFinalAck: return "the processor did not confirm the upload";
+    case network::UploadOutcome::Done:
+      return "uploaded";
+    case network::UploadOutcome::SelectFailed:
+      return "the processor did not answer its select frame";
+    case network::UploadOutcome::Cancelled:
+      return "cancelled";
+    case network::UploadOutcome::FileError:
+      return "the file cannot be read";
+    case network::UploadOutcome::CorruptedFile:
+      return "the file is not a valid Extra preset";
+    case network::UploadOutcome::WriteFailed:
+      return "writing to the adapter failed";
+    case network::UploadOutcome::Refused:
+      return "the processor refused the upload";
+    case network::UploadOutcome::EchoFailed:
+      return "a byte was not echoed";
+    case network::UploadOutcome::ReadBackFailed:
+      return "the read-back differs";
+    case network::UploadOutcome::NoFinalAck:
+      return "the processor did not confirm the upload";
   }
   return "failed";
 }
@@ -395,8 +409,9 @@ int RunApply(Invocation& inv) {
 
 void AddEqOptions(QCommandLineParser& p) {
   AddMachineOption(p);
-  p.addOption(QCommandLineOption(QStringLiteral("preamp"),
-                                 QStringLiteral("import: set both input gains to the file's Preamp.")));
+  p.addOption(
+      QCommandLineOption(QStringLiteral("preamp"),
+                         QStringLiteral("import: set both input gains to the file's Preamp.")));
 }
 
 // eq import --machine ID FILE [--preamp]: the filters go to the processor as the editor sends
@@ -440,9 +455,10 @@ int RunEqExport(Invocation& inv, const std::string& path) {
   const std::string id = MachineOption(inv);
   const network::EqReadOutcome eq = network::ReadEqFile(network::LastEditEqPath(DataDir(inv), id));
   if (eq.result != network::EqFileResult::Ok) {
-    inv.printError(Q(id + ": " + (eq.result == network::EqFileResult::Missing
-                                      ? "no equaliser file in the data directory"
-                                      : "its equaliser file cannot be read")));
+    inv.printError(
+        Q(id + ": " +
+          (eq.result == network::EqFileResult::Missing ? "no equaliser file in the data directory"
+                                                       : "its equaliser file cannot be read")));
     return kExitFailure;
   }
   filters::FilterBands bands{};
@@ -463,23 +479,28 @@ int RunEqExport(Invocation& inv, const std::string& path) {
 }
 
 int RunEq(Invocation& inv) {
-  if (inv.positional.size() != 2 ||
-      (inv.positional[0] != QStringLiteral("import") && inv.positional[0] != QStringLiteral("export")))
+  if (inv.positional.size() != 2 || (inv.positional[0] != QStringLiteral("import") &&
+                                     inv.positional[0] != QStringLiteral("export")))
     throw UsageError("expected eq import FILE or eq export FILE");
   if (!inv.isSet(QStringLiteral("machine"))) throw UsageError("--machine is required");
   const std::string path = inv.positional[1].toStdString();
-  return inv.positional[0] == QStringLiteral("import") ? RunEqImport(inv, path) : RunEqExport(inv, path);
+  return inv.positional[0] == QStringLiteral("import") ? RunEqImport(inv, path)
+                                                       : RunEqExport(inv, path);
 }
 
 const RegisterCommand kVup{{QStringLiteral("vup"),
-                            QStringLiteral("vup show FILE: a user preset file, decoded"), {},
+                            QStringLiteral("vup show FILE: a user preset file, decoded"),
+                            {},
                             RunVup}};
-const RegisterCommand kHfp{{QStringLiteral("hfp"),
-                            QStringLiteral("hfp check FILE: an Extra preset file's size and checksum"),
-                            {}, RunHfp}};
-const RegisterCommand kHwPreset{{QStringLiteral("hwpreset"),
-                                 QStringLiteral("--machine ID N: switch to hardware preset N (0 … 7)"),
-                                 AddMachineOption, RunHwPreset}};
+const RegisterCommand kHfp{
+    {QStringLiteral("hfp"),
+     QStringLiteral("hfp check FILE: an Extra preset file's size and checksum"),
+     {},
+     RunHfp}};
+const RegisterCommand kHwPreset{
+    {QStringLiteral("hwpreset"),
+     QStringLiteral("--machine ID N: switch to hardware preset N (0 … 7)"), AddMachineOption,
+     RunHwPreset}};
 const RegisterCommand kUpload{{QStringLiteral("upload"),
                                QStringLiteral("--machine ID FILE.hfp: upload an Extra preset"),
                                AddMachineOption, RunUpload}};
@@ -489,9 +510,10 @@ const RegisterCommand kRecall{{QStringLiteral("recall"),
 const RegisterCommand kApply{{QStringLiteral("apply"),
                               QStringLiteral("--machine ID FILE.vup: send a user preset file"),
                               AddMachineOption, RunApply}};
-const RegisterCommand kEq{{QStringLiteral("eq"),
-                           QStringLiteral("eq import|export --machine ID FILE [--preamp]: filter text in and out"),
-                           AddEqOptions, RunEq}};
+const RegisterCommand kEq{
+    {QStringLiteral("eq"),
+     QStringLiteral("eq import|export --machine ID FILE [--preamp]: filter text in and out"),
+     AddEqOptions, RunEq}};
 
 }  // namespace
 }  // namespace qubix::cli

@@ -56,18 +56,21 @@ template <typename F>
 double TimedMs(F&& f, bool& ok) {
   const auto start = std::chrono::steady_clock::now();
   ok = f();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 // What a failed open most likely means, from the backend's reason.
 std::string OpenAdvice(const std::string& reason) {
   const auto has = [&](const char* text) { return reason.find(text) != std::string::npos; };
   if (has("ermission") || has("not permitted") || has("libusb_open") || has("EACCES"))
-    return "permissions: install udev/99-qubix24-ftdi.rules, join the dialout group and log in again";
+    return "permissions: install udev/99-qubix24-ftdi.rules, join the dialout group and log in "
+           "again";
   if (has("claim") || has("driver") || has("busy") || has("in use"))
     return "the kernel's serial driver holds the chip: use --link serial:, or unbind ftdi_sio for "
            "ftdi: and d2xx:";
-  return "no adapter opened: check the USB cable; `qubix24ctl adapters` shows what each backend sees";
+  return "no adapter opened: check the USB cable; `qubix24ctl adapters` shows what each backend "
+         "sees";
 }
 
 void Judge(Report& r) {
@@ -78,26 +81,28 @@ void Judge(Report& r) {
   }
   if (r.machine.empty() || r.ackMs < 0 || r.replyMs < 0) {
     r.verdict = "fail";
-    r.advice.push_back("no machine answered: check the bus termination and wiring, and that the "
-                       "machines are powered" +
-                       std::string(r.foundBy.empty() && r.scannedTo > 0
-                                       ? " (addresses 1 ... " + std::to_string(r.scannedTo) +
-                                             " scanned; list the machines or use --scan-to)"
-                                       : ""));
+    r.advice.push_back(
+        "no machine answered: check the bus termination and wiring, and that the "
+        "machines are powered" +
+        std::string(r.foundBy.empty() && r.scannedTo > 0
+                        ? " (addresses 1 ... " + std::to_string(r.scannedTo) +
+                              " scanned; list the machines or use --scan-to)"
+                        : ""));
     return;
   }
   r.verdict = "pass";
   const double latency = r.latencyMs > 0 ? r.latencyMs : link::backends::kLatencyTimerMs;
-  if (r.latencyMs == kDefaultLatencyTimerMs ||
-      r.ackMs > r.ackWireMs + latency + kSlackMs) {
+  if (r.latencyMs == kDefaultLatencyTimerMs || r.ackMs > r.ackWireMs + latency + kSlackMs) {
     r.verdict = "slow";
-    r.advice.push_back("one-byte replies wait for the chip's latency timer (still 16 ms?): the "
-                       "udev rule sets it to 2 ms for serial:, ftdi: and d2xx: set it themselves");
+    r.advice.push_back(
+        "one-byte replies wait for the chip's latency timer (still 16 ms?): the "
+        "udev rule sets it to 2 ms for serial:, ftdi: and d2xx: set it themselves");
   }
   if (r.replyMs > r.replyWireMs + latency + kSlackMs) {
     r.verdict = "slow";
-    r.advice.push_back("multi-byte replies wait for the latency timer: the event character \"O\" "
-                       "is not in effect");
+    r.advice.push_back(
+        "multi-byte replies wait for the latency timer: the event character \"O\" "
+        "is not in effect");
   }
   if (!r.released) {
     r.verdict = "fail";
@@ -130,9 +135,9 @@ void PrintText(Invocation& inv, const Report& r) {
     if (r.machine.empty()) {
       line("machine", "none answered");
     } else {
-      line("machine", r.machine + (r.foundBy == "list" ? " (first listed)" : " (found by scanning)"));
-      if (r.ackMs >= 0)
-        line("select", Ms(r.ackMs) + " for \"O\" (wire " + Ms(r.ackWireMs) + ")");
+      line("machine",
+           r.machine + (r.foundBy == "list" ? " (first listed)" : " (found by scanning)"));
+      if (r.ackMs >= 0) line("select", Ms(r.ackMs) + " for \"O\" (wire " + Ms(r.ackWireMs) + ")");
       if (r.replyMs >= 0)
         line("query", Ms(r.replyMs) + " for 7 bytes (wire " + Ms(r.replyWireMs) + ")");
     }
@@ -199,7 +204,8 @@ int RunSelfTest(Invocation& inv) {
   r.connected = st.link.state().Connected;
   if (!r.connected) {
     r.openError = session->frontend.status;
-    if (!session->frontend.statusDetail.empty()) r.openError += " (" + session->frontend.statusDetail + ")";
+    if (!session->frontend.statusDetail.empty())
+      r.openError += " (" + session->frontend.statusDetail + ")";
   } else {
     auto& adapter = st.link.adapter();
     const link::Handle h = st.link.state().handle;
@@ -227,7 +233,8 @@ int RunSelfTest(Invocation& inv) {
       for (int address = 1; address <= scanTo && r.machine.empty(); ++address) {
         r.scannedTo = address;
         const std::string id = std::string(network::texts::kScanPrefix) +
-                               protocol::ByteToHex(address / 256) + protocol::ByteToHex(address % 256);
+                               protocol::ByteToHex(address / 256) +
+                               protocol::ByteToHex(address % 256);
         RoundTrip(st, network::SlotSelectFrame(id), r);
         if (r.ackMs >= 0) {
           r.machine = id;
@@ -249,7 +256,8 @@ int RunSelfTest(Invocation& inv) {
 
 static RegisterCommand selftestCommand{
     {QStringLiteral("selftest"),
-     QStringLiteral("Check the adapter and the bus: what was opened, one timed round trip, a verdict."),
+     QStringLiteral(
+         "Check the adapter and the bus: what was opened, one timed round trip, a verdict."),
      AddSelfTestOptions, RunSelfTest}};
 
 }  // namespace qubix::cli

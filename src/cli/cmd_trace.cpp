@@ -4,8 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "cli/JsonOut.h"
 #include "cli/Command.h"
+#include "cli/JsonOut.h"
 #include "network/BusTrace.h"
 
 namespace qubix::cli {
@@ -32,11 +32,9 @@ int RunDecode(Invocation& inv) {
   if (inv.json) {
     QJsonArray array;
     for (const auto& line : lines) {
-      QJsonObject o{
-          {QStringLiteral("t"), JsonNumber(line.t)},
-          {QStringLiteral("kind"), QString::fromStdString(line.kind)},
-          {QStringLiteral("text"),
-           Latin1Text(line.text)}};
+      QJsonObject o{{QStringLiteral("t"), JsonNumber(line.t)},
+                    {QStringLiteral("kind"), QString::fromStdString(line.kind)},
+                    {QStringLiteral("text"), Latin1Text(line.text)}};
       if (line.timeout) o.insert(QStringLiteral("timeout"), true);
       array.append(o);
     }

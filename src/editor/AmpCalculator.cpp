@@ -46,7 +46,8 @@ AmpCalcResult CalcPot(int mode, double powerW, int gainIndex, double sensV) {
   }
   r.sensDbu = static_cast<float>(20.0 * std::log10(r.sensV * kDbuFactor));
   r.outDbu = static_cast<float>(20.0 * std::log10(std::pow(4.0 * powerW, 0.5) * kDbuFactor));
-  r.trimRaw = static_cast<float>((static_cast<double>(r.sensDbu) - 4.0) - (static_cast<double>(r.outDbu) - 40.0));
+  r.trimRaw = static_cast<float>((static_cast<double>(r.sensDbu) - 4.0) -
+                                 (static_cast<double>(r.outDbu) - 40.0));
   r.AmpTrimDb = RoundTrimToHalfDb(r.trimRaw);
   return r;
 }
@@ -63,7 +64,8 @@ std::optional<double> ParseEntryNumber(std::string_view text) {
   if (text.front() == '+') text.remove_prefix(1);
   double v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+  if (ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
+    return std::nullopt;
   return v;
 }
 

@@ -1,9 +1,9 @@
 #include "editor/EditorState.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <charconv>
 
 #include "editor/AmpCalculator.h"
 #include "network/Slots.h"
@@ -450,12 +450,14 @@ void EditorState::FillFromSlot(const EditorSlotValues& v) {
   const int slot = host_.currentMachine();
   processorId_ = (slot >= 0 && slot < host_.machineCount()) ? host_.machineId(slot) : selectedId_;
   if (v.hardwarePreset >= 0 && v.hardwarePreset <= 6)
-    hwPresetName_ = network::CaptionText(host_.hardwarePresetName(v.hardwarePreset));  // "&&" is "&"
+    hwPresetName_ =
+        network::CaptionText(host_.hardwarePresetName(v.hardwarePreset));  // "&&" is "&"
   else if (v.hardwarePreset == 7)
     hwPresetName_ = v.extraPresetName;
   else
     hwPresetName_.clear();
-  userPresetName_ = (v.userPreset >= 0 && v.userPreset <= 9) ? host_.userPresetName(v.userPreset) : std::string();
+  userPresetName_ =
+      (v.userPreset >= 0 && v.userPreset <= 9) ? host_.userPresetName(v.userPreset) : std::string();
   notify(EditorPart::Identity);
   editorLoading_ = false;
 }
@@ -481,11 +483,13 @@ void EditorState::ApplyEqRecord(const network::EqRecord& r) {
   for (auto* strip : bands_) strip->SetActive(false);
   SetFlatMode(r.flatFlag != 0);
   for (int i = 0; i < kBandCount; ++i)
-    band(i).SetFPotPos(Within(static_cast<float>(r.freqHz[static_cast<std::size_t>(i)]), kFreqMinHz, kFreqMaxHz));
+    band(i).SetFPotPos(
+        Within(static_cast<float>(r.freqHz[static_cast<std::size_t>(i)]), kFreqMinHz, kFreqMaxHz));
   for (auto* strip : bands_) strip->SetActive(true);
   for (int i = 0; i < kBandCount; ++i)
     band(i).SetGPotPos(Within(r.gainDb[static_cast<std::size_t>(i)], -kGainLimitDb, kGainLimitDb));
-  for (int i = 0; i < kBandCount; ++i) band(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
+  for (int i = 0; i < kBandCount; ++i)
+    band(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
   for (std::size_t j = 0; j < flatGainStash_.size(); ++j)
     flatGainStash_[j] = Within(r.savedGainDb[j], -kGainLimitDb, kGainLimitDb);
   for (auto* strip : bands_) strip->Repaint();

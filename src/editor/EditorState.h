@@ -93,8 +93,8 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
   // The amplifier level as its code: kept and sent, as " Amp Setting " does.
   void SetAmpLevel(std::int32_t code);
-  void SaveAsPowerOnSetting();         // " Save As PowerOn Setting"
-  void CloseEditor();                  // " Close"
+  void SaveAsPowerOnSetting();  // " Save As PowerOn Setting"
+  void CloseEditor();           // " Close"
   // The close without storing the bands, for when they are not known to be the machine's: the
   // processor is told that editing ends and is released, and the windows are hidden.
   void CloseWithoutStoringBands();
@@ -175,7 +175,7 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   std::array<int, 2> gainUpDown_{0, 0};                // UpDown3, UpDown4
   std::array<int, 2> knobPosition_{64, 64};            // SSKnob1, SSKnob2
   std::array<double, 2> knobValue_{0.0, 0.0};
-  std::array<int, 2> delay_{0, 0};                     // Edit1, Edit2
+  std::array<int, 2> delay_{0, 0};  // Edit1, Edit2
   bool overflow_ = false;
   std::string processorId_ = "H000000000000";
   std::string hwPresetName_ = "AAAAA";

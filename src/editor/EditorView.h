@@ -7,8 +7,20 @@ namespace qubix::editor {
 
 // The parts of the window a change touches; the view redraws them from the state.
 enum class EditorPart {
-  Gains, Knobs, Delays, Mutes, Identity, FlatCaption, Overflow, Indicators,
-  Graph, EditorWindow, LevelWindow, LevelMeters, Timers, PowerOnCaption,
+  Gains,
+  Knobs,
+  Delays,
+  Mutes,
+  Identity,
+  FlatCaption,
+  Overflow,
+  Indicators,
+  Graph,
+  EditorWindow,
+  LevelWindow,
+  LevelMeters,
+  Timers,
+  PowerOnCaption,
 };
 
 class EditorView {

@@ -37,7 +37,8 @@ bool EqFileStore::SaveMachineEqForLocation(std::string_view id, int location) {
 
 bool EqFileStore::SaveMachineEqForCurrentPreset(std::string_view id) {
   for (int i = 0; i < host_.machineCount(); ++i) {
-    if (host_.machineId(i) == id) return SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
+    if (host_.machineId(i) == id)
+      return SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
   }
   // A machine no longer in the list keeps its bands in its last-edit file rather than nowhere.
   return SaveMachineEq(id);

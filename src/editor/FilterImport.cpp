@@ -99,7 +99,8 @@ void ImportFiltersFromFile(EditorState& state) {
   }
   bool usePreamp = false;
   if (read.filters->preampDb) {
-    const std::string question = "The file sets a preamp of " + ShortNumber(*read.filters->preampDb) +
+    const std::string question = "The file sets a preamp of " +
+                                 ShortNumber(*read.filters->preampDb) +
                                  " dB. Set both input gains to it?";
     usePreamp = fe.messageBox(question, importtexts::kImportCaption, link::Buttons::YesNo) ==
                 link::Answer::Yes;

@@ -15,7 +15,8 @@ namespace importtexts {
 inline constexpr std::string_view kImportCaption = "Import Filters";
 inline constexpr std::string_view kExportCaption = "Export Filters";
 inline constexpr std::string_view kFileFilter = "Filter text (*.txt)";
-inline constexpr std::string_view kNotOpen = "The editor is not open on a processor: nothing was sent.";
+inline constexpr std::string_view kNotOpen =
+    "The editor is not open on a processor: nothing was sent.";
 inline constexpr std::string_view kNotAllSent =
     "The processor did not take every imported band: what it holds may differ from the editor.";
 }  // namespace importtexts

@@ -8,7 +8,7 @@
 
 namespace qubix::editor {
 
-inline constexpr int kMeterCount = 6;        // Input A, Input B, Ch1 … Ch4
+inline constexpr int kMeterCount = 6;  // Input A, Input B, Ch1 … Ch4
 inline constexpr int kFirstLevelParameter = 5;
 inline constexpr int kLevelViewTickLimit = 40;
 inline constexpr int kLevelRefreshMs = 247;
@@ -33,8 +33,10 @@ MeterSections MeterFor(std::uint16_t reported, bool isInput);
 
 namespace leveltexts {
 inline constexpr std::string_view kCaption = "Velmoria Qubix 24 Levels";
-inline constexpr std::array<std::string_view, kMeterCount> kTitles{"Input A", "Input B", "Ch1 ", "Ch2 ", "Ch3 ", "Ch4 "};
-inline constexpr std::array<std::string_view, 7> kScale{" +12", " +6", " 0db", " -6", " -12", " -24", " -48"};
+inline constexpr std::array<std::string_view, kMeterCount> kTitles{"Input A", "Input B", "Ch1 ",
+                                                                   "Ch2 ",    "Ch3 ",    "Ch4 "};
+inline constexpr std::array<std::string_view, 7> kScale{" +12", " +6",  " 0db", " -6",
+                                                        " -12", " -24", " -48"};
 }  // namespace leveltexts
 
 }  // namespace qubix::editor

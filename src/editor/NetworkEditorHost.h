@@ -10,8 +10,8 @@ namespace qubix::editor {
 
 class NetworkEditorHost final : public EditorHost {
  public:
-  NetworkEditorHost(network::NetworkManager& network, link::Link& link, protocol::Commands& commands,
-                    link::Frontend& frontend)
+  NetworkEditorHost(network::NetworkManager& network, link::Link& link,
+                    protocol::Commands& commands, link::Frontend& frontend)
       : network_(network), link_(link), commands_(commands), frontend_(frontend) {}
 
   protocol::Commands& commands() override { return commands_; }

@@ -98,10 +98,14 @@ std::string CheckUserPreset(const UserPresetRecord& r) {
   if (!InRange(r.delay12, 0, 310)) return OutOfRange("Ch1/Ch2 delay", r.delay12);
   if (!InRange(r.delay34, 0, 310)) return OutOfRange("Ch3/Ch4 delay", r.delay34);
   for (std::size_t b = 0; b < kPresetBands; ++b) {
-    if (!InRange(r.freqHz[b], filters::kBandFreqMinHz, filters::kBandFreqMaxHz)) return OutOfRange("band frequency", r.freqHz[b]);
-    if (!InRange(r.gainDb[b], -filters::kBandGainMaxDb, filters::kBandGainMaxDb)) return OutOfRange("band gain", r.gainDb[b]);
-    if (!InRange(r.flatGainStash[b], -filters::kBandGainMaxDb, filters::kBandGainMaxDb)) return OutOfRange("stashed gain", r.flatGainStash[b]);
-    if (!InRange(r.q[b], filters::kBandQMin, filters::kBandQMax)) return OutOfRange("band Q", r.q[b]);
+    if (!InRange(r.freqHz[b], filters::kBandFreqMinHz, filters::kBandFreqMaxHz))
+      return OutOfRange("band frequency", r.freqHz[b]);
+    if (!InRange(r.gainDb[b], -filters::kBandGainMaxDb, filters::kBandGainMaxDb))
+      return OutOfRange("band gain", r.gainDb[b]);
+    if (!InRange(r.flatGainStash[b], -filters::kBandGainMaxDb, filters::kBandGainMaxDb))
+      return OutOfRange("stashed gain", r.flatGainStash[b]);
+    if (!InRange(r.q[b], filters::kBandQMin, filters::kBandQMax))
+      return OutOfRange("band Q", r.q[b]);
   }
   if (!InRange(r.ampLevelCode, 0, 255)) return OutOfRange("amplifier level code", r.ampLevelCode);
   return {};

@@ -18,12 +18,12 @@ inline constexpr int kPresetBands = 10;
 struct UserPresetRecord {
   std::int32_t inputGainA = 0;  // half-dB steps, trunc(dB × 2)
   std::int32_t inputGainB = 0;
-  std::int32_t knob12 = 0;      // Ch1/Ch2 attenuation knob position
-  std::int32_t knob34 = 0;      // Ch3/Ch4
+  std::int32_t knob12 = 0;              // Ch1/Ch2 attenuation knob position
+  std::int32_t knob34 = 0;              // Ch3/Ch4
   std::array<std::uint8_t, 4> muted{};  // Ch1 … Ch4, 1 = muted
   std::int32_t delay12 = 0;
   std::int32_t delay34 = 0;
-  std::uint8_t flatMode = 0;  // 1 = band gains parked in the stash
+  std::uint8_t flatMode = 0;                        // 1 = band gains parked in the stash
   std::array<std::int32_t, kPresetBands> freqHz{};  // bands 1 … 10
   std::array<float, kPresetBands> gainDb{};         // bands 1 … 10
   // The flat stash in the order the flat toggle visits the strips: band 10, band 1 … band 9.

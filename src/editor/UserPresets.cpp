@@ -29,7 +29,9 @@ std::optional<int> UserPresets::FrontendView::askLocation(LocationDialog which,
   return frontend_.askLocation(LocationTitle(which));
 }
 
-void UserPresets::caption(PresetButton button, bool running) { view_->showRunning(button, running); }
+void UserPresets::caption(PresetButton button, bool running) {
+  view_->showRunning(button, running);
+}
 
 // What every bus operation of this class does first: keep the level poll and the indicator
 // poll off the bus while it runs.
@@ -52,7 +54,8 @@ std::string UserPresets::machineForFiles() const {
 
 void UserPresets::SaveToDspMemory() {
   beginBusOperation(PresetButton::SaveToDsp);
-  const std::optional<int> location = view_->askLocation(LocationDialog::Store, editor_.processorId());
+  const std::optional<int> location =
+      view_->askLocation(LocationDialog::Store, editor_.processorId());
   bool stored = true;
   if (location) stored = StoreToLocation(*location);
   if (stored) editor_.polling().SetTimer1(true);
@@ -146,14 +149,29 @@ RecallResult UserPresets::RecallFromLocation(int location) {
           editor_.eqFiles().LoadMachineEqForLocation(editor_.selectedMachineId(), v);
         }
         break;
-      case protocol::param::kDelay12: editor_.SetDelay(0, v); break;
-      case protocol::param::kDelay34: editor_.SetDelay(1, v); break;
-      case protocol::param::kGainA: editor_.SetGainText(0, ShortNumber((v - 180) * 0.5)); break;
-      case protocol::param::kGainB: editor_.SetGainText(1, ShortNumber((v - 180) * 0.5)); break;
-      case protocol::param::kOutAttn12: editor_.SetKnobPosition(0, v - 191); break;
-      case protocol::param::kOutAttn34: editor_.SetKnobPosition(1, v - 191); break;
-      case protocol::param::kAmpLevel: editor_.SetAmpLevelCode(v); break;
-      default: break;
+      case protocol::param::kDelay12:
+        editor_.SetDelay(0, v);
+        break;
+      case protocol::param::kDelay34:
+        editor_.SetDelay(1, v);
+        break;
+      case protocol::param::kGainA:
+        editor_.SetGainText(0, ShortNumber((v - 180) * 0.5));
+        break;
+      case protocol::param::kGainB:
+        editor_.SetGainText(1, ShortNumber((v - 180) * 0.5));
+        break;
+      case protocol::param::kOutAttn12:
+        editor_.SetKnobPosition(0, v - 191);
+        break;
+      case protocol::param::kOutAttn34:
+        editor_.SetKnobPosition(1, v - 191);
+        break;
+      case protocol::param::kAmpLevel:
+        editor_.SetAmpLevelCode(v);
+        break;
+      default:
+        break;
     }
     fe.processEvents();
   }
@@ -167,8 +185,8 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   }
   const bool presetUnread = std::find(result.unread.begin(), result.unread.end(),
                                       protocol::param::kUserPreset) != result.unread.end();
-  view_->showSlotUserPreset(slot, presetUnread ? std::string(network::texts::kUnknownPreset)
-                                                : editor_.userPresetName());
+  view_->showSlotUserPreset(
+      slot, presetUnread ? std::string(network::texts::kUnknownPreset) : editor_.userPresetName());
   editor_.FinishLoading();
   if (!result.ok()) failedRecall(result);
   return result;

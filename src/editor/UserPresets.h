@@ -21,8 +21,8 @@ enum class LocationDialog { Store, Recall };
 
 // The processor's parameters read back after a recall, in reading order.
 inline constexpr std::array<int, 8> kRecallParameters{
-    protocol::param::kUserPreset, protocol::param::kDelay12,   protocol::param::kDelay34,
-    protocol::param::kGainA,      protocol::param::kGainB,     protocol::param::kOutAttn12,
+    protocol::param::kUserPreset, protocol::param::kDelay12, protocol::param::kDelay34,
+    protocol::param::kGainA,      protocol::param::kGainB,   protocol::param::kOutAttn12,
     protocol::param::kOutAttn34,  protocol::param::kAmpLevel};
 
 // What a recall read back: the parameters whose values could not be read (in reading order;
@@ -58,9 +58,9 @@ class UserPresets {
   void setView(UserPresetView* view) { view_ = view ? view : &frontendView_; }
 
   // The four buttons.
-  void SaveToDspMemory();   // "    Save To DSP Memory"
-  void LoadFromDspMemory();  // "   Load From DSP Memory"
-  void SaveToComputerFile();  // "   Save To Computer HDD"
+  void SaveToDspMemory();       // "    Save To DSP Memory"
+  void LoadFromDspMemory();     // "   Load From DSP Memory"
+  void SaveToComputerFile();    // "   Save To Computer HDD"
   void LoadFromComputerFile();  // "  Load From Computer HDD"
   // A failed store: the editor closes and the operator is told.
   void SaveEEpromFail();

@@ -63,8 +63,8 @@ std::optional<DataDirLock> DataDirLock::acquire(const std::filesystem::path& dir
     if (std::chrono::steady_clock::now() >= deadline) {
       const std::string pid = Holder(fd);
       error = "the data directory " + dir.string() + " is in use by " +
-              (pid.empty() ? std::string("another process") : "process " + pid) +
-              " (lock file " + path.string() + ")";
+              (pid.empty() ? std::string("another process") : "process " + pid) + " (lock file " +
+              path.string() + ")";
       ::close(fd);
       return std::nullopt;
     }

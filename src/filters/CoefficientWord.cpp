@@ -6,10 +6,10 @@
 namespace qubix::filters {
 
 namespace {
-constexpr double kTwo47 = 140737488355328.0;   // 2^47
-constexpr double kTwo48 = 281474976710656.0;   // 2^48
-constexpr double kTwo22 = 4194304.0;           // 2^22
-constexpr double kTwo24 = 16777216.0;          // 2^24
+constexpr double kTwo47 = 140737488355328.0;  // 2^47
+constexpr double kTwo48 = 281474976710656.0;  // 2^48
+constexpr double kTwo22 = 4194304.0;          // 2^22
+constexpr double kTwo24 = 16777216.0;         // 2^24
 constexpr std::uint32_t kWordMask = 0xFFFFFFu;
 }  // namespace
 
@@ -33,7 +33,8 @@ std::uint32_t StoredCoefficientToWord(float c) { return CoefficientToWord(static
 
 double WordToCoefficient(std::uint32_t word) {
   word &= kWordMask;
-  const double v = word & 0x800000u ? static_cast<double>(word) - kTwo24 : static_cast<double>(word);
+  const double v =
+      word & 0x800000u ? static_cast<double>(word) - kTwo24 : static_cast<double>(word);
   return v / kTwo22;
 }
 
@@ -43,8 +44,8 @@ BiquadCoefficients QuantizedCoefficients(const BiquadCoefficients& c) {
 }
 
 std::array<std::uint8_t, 3> WordBytes(std::uint32_t word) {
-  return {static_cast<std::uint8_t>((word >> 16) & 0xFF), static_cast<std::uint8_t>((word >> 8) & 0xFF),
-          static_cast<std::uint8_t>(word & 0xFF)};
+  return {static_cast<std::uint8_t>((word >> 16) & 0xFF),
+          static_cast<std::uint8_t>((word >> 8) & 0xFF), static_cast<std::uint8_t>(word & 0xFF)};
 }
 
 std::string WordText(std::uint32_t word) {

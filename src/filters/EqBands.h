@@ -18,8 +18,7 @@ inline constexpr std::int32_t kMirrorAddressOffset = 116;
 
 // Band n (1 … 10): 799 + 5·(n − 1). Returns −1 for n outside 1 … 10.
 constexpr std::int32_t BandAddress(int band) {
-  return band >= 1 && band <= kBandCount ? kFirstBandAddress + kBandAddressStep * (band - 1)
-                                         : -1;
+  return band >= 1 && band <= kBandCount ? kFirstBandAddress + kBandAddressStep * (band - 1) : -1;
 }
 // The same for a band index 0 … 9.
 constexpr std::int32_t BandAddressAt(int index) { return BandAddress(index + 1); }
@@ -43,9 +42,16 @@ struct StripStart {
   float qf;      // FilterBlockQF
 };
 inline constexpr std::array<StripStart, kBandCount> kStripStarts{{
-    {32, 1.8F, 0.5F},   {63, 1.4F, 0.5F},   {125, 1.4F, 0.5F},  {250, 1.4F, 0.5F},
-    {500, 1.4F, 0.5F},  {1000, 1.4F, 0.5F}, {2000, 1.4F, 0.5F}, {4000, 1.4F, 0.5F},
-    {8000, 1.8F, 2.0F}, {16000, 3.0F, 0.5F},
+    {32, 1.8F, 0.5F},
+    {63, 1.4F, 0.5F},
+    {125, 1.4F, 0.5F},
+    {250, 1.4F, 0.5F},
+    {500, 1.4F, 0.5F},
+    {1000, 1.4F, 0.5F},
+    {2000, 1.4F, 0.5F},
+    {4000, 1.4F, 0.5F},
+    {8000, 1.8F, 2.0F},
+    {16000, 3.0F, 0.5F},
 }};
 
 }  // namespace qubix::filters

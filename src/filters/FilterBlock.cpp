@@ -37,7 +37,8 @@ constexpr std::array<BesselOrder, 4> kBessel{{
     {{{{0.388991, 0.774254}, {0.488904, 1.339664}}}, 1.36, 0.734},
     {{{{0.275641, 0.513054}, {0.350473, 0.968607}, {0.388718, 1.221734}}}, 1.374, 0.727},
     {{{{0.208745, 0.372765}, {0.262125, 0.720236}, {0.297924, 0.975366}, {0.316161, 1.11125}}},
-     1.388, 0.719},
+     1.388,
+     0.719},
 }};
 
 bool IsLinkwitz(FBModel m) { return m == FBMLnkR_LPF || m == FBMLnkR_HPF; }
@@ -120,12 +121,30 @@ void FilterBlock::SetFBActive(bool active) {
   if (!active) sectionCount_ = 0;
 }
 
-void FilterBlock::SetFilterBlockShelfS(float s) { shelfS_ = s; FBChanged = true; }
-void FilterBlock::SetFilterBlockFreq(std::int32_t freqHz) { freqHz_ = freqHz; FBChanged = true; }
-void FilterBlock::SetFilterBlockGain(std::int32_t gainDb) { gainDb_ = gainDb; FBChanged = true; }
-void FilterBlock::SetFilterBlockQF(float q) { q_ = q; FBChanged = true; }
-void FilterBlock::SetFilterBlockAPB(float bandwidthHz) { allPassBandwidthHz_ = bandwidthHz; FBChanged = true; }
-void FilterBlock::SetFilterBlockSR(std::int32_t sampleRateHz) { sampleRateHz_ = sampleRateHz; FBChanged = true; }
+void FilterBlock::SetFilterBlockShelfS(float s) {
+  shelfS_ = s;
+  FBChanged = true;
+}
+void FilterBlock::SetFilterBlockFreq(std::int32_t freqHz) {
+  freqHz_ = freqHz;
+  FBChanged = true;
+}
+void FilterBlock::SetFilterBlockGain(std::int32_t gainDb) {
+  gainDb_ = gainDb;
+  FBChanged = true;
+}
+void FilterBlock::SetFilterBlockQF(float q) {
+  q_ = q;
+  FBChanged = true;
+}
+void FilterBlock::SetFilterBlockAPB(float bandwidthHz) {
+  allPassBandwidthHz_ = bandwidthHz;
+  FBChanged = true;
+}
+void FilterBlock::SetFilterBlockSR(std::int32_t sampleRateHz) {
+  sampleRateHz_ = sampleRateHz;
+  FBChanged = true;
+}
 
 BiquadCoefficients FilterBlock::Section(int i) const {
   if (i < 0 || i >= kMaxSections) return kFlatBiquad;
@@ -150,8 +169,12 @@ bool FilterBlock::sectionsInRange(int count) const {
 int FilterBlock::FBCalc() {
   for (int i = model_ == FBMGeneric ? 1 : 0; i < kMaxSections; ++i) SetSection(i, kFlatBiquad);
   order_ = kOrderOfSlope[slope_];
-  work_ = WorkingCopies{static_cast<float>(freqHz_), static_cast<float>(gainDb_), q_,
-                        static_cast<float>(sampleRateHz_), shelfS_, allPassBandwidthHz_};
+  work_ = WorkingCopies{static_cast<float>(freqHz_),
+                        static_cast<float>(gainDb_),
+                        q_,
+                        static_cast<float>(sampleRateHz_),
+                        shelfS_,
+                        allPassBandwidthHz_};
   using namespace fbcode;
   switch (model_) {
     case FBMLnkR_LPF:
@@ -202,8 +225,7 @@ bool FilterBlock::butterworth(bool highPass) {
   if (order_ == 1) {
     const double den = omega + 2.0;
     const BiquadCoefficients c{highPass ? 2.0 / den : omega / den,
-                               highPass ? -2.0 / den : omega / den, 0.0, (omega - 2.0) / den,
-                               0.0};
+                               highPass ? -2.0 / den : omega / den, 0.0, (omega - 2.0) / den, 0.0};
     SetSection(0, c);
     if (!sectionsInRange(1)) return false;
     sectionCount_ = 1;
@@ -298,8 +320,8 @@ bool FilterBlock::CompHShelv() { return shelf(true); }
 
 bool FilterBlock::CompParametric() {
   BiquadCoefficients c;
-  const bool ok = ComputeParametric(
-      ParametricInputs{work_.freqHz, work_.gainDb, work_.q, sampleRateHz_}, c);
+  const bool ok =
+      ComputeParametric(ParametricInputs{work_.freqHz, work_.gainDb, work_.q, sampleRateHz_}, c);
   SetSection(0, c);
   if (!ok) return false;
   sectionCount_ = 1;

@@ -14,13 +14,15 @@ namespace {
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
 bool Same(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
          });
 }
 
@@ -86,8 +88,10 @@ std::string ReadPeak(const std::vector<std::string_view>& w, Peak& p) {
     if (Same(w[i], "Fc")) {
       fc = value(i + 1);
       if (!fc || i + 2 >= w.size()) return "Fc needs a frequency in Hz";
-      if (Same(w[i + 2], "kHz")) *fc *= 1000.0;
-      else if (!Same(w[i + 2], "Hz")) return "Fc needs a frequency in Hz";
+      if (Same(w[i + 2], "kHz"))
+        *fc *= 1000.0;
+      else if (!Same(w[i + 2], "Hz"))
+        return "Fc needs a frequency in Hz";
       i += 3;
     } else if (Same(w[i], "Gain")) {
       gain = value(i + 1);
@@ -162,14 +166,15 @@ FilterReadResult ParseFilterText(std::string_view text) {
     if (w.empty() || !(Same(w[0], "ON") || Same(w[0], "OFF")))
       return refuse(number, "a filter is either ON or OFF: \"" + std::string(line) + "\"");
     if (Same(w[0], "OFF") || (w.size() >= 2 && Same(w[1], "None"))) continue;
-    if (w.size() < 2) return refuse(number, "the filter has no type: \"" + std::string(line) + "\"");
+    if (w.size() < 2)
+      return refuse(number, "the filter has no type: \"" + std::string(line) + "\"");
     if (!Same(w[1], "PK") && !Same(w[1], "PEQ"))
       return refuse(number, "a " + std::string(w[1]) +
                                 " filter cannot be imported; only peaking filters (PK) can");
     if (peaks.size() == static_cast<std::size_t>(kBandCount))
       return refuse(number, "more than " + std::to_string(kBandCount) +
-                                " peaking filters; the processor has " + std::to_string(kBandCount) +
-                                " bands");
+                                " peaking filters; the processor has " +
+                                std::to_string(kBandCount) + " bands");
     Peak p;
     p.line = number;
     if (const std::string why = ReadPeak(w, p); !why.empty())
@@ -190,7 +195,8 @@ FilterReadResult ParseFilterText(std::string_view text) {
                             FloatText(std::round(f)) + " Hz");
       f = std::round(f);
     }
-    const double g = Limit(p.gainDb, -kBandGainMaxDb, kBandGainMaxDb, p.line, "Gain", " dB", out.changes);
+    const double g =
+        Limit(p.gainDb, -kBandGainMaxDb, kBandGainMaxDb, p.line, "Gain", " dB", out.changes);
     const double q = Limit(p.q, kBandQMin, kBandQMax, p.line, "Q", "", out.changes);
     FilterBand& b = out.bands[i];
     b = {static_cast<float>(f), static_cast<float>(g), static_cast<float>(q)};

@@ -45,6 +45,7 @@ FilterReadResult ParseFilterText(std::string_view text);
 
 // All ten bands in the equaliser-script form, one "Filter N: ON PK …" line each; a "Preamp"
 // line first when preampDb is given.
-std::string WriteFilterText(const FilterBands& bands, std::optional<double> preampDb = std::nullopt);
+std::string WriteFilterText(const FilterBands& bands,
+                            std::optional<double> preampDb = std::nullopt);
 
 }  // namespace qubix::filters

@@ -21,8 +21,8 @@ bool ComputeParametric(const ParametricInputs& in, BiquadCoefficients& out) {
     const double c = -std::cos(omega);
     const double s = std::sin(omega);
     // Using Q·A for cuts makes a cut the exact inverse of the boost of the same size.
-    const double k = g > 0.0 ? (2.0 * q - s) / (2.0 * q + s)
-                             : (2.0 * q * a - s) / (2.0 * q * a + s);
+    const double k =
+        g > 0.0 ? (2.0 * q - s) / (2.0 * q + s) : (2.0 * q * a - s) / (2.0 * q * a + s);
     out.b0 = ((1.0 + k) + a * (1.0 - k)) * 0.5;
     out.b1 = (1.0 + k) * c;
     out.b2 = ((1.0 + k) - a * (1.0 - k)) * 0.5;

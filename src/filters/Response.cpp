@@ -117,8 +117,8 @@ BandCoefficientTable QuantizedTable(const BandCoefficientTable& table) {
 ResponseDifference LargestDifferenceDb(const ResponseArray& a, const ResponseArray& b) {
   ResponseDifference d;
   for (int k = 0; k < kResponseColumns; ++k) {
-    const double db = std::fabs(20.0 * std::log10(a[static_cast<std::size_t>(k)] /
-                                                  b[static_cast<std::size_t>(k)]));
+    const double db = std::fabs(
+        20.0 * std::log10(a[static_cast<std::size_t>(k)] / b[static_cast<std::size_t>(k)]));
     if (db > d.db) d = {db, k + 1};
   }
   return d;

@@ -12,8 +12,7 @@ namespace {
 constexpr int kMaxDrainReads = 4096;
 
 bool DescriptionIs(const Description& d, std::string_view name) {
-  const auto len = static_cast<std::size_t>(
-      std::find(d.begin(), d.end(), '\0') - d.begin());
+  const auto len = static_cast<std::size_t>(std::find(d.begin(), d.end(), '\0') - d.begin());
   return std::string_view(d.data(), len) == name;
 }
 }  // namespace
@@ -108,8 +107,8 @@ bool Link::WriteFrame() {
 bool Link::ReadReply() {
   state_.bytesRead = 0;
   // The buffer is cleared up to and including byte ReplyLength, but never beyond its end.
-  const std::size_t clear = std::min<std::size_t>(
-      static_cast<std::size_t>(state_.ReplyLength) + 1, kBufferSize);
+  const std::size_t clear =
+      std::min<std::size_t>(static_cast<std::size_t>(state_.ReplyLength) + 1, kBufferSize);
   std::fill_n(state_.ReplyBuffer.begin(), clear, std::uint8_t{0});
   if (!state_.DeviceListed) {
     status_.setStatusColour(kRed);

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "link/Adapter.h"
 #include "frontend/Frontend.h"
+#include "link/Adapter.h"
 
 namespace qubix::link {
 

@@ -18,7 +18,7 @@ enum class AviCodec { Rgb24, Rgb32, Mjpeg };
 struct AviClip {
   int width = 0;
   int height = 0;
-  bool bottomUp = true;             // uncompressed rows are stored bottom row first
+  bool bottomUp = true;              // uncompressed rows are stored bottom row first
   std::uint32_t microsPerFrame = 0;  // frame period
   AviCodec codec = AviCodec::Rgb24;
   std::vector<std::vector<std::uint8_t>> frames;  // the stream's chunks as stored

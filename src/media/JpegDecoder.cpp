@@ -1,11 +1,11 @@
 #include "media/JpegDecoder.h"
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-
-#include <jpeglib.h>
 
 namespace qubix::network {
 namespace {

@@ -36,14 +36,15 @@ std::string NameOf(std::string_view id, std::string_view suffix) {
 
 // Reads a settings file; one of the wrong size is moved aside (noted in problems) and then
 // counts as missing.
-EqReadOutcome ReadOrSetAside(const std::filesystem::path& path, std::vector<std::string>& problems) {
+EqReadOutcome ReadOrSetAside(const std::filesystem::path& path,
+                             std::vector<std::string>& problems) {
   EqReadOutcome outcome = ReadEqFile(path);
   if (outcome.result != EqFileResult::WrongSize) return outcome;
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
-  const std::string held = ec ? std::string("is not a settings file")
-                              : "held " + std::to_string(size) + " bytes, not " +
-                                    std::to_string(kEqRecordSize);
+  const std::string held =
+      ec ? std::string("is not a settings file")
+         : "held " + std::to_string(size) + " bytes, not " + std::to_string(kEqRecordSize);
   std::string error;
   if (const auto aside = files::SetAside(path, error)) {
     problems.push_back(path.string() + " " + held + "; kept as " + aside->string());
@@ -75,8 +76,10 @@ std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record) {
   for (int i = 0; i < kEqBandCount; ++i) {
     const auto at = 4 * static_cast<std::size_t>(i);
     PutLe32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
-    PutLe32(out.data() + kGainOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
-    PutLe32(out.data() + kSavedOffset + at, std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
+    PutLe32(out.data() + kGainOffset + at,
+            std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
+    PutLe32(out.data() + kSavedOffset + at,
+            std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
     PutLe32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
   }
   return out;
@@ -106,7 +109,8 @@ std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::
   return dataDir / NameOf(id, ".dat");
 }
 
-std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location) {
+std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id,
+                                   int location) {
   return dataDir / NameOf(id, "_" + std::to_string(location) + ".dat");
 }
 
@@ -127,8 +131,8 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path) {
     outcome.result = EqFileResult::WrongSize;
     return outcome;
   }
-  outcome.record = DecodeEqRecord(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  outcome.record =
+      DecodeEqRecord(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   outcome.result = EqFileResult::Ok;
   return outcome;
 }
@@ -172,7 +176,8 @@ EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view 
 }
 
 SeedOutcome SeedLastEditFromTemplate(const std::filesystem::path& dataDir,
-                                     const std::filesystem::path& templateDir, std::string_view id) {
+                                     const std::filesystem::path& templateDir,
+                                     std::string_view id) {
   SeedOutcome outcome;
   if (!IsPlainIdentifier(id)) return outcome;
   const auto target = LastEditEqPath(dataDir, id);
@@ -190,9 +195,14 @@ SeedOutcome SeedLastEditFromTemplate(const std::filesystem::path& dataDir,
   switch (files::WriteWholeFile(
       target, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), error,
       files::Existing::Keep)) {
-    case files::WriteResult::Written: outcome.copied = true; break;
-    case files::WriteResult::AlreadyExists: break;
-    case files::WriteResult::Failed: outcome.problems.push_back(error); break;
+    case files::WriteResult::Written:
+      outcome.copied = true;
+      break;
+    case files::WriteResult::AlreadyExists:
+      break;
+    case files::WriteResult::Failed:
+      outcome.problems.push_back(error);
+      break;
   }
   return outcome;
 }

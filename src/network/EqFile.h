@@ -40,7 +40,8 @@ struct EqRecord {
 
 // The bands a machine gets when no file exists (flat flag and saved gains are not part of them).
 struct EqBandDefaults {
-  std::array<std::int32_t, kEqBandCount> freqHz{32, 64, 128, 250, 500, 1000, 2000, 4000, 8000, 16000};
+  std::array<std::int32_t, kEqBandCount> freqHz{32,   64,   128,  250,  500,
+                                                1000, 2000, 4000, 8000, 16000};
   std::array<float, kEqBandCount> q{3.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.0f, 2.5f, 3.0f};
 };
 inline constexpr EqBandDefaults kEqDefaults{};
@@ -65,7 +66,8 @@ bool IsPlainIdentifier(std::string_view id);
 
 // File names in the data directory: ID + ".dat" and ID + "_" + N + ".dat" (N decimal, no zeros).
 std::filesystem::path LastEditEqPath(const std::filesystem::path& dataDir, std::string_view id);
-std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id, int location);
+std::filesystem::path PresetEqPath(const std::filesystem::path& dataDir, std::string_view id,
+                                   int location);
 
 // WrongSize: the file exists but does not hold exactly one record (a write cut short by a full
 // disk leaves zero bytes); it is never taken as valid.

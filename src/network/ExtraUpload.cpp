@@ -104,7 +104,8 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   if (editor_) editor_->stopEditorActivity();
   link_.DrainInput();
   link_.DrainInput();
-  if (!link_.WriteText(kBeginExtraUpload)) return fail(texts::kFatalError, UploadOutcome::WriteFailed);
+  if (!link_.WriteText(kBeginExtraUpload))
+    return fail(texts::kFatalError, UploadOutcome::WriteFailed);
   // Even an answer other than "O" may be a spoilt one: the processor may have taken the command.
   receiving_ = true;
   auto& st = link_.state();
@@ -156,7 +157,8 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   const int shown = std::min<int>(network_.list.count, kSlotCount);
   bool anyExtra = false;
   for (int k = 0; k < shown; ++k)
-    anyExtra = anyExtra || network_.slotStates[static_cast<std::size_t>(k)].record.hardwarePreset == kExtraPreset;
+    anyExtra = anyExtra || network_.slotStates[static_cast<std::size_t>(k)].record.hardwarePreset ==
+                               kExtraPreset;
   if (anyExtra) network_.RefreshButton();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   return UploadOutcome::Done;

@@ -40,9 +40,9 @@ int TickCounter::ticks() const {
   return static_cast<int>(std::floor((nowMs_() - countedFromMs_) / kTickMs));
 }
 
-HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus,
-                                 protocol::Commands& commands, link::Frontend& frontend,
-                                 NetworkManager& network, TickCounter& ticks)
+HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus, protocol::Commands& commands,
+                                 link::Frontend& frontend, NetworkManager& network,
+                                 TickCounter& ticks)
     : link_(link),
       bus_(bus),
       commands_(commands),
@@ -53,7 +53,8 @@ HardwarePresets::HardwarePresets(link::Link& link, protocol::Bus& bus,
 HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
   // The editor's machine may be another one than the slot's: it must never get the slot's
   // change or upload.
-  if (bus_.MachineSelected && editor_ && !editor_->leaveMachineOtherThan(slot)) return {false, false};
+  if (bus_.MachineSelected && editor_ && !editor_->leaveMachineOtherThan(slot))
+    return {false, false};
   if (bus_.MachineSelected) return {true, false};
   // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
   if (!bus_.SelectExchange(network_.slotStates[static_cast<std::size_t>(slot)].selectFrame))

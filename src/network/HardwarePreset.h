@@ -63,7 +63,6 @@ class TickCounter {
   // One time-out of the timer.
   void Tick();
 
-
  private:
   std::function<double()> nowMs_;
   NetworkView* view_ = nullptr;

@@ -1,7 +1,7 @@
 #include "network/HfpFile.h"
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <system_error>
 
 #include "network/LittleEndian.h"
@@ -49,8 +49,8 @@ HfpReadResult ReadHfpFile(const std::string& path) {
   const std::size_t got = bytes.size();
   if (result.fileSize != kHfpFileSize || got != kHfpFileSize) {
     result.error = HfpFileError::WrongSize;
-    result.detail = path + " is " + std::to_string(result.fileSize) + " bytes, an Extra preset is " +
-                    std::to_string(kHfpFileSize);
+    result.detail = path + " is " + std::to_string(result.fileSize) +
+                    " bytes, an Extra preset is " + std::to_string(kHfpFileSize);
   }
   return result;
 }

@@ -40,11 +40,16 @@ NetworkManager::NetworkManager(link::Link& link, protocol::Bus& bus, protocol::C
 
 std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
   switch (result) {
-    case ProbeResult::Found: return {};
-    case ProbeResult::AlreadyListed: return texts::kAlreadyListed;
-    case ProbeResult::NotFound: return texts::kNotFound;
-    case ProbeResult::InvalidFormat: return texts::kInvalidFormat;
-    case ProbeResult::ListFull: return texts::kListFull;
+    case ProbeResult::Found:
+      return {};
+    case ProbeResult::AlreadyListed:
+      return texts::kAlreadyListed;
+    case ProbeResult::NotFound:
+      return texts::kNotFound;
+    case ProbeResult::InvalidFormat:
+      return texts::kInvalidFormat;
+    case ProbeResult::ListFull:
+      return texts::kListFull;
   }
   return texts::kNotFound;
 }
@@ -105,7 +110,8 @@ RefreshOutcome NetworkManager::RefreshMachines() {
 RefreshOutcome NetworkManager::refreshBody() {
   const auto path = listPath();
   switch (ReadMachineListFile(path, list)) {
-    case ReadResult::Missing: return RefreshOutcome::NoListFile;
+    case ReadResult::Missing:
+      return RefreshOutcome::NoListFile;
     case ReadResult::Failed:
     case ReadResult::DamagedCount:
       // A damaged count is refused whole: nothing of the file is trusted, nothing is sent, and
@@ -113,7 +119,8 @@ RefreshOutcome NetworkManager::refreshBody() {
       frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption,
                            link::Buttons::OkCancel);
       return RefreshOutcome::FileError;
-    case ReadResult::Ok: break;
+    case ReadResult::Ok:
+      break;
   }
   commands_.liveBand().mirror = true;
   const int visit = std::min<int>(list.count, kSlotCount);
@@ -212,8 +219,7 @@ bool NetworkManager::WriteMachineList() {
   std::string error;
   if (!WriteMachineListFile(listPath(), list, error)) {
     frontend_.setStatusDetail(error);
-    frontend_.messageBox(texts::kFileWriteError, texts::kFileErrorCaption,
-                         link::Buttons::OkCancel);
+    frontend_.messageBox(texts::kFileWriteError, texts::kFileErrorCaption, link::Buttons::OkCancel);
     return false;
   }
   RefreshMachines();
@@ -340,8 +346,9 @@ ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
     return ProbeResult::InvalidFormat;
   // Machines compare the frame byte for byte with their own lower-case form.
   std::string id = "H" + std::string(digits);
-  std::transform(id.begin() + 1, id.end(), id.begin() + 1,
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  std::transform(id.begin() + 1, id.end(), id.begin() + 1, [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  });
   for (const auto& item : listBox)
     if (sameIdentifier(std::string_view(item).substr(0, kIdentifierLength), id))
       return ProbeResult::AlreadyListed;
@@ -370,7 +377,8 @@ void NetworkManager::endWork() {
 void NetworkManager::rebuildListFromListBox() {
   const int count = std::min<int>(static_cast<int>(listBox.size()), kListEntries);
   for (int i = 0; i < count; ++i)
-    list.setEntry(i, std::string_view(listBox[static_cast<std::size_t>(i)]).substr(0, kIdentifierLength));
+    list.setEntry(
+        i, std::string_view(listBox[static_cast<std::size_t>(i)]).substr(0, kIdentifierLength));
   list.count = static_cast<std::int16_t>(count);
 }
 

@@ -57,7 +57,7 @@ enum class RefreshOutcome {
   ConnectionFail,  // the adapter did not answer
   SelectFailed,    // a machine did not acknowledge its select frame
   ReleaseFailed,
-  ReadFailed,      // every machine was visited, but some reads failed (readFaults)
+  ReadFailed,  // every machine was visited, but some reads failed (readFaults)
 };
 
 // A machine whose values could not be read in a refresh: the first parameter that failed.

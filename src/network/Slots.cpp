@@ -9,7 +9,7 @@
 namespace qubix::network {
 
 HardwarePresetNames DefaultHardwarePresetNames() {
-  return {"TQ40+TQS2412 A Flw", "TQ40+TQS2412 A Stk", "TQ40+TQ40 A&&B",    "TQ40 4Ch in A",
+  return {"TQ40+TQS2412 A Flw", "TQ40+TQS2412 A Stk", "TQ40+TQ40 A&&B",     "TQ40 4Ch in A",
           "TQS2412 x2 in A",    "4Ch Mono in A",      "4Ch Stereo in A&&B", "Extra Preset   "};
 }
 
@@ -58,11 +58,10 @@ std::filesystem::path ExtraPresetPicturePath(const std::filesystem::path& dataDi
   // The name comes from the machine: one that could name a file outside the presets folder (a
   // separator, "..", a control character such as NUL) names no picture, and the slot then shows
   // the fallback picture as for a missing file.
-  const bool unsafe = name.find("..") != std::string::npos ||
-                      std::any_of(name.begin(), name.end(), [](char c) {
-                        return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 ||
-                               c == 0x7f;
-                      });
+  const bool unsafe =
+      name.find("..") != std::string::npos || std::any_of(name.begin(), name.end(), [](char c) {
+        return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+      });
   if (unsafe) return {};
   return dataDir / texts::kPresetsFolder / (name + ".jpg");
 }
@@ -93,12 +92,11 @@ SlotDisplay ComputeSlotDisplay(int k, const SlotState& slot, const HardwarePrese
   } else if (preset == kExtraPreset) {
     d.hardwarePreset = slot.extraPresetName;
     std::error_code ec;
-    if (!slot.extraPresetPicture.empty() &&
-        std::filesystem::exists(slot.extraPresetPicture, ec)) {
+    if (!slot.extraPresetPicture.empty() && std::filesystem::exists(slot.extraPresetPicture, ec)) {
       d.picture = slot.extraPresetPicture;
     } else {
       d.picture = dataDir / (slot.extraPresetName == texts::kIdlePreset ? texts::kNoExtraPicture
-                                                                          : texts::kExtraPicture);
+                                                                        : texts::kExtraPicture);
     }
   } else {
     d.hardwarePreset = std::string(texts::kUnknownPreset);

@@ -1,7 +1,7 @@
 #include "network/Station.h"
 
-#include <clocale>
 #include <algorithm>
+#include <clocale>
 #include <fstream>
 #include <limits>
 

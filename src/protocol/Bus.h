@@ -60,7 +60,7 @@ class Bus {
   };
   Exchange SendCommand(std::string_view frame);
 
-  bool ReadParameter(int number);                 // value in ParameterValue
+  bool ReadParameter(int number);                  // value in ParameterValue
   std::uint16_t ReadParameterChecked(int number);  // 0 on any failure
   std::string ReadParameterText(int number);
   bool QueryStatus(std::string_view query);  // 7 reply bytes in StatusReply

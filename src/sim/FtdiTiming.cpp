@@ -12,7 +12,8 @@ FtdiTiming::Run FtdiTiming::run(std::span<const ChipByte> bytes, double untilMs)
   r.lastResetMs = timerStartMs_;
   double grid = timerStartMs_;  // the timer's grid origin
   const std::size_t first = std::min(deliveredUnread_, bytes.size());
-  for (std::size_t i = 0; i < first; ++i) r.deliveries[i] = -std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < first; ++i)
+    r.deliveries[i] = -std::numeric_limits<double>::infinity();
 
   // The first expiry that sends a buffer whose oldest byte arrived at `atMs`.
   const auto expiryFor = [&](double atMs) {

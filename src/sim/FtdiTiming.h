@@ -60,7 +60,7 @@ class FtdiTiming {
   double latencyMs_ = 16.0;
   bool eventEnabled_ = false;
   std::uint8_t eventChar_ = 0;
-  double timerStartMs_ = 0.0;      // expiries fall at timerStartMs_ + k * latency
+  double timerStartMs_ = 0.0;        // expiries fall at timerStartMs_ + k * latency
   std::size_t deliveredUnread_ = 0;  // at the front of the bytes, already at the PC
 };
 

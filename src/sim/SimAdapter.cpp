@@ -163,8 +163,8 @@ Status SimAdapter::readThroughChip(std::uint8_t* buffer, std::uint32_t count,
   for (const auto& p : bus_->pending()) waiting.push_back({p.byte, p.atMs});
   const std::vector<double> delivered = chip_->deliveries(waiting);
   const std::size_t known = std::min<std::size_t>(count, delivered.size());
-  const double until = bus_->wire().readReturnsAt(std::span(delivered).first(known), count,
-                                                  start, readTimeoutMs_);
+  const double until =
+      bus_->wire().readReturnsAt(std::span(delivered).first(known), count, start, readTimeoutMs_);
   clock_.waitUntil(until);
   const auto ready = static_cast<std::size_t>(
       std::upper_bound(delivered.begin(), delivered.begin() + static_cast<std::ptrdiff_t>(known),
@@ -193,8 +193,7 @@ Status SimAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
   return link::kOk;
 }
 
-Status SimAdapter::setDataCharacteristics(Handle handle, std::uint8_t, std::uint8_t,
-                                          std::uint8_t) {
+Status SimAdapter::setDataCharacteristics(Handle handle, std::uint8_t, std::uint8_t, std::uint8_t) {
   note(calls_.data, "data");
   return checkHandle(handle);
 }

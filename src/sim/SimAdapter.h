@@ -18,8 +18,8 @@ namespace qubix::sim {
 // Adapter-level faults. Processor-level ones (silent, late, wrong checksum, non-hex, garbage)
 // are in SimProcessor::faults.
 struct SimFaults {
-  bool listFails = false;   // the listing call itself fails
-  bool noDevice = false;    // the listing succeeds with zero devices
+  bool listFails = false;  // the listing call itself fails
+  bool noDevice = false;   // the listing succeeds with zero devices
   bool openFails = false;
   bool writeFails = false;  // every write fails at the driver
   bool shortWrite = false;  // writes report one byte fewer than asked
@@ -34,8 +34,8 @@ struct SimFaults {
 
 // How often each driver function was called.
 struct DriverCalls {
-  int list = 0, open = 0, close = 0, read = 0, write = 0, reset = 0, baud = 0, data = 0,
-      flow = 0, timeouts = 0, info = 0, latency = 0, eventChar = 0;
+  int list = 0, open = 0, close = 0, read = 0, write = 0, reset = 0, baud = 0, data = 0, flow = 0,
+      timeouts = 0, info = 0, latency = 0, eventChar = 0;
   int total() const {
     return list + open + close + read + write + reset + baud + data + flow + timeouts + info +
            latency + eventChar;
@@ -46,8 +46,7 @@ class SimAdapter : public link::Adapter {
  public:
   explicit SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode = ClockMode::Virtual);
 
-  link::Status listDevices(std::span<link::Description> slots,
-                           std::uint32_t& deviceCount) override;
+  link::Status listDevices(std::span<link::Description> slots, std::uint32_t& deviceCount) override;
   link::Status open(int deviceIndex, link::Handle& handle) override;
   link::Status close(link::Handle handle) override;
   link::Status read(link::Handle handle, std::uint8_t* buffer, std::uint32_t count,
@@ -117,8 +116,8 @@ class SimAdapter : public link::Adapter {
   link::Status writeBody(link::Handle handle, const std::uint8_t* buffer, std::uint32_t count,
                          std::uint32_t& bytesWritten);
   void traceOutcome(std::string call);
-  link::Status readThroughChip(std::uint8_t* buffer, std::uint32_t count,
-                               std::uint32_t& bytesRead, double start);
+  link::Status readThroughChip(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& bytesRead,
+                               double start);
 
   std::shared_ptr<SimBus> bus_;
   SimClock clock_;

@@ -9,13 +9,27 @@ namespace {
 // Frame lengths in characters, by command letter.
 std::size_t FrameLength(std::uint8_t letter) {
   switch (letter) {
-    case 'H': return 15;
-    case 'I': case 'n': case 'u': case 'T': case 'r': return 5;
-    case 'g': return 9;
-    case 'L': return 11;
-    case 'V': case 'G': case 'J': return 7;
-    case 'Q': case 'U': return 37;
-    default: return 0;
+    case 'H':
+      return 15;
+    case 'I':
+    case 'n':
+    case 'u':
+    case 'T':
+    case 'r':
+      return 5;
+    case 'g':
+      return 9;
+    case 'L':
+      return 11;
+    case 'V':
+    case 'G':
+    case 'J':
+      return 7;
+    case 'Q':
+    case 'U':
+      return 37;
+    default:
+      return 0;
   }
 }
 

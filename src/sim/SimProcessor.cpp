@@ -68,9 +68,7 @@ std::array<std::uint16_t, 6> SimProcessor::levelsAt(double ms) const {
   const double att34 = dbToFactor((live.atten34 - 255) / 2.0);
   const std::array<double, 4> outs{inA * att12, inB * att12, inA * att34, inB * att34};
   std::array<std::uint16_t, 6> v{};
-  auto clamp16 = [](double x) {
-    return static_cast<std::uint16_t>(std::clamp(x, 0.0, 65535.0));
-  };
+  auto clamp16 = [](double x) { return static_cast<std::uint16_t>(std::clamp(x, 0.0, 65535.0)); };
   v[0] = clamp16(inA);
   v[1] = clamp16(inB);
   for (std::size_t c = 0; c < 4; ++c) {
@@ -81,22 +79,42 @@ std::array<std::uint16_t, 6> SimProcessor::levelsAt(double ms) const {
 
 std::optional<std::uint16_t> SimProcessor::parameter(int number, double ms) const {
   switch (number) {
-    case 0: return static_cast<std::uint16_t>(std::clamp(inputIndicator, 0, 3));
-    case 5: case 6: case 7: case 8: case 9: case 10:
+    case 0:
+      return static_cast<std::uint16_t>(std::clamp(inputIndicator, 0, 3));
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
       return levelsAt(ms)[static_cast<std::size_t>(number - 5)];
-    case 11: return live.gainA;
-    case 12: return live.gainB;
-    case 13: return live.atten12;
-    case 14: return live.atten34;
-    case 15: return live.delay12;
-    case 16: return live.delay34;
-    case 17: return static_cast<std::uint16_t>(userPreset);
-    case 18: return static_cast<std::uint16_t>(hardwarePreset);
-    case 19: case 20: case 21: case 22:
+    case 11:
+      return live.gainA;
+    case 12:
+      return live.gainB;
+    case 13:
+      return live.atten12;
+    case 14:
+      return live.atten34;
+    case 15:
+      return live.delay12;
+    case 16:
+      return live.delay34;
+    case 17:
+      return static_cast<std::uint16_t>(userPreset);
+    case 18:
+      return static_cast<std::uint16_t>(hardwarePreset);
+    case 19:
+    case 20:
+    case 21:
+    case 22:
       return channelLevel[static_cast<std::size_t>(number - 19)] == 0 ? 0 : 1;
-    case 23: return live.ampLevel;
-    case 24: return extraPresent ? 1 : 0;
-    default: return std::nullopt;
+    case 23:
+      return live.ampLevel;
+    case 24:
+      return extraPresent ? 1 : 0;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -199,9 +217,14 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
           powerOn = live;
           powerOnCoefficients = coefficients;
           return Answer{"O", timing::kPowerOnSaveMs};
-        case 1: inAccess = true; return ack;
-        case 2: inAccess = false; return ack;
-        default: return std::nullopt;
+        case 1:
+          inAccess = true;
+          return ack;
+        case 2:
+          inAccess = false;
+          return ack;
+        default:
+          return std::nullopt;
       }
     case 'r': {
       const int p = at(0);
@@ -225,7 +248,8 @@ std::vector<Answer> SimProcessor::uploadByte(std::uint8_t byte) {
   std::vector<Answer> out;
   if (!uploadReceived_) return out;
   uploadReceived_->push_back(static_cast<char>(byte));
-  out.push_back(Answer{std::string(1, static_cast<char>(byte)), timing::kAnswerMs + faults.echoDelayMs});
+  out.push_back(
+      Answer{std::string(1, static_cast<char>(byte)), timing::kAnswerMs + faults.echoDelayMs});
   if (uploadReceived_->size() < kExtraPayloadSize) return out;
 
   // Complete: keep the decoded image, send everything back, then confirm.

@@ -31,7 +31,7 @@ using Record = std::array<std::uint8_t, kRecordSize>;
 
 // The audio settings a "u" recall, a "T0000" save and record 10 of a location carry.
 struct Settings {
-  std::uint8_t gainA = 180, gainB = 180;     // 180 = 0 dB
+  std::uint8_t gainA = 180, gainB = 180;      // 180 = 0 dB
   std::uint8_t atten12 = 255, atten34 = 255;  // 255 = 0 dB
   std::uint16_t delay12 = 0, delay34 = 0;
   std::uint8_t ampLevel = 255;
@@ -49,17 +49,17 @@ struct UserLocation {
 
 // Faults of one processor's answers.
 struct ProcessorFaults {
-  bool silent = false;          // answers nothing at all
-  double lateMs = 0.0;          // every answer starts this much later
-  bool wrongChecksum = false;   // query replies carry a checksum one off
-  bool nonHexValue = false;     // query replies carry non-hex value characters
-  bool garbage = false;         // every answer is replaced by the same number of junk bytes
-  std::string queryReply;       // when not empty: the bytes every "I" query is answered with
+  bool silent = false;         // answers nothing at all
+  double lateMs = 0.0;         // every answer starts this much later
+  bool wrongChecksum = false;  // query replies carry a checksum one off
+  bool nonHexValue = false;    // query replies carry non-hex value characters
+  bool garbage = false;        // every answer is replaced by the same number of junk bytes
+  std::string queryReply;      // when not empty: the bytes every "I" query is answered with
   // Extra preset uploads a processor turns down or spoils.
-  bool refusesUpload = false;      // answers "J" with "N"
-  bool corruptsReadBack = false;   // one byte of the read-back differs from what it received
-  bool withholdsCommit = false;    // never confirms a complete upload with "O"
-  double echoDelayMs = 0.0;        // every echo of an upload byte leaves this much later
+  bool refusesUpload = false;     // answers "J" with "N"
+  bool corruptsReadBack = false;  // one byte of the read-back differs from what it received
+  bool withholdsCommit = false;   // never confirms a complete upload with "O"
+  double echoDelayMs = 0.0;       // every echo of an upload byte leaves this much later
 };
 
 // An answer: bytes and how long after the end of the frame the first one leaves.
@@ -86,7 +86,7 @@ class SimProcessor {
   // How long a hardware preset switch takes before its "O" (some models need nearly the whole
   // acknowledgement time-out).
   double presetSwitchMs;  // timing::kPresetSwitchMs unless a test makes it slower
-  bool inAccess = false;   // between "T01ff" and "T02fe"
+  bool inAccess = false;  // between "T01ff" and "T02fe"
 
   // DSP coefficient memory: the 15 bytes (five 24-bit words) written at each "Q" address.
   std::map<std::uint16_t, Record> coefficients;

@@ -227,17 +227,20 @@ int main(int argc, char** argv) {
     unsent += bus->take(std::numeric_limits<std::size_t>::max(), now);
     if (!unsent.empty()) {
       const ssize_t n = ::send(replyTo, unsent.data(), unsent.size(), MSG_NOSIGNAL);
-      const ssize_t m = n >= 0 || errno != ENOTSOCK ? n : ::write(replyTo, unsent.data(), unsent.size());
+      const ssize_t m =
+          n >= 0 || errno != ENOTSOCK ? n : ::write(replyTo, unsent.data(), unsent.size());
       if (m > 0) {
         if (options.verbose)
-          std::fprintf(stderr, "<- %s\n", printable(unsent.substr(0, static_cast<std::size_t>(m))).c_str());
+          std::fprintf(stderr, "<- %s\n",
+                       printable(unsent.substr(0, static_cast<std::size_t>(m))).c_str());
         unsent.erase(0, static_cast<std::size_t>(m));
       } else if (m < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         unsent.clear();  // the client has gone: its answers go with it
       }
     }
     int waitMs = 100;
-    if (!unsent.empty()) waitMs = 1;
+    if (!unsent.empty())
+      waitMs = 1;
     else if (!bus->pending().empty())
       waitMs = std::clamp(static_cast<int>(std::ceil(bus->pending().front().atMs - now)), 0, 100);
     pollfd pfds[3] = {{master, POLLIN, 0}, {listener, POLLIN, 0}, {client, POLLIN, 0}};
@@ -284,8 +287,10 @@ int main(int argc, char** argv) {
         std::fflush(record);
       }
       if (options.verbose)
-        std::fprintf(stderr, "-> %s\n",
-                     printable(std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(got))).c_str());
+        std::fprintf(
+            stderr, "-> %s\n",
+            printable(std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(got)))
+                .c_str());
     }
   }
   if (client >= 0) ::close(client);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -38,7 +37,11 @@ TEST(AppOptions, CommandLines) {
       {"nothing", {}, nullptr, "", here, false},
       {"simulator", {"--simulator"}, nullptr, "sim:", here, false},
       {"link value apart", {"--link", "sim:"}, nullptr, "sim:", here, false},
-      {"link value joined", {"--link=serial:/dev/ttyUSB0"}, nullptr, "serial:/dev/ttyUSB0", here,
+      {"link value joined",
+       {"--link=serial:/dev/ttyUSB0"},
+       nullptr,
+       "serial:/dev/ttyUSB0",
+       here,
        false},
       {"link ftdi", {"--link", "ftdi:"}, nullptr, "ftdi:", here, false},
       {"link d2xx", {"--link", "d2xx:"}, nullptr, "d2xx:", here, false},
@@ -51,7 +54,11 @@ TEST(AppOptions, CommandLines) {
       {"unknown option", {"--speed"}, "Unknown option 'speed'", "", here, false},
       {"stray argument", {"sim:"}, "unexpected argument 'sim:'", "", here, false},
       {"two adapters", {"--simulator", "--link", "ftdi:"}, "adapter twice", "", here, false},
-      {"two data dirs", {"--user-data", "--data-dir", "/srv/q"}, "data directory twice", "", here,
+      {"two data dirs",
+       {"--user-data", "--data-dir", "/srv/q"},
+       "data directory twice",
+       "",
+       here,
        false},
       {"empty data dir", {"--data-dir="}, "needs a folder", "", here, false},
       {"quit after nothing", {"--quit-after-ms", "0"}, "positive whole number", "", here, false},

@@ -1,7 +1,6 @@
 #include "CliRunner.h"
 
 #include <QStringList>
-
 #include <cstdio>
 
 #include "cli/Command.h"

@@ -12,10 +12,10 @@
 #include "filters/CoefficientWord.h"
 #include "filters/FilterText.h"
 #include "filters/ParametricBand.h"
-#include "support/TempDir.h"
 #include "protocol/Commands.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -29,11 +29,10 @@ struct EqRun {
   std::shared_ptr<sim::SimBus> bus = sim::makeDemoBus();
   TempDir dir;
   EqRun() {
-    cli::SetAdapterForTesting(
-        [this] {
-          return link::backends::withSimulatorClock(
-              std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual));
-        });
+    cli::SetAdapterForTesting([this] {
+      return link::backends::withSimulatorClock(
+          std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual));
+    });
   }
   ~EqRun() { cli::SetAdapterForTesting({}); }
   CliResult run(std::vector<std::string> args) {
@@ -82,13 +81,15 @@ TEST(CliEq, ImportSendsTenBandsAndExportWritesThemBack) {
 TEST(CliEq, RefusedFileSelectsNothing) {
   EqRun eq;
   const CliResult r = eq.run({"eq", "import", "--machine", kMachine,
-                              eq.write("bad.txt", "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n"
-                                                  "Filter 2: ON HS Fc 8000 Hz Gain 2 dB Q 0.7\n")});
+                              eq.write("bad.txt",
+                                       "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n"
+                                       "Filter 2: ON HS Fc 8000 Hz Gain 2 dB Q 0.7\n")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("line 2: a HS filter cannot be imported"), std::string::npos) << r.err;
   EXPECT_EQ(eq.bus->pcBytes(), "");
-  const CliResult noPreamp = eq.run({"eq", "import", "--preamp", "--machine", kMachine,
-                                     eq.write("ok.txt", "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n")});
+  const CliResult noPreamp =
+      eq.run({"eq", "import", "--preamp", "--machine", kMachine,
+              eq.write("ok.txt", "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n")});
   EXPECT_EQ(noPreamp.status, 1);
   EXPECT_EQ(eq.bus->pcBytes(), "");
 }

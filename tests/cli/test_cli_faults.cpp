@@ -7,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <climits>
 #include <cstdint>
 #include <memory>
@@ -21,9 +20,9 @@
 #include "files/DurableFile.h"
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
-#include "support/TempDir.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -61,7 +60,7 @@ struct Outcome {
   std::uint64_t sent = 0;
 };
 Outcome RunWithFault(std::vector<std::string> args, Fault fault, std::uint64_t cutAt,
-                 std::shared_ptr<sim::SimBus> bus = sim::makeDemoBus()) {
+                     std::shared_ptr<sim::SimBus> bus = sim::makeDemoBus()) {
   std::uint64_t sent = 0;
   qubix::cli::SetAdapterForTesting([&] {
     auto a = std::make_unique<CountingAdapter>(bus, sim::ClockMode::Virtual);
@@ -123,7 +122,9 @@ std::string Describe(const FaultCase& c) {
   return std::string(c.command) + (c.fault == Fault::Silent ? "_silent_" : "_unplugged_") +
          std::to_string(static_cast<int>(c.at * 100)) + "pct";
 }
-std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) { return Describe(info.param); }
+std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) {
+  return Describe(info.param);
+}
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << Describe(c); }
 
 class CliUnderFaults : public ::testing::TestWithParam<FaultCase> {};
@@ -171,7 +172,8 @@ TEST(CliFiles, RecallAndApplyFailWhenTheSettingsFileCannotBeSaved) {
     const Outcome run = RunWithFault(setup.args(command), Fault::None, 0);
     qubix::files::SimulateFullDiskAfter(std::nullopt);
     EXPECT_EQ(run.result.status, 1) << command;
-    EXPECT_NE(run.result.err.find((setup.dir.path() / kMachine).string() + ".dat"), std::string::npos)
+    EXPECT_NE(run.result.err.find((setup.dir.path() / kMachine).string() + ".dat"),
+              std::string::npos)
         << run.result.err;
     EXPECT_NE(run.result.err.find("No space left on device"), std::string::npos) << run.result.err;
   }
@@ -188,20 +190,23 @@ QJsonObject Json(const std::string& text) {
 TEST(CliJson, IdentifiersAndExtraNamesAreValidUtf8) {
   DataDir setup;
   std::string image(132, '\0');
-  image.replace(0, 13, "H\xe9\xff" "0000010001");
+  image.replace(0, 13,
+                "H\xe9\xff"
+                "0000010001");
   image[130] = 1;
   WriteBytes(setup.dir.file("maclist.dat"), {image.begin(), image.end()});
   CliResult r = RunCli({"list", "--json", "--data-dir", setup.dir.path().string()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Json(r.out).value("entries").toArray().at(0).toString(),
-            QString::fromLatin1("H\xe9\xff" "0000010001"));
+            QString::fromLatin1("H\xe9\xff"
+                                "0000010001"));
 
   auto bus = sim::makeDemoBus();
   sim::SimProcessor& p = *bus->find("H000000010005");
   p.extraName = "Sc\xe8ne \xa9 \x80\xff        ";
   DataDir second;
   const Outcome run = RunWithFault({"status", "--json", "--data-dir", second.dir.path().string()},
-                               Fault::None, 0, bus);
+                                   Fault::None, 0, bus);
   ASSERT_EQ(run.result.status, 0) << run.result.err;
   const QJsonArray machines = Json(run.result.out).value("machines").toArray();
   ASSERT_EQ(machines.size(), 3);

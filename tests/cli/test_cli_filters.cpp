@@ -3,7 +3,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,8 +31,9 @@ QStringList Words(const QJsonObject& o) {
 // Every double a command prints must read back as the same bits, -0 included (QJsonDocument on
 // its own writes it as 0); JSON has no NaN or infinity, so those are null.
 TEST(CliJson, NumbersReadBackBitForBit) {
-  const double values[] = {-0.0, 0.0, 0.1, 1.0 / 3.0, -1.5e-7, 5e-324, 1e300, 0.30000000000000004,
-                           123456789012345680.0, -2.0};
+  const double values[] = {
+      -0.0, 0.0, 0.1, 1.0 / 3.0, -1.5e-7, 5e-324, 1e300, 0.30000000000000004, 123456789012345680.0,
+      -2.0};
   QJsonArray array;
   for (double v : values) array.append(qubix::cli::JsonNumber(v));
   array.append(qubix::cli::JsonNumber(std::nan("")));
@@ -83,9 +83,12 @@ TEST(CliBiquad, BandFramesForAddressAndMirror) {
 }
 
 TEST(CliBiquad, HumanOutputNamesWordsAndFrames) {
-  const CliResult r = RunCli({"biquad", "--freq", "1000", "--gain", "6", "--q", "1.4", "--band", "1"});
+  const CliResult r =
+      RunCli({"biquad", "--freq", "1000", "--gain", "6", "--q", "1.4", "--band", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("words (b2 b0 b1 a2 a1) = 377637 42D64A 86BF57 3A4C81 86BF57\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("words (b2 b0 b1 a2 a1) = 377637 42D64A 86BF57 3A4C81 86BF57\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("code = 0 (ok)\n"), std::string::npos);
   EXPECT_NE(r.out.find("frame @799 = Q031f"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("frame @915 = Q0393"), std::string::npos) << r.out;
@@ -112,18 +115,24 @@ TEST(Cli, BadArgumentsGiveOneLineAndStatus2) {
       {{"biquad", "--freq", "abc", "--gain", "6", "--q", "1"}, "--freq: 'abc' is not a number"},
       {{"biquad", "--freq", "1000", "--gain", "6"}, "--q is required"},
       {{"biquad", "--freq", "1000", "--gain", "6", "--q", "nan"}, "--q: 'nan' is not a number"},
-      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "--band", "11"}, "--band: 11 is outside"},
-      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "--band", "2.5"}, "not a whole number"},
+      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "--band", "11"},
+       "--band: 11 is outside"},
+      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "--band", "2.5"},
+       "not a whole number"},
       {{"biquad", "--freq", "-5", "--gain", "6", "--q", "1"}, "--freq: -5 is outside"},
       {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "--sr", "0"}, "--sr: 0 is outside"},
-      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "stray"}, "unexpected argument 'stray'"},
+      {{"biquad", "--freq", "1000", "--gain", "6", "--q", "1", "stray"},
+       "unexpected argument 'stray'"},
       {{"biquad", "--frequency", "1000"}, "Unknown option 'frequency'"},
       {{"filterblock", "--model", "FBMButterworth"}, "unknown model 'FBMButterworth'"},
-      {{"filterblock", "--model", "FBMButt_LPF", "--slope", "FBSlope18"}, "unknown slope 'FBSlope18'"},
+      {{"filterblock", "--model", "FBMButt_LPF", "--slope", "FBSlope18"},
+       "unknown slope 'FBSlope18'"},
       {{"filterblock", "--slope", "FBSlope12"}, "--model is required"},
-      {{"filterblock", "--model", "FBMPara", "--freq", "1e3x"}, "--freq: '1e3x' is not a whole number"},
+      {{"filterblock", "--model", "FBMPara", "--freq", "1e3x"},
+       "--freq: '1e3x' is not a whole number"},
       {{"filterblock", "--model", "FBMPara", "--section", "1,0,0,0,0"}, "only for FBMGeneric"},
-      {{"filterblock", "--model", "FBMGeneric", "--section", "1,0,0,0"}, "is not 5 comma-separated"},
+      {{"filterblock", "--model", "FBMGeneric", "--section", "1,0,0,0"},
+       "is not 5 comma-separated"},
       {{"response", "--band", "1000,6"}, "is not 3 comma-separated numbers"},
       {{"response", "--band", "1000,6,x"}, "is not 3 comma-separated numbers"},
       {{"response", "--band", "1000,600,1"}, "is out of range"},
@@ -162,7 +171,8 @@ TEST(CliFilterBlock, LinkwitzForcesItsSlope) {
 }
 
 TEST(CliFilterBlock, GenericReportsTheFirstBadCoefficient) {
-  const CliResult r = RunCli({"filterblock", "--model", "FBMGeneric", "--section", "1,2,0,0,0", "--json"});
+  const CliResult r =
+      RunCli({"filterblock", "--model", "FBMGeneric", "--section", "1,2,0,0,0", "--json"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Json(r).object().value("code").toInt(), 98);
 }
@@ -193,7 +203,8 @@ TEST(CliResponse, FailingBandStaysFlat) {
   const CliResult r = RunCli({"response", "--band", "5000,12,0.2", "--json"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("band 1 (5000,12,0.2) does not fit the DSP (code 121); left flat"),
-            std::string::npos) << r.err;
+            std::string::npos)
+      << r.err;
   for (const auto& col : Json(r).array()) ASSERT_EQ(col.toObject().value("mag").toDouble(), 1.0);
 }
 

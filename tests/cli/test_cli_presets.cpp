@@ -4,10 +4,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "support/TempDir.h"
 #include "CliRunner.h"
 #include "editor/UserPresetFile.h"
 #include "network/HfpFile.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -103,9 +103,11 @@ TEST(CliPresets, HwPresetSwitchesAndReportsWhatTheMachineRuns) {
   r = RunCli({"hwpreset", "--link", "sim:virtual", "--data-dir", dir.path().string(), "--machine",
               "H000000010009", "1"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("H000000010009: the processor did not answer \"H000000010009"), std::string::npos)
+  EXPECT_NE(r.err.find("H000000010009: the processor did not answer \"H000000010009"),
+            std::string::npos)
       << r.err;
-  EXPECT_EQ(RunCli({"hwpreset", "--link", "sim:virtual", "--machine", "H000000010002", "8"}).status, 2);
+  EXPECT_EQ(RunCli({"hwpreset", "--link", "sim:virtual", "--machine", "H000000010002", "8"}).status,
+            2);
   EXPECT_EQ(RunCli({"hwpreset", "--link", "sim:virtual", "--machine", "X12", "1"}).status, 2);
 }
 

@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -17,10 +16,10 @@
 #include "editor/UserPresetFile.h"
 #include "network/HfpFile.h"
 #include "network/MachineList.h"
-#include "support/TempDir.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/CaseNames.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -62,7 +61,7 @@ struct TracedRun {
   }
 
   CliResult run(std::vector<std::string> command) const {
-    std::vector<std::string> args{"--link", "sim:virtual", "--data-dir", dir.path().string(),
+    std::vector<std::string> args{"--link",  "sim:virtual", "--data-dir", dir.path().string(),
                                   "--trace", trace};
     for (auto& a : command) args.push_back(a == "HFP" ? hfp : a == "VUP" ? vup : a);
     return RunCli(args);
@@ -118,30 +117,30 @@ std::vector<std::string> With(std::vector<std::string> a, const std::vector<std:
 INSTANTIATE_TEST_SUITE_P(
     Cli, DecodeTrace,
     ::testing::Values(
-        DecodeCase{"refresh",
-                   {"status"},
-                   With(kOpening,
-                        {"attention \"e\": acknowledged", "release \"R\": acknowledged",
-                         "select H000000010002: acknowledged", "query 18 hardware preset: 3",
-                         "query 17 user preset: 2", "query 13 attenuation Ch1/Ch2: 255 (0 dB)",
-                         "query 14 attenuation Ch3/Ch4: 231 (-12 dB)",
-                         "query 11 gain A: 168 (-6 dB)", "query 12 gain B: 180 (0 dB)",
-                         "query 15 delay Ch1/Ch2: 12 ms", "query 16 delay Ch3/Ch4: 0 ms",
-                         "query 24 Extra preset present: no", "release \"R\""})},
-        DecodeCase{"hardware_preset",
-                   {"hwpreset", "--machine", kMachine, "5"},
-                   With(kOpening,
-                        {"select H000000010002: acknowledged", "begin access: acknowledged",
-                         "hardware preset 5: acknowledged", "query 24 Extra preset present: no",
-                         "query 18 hardware preset: 5", "end access: acknowledged",
-                         "release \"R\""})},
-        DecodeCase{"upload",
-                   {"upload", "--machine", kMachine, "HFP"},
-                   With(kOpening,
-                        {"select H000000010002: acknowledged", "begin access: acknowledged",
-                         "Extra preset upload \"STAGE LEFT FILL   \": 3722 of 3722 bytes sent, "
-                         "3722 echoed, read-back 3722 of 3722 bytes matching, committed",
-                         "end access: acknowledged", "release \"R\""})}),
+        DecodeCase{
+            "refresh",
+            {"status"},
+            With(kOpening, {"attention \"e\": acknowledged", "release \"R\": acknowledged",
+                            "select H000000010002: acknowledged", "query 18 hardware preset: 3",
+                            "query 17 user preset: 2", "query 13 attenuation Ch1/Ch2: 255 (0 dB)",
+                            "query 14 attenuation Ch3/Ch4: 231 (-12 dB)",
+                            "query 11 gain A: 168 (-6 dB)", "query 12 gain B: 180 (0 dB)",
+                            "query 15 delay Ch1/Ch2: 12 ms", "query 16 delay Ch3/Ch4: 0 ms",
+                            "query 24 Extra preset present: no", "release \"R\""})},
+        DecodeCase{
+            "hardware_preset",
+            {"hwpreset", "--machine", kMachine, "5"},
+            With(kOpening,
+                 {"select H000000010002: acknowledged", "begin access: acknowledged",
+                  "hardware preset 5: acknowledged", "query 24 Extra preset present: no",
+                  "query 18 hardware preset: 5", "end access: acknowledged", "release \"R\""})},
+        DecodeCase{
+            "upload",
+            {"upload", "--machine", kMachine, "HFP"},
+            With(kOpening, {"select H000000010002: acknowledged", "begin access: acknowledged",
+                            "Extra preset upload \"STAGE LEFT FILL   \": 3722 of 3722 bytes sent, "
+                            "3722 echoed, read-back 3722 of 3722 bytes matching, committed",
+                            "end access: acknowledged", "release \"R\""})}),
     [](const auto& info) { return qubix::test::CaseName(info.param.name); });
 
 // A machine that does not answer: its select waits out the read time-out, and decode says so
@@ -150,11 +149,10 @@ TEST(DecodeTraceOf, ASilentMachineShowsItsTimeOut) {
   TracedRun run;
   auto bus = qubix::sim::makeDemoBus();
   bus->find(kMachine)->faults.silent = true;
-  qubix::cli::SetAdapterForTesting(
-      [&] {
-        return qubix::link::backends::withSimulatorClock(
-            std::make_unique<qubix::sim::SimAdapter>(bus, qubix::sim::ClockMode::Virtual));
-      });
+  qubix::cli::SetAdapterForTesting([&] {
+    return qubix::link::backends::withSimulatorClock(
+        std::make_unique<qubix::sim::SimAdapter>(bus, qubix::sim::ClockMode::Virtual));
+  });
   const CliResult r = run.run({"hwpreset", "--machine", kMachine, "5"});
   qubix::cli::SetAdapterForTesting({});
   EXPECT_EQ(r.status, 1);
@@ -165,8 +163,7 @@ TEST(DecodeTraceOf, ASilentMachineShowsItsTimeOut) {
   EXPECT_EQ(timeouts, (std::vector<bool>{false, false, true}));
   const CliResult plain = RunCli({"decode", run.trace});
   EXPECT_NE(plain.out.find("\n     0.000  adapter opened\n"), std::string::npos) << plain.out;
-  EXPECT_NE(plain.out.find(
-                "  select H000000010002: no answer, time-out after 200 ms\n"),
+  EXPECT_NE(plain.out.find("  select H000000010002: no answer, time-out after 200 ms\n"),
             std::string::npos)
       << plain.out;
 }

@@ -58,8 +58,9 @@ TEST_P(Rounding, HalfDbAwayFromZeroAtQuarters) {
   EXPECT_EQ(RoundTrimToHalfDb(GetParam().raw), GetParam().rounded);
 }
 INSTANTIATE_TEST_SUITE_P(Edges, Rounding,
-                         ::testing::Values(RoundCase{-2.24f, -2.0f}, RoundCase{-2.25f, -2.5f}, RoundCase{-2.74f, -2.5f},
-                                           RoundCase{-2.75f, -3.0f}, RoundCase{-0.2f, 0.0f}, RoundCase{-0.99f, -1.0f},
+                         ::testing::Values(RoundCase{-2.24f, -2.0f}, RoundCase{-2.25f, -2.5f},
+                                           RoundCase{-2.74f, -2.5f}, RoundCase{-2.75f, -3.0f},
+                                           RoundCase{-0.2f, 0.0f}, RoundCase{-0.99f, -1.0f},
                                            RoundCase{1.25f, 0.5f}),
                          [](const ::testing::TestParamInfo<RoundCase>& info) {
                            return qubix::test::NumberName(info.param.raw) + "_to_" +

@@ -7,9 +7,9 @@
 #include <map>
 #include <sstream>
 
-#include "support/EditorRig.h"
 #include "editor/UserPresets.h"
 #include "filters/Biquad.h"
+#include "support/EditorRig.h"
 
 namespace qubix::test {
 namespace {
@@ -72,7 +72,11 @@ TEST_F(EditorBus, OpeningSlot2WhileSlot1IsEditedClosesSlot1First) {
   rig.clearRecords();
   state.OpenEditorForSlot(1);
   const std::string sel2 = protocol::SelectFrame(*protocol::ParseIdentifier("H000000010002"));
-  EXPECT_EQ(pc().substr(0, 5 + 1 + 2 + sel2.size()), "T02fe" "R" "eR" + sel2);
+  EXPECT_EQ(pc().substr(0, 5 + 1 + 2 + sel2.size()),
+            "T02fe"
+            "R"
+            "eR" +
+                sel2);
   const auto saved = network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", 0));
   ASSERT_EQ(saved.result, network::EqFileResult::Ok);
   EXPECT_EQ(saved.record.gainDb[3], 4.5F);
@@ -259,7 +263,8 @@ TEST_F(EditorBus, CloseStoresUnderTheEditedMachineEvenAfterAnotherListClick) {
   host.listSel = 1;  // the operator clicked another machine in the main window's list
   state.CloseEditor();
   EXPECT_FALSE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010002")));
-  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[2], 2.5F);
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[2],
+            2.5F);
   EXPECT_EQ(state.selectedMachineId(), "");
 }
 
@@ -343,9 +348,16 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
     const auto c = state.coefficientTable().Band(k);
     bands += Q(799 + 5 * k, c) + Q(799 + 5 * k + 116, c);
   }
-  const auto sel = [](const char* id) { return protocol::SelectFrame(*protocol::ParseIdentifier(id)); };
+  const auto sel = [](const char* id) {
+    return protocol::SelectFrame(*protocol::ParseIdentifier(id));
+  };
   const std::string walk =
-      "R" "eR" + sel("H000000010002") + bands + "R" "eR" + sel("H000000010005") + bands + "R";
+      "R"
+      "eR" +
+      sel("H000000010002") + bands +
+      "R"
+      "eR" +
+      sel("H000000010005") + bands + "R";
   ASSERT_GE(pc().size(), walk.size());
   EXPECT_EQ(pc().substr(0, walk.size()), walk);
   // Then the edited machine is selected for editing again; no band goes back to it.
@@ -379,18 +391,30 @@ TEST_F(EditorBus, CopyToAllStoresOnlyTheFilesOfMachinesThatTookEveryBand) {
     };
   };
   const std::vector<Case> cases{
-      {"no fault", [](SimRig&) {},
-       {"H000000010001_0.dat", "H000000010002_0.dat", "H000000010005_0.dat"}, "Status Ok", false,
+      {"no fault",
+       [](SimRig&) {},
+       {"H000000010001_0.dat", "H000000010002_0.dat", "H000000010005_0.dat"},
+       "Status Ok",
+       false,
        20},
       {"band acknowledgement lost",
        [&](SimRig& r) { atFifthBand(r, [&r] { r.bus->lineFaults.dropAfterBytes = 0; }); },
-       {"H000000010001_0.dat", "H000000010005_0.dat"}, "Comm Error", true, 5},
+       {"H000000010001_0.dat", "H000000010005_0.dat"},
+       "Comm Error",
+       true,
+       5},
       {"machine silent at its selection",
        [](SimRig& r) { r.processor("H000000010002").faults.silent = true; },
-       {"H000000010001_0.dat", "H000000010005_0.dat"}, "Net Connection Fail", true, 0},
+       {"H000000010001_0.dat", "H000000010005_0.dat"},
+       "Net Connection Fail",
+       true,
+       0},
       {"adapter pulled out during the bands",
        [&](SimRig& r) { atFifthBand(r, [&r] { r.adapter->faults().unplugAfterBytes = 10; }); },
-       {"H000000010001_0.dat"}, "Connection Fail", true, 4},
+       {"H000000010001_0.dat"},
+       "Connection Fail",
+       true,
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -439,7 +463,8 @@ TEST_F(EditorBus, StatusReplyLightsIndicators) {
 
 TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   open(0);
-  rig.processor("H000000010001").fixedLevels = std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
+  rig.processor("H000000010001").fixedLevels =
+      std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
   state.polling().ShowLevels();
   EXPECT_FALSE(state.polling().timer1Running());
   state.polling().PollLevelMeters();
@@ -503,7 +528,6 @@ TEST_F(EditorBus, AmpSettingAndPowerOnStore) {
   EXPECT_FALSE(state.powerOnRunning());
 }
 
-
 // A switch to a machine that does not answer its select: the machine left was ended and released
 // as on any switch, so the editor closes; nothing afterwards can store bands under either machine.
 TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
@@ -517,9 +541,10 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
   EXPECT_EQ(state.selectedMachineId(), "");
   EXPECT_EQ(host.listSel, -1);
   // The machine left keeps what it was sent, under its user preset, as on every leaving.
-  EXPECT_EQ(network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset))
-                .record.gainDb[4],
-            -6.0F);
+  EXPECT_EQ(
+      network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset))
+          .record.gainDb[4],
+      -6.0F);
   const auto files = Files(dir);
   strip(4).SetGPotPos(3.0F);
   state.CloseEditor();
@@ -556,7 +581,8 @@ TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
   EXPECT_EQ(strip(4).GPotPos(), -12.0F);
   EXPECT_EQ(strip(6).FPotPos(), 3150.0F);
   // The last-edit file still follows every close.
-  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[4], -12.0F);
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[4],
+            -12.0F);
 }
 
 // The 655 ms poll and the 247 ms level refresh never run together, whatever the operator does
@@ -564,7 +590,9 @@ TEST_F(EditorBus, CloseAndReopenShowsTheBandsLastSent) {
 TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   editor::UserPresets presets(state);
   struct LocationThree final : editor::UserPresetView {
-    std::optional<int> askLocation(editor::LocationDialog, const std::string&) override { return 3; }
+    std::optional<int> askLocation(editor::LocationDialog, const std::string&) override {
+      return 3;
+    }
   } locationThree;
   presets.setView(&locationThree);
   const auto unreadableOwnFile = [&](const std::function<void()>& run) {
@@ -587,11 +615,16 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
       {"band", [&] { strip(2).SetGPotPos(1.5F); }, false},
       {"flat", [&] { state.ToggleFlat(); }, false},
       {"copy to all", [&] { state.CopyBandsToAllMachines(); }, false},
-      {"copy to all, own file unreadable", [&] { unreadableOwnFile([&] { state.CopyBandsToAllMachines(); }); }, false},
+      {"copy to all, own file unreadable",
+       [&] { unreadableOwnFile([&] { state.CopyBandsToAllMachines(); }); }, false},
       {"window shown", [&] { state.EditorShown(); }, true},
       {"poll tick", [&] { state.polling().PollInputIndicators(); }, true},
       {"level tick", [&] { state.polling().PollLevelMeters(); }, true},
-      {"level window runs out", [&] { for (int t = 0; t < 40; ++t) state.polling().PollLevelMeters(); }, false},
+      {"level window runs out",
+       [&] {
+         for (int t = 0; t < 40; ++t) state.polling().PollLevelMeters();
+       },
+       false},
       {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }, true},
       {"power-on store", [&] { state.SaveAsPowerOnSetting(); }, false},
       {"store", [&] { presets.SaveToDspMemory(); }, false},

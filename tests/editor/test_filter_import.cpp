@@ -4,9 +4,9 @@
 
 #include <fstream>
 
-#include "support/EditorRig.h"
 #include "editor/FilterImport.h"
 #include "filters/CoefficientWord.h"
+#include "support/EditorRig.h"
 
 namespace qubix::test {
 namespace {
@@ -83,7 +83,8 @@ TEST_F(EditorImport, RefusedFileSendsNothingAndSaysWhy) {
   open(0);
   const auto before = editor::EditorFilterBands(state);
   rig.frontend.openFileAnswers.push_back(
-      Write(dir / "shelf.txt", "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\nFilter 2: ON LS Fc 80 Hz Gain 4 dB\n"));
+      Write(dir / "shelf.txt",
+            "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\nFilter 2: ON LS Fc 80 Hz Gain 4 dB\n"));
   editor::ImportFiltersFromFile(state);
   EXPECT_EQ(pc(), "");
   EXPECT_EQ(editor::EditorFilterBands(state), before);

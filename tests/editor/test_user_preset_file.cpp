@@ -1,5 +1,3 @@
-#include "editor/UserPresetFile.h"
-
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -7,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "editor/UserPresetFile.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {

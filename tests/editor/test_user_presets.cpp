@@ -1,14 +1,13 @@
-#include "editor/UserPresets.h"
-
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstring>
 #include <fstream>
 
-#include "support/TempDir.h"
-#include "support/EditorRig.h"
+#include "editor/UserPresets.h"
 #include "sim/SimProcessor.h"
+#include "support/EditorRig.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 using namespace qubix::editor;
@@ -190,22 +189,34 @@ TEST_F(UserPresetsTest, RecallShowsOnlyWhatItReadBack) {
       // parameter 15's reply, byte 17 one of parameter 16's.
       {"one reply byte lost",
        [&] { rig.bus->lineFaults.dropAfterBytes = 10; },
-       "u03fd" + I(17) + I(15) + I(15) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23), {},
-       "Status Ok", "User Config 3"},
+       "u03fd" + I(17) + I(15) + I(15) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23),
+       {},
+       "Status Ok",
+       "User Config 3"},
       {"one reply byte spoiled",
        [&] { rig.bus->lineFaults.corruptAfterBytes = 17; },
-       "u03fd" + I(17) + I(15) + I(16) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23), {},
-       "Status Ok", "User Config 3"},
+       "u03fd" + I(17) + I(15) + I(16) + I(16) + I(11) + I(12) + I(13) + I(14) + I(23),
+       {},
+       "Status Ok",
+       "User Config 3"},
       {"machine silent from the gains on",
        [&] { atFrame(rig.adapter, 5, [&] { machine().faults.silent = true; }); },
-       "u03fd" + I(17) + I(15) + I(16) + I(11) + I(11), {11, 12, 13, 14, 23}, "Comm Error",
+       "u03fd" + I(17) + I(15) + I(16) + I(11) + I(11),
+       {11, 12, 13, 14, 23},
+       "Comm Error",
        "User Config 3"},
       {"machine silent after the recall",
        [&] { atFrame(rig.adapter, 2, [&] { machine().faults.silent = true; }); },
-       "u03fd" + I(17) + I(17), {17, 15, 16, 11, 12, 13, 14, 23}, "Comm Error", "Unknown"},
+       "u03fd" + I(17) + I(17),
+       {17, 15, 16, 11, 12, 13, 14, 23},
+       "Comm Error",
+       "Unknown"},
       {"adapter pulled out at a read",
        [&] { atFrame(rig.adapter, 3, [&] { rig.adapter->faults().unplugAfterBytes = 2; }); },
-       "u03fd" + I(17) + "I0", {15, 16, 11, 12, 13, 14, 23}, "Connection Fail", "User Config 3"},
+       "u03fd" + I(17) + "I0",
+       {15, 16, 11, 12, 13, 14, 23},
+       "Connection Fail",
+       "User Config 3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <random>
 #include <thread>

@@ -23,7 +23,8 @@ struct Scratch : test::TempDir {
   Scratch() : TempDir("qubix-files") {}
   std::vector<std::string> names() const {
     std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(path())) out.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path()))
+      out.push_back(e.path().filename().string());
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -54,7 +55,8 @@ TEST(DurableFile, ConcurrentWritersNeverCollideAndReadersSeeWholeFiles) {
     while (!done) {
       // The name always stands for a whole file: the old one or the new one.
       const std::string bytes = Read(path);
-      if (bytes.size() != kSize || std::count(bytes.begin(), bytes.end(), bytes[0]) != kSize) ++torn;
+      if (bytes.size() != kSize || std::count(bytes.begin(), bytes.end(), bytes[0]) != kSize)
+        ++torn;
     }
   });
   std::vector<std::thread> writers;
@@ -101,7 +103,8 @@ TEST(DurableFile, KeepNeverReplacesAndSetAsideLosesNothing) {
   const fs::path path = dir.path() / "H000000010002.dat";
   std::string error;
   EXPECT_EQ(WriteWholeFile(path, Filled(3, 'a'), error, Existing::Keep), WriteResult::Written);
-  EXPECT_EQ(WriteWholeFile(path, Filled(3, 'b'), error, Existing::Keep), WriteResult::AlreadyExists);
+  EXPECT_EQ(WriteWholeFile(path, Filled(3, 'b'), error, Existing::Keep),
+            WriteResult::AlreadyExists);
   EXPECT_EQ(Read(path), "aaa");
   EXPECT_EQ(SetAside(path, error), fs::path(path.string() + ".bad"));
   ASSERT_TRUE(ReplaceFile(path, Filled(2, 'c'), error)) << error;

@@ -60,10 +60,11 @@ TEST(CoefficientWord, BytesMostSignificantFirst) {
 TEST(CoefficientWord, BandOrderIsB2B0B1A2A1) {
   const BiquadCoefficients c{0.25, -0.5, 0.75, 1.0, -1.0};  // b0 b1 b2 a1 a2
   const auto words = BandWords(c);
-  EXPECT_EQ(words, (std::array<std::uint32_t, 5>{0x300000, 0x100000, 0xE00000, 0xC00000, 0x400000}));
+  EXPECT_EQ(words,
+            (std::array<std::uint32_t, 5>{0x300000, 0x100000, 0xE00000, 0xC00000, 0x400000}));
   const auto bytes = BandWordBytes(c);
-  const std::array<std::uint8_t, 15> expected{0x30, 0, 0, 0x10, 0, 0, 0xE0, 0, 0,
-                                              0xC0, 0, 0, 0x40, 0, 0};
+  const std::array<std::uint8_t, 15> expected{0x30, 0,    0, 0x10, 0,    0, 0xE0, 0,
+                                              0,    0xC0, 0, 0,    0x40, 0, 0};
   EXPECT_EQ(bytes, expected);
 }
 

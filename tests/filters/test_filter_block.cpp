@@ -50,7 +50,12 @@ TEST(FilterBlock, NewBlockNeedsItsSlopeSet) {
 }
 
 TEST(FilterBlock, SlopeRules) {
-  struct Case { FBModel model; FBSlope asked; FBSlope kept; int sections; };
+  struct Case {
+    FBModel model;
+    FBSlope asked;
+    FBSlope kept;
+    int sections;
+  };
   const Case cases[] = {
       {FBMLnkR_HPF, FBSlope48, FBSlope24, 2}, {FBMLnkR_LPF, FBSlope06, FBSlope24, 2},
       {FBMBess_LPF, FBSlope06, FBSlope12, 1}, {FBMBess_HPF, FBSlope06, FBSlope12, 1},
@@ -113,16 +118,21 @@ TEST(FilterBlock, ShapesOfEveryModel) {
       b.SetFilterBlockGain(3);
       b.SetFilterBlockQF(1.4F);
       b.SetFilterBlockAPB(300);
-      SCOPED_TRACE(testing::Message() << ModelName(model) << " " << SlopeName(b.FilterBlockSlope()));
+      SCOPED_TRACE(testing::Message()
+                   << ModelName(model) << " " << SlopeName(b.FilterBlockSlope()));
       ASSERT_EQ(b.FBCalc(), fbcode::kOk);
       const double dc = BlockMagnitude(b, 0.0), ny = BlockMagnitude(b, M_PI);
       switch (model) {
-        case FBMLnkR_LPF: case FBMButt_LPF: case FBMBess_LPF:
+        case FBMLnkR_LPF:
+        case FBMButt_LPF:
+        case FBMBess_LPF:
           EXPECT_NEAR(dc, 1.0, 1e-12);
           EXPECT_NEAR(ny, 0.0, 1e-9);
           EXPECT_EQ(b.SectionCount(), std::max(1, b.FilterOrder() / 2));
           break;
-        case FBMLnkR_HPF: case FBMButt_HPF: case FBMBess_HPF:
+        case FBMLnkR_HPF:
+        case FBMButt_HPF:
+        case FBMBess_HPF:
           EXPECT_NEAR(dc, 0.0, 1e-9);
           EXPECT_NEAR(ny, 1.0, 1e-12);
           EXPECT_EQ(b.SectionCount(), std::max(1, b.FilterOrder() / 2));
@@ -155,14 +165,14 @@ TEST(FilterBlock, SectionsMatchTheIndependentReference) {
   const std::vector<ReferenceBlock> blocks = LoadBlockReferenceValues();
   ASSERT_EQ(blocks.size(), 54u);
   for (const ReferenceBlock& r : blocks) {
-    SCOPED_TRACE(testing::Message() << r.model << " " << r.slope << " F=" << r.freqHz
-                                    << " G=" << r.gainDb << " Q=" << r.q << " S=" << r.shelfS
-                                    << " B=" << r.allPassBandwidthHz);
+    SCOPED_TRACE(testing::Message()
+                 << r.model << " " << r.slope << " F=" << r.freqHz << " G=" << r.gainDb
+                 << " Q=" << r.q << " S=" << r.shelfS << " B=" << r.allPassBandwidthHz);
     const auto model = ModelFromName(r.model);
     const auto slope = SlopeFromName(r.slope);
     ASSERT_TRUE(model && slope);
-    FilterBlock b = BlockWith({*model, *slope, r.freqHz, r.gainDb, r.sampleRateHz, r.q, r.shelfS,
-                               r.allPassBandwidthHz});
+    FilterBlock b = BlockWith(
+        {*model, *slope, r.freqHz, r.gainDb, r.sampleRateHz, r.q, r.shelfS, r.allPassBandwidthHz});
     ASSERT_EQ(b.FBCalc(), fbcode::kOk);
     ASSERT_EQ(b.SectionCount(), static_cast<int>(r.sections.size()));
     for (int i = 0; i < b.SectionCount(); ++i) {
@@ -170,7 +180,8 @@ TEST(FilterBlock, SectionsMatchTheIndependentReference) {
       const double values[] = {got.b0, got.b1, got.b2, got.a1, got.a2};
       const char* names[] = {"b0", "b1", "b2", "a1", "a2"};
       for (int k = 0; k < 5; ++k)
-        EXPECT_NEAR(values[k], r.sections[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)], 1e-13)
+        EXPECT_NEAR(values[k], r.sections[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)],
+                    1e-13)
             << "section " << i << " " << names[k];
     }
   }
@@ -212,7 +223,10 @@ TEST(FilterBlock, ParametricSharesTheBandMaths) {
 }
 
 TEST(FilterBlock, GenericChecksHostSectionInOrder) {
-  struct Case { BiquadCoefficients c; int code; };
+  struct Case {
+    BiquadCoefficients c;
+    int code;
+  };
   const Case cases[] = {
       {{1.0, 2.0, 0.0, 0.0, 0.0}, fbcode::kGenericB1},
       {{1.0, 0.0, -2.0, 0.0, 0.0}, fbcode::kGenericB2},
@@ -229,8 +243,8 @@ TEST(FilterBlock, GenericChecksHostSectionInOrder) {
     b.SetSection(0, c.c);
     b.SetSection(2, {0.3, 0.3, 0.3, 0.3, 0.3});
     EXPECT_EQ(b.FBCalc(), c.code);
-    EXPECT_EQ(b.Section(0), c.c);            // the host's section is kept
-    EXPECT_EQ(b.Section(2), kFlatBiquad);    // the others are cleared
+    EXPECT_EQ(b.Section(0), c.c);          // the host's section is kept
+    EXPECT_EQ(b.Section(2), kFlatBiquad);  // the others are cleared
     EXPECT_EQ(b.SectionCount(), 1);
   }
 }
@@ -238,7 +252,13 @@ TEST(FilterBlock, GenericChecksHostSectionInOrder) {
 // Every failure code the setters leave reachable. A rate of 0 fails every computation without
 // dividing by it; F far above Nyquist fails on the coefficients themselves.
 TEST(FilterBlock, FailureCodes) {
-  struct Case { FBModel model; FBSlope slope; std::int32_t freqHz, gainDb, sampleRateHz; float q, s; int code; };
+  struct Case {
+    FBModel model;
+    FBSlope slope;
+    std::int32_t freqHz, gainDb, sampleRateHz;
+    float q, s;
+    int code;
+  };
   const Case cases[] = {
       {FBMLnkR_LPF, FBSlope24, 36000, 0, 48000, 0.5F, 0.5F, fbcode::kLinkwitzLowFailed},
       {FBMLnkR_LPF, FBSlope24, 1000, 0, 0, 0.5F, 0.5F, fbcode::kLinkwitzLowFailed},
@@ -257,12 +277,14 @@ TEST(FilterBlock, FailureCodes) {
       {FBMPara, FBSlope06, 5000, 12, 48000, 0.2F, 0.5F, fbcode::kParametricFailed},
       {FBMPara, FBSlope06, 1000, 6, 0, 1.4F, 0.5F, fbcode::kParametricFailed},
       {FBMAllp, FBSlope06, 1000, 0, 0, 0.5F, 0.5F, fbcode::kAllPassFailed},
-      {FBMAllp, FBSlope06, 1000, 0, 48000, 0.5F, 0.5F, fbcode::kAllPassFailed},  // bandwidth 36 kHz: tan ≈ −1, pole on the circle
+      {FBMAllp, FBSlope06, 1000, 0, 48000, 0.5F, 0.5F,
+       fbcode::kAllPassFailed},  // bandwidth 36 kHz: tan ≈ −1, pole on the circle
   };
   for (const auto& c : cases) {
     FilterBlock b = BlockWith({c.model, c.slope, c.freqHz, c.gainDb, c.sampleRateHz, c.q, c.s,
                                c.model == FBMAllp && c.sampleRateHz > 0 ? 36000.0F : 300.0F});
-    EXPECT_EQ(b.FBCalc(), c.code) << ModelName(c.model) << " F=" << c.freqHz << " SR=" << c.sampleRateHz;
+    EXPECT_EQ(b.FBCalc(), c.code) << ModelName(c.model) << " F=" << c.freqHz
+                                  << " SR=" << c.sampleRateHz;
   }
 }
 

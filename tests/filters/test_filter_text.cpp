@@ -45,7 +45,8 @@ struct ImportCase {
 std::string Peaks(int count) {
   std::string s;
   for (int i = 1; i <= count; ++i)
-    s += "Filter " + std::to_string(i) + ": ON PK Fc " + std::to_string(100 * i) + " Hz Gain 1 dB Q 1\n";
+    s += "Filter " + std::to_string(i) + ": ON PK Fc " + std::to_string(100 * i) +
+         " Hz Gain 1 dB Q 1\n";
   return s;
 }
 
@@ -79,39 +80,84 @@ INSTANTIATE_TEST_SUITE_P(
                    "Filter 1: ON PK Fc 105 Hz Gain -3.5 dB Q 1.41\n"
                    "Filter: ON PEQ Fc 2000 Hz Gain +2 dB Q 0.7\n"
                    "Filter 3: ON PK Fc 4 kHz Gain 1 dB BW Oct 1\n",
-                   {{105, -3.5F, 1.41F}, {2000, 2, 0.7F}, {4000, 1, 1.41421354F}}, -6.2, {}, ""},
-        ImportCase{"MeasuredExportWithHeader", kMeasuredExport,
-                   {{63, -5, 4}, {250, 2.5F, 1.2F}}, std::nullopt, {}, ""},
-        ImportCase{"TenPeaksFillEveryBand", Peaks(10),
-                   {{100, 1, 1}, {200, 1, 1}, {300, 1, 1}, {400, 1, 1}, {500, 1, 1},
-                    {600, 1, 1}, {700, 1, 1}, {800, 1, 1}, {900, 1, 1}, {1000, 1, 1}},
-                   std::nullopt, {}, ""},
+                   {{105, -3.5F, 1.41F}, {2000, 2, 0.7F}, {4000, 1, 1.41421354F}},
+                   -6.2,
+                   {},
+                   ""},
+        ImportCase{"MeasuredExportWithHeader",
+                   kMeasuredExport,
+                   {{63, -5, 4}, {250, 2.5F, 1.2F}},
+                   std::nullopt,
+                   {},
+                   ""},
+        ImportCase{"TenPeaksFillEveryBand",
+                   Peaks(10),
+                   {{100, 1, 1},
+                    {200, 1, 1},
+                    {300, 1, 1},
+                    {400, 1, 1},
+                    {500, 1, 1},
+                    {600, 1, 1},
+                    {700, 1, 1},
+                    {800, 1, 1},
+                    {900, 1, 1},
+                    {1000, 1, 1}},
+                   std::nullopt,
+                   {},
+                   ""},
         ImportCase{"LimitsReported",
                    "Filter 1: ON PK Fc 20000 Hz Gain -15 dB Q 60\n"
                    "Filter 2: ON PK Fc 99.6 Hz Gain 1 dB Q 0.1\n",
-                   {{18000, -12, 50}, {100, 1, 0.2F}}, std::nullopt,
-                   {"line 1: Fc 20000 Hz limited to 18000 Hz", "line 1: Gain -15 dB limited to -12 dB",
-                    "line 1: Q 60 limited to 50", "line 2: Fc 99.6 Hz rounded to 100 Hz",
-                    "line 2: Q 0.1 limited to 0.2"},
+                   {{18000, -12, 50}, {100, 1, 0.2F}},
+                   std::nullopt,
+                   {"line 1: Fc 20000 Hz limited to 18000 Hz",
+                    "line 1: Gain -15 dB limited to -12 dB", "line 1: Q 60 limited to 50",
+                    "line 2: Fc 99.6 Hz rounded to 100 Hz", "line 2: Q 0.1 limited to 0.2"},
                    ""},
         ImportCase{"ShelfRefused",
                    "Preamp: -3 dB\nFilter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n"
                    "Filter 2: ON LSC Fc 100 Hz Gain 3 dB Q 0.71\n",
-                   {}, std::nullopt, {},
+                   {},
+                   std::nullopt,
+                   {},
                    "line 3: a LSC filter cannot be imported; only peaking filters (PK) can"},
-        ImportCase{"PassFilterRefused", "Filter 1: ON HP Fc 30 Hz\n", {}, std::nullopt, {},
+        ImportCase{"PassFilterRefused",
+                   "Filter 1: ON HP Fc 30 Hz\n",
+                   {},
+                   std::nullopt,
+                   {},
                    "line 1: a HP filter cannot be imported; only peaking filters (PK) can"},
-        ImportCase{"ElevenPeaksRefused", Peaks(11), {}, std::nullopt, {},
+        ImportCase{"ElevenPeaksRefused",
+                   Peaks(11),
+                   {},
+                   std::nullopt,
+                   {},
                    "line 11: more than 10 peaking filters; the processor has 10 bands"},
-        ImportCase{"UnreadableNumber", "Filter 1: ON PK Fc 1O0 Hz Gain 1 dB Q 1\n", {},
-                   std::nullopt, {},
-                   "line 1: Fc needs a frequency in Hz: \"Filter 1: ON PK Fc 1O0 Hz Gain 1 dB Q 1\""},
-        ImportCase{"MissingQ", "Filter 1: ON PK Fc 100 Hz Gain 1 dB\n", {}, std::nullopt, {},
-                   "line 1: a peaking filter needs Fc, Gain and Q: \"Filter 1: ON PK Fc 100 Hz Gain 1 dB\""},
-        ImportCase{"UnknownLine", "Filter 1: ON PK Fc 100 Hz Gain 1 dB Q 1\nChannel: L\n", {},
-                   std::nullopt, {}, "line 2: cannot be read: \"Channel: L\""},
-        ImportCase{"BandTheDspCannotRun", "Filter 1: ON PK Fc 5000 Hz Gain 12 dB Q 0.2\n", {},
-                   std::nullopt, {},
+        ImportCase{
+            "UnreadableNumber",
+            "Filter 1: ON PK Fc 1O0 Hz Gain 1 dB Q 1\n",
+            {},
+            std::nullopt,
+            {},
+            "line 1: Fc needs a frequency in Hz: \"Filter 1: ON PK Fc 1O0 Hz Gain 1 dB Q 1\""},
+        ImportCase{"MissingQ",
+                   "Filter 1: ON PK Fc 100 Hz Gain 1 dB\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   "line 1: a peaking filter needs Fc, Gain and Q: \"Filter 1: ON PK Fc 100 Hz "
+                   "Gain 1 dB\""},
+        ImportCase{"UnknownLine",
+                   "Filter 1: ON PK Fc 100 Hz Gain 1 dB Q 1\nChannel: L\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   "line 2: cannot be read: \"Channel: L\""},
+        ImportCase{"BandTheDspCannotRun",
+                   "Filter 1: ON PK Fc 5000 Hz Gain 12 dB Q 0.2\n",
+                   {},
+                   std::nullopt,
+                   {},
                    "line 1: Fc 5000 Hz, Gain 12 dB, Q 0.2 does not fit the processor's DSP"}),
     qubix::test::ByNameField{});
 
@@ -132,8 +178,8 @@ TEST(FilterText, WrittenBandsReadBackUnchanged) {
 
 // The README's example files read as it describes them.
 TEST(FilterText, ExampleFilesRead) {
-  const std::pair<const char*, FilterBand> examples[] = {
-      {"room-correction.txt", {42, -6.5F, 5.2F}}, {"measured-filters.txt", {63, -5, 4}}};
+  const std::pair<const char*, FilterBand> examples[] = {{"room-correction.txt", {42, -6.5F, 5.2F}},
+                                                         {"measured-filters.txt", {63, -5, 4}}};
   for (const auto& [name, first] : examples) {
     std::ifstream in(std::string(QUBIX_EXAMPLES_DIR) + "/" + name, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), {}};

@@ -21,9 +21,15 @@ struct WorkedExample {
 // The decimals come from double-precision inputs; the float working copies move them in the
 // ninth decimal, hence 5e-9. The words must agree exactly.
 const WorkedExample kWorked[] = {
-    {1000, 6, 1.4F, {1.0443291722, -1.8945714385, 0.8665904486, -1.8945714385, 0.9109196208},
+    {1000,
+     6,
+     1.4F,
+     {1.0443291722, -1.8945714385, 0.8665904486, -1.8945714385, 0.9109196208},
      {"377637", "42D64A", "86BF57", "3A4C81", "86BF57"}},
-    {1000, -6, 1.4F, {0.9575524907, -1.8141515999, 0.8722533518, -1.8141515999, 0.8298058425},
+    {1000,
+     -6,
+     1.4F,
+     {0.9575524907, -1.8141515999, 0.8722533518, -1.8141515999, 0.8298058425},
      {"37D2FF", "3D488A", "8BE4F0", "351B89", "8BE4F0"}},
     {1234, 0, 3.0F, kFlatBiquad, {"000000", "400000", "000000", "000000", "000000"}},
 };
@@ -92,7 +98,9 @@ TEST(Parametric, RangeCheckBoundsAreExclusive) {
 
 // Where large wide boosts stop fitting the DSP's number format at 48 kHz.
 TEST(Parametric, FailureThresholds) {
-  struct Edge { float q, lastGoodHz, firstBadHz; };
+  struct Edge {
+    float q, lastGoodHz, firstBadHz;
+  };
   for (const Edge e : {Edge{0.2F, 1553, 1554}, Edge{0.5F, 4042, 4043}, Edge{0.7F, 5995, 5996}}) {
     ParametricBand band;
     EXPECT_EQ(band.FBCalc(e.lastGoodHz, 12, e.q, 48000), kFilterOk) << e.q;

@@ -67,8 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureRow{"listingFails", [](SimRig& r) { r.adapter->faults().listFails = true; },
                    ConnectOp, false, "NoDevice", kStartColour, false, 0},
-        FailureRow{"openFails", [](SimRig& r) { r.adapter->faults().openFails = true; },
-                   ConnectOp, false, "NoOpenDvc", kStartColour, false, 0},
+        FailureRow{"openFails", [](SimRig& r) { r.adapter->faults().openFails = true; }, ConnectOp,
+                   false, "NoOpenDvc", kStartColour, false, 0},
         FailureRow{"noDeviceAtAll", [](SimRig& r) { r.adapter->faults().noDevice = true; },
                    ConnectOp, false, "NoOpenDvc", kStartColour, false, 0},
         FailureRow{"writeFails", [](SimRig& r) { r.adapter->faults().writeFails = true; },
@@ -77,22 +77,19 @@ INSTANTIATE_TEST_SUITE_P(
                    WriteFiveBytes, false, "Comm Error", link::kRed, true, 0},
         FailureRow{"goodWrite", [](SimRig&) {}, WriteFiveBytes, true, "Status Ok", link::kLime,
                    true, 0},
-        FailureRow{"readWithoutDevice",
-                   [](SimRig& r) { r.link.state().DeviceListed = false; }, ReadOneByte, false,
-                   " No Device ", link::kRed, true, 0},
+        FailureRow{"readWithoutDevice", [](SimRig& r) { r.link.state().DeviceListed = false; },
+                   ReadOneByte, false, " No Device ", link::kRed, true, 0},
         FailureRow{"readFails", [](SimRig& r) { r.adapter->faults().readFails = true; },
                    ReadOneByte, false, " Status Not OK", link::kRed, true, 0},
-        FailureRow{"shortReply", [](SimRig&) {}, ReadOneByte, false, "before", link::kRed,
-                   true, 0},
+        FailureRow{"shortReply", [](SimRig&) {}, ReadOneByte, false, "before", link::kRed, true, 0},
         FailureRow{"fullReply",
                    [](SimRig& r) {
                      WriteFiveBytes(r);
                      r.frontend.statusText = "before";
                    },
                    ReadOneByte, true, "before", link::kLime, true, 0},
-        FailureRow{"unpluggedMidWrite",
-                   [](SimRig& r) { r.adapter->faults().unplugAfterBytes = 3; }, WriteFiveBytes,
-                   false, "Connection Fail", link::kRed, false, 1}),
+        FailureRow{"unpluggedMidWrite", [](SimRig& r) { r.adapter->faults().unplugAfterBytes = 3; },
+                   WriteFiveBytes, false, "Connection Fail", link::kRed, false, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Connect, DriverCallsInOrderWithTheirArguments) {
@@ -135,9 +132,9 @@ TEST(Connect, ShowsOnlyKnownAdapterDescriptions) {
     const char* description;
     const char* shown;
   };
-  for (const auto& c : {Case{"Velmoria USBTo422", "Velmoria USBTo422"},
-                        Case{"Velmoria USBNet", "Velmoria USBNet"},
-                        Case{"Velmoria USBNet2", "before"}, Case{"Other", "before"}}) {
+  for (const auto& c :
+       {Case{"Velmoria USBTo422", "Velmoria USBTo422"}, Case{"Velmoria USBNet", "Velmoria USBNet"},
+        Case{"Velmoria USBNet2", "before"}, Case{"Other", "before"}}) {
     SimRig rig;
     rig.adapter->description = c.description;
     rig.frontend.statusText = "before";
@@ -239,8 +236,10 @@ TEST(DrainInput, EndsWhenTheReadFailsOrTheDeviceIsGone) {
   for (int variant = 0; variant < 2; ++variant) {
     SimRig rig;
     rig.connect();
-    if (variant == 0) rig.adapter->faults().readFails = true;
-    else rig.adapter->faults().unplugged = true;
+    if (variant == 0)
+      rig.adapter->faults().readFails = true;
+    else
+      rig.adapter->faults().unplugged = true;
     rig.link.DrainInput();
     EXPECT_EQ(rig.adapter->calls().read, 1);
   }

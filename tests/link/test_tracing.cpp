@@ -1,13 +1,12 @@
 // The tracing adapter writes each call as one JSON line the moment it returns, on the simulated
 // bus's clock, so that a trace can be read while the program still runs (or after it crashed).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <unistd.h>
 
 #include "link/TracingAdapter.h"
 #include "sim/SimAdapter.h"

@@ -1,9 +1,8 @@
-#include "media/AviReader.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "media/AviReader.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -133,7 +132,8 @@ namespace {
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void PutChunk(std::vector<std::uint8_t>& out, const char* id, const std::vector<std::uint8_t>& body) {
+void PutChunk(std::vector<std::uint8_t>& out, const char* id,
+              const std::vector<std::uint8_t>& body) {
   out.insert(out.end(), id, id + 4);
   Put32(out, static_cast<std::uint32_t>(body.size()));
   out.insert(out.end(), body.begin(), body.end());
@@ -173,8 +173,7 @@ std::vector<std::uint8_t> MjpegClip(const std::vector<std::uint8_t>& jpeg, int w
 }
 
 TEST(AviReader, MotionJpegFramesDecodeThroughTheJpegDecoder) {
-  const std::vector<std::uint8_t> jpeg =
-      test::ReadBytes(QUBIX_SOURCE_DIR "/data/Controller03.jpg");
+  const std::vector<std::uint8_t> jpeg = test::ReadBytes(QUBIX_SOURCE_DIR "/data/Controller03.jpg");
   ASSERT_FALSE(jpeg.empty());
   std::string error;
   const std::optional<RgbImage> picture = DecodeJpeg(jpeg, error);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "media/JpegDecoder.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {

@@ -18,13 +18,14 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> Le32(std::uint32_t v) {
-  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-          static_cast<std::uint8_t>(v >> 24)};
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
 }
 
 // The record as literal words, independent of the encoder.
 std::vector<std::uint8_t> Bytes(std::uint8_t flat, const std::array<std::uint32_t, 10>& freq,
-                                const std::array<std::uint32_t, 10>& gain, const std::array<std::uint32_t, 10>& saved,
+                                const std::array<std::uint32_t, 10>& gain,
+                                const std::array<std::uint32_t, 10>& saved,
                                 const std::array<std::uint32_t, 10>& q) {
   std::vector<std::uint8_t> out{flat, 0, 0, 0};
   for (const auto* arr : {&freq, &gain, &saved, &q})
@@ -36,9 +37,11 @@ std::vector<std::uint8_t> Bytes(std::uint8_t flat, const std::array<std::uint32_
   return out;
 }
 
-constexpr std::array<std::uint32_t, 10> kDefaultFreqWords{32, 64, 128, 250, 500, 1000, 2000, 4000, 8000, 16000};
-constexpr std::array<std::uint32_t, 10> kDefaultQWords{0x40400000, 0x40000000, 0x40000000, 0x40000000, 0x40000000,
-                                                       0x40000000, 0x40000000, 0x40000000, 0x40200000, 0x40400000};
+constexpr std::array<std::uint32_t, 10> kDefaultFreqWords{32,   64,   128,  250,  500,
+                                                          1000, 2000, 4000, 8000, 16000};
+constexpr std::array<std::uint32_t, 10> kDefaultQWords{
+    0x40400000, 0x40000000, 0x40000000, 0x40000000, 0x40000000,
+    0x40000000, 0x40000000, 0x40000000, 0x40200000, 0x40400000};
 
 // Settings files in a scratch data directory.
 class EqFileOnDisk : public ::testing::Test {
@@ -77,7 +80,8 @@ TEST_P(SmallGains, AreZeroedInGainsAndStash) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SmallGains,
-                         ::testing::Values(ZeroCase{0.05f, 0}, ZeroCase{-0.05f, 0}, ZeroCase{0.2f, 0x3e4ccccd},
+                         ::testing::Values(ZeroCase{0.05f, 0}, ZeroCase{-0.05f, 0},
+                                           ZeroCase{0.2f, 0x3e4ccccd},
                                            // the floats nearest ±0.1 lie just outside ±0.1
                                            ZeroCase{0.1f, 0x3dcccccd}, ZeroCase{-0.1f, 0xbdcccccd},
                                            ZeroCase{std::nextafter(0.1f, 0.0f), 0},

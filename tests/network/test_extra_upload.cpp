@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/PresetRig.h"
 #include "network/HfpFile.h"
 #include "support/CaseNames.h"
+#include "support/PresetRig.h"
 
 namespace qubix::test {
 using namespace qubix::network;
@@ -219,8 +219,8 @@ std::vector<Failure> Failures() {
       {"no final acknowledgement",
        [](PresetRig& rig, HfpImage&, const std::string&) {
          auto readBackDone = std::make_shared<bool>(false);
-         rig.tamper->onRead = [readBackDone](std::uint8_t*, std::uint32_t& got,
-                                             std::uint32_t asked, const std::string&) {
+         rig.tamper->onRead = [readBackDone](std::uint8_t*, std::uint32_t& got, std::uint32_t asked,
+                                             const std::string&) {
            if (asked == 3722) {
              *readBackDone = true;
            } else if (*readBackDone && asked == 1) {
@@ -250,9 +250,9 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
     EXPECT_EQ(afterSelect(), f.wireAfterSelect);
   }
   // Every ending hides the progress bar, stops the tick counter and puts the time-out back.
-  EXPECT_EQ(view.events.back() == "progress off" ||
-                (f.badFile && view.events.back() == "label Bad File"),
-            true);
+  EXPECT_EQ(
+      view.events.back() == "progress off" || (f.badFile && view.events.back() == "label Bad File"),
+      true);
   EXPECT_FALSE(rig.ticks.running());
   if (!rig.sim->faults().unplugged) {
     EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
@@ -272,7 +272,8 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
 INSTANTIATE_TEST_SUITE_P(All, UploadFailures,
                          ::testing::Range(0, static_cast<int>(Failures().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           return test::CaseName(Failures()[static_cast<std::size_t>(info.param)].name);
+                           return test::CaseName(
+                               Failures()[static_cast<std::size_t>(info.param)].name);
                          });
 
 // The editor holds slot 1's machine; the upload goes to slot 2's machine or to slot 1's own.
@@ -303,20 +304,21 @@ TEST_P(UploadBesideTheEditor, GoesToTheSlotsOwnMachine) {
   // edit reaches it; otherwise the bus is left free.
   EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
   const std::string after = sent.substr(std::min(sent.size(), upload.size()));
-  EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0, c.editorStaysOpen)
+  EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0,
+            c.editorStaysOpen)
       << after;
   const int before = rig.processor("H000000010001").framesHandled['Q'];
   editor.bands[3]->SetGPotPos(3.0F);
   EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before, c.editorStaysOpen ? 2 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Slots, UploadBesideTheEditor,
-    ::testing::Values(UploadWithEditor{1, "T02feRH000000010002fdT01ff", false},
-                      UploadWithEditor{0, "", true}),
-    [](const ::testing::TestParamInfo<UploadWithEditor>& info) {
-      return info.param.editorStaysOpen ? std::string("editors_slot") : std::string("other_slot");
-    });
+INSTANTIATE_TEST_SUITE_P(Slots, UploadBesideTheEditor,
+                         ::testing::Values(UploadWithEditor{1, "T02feRH000000010002fdT01ff", false},
+                                           UploadWithEditor{0, "", true}),
+                         [](const ::testing::TestParamInfo<UploadWithEditor>& info) {
+                           return info.param.editorStaysOpen ? std::string("editors_slot")
+                                                             : std::string("other_slot");
+                         });
 
 TEST_F(UploadFixture, ABadFileAfterAGoodOneIsNeverUploadedWithTheOldImage) {
   ASSERT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
@@ -344,7 +346,8 @@ TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
 }
 
 TEST_F(UploadFixture, LateReplyOfAnEarlierOperationIsDrainedBeforeTheSelect) {
-  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
+  ASSERT_TRUE(
+      test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010001"), "H000000010001fe"));
   rig.clear();
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
   EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffJ0745b4" + WireImage(image) + "T02feR");

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -26,10 +26,10 @@
 #include "editor/HeadlessEditor.h"
 #include "network/HardwarePreset.h"
 #include "network/HfpFile.h"
-#include "support/NetworkRig.h"
 #include "network/NetworkTexts.h"
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
+#include "support/NetworkRig.h"
 #include "support/RecordingFrontend.h"
 
 namespace qubix::test {
@@ -93,8 +93,9 @@ struct CampaignRig {
   // Anything the operator was shown that says an operation did not succeed: a box, a status
   // text other than the one every good write sets, or a status line left red.
   bool failureShown() const {
-    const bool otherText = std::any_of(frontend.statusTexts.begin(), frontend.statusTexts.end(),
-                                       [](const std::string& t) { return t != link::texts::kStatusOk; });
+    const bool otherText =
+        std::any_of(frontend.statusTexts.begin(), frontend.statusTexts.end(),
+                    [](const std::string& t) { return t != link::texts::kStatusOk; });
     return !frontend.boxes.empty() || otherText || frontend.statusColour == link::kRed;
   }
 
@@ -128,7 +129,8 @@ std::string SlotMismatch(CampaignRig& rig, int k) {
   const auto check = [&](const char* what, long shown, long held) {
     if (shown != held) out << " " << what << " " << shown << "/" << held;
   };
-  if (s.identifier != kIds[static_cast<std::size_t>(k)]) out << " identifier '" << s.identifier << "'";
+  if (s.identifier != kIds[static_cast<std::size_t>(k)])
+    out << " identifier '" << s.identifier << "'";
   check("hwpreset", r.hardwarePreset, p.hardwarePreset);
   check("userpreset", r.userPreset, p.userPreset);
   check("gainA", r.gainA, p.live.gainA);
@@ -187,7 +189,8 @@ std::string Bytes(const auto& container) { return std::string(container.begin(),
 
 std::string Coefficients(const sim::SimProcessor& p) {
   std::string out;
-  for (const auto& [address, record] : p.coefficients) out += std::to_string(address) + ":" + Bytes(record);
+  for (const auto& [address, record] : p.coefficients)
+    out += std::to_string(address) + ":" + Bytes(record);
   return out;
 }
 
@@ -201,7 +204,9 @@ std::string Live(const sim::SimProcessor& p) {
 
 std::vector<Operation> Operations() {
   const auto noPrepare = [](CampaignRig&, int) {};
-  const auto openEditor = [](CampaignRig& rig, int slot) { rig.editor.state.OpenEditorForSlot(slot); };
+  const auto openEditor = [](CampaignRig& rig, int slot) {
+    rig.editor.state.OpenEditorForSlot(slot);
+  };
   return {
       {"Refresh",
        // The processors changed since the last refresh, so a read that fails leaves a slot
@@ -227,7 +232,8 @@ std::vector<Operation> Operations() {
          WriteFile(rig.dir.path() / "Campaign.hfp", Bytes(image));
        },
        [](CampaignRig& rig, int slot) {
-         return rig.presets.UploadExtraPresetFile(slot, (rig.dir.path() / "Campaign.hfp").string()) ==
+         return rig.presets.UploadExtraPresetFile(slot,
+                                                  (rig.dir.path() / "Campaign.hfp").string()) ==
                 network::UploadOutcome::Done;
        },
        [](CampaignRig& rig, int k) {
@@ -299,13 +305,18 @@ std::vector<Operation> Operations() {
 // ---------------------------------------------------------------- faults and cases
 
 enum class Fault { Unplug, Silence, DropByte, CorruptByte };
-constexpr std::array<Fault, 4> kFaults{Fault::Unplug, Fault::Silence, Fault::DropByte, Fault::CorruptByte};
+constexpr std::array<Fault, 4> kFaults{Fault::Unplug, Fault::Silence, Fault::DropByte,
+                                       Fault::CorruptByte};
 const char* FaultName(Fault f) {
   switch (f) {
-    case Fault::Unplug: return "unplug";
-    case Fault::Silence: return "silence";
-    case Fault::DropByte: return "dropped byte";
-    case Fault::CorruptByte: return "corrupted byte";
+    case Fault::Unplug:
+      return "unplug";
+    case Fault::Silence:
+      return "silence";
+    case Fault::DropByte:
+      return "dropped byte";
+    case Fault::CorruptByte:
+      return "corrupted byte";
   }
   return "?";
 }
@@ -350,15 +361,20 @@ void Arm(CampaignRig& rig, const Case& c) {
       };
       break;
     }
-    case Fault::DropByte: rig.bus->lineFaults.dropAfterBytes = c.at; break;
-    case Fault::CorruptByte: rig.bus->lineFaults.corruptAfterBytes = c.at; break;
+    case Fault::DropByte:
+      rig.bus->lineFaults.dropAfterBytes = c.at;
+      break;
+    case Fault::CorruptByte:
+      rig.bus->lineFaults.corruptAfterBytes = c.at;
+      break;
   }
 }
 
 Aftermath Observe(CampaignRig& rig, const Operation& op, int slot, bool success) {
   Aftermath run;
   run.success = success;
-  for (int k = 0; k < static_cast<int>(kIds.size()); ++k) run.work.push_back(op.machineWork(rig, k));
+  for (int k = 0; k < static_cast<int>(kIds.size()); ++k)
+    run.work.push_back(op.machineWork(rig, k));
   run.view = op.viewMismatch(rig, slot);
   run.files = rig.files();
   return run;
@@ -372,7 +388,8 @@ std::string Recover(CampaignRig& rig) {
   rig.bus->lineFaults = {};
   for (const auto& p : rig.bus->processors()) p->faults.silent = false;
   rig.forget();
-  if (rig.editor.state.editorVisible() || rig.station.bus.MachineSelected) rig.editor.state.CloseEditor();
+  if (rig.editor.state.editorVisible() || rig.station.bus.MachineSelected)
+    rig.editor.state.CloseEditor();
   if (!rig.station.link.state().Connected) rig.station.Connect();
   if (rig.station.network.RefreshMachines() != network::RefreshOutcome::Done)
     return "refresh after reconnecting did not succeed";
@@ -397,28 +414,28 @@ struct OpenFault {
   Finding finding;
   const char* what;
 };
-const std::vector<OpenFault> kOpenFaults{
-};
+const std::vector<OpenFault> kOpenFaults{};
 
 struct Tally {
   int cases = 0, recoveries = 0;
-  std::array<int, 3> found{};     // by finding
-  std::array<int, 3> mended{};    // by finding, outside the open faults
+  std::array<int, 3> found{};   // by finding
+  std::array<int, 3> mended{};  // by finding, outside the open faults
   std::map<std::pair<std::string, Finding>, int> open;
   std::vector<std::string> lines;
 
   void note(const Case& c, Finding f, const std::string& detail) {
     const auto i = static_cast<std::size_t>(f);
     ++found[i];
-    const bool isOpen = std::any_of(kOpenFaults.begin(), kOpenFaults.end(), [&](const OpenFault& o) {
-      return o.op == c.op->name && o.finding == f;
-    });
+    const bool isOpen =
+        std::any_of(kOpenFaults.begin(), kOpenFaults.end(),
+                    [&](const OpenFault& o) { return o.op == c.op->name && o.finding == f; });
     if (isOpen) {
       ++open[{c.op->name, f}];
     } else {
       ++mended[i];
     }
-    lines.push_back(std::string(isOpen ? "(open) " : "") + kFindingNames[i] + ": " + c.name() + ":" + detail);
+    lines.push_back(std::string(isOpen ? "(open) " : "") + kFindingNames[i] + ": " + c.name() +
+                    ":" + detail);
   }
 };
 
@@ -435,7 +452,8 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
   // Success claims every piece of work, every file and a view that matches the machines.
   std::string missed;
   for (std::size_t k = 0; k < run.work.size(); ++k)
-    if (run.work[k] != clean.work[k]) missed += " machine " + std::to_string(k) + " not as after a clean run;";
+    if (run.work[k] != clean.work[k])
+      missed += " machine " + std::to_string(k) + " not as after a clean run;";
   if (!run.view.empty()) missed += " " + run.view + ";";
   for (const auto& [name, content] : clean.files) {
     auto it = run.files.find(name);
@@ -485,8 +503,9 @@ Aftermath CleanRun(const Operation& op, int slot, Files& before) {
   rig.trimTranscript();
   run.replyBytes = rig.replyBytes;
   EXPECT_TRUE(success) << op.name << " slot " << slot << " fails without a fault; status '"
-                       << rig.frontend.statusText << "' colour " << int(rig.frontend.statusColour == link::kRed)
-                       << " boxes " << rig.frontend.boxes.size() << " texts " << rig.frontend.statusTexts.size();
+                       << rig.frontend.statusText << "' colour "
+                       << int(rig.frontend.statusColour == link::kRed) << " boxes "
+                       << rig.frontend.boxes.size() << " texts " << rig.frontend.statusTexts.size();
   EXPECT_EQ(run.view, "") << op.name << " slot " << slot;
   return run;
 }
@@ -496,8 +515,7 @@ TEST(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
   // every n-th only, for a quick look.
   std::uint64_t stride = 1;
   // Tens of thousands of scratch folders come and go: in memory where the system has it.
-  if (std::filesystem::is_directory("/dev/shm"))
-    ::setenv("TMPDIR", "/dev/shm", 1);
+  if (std::filesystem::is_directory("/dev/shm")) ::setenv("TMPDIR", "/dev/shm", 1);
   if (const char* s = std::getenv("QUBIX_CAMPAIGN_STRIDE")) stride = std::max(1, std::atoi(s));
   const std::vector<Operation> ops = Operations();
   Tally tally;
@@ -522,7 +540,8 @@ TEST(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
     const int n = tally.open[{o.op, o.finding}];
     std::cout << "open: " << o.op << ", " << kFindingNames[static_cast<std::size_t>(o.finding)]
               << " (" << o.what << "): "
-              << (n > 0 ? std::to_string(n) + " cases" : std::string("none found, remove the entry"))
+              << (n > 0 ? std::to_string(n) + " cases"
+                        : std::string("none found, remove the entry"))
               << "\n";
   }
   const auto& f = tally.found;

@@ -43,8 +43,8 @@ TEST(HardwarePreset, PickingConfigurationOneSendsR0000AndShowsWhatTheMachineRepo
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
   // The switch itself and two drains of 4 s of silence.
   EXPECT_GE(rig.sim->nowMs() - start, 3000.0 + 2 * 4000.0);
-  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1", "wait 1", "show 1 TQ40+TQS2412 A Flw",
-                                                   "stop 1"}));
+  EXPECT_EQ(view.events,
+            (std::vector<std::string>{"ask 1", "wait 1", "show 1 TQ40+TQS2412 A Flw", "stop 1"}));
   ASSERT_TRUE(view.lastDisplay && view.lastDisplay->picture);
   EXPECT_EQ(view.lastDisplay->picture->filename(), "Controller00.jpg");
 }
@@ -74,7 +74,8 @@ TEST(HardwarePreset, ExtraPresetNameAndPictureComeFromTheMachine) {
     EXPECT_EQ(slot.record.hardwarePreset, 7);
     EXPECT_EQ(slot.extraPresetName, c.name);
     EXPECT_EQ(slot.extraPresetPicture,
-              *c.picture ? (rig.data.path() / c.picture).string() : std::string()) << c.name;
+              *c.picture ? (rig.data.path() / c.picture).string() : std::string())
+        << c.name;
     EXPECT_EQ(view.events[2], std::string("show 0 ") + c.name);
     ASSERT_TRUE(view.lastDisplay && view.lastDisplay->picture);
     EXPECT_EQ(*view.lastDisplay->picture, rig.data.path() / c.shown) << c.name;
@@ -93,8 +94,8 @@ TEST(HardwarePreset, UnacknowledgedPresetRestoresSlotTimeoutAndSelection) {
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
   EXPECT_EQ(rig.network.slotStates[0].record.hardwarePreset, 0);
-  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 0", "wait 0", "stop 0",
-                                                   "show 0 TQ40+TQS2412 A Flw"}));
+  EXPECT_EQ(view.events,
+            (std::vector<std::string>{"ask 0", "wait 0", "stop 0", "show 0 TQ40+TQS2412 A Flw"}));
 }
 
 TEST(HardwarePreset, UnacknowledgedPresetKeepsTheEditorsMachineSelected) {
@@ -121,15 +122,16 @@ TEST(HardwarePreset, SilentMachineFailsTheSelectAndRestoresTheSlot) {
   EXPECT_EQ(rig.pcBytes(), "H000000010002fd");
   EXPECT_EQ(rig.frontend.statusText, "Net Connection Fail");
   EXPECT_FALSE(rig.frontend.busy);
-  EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1", "wait 1", "stop 1",
-                                                   "show 1 TQ40 4Ch in A"}));
+  EXPECT_EQ(view.events,
+            (std::vector<std::string>{"ask 1", "wait 1", "stop 1", "show 1 TQ40 4Ch in A"}));
 }
 
 // An earlier operation's reply that came after its time-out is still waiting: it must not be
 // read as the answer to the select frame or to the preset command.
 TEST(HardwarePreset, LateReplyOfAnEarlierOperationIsDrainedFirst) {
   PresetRig rig;
-  ASSERT_TRUE(test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010002"), "H000000010002fd"));
+  ASSERT_TRUE(
+      test::LeaveALateReply(rig.protocolBus, rig.processor("H000000010002"), "H000000010002fd"));
   rig.clear();
   EXPECT_EQ(rig.presets.ApplyHardwarePreset(1, 5), PresetChangeOutcome::Done);
   EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
@@ -199,13 +201,14 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     // The editor's own machine is selected again after the change, as on opening.
     EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
     const std::string after = sent.substr(std::min(sent.size(), std::string(c.sent).size()));
-    EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0, c.editorStaysOpen)
+    EXPECT_EQ(after.rfind("eR" + SlotSelectFrame("H000000010001") + "T01ff", 0) == 0,
+              c.editorStaysOpen)
         << after;
     if (!c.editorStaysOpen) {
       EXPECT_FALSE(editor.state.polling().timer1Running());
       EXPECT_EQ(editor.state.selectedMachineId(), "");
-      EXPECT_TRUE(std::filesystem::exists(
-          PresetEqPath(rig.data.path(), "H000000010001", rig.network.slotStates[0].record.userPreset)))
+      EXPECT_TRUE(std::filesystem::exists(PresetEqPath(
+          rig.data.path(), "H000000010001", rig.network.slotStates[0].record.userPreset)))
           << "the bands of the machine left are stored";
     }
     if (c.editorStaysOpen) {
@@ -213,7 +216,8 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     }
     const int before = rig.processor("H000000010001").framesHandled['Q'];
     editor.bands[3]->SetGPotPos(3.0F);
-    EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before, c.editorStaysOpen ? 2 : 0);
+    EXPECT_EQ(rig.processor("H000000010001").framesHandled['Q'] - before,
+              c.editorStaysOpen ? 2 : 0);
   }
 }
 

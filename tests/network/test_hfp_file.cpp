@@ -1,7 +1,6 @@
-#include "network/HfpFile.h"
-
 #include <gtest/gtest.h>
 
+#include "network/HfpFile.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -36,8 +35,8 @@ TEST(HfpFile, WhichBytesTheChecksumCovers) {
     std::size_t offset;
     bool stillPasses;
   };
-  const Case cases[] = {{0, false},    {1, false},   {2, false},   {3, false},
-                        {4, false},    {3725, false}, {3726, true}, {3727, true}};
+  const Case cases[] = {{0, false}, {1, false},    {2, false},   {3, false},
+                        {4, false}, {3725, false}, {3726, true}, {3727, true}};
   for (const Case& c : cases) {
     HfpImage image = SampleImage();
     ASSERT_TRUE(HfpChecksumOk(image));

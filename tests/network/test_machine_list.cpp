@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "files/DurableFile.h"
 #include "network/MachineList.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "support/PresetRig.h"
 #include "network/HfpFile.h"
 #include "support/CaseNames.h"
+#include "support/PresetRig.h"
 
 namespace qubix::test {
 using namespace qubix::network;
@@ -48,15 +48,16 @@ bool Upload(PresetRig& rig, RecordingPresetView&) {
 }
 
 const std::vector<std::string> kUploadTimeouts = {
-    "read(16)->0", "read(16)->0", "read(16)->0", "read(16)->0", "timeouts(10000,200)", "timeouts(200,200)",
-    "read(16)->0", "timeouts(5000,200)", "read(16)->0", "timeouts(200,200)"};
+    "read(16)->0",       "read(16)->0", "read(16)->0",        "read(16)->0", "timeouts(10000,200)",
+    "timeouts(200,200)", "read(16)->0", "timeouts(5000,200)", "read(16)->0", "timeouts(200,200)"};
 
 const std::vector<Operation>& Operations() {
   static const std::vector<Operation> ops = {
       {"refresh",
        [](PresetRig& rig, RecordingPresetView&) { return rig.network.WriteMachineList(); },
        // What an earlier operation left unread is drained before the first select.
-       {"timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)", "read(16)->0"}},
+       {"timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
+        "read(16)->0"}},
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
          rig.network.maxSearch = 1;
@@ -76,10 +77,10 @@ const std::vector<Operation>& Operations() {
          return rig.presets.ChangeHardwarePreset(1) == PresetChangeOutcome::Done &&
                 rig.network.slotStates[1].record.hardwarePreset == 4;
        },
-       {"read(16)->0", "read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0", "read(16)->0",
-        "read(16)->0", "timeouts(200,200)"}},
-      // The drains before the select and the access frame, two more before the command, the read-back's 10 s, the end
-      // of access, then 5 s of silence once the machine has committed.
+       {"read(16)->0", "read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0",
+        "read(16)->0", "read(16)->0", "timeouts(200,200)"}},
+      // The drains before the select and the access frame, two more before the command, the
+      // read-back's 10 s, the end of access, then 5 s of silence once the machine has committed.
       {"upload", Upload, kUploadTimeouts},
       // Every echo takes 300 ms, so the whole payload takes far longer than the 5 s guard: the
       // guard must count from each byte, not from the start.
@@ -109,7 +110,8 @@ TEST_P(Timeouts, SettingsAndDrainsInOrder) {
 INSTANTIATE_TEST_SUITE_P(Operations, Timeouts,
                          ::testing::Range(0, static_cast<int>(Operations().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           return test::CaseName(Operations()[static_cast<std::size_t>(info.param)].name);
+                           return test::CaseName(
+                               Operations()[static_cast<std::size_t>(info.param)].name);
                          });
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "network/NetworkTexts.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {
@@ -66,7 +66,8 @@ TEST(Refresh, EightProcessorsAndEntriesBeyondTheSlots) {
   EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::Done);
   std::string expected;
   for (int k = 1; k <= 8; ++k)
-    expected += Join(RefreshVisit(ids[static_cast<std::size_t>(k - 1)] + protocol::ByteToHex(-(1 + k)), false));
+    expected += Join(
+        RefreshVisit(ids[static_cast<std::size_t>(k - 1)] + protocol::ByteToHex(-(1 + k)), false));
   EXPECT_EQ(rig.pcBytes(), expected + "R");
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(rig.view.displays.back().windowHeight, 740);
@@ -156,8 +157,7 @@ TEST(Refresh, DamagedCountIsAFileErrorAndSendsNothing) {
   RefreshRig rig;
   rig.writeList({"H000000010001"}, 300);
   EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::FileError);
-  EXPECT_EQ(rig.frontend.boxTexts(),
-            std::vector<std::string>{std::string(texts::kFileReadError)});
+  EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileReadError)});
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");
   EXPECT_EQ(rig.frontend.boxes[0].buttons, link::Buttons::OkCancel);
   EXPECT_EQ(rig.pcBytes(), "");
@@ -170,13 +170,11 @@ TEST(Refresh, MissingPresetPictureIsAFileError) {
   rig.view.loadPictures = true;
   // Pictures of presets 0 and 3 only; the demo machine H000000010005 runs preset 7.
   for (const char* name : {"Controller00.jpg", "Controller03.jpg"})
-    std::filesystem::copy_file(std::filesystem::path(QUBIX_DATA_DIR) / name,
-                               rig.dir.path() / name);
+    std::filesystem::copy_file(std::filesystem::path(QUBIX_DATA_DIR) / name, rig.dir.path() / name);
   rig.writeList({"H000000010001", "H000000010002", "H000000010005"}, 3);
   EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::FileError);
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
-  EXPECT_EQ(rig.frontend.boxTexts(),
-            std::vector<std::string>{std::string(texts::kFileReadError)});
+  EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileReadError)});
   EXPECT_FALSE(rig.frontend.busy);
 }
 
@@ -199,7 +197,7 @@ struct ReadFaultCase {
   void (*spoil)(sim::ProcessorFaults&);
   bool readBefore;  // an earlier refresh read the machine in full
   RefreshOutcome outcome;
-  std::string slotPreset;       // what slot 1 shows
+  std::string slotPreset;  // what slot 1 shows
   std::vector<std::string> boxes;
 };
 
@@ -238,17 +236,30 @@ const std::string kFileError(texts::kFileReadError);
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, RefreshReadFaults,
-    ::testing::Values(
-        ReadFaultCase{"unanswered", [](sim::ProcessorFaults& f) { f.queryReply = "0"; }, false,
-                      RefreshOutcome::ReadFailed, "Unknown", {}},
-        ReadFaultCase{"unansweredAfterAFullRead",
-                      [](sim::ProcessorFaults& f) { f.queryReply = "0"; }, true,
-                      RefreshOutcome::ReadFailed, "TQ40 4Ch in A", {}},
-        ReadFaultCase{"notHexadecimal", [](sim::ProcessorFaults& f) { f.nonHexValue = true; },
-                      false, RefreshOutcome::ReadFailed, "Unknown", {kFileError}},
-        ReadFaultCase{"badChecksumStaysAccepted",
-                      [](sim::ProcessorFaults& f) { f.wrongChecksum = true; }, false,
-                      RefreshOutcome::Done, "TQ40 4Ch in A", {}}),
+    ::testing::Values(ReadFaultCase{"unanswered",
+                                    [](sim::ProcessorFaults& f) { f.queryReply = "0"; },
+                                    false,
+                                    RefreshOutcome::ReadFailed,
+                                    "Unknown",
+                                    {}},
+                      ReadFaultCase{"unansweredAfterAFullRead",
+                                    [](sim::ProcessorFaults& f) { f.queryReply = "0"; },
+                                    true,
+                                    RefreshOutcome::ReadFailed,
+                                    "TQ40 4Ch in A",
+                                    {}},
+                      ReadFaultCase{"notHexadecimal",
+                                    [](sim::ProcessorFaults& f) { f.nonHexValue = true; },
+                                    false,
+                                    RefreshOutcome::ReadFailed,
+                                    "Unknown",
+                                    {kFileError}},
+                      ReadFaultCase{"badChecksumStaysAccepted",
+                                    [](sim::ProcessorFaults& f) { f.wrongChecksum = true; },
+                                    false,
+                                    RefreshOutcome::Done,
+                                    "TQ40 4Ch in A",
+                                    {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A reply that came after its time-out, in an earlier operation, is still waiting when the

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "files/DurableFile.h"
 #include "network/NetworkTexts.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {
@@ -10,8 +10,7 @@ namespace {
 namespace texts = network::texts;
 
 struct ScanRig : NetworkRig {
-  explicit ScanRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus())
-      : NetworkRig(std::move(b)) {
+  explicit ScanRig(std::shared_ptr<sim::SimBus> b = sim::makeDemoBus()) : NetworkRig(std::move(b)) {
     connect();
   }
   // Loads the list from the file as the first refresh does, then forgets the records.
@@ -47,7 +46,10 @@ TEST(Scan, MaxSearchOneStopsAfterTheFirstAnswer) {
   rig.manager.ScanButton();
   EXPECT_EQ(rig.view.probeFrames, std::vector<std::string>{"H000000010001fe"});
   const std::string refresh = Join(RefreshVisit("H000000010001fe", false)) + "R";
-  EXPECT_EQ(rig.pcBytes(), "H000000010001fe" "R" + refresh);
+  EXPECT_EQ(rig.pcBytes(),
+            "H000000010001fe"
+            "R" +
+                refresh);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001"}, 1));
   EXPECT_TRUE(rig.stopFlag);
   EXPECT_EQ(rig.view.shown, std::vector<int>{0});
@@ -148,10 +150,11 @@ TEST(Scan, FailedListWriteShowsFileErrorAndSkipsTheRefresh) {
   files::SimulateFullDiskAfter(0);
   rig.manager.ScanButton();
   files::SimulateFullDiskAfter(std::nullopt);
-  EXPECT_EQ(rig.frontend.boxTexts(),
-            std::vector<std::string>{std::string(texts::kFileWriteError)});
+  EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileWriteError)});
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");
-  EXPECT_EQ(rig.pcBytes(), "H000000010001fe" "R");
+  EXPECT_EQ(rig.pcBytes(),
+            "H000000010001fe"
+            "R");
 }
 
 TEST(AddMachine, MessagesThenSuccess) {
@@ -164,15 +167,18 @@ TEST(AddMachine, MessagesThenSuccess) {
                                       "Machine Not Found!", ""}));
   const std::string refresh = Join(RefreshVisit("H000000010001fe", false)) +
                               Join(RefreshVisit("H000000010005fa", true)) + "R";
-  EXPECT_EQ(rig.pcBytes(), "H000000010009f6" "H000000010005fa" + refresh);
+  EXPECT_EQ(rig.pcBytes(),
+            "H000000010009f6"
+            "H000000010005fa" +
+                refresh);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010005"}, 2));
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
 }
 
 TEST(AddMachine, TypedTextThatIsNoIdentifierSendsNothing) {
   ScanRig rig;
-  for (const char* typed : {"12345", "", "0000000100051", "00000001000g", "0000 0010005",
-                            "00000001/../"}) {
+  for (const char* typed :
+       {"12345", "", "0000000100051", "00000001000g", "0000 0010005", "00000001/../"}) {
     EXPECT_EQ(rig.manager.ProbeMachine(typed), network::ProbeResult::InvalidFormat) << typed;
   }
   EXPECT_EQ(rig.pcBytes(), "");
@@ -204,7 +210,8 @@ TEST(AddMachine, NinthMachineRefused) {
   rig.loadList(ids);
   rig.frontend.textAnswers = {"000000010009"};
   EXPECT_FALSE(rig.manager.AddManually());
-  EXPECT_EQ(rig.frontend.untilMessages, std::vector<std::string>{"List Full, Remove A Machine First"});
+  EXPECT_EQ(rig.frontend.untilMessages,
+            std::vector<std::string>{"List Full, Remove A Machine First"});
   EXPECT_EQ(rig.pcBytes(), "");
   EXPECT_EQ(rig.listFile(), ListImage(ids, 8));
 }
@@ -235,8 +242,7 @@ TEST(RemoveMachine, RemoveOneThenEvery) {
   rig.loadList({"H000000010001", "H000000010002", "H000000010005"});
   rig.frontend.keepAnswers = {std::vector<std::string>{"H000000010001", "H000000010005"}};
   EXPECT_TRUE(rig.manager.RemoveMachines());
-  EXPECT_EQ(rig.listFile(),
-            ListImage({"H000000010001", "H000000010005", "H000000010005"}, 2));
+  EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010005", "H000000010005"}, 2));
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
   rig.clearRecords();
   rig.frontend.keepAnswers = {std::vector<std::string>{}};

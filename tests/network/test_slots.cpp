@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "network/NetworkTexts.h"
 #include "network/Slots.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {
@@ -14,12 +14,9 @@ TEST(SlotSelectFrame, CheckByteFromLastTwoBytesOnly) {
     const char* id;
     const char* frame;
   } cases[] = {
-      {"H000000010005", "H000000010005fa"},
-      {"H000000010000", "H000000010000ff"},
-      {"H000000030000", "H000000030000ff"},
-      {"H000000010800", "H000000010800f7"},
-      {"H0000000100AB", "H0000000100AB54"},
-      {"H0000000100ab", "H0000000100ab54"},
+      {"H000000010005", "H000000010005fa"}, {"H000000010000", "H000000010000ff"},
+      {"H000000030000", "H000000030000ff"}, {"H000000010800", "H000000010800f7"},
+      {"H0000000100AB", "H0000000100AB54"}, {"H0000000100ab", "H0000000100ab54"},
   };
   for (const auto& c : cases) EXPECT_EQ(SlotSelectFrame(c.id), c.frame) << c.id;
 }
@@ -91,7 +88,8 @@ TEST(SlotDisplay, PictureAndLabelPerPreset) {
 }
 
 TEST(SlotDisplay, ExtraPicturePathDropsTrailingBlanksOnly) {
-  EXPECT_EQ(ExtraPresetPicturePath("d", "AB                "), std::filesystem::path("d/presets/AB.jpg"));
+  EXPECT_EQ(ExtraPresetPicturePath("d", "AB                "),
+            std::filesystem::path("d/presets/AB.jpg"));
   EXPECT_EQ(ExtraPresetPicturePath("d", " A B  "), std::filesystem::path("d/presets/ A B.jpg"));
 }
 

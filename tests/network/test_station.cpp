@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/TempDir.h"
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
+#include "support/TempDir.h"
 
 using namespace qubix;
 
@@ -25,8 +25,10 @@ struct DataDir : test::TempDir {
 };
 
 struct StationRig {
-  StationRig() : bus(sim::makeDemoBus()), adapter(new sim::SimAdapter(bus)),
-                 station(std::unique_ptr<link::Adapter>(adapter), frontend, dir.path()) {}
+  StationRig()
+      : bus(sim::makeDemoBus()),
+        adapter(new sim::SimAdapter(bus)),
+        station(std::unique_ptr<link::Adapter>(adapter), frontend, dir.path()) {}
   DataDir dir;
   std::shared_ptr<sim::SimBus> bus;
   sim::SimAdapter* adapter;
@@ -44,10 +46,9 @@ struct NamesCase {
 
 class PresetNamesTest : public ::testing::TestWithParam<NamesCase> {};
 
-const std::vector<std::string> kDefaults{"TQ40+TQS2412 A Flw", "TQ40+TQS2412 A Stk",
-                                         "TQ40+TQ40 A&&B",     "TQ40 4Ch in A",
-                                         "TQS2412 x2 in A",    "4Ch Mono in A",
-                                         "4Ch Stereo in A&&B", "Extra Preset   "};
+const std::vector<std::string> kDefaults{
+    "TQ40+TQS2412 A Flw", "TQ40+TQS2412 A Stk", "TQ40+TQ40 A&&B",     "TQ40 4Ch in A",
+    "TQS2412 x2 in A",    "4Ch Mono in A",      "4Ch Stereo in A&&B", "Extra Preset   "};
 
 std::vector<std::string> With(std::vector<std::string> v, std::size_t i, std::string s) {
   v[i] = std::move(s);
@@ -68,19 +69,23 @@ TEST_P(PresetNamesTest, MissingNamesKeepTheirDefaults) {
 INSTANTIATE_TEST_SUITE_P(
     Files, PresetNamesTest,
     ::testing::Values(
-        NamesCase{"missing", false, "", 0, kDefaults},
-        NamesCase{"empty", true, "", 0, kDefaults},
+        NamesCase{"missing", false, "", 0, kDefaults}, NamesCase{"empty", true, "", 0, kDefaults},
         NamesCase{"threeLines", true, "A\nB\nC\n", 3,
                   With(With(With(kDefaults, 0, "A"), 1, "B"), 2, "C")},
         NamesCase{"noFinalNewline", true, "A\nB", 2, With(With(kDefaults, 0, "A"), 1, "B")},
         NamesCase{"crLf", true, "One\r\nTwo\r\n", 2, With(With(kDefaults, 0, "One"), 1, "Two")},
         NamesCase{"blankLineIsAName", true, "A\n\nC\n", 3,
                   With(With(With(kDefaults, 0, "A"), 1, ""), 2, "C")},
-        NamesCase{"tenLines", true, "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n", 8,
+        NamesCase{"tenLines",
+                  true,
+                  "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n",
+                  8,
                   {"0", "1", "2", "3", "4", "5", "6", "7"}},
         // A name holds 64 characters; the rest of a longer line is skipped, not kept.
-        NamesCase{"overlongLine", true, std::string(64, 'x') + "\r\n" + std::string(1 << 20, 'y') + "\nC\n",
-                  3, With(With(With(kDefaults, 0, std::string(64, 'x')), 1, std::string(64, 'y')), 2, "C")}),
+        NamesCase{
+            "overlongLine", true,
+            std::string(64, 'x') + "\r\n" + std::string(1 << 20, 'y') + "\nC\n", 3,
+            With(With(With(kDefaults, 0, std::string(64, 'x')), 1, std::string(64, 'y')), 2, "C")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PresetNames, TheShippedListIsTheDefaultList) {

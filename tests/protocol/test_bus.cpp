@@ -123,17 +123,16 @@ TEST_P(QueryReplyTest, ReadAndCheckedRead) {
   EXPECT_EQ(rig.protocolBus.ReadParameterChecked(11), GetParam().checked);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, QueryReplyTest,
-    ::testing::Values(ReplyCase{"good", "01f40bO", true, 500, 500},
-                      ReplyCase{"upperCase", "01F40BO", true, 500, 500},
-                      ReplyCase{"wrongChecksum", "01f40cO", true, 500, 0},
-                      ReplyCase{"checksumNotHex", "01f4zzO", true, 500, 0},
-                      ReplyCase{"seventhNotO", "01f40bX", false, 0, 0},
-                      ReplyCase{"valueNotHex", "0gf40bO", false, 0, 0},
-                      ReplyCase{"valueBlank", " 1f40bO", false, 0, 0},
-                      ReplyCase{"short", "01f40b", false, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Replies, QueryReplyTest,
+                         ::testing::Values(ReplyCase{"good", "01f40bO", true, 500, 500},
+                                           ReplyCase{"upperCase", "01F40BO", true, 500, 500},
+                                           ReplyCase{"wrongChecksum", "01f40cO", true, 500, 0},
+                                           ReplyCase{"checksumNotHex", "01f4zzO", true, 500, 0},
+                                           ReplyCase{"seventhNotO", "01f40bX", false, 0, 0},
+                                           ReplyCase{"valueNotHex", "0gf40bO", false, 0, 0},
+                                           ReplyCase{"valueBlank", " 1f40bO", false, 0, 0},
+                                           ReplyCase{"short", "01f40b", false, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadParameter, SimulatedFaults) {
   struct Case {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/NetworkRig.h"
 #include "protocol/Commands.h"
+#include "support/NetworkRig.h"
 
 namespace qubix::test {
 namespace {
@@ -20,8 +20,12 @@ TEST(CommandFrames, WorkedExamples) {
       {frames::OutputAttenuation(255, 255), "Vffff02"},
       {frames::Delays(10, 300), "L000a012cc9"},
       {frames::ChannelLevel(2, 1, 0), "g020100fd"},
-      {frames::BandCoefficients(799, flat), "Q031f000000400000000000000000000000" "9e"},
-      {frames::StoreSettings(3, settings), "U030ab4b4ffff00000000ff000000000000" "8e"},
+      {frames::BandCoefficients(799, flat),
+       "Q031f000000400000000000000000000000"
+       "9e"},
+      {frames::StoreSettings(3, settings),
+       "U030ab4b4ffff00000000ff000000000000"
+       "8e"},
       {frames::AmpLevel(255), "nff01"},
       {frames::Recall(0), "u0000"},
       {frames::Recall(1), "u01ff"},
@@ -35,7 +39,8 @@ TEST(CommandFrames, WorkedExamples) {
   for (const auto& c : cases) EXPECT_EQ(c.built, c.expected);
   EXPECT_EQ(frames::BandCoefficients(799, flat).size(), 37u);
   EXPECT_EQ(frames::StoreBand(0, 9, {0.f, 1.f, 0.f, 0.f, 0.f}),
-            "U0009000000400000000000000000000000" "b7");
+            "U0009000000400000000000000000000000"
+            "b7");
 }
 
 TEST(LiveBandRecord, SetKeepsSendingOrderAndMirror) {
@@ -68,12 +73,20 @@ std::vector<CommandCase> commandCases() {
          c.liveBand().mirror = true;
          return c.SendBandCoefficients();
        },
-       {"Q031f000000400000000000000000000000" "9e", "Q0393000000400000000000000000000000" "2a"}},
+       {"Q031f000000400000000000000000000000"
+        "9e",
+        "Q0393000000400000000000000000000000"
+        "2a"}},
       {"store band",
-       [](Commands& c) { return c.StoreBandToLocation(0, 9, {0.f, 1.f, 0.f, 0.f, 0.f}); },
-       {"U0009000000400000000000000000000000" "b7"}},
-      {"store settings", [s](Commands& c) { return c.StoreSettingsToLocation(3, s); },
-       {"U030ab4b4ffff00000000ff000000000000" "8e"}},
+       [](Commands& c) {
+         return c.StoreBandToLocation(0, 9, {0.f, 1.f, 0.f, 0.f, 0.f});
+       },
+       {"U0009000000400000000000000000000000"
+        "b7"}},
+      {"store settings",
+       [s](Commands& c) { return c.StoreSettingsToLocation(3, s); },
+       {"U030ab4b4ffff00000000ff000000000000"
+        "8e"}},
       {"recall", [](Commands& c) { return c.RecallLocation(2); }, {"u02fe"}},
       {"power on", [](Commands& c) { return c.SavePowerOnSetting(); }, {"T0000"}},
       {"begin", [](Commands& c) { return c.BeginAccess(); }, {"T01ff"}},

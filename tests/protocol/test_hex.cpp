@@ -51,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CommandCase{'r', 7, "r07f9"}, CommandCase{'r', 5, "r05fb"},
                       CommandCase{'I', 25, "I19e7"}, CommandCase{'I', 0, "I0000"},
                       CommandCase{'n', 255, "nff01"}),
-    [](const ::testing::TestParamInfo<CommandCase>& info) { return std::string(info.param.frame); });
+    [](const ::testing::TestParamInfo<CommandCase>& info) {
+      return std::string(info.param.frame);
+    });
 
 TEST(FrameChecksum, PayloadPlusChecksumSumsToZero) {
   const std::vector<std::uint8_t> gains{0xa8, 0xb4};
@@ -81,8 +83,7 @@ TEST_P(SplitNumberTest, HighMiddleLow) {
 INSTANTIATE_TEST_SUITE_P(Numbers, SplitNumberTest,
                          ::testing::Values(SplitCase{0, 0, 0, 0}, SplitCase{300, 0, 1, 44},
                                            SplitCase{255, 0, 0, 255}, SplitCase{256, 0, 1, 0},
-                                           SplitCase{65535, 0, 255, 255},
-                                           SplitCase{65536, 1, 0, 0},
+                                           SplitCase{65535, 0, 255, 255}, SplitCase{65536, 1, 0, 0},
                                            SplitCase{0x123456, 0x12, 0x34, 0x56}),
                          [](const ::testing::TestParamInfo<SplitCase>& info) {
                            return std::to_string(info.param.n);

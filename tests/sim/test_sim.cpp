@@ -196,7 +196,7 @@ TEST(Commands, StoreRecallAndPowerOn) {
   EXPECT_EQ(p.coefficients.at(799 + 10)[0], 0x12);
   EXPECT_EQ(p.coefficients.at(799 + 10 + 116)[2], 0x56);
   EXPECT_EQ(w.exchange("I11ef", 7), "0003fdO");  // parameter 17
-  EXPECT_EQ(w.exchange("u08f8"), "");             // no location 8
+  EXPECT_EQ(w.exchange("u08f8"), "");            // no location 8
 }
 
 TEST(Commands, PowerOnSettingIsStored) {

@@ -2,13 +2,13 @@
 // rather than a case number and failures do not print the case as raw bytes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 namespace qubix::test {
 
@@ -28,7 +28,8 @@ inline std::string NumberName(double value) {
     if (static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(value)) break;
   }
   std::string name;
-  for (const char* c = text; *c != '\0'; ++c) name += *c == '-' ? std::string("m") : std::string(1, *c);
+  for (const char* c = text; *c != '\0'; ++c)
+    name += *c == '-' ? std::string("m") : std::string(1, *c);
   return CaseName(name);
 }
 

@@ -16,13 +16,12 @@ namespace qubix::test {
 
 class EditorRig : public ::testing::Test {
  protected:
-  EditorRig()
-      : host(rig, dir),
-        state(host) {
+  EditorRig() : host(rig, dir), state(host) {
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
     for (int i = 0; i < editor::kBandCount; ++i) {
       const auto& s = kStripSetup[static_cast<std::size_t>(i)];
-      bands.push_back(std::make_unique<editor::BandModel>(s.freqHz, s.q, filters::BandAddressAt(i), s.qf));
+      bands.push_back(
+          std::make_unique<editor::BandModel>(s.freqHz, s.q, filters::BandAddressAt(i), s.qf));
       bands.back()->onChangePar = [this, i] { state.BandChanged(i); };
       ptrs[static_cast<std::size_t>(i)] = bands.back().get();
     }

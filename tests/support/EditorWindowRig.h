@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "support/TestEditorHost.h"
 #include "support/SimRig.h"
 #include "support/TempDir.h"
+#include "support/TestEditorHost.h"
 #include "ui/editor/EditorWindow.h"
 
 namespace qubix::test {

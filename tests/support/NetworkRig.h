@@ -99,8 +99,8 @@ inline std::string Join(const std::vector<std::string>& parts) {
 // The exchange with one machine during a refresh: preamble, select, eight reads and the Extra
 // preset query (and its name when the machine has one).
 inline std::vector<std::string> RefreshVisit(const std::string& selectFrame, bool withName) {
-  std::vector<std::string> v{"e", "R", selectFrame, "I12ee", "I11ef", "I0df3", "I0ef2",
-                             "I0bf5", "I0cf4", "I0ff1", "I10f0", "I18e8"};
+  std::vector<std::string> v{"e",     "R",     selectFrame, "I12ee", "I11ef", "I0df3",
+                             "I0ef2", "I0bf5", "I0cf4",     "I0ff1", "I10f0", "I18e8"};
   if (withName) v.push_back("I19e7");
   return v;
 }

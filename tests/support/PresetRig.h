@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/TempDir.h"
 #include "editor/EditorState.h"
 #include "editor/NetworkEditorHost.h"
 #include "link/Link.h"
@@ -21,6 +20,7 @@
 #include "sim/SimBus.h"
 #include "support/RecordingFrontend.h"
 #include "support/SimRig.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 
@@ -120,8 +120,8 @@ struct PresetRig {
 
   TempDir data;
   std::shared_ptr<sim::SimBus> bus;
-  sim::SimAdapter* sim;        // owned by tamper
-  TamperingAdapter* tamper;    // owned by link
+  sim::SimAdapter* sim;      // owned by tamper
+  TamperingAdapter* tamper;  // owned by link
   test::RecordingFrontend frontend;
   link::Link link;
   protocol::Bus protocolBus;
@@ -169,7 +169,9 @@ struct RecordingPresetView : network::PresetView {
     lastDisplay = d;
   }
   void stopWaiting(int slot) override { events.push_back("stop " + std::to_string(slot)); }
-  void showProgress(bool shown) override { events.push_back(shown ? "progress on" : "progress off"); }
+  void showProgress(bool shown) override {
+    events.push_back(shown ? "progress on" : "progress off");
+  }
   void setProgress(int position) override { progress.push_back(position); }
   void setExtraLabel(std::string_view text) override {
     extraLabel = std::string(text);

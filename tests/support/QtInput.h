@@ -6,7 +6,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
 #include <functional>
 
 namespace qubix::test {

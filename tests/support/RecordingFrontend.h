@@ -29,7 +29,7 @@ class RecordingFrontend : public link::Frontend {
   // What was shown, in order.
   std::vector<std::string> statusTexts;
   std::vector<link::Rgb> statusColours;
-  std::string statusText;             // the current text
+  std::string statusText;                // the current text
   link::Rgb statusColour = link::kLime;  // the current colour (lime at start)
   std::string statusDetail;
   std::vector<bool> cursorChanges;  // true = busy
@@ -107,8 +107,7 @@ class RecordingFrontend : public link::Frontend {
     }
     return false;
   }
-  std::optional<std::vector<std::string>> askItemsToKeep(std::string_view title,
-                                                         std::string_view,
+  std::optional<std::vector<std::string>> askItemsToKeep(std::string_view title, std::string_view,
                                                          std::vector<std::string>) override {
     return next(keepAnswers, "keep", title);
   }

@@ -18,19 +18,20 @@ struct StripSetup {
   float freqHz, q, qf;
 };
 inline constexpr std::array<StripSetup, editor::kBandCount> kStripSetup{{{32, 1.8F, 0.5F},
-                                                                          {63, 1.4F, 0.5F},
-                                                                          {125, 1.4F, 0.5F},
-                                                                          {250, 1.4F, 0.5F},
-                                                                          {500, 1.4F, 0.5F},
-                                                                          {1000, 1.4F, 0.5F},
-                                                                          {2000, 1.4F, 0.5F},
-                                                                          {4000, 1.4F, 0.5F},
-                                                                          {8000, 1.8F, 2.0F},
-                                                                          {16000, 3.0F, 0.5F}}};
+                                                                         {63, 1.4F, 0.5F},
+                                                                         {125, 1.4F, 0.5F},
+                                                                         {250, 1.4F, 0.5F},
+                                                                         {500, 1.4F, 0.5F},
+                                                                         {1000, 1.4F, 0.5F},
+                                                                         {2000, 1.4F, 0.5F},
+                                                                         {4000, 1.4F, 0.5F},
+                                                                         {8000, 1.8F, 2.0F},
+                                                                         {16000, 3.0F, 0.5F}}};
 
 class TestEditorHost : public editor::EditorHost {
  public:
-  TestEditorHost(SimRig& rig, std::filesystem::path dir) : commands_(rig.protocolBus), rig_(rig), dir_(std::move(dir)) {}
+  TestEditorHost(SimRig& rig, std::filesystem::path dir)
+      : commands_(rig.protocolBus), rig_(rig), dir_(std::move(dir)) {}
 
   protocol::Commands& commands() override { return commands_; }
   link::Frontend& frontend() override { return rig_.frontend; }
@@ -44,8 +45,12 @@ class TestEditorHost : public editor::EditorHost {
   void setCurrentMachine(int i) override { current = i; }
   void selectListItem(int i) override { listSel = i; }
   int listSelection() const override { return listSel; }
-  editor::EditorSlotValues slotValues(int i) const override { return records.at(static_cast<std::size_t>(i)); }
-  void storeSlotValues(int i, const editor::EditorSlotValues& v) override { records.at(static_cast<std::size_t>(i)) = v; }
+  editor::EditorSlotValues slotValues(int i) const override {
+    return records.at(static_cast<std::size_t>(i));
+  }
+  void storeSlotValues(int i, const editor::EditorSlotValues& v) override {
+    records.at(static_cast<std::size_t>(i)) = v;
+  }
   std::string hardwarePresetName(int n) const override { return "HW " + std::to_string(n); }
   std::string userPresetName(int n) const override { return "User Config " + std::to_string(n); }
   void connectionLost() override { ++lost; }

@@ -9,12 +9,12 @@
 #include <QTest>
 #include <QWidget>
 
-#define QUBIX_WIDGET_TEST_MAIN(TestClass)                                                   \
-  int main(int argc, char** argv) {                                                          \
+#define QUBIX_WIDGET_TEST_MAIN(TestClass)                                                        \
+  int main(int argc, char** argv) {                                                              \
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
-    QApplication app(argc, argv);                                                            \
-    TestClass test;                                                                          \
-    return QTest::qExec(&test, argc, argv);                                                  \
+    QApplication app(argc, argv);                                                                \
+    TestClass test;                                                                              \
+    return QTest::qExec(&test, argc, argv);                                                      \
   }
 
 namespace qubix::test {

@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QPalette>
 #include <QString>
-
 #include <string_view>
 
 namespace qubix::ui {

@@ -51,16 +51,20 @@ void QtFrontend::setStatusToolTipFooter(const QString& footer) {
 
 void QtFrontend::showToolTip() {
   if (!status_) return;
-  if (detail_.isEmpty() || footer_.isEmpty()) status_->setToolTip(detail_ + footer_);
-  else status_->setToolTip(detail_ + u'\n' + footer_);
+  if (detail_.isEmpty() || footer_.isEmpty())
+    status_->setToolTip(detail_ + footer_);
+  else
+    status_->setToolTip(detail_ + u'\n' + footer_);
 }
 
 void QtFrontend::setBusyCursor(bool busy) {
   // The override cursor stacks; keep exactly one level while busy.
   if (busy == busy_) return;
   busy_ = busy;
-  if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
-  else QApplication::restoreOverrideCursor();
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
 }
 
 link::Answer QtFrontend::messageBox(std::string_view text, std::string_view caption,
@@ -69,20 +73,28 @@ link::Answer QtFrontend::messageBox(std::string_view text, std::string_view capt
   box.setText(ToQString(text));
   box.setWindowTitle(ToQString(caption));
   switch (buttons) {
-    case link::Buttons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case link::Buttons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
     case link::Buttons::OkCancel:
       box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
       break;
-    case link::Buttons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case link::Buttons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      break;
     case link::Buttons::YesNoCancel:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       break;
   }
   switch (box.exec()) {
-    case QMessageBox::Cancel: return link::Answer::Cancel;
-    case QMessageBox::Yes: return link::Answer::Yes;
-    case QMessageBox::No: return link::Answer::No;
-    default: return link::Answer::Ok;
+    case QMessageBox::Cancel:
+      return link::Answer::Cancel;
+    case QMessageBox::Yes:
+      return link::Answer::Yes;
+    case QMessageBox::No:
+      return link::Answer::No;
+    default:
+      return link::Answer::Ok;
   }
 }
 
@@ -100,8 +112,7 @@ QString OpenDialogStart(const QString& lastFile, const QString& startDir) {
   return dir.absolutePath() + QLatin1Char('/');
 }
 
-std::optional<std::string> QtFrontend::askOpenFile(std::string_view title,
-                                                   std::string_view filter,
+std::optional<std::string> QtFrontend::askOpenFile(std::string_view title, std::string_view filter,
                                                    std::string_view startDir) {
   QString& last = lastOpened_[ToQString(filter)];
   const QString path = QFileDialog::getOpenFileName(
@@ -111,28 +122,25 @@ std::optional<std::string> QtFrontend::askOpenFile(std::string_view title,
   return path.toStdString();
 }
 
-std::optional<std::string> QtFrontend::askSaveFile(std::string_view title,
-                                                   std::string_view filter,
+std::optional<std::string> QtFrontend::askSaveFile(std::string_view title, std::string_view filter,
                                                    std::string_view startDir) {
-  const QString path = QFileDialog::getSaveFileName(parent_, ToQString(title),
-                                                    ToQString(startDir), ToQString(filter));
+  const QString path = QFileDialog::getSaveFileName(parent_, ToQString(title), ToQString(startDir),
+                                                    ToQString(filter));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }
 
 std::optional<int> QtFrontend::askLocation(std::string_view title) {
   bool ok = false;
-  const int location =
-      QInputDialog::getInt(parent_, ToQString(title), QString(), 0, 0, 7, 1, &ok);
+  const int location = QInputDialog::getInt(parent_, ToQString(title), QString(), 0, 0, 7, 1, &ok);
   if (!ok) return std::nullopt;
   return location;
 }
 
 std::optional<std::string> QtFrontend::askText(std::string_view title, std::string_view label) {
   bool ok = false;
-  const QString text =
-      QInputDialog::getText(parent_, ToQString(title), ToQString(label), QLineEdit::Normal,
-                            QString(), &ok);
+  const QString text = QInputDialog::getText(parent_, ToQString(title), ToQString(label),
+                                             QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return text.toStdString();
 }

@@ -8,8 +8,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "ui/editor/EditorTexts.h"
 #include "ui/common/CaptionButton.h"
+#include "ui/editor/EditorTexts.h"
 #include "ui/editor/EditorWidgets.h"
 
 namespace qubix::ui {
@@ -66,7 +66,8 @@ TForm9::TForm9(editor::AmpCalculator& calc, QWidget* parent)
   combo_->setGeometry(360, 26, 80, 24);
   QPalette field = combo_->palette();  // a navy field like the text boxes, not a white one
   for (auto role : {QPalette::Base, QPalette::Button}) field.setColor(role, editortexts::kNavy);
-  for (auto role : {QPalette::Text, QPalette::ButtonText}) field.setColor(role, editortexts::kLimeText);
+  for (auto role : {QPalette::Text, QPalette::ButtonText})
+    field.setColor(role, editortexts::kLimeText);
   combo_->setPalette(field);
   for (int i = 0; i < editor::kAmpGainEntries; ++i)
     combo_->addItem(QString::fromStdString(editor::AmpGainEntryText(i)));
@@ -102,7 +103,8 @@ void TForm9::pushEntries() {
 void TForm9::pullEntries() {
   calc_.powerText = edit1_->text().toStdString();
   calc_.sensText = edit2_->text().toStdString();
-  calc_.gainIndex = combo_->currentIndex() < 0 ? editor::kAmpDefaultGainIndex : combo_->currentIndex();
+  calc_.gainIndex =
+      combo_->currentIndex() < 0 ? editor::kAmpDefaultGainIndex : combo_->currentIndex();
 }
 
 void TForm9::RadioGroup1Click(int item) {

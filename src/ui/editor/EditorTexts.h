@@ -13,8 +13,8 @@ inline const QString kCh12 = QStringLiteral("Ch1 / Ch2");
 inline const QString kCh34 = QStringLiteral("Ch3 / Ch4");
 inline const QString kOutAttn = QStringLiteral("OutAttn");
 inline const QString kDelayMs = QStringLiteral("Delay (ms)");
-inline const QString kMute[4] = {QStringLiteral("Mute Ch1"), QStringLiteral("Mute Ch2"), QStringLiteral("Mute Ch3"),
-                                 QStringLiteral("Mute Ch4")};
+inline const QString kMute[4] = {QStringLiteral("Mute Ch1"), QStringLiteral("Mute Ch2"),
+                                 QStringLiteral("Mute Ch3"), QStringLiteral("Mute Ch4")};
 inline const QString kCopyToAll = QStringLiteral(" Copy to All");
 inline const QString kOvflw = QStringLiteral("ovflw");
 inline const QString kProcessorId = QStringLiteral("ProcessorID:");

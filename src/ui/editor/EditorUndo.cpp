@@ -4,7 +4,6 @@
 #include <QShortcut>
 #include <QUndoCommand>
 #include <QWidget>
-
 #include <cmath>
 
 #include "editor/UserPresets.h"
@@ -59,8 +58,8 @@ int GainCodeOf(const std::string& text) {
 
 class EditorUndo::Step final : public QUndoCommand {
  public:
-  Step(EditorUndo& owner, Kind kind, const QString& text, int control, int gesture, EditorValues before,
-       EditorValues after)
+  Step(EditorUndo& owner, Kind kind, const QString& text, int control, int gesture,
+       EditorValues before, EditorValues after)
       : QUndoCommand(text),
         owner_(owner),
         kind_(kind),
@@ -78,7 +77,8 @@ class EditorUndo::Step final : public QUndoCommand {
   int id() const override { return control_ == undocontrol::kNoMerge ? -1 : 1; }
   bool mergeWith(const QUndoCommand* other) override {
     const auto* next = static_cast<const Step*>(other);
-    if (next->control_ != control_ || next->gesture_ != gesture_ || next->kind_ != kind_) return false;
+    if (next->control_ != control_ || next->gesture_ != gesture_ || next->kind_ != kind_)
+      return false;
     after_ = next->after_;
     // A drag that ends where it began leaves nothing to undo.
     setObsolete(after_ == before_);
@@ -97,7 +97,8 @@ class EditorUndo::Step final : public QUndoCommand {
 EditorUndo::EditorUndo(editor::EditorState& state, QWidget& window) : state_(state) {
   auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), &window);
   auto* redo = new QShortcut(&window);
-  redo->setKeys({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  redo->setKeys(
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   QObject::connect(undo, &QShortcut::activated, undo, [this] { Undo(); });
   QObject::connect(redo, &QShortcut::activated, redo, [this] { Redo(); });
 }
@@ -129,7 +130,8 @@ void EditorUndo::RecordPreset(const QString& text, const std::function<void()>& 
   record(Kind::Preset, text, undocontrol::kNoMerge, change);
 }
 
-void EditorUndo::record(Kind kind, const QString& text, int control, const std::function<void()>& change) {
+void EditorUndo::record(Kind kind, const QString& text, int control,
+                        const std::function<void()>& change) {
   FollowMachine();
   const bool recording = busy_ == 0 && holdsOwner();
   const EditorValues before = recording ? EditorValues::Of(state_) : EditorValues{};
@@ -184,12 +186,14 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
   // goes through the control's own operation: the operator's frames, in the window's order.
   if (state_.flatMode() != target.flat) state_.ToggleFlat();
   for (int c = 0; c < 4; ++c)
-    if (state_.muteState()[static_cast<std::size_t>(c)] != target.muted[static_cast<std::size_t>(c)])
+    if (state_.muteState()[static_cast<std::size_t>(c)] !=
+        target.muted[static_cast<std::size_t>(c)])
       state_.ToggleMute(c);
   for (int i = 0; i < 2; ++i) {
     const auto k = static_cast<std::size_t>(i);
     // Compared as the code sent: a preset load writes "1" where the arrows wrote "1.0".
-    if (state_.GainCode(i) != GainCodeOf(target.gainText[k])) state_.SetGainText(i, target.gainText[k]);
+    if (state_.GainCode(i) != GainCodeOf(target.gainText[k]))
+      state_.SetGainText(i, target.gainText[k]);
   }
   for (int p = 0; p < 2; ++p) {
     const auto k = static_cast<std::size_t>(p);
@@ -197,7 +201,8 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
   }
   for (int n = 0; n < 2; ++n) {
     const auto k = static_cast<std::size_t>(n);
-    if (state_.knobPosition()[k] != target.knobPosition[k]) state_.SetKnobPosition(n, target.knobPosition[k]);
+    if (state_.knobPosition()[k] != target.knobPosition[k])
+      state_.SetKnobPosition(n, target.knobPosition[k]);
   }
   if (state_.ampLevelCode() != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
   for (int b = 0; b < editor::kBandCount; ++b) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QUndoStack>
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -84,10 +83,10 @@ class EditorUndo {
 
   editor::EditorState& state_;
   QUndoStack stack_;
-  std::string owner_;        // the machine the history belongs to
-  EditorValues shown_;       // the values at the start of the current gesture or after a step
+  std::string owner_;   // the machine the history belongs to
+  EditorValues shown_;  // the values at the start of the current gesture or after a step
   int gesture_ = 0;
-  int busy_ = 0;             // inside a recorded change or an undo: strips report nothing
+  int busy_ = 0;  // inside a recorded change or an undo: strips report nothing
 };
 
 }  // namespace qubix::ui

@@ -8,18 +8,18 @@
 #include <QToolButton>
 
 #include "editor/FilterImport.h"
-#include "ui/editor/EditorTexts.h"
 #include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/common/ProgramLook.h"
+#include "ui/editor/AmpCalculatorDialog.h"
+#include "ui/editor/EditorTexts.h"
 #include "ui/editor/EditorUndo.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/LevelWindow.h"
-#include "ui/editor/AmpCalculatorDialog.h"
-#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/filters/EditorBands.h"
 #include "ui/filters/EqBandStrip.h"
 #include "ui/filters/Knob.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 namespace qubix::ui {
 
@@ -71,7 +71,8 @@ QString Text(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       state_(std::make_unique<editor::EditorState>(host)),
       graph_(std::make_unique<TForm3>()),
       levels_(std::make_unique<TForm8>()),
@@ -89,14 +90,16 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
   setFont(small);
   move(6, 110);
 
-  graph_->SetInput(&state_->coefficientTable(), editor::kBandCount, [this] { return state_->graphRedrawEnabled(); });
+  graph_->SetInput(&state_->coefficientTable(), editor::kBandCount,
+                   [this] { return state_->graphRedrawEnabled(); });
   graph_->SetFocusReturn(this);
   // An import is one step of the history: its ten bands and input gains come back together.
   connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] {
     undo_->Record(QStringLiteral("Import Filters"), undocontrol::kNoMerge,
                   [this] { editor::ImportFiltersFromFile(*state_); });
   });
-  connect(graph_.get(), &TForm3::ExportFiltersRequested, this, [this] { editor::ExportFiltersToFile(*state_); });
+  connect(graph_.get(), &TForm3::ExportFiltersRequested, this,
+          [this] { editor::ExportFiltersToFile(*state_); });
 
   timer1_.setInterval(editor::kTimer1IntervalMs);
   timer2_.setInterval(editor::kLevelRefreshMs);
@@ -120,7 +123,8 @@ void TForm1::PlaceBelow(const QWidget& mainWindow) {
   amp_->move(106, mainWindow.y() + 110);
 }
 
-CaptionButton* TForm1::addButton(const QString& caption, const QColor& colour, int x, int y, int w, int h) {
+CaptionButton* TForm1::addButton(const QString& caption, const QColor& colour, int x, int y, int w,
+                                 int h) {
   auto* b = new CaptionButton(caption, this, colour);
   b->setGeometry(x, y, w, h);
   buttons_.push_back(b);
@@ -150,12 +154,14 @@ void TForm1::build() {
   Bevel(this, 12, 162, 161, 103);
   connect(addButton(kShowLevels, kYellowText, 42, 170, 95, 20), &CaptionButton::clicked, this,
           &TForm1::StaticText14Click);
-  const std::array<QPoint, 4> mutePlaces{QPoint(24, 200), QPoint(100, 200), QPoint(24, 232), QPoint(100, 232)};
+  const std::array<QPoint, 4> mutePlaces{QPoint(24, 200), QPoint(100, 200), QPoint(24, 232),
+                                         QPoint(100, 232)};
   for (int c = 0; c < 4; ++c) {
     const auto i = static_cast<std::size_t>(c);
     mutes_[i] = addButton(kMute[i], kLimeText, mutePlaces[i].x(), mutePlaces[i].y(), 61, 20);
     connect(mutes_[i], &CaptionButton::clicked, this, [this, c] {
-      undo_->Record(kMute[static_cast<std::size_t>(c)], undocontrol::kNoMerge, [this, c] { state_->ToggleMute(c); });
+      undo_->Record(kMute[static_cast<std::size_t>(c)], undocontrol::kNoMerge,
+                    [this, c] { state_->ToggleMute(c); });
     });
   }
 
@@ -177,7 +183,8 @@ void TForm1::build() {
     knob->SetValue(0.0F);
     connect(knob, &TSSKnob::ChangePot, this, [this, k](TSSKnob* sender) {
       if (syncing_) return;
-      undo_->Record(kOutAttn, undocontrol::Knob(k), [&] { state_->SetKnobPosition(k, sender->PotPos()); });
+      undo_->Record(kOutAttn, undocontrol::Knob(k),
+                    [&] { state_->SetKnobPosition(k, sender->PotPos()); });
     });
   }
   connect(addButton(kAmpSetting, kLimeText, 182, 232, 85, 20), &CaptionButton::clicked, this,
@@ -196,7 +203,8 @@ void TForm1::build() {
   ColouredLabel(kCh34, kAqua, this, 784, 144);
 
   // Arrows: gains (0, 1) and delays (2, 3).
-  const std::array<QPoint, 4> arrowPlaces{QPoint(94, 32), QPoint(94, 96), QPoint(806, 28), QPoint(806, 104)};
+  const std::array<QPoint, 4> arrowPlaces{QPoint(94, 32), QPoint(94, 96), QPoint(806, 28),
+                                          QPoint(806, 104)};
   for (int w = 0; w < 4; ++w) {
     const QPoint at = arrowPlaces[static_cast<std::size_t>(w)];
     const int h = w < 2 ? 29 : 35;
@@ -246,9 +254,11 @@ void TForm1::build() {
   connect(powerOn_, &CaptionButton::clicked, this, &TForm1::StaticText11Click);
   QFont narrow = font();
   narrow.setPixelSize(10);
-  for (const QString* caption : {&kSaveToHdd, &kLoadFromHdd, &kLoadFromDsp, &kSaveToDsp, &kSavePowerOn})
+  for (const QString* caption :
+       {&kSaveToHdd, &kLoadFromHdd, &kLoadFromDsp, &kSaveToDsp, &kSavePowerOn})
     Button(*caption)->setFont(narrow);
-  connect(addButton(kClose, kLimeText, 932, 243, 61, 20), &CaptionButton::clicked, this, &TForm1::StaticText5Click);
+  connect(addButton(kClose, kLimeText, 932, 243, 61, 20), &CaptionButton::clicked, this,
+          &TForm1::StaticText5Click);
 
   changed(editor::EditorPart::Gains);
   changed(editor::EditorPart::Delays);
@@ -302,7 +312,8 @@ void TForm1::changed(editor::EditorPart part) {
       for (std::size_t i = 0; i < 2; ++i) delayEdits_[i]->setText(QString::number(s.delay()[i]));
       break;
     case EditorPart::Mutes:
-      for (std::size_t c = 0; c < 4; ++c) mutes_[c]->setCaptionColour(s.muteState()[c] ? kRedText : kLimeText);
+      for (std::size_t c = 0; c < 4; ++c)
+        mutes_[c]->setCaptionColour(s.muteState()[c] ? kRedText : kLimeText);
       break;
     case EditorPart::Identity:
       undo_->FollowMachine();
@@ -313,11 +324,15 @@ void TForm1::changed(editor::EditorPart part) {
     case EditorPart::FlatCaption:
       flat_->setText(Text(std::string(s.flatMode() ? editor::texts::kEq : editor::texts::kFlat)));
       break;
-    case EditorPart::Overflow: overflow_->SetOn(s.overflow()); break;
+    case EditorPart::Overflow:
+      overflow_->SetOn(s.overflow());
+      break;
     case EditorPart::Indicators:
       for (std::size_t i = 0; i < 2; ++i) inputIndicators_[i]->SetOn(poll.inputIndicator()[i]);
       break;
-    case EditorPart::Graph: graph_->Redraw(); break;
+    case EditorPart::Graph:
+      graph_->Redraw();
+      break;
     case EditorPart::EditorWindow:
       undo_->FollowMachine();
       if (s.editorVisible() && !isVisible()) show();
@@ -325,11 +340,17 @@ void TForm1::changed(editor::EditorPart part) {
       if (s.graphVisible() && !graph_->isVisible()) graph_->show();
       if (!s.graphVisible() && graph_->isVisible()) graph_->hide();
       break;
-    case EditorPart::LevelWindow: levels_->setVisible(poll.levelWindowVisible()); break;
-    case EditorPart::LevelMeters: levels_->SetMeters(poll.meters()); break;
+    case EditorPart::LevelWindow:
+      levels_->setVisible(poll.levelWindowVisible());
+      break;
+    case EditorPart::LevelMeters:
+      levels_->SetMeters(poll.meters());
+      break;
     case EditorPart::Timers:
-      if (poll.timer1Running() != timer1_.isActive()) poll.timer1Running() ? timer1_.start() : timer1_.stop();
-      if (poll.timer2Running() != timer2_.isActive()) poll.timer2Running() ? timer2_.start() : timer2_.stop();
+      if (poll.timer1Running() != timer1_.isActive())
+        poll.timer1Running() ? timer1_.start() : timer1_.stop();
+      if (poll.timer2Running() != timer2_.isActive())
+        poll.timer2Running() ? timer2_.start() : timer2_.stop();
       break;
     case EditorPart::PowerOnCaption:
       powerOn_->setCaptionColour(s.powerOnRunning() ? kLimeText : kYellowText);
@@ -354,7 +375,8 @@ bool TForm1::handleFunctionKey(QKeyEvent* event) {
   if (key < Qt::Key_F1 || key > Qt::Key_F4) return false;
   const auto mods = event->modifiers();
   undo_->Record(QStringLiteral("Function key"), undocontrol::kNoMerge, [&] {
-    state_->FunctionKeyReleased(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier), mods.testFlag(Qt::AltModifier));
+    state_->FunctionKeyReleased(key - Qt::Key_F1 + 1, mods.testFlag(Qt::ControlModifier),
+                                mods.testFlag(Qt::AltModifier));
   });
   return true;
 }
@@ -368,7 +390,8 @@ void TForm1::keyReleaseEvent(QKeyEvent* event) {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   // Each press and key starts a new step: a drag or an arrow held down is one.
   const QEvent::Type type = event->type();
-  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick || type == QEvent::KeyPress)
+  if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+      type == QEvent::KeyPress)
     undo_->BeginGesture();
   if (event->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
@@ -381,7 +404,8 @@ void TForm1::StaticText14Click() { state_->polling().ShowLevels(); }
 
 void TForm1::StaticText15Click() {
   if (amp_->exec() == QDialog::Accepted)
-    undo_->Record(kAmpSetting, undocontrol::kNoMerge, [this] { state_->ApplyAmpTrim(calc_.AmpTrimDb); });
+    undo_->Record(kAmpSetting, undocontrol::kNoMerge,
+                  [this] { state_->ApplyAmpTrim(calc_.AmpTrimDb); });
 }
 
 void TForm1::StaticText11Click() { state_->SaveAsPowerOnSetting(); }

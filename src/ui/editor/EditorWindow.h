@@ -5,7 +5,6 @@
 
 #include <QTimer>
 #include <QWidget>
-
 #include <array>
 #include <memory>
 
@@ -83,7 +82,9 @@ class TForm1 : public QWidget, public editor::EditorView {
   QLineEdit* DelayEdit(int pair) const { return delayEdits_[static_cast<std::size_t>(pair)]; }
   CaptionButton* MuteButton(int channel) const { return mutes_[static_cast<std::size_t>(channel)]; }
   CaptionButton* Button(const QString& caption) const;
-  Indicator* InputIndicator(int input) const { return inputIndicators_[static_cast<std::size_t>(input)]; }
+  Indicator* InputIndicator(int input) const {
+    return inputIndicators_[static_cast<std::size_t>(input)];
+  }
   Indicator* OverflowIndicator() const { return overflow_; }
   QLabel* Label11() const { return label11_; }
   QLabel* Label13() const { return label13_; }
@@ -104,7 +105,8 @@ class TForm1 : public QWidget, public editor::EditorView {
   class StripAdapter;
   void build();
   void buildBands();
-  CaptionButton* addButton(const QString& caption, const QColor& colour, int x, int y, int w, int h);
+  CaptionButton* addButton(const QString& caption, const QColor& colour, int x, int y, int w,
+                           int h);
   void stepUpDown(int which, int step);
   bool handleFunctionKey(QKeyEvent* event);
   void runPresetOperation(CaptionButton* button, void (editor::UserPresets::*operation)());

@@ -9,13 +9,14 @@ namespace qubix::ui {
 
 EditorWindows::EditorWindows(Tmainform& mainform)
     : mainform_(mainform),
-      host_(mainform.station().network, mainform.station().link, mainform.station().commands, mainform.frontend()),
+      host_(mainform.station().network, mainform.station().link, mainform.station().commands,
+            mainform.frontend()),
       form_(std::make_unique<TForm1>(host_)) {
   form_->PlaceBelow(mainform);
   using Handler = void (EditorWindows::*)();
   static constexpr std::array<Handler, network::kSlotCount> kImageClicks{
-      &EditorWindows::Image1Click, &EditorWindows::Image2Click, &EditorWindows::Image3Click,
-      &EditorWindows::Image4Click, &EditorWindows::Image5Click, &EditorWindows::Image6Click,
+      &EditorWindows::Image1Click,  &EditorWindows::Image2Click, &EditorWindows::Image3Click,
+      &EditorWindows::Image4Click,  &EditorWindows::Image5Click, &EditorWindows::Image6Click,
       &EditorWindows::Image13Click, &EditorWindows::Image14Click};
   QObject::connect(mainform.Slots, &MachineSlots::editPictureClicked, form_.get(), [this](int k) {
     if (k >= 0 && k < network::kSlotCount) (this->*kImageClicks[static_cast<std::size_t>(k)])();

@@ -1,7 +1,6 @@
 #include "ui/editor/Gauge.h"
 
 #include <QPainter>
-
 #include <algorithm>
 
 namespace qubix::ui {

@@ -27,13 +27,19 @@ const std::array<Section, 3> kSections{{
 struct Mark {
   int index, y, yLater;
 };
-constexpr std::array<Mark, 7> kMarks{{{0, 28, 28}, {1, 42, 44}, {2, 54, 56}, {3, 72, 72}, {4, 90, 90},
-                                       {5, 124, 124}, {6, 194, 194}}};
+constexpr std::array<Mark, 7> kMarks{{{0, 28, 28},
+                                      {1, 42, 44},
+                                      {2, 54, 56},
+                                      {3, 72, 72},
+                                      {4, 90, 90},
+                                      {5, 124, 124},
+                                      {6, 194, 194}}};
 
 }  // namespace
 
 TForm8::TForm8(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint) {
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint) {
   setWindowTitle(QString::fromUtf8(editor::leveltexts::kCaption.data(),
                                    static_cast<int>(editor::leveltexts::kCaption.size())));
   setFixedSize(kClientWidth, kClientHeight);
@@ -51,8 +57,8 @@ TForm8::TForm8(QWidget* parent)
   for (int c = 0; c < editor::kMeterCount; ++c) {
     const int x = kColumnX[static_cast<std::size_t>(c)];
     const auto& title = editor::leveltexts::kTitles[static_cast<std::size_t>(c)];
-    ColouredLabel(QString::fromLatin1(title.data(), static_cast<int>(title.size())), editortexts::kAqua, this,
-                  x - 8, 6);
+    ColouredLabel(QString::fromLatin1(title.data(), static_cast<int>(title.size())),
+                  editortexts::kAqua, this, x - 8, 6);
     for (std::size_t s = 0; s < kSections.size(); ++s) {
       const Section& sec = kSections[s];
       auto* g = new TCGauge(this);
@@ -65,8 +71,9 @@ TForm8::TForm8(QWidget* parent)
     }
     for (const Mark& m : kMarks) {
       const auto& text = editor::leveltexts::kScale[static_cast<std::size_t>(m.index)];
-      auto* label = ColouredLabel(QString::fromLatin1(text.data(), static_cast<int>(text.size())),
-                                  editortexts::kAqua, this, x + kGaugeWidth + 2, c == 0 ? m.y : m.yLater);
+      auto* label =
+          ColouredLabel(QString::fromLatin1(text.data(), static_cast<int>(text.size())),
+                        editortexts::kAqua, this, x + kGaugeWidth + 2, c == 0 ? m.y : m.yLater);
       QFont scale = label->font();
       scale.setPixelSize(9);
       label->setFont(scale);

@@ -16,7 +16,8 @@ QString Text(std::string_view text) { return QtText(text); }
 }  // namespace
 
 TForm2::TForm2(QWidget* parent)
-    : TForm2(Text(editor::texts::kSelectLocation), Text(editor::texts::kLocationQuestion), parent) {}
+    : TForm2(Text(editor::texts::kSelectLocation), Text(editor::texts::kLocationQuestion), parent) {
+}
 
 TForm2::TForm2(const QString& caption, const QString& question, QWidget* parent)
     : QDialog(parent, kFixedDialogFlags) {
@@ -54,9 +55,7 @@ TForm2::TForm2(const QString& caption, const QString& question, QWidget* parent)
   connect(CancelButton, &CaptionButton::clicked, this, &QDialog::reject);
 }
 
-void TForm2::PlaceBelow(const QWidget& mainWindow) {
-  move(200, mainWindow.y() + 130);
-}
+void TForm2::PlaceBelow(const QWidget& mainWindow) { move(200, mainWindow.y() + 130); }
 
 std::optional<int> TForm2::AskLocation(const QString& processorId) {
   Label11->setText(processorId);

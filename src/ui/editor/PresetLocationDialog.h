@@ -32,9 +32,9 @@ class TForm2 : public QDialog {
   int Position() const;
   void SetPosition(int position);
 
-  QLabel* Label11 = nullptr;     // the processor identifier
-  QLabel* Question = nullptr;    // "Select the memory location number "
-  QSpinBox* UpDown1 = nullptr;   // the location, 0 … 7, no wrap
+  QLabel* Label11 = nullptr;    // the processor identifier
+  QLabel* Question = nullptr;   // "Select the memory location number "
+  QSpinBox* UpDown1 = nullptr;  // the location, 0 … 7, no wrap
   CaptionButton* OkButton = nullptr;
   CaptionButton* CancelButton = nullptr;
 

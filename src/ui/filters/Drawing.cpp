@@ -1,7 +1,6 @@
 #include "ui/filters/Drawing.h"
 
 #include <QHash>
-
 #include <cmath>
 
 #include "Resources.h"
@@ -24,9 +23,7 @@ void RegisterCursor(int number, QStringView resourceName) {
   cursorTable().insert(number, QCursor(pixmap, pixmap.width() / 2, pixmap.height() / 2));
 }
 
-QCursor NumberedCursor(int number) {
-  return cursorTable().value(number, QCursor(Qt::ArrowCursor));
-}
+QCursor NumberedCursor(int number) { return cursorTable().value(number, QCursor(Qt::ArrowCursor)); }
 
 double KnobAngle(double pot, double minimum, double maximum) {
   constexpr double kSweepStart = 4.239;
@@ -37,7 +34,8 @@ double KnobAngle(double pot, double minimum, double maximum) {
 
 QPixmap NamedBitmap(QStringView name) {
   QPixmap pixmap(resources::bitmapPath(name));
-  if (pixmap.isNull()) qWarning("bitmap %s missing from the resources", qPrintable(name.toString()));
+  if (pixmap.isNull())
+    qWarning("bitmap %s missing from the resources", qPrintable(name.toString()));
   return pixmap;
 }
 
@@ -57,7 +55,7 @@ QString FormatNumber(double value, int significant, int decimals, bool thousands
   }
   const double scale = std::pow(10.0, keep);
   double rounded = std::round(value * scale) / scale;  // std::round: half away from zero
-  if (rounded == 0.0) rounded = 0.0;                    // no "-0.0"
+  if (rounded == 0.0) rounded = 0.0;                   // no "-0.0"
   QString text = QString::number(rounded, 'f', decimals);
   if (thousands) {
     const int sign = text.startsWith(QLatin1Char('-')) ? 1 : 0;

@@ -21,8 +21,16 @@ inline constexpr int kEditorBandCount = filters::kBandCount;
 inline constexpr int kEditorStripTop = 20;
 
 inline constexpr std::array<EditorBandPlace, kEditorBandCount> kEditorBands{{
-    {284, 62}, {348, 38}, {388, 38}, {428, 38}, {468, 38},
-    {508, 38}, {548, 38}, {588, 38}, {628, 38}, {668, 62},
+    {284, 62},
+    {348, 38},
+    {388, 38},
+    {428, 38},
+    {468, 38},
+    {508, 38},
+    {548, 38},
+    {588, 38},
+    {628, 38},
+    {668, 62},
 }};
 
 // Geometry, the core's limits (10 … 18000 Hz, ±12 dB, Q 0.2 … 50), First/Last, FilterBlockQF

@@ -3,7 +3,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <cmath>
 
@@ -17,10 +16,10 @@ TParFilter* gActiveStrip = nullptr;
 bool gMiddleHeld = false;
 
 constexpr float kSmallestQ = 0.2F;
-constexpr int kScaleWidth = 24;       // XOffset of the first strip
-constexpr int kRightScaleX = 27;      // dB scale of the last strip
-constexpr int kFaderTop = 53;         // grid, slot and scales are drawn from here
-constexpr int kFaderTravel = 96;      // pixels between GMax and GMin
+constexpr int kScaleWidth = 24;   // XOffset of the first strip
+constexpr int kRightScaleX = 27;  // dB scale of the last strip
+constexpr int kFaderTop = 53;     // grid, slot and scales are drawn from here
+constexpr int kFaderTravel = 96;  // pixels between GMax and GMin
 constexpr int kGainTextTop = 169;
 constexpr int kQKnobTop = 187;
 // Press column and the rows that choose the drag mode.
@@ -189,7 +188,8 @@ QRect TParFilter::QZone() const { return {0, kQKnobTop, width(), kHeight - kQKno
 
 void TParFilter::Paint() {
   // A range of zero dB would divide by zero: the fader keeps its previous scale then.
-  if (gMax_ > gMin_) gainScale_ = static_cast<float>(kFaderTravel) / static_cast<float>(gMax_ - gMin_);
+  if (gMax_ > gMin_)
+    gainScale_ = static_cast<float>(kFaderTravel) / static_cast<float>(gMax_ - gMin_);
   knobTop_ = static_cast<int>(48.0F - gPotPos_ * gainScale_ + 53.0F);
   xOffset_ = first_ ? kScaleWidth : 0;
   gainTextColour_ = kLime;
@@ -198,10 +198,17 @@ void TParFilter::Paint() {
 
 void TParFilter::IndexPaint() {
   switch (dragMode_) {
-    case DragMode::Frequency: FIndexPaint(); break;
-    case DragMode::Gain: GIndexPaint(); break;
-    case DragMode::Q: QIndexPaint(); break;
-    case DragMode::None: break;
+    case DragMode::Frequency:
+      FIndexPaint();
+      break;
+    case DragMode::Gain:
+      GIndexPaint();
+      break;
+    case DragMode::Q:
+      QIndexPaint();
+      break;
+    case DragMode::None:
+      break;
   }
 }
 
@@ -279,9 +286,12 @@ void TParFilter::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
   const int x = pos.x() - xOffset_;
   if (x < kPressLeft || x > kPressRight) return;
-  if (pos.y() >= 1 && pos.y() <= 53) dragMode_ = DragMode::Frequency;
-  else if (pos.y() >= 54 && pos.y() <= 187) dragMode_ = DragMode::Gain;
-  else if (pos.y() >= 188 && pos.y() <= 240) dragMode_ = DragMode::Q;
+  if (pos.y() >= 1 && pos.y() <= 53)
+    dragMode_ = DragMode::Frequency;
+  else if (pos.y() >= 54 && pos.y() <= 187)
+    dragMode_ = DragMode::Gain;
+  else if (pos.y() >= 188 && pos.y() <= 240)
+    dragMode_ = DragMode::Q;
   gActiveStrip = this;
   lastY_ = pos.y();
 }
@@ -298,7 +308,8 @@ void TParFilter::mouseMoveEvent(QMouseEvent* event) {
       case DragMode::Frequency: {
         // Moving up raises the frequency, FreqDragStep · 10 Hz per pixel.
         const double hz = double{fPotPos_} - static_cast<double>(dy) * freqDragStep_ * 10.0;
-        SetFPotPos(static_cast<float>(std::clamp(hz, double(fMin_), double(std::max(fMin_, fMax_)))));
+        SetFPotPos(
+            static_cast<float>(std::clamp(hz, double(fMin_), double(std::max(fMin_, fMax_)))));
         break;
       }
       case DragMode::Gain:
@@ -306,10 +317,12 @@ void TParFilter::mouseMoveEvent(QMouseEvent* event) {
         break;
       case DragMode::Q: {
         const double q = double{qPotPos_} - static_cast<double>(dy) * double{qDragStep_};
-        SetQPotPos(static_cast<float>(std::clamp(q, double(qMin_), double(std::max(qMin_, qMax_)))));
+        SetQPotPos(
+            static_cast<float>(std::clamp(q, double(qMin_), double(std::max(qMin_, qMax_)))));
         break;
       }
-      case DragMode::None: break;
+      case DragMode::None:
+        break;
     }
   } else {
     return;
@@ -335,10 +348,17 @@ void TParFilter::StepOnRelease(bool bigSteps) {
 
 void TParFilter::mouseReleaseEvent(QMouseEvent* event) {
   switch (event->button()) {
-    case Qt::LeftButton: StepOnRelease(false); break;
-    case Qt::RightButton: StepOnRelease(true); break;
-    case Qt::MiddleButton: gMiddleHeld = false; break;
-    default: break;
+    case Qt::LeftButton:
+      StepOnRelease(false);
+      break;
+    case Qt::RightButton:
+      StepOnRelease(true);
+      break;
+    case Qt::MiddleButton:
+      gMiddleHeld = false;
+      break;
+    default:
+      break;
   }
 }
 

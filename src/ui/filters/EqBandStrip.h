@@ -7,7 +7,6 @@
 #include <QColor>
 #include <QPixmap>
 #include <QWidget>
-
 #include <cstdint>
 
 #include "filters/ParametricBand.h"

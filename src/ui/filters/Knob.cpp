@@ -3,7 +3,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <cmath>
 
@@ -23,13 +22,20 @@ constexpr int kRightClickStep = 12;
 
 QStringView bitmapName(KcColor colour) {
   switch (colour) {
-    case KcBlue: return texts::kBlueKnob;
-    case KcWhite: return texts::kWhiteKnob;
-    case KcGreen: return texts::kGreenKnob;
-    case KcRed: return texts::kRedKnob;
-    case KcOrange: return texts::kOrangeKnob;
-    case KcYellow: return texts::kYellowKnob;
-    case KcGray: break;
+    case KcBlue:
+      return texts::kBlueKnob;
+    case KcWhite:
+      return texts::kWhiteKnob;
+    case KcGreen:
+      return texts::kGreenKnob;
+    case KcRed:
+      return texts::kRedKnob;
+    case KcOrange:
+      return texts::kOrangeKnob;
+    case KcYellow:
+      return texts::kYellowKnob;
+    case KcGray:
+      break;
   }
   return texts::kGrayKnob;
 }
@@ -184,9 +190,12 @@ void TSSKnob::mouseMoveEvent(QMouseEvent* event) {
 
 void TSSKnob::mouseReleaseEvent(QMouseEvent* event) {
   int step = 0;
-  if (event->button() == Qt::LeftButton) step = 1;
-  else if (event->button() == Qt::RightButton) step = kRightClickStep;
-  else return;
+  if (event->button() == Qt::LeftButton)
+    step = 1;
+  else if (event->button() == Qt::RightButton)
+    step = kRightClickStep;
+  else
+    return;
   const int direction = minusZone_ ? -1 : (plusZone_ ? 1 : 0);
   SetPotPos(Clamped(std::int64_t{potPos_} + direction * step));
 }

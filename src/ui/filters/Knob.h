@@ -5,7 +5,6 @@
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
-
 #include <cstdint>
 
 namespace qubix::ui {

@@ -1,13 +1,12 @@
 #include "ui/filters/ResponseGraphWindow.h"
 
-#include <QGuiApplication>
 #include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -21,13 +20,13 @@ namespace {
 const QColor kGridColour(91, 91, 0);
 // Vertical grid lines, Hz; 10 Hz lies left of the first column and is not seen.
 constexpr std::array<double, 29> kGridFrequencies{
-    10,   20,   30,   40,   50,   60,   70,   80,   90,   100,  200,  300,  400,  500, 600,
-    700,  800,  900,  1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 20000};
+    10,  20,  30,  40,   50,   60,   70,   80,   90,   100,  200,  300,  400,   500,  600,
+    700, 800, 900, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000, 9000, 10000, 20000};
 constexpr int kGridTop = 5;
 // Label order in labels_.
 enum LabelIndex { kPlus24, kPlus12, kZero, kMinus12, kMinus24, k100Hz, k1kHz, k10kHz };
 constexpr std::array<QStringView, 8> kLabelTexts{
-    texts::kLabelPlus24,  texts::kLabelPlus12, texts::kLabelZero,  texts::kLabelMinus12,
+    texts::kLabelPlus24,  texts::kLabelPlus12, texts::kLabelZero, texts::kLabelMinus12,
     texts::kLabelMinus24, texts::kLabel100Hz,  texts::kLabel1kHz, texts::kLabel10kHz};
 }  // namespace
 
@@ -138,7 +137,8 @@ void TForm3::Redraw() {
     // One polyline: 499 segments from column 1 to column 500.
     std::array<QPoint, filters::kResponseColumns> curve;
     for (int k = 1; k <= filters::kResponseColumns; ++k)
-      curve[static_cast<std::size_t>(k - 1)] = QPoint(k, MagnitudeY(response_[static_cast<std::size_t>(k - 1)]));
+      curve[static_cast<std::size_t>(k - 1)] =
+          QPoint(k, MagnitudeY(response_[static_cast<std::size_t>(k - 1)]));
     p.setPen(QPen(kLime, 1));
     p.drawPolyline(curve.data(), static_cast<int>(curve.size()));
   }

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
-
 #include <array>
 #include <functional>
 

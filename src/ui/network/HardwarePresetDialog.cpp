@@ -77,15 +77,12 @@ TForm7::TForm7(std::filesystem::path dataDir, const network::HardwarePresetNames
   connect(StaticText8, &CaptionButton::clicked, this, &TForm7::StaticText8Click);
 }
 
-void TForm7::PlaceBelow(const QWidget& mainWindow) {
-  move(106, mainWindow.y() + 110);
-}
+void TForm7::PlaceBelow(const QWidget& mainWindow) { move(106, mainWindow.y() + 110); }
 
 void TForm7::FormShow() {
   for (int i = 0; i < network::kHardwarePresetCount; ++i) {
-    const std::string file =
-        i < network::kExtraPreset ? "Controller0" + std::to_string(i) + ".jpg"
-                                  : std::string(network::texts::kExtraPicture);
+    const std::string file = i < network::kExtraPreset ? "Controller0" + std::to_string(i) + ".jpg"
+                                                       : std::string(network::texts::kExtraPicture);
     // A missing picture leaves the frame empty; the dialog stays usable.
     Images[static_cast<std::size_t>(i)]->setPixmap(
         QPixmap::fromImage(LoadJpegPicture(dataDir_ / file)));

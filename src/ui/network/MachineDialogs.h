@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-
 #include <functional>
 #include <string>
 #include <vector>

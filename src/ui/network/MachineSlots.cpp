@@ -2,13 +2,12 @@
 
 #include <QMouseEvent>
 #include <QPixmap>
-
 #include <algorithm>
 #include <cstring>
 
 #include "media/JpegDecoder.h"
-#include "ui/common/BusGuard.h"
 #include "network/NetworkTexts.h"
+#include "ui/common/BusGuard.h"
 
 namespace qubix::ui {
 
@@ -95,8 +94,10 @@ MachineSlots::MachineSlots(QWidget* window, const std::filesystem::path& dataDir
     s.editPicture->setGeometry(editPictureGeometry(k));
     s.editPicture->setToolTip(qt(texts::kEditHint));
     s.editPicture->setObjectName(QString("EditPicture%1").arg(k + 1));
-    if (!processor.isNull()) s.editPicture->setPixmap(QPixmap::fromImage(processor));
-    else s.editPicture->setFrameStyle(QFrame::Box | QFrame::Plain);  // lime, as the text
+    if (!processor.isNull())
+      s.editPicture->setPixmap(QPixmap::fromImage(processor));
+    else
+      s.editPicture->setFrameStyle(QFrame::Box | QFrame::Plain);  // lime, as the text
     s.presetPicture = new ClickablePicture(window);
     s.presetPicture->setGeometry(presetPictureGeometry(k));
     s.presetPicture->setToolTip(qt(texts::kPresetHint));
@@ -111,10 +112,12 @@ MachineSlots::MachineSlots(QWidget* window, const std::filesystem::path& dataDir
       font.setPixelSize(kLabelFontPx);
       (*labels[line])->setFont(font);
       (*labels[line])->setTextFormat(Qt::PlainText);
-      (*labels[line])->setAlignment(leftColumn(k) ? Qt::AlignLeft | Qt::AlignVCenter
-                                                  : Qt::AlignRight | Qt::AlignVCenter);
+      (*labels[line])
+          ->setAlignment(leftColumn(k) ? Qt::AlignLeft | Qt::AlignVCenter
+                                       : Qt::AlignRight | Qt::AlignVCenter);
     }
-    connect(s.editPicture, &ClickablePicture::clicked, this, [this, k] { emit editPictureClicked(k); });
+    connect(s.editPicture, &ClickablePicture::clicked, this,
+            [this, k] { emit editPictureClicked(k); });
     connect(s.presetPicture, &ClickablePicture::clicked, this,
             [this, k] { emit presetPictureClicked(k); });
   }

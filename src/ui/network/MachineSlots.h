@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
-
 #include <array>
 #include <filesystem>
 #include <functional>

@@ -222,7 +222,8 @@ void Tmainform::deferExit() {
   // The operation runs on to the point where the machine is released; then the program ends.
   if (exitPending_) return;
   exitPending_ = true;
-  setWindowTitle(QString::fromLatin1(texts::kMainCaption) + QStringLiteral("- closing when the bus is free"));
+  setWindowTitle(QString::fromLatin1(texts::kMainCaption) +
+                 QStringLiteral("- closing when the bus is free"));
   BusGuard::instance().whenIdle([this] { StaticText5Click(); });
 }
 

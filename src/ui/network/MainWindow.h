@@ -45,10 +45,10 @@ class Tmainform : public QWidget, public network::NetworkView {
   QFrame* Bevel1 = nullptr;
   QFrame* Bevel2 = nullptr;
   QLineEdit* StatusLine = nullptr;
-  QLineEdit* ProbeField = nullptr;  // lies over the status line; shows the scan's probes
-  CaptionButton* StaticText1 = nullptr;   // " NetScan"
+  QLineEdit* ProbeField = nullptr;       // lies over the status line; shows the scan's probes
+  CaptionButton* StaticText1 = nullptr;  // " NetScan"
   QLabel* MaxSearchLabel = nullptr;
-  QSpinBox* UpDown1 = nullptr;            // "Max Srch", 1 … 8
+  QSpinBox* UpDown1 = nullptr;  // "Max Srch", 1 … 8
   QListWidget* ListBox1 = nullptr;
   CaptionButton* StaticText28 = nullptr;  // " Add Manually"
   CaptionButton* StaticText29 = nullptr;  // "  Remove HW"
@@ -85,7 +85,7 @@ class Tmainform : public QWidget, public network::NetworkView {
   void Timer1Timer();
   void Timer2Timer();
   void BitBtn1Click();
-  void StaticText5Click();  // "      Exit"
+  void StaticText5Click();   // "      Exit"
   void StaticText21Click();  // " Refresh"
   void StaticText1Click();   // " NetScan"
   void StaticText28Click();  // " Add Manually"

@@ -7,7 +7,8 @@
 
 namespace qubix::ui {
 
-PresetControls::PresetControls(network::Station& station, MachineSlots& machineSlots, QWidget* window)
+PresetControls::PresetControls(network::Station& station, MachineSlots& machineSlots,
+                               QWidget* window)
     : station_(station),
       slots_(machineSlots),
       window_(window),
@@ -18,8 +19,8 @@ PresetControls::PresetControls(network::Station& station, MachineSlots& machineS
                                       window)) {
   presets_->setView(this);
   form7_->onLoadNew = [this] { presets_->UploadExtraPreset(presets_->presetSlot); };
-  const QString clip = QString::fromStdString(
-      (station.dataDir() / std::string(network::texts::kBusyClip)).string());
+  const QString clip =
+      QString::fromStdString((station.dataDir() / std::string(network::texts::kBusyClip)).string());
   for (int k = 0; k < network::kSlotCount; ++k) {
     auto* animation = new BusyAnimation(window);
     animation->setGeometry(MachineSlots::animationGeometry(k));
@@ -27,8 +28,7 @@ PresetControls::PresetControls(network::Station& station, MachineSlots& machineS
     animation->hide();
     animations_[static_cast<std::size_t>(k)] = animation;
   }
-  connect(&slots_, &MachineSlots::presetPictureClicked, this,
-          [this](int k) { ChangeHWPS(k + 1); });
+  connect(&slots_, &MachineSlots::presetPictureClicked, this, [this](int k) { ChangeHWPS(k + 1); });
 }
 
 PresetControls::~PresetControls() = default;

@@ -11,8 +11,8 @@
 #include "network/HardwarePreset.h"
 #include "network/Station.h"
 #include "ui/network/BusyAnimation.h"
-#include "ui/network/MachineSlots.h"
 #include "ui/network/HardwarePresetDialog.h"
+#include "ui/network/MachineSlots.h"
 
 namespace qubix::ui {
 

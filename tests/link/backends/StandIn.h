@@ -27,8 +27,8 @@ Stream& operator<<(Stream& out, const StandInCall& call) {
 struct StandInControl {
   link::Adapter* adapter = nullptr;  // answers the calls; nullptr: no device
   std::vector<StandInCall> calls;
-  std::uint32_t extraDevices = 0;     // listed beyond the adapter's own devices
-  std::uint32_t listRoomShort = 0;    // listings whose pointer array had too few entries
+  std::uint32_t extraDevices = 0;   // listed beyond the adapter's own devices
+  std::uint32_t listRoomShort = 0;  // listings whose pointer array had too few entries
 };
 
 }  // namespace qubix::test

@@ -15,7 +15,8 @@ namespace {
 // QUBIX_STANDIN_DEVICES=N pretends N devices that cannot be opened (for the diagnostics).
 StandInControl initialControl() {
   StandInControl c;
-  if (const char* n = std::getenv("QUBIX_STANDIN_DEVICES")) c.extraDevices = static_cast<std::uint32_t>(std::atoi(n));
+  if (const char* n = std::getenv("QUBIX_STANDIN_DEVICES"))
+    c.extraDevices = static_cast<std::uint32_t>(std::atoi(n));
   return c;
 }
 StandInControl control = initialControl();

@@ -110,8 +110,8 @@ class Ft232r final : public qubix::test::EmulatedChip {
     return current() != nullptr && device->generation == generation_;
   }
 
-  int control(libusb_device_handle* h, std::uint8_t type, std::uint8_t request,
-              std::uint16_t value, std::uint16_t index, unsigned char* data, std::uint16_t length) {
+  int control(libusb_device_handle* h, std::uint8_t type, std::uint8_t request, std::uint16_t value,
+              std::uint16_t index, unsigned char* data, std::uint16_t length) {
     if (!alive(h->device)) return LIBUSB_ERROR_NO_DEVICE;
     requests_.push_back({type, request, value, index, length});
     const bool in = (type & LIBUSB_ENDPOINT_IN) != 0;
@@ -173,7 +173,8 @@ class Ft232r final : public qubix::test::EmulatedChip {
     const double byteMs = bus_->wire().byteMs();
     const double start = clock_->nowMs();
     const bool heard = eightNOne() && std::abs(baudRate() / bus_->wire().baud - 1.0) < 0.03;
-    for (std::uint64_t i = 0; i < n && heard; ++i) bus_->hearByte(data[i], start + (i + 1) * byteMs);
+    for (std::uint64_t i = 0; i < n && heard; ++i)
+      bus_->hearByte(data[i], start + (i + 1) * byteMs);
     clock_->waitUntil(start + static_cast<double>(n) * byteMs);
     *actual = static_cast<int>(n);
     if (unplugNow) {
@@ -282,8 +283,8 @@ const libusb_endpoint_descriptor kEndpoints[2] = {
 const libusb_interface_descriptor kAltSetting = {
     9, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xff, 0xff, 0xff, 2, kEndpoints, nullptr, 0};
 const libusb_interface kInterface = {&kAltSetting, 1};
-libusb_config_descriptor kConfig = {9, LIBUSB_DT_CONFIG, 32, 1, 1, 0, 0xa0, 45, &kInterface,
-                                    nullptr, 0};
+libusb_config_descriptor kConfig = {9,  LIBUSB_DT_CONFIG, 32,      1, 1, 0, 0xa0,
+                                    45, &kInterface,      nullptr, 0};
 libusb_context* const kContext = reinterpret_cast<libusb_context*>(&kConfig);
 
 }  // namespace
@@ -325,8 +326,8 @@ void libusb_unref_device(libusb_device* device) {
 }
 
 int libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* desc) {
-  *desc = libusb_device_descriptor{18, LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 8, 0x0403, 0x6001,
-                                   0x0600, 1, 2, 3, 1};
+  *desc = libusb_device_descriptor{18,     LIBUSB_DT_DEVICE, 0x0200, 0, 0, 0, 8,
+                                   0x0403, 0x6001,           0x0600, 1, 2, 3, 1};
   return 0;
 }
 
@@ -369,8 +370,8 @@ int libusb_release_interface(libusb_device_handle* h, int) {
 int libusb_detach_kernel_driver(libusb_device_handle*, int) { return chip().detachKernelDriver(); }
 int libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) { return 0; }
 
-int libusb_get_string_descriptor_ascii(libusb_device_handle* h, uint8_t index,
-                                       unsigned char* data, int length) {
+int libusb_get_string_descriptor_ascii(libusb_device_handle* h, uint8_t index, unsigned char* data,
+                                       int length) {
   if (!chip().alive(h->device)) return LIBUSB_ERROR_NO_DEVICE;
   const ChipSetup& s = chip().setup();
   const std::string text = index == 1   ? std::string("Velmoria")
@@ -384,9 +385,8 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle* h, uint8_t index,
   return n;
 }
 
-int libusb_control_transfer(libusb_device_handle* h, uint8_t type, uint8_t request,
-                            uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
-                            unsigned int) {
+int libusb_control_transfer(libusb_device_handle* h, uint8_t type, uint8_t request, uint16_t value,
+                            uint16_t index, unsigned char* data, uint16_t length, unsigned int) {
   return chip().control(h, type, request, value, index, data, length);
 }
 

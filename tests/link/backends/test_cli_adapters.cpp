@@ -40,8 +40,10 @@ TEST(AdaptersCommand, ListsTheVendorLibrarysDevicesAndWhyOneCannotBeOpened) {
   EXPECT_NE(out.find(R"("available":true,"name":"d2xx","reason":"")"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("path":"index 0")"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("description":"Other Adapter")"), std::string::npos) << out;
-  EXPECT_NE(out.find(R"("note":"cannot open it (status 2): another program or the kernel driver holds it")"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find(
+          R"("note":"cannot open it (status 2): another program or the kernel driver holds it")"),
+      std::string::npos)
       << out;
   EXPECT_NE(out.find(R"("path":"index 1")"), std::string::npos) << out;
 }
@@ -80,13 +82,19 @@ TEST_P(SelfTestCommand, ReportsAndJudges) {
 INSTANTIATE_TEST_SUITE_P(
     Links, SelfTestCommand,
     ::testing::Values(
-        SelfTestCase{"simulated_bus", "--link sim:", 0,
+        SelfTestCase{"simulated_bus",
+                     "--link sim:",
+                     0,
                      {"backend      sim", "description  Velmoria USBTo422", "serial       SIM00001",
                       "latency      unknown", "machine      H000000010001 (found by scanning)",
                       "select       ", "query        "}},
-        SelfTestCase{"simulated_bus_json", "--link sim: --json", 0,
+        SelfTestCase{"simulated_bus_json",
+                     "--link sim: --json",
+                     0,
                      {R"("backend":"sim","connected":true)", R"("machine":"H000000010001")"}},
-        SelfTestCase{"nothing_plugged_in", "", 1,
+        SelfTestCase{"nothing_plugged_in",
+                     "",
+                     1,
                      {"open         failed: NoOpenDvc", "verdict      fail",
                       "advice       no adapter opened"}}),
     qubix::test::ByNameField{});

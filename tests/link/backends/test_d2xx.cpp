@@ -12,8 +12,8 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "support/RecordingFrontend.h"
 #include "support/CaseNames.h"
+#include "support/RecordingFrontend.h"
 
 namespace qubix::test {
 namespace {
@@ -27,7 +27,8 @@ class D2xxStandIn : public ::testing::Test {
   void SetUp() override {
     library_ = dlopen(QUBIX_STANDIN_LIB, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library_, nullptr) << dlerror();
-    auto get = reinterpret_cast<test::StandInControl* (*)()>(dlsym(library_, "qubix_standin_control"));
+    auto get =
+        reinterpret_cast<test::StandInControl* (*)()>(dlsym(library_, "qubix_standin_control"));
     ASSERT_NE(get, nullptr);
     control_ = get();
     *control_ = {};
@@ -39,8 +40,8 @@ class D2xxStandIn : public ::testing::Test {
   }
 
   std::unique_ptr<link::Link> connect() {
-    auto link = std::make_unique<link::Link>(std::make_unique<D2xxAdapter>(QUBIX_STANDIN_LIB),
-                                             frontend_);
+    auto link =
+        std::make_unique<link::Link>(std::make_unique<D2xxAdapter>(QUBIX_STANDIN_LIB), frontend_);
     link->Connect();
     return link;
   }
@@ -55,8 +56,8 @@ TEST_F(D2xxStandIn, ConnectCallsTheDriverInOrderWithItsArguments) {
   auto link = connect();
   ASSERT_TRUE(link->state().Connected);
   const Calls expected = {
-      {"FT_ListDevices", {0x80000000u, 0}},          // count first, to give the listing room
-      {"FT_ListDevices", {0x20000002u, 1}},          // all devices by description
+      {"FT_ListDevices", {0x80000000u, 0}},  // count first, to give the listing room
+      {"FT_ListDevices", {0x20000002u, 1}},  // all devices by description
       {"FT_Open", {0}},
       {"FT_SetLatencyTimer", {2}},
       {"FT_SetChars", {'O', 1, 0, 0}},
@@ -106,7 +107,7 @@ TEST_F(D2xxStandIn, SelectAndQueryReachTheBus) {
   // "e" and "R" (one byte each, one-byte answer), the 15-byte select frame and its "O", the
   // 5-byte query and its 7-byte reply.
   const Calls expected = {
-      {"FT_Write", {1}}, {"FT_Read", {1}},  {"FT_Write", {1}}, {"FT_Read", {1}},
+      {"FT_Write", {1}},  {"FT_Read", {1}}, {"FT_Write", {1}}, {"FT_Read", {1}},
       {"FT_Write", {15}}, {"FT_Read", {1}}, {"FT_Write", {5}}, {"FT_Read", {7}},
   };
   EXPECT_EQ(control_->calls, expected);
@@ -166,11 +167,12 @@ TEST_P(D2xxMissing, SaysWhyAndConnectShowsNoDevice) {
   EXPECT_EQ(frontend.statusDetail, probe.lastError());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Libraries, D2xxMissing,
-    ::testing::Values(BadLibrary{"missing", "/nonexistent/libftd2xx.so", "cannot load /nonexistent/libftd2xx.so"},
-                      BadLibrary{"partial", QUBIX_PARTIAL_LIB, "lacks FT_GetDeviceInfo"}),
-    qubix::test::ByNameField{});
+INSTANTIATE_TEST_SUITE_P(Libraries, D2xxMissing,
+                         ::testing::Values(BadLibrary{"missing", "/nonexistent/libftd2xx.so",
+                                                      "cannot load /nonexistent/libftd2xx.so"},
+                                           BadLibrary{"partial", QUBIX_PARTIAL_LIB,
+                                                      "lacks FT_GetDeviceInfo"}),
+                         qubix::test::ByNameField{});
 
 }  // namespace
 }  // namespace qubix::test

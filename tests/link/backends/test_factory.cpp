@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "link/Link.h"
 #include "compose/LinkFactory.h"
+#include "link/Link.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
-#include "support/RecordingFrontend.h"
 #include "support/CaseNames.h"
+#include "support/RecordingFrontend.h"
 
 namespace qubix::test {
 namespace {
@@ -51,11 +51,15 @@ const bool kFtdi = link::backends::FtdiAdapter::compiledIn();
 INSTANTIATE_TEST_SUITE_P(
     Links, FactoryForms,
     ::testing::Values(
-        Form{"sim", "sim:", "sim", ""}, Form{"empty", "", "none", ""}, Form{"none", "none:", "none", ""},
-        Form{"serial_default", "serial:", kSerial ? "serial" : "", "the serial adapter is not available: "},
-        Form{"serial_device", "serial:/dev/ttyUSB1", kSerial ? "serial" : "", "the serial adapter is not available: "},
+        Form{"sim", "sim:", "sim", ""}, Form{"empty", "", "none", ""},
+        Form{"none", "none:", "none", ""},
+        Form{"serial_default", "serial:", kSerial ? "serial" : "",
+             "the serial adapter is not available: "},
+        Form{"serial_device", "serial:/dev/ttyUSB1", kSerial ? "serial" : "",
+             "the serial adapter is not available: "},
         Form{"ftdi_default", "ftdi:", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
-        Form{"ftdi_description", "ftdi:Velmoria USBNet", kFtdi ? "ftdi" : "", "the ftdi adapter is not available: "},
+        Form{"ftdi_description", "ftdi:Velmoria USBNet", kFtdi ? "ftdi" : "",
+             "the ftdi adapter is not available: "},
         Form{"d2xx_default", "d2xx:", "",
              "the d2xx adapter is not available: cannot load /nonexistent/libftd2xx.so"},
         Form{"d2xx_missing", "d2xx:/no/such/libftd2xx.so", "",

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "UsbStandIn.h"
-#include "support/TempDir.h"
 #include "link/Link.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "network/HardwarePreset.h"
@@ -23,6 +22,7 @@
 #include "support/CaseNames.h"
 #include "support/RecordingFrontend.h"
 #include "support/RunCommand.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -55,7 +55,8 @@ class EmulatedFtdi : public ::testing::Test {
   std::unique_ptr<FtdiAdapter> adapter(std::string description = "") {
     sim::SimClock* clock = &chip_->clock();
     return std::make_unique<FtdiAdapter>(
-        std::move(description), link::backends::ReadClock{[clock] { return clock->nowMs(); }, [] {}});
+        std::move(description),
+        link::backends::ReadClock{[clock] { return clock->nowMs(); }, [] {}});
   }
   std::unique_ptr<link::Link> connect(std::string description = "") {
     auto link = std::make_unique<link::Link>(adapter(std::move(description)), frontend_);
@@ -188,7 +189,8 @@ struct ChipSetting {
   bool replyWaits;          // for the timer, after the query reply's last byte
 };
 
-class EmulatedFtdiTiming : public EmulatedFtdi, public ::testing::WithParamInterface<ChipSetting> {};
+class EmulatedFtdiTiming : public EmulatedFtdi,
+                           public ::testing::WithParamInterface<ChipSetting> {};
 
 // A one-byte acknowledgement always waits for the timer (the first-byte rule); a reply ending
 // in the event character is passed on as its last byte arrives.
@@ -236,7 +238,8 @@ TEST_F(EmulatedFtdi, ExtraPresetUploadOnTheVirtualClock) {
   network::SealHfpImage(image);
   const auto file = dir.path() / "Hall.hfp";
   std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
 
   network::Station station(adapter(), frontend_, dir.path());
   station.Connect();
@@ -298,7 +301,8 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   EXPECT_EQ(restarts, 1);
   EXPECT_EQ(frontend_.statusText, "Connection Fail");
   EXPECT_EQ(frontend_.statusColour, link::kRed);
-  EXPECT_NE(frontend_.statusDetail.find("ftdi: write: "), std::string::npos) << frontend_.statusDetail;
+  EXPECT_NE(frontend_.statusDetail.find("ftdi: write: "), std::string::npos)
+      << frontend_.statusDetail;
   EXPECT_EQ(station.network.slotStates[0].identifier, "H000000010001");
   EXPECT_EQ(station.network.slotStates[1].identifier, "");
 
@@ -346,16 +350,22 @@ TEST_P(EmulatedFtdiSelfTest, ReportsAndJudges) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, EmulatedFtdiSelfTest,
     ::testing::Values(
-        SelfTestRun{"passes", "", "", 0,
+        SelfTestRun{"passes",
+                    "",
+                    "",
+                    0,
                     {"backend      ftdi", "description  Velmoria USBTo422", "serial       QX240001",
                      "latency      2 ms (read back)", "event char   \"O\" (set)",
                      "machine      H000000010001 (found by scanning)"}},
-        SelfTestRun{"passes_json", "", "--json", 0,
-                    {"\"backend\":\"ftdi\"", "\"latency_timer_ms\":2"}},
-        SelfTestRun{"no_permission", "denied", "", 1,
-                    {"verdict      fail", "permission"}},
-        SelfTestRun{"kernel_driver_bound_is_detached", "driver", "", 0, {"machine      H000000010001"}},
-        SelfTestRun{"nothing_answers", "silent", "--scan-to 3", 1,
+        SelfTestRun{
+            "passes_json", "", "--json", 0, {"\"backend\":\"ftdi\"", "\"latency_timer_ms\":2"}},
+        SelfTestRun{"no_permission", "denied", "", 1, {"verdict      fail", "permission"}},
+        SelfTestRun{
+            "kernel_driver_bound_is_detached", "driver", "", 0, {"machine      H000000010001"}},
+        SelfTestRun{"nothing_answers",
+                    "silent",
+                    "--scan-to 3",
+                    1,
                     {"machine      none answered", "verdict      fail",
                      "advice       no machine answered: check the bus termination and wiring"}}),
     test::ByNameField{});

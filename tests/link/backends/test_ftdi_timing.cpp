@@ -48,12 +48,10 @@ TEST_P(ChipDeliveries, AreWhenTheChipSendsThePacket) {
   for (std::size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], c.expected[i]) << i;
 }
 
-std::vector<ChipByte> sixtyThree() {
-  return burst(std::string(63, 'a'), 1.0, 0.1);
-}
+std::vector<ChipByte> sixtyThree() { return burst(std::string(63, 'a'), 1.0, 0.1); }
 std::vector<double> sixtyThreeExpected() {
   std::vector<double> e(62, 1.0 + 61 * 0.1);  // the 62nd byte fills the packet
-  e.push_back(1.0 + 61 * 0.1 + 16.0);          // the 63rd waits a full period from there
+  e.push_back(1.0 + 61 * 0.1 + 16.0);         // the 63rd waits a full period from there
   return e;
 }
 
@@ -66,23 +64,28 @@ INSTANTIATE_TEST_SUITE_P(
              std::vector<double>(5, 1.0 + 4 * 0.087)},
         Case{"WithoutTheEventCharacterTheReplyWaits", 16, false, burst("0012O", 1.0),
              std::vector<double>(5, 16.0)},
-        Case{"EventCharacterFirstInTheBufferDoesNotFire", 16, true, burst("Oa", 1.0),
-             {16.0, 16.0}},
+        Case{"EventCharacterFirstInTheBufferDoesNotFire", 16, true, burst("Oa", 1.0), {16.0, 16.0}},
         Case{"ByteJustBeforeAnExpiry", 16, false, {{'a', 15.9}}, {16.0}},
         Case{"ByteJustAfterAnExpiry", 16, false, {{'a', 16.1}}, {32.0}},
-        Case{"AnExpiryBetweenTwoBytesSplitsThem", 16, false, {{'a', 15.0}, {'b', 17.0}},
+        Case{"AnExpiryBetweenTwoBytesSplitsThem",
+             16,
+             false,
+             {{'a', 15.0}, {'b', 17.0}},
              {16.0, 32.0}},
         Case{"AFullPacketGoesAtOnceAndRestartsTheTimer", 16, false, sixtyThree(),
              sixtyThreeExpected()},
-        Case{"AfterAnEventPacketTheTimerCountsFromIt", 16, true,
-             {{'1', 1.0}, {'O', 2.0}, {'x', 3.0}}, {2.0, 2.0, 18.0}}),
+        Case{"AfterAnEventPacketTheTimerCountsFromIt",
+             16,
+             true,
+             {{'1', 1.0}, {'O', 2.0}, {'x', 3.0}},
+             {2.0, 2.0, 18.0}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(ChipSettle, DeliveredButUnreadBytesStayAvailable) {
   FtdiTiming chip;
   chip.setEventCharacter('O', true);
   const auto bytes = burst("12O", 1.0, 0.5);  // all delivered at 2.0
-  chip.settle(bytes, 1, 2.0);                // the PC read one of three
+  chip.settle(bytes, 1, 2.0);                 // the PC read one of three
   const auto rest = std::vector<ChipByte>(bytes.begin() + 1, bytes.end());
   const auto got = chip.deliveries(rest);
   EXPECT_LT(got[0], 2.0);

@@ -22,19 +22,19 @@
 #include <string>
 #include <vector>
 
-#include "link/Link.h"
 #include "compose/LinkFactory.h"
 #include "filters/EqBands.h"
 #include "filters/ParametricBand.h"
-#include "network/HfpFile.h"
+#include "link/Link.h"
 #include "link/backends/net/NetAdapter.h"
+#include "network/HfpFile.h"
 #include "network/Station.h"
 #include "protocol/Bus.h"
 #include "protocol/Commands.h"
 #include "protocol/Hex.h"
-#include "support/TempDir.h"
-#include "support/RecordingFrontend.h"
 #include "support/PtyShimMain.h"
+#include "support/RecordingFrontend.h"
+#include "support/TempDir.h"
 
 namespace qubix::test {
 namespace {
@@ -199,7 +199,8 @@ TEST(NetSim, ANewClientTakesOverFromOneThatJustLeft) {
   const std::string select = protocol::SelectFrame({0, 0, 0, 1, 0, 2});
   // The processor's "O" to the select frame, or what came instead ("" when the line closed).
   const auto selectThrough = [&](int fd) {
-    if (::write(fd, select.data(), select.size()) != static_cast<ssize_t>(select.size())) return std::string("write failed");
+    if (::write(fd, select.data(), select.size()) != static_cast<ssize_t>(select.size()))
+      return std::string("write failed");
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 5000) <= 0) return std::string("no answer");
     char c = 0;
@@ -253,10 +254,10 @@ TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
     std::string reason;
   };
   const int closedPort = freePort();
-  for (const Case& c : {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
-                             "connection refused"},
-                        Case{"rfc2217:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
-                             "connection refused"}}) {
+  for (const Case& c :
+       {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc", "connection refused"},
+        Case{"rfc2217:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
+             "connection refused"}}) {
     SCOPED_TRACE(c.uri);
     test::RecordingFrontend frontend;
     auto link = connect(c.uri, frontend);
@@ -273,7 +274,8 @@ void WriteExtraPreset(const fs::path& hfp) {
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + 5);
   network::SealHfpImage(image);
   std::ofstream(hfp, std::ios::binary)
-      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      .write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
 }
 
 // --- through ser2net -----------------------------------------------------------------------
@@ -294,7 +296,8 @@ class Ser2net : public ::testing::Test {
     telnetPort_ = freePort();
     std::ofstream config(dir_.path() / "ser2net.yaml");
     for (const auto& [accepter, port] :
-         {std::pair{std::string("tcp"), rawPort_}, std::pair{std::string("telnet(rfc2217),tcp"), telnetPort_}})
+         {std::pair{std::string("tcp"), rawPort_},
+          std::pair{std::string("telnet(rfc2217),tcp"), telnetPort_}})
       config << "connection: &c" << port << "\n  accepter: " << accepter << ",127.0.0.1," << port
              << "\n  connector: serialdev," << sim_->pty() << ",115200n81,local\n"
              << "  options:\n    kickolduser: true\n";
@@ -354,8 +357,8 @@ class Ser2net : public ::testing::Test {
         if (fd < 0) ::usleep(20000);
       }
     }
-    bool sent = fd >= 0 && ::write(fd, marker.data(), marker.size()) ==
-                               static_cast<ssize_t>(marker.size());
+    bool sent =
+        fd >= 0 && ::write(fd, marker.data(), marker.size()) == static_cast<ssize_t>(marker.size());
     std::size_t at = std::string::npos;
     while (sent && Clock::now() < deadline) {
       const std::string all = heard();
@@ -378,8 +381,8 @@ class Ser2net : public ::testing::Test {
             fd = connectTo(std::stoi(link.substr(link.rfind(':') + 1)));
             if (fd < 0) ::usleep(20000);
           }
-          sent = fd >= 0 && ::write(fd, marker.data(), marker.size()) ==
-                                static_cast<ssize_t>(marker.size());
+          sent = fd >= 0 &&
+                 ::write(fd, marker.data(), marker.size()) == static_cast<ssize_t>(marker.size());
         }
         continue;
       }
@@ -499,16 +502,29 @@ class StopServerBeforeSecondSelect : public link::Adapter {
     }
     return inner_->write(h, b, n, w);
   }
-  Status listDevices(std::span<link::Description> s, std::uint32_t& c) override { return inner_->listDevices(s, c); }
+  Status listDevices(std::span<link::Description> s, std::uint32_t& c) override {
+    return inner_->listDevices(s, c);
+  }
   Status open(int i, link::Handle& h) override { return inner_->open(i, h); }
   Status close(link::Handle h) override { return inner_->close(h); }
-  Status read(link::Handle h, std::uint8_t* b, std::uint32_t n, std::uint32_t& r) override { return inner_->read(h, b, n, r); }
+  Status read(link::Handle h, std::uint8_t* b, std::uint32_t n, std::uint32_t& r) override {
+    return inner_->read(h, b, n, r);
+  }
   Status resetDevice(link::Handle h) override { return inner_->resetDevice(h); }
   Status setBaudRate(link::Handle h, std::uint32_t b) override { return inner_->setBaudRate(h, b); }
-  Status setDataCharacteristics(link::Handle h, std::uint8_t w, std::uint8_t s, std::uint8_t p) override { return inner_->setDataCharacteristics(h, w, s, p); }
-  Status setFlowControl(link::Handle h, std::uint16_t f, std::uint8_t a, std::uint8_t b) override { return inner_->setFlowControl(h, f, a, b); }
-  Status setTimeouts(link::Handle h, std::uint32_t r, std::uint32_t w) override { return inner_->setTimeouts(h, r, w); }
-  Status getDeviceInfo(link::Handle h, link::DeviceInfo& i) override { return inner_->getDeviceInfo(h, i); }
+  Status setDataCharacteristics(link::Handle h, std::uint8_t w, std::uint8_t s,
+                                std::uint8_t p) override {
+    return inner_->setDataCharacteristics(h, w, s, p);
+  }
+  Status setFlowControl(link::Handle h, std::uint16_t f, std::uint8_t a, std::uint8_t b) override {
+    return inner_->setFlowControl(h, f, a, b);
+  }
+  Status setTimeouts(link::Handle h, std::uint32_t r, std::uint32_t w) override {
+    return inner_->setTimeouts(h, r, w);
+  }
+  Status getDeviceInfo(link::Handle h, link::DeviceInfo& i) override {
+    return inner_->getDeviceInfo(h, i);
+  }
   std::string lastError() const override { return inner_->lastError(); }
   std::string backendName() const override { return inner_->backendName(); }
 
@@ -533,7 +549,8 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
   for (const std::string scheme : {"tcp", "rfc2217"}) {
     SCOPED_TRACE(scheme);
     std::string error;
-    auto* adapter = new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
+    auto* adapter =
+        new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
     test::RecordingFrontend frontend;
     network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path());
     connectWithRetries(station);
@@ -597,11 +614,11 @@ TEST(SeveralBuses, OneInstancePerBusEachWithItsOwnDataDirectory) {
   EXPECT_EQ(readFile(heardA), readFile(heardB));
 
   // The program holds its data directory for as long as it runs.
-  Child program({"/bin/sh", "-c",
-                 std::string("QT_QPA_PLATFORM=offscreen exec '") + QUBIX24 + "' --link " + a.tcp() +
-                     " --data-dir " + quoted(dataA) + " >" + quoted(dir.path() / "program.log") +
-                     " 2>&1"},
-                0);
+  Child program(
+      {"/bin/sh", "-c",
+       std::string("QT_QPA_PLATFORM=offscreen exec '") + QUBIX24 + "' --link " + a.tcp() +
+           " --data-dir " + quoted(dataA) + " >" + quoted(dir.path() / "program.log") + " 2>&1"},
+      0);
   // The lock file names its holder; the scan above left its own id there.
   const std::string holder = std::to_string(program.pid());
   const auto deadline = Clock::now() + std::chrono::seconds(30);
@@ -612,11 +629,10 @@ TEST(SeveralBuses, OneInstancePerBusEachWithItsOwnDataDirectory) {
   const std::string heardBBefore = readFile(heardB);
   const std::string inUse =
       "the data directory " + dataA.string() + " is in use by process " + holder;
-  for (const std::string& second :
-       {ctl + "status --link " + b.tcp(),
-        // Bounded, should it not be refused.
-        std::string("QT_QPA_PLATFORM=offscreen '") + QUBIX24 + "' --quit-after-ms 1 --link " +
-            b.tcp()}) {
+  for (const std::string& second : {ctl + "status --link " + b.tcp(),
+                                    // Bounded, should it not be refused.
+                                    std::string("QT_QPA_PLATFORM=offscreen '") + QUBIX24 +
+                                        "' --quit-after-ms 1 --link " + b.tcp()}) {
     SCOPED_TRACE(second);
     Shell run(second + " --data-dir " + quoted(dataA));
     EXPECT_EQ(run.wait().status, 1);

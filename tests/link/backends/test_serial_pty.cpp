@@ -1,7 +1,6 @@
 // The serial backend end to end: libserialport on a pseudo-terminal served by qubix24-sim.
 // libserialport rejects pseudo-terminals in two places; the test interposer (pty_shim.cpp)
 // answers those, and this program re-runs itself with it preloaded.
-#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,16 +14,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "link/Link.h"
 #include "compose/LinkFactory.h"
+#include "link/Link.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
-#include "support/RecordingFrontend.h"
 #include "support/PtyShimMain.h"
+#include "support/RecordingFrontend.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -177,16 +177,17 @@ TEST_F(SerialPty, SettingsAreCheckedAndInvalidHandlesRefused) {
     std::uint8_t bits, stop, parity;
     link::Status expected;
   };
-  for (const Setting& s : {Setting{8, 0, 0, link::kOk}, Setting{8, 2, 0, link::kOk},
-                           Setting{9, 0, 0, link::kInvalidParameter},
-                           Setting{8, 1, 0, link::kInvalidParameter},
-                           Setting{8, 0, 5, link::kInvalidParameter}}) {
+  for (const Setting& s :
+       {Setting{8, 0, 0, link::kOk}, Setting{8, 2, 0, link::kOk},
+        Setting{9, 0, 0, link::kInvalidParameter}, Setting{8, 1, 0, link::kInvalidParameter},
+        Setting{8, 0, 5, link::kInvalidParameter}}) {
     EXPECT_EQ(adapter.setDataCharacteristics(h, s.bits, s.stop, s.parity), s.expected)
         << int{s.bits} << " " << int{s.stop} << " " << int{s.parity} << ": " << adapter.lastError();
   }
   // (DTR/DSR, 0x0200, needs modem lines that a pseudo-terminal lacks.)
   for (std::uint16_t flow : {0x0000, 0x0100, 0x0400})
-    EXPECT_EQ(adapter.setFlowControl(h, flow, 0x11, 0x13), link::kOk) << flow << ": " << adapter.lastError();
+    EXPECT_EQ(adapter.setFlowControl(h, flow, 0x11, 0x13), link::kOk)
+        << flow << ": " << adapter.lastError();
   EXPECT_EQ(adapter.setFlowControl(h, 0x0800, 0, 0), link::kInvalidParameter);
   EXPECT_EQ(adapter.setBaudRate(h, 115200), link::kOk);
   // A pseudo-terminal has no chip, so no latency timer; the reason says so.
@@ -234,8 +235,8 @@ TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
 // (exit 0: "pass", or "slow" on a loaded machine, since this runs on the real clock).
 TEST_F(SerialPty, SelfTestPasses) {
   const test::TempDir dir("qubix-pty");
-  const std::string command = "'" QUBIX24CTL "' selftest --link serial:" + path_ +
-                              " --data-dir " + dir.path().string() + " 2>&1";
+  const std::string command = "'" QUBIX24CTL "' selftest --link serial:" + path_ + " --data-dir " +
+                              dir.path().string() + " 2>&1";
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
@@ -263,8 +264,7 @@ TEST_F(SerialPty, RefusedPortNamesWhereTheFaultLies) {
        "start the program with the pseudo-terminal interposer preloaded", "does not exist"},
       {"no such pty, interposer preloaded", true, false, "/dev/pts/999999 does not exist)",
        "interposer"},
-      {"no such pty, no interposer", false, false, "/dev/pts/999999 does not exist)",
-       "interposer"},
+      {"no such pty, no interposer", false, false, "/dev/pts/999999 does not exist)", "interposer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

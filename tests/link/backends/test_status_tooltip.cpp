@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "StandIn.h"
-#include "link/Link.h"
 #include "compose/LinkFactory.h"
+#include "link/Link.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "ui/common/QtFrontend.h"

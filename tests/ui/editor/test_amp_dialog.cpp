@@ -8,8 +8,8 @@
 
 #include "support/WidgetTest.h"
 #include "ui/common/CaptionButton.h"
-#include "ui/editor/EditorWidgets.h"
 #include "ui/editor/AmpCalculatorDialog.h"
+#include "ui/editor/EditorWidgets.h"
 
 using qubix::ui::CaptionButton;
 

@@ -6,18 +6,17 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <filesystem>
 #include <fstream>
 
-#include "support/WidgetTest.h"
-#include "support/QtInput.h"
 #include "network/EqFile.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/QtInput.h"
+#include "support/WidgetTest.h"
 #include "ui/editor/EditorWindows.h"
-#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/filters/EqBandStrip.h"
+#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/network/MachineSlots.h"
 #include "ui/network/MainWindow.h"
 
@@ -39,7 +38,8 @@ struct DataDir {
   DataDir() : before(QDir::currentPath()) {
     const std::filesystem::path data = path();
     for (const auto& entry : std::filesystem::directory_iterator(QUBIX_DATA_DIR))
-      if (entry.path().extension() == ".jpg") std::filesystem::copy_file(entry.path(), data / entry.path().filename());
+      if (entry.path().extension() == ".jpg")
+        std::filesystem::copy_file(entry.path(), data / entry.path().filename());
     WriteList(data);
     QDir::setCurrent(dir.path());
   }

@@ -4,16 +4,15 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
 #include <functional>
 #include <vector>
 
-#include "support/WidgetTest.h"
 #include "editor/UserPresets.h"
 #include "filters/Biquad.h"
 #include "protocol/Commands.h"
 #include "support/EditorWindowRig.h"
 #include "support/QtInput.h"
+#include "support/WidgetTest.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/AmpCalculatorDialog.h"
 #include "ui/editor/EditorUndo.h"
@@ -38,16 +37,21 @@ struct Fixture : test::EditorWindowRig {
   sim::SimProcessor& machine() { return rig.processor("H000000010001"); }
   void undo() { QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier); }
   void redo(bool y) {
-    if (y) QTest::keyClick(&form, Qt::Key_Y, Qt::ControlModifier);
-    else QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    if (y)
+      QTest::keyClick(&form, Qt::Key_Y, Qt::ControlModifier);
+    else
+      QTest::keyClick(&form, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   }
-  QToolButton* arrow(const char* name) { return form.findChild<QToolButton*>(QString::fromLatin1(name)); }
+  QToolButton* arrow(const char* name) {
+    return form.findChild<QToolButton*>(QString::fromLatin1(name));
+  }
 
   // A press, a few pixels of movement and a release, as the operator drags a control.
   static void drag(QWidget* w, QPoint from, int upPixels) {
     const int step = upPixels < 0 ? -1 : 1;
     QTest::mousePress(w, Qt::LeftButton, {}, from);
-    for (int i = step; i != upPixels + step; i += step) test::MoveMouse(w, from - QPoint(0, i), Qt::LeftButton);
+    for (int i = step; i != upPixels + step; i += step)
+      test::MoveMouse(w, from - QPoint(0, i), Qt::LeftButton);
     QTest::mouseRelease(w, Qt::LeftButton, {}, from - QPoint(0, upPixels));
   }
   static constexpr QPoint kFaderGrip{19, 110};
@@ -57,10 +61,12 @@ struct Fixture : test::EditorWindowRig {
   std::string bandFrames(int n) {
     const auto words = filters::SendingOrder(state().coefficientTable().Band(n - 1));
     const int address = 799 + 5 * (n - 1);
-    return frames::BandCoefficients(address, words) + frames::BandCoefficients(address + 116, words);
+    return frames::BandCoefficients(address, words) +
+           frames::BandCoefficients(address + 116, words);
   }
   std::string channelFrames(int channel) {
-    const int level = state().muteState()[static_cast<std::size_t>(channel)] ? 0 : state().ampLevelCode();
+    const int level =
+        state().muteState()[static_cast<std::size_t>(channel)] ? 0 : state().ampLevelCode();
     return frames::ChannelLevel(channel / 2 + 1, channel % 2, level);
   }
 };
@@ -78,11 +84,14 @@ const std::vector<Change>& Changes() {
        [](Fixture& f) { return f.channelFrames(2); }},
       {"input A one step down", [](Fixture& f) { test::Click(f.arrow("down0")); },
        [](Fixture& f) { return frames::InputGains(f.state().GainCode(1), f.state().GainCode(0)); }},
-      {"band 4 gain dragged", [](Fixture& f) { Fixture::drag(f.form.ParFilter(4), Fixture::kFaderGrip, 6); },
+      {"band 4 gain dragged",
+       [](Fixture& f) { Fixture::drag(f.form.ParFilter(4), Fixture::kFaderGrip, 6); },
        [](Fixture& f) { return f.bandFrames(4); }},
-      {"Ch3/Ch4 knob dragged", [](Fixture& f) { Fixture::drag(f.form.SSKnob(2), Fixture::kKnobGrip, -5); },
+      {"Ch3/Ch4 knob dragged",
+       [](Fixture& f) { Fixture::drag(f.form.SSKnob(2), Fixture::kKnobGrip, -5); },
        [](Fixture& f) {
-         return frames::OutputAttenuation(f.state().knobPosition()[0] + 191, f.state().knobPosition()[1] + 191);
+         return frames::OutputAttenuation(f.state().knobPosition()[0] + 191,
+                                          f.state().knobPosition()[1] + 191);
        }},
       {"delay Ch1/Ch2 one step up", [](Fixture& f) { test::Click(f.arrow("up2")); },
        [](Fixture& f) { return frames::Delays(f.state().delay()[0], f.state().delay()[1]); }},
@@ -90,7 +99,8 @@ const std::vector<Change>& Changes() {
        [](Fixture& f) { return f.channelFrames(0); }},
       {"amplifier level accepted",
        [](Fixture& f) {
-         QTimer::singleShot(0, &f.form.AmpDialog(), [&f] { test::Click(f.form.AmpDialog().AcceptButton()); });
+         QTimer::singleShot(0, &f.form.AmpDialog(),
+                            [&f] { test::Click(f.form.AmpDialog().AcceptButton()); });
          test::Click(f.form.Button(QStringLiteral(" Amp Setting ")));
        },
        [](Fixture& f) { return frames::AmpLevel(f.state().ampLevelCode()); }},
@@ -201,7 +211,8 @@ class TestEditorUndo : public QObject {
     const std::vector<std::pair<const char*, Leave>> leavings{
         {"closed", [](Fixture& f) { test::Click(f.form.Button(QStringLiteral(" Close"))); }},
         {"another slot opened", [](Fixture& f) { f.state().OpenEditorForSlot(1); }},
-        {"adapter gone on reopening", [](Fixture& f) {
+        {"adapter gone on reopening",
+         [](Fixture& f) {
            f.rig.adapter->faults().infoFails = true;
            f.state().OpenEditorForSlot(0);
            f.rig.adapter->faults().infoFails = false;

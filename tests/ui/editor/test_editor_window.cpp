@@ -6,23 +6,22 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-
 #include <filesystem>
 
+#include "filters/Biquad.h"
+#include "protocol/Commands.h"
 #include "support/EditorWindowRig.h"
 #include "support/QtInput.h"
 #include "support/WidgetTest.h"
-#include "filters/Biquad.h"
-#include "protocol/Commands.h"
-#include "ui/editor/EditorTexts.h"
 #include "ui/common/CaptionButton.h"
+#include "ui/editor/AmpCalculatorDialog.h"
+#include "ui/editor/EditorTexts.h"
 #include "ui/editor/EditorWidgets.h"
 #include "ui/editor/EditorWindow.h"
 #include "ui/editor/LevelWindow.h"
-#include "ui/editor/AmpCalculatorDialog.h"
-#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/filters/EqBandStrip.h"
 #include "ui/filters/Knob.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 using namespace qubix;
 using qubix::ui::TForm1;
@@ -84,8 +83,10 @@ class TestEditorWindow : public QObject {
     QTest::mouseRelease(strip, Qt::LeftButton, {}, grip - QPoint(0, 4));
     const std::string wire = f.pc();
     std::size_t q814 = 0, q930 = 0;
-    for (auto at = wire.find("Q032e"); at != std::string::npos; at = wire.find("Q032e", at + 1)) ++q814;
-    for (auto at = wire.find("Q03a2"); at != std::string::npos; at = wire.find("Q03a2", at + 1)) ++q930;
+    for (auto at = wire.find("Q032e"); at != std::string::npos; at = wire.find("Q032e", at + 1))
+      ++q814;
+    for (auto at = wire.find("Q03a2"); at != std::string::npos; at = wire.find("Q03a2", at + 1))
+      ++q930;
     QCOMPARE(q814, std::size_t{4});
     QCOMPARE(q930, std::size_t{4});
     QCOMPARE(strip->GPotPos(), 1.0F);
@@ -137,7 +138,8 @@ class TestEditorWindow : public QObject {
     f.rig.clearRecords();
     Click(f.form.MuteButton(0));
     Click(f.form.MuteButton(0));
-    QCOMPARE(f.pc(), protocol::frames::ChannelLevel(1, 0, 0) + protocol::frames::ChannelLevel(1, 0, 251));
+    QCOMPARE(f.pc(),
+             protocol::frames::ChannelLevel(1, 0, 0) + protocol::frames::ChannelLevel(1, 0, 251));
 
     f.rig.clearRecords();
     dialog.Edit1()->setText(QStringLiteral("9000"));

@@ -4,14 +4,13 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
-
 #include <fstream>
 
-#include "support/WidgetTest.h"
 #include "editor/FilterImport.h"
 #include "filters/ParametricBand.h"
 #include "protocol/Commands.h"
 #include "support/EditorWindowRig.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/FilterTexts.h"
 #include "ui/filters/ResponseGraphWindow.h"
 
@@ -60,8 +59,8 @@ class FilterMenuTest : public QObject {
     QCOMPARE(editor::EditorFilterBands(rig.form.State()), read.filters->bands);
     filters::BiquadCoefficients c;
     QVERIFY(filters::ComputeParametric({900, 2.5F, 1.5F, 48000}, c));
-    const std::string band2 = protocol::frames::BandCoefficients(filters::BandAddressAt(1),
-                                                                 filters::SendingOrder(c));
+    const std::string band2 =
+        protocol::frames::BandCoefficients(filters::BandAddressAt(1), filters::SendingOrder(c));
     QVERIFY(rig.pc().find(band2) != std::string::npos);
     QVERIFY(rig.rig.frontend.boxes.empty());
 

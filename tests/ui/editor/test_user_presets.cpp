@@ -4,7 +4,6 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-
 #include <filesystem>
 
 #include "support/EditorWindowRig.h"

@@ -2,13 +2,12 @@
 // with, and what the operator sees of the gain.
 #include <QSignalSpy>
 #include <QTest>
-
 #include <memory>
 #include <utility>
 #include <vector>
 
-#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/Drawing.h"
 #include "ui/filters/EditorBands.h"
 #include "ui/filters/EqBandStrip.h"
@@ -148,10 +147,14 @@ class ParFilterTest : public QObject {
     QTest::newRow("freq at FMax") << kFreqRowY << kPlusX << left << 18000.0F << 18000.0F;
     QTest::newRow("freq right at FMax") << kFreqRowY << kPlusX << right << 17990.0F << 18000.0F;
     QTest::newRow("freq at FMin") << kFreqRowY << kMinusX << right << 20.0F << 10.0F;
-    QTest::newRow("q left plus") << kQRowY << kPlusX << left << 1.4F << static_cast<float>(1.4F + 0.1);
-    QTest::newRow("q left minus") << kQRowY << kMinusX << left << 1.4F << static_cast<float>(1.4F - 0.1);
-    QTest::newRow("q right plus") << kQRowY << kPlusX << right << 1.4F << static_cast<float>(1.4F + 1.0);
-    QTest::newRow("q right minus") << kQRowY << kMinusX << right << 1.4F << static_cast<float>(1.4F - 1.0);
+    QTest::newRow("q left plus") << kQRowY << kPlusX << left << 1.4F
+                                 << static_cast<float>(1.4F + 0.1);
+    QTest::newRow("q left minus") << kQRowY << kMinusX << left << 1.4F
+                                  << static_cast<float>(1.4F - 0.1);
+    QTest::newRow("q right plus") << kQRowY << kPlusX << right << 1.4F
+                                  << static_cast<float>(1.4F + 1.0);
+    QTest::newRow("q right minus")
+        << kQRowY << kMinusX << right << 1.4F << static_cast<float>(1.4F - 1.0);
     QTest::newRow("q at QMax") << kQRowY << kPlusX << right << 50.0F << 50.0F;
     QTest::newRow("q at QMin") << kQRowY << kMinusX << left << 0.2F << 0.2F;
   }
@@ -211,8 +214,8 @@ class ParFilterTest : public QObject {
     QTest::mouseClick(&strip, Qt::LeftButton, {}, QPoint(xo + 19, 20));
     QCOMPARE(strip.Mode(), TParFilter::DragMode::Frequency);
     QTest::mousePress(&strip, Qt::LeftButton, {}, QPoint(xo + x, 110));
-    QCOMPARE(strip.Mode(), pressChoosesMode ? TParFilter::DragMode::Gain
-                                            : TParFilter::DragMode::Frequency);
+    QCOMPARE(strip.Mode(),
+             pressChoosesMode ? TParFilter::DragMode::Gain : TParFilter::DragMode::Frequency);
     QTest::mouseRelease(&strip, Qt::LeftButton, {}, QPoint(xo + x, 110));
   }
 

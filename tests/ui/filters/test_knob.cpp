@@ -46,7 +46,8 @@ class SSKnobTest : public QObject {
     QTest::newRow("drag up 20 px clamps") << 30 << int(DragLeft) << kDialGrip << 20 << 64 << 2;
     QTest::newRow("drag down 5 px") << 30 << int(DragLeft) << kDialGrip << -5 << 15 << 2;
     QTest::newRow("drag down past Min") << 10 << int(DragLeft) << kDialGrip << -30 << 0 << 2;
-    QTest::newRow("right drag of the active knob") << 30 << int(DragRight) << kDialGrip << 2 << 36 << 2;
+    QTest::newRow("right drag of the active knob")
+        << 30 << int(DragRight) << kDialGrip << 2 << 36 << 2;
     QTest::newRow("left click minus") << 30 << int(LeftClick) << kMinusZone << 0 << 29 << 1;
     QTest::newRow("left click plus") << 30 << int(LeftClick) << kPlusZone << 0 << 31 << 1;
     QTest::newRow("left click plus at Max") << 64 << int(LeftClick) << kPlusZone << 0 << 64 << 1;
@@ -87,11 +88,15 @@ class SSKnobTest : public QObject {
         QTest::mouseRelease(&knob, button, {}, end);
         break;
       }
-      case LeftClick: QTest::mouseClick(&knob, Qt::LeftButton, {}, where); break;
-      case RightClick: QTest::mouseClick(&knob, Qt::RightButton, {}, where); break;
+      case LeftClick:
+        QTest::mouseClick(&knob, Qt::LeftButton, {}, where);
+        break;
+      case RightClick:
+        QTest::mouseClick(&knob, Qt::RightButton, {}, where);
+        break;
       case Wheel: {
-        QWheelEvent wheel(where, knob.mapToGlobal(where), {}, QPoint(0, 120 * amount),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent wheel(where, knob.mapToGlobal(where), {}, QPoint(0, 120 * amount), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&knob, &wheel);
         break;
       }

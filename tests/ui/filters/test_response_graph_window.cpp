@@ -2,18 +2,17 @@
 // suppression, a failed band keeping its curve, and the label placement.
 #include <QLabel>
 #include <QTest>
-
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <utility>
 #include <memory>
+#include <utility>
 
-#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/ResponseGraphWindow.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/EqBandStrip.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 using qubix::filters::BandCoefficientTable;
 using qubix::filters::BiquadCoefficients;
@@ -39,7 +38,9 @@ struct Graph {
   BandCoefficientTable table;
   bool enabled = true;
   TForm3 window;
-  Graph() { window.SetInput(&table, 10, [this] { return enabled; }); }
+  Graph() {
+    window.SetInput(&table, 10, [this] { return enabled; });
+  }
   // Puts one band into the table and redraws; the band's coefficients.
   BiquadCoefficients drawBand(int index, float freqHz, float gainDb, float q) {
     BiquadCoefficients band;
@@ -109,7 +110,8 @@ class Form3Test : public QObject {
     const double step = std::log10(1600.0) * 0.002;
     // The two rows a magnitude may truncate to when it sits on a row boundary.
     const auto rowsOf = [&](int x) {
-      const std::complex<double> z = std::polar(1.0, -6.283185307179586 * std::pow(10.0, (x + 200) * step) / 48000.0);
+      const std::complex<double> z =
+          std::polar(1.0, -6.283185307179586 * std::pow(10.0, (x + 200) * step) / 48000.0);
       const double m = std::abs((band.b0 + band.b1 * z + band.b2 * z * z) /
                                 (1.0 + band.a1 * z + band.a2 * z * z));
       const double rows = std::log10(m) * g.window.DecadePixels();
@@ -132,7 +134,11 @@ class Form3Test : public QObject {
       }
       QVERIFY2(lit.first() >= lo && lit.last() <= hi,
                qPrintable(QStringLiteral("column %1: rows %2…%3 outside %4…%5")
-                              .arg(x).arg(lit.first()).arg(lit.last()).arg(lo).arg(hi)));
+                              .arg(x)
+                              .arg(lit.first())
+                              .arg(lit.last())
+                              .arg(lo)
+                              .arg(hi)));
       if (x > 1 && std::abs(rowsOf(x - 1).first - top) >= 2) ++steepColumns;
     }
     QVERIFY(steepColumns >= 4);  // the band really is steep on this grid

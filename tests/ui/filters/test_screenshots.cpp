@@ -3,16 +3,15 @@
 #include <QDir>
 #include <QPainter>
 #include <QTest>
-
 #include <array>
 
-#include "support/WidgetTest.h"
 #include "filters/ParametricBand.h"
 #include "filters/Response.h"
-#include "ui/filters/FilterBlockImage.h"
-#include "ui/filters/ResponseGraphWindow.h"
+#include "support/WidgetTest.h"
 #include "ui/filters/EqBandStrip.h"
+#include "ui/filters/FilterBlockImage.h"
 #include "ui/filters/Knob.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 using qubix::test::MoveMouse;
 using qubix::ui::TForm3;

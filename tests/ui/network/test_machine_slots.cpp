@@ -5,7 +5,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
 #include <filesystem>
 
 #include "network/NetworkTexts.h"

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <filesystem>
 #include <fstream>
 
@@ -74,7 +73,8 @@ class TestMainWindowNetwork : public QObject {
     QVERIFY(dir.isValid());
     for (const auto& entry : std::filesystem::directory_iterator(kData))
       if (entry.path().extension() == ".jpg")
-        std::filesystem::copy_file(entry.path(), dir.path().toStdString() / entry.path().filename());
+        std::filesystem::copy_file(entry.path(),
+                                   dir.path().toStdString() / entry.path().filename());
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     const std::filesystem::path data = dir.path().toStdString();
@@ -98,8 +98,7 @@ class TestMainWindowNetwork : public QObject {
     QCOMPARE(w.StaticText1->text(), QString("ReScan"));
     QVERIFY(!w.ProbeField->isVisible());
     QCOMPARE(w.ProbeField->text(), QString("H000000010005fa"));
-    QCOMPARE(Items(w.ListBox1),
-             (QStringList{"H000000010001", "H000000010002", "H000000010005"}));
+    QCOMPARE(Items(w.ListBox1), (QStringList{"H000000010001", "H000000010002", "H000000010005"}));
     QCOMPARE(ReadFile(data / "maclist.dat"),
              ListImage({"H000000010001", "H000000010002", "H000000010005"}, 3));
     QCOMPARE(VisibleSlots(w.Slots), 3);
@@ -135,8 +134,7 @@ class TestMainWindowNetwork : public QObject {
     QTest::mouseClick(w.StaticText29, Qt::LeftButton);
     QCOMPARE(ReadFile(data / "maclist.dat"),
              ListImage({"H000000010002", "H000000010005", "H000000030000", "H000000030000"}, 3));
-    QCOMPARE(Items(w.ListBox1),
-             (QStringList{"H000000010002", "H000000010005", "H000000030000"}));
+    QCOMPARE(Items(w.ListBox1), (QStringList{"H000000010002", "H000000010005", "H000000030000"}));
     QCOMPARE(VisibleSlots(w.Slots), 3);
 
     // " Refresh" reads the machines again: what changed on a machine shows in its slot.
@@ -179,8 +177,9 @@ class TestMainWindowNetwork : public QObject {
     });
     w.Timer1Timer();
     QCOMPARE(caption, QString("File Error"));
-    QCOMPARE(text,
-             QString("Can't perform one of the following file operations: Open, Seek, Read, Close."));
+    QCOMPARE(
+        text,
+        QString("Can't perform one of the following file operations: Open, Seek, Read, Close."));
     QCOMPARE(VisibleSlots(w.Slots), 1);
     QVERIFY(!w.Slots->slot(1).presetPicture->isVisible());
     QCOMPARE(Items(w.ListBox1), (QStringList{"H000000010001", "H000000010002"}));

@@ -8,21 +8,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <filesystem>
 
 #include "network/HardwarePreset.h"
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
-#include "support/RecordingFrontend.h"
 #include "support/QtInput.h"
+#include "support/RecordingFrontend.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/editor/PresetLocationDialog.h"
 #include "ui/network/BusyAnimation.h"
+#include "ui/network/HardwarePresetDialog.h"
 #include "ui/network/MachineSlots.h"
 #include "ui/network/PresetControls.h"
-#include "ui/network/HardwarePresetDialog.h"
 
 using namespace qubix;
 
@@ -59,14 +58,16 @@ struct PresetScene {
     station.network.list.setEntry(0, "H000000010001");
     station.network.list.setEntry(1, "H000000010002");
     station.network.list.count = 2;
-    shown = panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
-                                                          station.network.userPresetNames, data));
+    shown =
+        panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
+                                                      station.network.userPresetNames, data));
     bus->clearTranscript();
   }
   // The next hardware preset dialog picks configuration `number` (1 … 8).
   void pick(int number) {
     controls.runDialog = [number](ui::TForm7& form) {
-      WhenModal([&form, number](QWidget*) { Click(form.Images[static_cast<std::size_t>(number - 1)]); });
+      WhenModal(
+          [&form, number](QWidget*) { Click(form.Images[static_cast<std::size_t>(number - 1)]); });
       return form.exec();
     };
   }

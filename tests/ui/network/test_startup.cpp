@@ -2,8 +2,8 @@
 // line, the hidden "Connect" button, "      Exit" and closing the window, with what each puts
 // on the wire and which driver functions it calls.
 #include <QApplication>
-#include <QDir>
 #include <QDialog>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,8 +58,7 @@ class StartupTest : public QObject {
     return std::make_unique<ui::Tmainform>(std::unique_ptr<link::Adapter>(adapter_));
   }
   void writePresetList(const std::string& text) {
-    std::ofstream(QDir(dir_.path()).filePath("hwpresetlist.dat").toStdString(),
-                  std::ios::binary)
+    std::ofstream(QDir(dir_.path()).filePath("hwpresetlist.dat").toStdString(), std::ios::binary)
         << text;
   }
 
@@ -69,8 +68,10 @@ class StartupTest : public QObject {
     connect(&watchdog_, &QTimer::timeout, this, [this] {
       if (QWidget* modal = QApplication::activeModalWidget()) {
         dismissedBoxes_ << modal->windowTitle();
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-        else modal->close();
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+          dialog->reject();
+        else
+          modal->close();
       }
     });
     watchdog_.start();
@@ -165,15 +166,19 @@ class StartupTest : public QObject {
 
   void missingOrShortPresetListStillConnects() {
     for (const char* content : {static_cast<const char*>(nullptr), "Only One\n", ""}) {
-      if (content) writePresetList(content);
-      else QFile::remove(QDir(dir_.path()).filePath("hwpresetlist.dat"));
+      if (content)
+        writePresetList(content);
+      else
+        QFile::remove(QDir(dir_.path()).filePath("hwpresetlist.dat"));
       auto w = makeWindow();
       w->show();
       QVERIFY(w->Timer1->isActive());
       QCOMPARE(w->hardwarePresetList.size(), 8);
       QCOMPARE(w->hardwarePresetList.at(7), QString("Extra Preset   "));
-      if (content && *content) QCOMPARE(w->hardwarePresetList.at(0), QString("Only One"));
-      else QCOMPARE(w->hardwarePresetList.at(0), QString("TQ40+TQS2412 A Flw"));
+      if (content && *content)
+        QCOMPARE(w->hardwarePresetList.at(0), QString("Only One"));
+      else
+        QCOMPARE(w->hardwarePresetList.at(0), QString("TQ40+TQS2412 A Flw"));
       w->Timer1Timer();
       QVERIFY(w->station().link.state().Connected);
     }

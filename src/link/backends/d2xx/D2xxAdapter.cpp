@@ -1,7 +1,5 @@
 #include "link/backends/d2xx/D2xxAdapter.h"
 
-#include "link/backends/Latency.h"
-
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "link/backends/Latency.h"
 
 namespace qubix::link::backends {
 
@@ -37,8 +37,8 @@ D2xxAdapter::D2xxAdapter(std::string library) {
   library_ = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library_) {
     const char* why = dlerror();
-    lastError_ = "d2xx: not available: cannot load " + library + " (" +
-                 (why ? why : "not found") + "); install the vendor's D2XX library";
+    lastError_ = "d2xx: not available: cannot load " + library + " (" + (why ? why : "not found") +
+                 "); install the vendor's D2XX library";
     return;
   }
   std::string missing;
@@ -71,8 +71,8 @@ D2xxAdapter::~D2xxAdapter() {
 Status D2xxAdapter::unavailable() { return kDeviceNotFound; }
 
 Status D2xxAdapter::checked(Status status, const char* call) {
-  if (status != kOk) lastError_ = std::string("d2xx: ") + call + " failed with status " +
-                                  std::to_string(status);
+  if (status != kOk)
+    lastError_ = std::string("d2xx: ") + call + " failed with status " + std::to_string(status);
   return status;
 }
 
@@ -107,8 +107,8 @@ Status D2xxAdapter::open(int deviceIndex, Handle& handle) {
   d2xx::FtHandle h = nullptr;
   const Status s = api_.open(deviceIndex, &h);
   if (s != kOk) {
-    lastError_ = "d2xx: FT_Open of device " + std::to_string(deviceIndex) +
-                 " failed with status " + std::to_string(s) +
+    lastError_ = "d2xx: FT_Open of device " + std::to_string(deviceIndex) + " failed with status " +
+                 std::to_string(s) +
                  (s == kDeviceNotOpened ? " (a kernel driver may hold it: unload ftdi_sio)" : "");
     return s;
   }
@@ -179,8 +179,8 @@ Status D2xxAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   d2xx::Dword id = 0;
   std::array<char, 16> serial{};
   Description description{};
-  const Status s = api_.getDeviceInfo(handle, &type, &id, serial.data(), description.data(),
-                                      nullptr);
+  const Status s =
+      api_.getDeviceInfo(handle, &type, &id, serial.data(), description.data(), nullptr);
   if (s != kOk) return checked(s, "FT_GetDeviceInfo");
   serial.back() = '\0';
   description.back() = '\0';
@@ -245,7 +245,8 @@ BackendReport D2xxAdapter::probe(std::string library) {
         info.latencyTimerMs = ms;
       adapter.close(h);
     } else {
-      info.note = "cannot open it (status " + std::to_string(opened) + "): another program or "
+      info.note = "cannot open it (status " + std::to_string(opened) +
+                  "): another program or "
                   "the kernel driver holds it";
     }
     report.ports.push_back(std::move(info));

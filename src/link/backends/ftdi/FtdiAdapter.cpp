@@ -1,14 +1,14 @@
 #include "link/backends/ftdi/FtdiAdapter.h"
 
-#include "link/backends/Latency.h"
+#include <ftdi.h>
+#include <libusb.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-#include <ftdi.h>
-#include <libusb.h>
+#include "link/backends/Latency.h"
 
 namespace qubix::link::backends {
 
@@ -106,12 +106,12 @@ BackendReport FtdiAdapter::probe() {
 
 ReadClock steadyReadClock() {
   const auto start = std::chrono::steady_clock::now();
-  return {[start] {
-            return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                             start)
-                .count();
-          },
-          [] { std::this_thread::sleep_for(std::chrono::microseconds(250)); }};
+  return {
+      [start] {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count();
+      },
+      [] { std::this_thread::sleep_for(std::chrono::microseconds(250)); }};
 }
 
 FtdiAdapter::FtdiAdapter(std::string description, ReadClock clock)
@@ -140,8 +140,9 @@ Status FtdiAdapter::listDevices(std::span<Description> slots, std::uint32_t& dev
     ++n;
   }
   deviceCount = static_cast<std::uint32_t>(n);
-  if (n == 0) device_.error = description_.empty() ? "ftdi: no FTDI chip on the USB"
-                                                : "ftdi: no FTDI chip named \"" + description_ + "\"";
+  if (n == 0)
+    device_.error = description_.empty() ? "ftdi: no FTDI chip on the USB"
+                                         : "ftdi: no FTDI chip named \"" + description_ + "\"";
   return kOk;
 }
 
@@ -179,8 +180,9 @@ Status FtdiAdapter::open(int deviceIndex, Handle& handle) {
   if (rc < 0) {
     const std::string why = ftdi_get_error_string(device->ctx.get());
     device->ctx.reset();  // never opened: nothing to close
-    return fail(kDeviceNotOpened, "cannot open " + device->info.path + ": " + why +
-                                      " (is the udev rule installed and the user in the dialout group?)");
+    return fail(kDeviceNotOpened,
+                "cannot open " + device->info.path + ": " + why +
+                    " (is the udev rule installed and the user in the dialout group?)");
   }
   handle = device_.adopt(std::move(device));
   // Failures here only cost speed; lastError() keeps the reason for diagnostics.
@@ -201,8 +203,8 @@ Status FtdiAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t coun
   const bool forever = d->readTimeoutMs == 0;
   const double deadline = clock_.nowMs() + d->readTimeoutMs;
   while (bytesRead < count) {
-    const int got = ftdi_read_data(d->ctx.get(), buffer + bytesRead,
-                                   static_cast<int>(count - bytesRead));
+    const int got =
+        ftdi_read_data(d->ctx.get(), buffer + bytesRead, static_cast<int>(count - bytesRead));
     if (got < 0) return fail(kIoError, std::string("read: ") + ftdi_get_error_string(d->ctx.get()));
     bytesRead += static_cast<std::uint32_t>(got);
     if (!forever && clock_.nowMs() >= deadline) break;
@@ -235,7 +237,8 @@ Status FtdiAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
   if (ftdi_set_baudrate(d->ctx.get(), static_cast<int>(baud)) < 0)
-    return fail(kInvalidParameter, std::string("baud rate: ") + ftdi_get_error_string(d->ctx.get()));
+    return fail(kInvalidParameter,
+                std::string("baud rate: ") + ftdi_get_error_string(d->ctx.get()));
   return kOk;
 }
 
@@ -265,7 +268,8 @@ Status FtdiAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uint8
   else
     return fail(kInvalidParameter, "unsupported flow control");
   if (rc < 0)
-    return fail(kInvalidParameter, std::string("flow control: ") + ftdi_get_error_string(d->ctx.get()));
+    return fail(kInvalidParameter,
+                std::string("flow control: ") + ftdi_get_error_string(d->ctx.get()));
   return kOk;
 }
 
@@ -285,7 +289,8 @@ Status FtdiAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   // A control transfer to the chip: fails once the adapter is unplugged.
   unsigned short modem = 0;
   if (ftdi_poll_modem_status(d->ctx.get(), &modem) < 0)
-    return fail(kDeviceNotFound, std::string("adapter gone: ") + ftdi_get_error_string(d->ctx.get()));
+    return fail(kDeviceNotFound,
+                std::string("adapter gone: ") + ftdi_get_error_string(d->ctx.get()));
   static constexpr std::uint32_t kTypes[] = {1, 0, 4, 5, 6, 7, 8, 9};  // by libftdi's chip type
   const auto chip = static_cast<std::size_t>(d->ctx->type);
   info.type = chip < std::size(kTypes) ? kTypes[chip] : 3;
@@ -299,7 +304,8 @@ Status FtdiAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
   if (ftdi_set_latency_timer(d->ctx.get(), ms) < 0)
-    return fail(kInvalidParameter, std::string("latency timer: ") + ftdi_get_error_string(d->ctx.get()));
+    return fail(kInvalidParameter,
+                std::string("latency timer: ") + ftdi_get_error_string(d->ctx.get()));
   return kOk;
 }
 
@@ -307,7 +313,8 @@ Status FtdiAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enabl
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
   if (ftdi_set_event_char(d->ctx.get(), ch, enable ? 1 : 0) < 0)
-    return fail(kNotSupported, std::string("event character: ") + ftdi_get_error_string(d->ctx.get()));
+    return fail(kNotSupported,
+                std::string("event character: ") + ftdi_get_error_string(d->ctx.get()));
   return kOk;
 }
 

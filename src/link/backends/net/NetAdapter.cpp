@@ -45,12 +45,18 @@ int ignoreEvent(gensio*, void*, int, int, unsigned char*, gensiods*, const char*
 // Why a connection could not be made or was lost, in the operator's words.
 std::string networkReason(int err) {
   switch (err) {
-    case GE_CONNREFUSE: return "connection refused";
-    case GE_HOSTDOWN: return "host unreachable";
-    case GE_REMCLOSE: return "connection closed by the server";
-    case GE_TIMEDOUT: return "no answer from the server";
-    case GE_NOTFOUND: return "host not found";
-    default: return gensio_err_to_str(err);
+    case GE_CONNREFUSE:
+      return "connection refused";
+    case GE_HOSTDOWN:
+      return "host unreachable";
+    case GE_REMCLOSE:
+      return "connection closed by the server";
+    case GE_TIMEDOUT:
+      return "no answer from the server";
+    case GE_NOTFOUND:
+      return "host not found";
+    default:
+      return gensio_err_to_str(err);
   }
 }
 
@@ -81,8 +87,9 @@ struct NetAdapter::Connection {
   bool waitUntil(Done done, unsigned ms) {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - SteadyClock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+              .count();
       if (left <= 0) return false;
       gensio_time limit = timeFromMs(left);
       gensio_os_funcs_wait(os, waiter, 1, &limit);
@@ -96,8 +103,9 @@ struct NetAdapter::Connection {
   bool readUntil(Done done, unsigned ms) {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - SteadyClock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+              .count();
       if (left <= 0 || lostError) return false;
       std::uint8_t chunk[64];
       gensiods got = 0;
@@ -115,11 +123,13 @@ struct NetAdapter::Connection {
 
   ~Connection() {
     if (io) {
-      if (!closed &&
-          gensio_close(io, [](gensio*, void* data) {
-            static_cast<Connection*>(data)->closed = true;
-            wake(data);
-          }, this) == 0)
+      if (!closed && gensio_close(
+                         io,
+                         [](gensio*, void* data) {
+                           static_cast<Connection*>(data)->closed = true;
+                           wake(data);
+                         },
+                         this) == 0)
         waitUntil([this] { return closed; }, kNetConnectTimeoutMs);
       gensio_free(io);
     }
@@ -153,7 +163,8 @@ Status NetAdapter::listDevices(std::span<Description> slots, std::uint32_t& devi
 Status NetAdapter::open(int deviceIndex, Handle& handle) {
   handle = nullptr;
   conn_.reset();  // a reconnect lets go of the old connection first
-  if (deviceIndex != 0) return fail(kDeviceNotFound, linkText() + ": no device " + std::to_string(deviceIndex));
+  if (deviceIndex != 0)
+    return fail(kDeviceNotFound, linkText() + ": no device " + std::to_string(deviceIndex));
   std::string reason;
   gensio_os_funcs* os = osFuncs(reason);
   if (!os) return fail(kDeviceNotOpened, scheme() + ": " + reason);
@@ -171,12 +182,15 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
   if (err) return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
 
   // Opened asynchronously so that a host that never answers costs a bounded wait.
-  err = gensio_open(c->io, [](gensio*, int e, void* data) {
-    auto* conn = static_cast<Connection*>(data);
-    conn->openError = e;
-    conn->opened = true;
-    Connection::wake(data);
-  }, c.get());
+  err = gensio_open(
+      c->io,
+      [](gensio*, int e, void* data) {
+        auto* conn = static_cast<Connection*>(data);
+        conn->openError = e;
+        conn->opened = true;
+        Connection::wake(data);
+      },
+      c.get());
   if (err) {
     c->closed = true;  // nothing was opened
     return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
@@ -226,8 +240,9 @@ Status NetAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count
     gensio_time left{};
     gensio_time* timeout = nullptr;
     if (c->readTimeoutMs != 0) {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - SteadyClock::now()).count();
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+              .count();
       if (ms <= 0) break;
       left = timeFromMs(ms);
       timeout = &left;
@@ -266,8 +281,7 @@ Status NetAdapter::resetDevice(Handle handle) {
   Connection* c = check(handle);
   if (!c) return kInvalidHandle;
   c->early.clear();
-  if (c->line &&
-      sergensio_flush(gensio_to_sergensio(c->io), SERGENSIO_FLUSH_RCV_XMIT_BUFFERS) != 0)
+  if (c->line && sergensio_flush(gensio_to_sergensio(c->io), SERGENSIO_FLUSH_RCV_XMIT_BUFFERS) != 0)
     return fail(kIoError, linkText() + ": the server refused to purge its buffers");
   return kOk;
 }
@@ -320,10 +334,8 @@ Status NetAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLength
   // The driver counts parity from 0 (none) and stop bits as 0 (one) or 2 (two); the option
   // counts parity from 1 and stop bits as they are.
   Status st = setLine(c, Line::DataBits, wordLength);
-  if (st == kOk)
-    st = setLine(c, Line::Parity, parity + 1u);
-  if (st == kOk)
-    st = setLine(c, Line::StopBits, stopBits == 0 ? 1u : 2u);
+  if (st == kOk) st = setLine(c, Line::Parity, parity + 1u);
+  if (st == kOk) st = setLine(c, Line::StopBits, stopBits == 0 ? 1u : 2u);
   return st;
 }
 
@@ -332,10 +344,17 @@ Status NetAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uint8_
   if (!c) return kInvalidHandle;
   unsigned mode = 0;
   switch (flow) {
-    case 0x0000: mode = SERGENSIO_FLOWCONTROL_NONE; break;
-    case 0x0100: mode = SERGENSIO_FLOWCONTROL_RTS_CTS; break;
-    case 0x0400: mode = SERGENSIO_FLOWCONTROL_XON_XOFF; break;
-    default: return fail(kInvalidParameter, linkText() + ": unsupported flow control");
+    case 0x0000:
+      mode = SERGENSIO_FLOWCONTROL_NONE;
+      break;
+    case 0x0100:
+      mode = SERGENSIO_FLOWCONTROL_RTS_CTS;
+      break;
+    case 0x0400:
+      mode = SERGENSIO_FLOWCONTROL_XON_XOFF;
+      break;
+    default:
+      return fail(kInvalidParameter, linkText() + ": unsupported flow control");
   }
   if (!c->line) return kOk;
   return setLine(c, Line::Flow, mode);
@@ -363,8 +382,7 @@ Status NetAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
     if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
     if (err) c->lostError = err;
   }
-  if (c->lostError)
-    return fail(kDeviceNotFound, linkText() + ": " + networkReason(c->lostError));
+  if (c->lostError) return fail(kDeviceNotFound, linkText() + ": " + networkReason(c->lostError));
   info = DeviceInfo{};
   copyText(linkText(), info.description);
   return kOk;

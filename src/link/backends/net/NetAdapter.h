@@ -64,7 +64,7 @@ class NetAdapter final : public Adapter {
   // Whether Nagle's delay is off on the open connection (false when closed).
   bool noDelay() const;
 
- // The open connection; public only for the library's callbacks.
+  // The open connection; public only for the library's callbacks.
   struct Connection;
 
  private:

@@ -39,13 +39,14 @@ bool parseNetAddress(std::string_view text, NetAddress& address, std::string& er
     error = quoted + ": the host is missing (HOST:PORT)";
     return false;
   }
-  const bool digits = !port.empty() && port.size() <= 5 &&
-                      std::all_of(port.begin(), port.end(),
-                                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  const bool digits =
+      !port.empty() && port.size() <= 5 && std::all_of(port.begin(), port.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+      });
   const long number = digits ? std::stol(std::string(port)) : -1;
   if (number < (allowZeroPort ? 0 : 1) || number > 65535) {
-    error = quoted + ": the port must be a number from " + (allowZeroPort ? "0" : "1") +
-            " to 65535";
+    error =
+        quoted + ": the port must be a number from " + (allowZeroPort ? "0" : "1") + " to 65535";
     return false;
   }
   address.host = std::string(host);

@@ -1,7 +1,6 @@
 #include "link/backends/serial/SerialAdapter.h"
 
-#include "link/backends/Latency.h"
-
+#include <libserialport.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,12 +8,11 @@
 #include <cstring>
 #include <fstream>
 
-#include <libserialport.h>
+#include "link/backends/Latency.h"
 
 namespace qubix::link::backends {
 
 namespace {
-
 
 std::string baseName(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -29,12 +27,18 @@ bool pathExists(const std::string& path) {
 // Device type codes in the vendor's numbering, from the chip's usual product id.
 std::uint32_t deviceTypeFor(std::uint16_t productId) {
   switch (productId) {
-    case 0x6001: return 5;  // 232R
-    case 0x6010: return 6;  // 2232H
-    case 0x6011: return 7;  // 4232H
-    case 0x6014: return 8;  // 232H
-    case 0x6015: return 9;  // X series
-    default: return 3;      // unknown
+    case 0x6001:
+      return 5;  // 232R
+    case 0x6010:
+      return 6;  // 2232H
+    case 0x6011:
+      return 7;  // 4232H
+    case 0x6014:
+      return 8;  // 232H
+    case 0x6015:
+      return 9;  // X series
+    default:
+      return 3;  // unknown
   }
 }
 
@@ -53,7 +57,6 @@ int readLatencyTimer(const std::string& devicePath) {
   if (!(in >> ms)) return -1;
   return ms;
 }
-
 
 struct SerialAdapter::Port {
   sp_port* port = nullptr;
@@ -141,8 +144,9 @@ std::vector<PortInfo> SerialAdapter::candidates(std::string& reason) const {
       if (::stat(device_.c_str(), &info) != 0)
         reason += " (" + device_ + " does not exist)";
       else if (device_.rfind("/dev/pts/", 0) == 0)
-        reason += " (a pseudo-terminal: start the program with the pseudo-terminal interposer "
-                  "preloaded, see \"Real hardware\" in the README)";
+        reason +=
+            " (a pseudo-terminal: start the program with the pseudo-terminal interposer "
+            "preloaded, see \"Real hardware\" in the README)";
       return {};
     }
     std::vector<PortInfo> one{describe(port)};
@@ -261,11 +265,20 @@ Status SerialAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uin
   (void)xoff;
   sp_flowcontrol mode = SP_FLOWCONTROL_NONE;
   switch (flow) {
-    case 0x0000: mode = SP_FLOWCONTROL_NONE; break;
-    case 0x0100: mode = SP_FLOWCONTROL_RTSCTS; break;
-    case 0x0200: mode = SP_FLOWCONTROL_DTRDSR; break;
-    case 0x0400: mode = SP_FLOWCONTROL_XONXOFF; break;
-    default: return fail(kInvalidParameter, "serial: unsupported flow control");
+    case 0x0000:
+      mode = SP_FLOWCONTROL_NONE;
+      break;
+    case 0x0100:
+      mode = SP_FLOWCONTROL_RTSCTS;
+      break;
+    case 0x0200:
+      mode = SP_FLOWCONTROL_DTRDSR;
+      break;
+    case 0x0400:
+      mode = SP_FLOWCONTROL_XONXOFF;
+      break;
+    default:
+      return fail(kInvalidParameter, "serial: unsupported flow control");
   }
   if (sp_set_flowcontrol(p->port, mode) != SP_OK)
     return fail(kInvalidParameter, spError("serial: flow control"));
@@ -284,7 +297,8 @@ Status SerialAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   Port* p = check(handle);
   if (!p) return kInvalidHandle;
   // An unplugged USB adapter takes its device node with it.
-  if (!pathExists(p->info.path)) return fail(kDeviceNotFound, "serial: " + p->info.path + " is gone");
+  if (!pathExists(p->info.path))
+    return fail(kDeviceNotFound, "serial: " + p->info.path + " is gone");
   info.type = deviceTypeFor(p->info.productId);
   info.id = (std::uint32_t{p->info.vendorId} << 16) | p->info.productId;
   copyText(p->info.serialNumber, info.serialNumber);
@@ -321,7 +335,6 @@ Status SerialAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
 std::string SerialAdapter::openPath() const {
   return port_.get() ? port_.get()->info.path : std::string{};
 }
-
 
 std::unique_ptr<Adapter> makeSerialAdapter(std::string device, std::string& reason) {
   reason.clear();

@@ -3,14 +3,13 @@
 #include <QApplication>
 #include <QLabel>
 #include <QWidget>
-
 #include <array>
 
 #include "filters/Response.h"
 #include "ui/filters/EditorBands.h"
-#include "ui/filters/ResponseGraphWindow.h"
 #include "ui/filters/EqBandStrip.h"
 #include "ui/filters/Knob.h"
+#include "ui/filters/ResponseGraphWindow.h"
 
 using qubix::ui::TForm3;
 using qubix::ui::TParFilter;
