@@ -35,6 +35,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/ChildProcess.h"
 #include "support/RecordingFrontend.h"
 #include "support/SimRig.h"
 
@@ -151,64 +152,10 @@ void BM_ExtraPresetUpload(benchmark::State& state) {
 
 // ---- the network path -----------------------------------------------------------------------
 
-// A child process, with the first line it printed; ended when this goes.
-class Process {
- public:
-  explicit Process(const std::vector<std::string>& argv, bool firstLine) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    out_ = out[0];  // kept open: the child may print more
-    if (!firstLine) return;
-    char c = 0;
-    while (::read(out_, &c, 1) == 1 && c != '\n') line_ += c;
-  }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  const std::string& line() const { return line_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string line_;
-};
-
-#if defined(QUBIX24_SIM) && defined(QUBIX_PTY_SHIM)
-int freeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-#endif
-
 // Two simulated buses of eight processors: one on its pseudo-terminal, opened locally, and one
 // behind ser2net's raw TCP port. Started on first use; `why` says what is missing.
 struct NetworkPaths {
-  std::unique_ptr<Process> localSim, remoteSim, server;
+  std::unique_ptr<test::Child> localSim, remoteSim, server;
   std::filesystem::path dir;
   std::string local, remote, why;
 
@@ -221,19 +168,19 @@ struct NetworkPaths {
       return;
     }
     const std::vector<std::string> sim = {QUBIX24_SIM, "--processors", "8"};
-    localSim = std::make_unique<Process>(sim, true);
-    remoteSim = std::make_unique<Process>(sim, true);
+    localSim = std::make_unique<test::Child>(sim, 1);
+    remoteSim = std::make_unique<test::Child>(sim, 1);
     char name[] = "/tmp/qubix-bench-XXXXXX";
     dir = ::mkdtemp(name);
-    const int port = freeLoopbackPort();
+    const int port = test::FreeLoopbackPort();
     std::ofstream(dir / "ser2net.yaml")
         << "connection: &bench\n  accepter: tcp,127.0.0.1," << port << "\n  connector: serialdev,"
-        << remoteSim->line() << ",115200n81,local\n";
-    server = std::make_unique<Process>(
+        << remoteSim->line(0) << ",115200n81,local\n";
+    server = std::make_unique<test::Child>(
         std::vector<std::string>{"ser2net", "-n", "-u", "-c", (dir / "ser2net.yaml").string(), "-P",
                                  (dir / "ser2net.pid").string()},
-        false);
-    local = "serial:" + localSim->line();
+        0);
+    local = "serial:" + localSim->line(0);
     remote = "tcp:127.0.0.1:" + std::to_string(port);
 #endif
   }

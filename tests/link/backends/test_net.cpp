@@ -32,6 +32,7 @@
 #include "protocol/Bus.h"
 #include "protocol/Commands.h"
 #include "protocol/Hex.h"
+#include "support/ChildProcess.h"
 #include "support/PtyShimMain.h"
 #include "support/RecordingFrontend.h"
 #include "support/TempDir.h"
@@ -41,72 +42,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// A child process, ended (SIGKILL) and reaped when it goes out of scope or on stop().
-class Child {
- public:
-  Child() = default;
-  // Runs argv; the first `lines` lines of its standard output are kept.
-  Child(const std::vector<std::string>& argv, int lines) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execvp(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    FILE* in = ::fdopen(out[0], "r");
-    char line[256] = {};
-    for (int i = 0; i < lines && in && std::fgets(line, sizeof line, in); ++i) {
-      std::string text = line;
-      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-      lines_.push_back(text);
-    }
-    if (in) std::fclose(in);
-  }
-  Child(Child&& other) noexcept { *this = std::move(other); }
-  Child& operator=(Child&& other) noexcept {
-    stop();
-    pid_ = other.pid_;
-    lines_ = std::move(other.lines_);
-    other.pid_ = -1;
-    return *this;
-  }
-  ~Child() { stop(); }
-  void stop() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-  std::string line(std::size_t i) const { return i < lines_.size() ? lines_[i] : std::string(); }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  std::vector<std::string> lines_;
-};
-
-// A loopback port that nothing listens on right now.
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // A connection to the loopback port, or -1.
 int connectTo(int port) {
@@ -253,7 +188,7 @@ TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
     std::string text;
     std::string reason;
   };
-  const int closedPort = freePort();
+  const int closedPort = FreeLoopbackPort();
   for (const Case& c :
        {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc", "connection refused"},
         Case{"rfc2217:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
@@ -292,8 +227,8 @@ class Ser2net : public ::testing::Test {
                       "a real device server cannot run";
     sim_ = std::make_unique<Sim>(dir_.path() / "heard");
     ASSERT_EQ(sim_->pty().rfind("/dev/pts/", 0), 0u) << sim_->pty();
-    rawPort_ = freePort();
-    telnetPort_ = freePort();
+    rawPort_ = FreeLoopbackPort();
+    telnetPort_ = FreeLoopbackPort();
     std::ofstream config(dir_.path() / "ser2net.yaml");
     for (const auto& [accepter, port] :
          {std::pair{std::string("tcp"), rawPort_},
