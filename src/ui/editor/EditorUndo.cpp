@@ -95,6 +95,10 @@ class EditorUndo::Step final : public QUndoCommand {
 };
 
 EditorUndo::EditorUndo(editor::EditorState& state, QWidget& window) : state_(state) {
+  AddWindow(window);
+}
+
+void EditorUndo::AddWindow(QWidget& window) {
   auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), &window);
   auto* redo = new QShortcut(&window);
   redo->setKeys(

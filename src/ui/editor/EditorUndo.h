@@ -52,6 +52,10 @@ class EditorUndo {
   EditorUndo(editor::EditorState& state, QWidget& window);
   ~EditorUndo();
 
+  // The same keys act in another window of the editor (the response graph, where an import is
+  // chosen).
+  void AddWindow(QWidget& window);
+
   QUndoStack& Stack() { return stack_; }
 
   // A press or a key in the editor: what follows is a new step.

@@ -93,6 +93,7 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
   graph_->SetInput(&state_->coefficientTable(), editor::kBandCount,
                    [this] { return state_->graphRedrawEnabled(); });
   graph_->SetFocusReturn(this);
+  undo_->AddWindow(*graph_);
   // An import is one step of the history: its ten bands and input gains come back together.
   connect(graph_.get(), &TForm3::ImportFiltersRequested, this, [this] {
     undo_->Record(QStringLiteral("Import Filters"), undocontrol::kNoMerge,

@@ -1,6 +1,6 @@
 // The response graph's menu on the simulated bus: a right click and a click on "Import
 // Filters…" put the file's bands into the strips and the processor; "Export Filters…" writes them;
-// Ctrl+Z takes the whole import back, on the wire too.
+// Ctrl+Z in the graph window takes the whole import back, on the wire too.
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
@@ -72,9 +72,10 @@ class FilterMenuTest : public QObject {
     QCOMPARE(back.filters->bands, read.filters->bands);
 
     rig.rig.clearRecords();
-    rig.form.activateWindow();
-    QApplication::setActiveWindow(&rig.form);
-    QTest::keyClick(&rig.form, Qt::Key_Z, Qt::ControlModifier);
+    // Taken back from the window the import was chosen in.
+    graph.activateWindow();
+    QApplication::setActiveWindow(&graph);
+    QTest::keyClick(&graph, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(editor::EditorFilterBands(rig.form.State()), before);
     const filters::FilterBand& was = before[1];
     QVERIFY(filters::ComputeParametric({was.freqHz, was.gainDb, was.q, 48000}, c));
