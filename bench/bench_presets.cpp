@@ -29,8 +29,10 @@ struct Rig {
   Rig() {
     std::filesystem::create_directories(dir);
     station.link.Connect();
-    station.network.list.setEntry(0, "H000000010001");
-    station.network.list.count = 1;
+    network::MachineList one;
+    one.setEntry(0, "H000000010001");
+    one.count = 1;
+    station.network.UseMachineList(one);
     station.network.slotAt(0).identifier = "H000000010001";
     station.network.slotAt(0).selectFrame = network::SlotSelectFrame("H000000010001");
   }

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto* adapter = new ScriptedAdapter({data + 1, size - 1});
   test::RecordingFrontend frontend;
   network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, fuzz::ScratchDir());
-  auto& list = station.network.list;
+  network::MachineList list;
   list.setEntry(0, "H000000010001");
   list.setEntry(1, "H000000010005");
   list.count = 2;
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto refreshed = station.network.RefreshMachines();
 
   const auto presetsFolder = fuzz::ScratchDir() / network::texts::kPresetsFolder;
-  for (const auto& slot : station.network.slotStates) {
+  for (const auto& slot : station.network.slotStates()) {
     const std::filesystem::path picture = slot.extraPresetPicture;
     if (!picture.empty() && picture.parent_path() != presetsFolder)
       fuzz::Broken("a name from the bus reaches outside the presets folder");

@@ -27,10 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   test::RecordingFrontend frontend;
   network::Station station(std::unique_ptr<link::Adapter>(sim), frontend, fuzz::ScratchDir());
   const std::string id = "H000000010001";
-  station.network.list.setEntry(0, id);
-  station.network.list.count = 1;
+  network::MachineList one;
+  one.setEntry(0, id);
+  one.count = 1;
   std::string error;
-  if (!network::WriteMachineListFile(station.machineListPath(), station.network.list, error))
+  if (!network::WriteMachineListFile(station.machineListPath(), one, error))
     fuzz::Broken("cannot write the machine list");
   station.Connect();
   if (station.network.RefreshMachines() != network::RefreshOutcome::Done)

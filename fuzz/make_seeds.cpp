@@ -171,7 +171,7 @@ void SessionSeeds() {
   auto* adapter = new testing::TamperingAdapter(sim);
   test::RecordingFrontend frontend;
   network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir);
-  auto& list = station.network.list;
+  network::MachineList list;
   list.setEntry(0, "H000000010001");
   list.setEntry(1, "H000000010005");
   list.count = 2;

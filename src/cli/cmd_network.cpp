@@ -73,12 +73,12 @@ int RunScan(Invocation& inv) {
   NetworkManager& net = session->station->network;
   // The list the scan starts from is the stored one, as after the program's first refresh.
   net.RefreshMachines();
-  net.maxSearch = max;
+  net.SetMaxSearch(max);
   const int boxesBefore = session->frontend.boxes;
   net.ScanButton();
   std::vector<std::string> found;
-  for (int i = 0; i < std::min(net.foundCount, network::kListEntries); ++i)
-    found.push_back(net.list.entry(i));
+  for (int i = 0; i < std::min(net.foundCount(), network::kListEntries); ++i)
+    found.push_back(net.list().entry(i));
   PrintIdentifiers(inv, "found", found);
   return session->frontend.boxes == boxesBefore ? kExitOk : kExitFailure;
 }
@@ -117,7 +117,7 @@ int RunStatus(Invocation& inv) {
   NetworkManager& net = session->station->network;
   const RefreshOutcome outcome = net.RefreshMachines();
   const int shown =
-      static_cast<int>(std::min<std::size_t>(net.listBox.size(), network::kSlotCount));
+      static_cast<int>(std::min<std::size_t>(net.listBox().size(), network::kSlotCount));
   QJsonArray machines;
   for (int k = 0; k < shown; ++k) {
     const auto& slot = net.slotAt(k);
@@ -126,8 +126,8 @@ int RunStatus(Invocation& inv) {
     const std::string hwName = r.hardwarePreset == network::kExtraPreset
                                    ? slot.extraPresetName
                                    : network::CaptionText(network::HardwarePresetName(
-                                         net.hardwarePresetNames, r.hardwarePreset));
-    const std::string userName = network::UserPresetName(net.userPresetNames, r.userPreset);
+                                         net.hardwarePresetNames(), r.hardwarePreset));
+    const std::string userName = network::UserPresetName(net.userPresetNames(), r.userPreset);
     // A machine never read in full has no values to print; they are not zeros.
     if (slot.recordUnknown) {
       if (inv.json) {
@@ -169,7 +169,7 @@ int RunStatus(Invocation& inv) {
   // (the adapter or a processor). A settings file the refresh could not make, or found damaged
   // and moved aside, fails the command too.
   const bool read = outcome == RefreshOutcome::Done || outcome == RefreshOutcome::NoListFile;
-  const bool ok = read && net.fileProblems.empty();
+  const bool ok = read && net.fileProblems().empty();
   if (inv.json) {
     inv.print(JsonLine(QJsonDocument(QJsonObject{
         {"machines", machines},
@@ -182,9 +182,9 @@ int RunStatus(Invocation& inv) {
         QString::fromStdString(std::string(OutcomeText(outcome)) +
                                (faults.empty() ? std::string() : ": " + faults.front())));
   }
-  for (const auto& problem : net.fileProblems) inv.printError(QString::fromStdString(problem));
+  for (const auto& problem : net.fileProblems()) inv.printError(QString::fromStdString(problem));
   // Each machine whose values are not what it holds, by name and parameter.
-  for (const auto& fault : net.readFaults)
+  for (const auto& fault : net.readFaults())
     inv.printError(QString::fromStdString(network::ReadFaultText(fault)));
   return ok ? kExitOk : kExitFailure;
 }

@@ -189,9 +189,10 @@ std::optional<MachineSession> OpenMachine(Invocation& inv) {
   MachineSession m{OpenStation(inv), MachineOption(inv)};
   if (!ConnectStation(inv, *m.session)) return std::nullopt;
   network::NetworkManager& net = m.station().network;
-  net.list = network::MachineList{};
-  net.list.setEntry(0, m.id);
-  net.list.count = 1;
+  network::MachineList one;
+  one.setEntry(0, m.id);
+  one.count = 1;
+  net.UseMachineList(one);
   network::SlotState& slot = net.slotAt(0);
   slot.identifier = m.id;
   slot.selectFrame = network::SlotSelectFrame(m.id);
@@ -273,7 +274,7 @@ int RunHwPreset(Invocation& inv) {
   const std::string name = reported == network::kExtraPreset
                                ? slot.extraPresetName
                                : network::CaptionText(network::HardwarePresetName(
-                                     st.network.hardwarePresetNames, reported));
+                                     st.network.hardwarePresetNames(), reported));
   if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done, PresetOutcomeText(outcome)))
     return kExitFailure;
   if (inv.json) {

@@ -5,11 +5,11 @@
 namespace qubix::editor {
 
 int NetworkEditorHost::machineCount() const {
-  return network_.list.countValid() ? network_.list.count : 0;
+  return network_.list().countValid() ? network_.list().count : 0;
 }
 
 std::string NetworkEditorHost::machineId(int index) const {
-  std::string id = network_.list.entry(index);
+  std::string id = network_.list().entry(index);
   // The stored entry is zero-padded to 13 characters.
   if (const auto end = id.find('\0'); end != std::string::npos) id.resize(end);
   return id;
@@ -69,11 +69,11 @@ void NetworkEditorHost::storeSlotValues(int index, const EditorSlotValues& v) {
 }
 
 std::string NetworkEditorHost::hardwarePresetName(int number) const {
-  return network::HardwarePresetName(network_.hardwarePresetNames, number);
+  return network::HardwarePresetName(network_.hardwarePresetNames(), number);
 }
 
 std::string NetworkEditorHost::userPresetName(int number) const {
-  return network::UserPresetName(network_.userPresetNames, number);
+  return network::UserPresetName(network_.userPresetNames(), number);
 }
 
 void NetworkEditorHost::connectionLost() {

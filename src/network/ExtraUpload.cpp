@@ -62,14 +62,14 @@ UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome
 // Endings after the machine took the payload: it now holds a bad Extra preset.
 UploadOutcome HardwarePresets::badFile(std::string_view text, UploadOutcome outcome) {
   fail(text, outcome);
-  network_.hardwarePresetNames[kExtraPreset] = std::string(texts::kBadFile);
+  network_.MarkExtraPreset(texts::kBadFile);
   view_->setExtraLabel(texts::kBadFile);
   return outcome;
 }
 
 UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>& chosenPath) {
   if (slot < 0 || slot >= kSlotCount) return UploadOutcome::SelectFailed;
-  SlotState& state = network_.slotStates[static_cast<std::size_t>(slot)];
+  SlotState& state = network_.slotAt(slot);
   view_->setProgress(0);
   view_->showProgress(true);
 
@@ -149,16 +149,15 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
 
   ticks_.stop();
   endAccessAndRelease();
-  network_.hardwarePresetNames[kExtraPreset] = std::string(texts::kExtraPresetLabel);
+  network_.MarkExtraPreset(texts::kExtraPresetLabel);
   view_->setExtraLabel(texts::kExtraPresetLabel);
   link_.SetReadTimeout(kCommitSilenceMs);
   link_.DrainInput();
   view_->showProgress(false);
-  const int shown = std::min<int>(network_.list.count, kSlotCount);
+  const int shown = std::min<int>(network_.list().count, kSlotCount);
   bool anyExtra = false;
   for (int k = 0; k < shown; ++k)
-    anyExtra = anyExtra || network_.slotStates[static_cast<std::size_t>(k)].record.hardwarePreset ==
-                               kExtraPreset;
+    anyExtra = anyExtra || network_.slotAt(k).record.hardwarePreset == kExtraPreset;
   if (anyExtra) network_.RefreshButton();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   return UploadOutcome::Done;

@@ -57,8 +57,7 @@ HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
     return {false, false};
   if (bus_.MachineSelected) return {true, false};
   // No "e", "R" preamble here: nothing is selected, so nothing needs releasing.
-  if (!bus_.SelectExchange(network_.slotStates[static_cast<std::size_t>(slot)].selectFrame))
-    return {false, false};
+  if (!bus_.SelectExchange(network_.slotAt(slot).selectFrame)) return {false, false};
   commands_.BeginAccess();
   return {true, true};
 }
@@ -69,9 +68,8 @@ void HardwarePresets::endAccessAndRelease() {
 }
 
 SlotDisplay HardwarePresets::displayOf(int slot) const {
-  return ComputeSlotDisplay(slot, network_.slotStates[static_cast<std::size_t>(slot)],
-                            network_.hardwarePresetNames, network_.userPresetNames,
-                            network_.dataDir());
+  return ComputeSlotDisplay(slot, network_.slotAt(slot), network_.hardwarePresetNames(),
+                            network_.userPresetNames(), network_.dataDir());
 }
 
 PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
@@ -90,8 +88,7 @@ PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
     frontend_.setStatusColour(link::kRed);
     frontend_.setStatusText(texts::kNotConfirmed);
     frontend_.setStatusDetail("hardware preset " + std::to_string(preset) + " was sent to " +
-                              network_.slotStates[static_cast<std::size_t>(slot)].identifier +
-                              " but could not be read back");
+                              network_.slotAt(slot).identifier + " but could not be read back");
   }
   return outcome;
 }
@@ -99,7 +96,7 @@ PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
 PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   if (slot < 0 || slot >= kSlotCount || preset < 0 || preset >= kHardwarePresetCount)
     return PresetChangeOutcome::Closed;
-  SlotState& state = network_.slotStates[static_cast<std::size_t>(slot)];
+  SlotState& state = network_.slotAt(slot);
   view_->showWaiting(slot);
   frontend_.processEvents();
 

@@ -34,8 +34,8 @@ NetworkManager::NetworkManager(link::Link& link, protocol::Bus& bus, protocol::C
       frontend_(frontend),
       stopFlag_(stopFlag),
       dataDir_(std::move(dataDir)) {
-  for (auto& slot : slotStates) slot.extraPresetName = std::string(texts::kExtraPresetDefault);
-  slotStates[0].selectFrame = std::string(texts::kFirstSelectFrame);
+  for (auto& slot : slotStates_) slot.extraPresetName = std::string(texts::kExtraPresetDefault);
+  slotStates_[0].selectFrame = std::string(texts::kFirstSelectFrame);
 }
 
 std::string_view NetworkManager::ProbeMessage(ProbeResult result) {
@@ -78,13 +78,13 @@ void NetworkManager::adapterLost() {
 
 RefreshOutcome NetworkManager::RefreshMachines() {
   frontend_.setBusyCursor(true);
-  listBox.clear();
-  view_->listBoxChanged(listBox);
-  for (auto& slot : slotStates) slot.identifier.clear();
+  listBox_.clear();
+  view_->listBoxChanged(listBox_);
+  for (auto& slot : slotStates_) slot.identifier.clear();
   view_->hideAllSlots();
   shownSlots_ = 0;
-  fileProblems.clear();
-  readFaults.clear();
+  fileProblems_.clear();
+  readFaults_.clear();
   // Whatever an earlier operation left unread must not be taken for these machines' answers.
   settleCutUpload();
   // With the standard time-out: a caller may have left a long one in force.
@@ -95,11 +95,11 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   frontend_.setBusyCursor(false);
   link_.DrainInput();
-  if (!fileProblems.empty()) {
+  if (!fileProblems_.empty()) {
     // A settings file that was damaged or could not be made: said last, so that no later
     // exchange's "Status Ok" hides it; the files and reasons go to the tool tip.
     std::string detail;
-    for (const auto& line : fileProblems) detail += (detail.empty() ? "" : "\n") + line;
+    for (const auto& line : fileProblems_) detail += (detail.empty() ? "" : "\n") + line;
     frontend_.setStatusColour(link::kRed);
     frontend_.setStatusText(texts::kFileErrorCaption);
     frontend_.setStatusDetail(detail);
@@ -109,7 +109,7 @@ RefreshOutcome NetworkManager::RefreshMachines() {
 
 RefreshOutcome NetworkManager::refreshBody() {
   const auto path = listPath();
-  switch (ReadMachineListFile(path, list)) {
+  switch (ReadMachineListFile(path, list_)) {
     case ReadResult::Missing:
       return RefreshOutcome::NoListFile;
     case ReadResult::Failed:
@@ -123,14 +123,14 @@ RefreshOutcome NetworkManager::refreshBody() {
       break;
   }
   commands_.liveBand().mirror = true;
-  const int visit = std::min<int>(list.count, kSlotCount);
+  const int visit = std::min<int>(list_.count, kSlotCount);
   for (int i = 0; i < visit; ++i) {
     if (!link_.QueryDeviceInfo()) {
       adapterLost();
       return RefreshOutcome::ConnectionFail;
     }
-    SlotState& slot = slotStates[static_cast<std::size_t>(i)];
-    const std::string entry = list.entry(i);
+    SlotState& slot = slotStates_[static_cast<std::size_t>(i)];
+    const std::string entry = list_.entry(i);
     if (!bus_.MachineSelected) {
       bus_.SendByteCommand('e');
       bus_.SendByteCommand('R');
@@ -138,7 +138,7 @@ RefreshOutcome NetworkManager::refreshBody() {
       // The settings file is named after the machine's own identifier, so that machines whose
       // identifiers share their last four digits never share a file; a damaged entry names none.
       SeedOutcome seeded = SeedLastEditFromTemplate(dataDir_, dataDir_, entry);
-      fileProblems.insert(fileProblems.end(), seeded.problems.begin(), seeded.problems.end());
+      fileProblems_.insert(fileProblems_.end(), seeded.problems.begin(), seeded.problems.end());
       if (!bus_.SelectExchange(slot.selectFrame)) return RefreshOutcome::SelectFailed;
     }
     slot.identifier = entry;
@@ -172,18 +172,18 @@ RefreshOutcome NetworkManager::refreshBody() {
     }
     // The next machine's "e", "R" preamble releases this one.
     bus_.MachineSelected = false;
-    listBox.push_back(entry);
-    view_->listBoxChanged(listBox);
+    listBox_.push_back(entry);
+    view_->listBoxChanged(listBox_);
   }
   // Entries beyond the eight slots stay listed (so that add and remove keep them) but are
   // neither visited nor shown.
-  for (int i = visit; i < list.count; ++i) listBox.push_back(list.entry(i));
-  view_->listBoxChanged(listBox);
+  for (int i = visit; i < list_.count; ++i) listBox_.push_back(list_.entry(i));
+  view_->listBoxChanged(listBox_);
   if (!link_.WriteText("R")) return RefreshOutcome::ReleaseFailed;
   bus_.MachineSelected = false;
   for (int k = 0; k < visit; ++k) {
-    const auto display = ComputeSlotDisplay(k, slotStates[static_cast<std::size_t>(k)],
-                                            hardwarePresetNames, userPresetNames, dataDir_);
+    const auto display = ComputeSlotDisplay(k, slotStates_[static_cast<std::size_t>(k)],
+                                            hardwarePresetNames_, userPresetNames_, dataDir_);
     if (!view_->showSlot(k, display)) {
       frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption,
                            link::Buttons::OkCancel);
@@ -191,10 +191,10 @@ RefreshOutcome NetworkManager::refreshBody() {
     }
     shownSlots_ = k + 1;
   }
-  if (!readFaults.empty()) {
+  if (!readFaults_.empty()) {
     frontend_.setStatusColour(link::kRed);
     frontend_.setStatusText(texts::kReadFail);
-    frontend_.setStatusDetail(ReadFaultText(readFaults.front()));
+    frontend_.setStatusDetail(ReadFaultText(readFaults_.front()));
     return RefreshOutcome::ReadFailed;
   }
   return RefreshOutcome::Done;
@@ -209,15 +209,15 @@ std::string ReadFaultText(const ReadFault& fault) {
 void NetworkManager::noteReadFault(const std::string& identifier, int parameter) {
   const bool notANumber = bus_.lastReadFailure == protocol::Bus::ReadFailure::NotANumber;
   // The box for a reply that is not a number comes once a refresh, however many say so.
-  if (notANumber && std::none_of(readFaults.begin(), readFaults.end(),
+  if (notANumber && std::none_of(readFaults_.begin(), readFaults_.end(),
                                  [](const ReadFault& f) { return f.notANumber; }))
     frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption, link::Buttons::OkCancel);
-  readFaults.push_back(ReadFault{identifier, parameter, notANumber});
+  readFaults_.push_back(ReadFault{identifier, parameter, notANumber});
 }
 
 bool NetworkManager::WriteMachineList() {
   std::string error;
-  if (!WriteMachineListFile(listPath(), list, error)) {
+  if (!WriteMachineListFile(listPath(), list_, error)) {
     frontend_.setStatusDetail(error);
     frontend_.messageBox(texts::kFileWriteError, texts::kFileErrorCaption, link::Buttons::OkCancel);
     return false;
@@ -236,8 +236,8 @@ void NetworkManager::RefreshButton() {
 // Scan
 
 void NetworkManager::setCaption(std::string_view caption) {
-  scanCaption = std::string(caption);
-  view_->scanCaptionChanged(scanCaption);
+  scanCaption_ = std::string(caption);
+  view_->scanCaptionChanged(scanCaption_);
 }
 
 void NetworkManager::ScanButton() {
@@ -246,29 +246,29 @@ void NetworkManager::ScanButton() {
     frontend_.setBusyCursor(false);
     return;
   }
-  if (scanning) {
+  if (scanning_) {
     // Pressed while the scan lets events run: the scan ends at its next check.
-    scanning = false;
+    scanning_ = false;
     setCaption(texts::kNetScan);
     stopFlag_ = true;
   } else {
-    scanning = true;
+    scanning_ = true;
     setCaption(texts::kStopScan);
-    listBox.clear();
-    view_->listBoxChanged(listBox);
+    listBox_.clear();
+    view_->listBoxChanged(listBox_);
     view_->hideAllSlots();
     view_->probeFieldShown(true);
     stopFlag_ = false;
-    foundCount = 0;
-    const MachineList before = list;
+    foundCount_ = 0;
+    const MachineList before = list_;
     ScanBus();
     if (scanLostAdapter_) {
       // What the scan found before the adapter went is not the bus: the stored list stays.
-      list = before;
-      listBox.clear();
-      for (int i = 0; i < std::clamp<int>(list.count, 0, kListEntries); ++i)
-        listBox.push_back(list.entry(i));
-      view_->listBoxChanged(listBox);
+      list_ = before;
+      listBox_.clear();
+      for (int i = 0; i < std::clamp<int>(list_.count, 0, kListEntries); ++i)
+        listBox_.push_back(list_.entry(i));
+      view_->listBoxChanged(listBox_);
       frontend_.setBusyCursor(false);
       return;
     }
@@ -285,14 +285,14 @@ void NetworkManager::ScanBus() {
   link_.DrainInput();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   do {
-    ++scanAddress;
-    const int hi = scanAddress / 256;
-    const int lo = scanAddress % 256;
-    probeFrame = std::string(texts::kScanPrefix) + protocol::ByteToHex(hi) +
-                 protocol::ByteToHex(lo) + protocol::ByteToHex(-(1 + hi + lo));
-    view_->probeFrameChanged(probeFrame);
+    ++scanAddress_;
+    const int hi = scanAddress_ / 256;
+    const int lo = scanAddress_ % 256;
+    probeFrame_ = std::string(texts::kScanPrefix) + protocol::ByteToHex(hi) +
+                  protocol::ByteToHex(lo) + protocol::ByteToHex(-(1 + hi + lo));
+    view_->probeFrameChanged(probeFrame_);
     std::uint32_t written = 0;
-    const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(probeFrame.data()),
+    const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(probeFrame_.data()),
                                        kSelectFrameLength, written);
     std::uint8_t reply = 0;
     std::uint32_t got = 0;
@@ -306,14 +306,14 @@ void NetworkManager::ScanBus() {
     }
     if (probed) {
       if (got == 1 && reply == kAck) {
-        const std::string id = probeFrame.substr(0, kIdentifierLength);
-        listBox.push_back(id);
-        view_->listBoxChanged(listBox);
-        if (foundCount < kListEntries) {
-          list.setEntry(foundCount, id);
-          list.count = static_cast<std::int16_t>(foundCount + 1);
+        const std::string id = probeFrame_.substr(0, kIdentifierLength);
+        listBox_.push_back(id);
+        view_->listBoxChanged(listBox_);
+        if (foundCount_ < kListEntries) {
+          list_.setEntry(foundCount_, id);
+          list_.count = static_cast<std::int16_t>(foundCount_ + 1);
         }
-        ++foundCount;
+        ++foundCount_;
         if (!link_.WriteText("R")) {
           // Left as it is: the caption keeps "StopScan" and the next scan continues after
           // the last probed address.
@@ -325,12 +325,12 @@ void NetworkManager::ScanBus() {
       }
     }
     // Read on every probe: the operator may change "Max Srch" while the scan runs.
-    if (foundCount >= std::clamp(maxSearch, 1, kSlotCount)) stopFlag_ = true;
+    if (foundCount_ >= std::clamp(maxSearch_, 1, kSlotCount)) stopFlag_ = true;
     frontend_.processEvents();
-  } while (scanAddress < kLastScanAddress && !stopFlag_);
-  scanAddress = 0;
+  } while (scanAddress_ < kLastScanAddress && !stopFlag_);
+  scanAddress_ = 0;
   setCaption(texts::kReScan);
-  scanning = false;
+  scanning_ = false;
   view_->probeFieldShown(false);
 }
 
@@ -349,11 +349,11 @@ ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
   std::transform(id.begin() + 1, id.end(), id.begin() + 1, [](char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   });
-  for (const auto& item : listBox)
+  for (const auto& item : listBox_)
     if (sameIdentifier(std::string_view(item).substr(0, kIdentifierLength), id))
       return ProbeResult::AlreadyListed;
   // The slots serve eight machines: a ninth would be stored but never shown.
-  if (listBox.size() >= static_cast<std::size_t>(kSlotCount)) return ProbeResult::ListFull;
+  if (listBox_.size() >= static_cast<std::size_t>(kSlotCount)) return ProbeResult::ListFull;
   const std::string frame = SlotSelectFrame(id);
   std::uint32_t written = 0;
   const auto status = link_.RawWrite(reinterpret_cast<const std::uint8_t*>(frame.data()),
@@ -362,8 +362,8 @@ ProbeResult NetworkManager::ProbeMachine(std::string_view digits) {
   std::uint8_t reply = 0;
   std::uint32_t got = 0;
   if (link_.RawRead(&reply, 1, got) != link::kOk || got != 1) return ProbeResult::NotFound;
-  listBox.push_back(id);
-  view_->listBoxChanged(listBox);
+  listBox_.push_back(id);
+  view_->listBoxChanged(listBox_);
   return ProbeResult::Found;
 }
 
@@ -375,11 +375,11 @@ void NetworkManager::endWork() {
 }
 
 void NetworkManager::rebuildListFromListBox() {
-  const int count = std::min<int>(static_cast<int>(listBox.size()), kListEntries);
+  const int count = std::min<int>(static_cast<int>(listBox_.size()), kListEntries);
   for (int i = 0; i < count; ++i)
-    list.setEntry(
-        i, std::string_view(listBox[static_cast<std::size_t>(i)]).substr(0, kIdentifierLength));
-  list.count = static_cast<std::int16_t>(count);
+    list_.setEntry(
+        i, std::string_view(listBox_[static_cast<std::size_t>(i)]).substr(0, kIdentifierLength));
+  list_.count = static_cast<std::int16_t>(count);
 }
 
 bool NetworkManager::AddManually() {
@@ -395,12 +395,12 @@ bool NetworkManager::AddManually() {
 bool NetworkManager::RemoveMachines() {
   endWork();
   std::vector<std::string> items;
-  for (const auto& item : listBox) items.push_back(item.substr(0, kIdentifierLength));
+  for (const auto& item : listBox_) items.push_back(item.substr(0, kIdentifierLength));
   auto kept = frontend_.askItemsToKeep(texts::kRemoveTitle, texts::kRemoveLabel, items);
   if (!kept) return false;
-  listBox.clear();
-  for (const auto& item : *kept) listBox.push_back(item.substr(0, kIdentifierLength));
-  view_->listBoxChanged(listBox);
+  listBox_.clear();
+  for (const auto& item : *kept) listBox_.push_back(item.substr(0, kIdentifierLength));
+  view_->listBoxChanged(listBox_);
   rebuildListFromListBox();
   return WriteMachineList();
 }

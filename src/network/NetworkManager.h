@@ -100,20 +100,38 @@ class NetworkManager {
   static std::string_view ProbeMessage(ProbeResult result);
 
   // State shown by the main window.
-  MachineList list;
-  std::array<SlotState, kSlotCount> slotStates;
-  SlotState& slotAt(int k) { return slotStates[static_cast<std::size_t>(k)]; }
-  const SlotState& slotAt(int k) const { return slotStates[static_cast<std::size_t>(k)]; }
-  std::vector<std::string> listBox;
-  HardwarePresetNames hardwarePresetNames = DefaultHardwarePresetNames();
-  UserPresetNames userPresetNames = DefaultUserPresetNames();
+  const MachineList& list() const { return list_; }
+  const std::array<SlotState, kSlotCount>& slotStates() const { return slotStates_; }
+  // The slots are filled by the refresh; the preset changer, the upload and the editor update
+  // the one they work on.
+  SlotState& slotAt(int k) { return slotStates_[static_cast<std::size_t>(k)]; }
+  const SlotState& slotAt(int k) const { return slotStates_[static_cast<std::size_t>(k)]; }
+  // Forgets what every slot held, as a freshly started program.
+  void ClearSlots() { slotStates_ = {}; }
+  const std::vector<std::string>& listBox() const { return listBox_; }
+  const HardwarePresetNames& hardwarePresetNames() const { return hardwarePresetNames_; }
+  const UserPresetNames& userPresetNames() const { return userPresetNames_; }
 
-  bool scanning = false;
-  int scanAddress = 0;
-  int foundCount = 0;
-  int maxSearch = 1;  // "Max Srch", 1 … 8
-  std::string scanCaption{" NetScan"};
-  std::string probeFrame{"H00000001000000"};
+  bool scanning() const { return scanning_; }
+  int scanAddress() const { return scanAddress_; }
+  int foundCount() const { return foundCount_; }
+  int maxSearch() const { return maxSearch_; }
+  const std::string& scanCaption() const { return scanCaption_; }
+  const std::string& probeFrame() const { return probeFrame_; }
+
+  // "Max Srch": the scan stops after this many machines (read on every probe).
+  void SetMaxSearch(int count) { maxSearch_ = count; }
+  // The names loaded from the hardware preset file.
+  void UseHardwarePresetNames(HardwarePresetNames names) {
+    hardwarePresetNames_ = std::move(names);
+  }
+  // What entry 7 (the Extra preset) is called after an upload: its label, or a bad file.
+  void MarkExtraPreset(std::string_view label) {
+    hardwarePresetNames_[kExtraPreset] = std::string(label);
+  }
+  // Works on this list instead of the file's until the next refresh reads the file (the tool's
+  // one machine, a bench set-up).
+  void UseMachineList(MachineList machines) { list_ = std::move(machines); }
 
   // An upload ended early: a processor may still take whatever is sent as payload. Waits for
   // its receive time-out now if the adapter is there, else before the next refresh.
@@ -121,10 +139,10 @@ class NetworkManager {
 
   // The settings files the last refresh found damaged (and moved aside) or could not create,
   // one line each with the path and the reason.
-  std::vector<std::string> fileProblems;
+  const std::vector<std::string>& fileProblems() const { return fileProblems_; }
 
   // The machines whose reads failed in the last refresh, in list order.
-  std::vector<ReadFault> readFaults;
+  const std::vector<ReadFault>& readFaults() const { return readFaults_; }
 
   // How many slots the last refresh showed.
   int shownSlots() const { return shownSlots_; }
@@ -153,6 +171,20 @@ class NetworkManager {
   int shownSlots_ = 0;
   bool scanLostAdapter_ = false;
   bool uploadCut_ = false;
+
+  MachineList list_;
+  std::array<SlotState, kSlotCount> slotStates_;
+  std::vector<std::string> listBox_;
+  HardwarePresetNames hardwarePresetNames_ = DefaultHardwarePresetNames();
+  UserPresetNames userPresetNames_ = DefaultUserPresetNames();
+  bool scanning_ = false;
+  int scanAddress_ = 0;
+  int foundCount_ = 0;
+  int maxSearch_ = 1;  // "Max Srch", 1 … 8
+  std::string scanCaption_{" NetScan"};
+  std::string probeFrame_{"H00000001000000"};
+  std::vector<std::string> fileProblems_;
+  std::vector<ReadFault> readFaults_;
 };
 
 }  // namespace qubix::network

@@ -59,7 +59,7 @@ Station::Station(std::unique_ptr<link::Adapter> adapter, link::Frontend& fe,
 void Station::LoadPresetNames() {
   HardwarePresetNames names = DefaultHardwarePresetNames();
   presetNamesLoad = LoadHardwarePresetNames(hardwarePresetPath(), names);
-  network.hardwarePresetNames = names;
+  network.UseHardwarePresetNames(names);
 }
 
 void Station::Connect() {

@@ -65,9 +65,9 @@ TEST_F(UploadFixture, SuccessfulUploadSendsTheEncodedPayloadAndRenamesPresetSeve
   EXPECT_TRUE(machine.extraPresent);
   EXPECT_EQ(machine.extraName, "HALL PRESET       ");
   EXPECT_TRUE(std::equal(image.begin() + 4, image.begin() + 3726, machine.extraImage.begin() + 4));
-  EXPECT_EQ(rig.network.hardwarePresetNames[7], "Extra Preset");
+  EXPECT_EQ(rig.network.hardwarePresetNames()[7], "Extra Preset");
   EXPECT_EQ(view.extraLabel, "Extra Preset");
-  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, rig.data.file("Hall.jpg"));
+  EXPECT_EQ(rig.network.slotStates()[0].extraPresetPicture, rig.data.file("Hall.jpg"));
   EXPECT_EQ(rig.frontend.boxes.size(), 0u);
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
@@ -97,8 +97,8 @@ TEST_F(UploadFixture, EncodingOfTheWorkedBytes) {
 
 TEST_F(UploadFixture, SuccessRefreshesWhenASlotRunsTheExtraPreset) {
   std::string error;
-  ASSERT_TRUE(WriteMachineListFile(rig.network.listPath(), rig.network.list, error)) << error;
-  rig.network.slotStates[2].record.hardwarePreset = 7;
+  ASSERT_TRUE(WriteMachineListFile(rig.network.listPath(), rig.network.list(), error)) << error;
+  rig.network.slotAt(2).record.hardwarePreset = 7;
   ASSERT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
   // After the upload's own release, the refresh visits the three listed machines again.
   const std::string all = rig.pcBytes();
@@ -111,7 +111,7 @@ TEST_F(UploadFixture, SuccessRefreshesWhenASlotRunsTheExtraPreset) {
 
 TEST_F(UploadFixture, NoRefreshWithoutASlotOnTheExtraPreset) {
   std::string error;
-  ASSERT_TRUE(WriteMachineListFile(rig.network.listPath(), rig.network.list, error)) << error;
+  ASSERT_TRUE(WriteMachineListFile(rig.network.listPath(), rig.network.list(), error)) << error;
   ASSERT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::Done);
   const std::string all = rig.pcBytes();
   EXPECT_EQ(all.substr(all.size() - 6), "T02feR");
@@ -235,7 +235,7 @@ std::vector<Failure> Failures() {
 TEST_P(UploadFailures, EveryFailureEndsCleanly) {
   const Failure f = Failures()[static_cast<std::size_t>(GetParam())];
   SCOPED_TRACE(f.name);
-  const std::string before = rig.network.hardwarePresetNames[7];
+  const std::string before = rig.network.hardwarePresetNames()[7];
   f.arrange(rig, image, path);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), f.outcome);
   ASSERT_FALSE(rig.frontend.boxes.empty());
@@ -265,7 +265,7 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
     EXPECT_FALSE(machine.inAccess);
     EXPECT_TRUE(rig.bus->selected().empty());
   }
-  EXPECT_EQ(rig.network.hardwarePresetNames[7], f.badFile ? "Bad File" : before);
+  EXPECT_EQ(rig.network.hardwarePresetNames()[7], f.badFile ? "Bad File" : before);
   EXPECT_EQ(view.extraLabel, f.badFile ? "Bad File" : "");
 }
 
@@ -331,18 +331,18 @@ TEST_F(UploadFixture, ABadFileAfterAGoodOneIsNeverUploadedWithTheOldImage) {
 }
 
 TEST_F(UploadFixture, PicturePathFollowsAnExistingFileOnlyWhateverTheOutcome) {
-  rig.network.slotStates[0].extraPresetPicture = "before.jpg";
+  rig.network.slotAt(0).extraPresetPicture = "before.jpg";
   const std::string missing = rig.data.file("Gone.hfp");
   rig.frontend.openFileAnswers.clear();
   rig.frontend.openFileAnswers.push_back(missing);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::FileError);
-  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, "before.jpg");
+  EXPECT_EQ(rig.network.slotStates()[0].extraPresetPicture, "before.jpg");
 
   const std::string broken = rig.data.file("Broken.hfp");
   WriteBytes(broken, {image.begin(), image.begin() + 10});
   rig.frontend.openFileAnswers.push_back(broken);
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::CorruptedFile);
-  EXPECT_EQ(rig.network.slotStates[0].extraPresetPicture, rig.data.file("Broken.jpg"));
+  EXPECT_EQ(rig.network.slotStates()[0].extraPresetPicture, rig.data.file("Broken.jpg"));
 }
 
 TEST_F(UploadFixture, LateReplyOfAnEarlierOperationIsDrainedBeforeTheSelect) {
@@ -397,7 +397,7 @@ TEST_F(UploadFixture, ProcessorThatRefusesOrSpoilsTheUpload) {
     EXPECT_FALSE(rig.protocolBus.MachineSelected) << c.name;
     EXPECT_EQ(rig.sim->readTimeoutMs(), 200u) << c.name;
   }
-  EXPECT_EQ(rig.network.hardwarePresetNames[7], "Bad File");
+  EXPECT_EQ(rig.network.hardwarePresetNames()[7], "Bad File");
 }
 
 }  // namespace

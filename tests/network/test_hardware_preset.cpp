@@ -24,7 +24,7 @@ TEST(HardwarePreset, CloseSendsNothingAndLeavesTheSlot) {
   EXPECT_EQ(rig.pcBytes(), "");
   EXPECT_EQ(rig.presets.presetSlot, 1);
   EXPECT_EQ(view.events, (std::vector<std::string>{"ask 1"}));
-  EXPECT_EQ(rig.network.slotStates[1].record.hardwarePreset, 3);
+  EXPECT_EQ(rig.network.slotStates()[1].record.hardwarePreset, 3);
 }
 
 TEST(HardwarePreset, PickingConfigurationOneSendsR0000AndShowsWhatTheMachineReports) {
@@ -38,7 +38,7 @@ TEST(HardwarePreset, PickingConfigurationOneSendsR0000AndShowsWhatTheMachineRepo
   // release.
   EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr0000I18e8I12eeT02feR");
   EXPECT_EQ(rig.processor("H000000010002").hardwarePreset, 0);
-  EXPECT_EQ(rig.network.slotStates[1].record.hardwarePreset, 0);
+  EXPECT_EQ(rig.network.slotStates()[1].record.hardwarePreset, 0);
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
   // The switch itself and two drains of 4 s of silence.
@@ -70,7 +70,7 @@ TEST(HardwarePreset, ExtraPresetNameAndPictureComeFromTheMachine) {
     view.answer = 8;
     EXPECT_EQ(rig.presets.ChangeHardwarePreset(0), PresetChangeOutcome::Done);
     EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr07f9I18e8I19e7I12eeT02feR");
-    const SlotState& slot = rig.network.slotStates[0];
+    const SlotState& slot = rig.network.slotStates()[0];
     EXPECT_EQ(slot.record.hardwarePreset, 7);
     EXPECT_EQ(slot.extraPresetName, c.name);
     EXPECT_EQ(slot.extraPresetPicture,
@@ -93,7 +93,7 @@ TEST(HardwarePreset, UnacknowledgedPresetRestoresSlotTimeoutAndSelection) {
   EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffr03fdT02feR");
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
-  EXPECT_EQ(rig.network.slotStates[0].record.hardwarePreset, 0);
+  EXPECT_EQ(rig.network.slotStates()[0].record.hardwarePreset, 0);
   EXPECT_EQ(view.events,
             (std::vector<std::string>{"ask 0", "wait 0", "stop 0", "show 0 TQ40+TQS2412 A Flw"}));
 }
@@ -135,7 +135,7 @@ TEST(HardwarePreset, LateReplyOfAnEarlierOperationIsDrainedFirst) {
   rig.clear();
   EXPECT_EQ(rig.presets.ApplyHardwarePreset(1, 5), PresetChangeOutcome::Done);
   EXPECT_EQ(rig.pcBytes(), "H000000010002fdT01ffr05fbI18e8I12eeT02feR");
-  EXPECT_EQ(rig.network.slotStates[1].record.hardwarePreset, 5);
+  EXPECT_EQ(rig.network.slotStates()[1].record.hardwarePreset, 5);
 }
 
 // The processor switched, but its report of the new preset was lost: the change is not
@@ -183,7 +183,7 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     RecordingPresetView view;
     rig.presets.setView(&view);
     rig.processor("H000000010001").hardwarePreset = 2;
-    rig.network.slotStates[0].record.hardwarePreset = 2;
+    rig.network.slotAt(0).record.hardwarePreset = 2;
     editor.state.OpenEditorForSlot(0);
     ASSERT_EQ(editor.state.selectedMachineId(), "H000000010001");
     editor.bands[2]->SetGPotPos(4.5F);
@@ -196,7 +196,7 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
     const std::string other = c.slot == 0 ? "H000000010002" : "H000000010001";
     EXPECT_EQ(rig.processor(target).hardwarePreset, 0);
     EXPECT_EQ(rig.processor(other).hardwarePreset, c.slot == 0 ? 3 : 2) << "untouched";
-    EXPECT_EQ(rig.network.slotStates[static_cast<std::size_t>(c.slot)].record.hardwarePreset, 0);
+    EXPECT_EQ(rig.network.slotStates()[static_cast<std::size_t>(c.slot)].record.hardwarePreset, 0);
     EXPECT_EQ(editor.state.editorVisible(), c.editorStaysOpen);
     // The editor's own machine is selected again after the change, as on opening.
     EXPECT_EQ(rig.protocolBus.MachineSelected, c.editorStaysOpen);
@@ -208,7 +208,7 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
       EXPECT_FALSE(editor.state.polling().timer1Running());
       EXPECT_EQ(editor.state.selectedMachineId(), "");
       EXPECT_TRUE(std::filesystem::exists(PresetEqPath(
-          rig.data.path(), "H000000010001", rig.network.slotStates[0].record.userPreset)))
+          rig.data.path(), "H000000010001", rig.network.slotStates()[0].record.userPreset)))
           << "the bands of the machine left are stored";
     }
     if (c.editorStaysOpen) {

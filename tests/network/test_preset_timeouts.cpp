@@ -60,9 +60,9 @@ const std::vector<Operation>& Operations() {
         "read(16)->0"}},
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
-         rig.network.maxSearch = 1;
+         rig.network.SetMaxSearch(1);
          rig.network.ScanButton();
-         return rig.network.list.count == 1;
+         return rig.network.list().count == 1;
        },
        {"timeouts(1000,200)", "read(16)->0", "timeouts(200,200)",  // the scan's own drain
         "timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
@@ -75,7 +75,7 @@ const std::vector<Operation>& Operations() {
          rig.processor("H000000010002").presetSwitchMs = 11000.0;
          view.answer = 5;
          return rig.presets.ChangeHardwarePreset(1) == PresetChangeOutcome::Done &&
-                rig.network.slotStates[1].record.hardwarePreset == 4;
+                rig.network.slotStates()[1].record.hardwarePreset == 4;
        },
        {"read(16)->0", "read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0",
         "read(16)->0", "read(16)->0", "timeouts(200,200)"}},

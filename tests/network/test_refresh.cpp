@@ -48,11 +48,11 @@ TEST(Refresh, OneProcessor) {
   EXPECT_EQ(d.userPreset, "User Config 2");
   EXPECT_EQ(*d.picture, rig.dir.path() / "Controller03.jpg");
   EXPECT_EQ(d.windowHeight, 300);
-  const auto& r = rig.manager.slotStates[0].record;
+  const auto& r = rig.manager.slotStates()[0].record;
   EXPECT_EQ(r.gainA, 168);
   EXPECT_EQ(r.outAttn34, 231.0f);
   EXPECT_EQ(r.delay12, 12);
-  EXPECT_EQ(rig.manager.slotStates[0].extraPresetName, "Idle Preset");
+  EXPECT_EQ(rig.manager.slotStates()[0].extraPresetName, "Idle Preset");
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_TRUE(rig.commands.liveBand().mirror);
   EXPECT_EQ(rig.adapter->readTimeoutMs(), 200u);
@@ -115,7 +115,7 @@ TEST(Refresh, ExtraPresetWithAndWithoutName) {
   EXPECT_EQ(*rig.view.displays[0].picture, rig.dir.path() / "notextrapset.jpg");
   EXPECT_EQ(rig.view.displays[1].hardwarePreset, "STAGE LEFT FILL   ");
   EXPECT_EQ(*rig.view.displays[1].picture, rig.dir.path() / "extrapset.jpg");
-  EXPECT_EQ(rig.manager.slotStates[1].extraPresetPicture,
+  EXPECT_EQ(rig.manager.slotStates()[1].extraPresetPicture,
             (rig.dir.path() / "presets" / "STAGE LEFT FILL.jpg").string());
 }
 
@@ -140,7 +140,7 @@ TEST(Refresh, SettingsFileNamedAfterTheMachinesOwnIdentifier) {
   EXPECT_EQ(rig.frontend.statusColours.back(), link::kRed);
   EXPECT_NE(rig.frontend.statusDetail.find("H000000010001.dat.bad"), std::string::npos)
       << rig.frontend.statusDetail;
-  EXPECT_EQ(rig.manager.fileProblems.size(), 1u);
+  EXPECT_EQ(rig.manager.fileProblems().size(), 1u);
 }
 
 TEST(Refresh, DamagedEntryNamesNoFile) {
@@ -221,14 +221,14 @@ TEST_P(RefreshReadFaults, SlotShowsNoValueThatWasNotRead) {
   EXPECT_EQ(rig.frontend.boxTexts(), c.boxes);
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   if (c.outcome == RefreshOutcome::Done) {
-    EXPECT_TRUE(rig.manager.readFaults.empty());
+    EXPECT_TRUE(rig.manager.readFaults().empty());
     return;
   }
   EXPECT_EQ(rig.frontend.statusText, " Read Fail");
   EXPECT_EQ(rig.frontend.statusColour, link::kRed);
-  ASSERT_EQ(rig.manager.readFaults.size(), 1u);
-  EXPECT_EQ(rig.manager.readFaults[0].identifier, "H000000010002");
-  EXPECT_EQ(rig.manager.readFaults[0].parameter, 18);
+  ASSERT_EQ(rig.manager.readFaults().size(), 1u);
+  EXPECT_EQ(rig.manager.readFaults()[0].identifier, "H000000010002");
+  EXPECT_EQ(rig.manager.readFaults()[0].parameter, 18);
   EXPECT_NE(rig.frontend.statusDetail.find("H000000010002"), std::string::npos);
 }
 
@@ -273,7 +273,7 @@ TEST(Refresh, LateReplyOfAnEarlierOperationIsDrainedFirst) {
   EXPECT_EQ(rig.pcBytes(), Join(RefreshVisit("H000000010001fe", false)) +
                                Join(RefreshVisit("H000000010002fd", false)) + "R");
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
-  EXPECT_EQ(rig.manager.slotStates[1].record.hardwarePreset, 3);
+  EXPECT_EQ(rig.manager.slotStates()[1].record.hardwarePreset, 3);
 }
 
 }  // namespace

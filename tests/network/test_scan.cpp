@@ -32,8 +32,8 @@ TEST(Scan, EmptyBusProbesEveryAddressAndStoresTheListAgain) {
   EXPECT_EQ(rig.pcBytes().substr(0, 2048 * 15), Join(rig.view.probeFrames));
   EXPECT_EQ(rig.view.captions, (std::vector<std::string>{"StopScan", "ReScan"}));
   EXPECT_FALSE(rig.view.probeShown);
-  EXPECT_FALSE(rig.manager.scanning);
-  EXPECT_EQ(rig.manager.scanAddress, 0);
+  EXPECT_FALSE(rig.manager.scanning());
+  EXPECT_EQ(rig.manager.scanAddress(), 0);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001"}, 1));
   EXPECT_EQ(rig.frontend.processEventsCalls, 2048);
   // Each probe waited its 200 ms read time-out, and nothing more.
@@ -42,7 +42,7 @@ TEST(Scan, EmptyBusProbesEveryAddressAndStoresTheListAgain) {
 
 TEST(Scan, MaxSearchOneStopsAfterTheFirstAnswer) {
   ScanRig rig;
-  rig.manager.maxSearch = 1;
+  rig.manager.SetMaxSearch(1);
   rig.manager.ScanButton();
   EXPECT_EQ(rig.view.probeFrames, std::vector<std::string>{"H000000010001fe"});
   const std::string refresh = Join(RefreshVisit("H000000010001fe", false)) + "R";
@@ -57,23 +57,23 @@ TEST(Scan, MaxSearchOneStopsAfterTheFirstAnswer) {
 
 TEST(Scan, FindsTheThreeDemoProcessors) {
   ScanRig rig;
-  rig.manager.maxSearch = 3;
+  rig.manager.SetMaxSearch(3);
   rig.manager.ScanButton();
   EXPECT_EQ(rig.view.probeFrames.size(), 5u);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002", "H000000010005"}, 3));
   EXPECT_EQ(rig.view.listBox,
             (std::vector<std::string>{"H000000010001", "H000000010002", "H000000010005"}));
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(rig.manager.scanCaption, "ReScan");
+  EXPECT_EQ(rig.manager.scanCaption(), "ReScan");
   EXPECT_FALSE(rig.frontend.busy);
 }
 
 TEST(Scan, MaxSearchChangedDuringTheScanTakesEffect) {
   ScanRig rig;
-  rig.manager.maxSearch = 2;
+  rig.manager.SetMaxSearch(2);
   // The operator raises "Max Srch" while the scan lets events run after its first probe.
   rig.frontend.onProcessEvents = [&] {
-    if (rig.frontend.processEventsCalls == 1) rig.manager.maxSearch = 3;
+    if (rig.frontend.processEventsCalls == 1) rig.manager.SetMaxSearch(3);
   };
   rig.manager.ScanButton();
   EXPECT_EQ(rig.view.probeFrames.size(), 5u);
@@ -82,21 +82,21 @@ TEST(Scan, MaxSearchChangedDuringTheScanTakesEffect) {
 
 TEST(Scan, StopScanDuringTheScan) {
   ScanRig rig(BusWith(0));
-  rig.manager.maxSearch = 8;
+  rig.manager.SetMaxSearch(8);
   rig.frontend.onProcessEvents = [&] {
     if (rig.frontend.processEventsCalls == 10) rig.manager.ScanButton();
   };
   rig.manager.ScanButton();
   EXPECT_EQ(rig.view.probeFrames.size(), 10u);
   EXPECT_EQ(rig.view.captions, (std::vector<std::string>{"StopScan", " NetScan", "ReScan"}));
-  EXPECT_FALSE(rig.manager.scanning);
+  EXPECT_FALSE(rig.manager.scanning());
   EXPECT_EQ(rig.listFile(), ListImage({}, 0));
   EXPECT_FALSE(rig.frontend.busy);
 }
 
 TEST(Scan, ReleaseThatCannotBeWrittenEndsTheScanAtOnce) {
   ScanRig rig;
-  rig.manager.maxSearch = 8;
+  rig.manager.SetMaxSearch(8);
   rig.frontend.onProcessEvents = [&] {
     // After the first probe: the adapter goes with the byte after the next probe, which is
     // the release of the machine that answers it.
@@ -107,9 +107,9 @@ TEST(Scan, ReleaseThatCannotBeWrittenEndsTheScanAtOnce) {
   EXPECT_EQ(rig.frontend.boxes[0].text, " No write S");
   EXPECT_EQ(rig.frontend.boxes[0].caption, "");
   EXPECT_EQ(rig.view.probeFrames.size(), 2u);
-  EXPECT_EQ(rig.manager.scanCaption, "StopScan") << "left as it is";
-  EXPECT_TRUE(rig.manager.scanning);
-  EXPECT_EQ(rig.manager.scanAddress, 2) << "the next scan continues after it";
+  EXPECT_EQ(rig.manager.scanCaption(), "StopScan") << "left as it is";
+  EXPECT_TRUE(rig.manager.scanning());
+  EXPECT_EQ(rig.manager.scanAddress(), 2) << "the next scan continues after it";
   EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "maclist.dat"))
       << "a scan that lost the adapter stores nothing";
   EXPECT_FALSE(rig.frontend.busy);
@@ -119,14 +119,14 @@ TEST(Scan, AdapterPulledHalfWayKeepsTheStoredList) {
   ScanRig rig;
   const std::vector<std::string> three{"H000000010001", "H000000010002", "H000000010005"};
   rig.loadList(three);
-  rig.manager.maxSearch = 8;
+  rig.manager.SetMaxSearch(8);
   // Gone after the third probe: two of the three machines were found.
   rig.frontend.onProcessEvents = [&] {
     if (rig.frontend.processEventsCalls == 3) rig.adapter->faults().unplugged = true;
   };
   rig.manager.ScanButton();
   EXPECT_EQ(rig.listFile(), ListImage(three, 3));
-  EXPECT_EQ(rig.manager.list.count, 3);
+  EXPECT_EQ(rig.manager.list().count, 3);
   EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
   EXPECT_EQ(rig.pcBytes(), "H000000010001feRH000000010002fdRH000000010003fc")
       << "no refresh after the lost probe";
@@ -146,7 +146,7 @@ TEST(Scan, PressWhileAMachineIsSelectedDoesNothing) {
 
 TEST(Scan, FailedListWriteShowsFileErrorAndSkipsTheRefresh) {
   ScanRig rig;
-  rig.manager.maxSearch = 1;
+  rig.manager.SetMaxSearch(1);
   files::SimulateFullDiskAfter(0);
   rig.manager.ScanButton();
   files::SimulateFullDiskAfter(std::nullopt);
@@ -182,12 +182,15 @@ TEST(AddMachine, TypedTextThatIsNoIdentifierSendsNothing) {
     EXPECT_EQ(rig.manager.ProbeMachine(typed), network::ProbeResult::InvalidFormat) << typed;
   }
   EXPECT_EQ(rig.pcBytes(), "");
-  EXPECT_TRUE(rig.manager.listBox.empty());
+  EXPECT_TRUE(rig.manager.listBox().empty());
 }
 
 TEST(AddMachine, AlreadyListedIgnoresCase) {
-  ScanRig rig;
-  rig.manager.listBox = {"H0000000100ab"};
+  auto bus = std::make_shared<sim::SimBus>();
+  bus->addProcessor({0, 0, 0, 1, 0, 0xab});
+  ScanRig rig(bus);
+  rig.loadList({"H0000000100ab"});
+  rig.bus->clearTranscript();
   EXPECT_EQ(rig.manager.ProbeMachine("0000000100AB"), network::ProbeResult::AlreadyListed);
   EXPECT_EQ(rig.pcBytes(), "");
 }

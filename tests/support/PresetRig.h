@@ -89,15 +89,17 @@ struct PresetRig {
         network(link, protocolBus, commands, frontend, stopFlag, data.path()),
         ticks([this] { return sim->nowMs(); }),
         presets(link, protocolBus, commands, frontend, network, ticks) {
+    network::MachineList listed;
     for (const char* id : {"H000000010001", "H000000010002", "H000000010005"}) {
-      network.list.setEntry(network.list.count, id);
-      auto& slot = network.slotStates[static_cast<std::size_t>(network.list.count)];
+      listed.setEntry(listed.count, id);
+      auto& slot = network.slotAt(listed.count);
       slot.identifier = id;
       slot.selectFrame = network::SlotSelectFrame(id);
       slot.extraPresetName = "ExtraPreset";
-      ++network.list.count;
+      ++listed.count;
     }
-    network.slotStates[1].record.hardwarePreset = 3;
+    network.UseMachineList(listed);
+    network.slotAt(1).record.hardwarePreset = 3;
     link.Connect();
     clear();
   }

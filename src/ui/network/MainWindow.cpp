@@ -168,7 +168,7 @@ void Tmainform::buildControls() {
   connect(StaticText28, &CaptionButton::clicked, this, &Tmainform::StaticText28Click);
   connect(StaticText29, &CaptionButton::clicked, this, &Tmainform::StaticText29Click);
   connect(UpDown1, &QSpinBox::valueChanged, this,
-          [this](int v) { station_->network.maxSearch = v; });
+          [this](int v) { station_->network.SetMaxSearch(v); });
   connect(ListBox1, &QListWidget::itemClicked, this, [this] { ListBox1Click(); });
 }
 
@@ -185,7 +185,7 @@ void Tmainform::FormShow() {
   // connection timer starts in every case, so the program always connects.
   station_->LoadPresetNames();
   hardwarePresetList.clear();
-  for (const auto& name : station_->network.hardwarePresetNames)
+  for (const auto& name : station_->network.hardwarePresetNames())
     hardwarePresetList << ToQString(name);
   Timer1->start();
 }

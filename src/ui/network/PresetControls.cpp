@@ -15,7 +15,7 @@ PresetControls::PresetControls(network::Station& station, MachineSlots& machineS
       presets_(std::make_unique<network::HardwarePresets>(station.link, station.bus,
                                                           station.commands, station.frontend,
                                                           station.network, station.ticks)),
-      form7_(std::make_unique<TForm7>(station.dataDir(), station.network.hardwarePresetNames,
+      form7_(std::make_unique<TForm7>(station.dataDir(), station.network.hardwarePresetNames(),
                                       window)) {
   presets_->setView(this);
   form7_->onLoadNew = [this] { presets_->UploadExtraPreset(presets_->presetSlot); };

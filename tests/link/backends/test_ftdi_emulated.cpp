@@ -289,7 +289,7 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   const std::string full = chip_->bus().pcBytes();
   const auto second = full.find("H000000010002");
   ASSERT_NE(second, std::string::npos);
-  station.network.slotStates = {};
+  station.network.ClearSlots();
   chip_->bus().clearTranscript();
   frontend_.forgetHistory();
   chip_->unplugAfterBytes(second + 1);
@@ -303,8 +303,8 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   EXPECT_EQ(frontend_.statusColour, link::kRed);
   EXPECT_NE(frontend_.statusDetail.find("ftdi: write: "), std::string::npos)
       << frontend_.statusDetail;
-  EXPECT_EQ(station.network.slotStates[0].identifier, "H000000010001");
-  EXPECT_EQ(station.network.slotStates[1].identifier, "");
+  EXPECT_EQ(station.network.slotStates()[0].identifier, "H000000010001");
+  EXPECT_EQ(station.network.slotStates()[1].identifier, "");
 
   int stops = 0;
   station.ConnectionTick([&] { ++stops; });
@@ -318,7 +318,7 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   EXPECT_EQ(stops, 1);
   // The refresh after the reconnect reads all three again.
   EXPECT_NE(chip_->bus().pcBytes().find("H000000010005"), std::string::npos);
-  EXPECT_EQ(station.network.slotStates[2].identifier, "H000000010005");
+  EXPECT_EQ(station.network.slotStates()[2].identifier, "H000000010005");
 }
 
 #ifdef QUBIX24CTL

@@ -502,7 +502,7 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
     ASSERT_TRUE(station.link.state().Connected) << frontend.statusDetail;
     EXPECT_EQ(station.network.RefreshMachines(), network::RefreshOutcome::Done)
         << frontend.statusText;
-    EXPECT_EQ(station.network.listBox.size(), 3u);
+    EXPECT_EQ(station.network.listBox().size(), 3u);
     station.Close();
   }
 }

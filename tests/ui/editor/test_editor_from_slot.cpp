@@ -79,7 +79,9 @@ class TestEditorFromSlot : public QObject {
     {
       Program p(bus);
       QVERIFY(p.mainform.station().link.state().Connected);
-      p.mainform.station().network.hardwarePresetNames[3] = "TQ40+TQ40 A&&B";
+      auto names = p.mainform.station().network.hardwarePresetNames();
+      names[3] = "TQ40+TQ40 A&&B";
+      p.mainform.station().network.UseHardwarePresetNames(names);
       p.clickEdit(1);
       auto& form = p.editor.Form1();
       QVERIFY(form.isVisible());

@@ -55,12 +55,14 @@ struct PresetScene {
     slot.identifier = "H000000010002";
     slot.selectFrame = network::SlotSelectFrame(slot.identifier);
     slot.record.hardwarePreset = 3;
-    station.network.list.setEntry(0, "H000000010001");
-    station.network.list.setEntry(1, "H000000010002");
-    station.network.list.count = 2;
-    shown =
-        panel.ShowSlot(1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames,
-                                                      station.network.userPresetNames, data));
+    network::MachineList two;
+    two.setEntry(0, "H000000010001");
+    two.setEntry(1, "H000000010002");
+    two.count = 2;
+    station.network.UseMachineList(two);
+    shown = panel.ShowSlot(
+        1, network::ComputeSlotDisplay(1, slot, station.network.hardwarePresetNames(),
+                                       station.network.userPresetNames(), data));
     bus->clearTranscript();
   }
   // The next hardware preset dialog picks configuration `number` (1 … 8).
