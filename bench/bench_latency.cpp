@@ -36,6 +36,9 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/ChildProcess.h"
+#ifdef QUBIX_PTY_SHIM
+#include "support/PtyInterposer.h"
+#endif
 #include "support/RecordingFrontend.h"
 #include "support/SimRig.h"
 
@@ -279,13 +282,7 @@ BENCHMARK(BM_NetworkBandStep)->UseManualTime()->Unit(benchmark::kMillisecond)->I
 
 int main(int argc, char** argv) {
 #ifdef QUBIX_PTY_SHIM
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
-    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("re-running with the pseudo-terminal interposer");
-    return 1;
-  }
+  if (!qubix::test::PreloadPtyInterposer(argv)) return 1;
 #endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filters/EqBands.h"
 #include "support/TempDir.h"
 #include "support/TestEditorHost.h"
 
@@ -19,7 +20,7 @@ class EditorRig : public ::testing::Test {
   EditorRig() : host(rig, dir), state(host) {
     std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
     for (int i = 0; i < editor::kBandCount; ++i) {
-      const auto& s = kStripSetup[static_cast<std::size_t>(i)];
+      const auto& s = filters::kStripStarts[static_cast<std::size_t>(i)];
       bands.push_back(
           std::make_unique<editor::BandModel>(s.freqHz, s.q, filters::BandAddressAt(i), s.qf));
       bands.back()->onChangePar = [this, i] { state.BandChanged(i); };

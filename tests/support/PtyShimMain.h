@@ -4,22 +4,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include "support/PtyInterposer.h"
 
 namespace qubix::test {
 
 inline int RunWithPtyInterposer(int argc, char** argv) {
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (!preload || !std::strstr(preload, QUBIX_PTY_SHIM)) {
-    ::setenv("LD_PRELOAD", QUBIX_PTY_SHIM, 1);
-    ::execv("/proc/self/exe", argv);
-    std::perror("re-running with the pseudo-terminal interposer");
-    return 1;
-  }
+  if (!PreloadPtyInterposer(argv)) return 1;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

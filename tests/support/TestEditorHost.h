@@ -13,21 +13,6 @@
 
 namespace qubix::test {
 
-// The strips as the window configures them (frequency, Q, FilterBlockQF).
-struct StripSetup {
-  float freqHz, q, qf;
-};
-inline constexpr std::array<StripSetup, editor::kBandCount> kStripSetup{{{32, 1.8F, 0.5F},
-                                                                         {63, 1.4F, 0.5F},
-                                                                         {125, 1.4F, 0.5F},
-                                                                         {250, 1.4F, 0.5F},
-                                                                         {500, 1.4F, 0.5F},
-                                                                         {1000, 1.4F, 0.5F},
-                                                                         {2000, 1.4F, 0.5F},
-                                                                         {4000, 1.4F, 0.5F},
-                                                                         {8000, 1.8F, 2.0F},
-                                                                         {16000, 3.0F, 0.5F}}};
-
 class TestEditorHost : public editor::EditorHost {
  public:
   TestEditorHost(SimRig& rig, std::filesystem::path dir)

@@ -23,8 +23,10 @@
 #include "link/backends/serial/SerialAdapter.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
+#include "support/ChildProcess.h"
 #include "support/PtyShimMain.h"
 #include "support/RecordingFrontend.h"
+#include "support/RunCommand.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -41,35 +43,10 @@ class SimProcess {
     return sim;
   }
   const std::string& path() const { return path_; }
-  ~SimProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
 
  private:
-  SimProcess() {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      ::execl(QUBIX24_SIM, QUBIX24_SIM, static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    FILE* in = ::fdopen(out[0], "r");
-    char line[256] = {};
-    if (in && std::fgets(line, sizeof line, in)) {
-      path_ = line;
-      while (!path_.empty() && (path_.back() == '\n' || path_.back() == '\r')) path_.pop_back();
-    }
-    if (in) std::fclose(in);
-  }
-  pid_t pid_ = -1;
+  SimProcess() : child_({QUBIX24_SIM}, 1), path_(child_.line(0)) {}
+  Child child_;
   std::string path_;
 };
 
@@ -235,14 +212,10 @@ TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
 // (exit 0: "pass", or "slow" on a loaded machine, since this runs on the real clock).
 TEST_F(SerialPty, SelfTestPasses) {
   const test::TempDir dir("qubix-pty");
-  const std::string command = "'" QUBIX24CTL "' selftest --link serial:" + path_ + " --data-dir " +
-                              dir.path().string() + " 2>&1";
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  EXPECT_EQ(::pclose(pipe), 0) << out;
+  const CommandRun run = RunCommand("'" QUBIX24CTL "' selftest --link serial:" + path_ +
+                                    " --data-dir " + dir.path().string());
+  const std::string& out = run.output;
+  EXPECT_EQ(run.exitStatus, 0) << out;
   for (const std::string line :
        {"backend      serial", "latency      unknown", "event char   not available",
         "machine      H000000010001 (found by scanning)"})
@@ -270,15 +243,11 @@ TEST_F(SerialPty, RefusedPortNamesWhereTheFaultLies) {
     SCOPED_TRACE(c.name);
     const test::TempDir dir("qubix-pty");
     const std::string device = c.existingPty ? path_ : "/dev/pts/999999";
-    const std::string command = std::string(c.keepInterposer ? "" : "env -u LD_PRELOAD ") + "'" +
-                                QUBIX24CTL "' status --link serial:" + device + " --data-dir " +
-                                dir.path().string() + " 2>&1";
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    EXPECT_NE(::pclose(pipe), 0);
+    const CommandRun run = RunCommand(std::string(c.keepInterposer ? "" : "env -u LD_PRELOAD ") +
+                                      "'" + QUBIX24CTL "' status --link serial:" + device +
+                                      " --data-dir " + dir.path().string());
+    const std::string& out = run.output;
+    EXPECT_NE(run.exitStatus, 0);
     EXPECT_NE(out.find("NoDevice (serial: no port " + device), std::string::npos) << out;
     EXPECT_NE(out.find(c.expected), std::string::npos) << out;
     EXPECT_EQ(out.find(c.absent), std::string::npos) << out;
