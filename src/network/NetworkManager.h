@@ -131,7 +131,7 @@ class NetworkManager {
   }
   // Works on this list instead of the file's until the next refresh reads the file (the tool's
   // one machine, a bench set-up).
-  void UseMachineList(MachineList machines) { list_ = std::move(machines); }
+  void UseMachineList(const MachineList& machines) { list_ = machines; }
 
   // An upload ended early: a processor may still take whatever is sent as payload. Waits for
   // its receive time-out now if the adapter is there, else before the next refresh.
