@@ -103,9 +103,9 @@ link::Answer ConsoleFrontend::messageBox(std::string_view text, std::string_view
   open_ = false;
   std::string line = caption.empty() ? std::string() : trimmed(caption) + ": ";
   line += trimmed(text);
-  // A file box says which file and why; its own text only lists what could have gone wrong.
-  if (caption == network::eqtexts::kFileErrorCaption && !unusedDetail_.empty())
-    line += " (" + unusedDetail_ + ")";
+  // A box says why after its fixed text: a file box which file and what failed, another the
+  // reason the core gave with it.
+  if (!unusedDetail_.empty()) line += " (" + unusedDetail_ + ")";
   unusedDetail_.clear();
   std::fprintf(err_, "qubix24ctl: %s\n", line.c_str());
   // A box with only OK (and Cancel) reports a failure; a question is not one.

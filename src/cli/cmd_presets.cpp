@@ -199,13 +199,17 @@ std::optional<MachineSession> OpenMachine(Invocation& inv) {
   return m;
 }
 
-// Whether the operation failed: the core's outcome, and every exchange and file operation on
-// the way (as the status line and the boxes reported them). The reasons go to stderr, worded by
-// where the fault lies; the core's own wording only when nothing more precise was reported.
+// Whether the operation failed: the core's outcome decides. The reason goes to stderr, and with
+// it what the status line and the boxes said on the way, which may say more precisely where the
+// fault lies.
 bool Failed(const Invocation& inv, MachineSession& m, bool coreOk, std::string_view coreReason) {
-  const bool faults = ReportFaults(inv, m.session->frontend, m.id);
-  if (!coreOk && !faults) inv.printError(Q(m.id + ": " + std::string(coreReason)));
-  return !coreOk || faults;
+  if (coreOk) return false;
+  inv.printError(Q(m.id + ": " + std::string(coreReason)));
+  ReportFaults(inv, m.session->frontend, m.id);
+  return true;
+}
+bool Failed(const Invocation& inv, MachineSession& m, const protocol::Outcome& outcome) {
+  return Failed(inv, m, outcome.ok, outcome.reason);
 }
 
 // The preset operations on a station, their ticks on the link's clock.
@@ -254,6 +258,10 @@ std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
       return "the link is down";
     case network::PresetChangeOutcome::NotAcknowledged:
       return "the processor did not acknowledge the preset";
+    case network::PresetChangeOutcome::LinkLost:
+      return "the adapter went away during the change";
+    case network::PresetChangeOutcome::ExchangeFailed:
+      return "the preset was switched, but an exchange on the way failed";
     case network::PresetChangeOutcome::NotConfirmed:
       return "the preset was sent but could not be confirmed: the processor did not report the "
              "preset it now runs";
@@ -344,9 +352,9 @@ using editor::HeadlessEditor;
 // reason on stderr) when the processor does not answer.
 std::unique_ptr<HeadlessEditor> OpenEditor(Invocation& inv, MachineSession& m) {
   auto editor = std::make_unique<HeadlessEditor>(m.station());
-  editor->state.OpenEditorForSlot(0);
-  if (m.station().bus.MachineSelected) return editor;
-  Failed(inv, m, false, "the processor did not answer its select frame");
+  const protocol::Outcome opened = editor->state.OpenEditorForSlot(0);
+  if (opened.ok) return editor;
+  Failed(inv, m, opened);
   return nullptr;
 }
 
@@ -357,12 +365,15 @@ int RunRecall(Invocation& inv) {
   auto editor = OpenEditor(inv, *m);
   if (!editor) return kExitFailure;
   HeadlessEditor& ed = *editor;
-  const bool readBack = ed.presets.RecallFromLocation(location).ok();
+  const editor::RecallResult recalled = ed.presets.RecallFromLocation(location);
   const editor::EditorState& s = ed.state;
-  // The close stores the recalled bands in the machine's settings file: part of the operation.
-  ed.state.CloseEditor();
-  if (Failed(inv, *m, readBack, "the processor did not report all the recalled settings"))
-    return kExitFailure;
+  protocol::Outcome outcome = recalled.outcome;
+  if (!recalled.unread.empty())
+    outcome.also(
+        protocol::Outcome::Failed("the processor did not report all the recalled settings"));
+  // A failed recall has closed the editor already; otherwise the close is part of the operation.
+  if (recalled.ok()) outcome.also(ed.state.CloseEditor());
+  if (Failed(inv, *m, outcome)) return kExitFailure;
   if (inv.json) {
     const QJsonObject o{{"identifier", JsonText(m->id)},
                         {"userPreset", JsonText(s.userPresetName())},
@@ -399,9 +410,9 @@ int RunApply(Invocation& inv) {
   auto editor = OpenEditor(inv, *m);
   if (!editor) return kExitFailure;
   HeadlessEditor& ed = *editor;
-  const editor::UserPresetReadResult result = ed.presets.LoadFromFile(path);
-  ed.state.CloseEditor();
-  if (Failed(inv, *m, result.ok(), result.detail)) return kExitFailure;
+  protocol::Outcome outcome = ed.presets.LoadFromFile(path);
+  outcome.also(ed.state.CloseEditor());
+  if (Failed(inv, *m, outcome)) return kExitFailure;
   inv.print(m->id + ": " + path + " applied\n");
   return kExitOk;
 }
@@ -435,8 +446,8 @@ int RunEqImport(Invocation& inv, const std::string& path) {
   if (!editor) return kExitFailure;
   const editor::ImportOutcome outcome =
       editor::ApplyImportedFilters(editor->state, *read.filters, usePreamp);
-  editor->state.CloseEditor();
-  if (Failed(inv, *m, outcome.sent, "the processor did not take every band")) return kExitFailure;
+  const protocol::Outcome closed = editor->state.CloseEditor();
+  if (Failed(inv, *m, outcome.sent, outcome.reason) || Failed(inv, *m, closed)) return kExitFailure;
   if (inv.json) {
     QJsonArray changes;
     for (const auto& line : outcome.changes) changes.append(Q(line));

@@ -186,6 +186,17 @@ bool EditorState::BandChanged(int bandIndex) {
   }
   // After a failure this repeats the last good write; before any good band there is none.
   const bool sent = !editorLoading_ && liveBandFilled_ && commands().SendBandCoefficients();
+  if (!editorLoading_) {
+    // What the machine runs for this band: the strip's values once it took them; otherwise the
+    // band stays as it last acknowledged it, and the strip shows what it does not run.
+    const auto b = static_cast<std::size_t>(bandIndex);
+    unconfirmed_[b] = !(sent && !overflow_);
+    if (!unconfirmed_[b]) {
+      acknowledged_.freqHz[b] = static_cast<std::int32_t>(std::trunc(strip.FPotPos()));
+      acknowledged_.gainDb[b] = strip.GPotPos();
+      acknowledged_.q[b] = strip.QPotPos();
+    }
+  }
   redrawGraph();
   polling_.SetTimer1(true);
   return sent && !overflow_;
@@ -215,7 +226,7 @@ void EditorState::ToggleFlat() {
   }
 }
 
-void EditorState::CopyBandsToAllMachines() {
+protocol::Outcome EditorState::CopyBandsToAllMachines() {
   auto& fe = host_.frontend();
   auto& cmd = commands();
   auto& bus = cmd.bus();
@@ -225,6 +236,9 @@ void EditorState::CopyBandsToAllMachines() {
   fe.setBusyCursor(true);
   graphRedrawEnabled_ = false;
   const int current = host_.currentMachine();
+  // The machine being edited is taken up again below from its last-edit file: it must hold what
+  // the machine runs now. Nothing is written to that machine.
+  protocol::Outcome copied = storeRunningBands(selectedId_);
   bus.ReleaseMachine();
   link.SetReadTimeout(kCopyToAllTimeoutMs);
   link.DrainInput();
@@ -234,27 +248,22 @@ void EditorState::CopyBandsToAllMachines() {
   std::string missed;
   std::string_view failure;
   for (int i = 0; i < count; ++i) {
+    if (i == current) continue;
     const std::string id = host_.machineId(i);
-    if (i == current) {
-      host_.setCurrentMachine(i);
-      eqFiles_.SaveMachineEqForCurrentPreset(id);
-      continue;
-    }
     host_.selectListItem(i);
     const bool selected = bus.SelectMachine(host_.selectFrame(i));
     bool written = selected;
-    const std::int32_t first = band(0).FilterBlockAddr();
     // After an unacknowledged band the machine is not written further: its equaliser is
     // reported as not copied either way, and a late reply could answer the next band.
     for (int k = 0; written && k < kBandCount; ++k) {
       const auto c = coefficients_.Band(k);
-      cmd.liveBand().set(first + 5 * k, c.b0, c.b1, c.b2, c.a1, c.a2);
+      cmd.liveBand().set(filters::BandAddressAt(k), c.b0, c.b1, c.b2, c.a1, c.a2);
       liveBandFilled_ = true;
       written = cmd.SendBandCoefficients();
     }
     if (written) {
-      host_.setCurrentMachine(i);
-      eqFiles_.SaveMachineEqForCurrentPreset(id);
+      // It runs these bands now; what its locations hold has not changed.
+      copied.also(eqFiles_.SaveMachineEq(id, BuildEqRecord()));
     } else {
       // Its file is left as it was: it must not claim bands the machine did not take.
       if (failure.empty())
@@ -266,13 +275,18 @@ void EditorState::CopyBandsToAllMachines() {
   }
   host_.selectListItem(current);
   host_.setCurrentMachine(current);
-  SelectMachineForEditing(current);
+  const protocol::Outcome reopened = SelectMachineForEditing(current);
   editorLoading_ = false;
   link.SetReadTimeout(link::kStandardTimeoutMs);
   graphRedrawEnabled_ = true;
   redrawGraph();
-  if (!missed.empty()) ShowBusFailure(failure, "the equaliser was not copied to " + missed);
   fe.setBusyCursor(false);
+  if (!missed.empty()) {
+    const std::string detail = "the equaliser was not copied to " + missed;
+    ShowBusFailure(failure, detail);
+    return protocol::Outcome::Failed(detail);
+  }
+  return copied.also(reopened);
 }
 
 void EditorState::ShowBusFailure(std::string_view text, std::string_view detail) {
@@ -305,17 +319,23 @@ void EditorState::SaveAsPowerOnSetting() {
   fe.processEvents();
 }
 
-void EditorState::CloseEditor() {
+protocol::Outcome EditorState::CloseEditor() {
+  protocol::FaultWatch watch(commands().bus());
   // The bands belong to the machine being edited, whatever the operator has since clicked in
-  // the main window's list: storing them under another identifier would overwrite that
-  // machine's file.
-  const int sel = host_.listSelection();
-  std::string id = selectedId_;
-  if (id.empty() && sel >= 0 && sel < host_.machineCount()) id = host_.machineId(sel);
-  // Opening reads the file of the user preset the machine runs before the last-edit file, so the
-  // bands go to both: reopened, the editor shows what was last sent to the machine.
-  if (!id.empty() && eqFiles_.SaveMachineEq(id)) eqFiles_.SaveMachineEqForCurrentPreset(id);
+  // the main window's list; with no machine held (a lost link) they belong to none.
+  protocol::Outcome outcome = BandsOutcome();
+  const protocol::Outcome stored = storeRunningBands(selectedId_);
   CloseWithoutStoringBands();
+  return outcome.also(watch.outcome()).also(stored);
+}
+
+protocol::Outcome EditorState::storeRunningBands(const std::string& id) {
+  if (id.empty() || !acknowledgedKnown_) return protocol::Outcome::Done();
+  return eqFiles_.SaveMachineEq(id, AcknowledgedEqRecord());
+}
+
+void EditorState::closeForExit() {
+  if (!selectedId_.empty() && commands().bus().MachineSelected) CloseEditor();
 }
 
 void EditorState::CloseWithoutStoringBands() {
@@ -335,48 +355,63 @@ void EditorState::closeWindows() {
 
 // ---- opening from a slot
 
-void EditorState::OpenEditorForSlot(int slot) {
+protocol::Outcome EditorState::OpenEditorForSlot(int slot) {
   host_.setCurrentMachine(slot);
   host_.selectListItem(slot);
-  SelectMachineForEditing(slot);
+  const protocol::Outcome opened = SelectMachineForEditing(slot);
   FillFromSlot(host_.slotValues(slot));
+  return opened;
 }
 
-bool EditorState::SelectMachineForEditing(int slot) {
+bool EditorState::abandonOpening(const std::string& id, const protocol::Outcome& why) {
+  auto& cmd = commands();
+  cmd.EndAccess();
+  cmd.bus().ReleaseMachine();
+  selectedId_.clear();
+  acknowledgedKnown_ = false;
+  if (editorVisible_) closeWindows();
+  ShowBusFailure(link::texts::kCommError, id + " could not be opened: " + why.reason);
+  host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
+  return false;
+}
+
+protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
   auto& cmd = commands();
   auto& bus = cmd.bus();
   auto& link = bus.link();
   const std::string id = host_.machineId(slot);
   // Whatever stops the switch below, an open editor must not stay open on a machine it no
   // longer holds, nor take the next slot's label over one it does not hold.
-  const auto failed = [this] {
+  const auto failed = [this](std::string why) {
     if (editorVisible_) closeWindows();
-    return false;
+    return protocol::Outcome::Failed(std::move(why));
   };
   if (!link.QueryDeviceInfo()) {
     host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
     host_.connectionLost();
     // The link is gone: the machine being edited is left without a word on the bus, its bands
     // kept as on any leaving.
-    if (editorVisible_ && !selectedId_.empty()) eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
+    if (editorVisible_) storeRunningBands(selectedId_);
     selectedId_.clear();
-    return failed();
+    bus.MachineSelected = false;
+    return failed("the adapter does not answer");
   }
   if (bus.MachineSelected) {
     cmd.EndAccess();
     // Only bands that belong to a machine opened here are stored; a selection left by another
     // operation has none.
-    if (!selectedId_.empty()) eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
+    storeRunningBands(selectedId_);
     bus.ReleaseMachine();
-    if (bus.MachineSelected) return failed();
+    if (bus.MachineSelected) return failed("the machine held before could not be released");
   }
   // From here on no machine holds the editor's bands: nothing may store them under the machine
   // just left.
   selectedId_.clear();
-  bus.SendByteCommand('e');
-  bus.SendByteCommand('R');
+  acknowledgedKnown_ = false;
+  bus.SendPreamble();
   link.DrainInput();
-  if (!bus.SelectExchange(host_.selectFrame(slot))) return failed();
+  protocol::FaultWatch watch(bus);
+  if (!bus.SelectExchange(host_.selectFrame(slot))) return failed(watch.outcome().reason);
 
   cmd.BeginAccess();
   selectedId_ = id;
@@ -389,16 +424,23 @@ bool EditorState::SelectMachineForEditing(int slot) {
       v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
   }
   if (bus.ReadParameter(protocol::param::kAmpLevel)) v.ampLevel = bus.ParameterValue;
+  // The editor shows and sends on from these values: one that could not be read (or an
+  // unacknowledged start of access) leaves nothing to edit from.
+  if (!watch.clean()) {
+    const protocol::Outcome why = watch.outcome();
+    abandonOpening(id, why);
+    return why;
+  }
   host_.storeSlotValues(slot, v);
 
   editorLoading_ = true;
   // The bands are filled for this machine now: their changes must reach the table and the
   // graph, even on the very first opening, before the window has been shown.
   editorNotShown_ = false;
-  eqFiles_.LoadMachineEqForLocation(id, v.userPreset);
+  eqFiles_.LoadRunningEq(id, v.userPreset);
   EditorShown();
   polling_.SetTimer1(true);
-  return true;
+  return protocol::Outcome::Done();
 }
 
 bool EditorState::LeaveMachineOtherThan(int slot) {
@@ -407,7 +449,7 @@ bool EditorState::LeaveMachineOtherThan(int slot) {
   if (!bus.MachineSelected || selectedId_.empty()) return true;
   if (slot >= 0 && slot < host_.machineCount() && host_.machineId(slot) == selectedId_) return true;
   commands().EndAccess();
-  eqFiles_.SaveMachineEqForCurrentPreset(selectedId_);
+  storeRunningBands(selectedId_);
   bus.ReleaseMachine();
   if (bus.MachineSelected) return false;
   selectedId_.clear();
@@ -424,8 +466,8 @@ void EditorState::ResumeAfterRelease() {
     for (int i = 0; i < host_.machineCount(); ++i)
       if (host_.machineId(i) == id) slot = i;
   }
-  // Stored first, so that the opening below loads back the bands the operator left.
-  eqFiles_.SaveMachineEqForCurrentPreset(id);
+  // Stored first, so that the opening below loads back the bands the machine runs.
+  storeRunningBands(id);
   selectedId_.clear();
   if (slot < 0) {
     closeWindows();
@@ -496,6 +538,32 @@ void EditorState::ApplyEqRecord(const network::EqRecord& r) {
   host_.frontend().processEvents();
   graphRedrawEnabled_ = true;
   redrawGraph();
+  takeLoadedBandsAsRunning();
+}
+
+void EditorState::takeLoadedBandsAsRunning() {
+  // Bands filled in while loading are what the machine is taken to run (its file says so);
+  // filled in otherwise, each band's write has already said whether the machine took it.
+  if (!editorLoading_) return;
+  acknowledged_ = BuildEqRecord();
+  acknowledgedKnown_ = true;
+  unconfirmed_ = {};
+}
+
+network::EqRecord EditorState::AcknowledgedEqRecord() const {
+  network::EqRecord r = acknowledged_;
+  const network::EqRecord shown = BuildEqRecord();
+  r.flatFlag = shown.flatFlag;
+  r.savedGainDb = shown.savedGainDb;
+  return r;
+}
+
+protocol::Outcome EditorState::BandsOutcome() const {
+  std::string bands;
+  for (std::size_t b = 0; b < unconfirmed_.size(); ++b)
+    if (unconfirmed_[b]) bands += (bands.empty() ? "" : ", ") + std::to_string(b + 1);
+  if (bands.empty()) return protocol::Outcome::Done();
+  return protocol::Outcome::Failed("band " + bands + " was not taken by the processor");
 }
 
 void EditorState::ResetEqDefaults() {
@@ -513,6 +581,7 @@ void EditorState::ResetEqDefaults() {
   host_.frontend().processEvents();
   graphRedrawEnabled_ = true;
   redrawGraph();
+  takeLoadedBandsAsRunning();
 }
 
 }  // namespace qubix::editor

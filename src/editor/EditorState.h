@@ -23,6 +23,7 @@
 #include "network/EqFile.h"
 #include "network/HardwarePreset.h"
 #include "protocol/Commands.h"
+#include "protocol/Outcome.h"
 
 namespace qubix::editor {
 
@@ -88,22 +89,28 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void SetMute(int channel, bool muted);
   // True when the band went out and the processor took it (false also when nothing was sent).
   bool BandChanged(int bandIndex);
-  void ToggleFlat();                   // "Flat" / "EQ"
-  void CopyBandsToAllMachines();       // " Copy to All"
+  void ToggleFlat();  // "Flat" / "EQ"
+  // " Copy to All": failed when a machine did not take every band (it is named).
+  protocol::Outcome CopyBandsToAllMachines();
   void ApplyAmpTrim(float ampTrimDb);  // " Amp Setting " accepted
   // The amplifier level as its code: kept and sent, as " Amp Setting " does.
   void SetAmpLevel(std::int32_t code);
   void SaveAsPowerOnSetting();  // " Save As PowerOn Setting"
-  void CloseEditor();           // " Close"
+  // " Close" (also the main window's Exit with the editor open): the machine's last-edit file
+  // takes the bands it acknowledged, editing ends and the machine is released. Failed when a
+  // band the editor shows was not taken, an exchange failed or the file could not be written.
+  protocol::Outcome CloseEditor();
   // The close without storing the bands, for when they are not known to be the machine's: the
   // processor is told that editing ends and is released, and the windows are hidden.
   void CloseWithoutStoringBands();
 
   // ---- opening from a slot
-  void OpenEditorForSlot(int slot);
-  // False when the machine was not selected; an editor that was open is then closed, its former
-  // machine left as on opening another slot.
-  bool SelectMachineForEditing(int slot);
+  // Failed when the machine was not selected or a value the editor shows could not be read:
+  // the editor is then closed and the machine released.
+  protocol::Outcome OpenEditorForSlot(int slot);
+  // Failed when the machine was not selected or its values could not be read; an editor that
+  // was open is then closed, its former machine left as on opening another slot.
+  protocol::Outcome SelectMachineForEditing(int slot);
   // Before another operation addresses slot k's machine: when the editor holds a different
   // machine, its work there ends as on opening another slot (access ended, bands stored, machine
   // released) and the editor closes. False when that machine could not be released.
@@ -118,9 +125,17 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void stopEditorActivity() override;
   bool leaveMachineOtherThan(int slot) override { return LeaveMachineOtherThan(slot); }
   void resumeAfterRelease() override { ResumeAfterRelease(); }
+  void closeForExit() override;
 
   // ---- the bands as an equaliser file holds them (EqBandsHolder)
   network::EqRecord BuildEqRecord() const override;
+  // The bands as the machine last acknowledged them (loaded from its file or the defaults on
+  // opening, then each band as its write was acknowledged), with the "Flat" state and stash.
+  network::EqRecord AcknowledgedEqRecord() const;
+  // Done, or which bands the editor shows that the machine did not take.
+  protocol::Outcome BandsOutcome() const;
+  // The last-edit file of the machine held takes the bands it runs (after a recall).
+  protocol::Outcome StoreRunningBands() { return storeRunningBands(selectedId_); }
   void ApplyEqRecord(const network::EqRecord& record) override;
   void ResetEqDefaults() override;
 
@@ -152,6 +167,11 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
 
  private:
   void closeWindows();
+  // Leaving the machine the editor holds: its last-edit file takes what it acknowledged.
+  protocol::Outcome storeRunningBands(const std::string& id);
+  // After a failed opening: editing ends, the machine is released and the editor closes.
+  bool abandonOpening(const std::string& id, const protocol::Outcome& why);
+  void takeLoadedBandsAsRunning();
   void notify(EditorPart part) { view_.notify(part); }
   void redrawGraph() { notify(EditorPart::Graph); }
 
@@ -161,6 +181,11 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   EqFileStore eqFiles_;
   std::array<BandStrip*, kBandCount> bands_{};
   bool liveBandFilled_ = false;
+  // What the machine runs, as far as it acknowledged it; unknown until a file (or the defaults)
+  // was loaded for the machine. unconfirmed_: bands whose last write was not acknowledged.
+  network::EqRecord acknowledged_{};
+  bool acknowledgedKnown_ = false;
+  std::array<bool, kBandCount> unconfirmed_{};
   std::string selectedId_;
 
   bool editorNotShown_ = true;

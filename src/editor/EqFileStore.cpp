@@ -11,40 +11,33 @@ void EqFileStore::fileError(std::string_view text) {
   host_.frontend().messageBox(text, network::eqtexts::kFileErrorCaption, link::Buttons::OkCancel);
 }
 
-bool EqFileStore::writeEq(const std::filesystem::path& path) {
+protocol::Outcome EqFileStore::writeEq(const std::filesystem::path& path,
+                                       const network::EqRecord& record) {
   std::string error;
-  if (network::WriteEqFile(path, bands_.BuildEqRecord(), error)) return true;
+  if (network::WriteEqFile(path, record, error)) return protocol::Outcome::Done();
   host_.frontend().setStatusDetail(error);  // the box keeps its fixed text; the tool tip says why
   fileError(network::eqtexts::kWriteError);
-  return false;
+  return protocol::Outcome::Failed(error);
 }
 
-bool EqFileStore::SaveMachineEq(std::string_view id) {
+protocol::Outcome EqFileStore::SaveMachineEq(std::string_view id, const network::EqRecord& record) {
   if (!network::IsPlainIdentifier(id)) {
     fileError(network::eqtexts::kWriteError);
-    return false;
+    return protocol::Outcome::Failed("\"" + std::string(id) + "\" cannot name a file");
   }
-  return writeEq(network::LastEditEqPath(host_.dataDir(), id));
+  return writeEq(network::LastEditEqPath(host_.dataDir(), id), record);
 }
 
-bool EqFileStore::SaveMachineEqForLocation(std::string_view id, int location) {
+protocol::Outcome EqFileStore::SaveMachineEqForLocation(std::string_view id, int location,
+                                                        const network::EqRecord& record) {
   if (!network::IsPlainIdentifier(id)) {
     fileError(network::eqtexts::kWriteError);
-    return false;
+    return protocol::Outcome::Failed("\"" + std::string(id) + "\" cannot name a file");
   }
-  return writeEq(network::PresetEqPath(host_.dataDir(), id, location));
+  return writeEq(network::PresetEqPath(host_.dataDir(), id, location), record);
 }
 
-bool EqFileStore::SaveMachineEqForCurrentPreset(std::string_view id) {
-  for (int i = 0; i < host_.machineCount(); ++i) {
-    if (host_.machineId(i) == id)
-      return SaveMachineEqForLocation(id, host_.slotValues(i).userPreset);
-  }
-  // A machine no longer in the list keeps its bands in its last-edit file rather than nowhere.
-  return SaveMachineEq(id);
-}
-
-void EqFileStore::applyLookup(const network::EqLookup& lookup) {
+bool EqFileStore::applyLookup(const network::EqLookup& lookup) {
   if (!lookup.problems.empty()) {
     // A damaged file was moved aside (or could not be): the status line says so.
     std::string detail;
@@ -56,19 +49,24 @@ void EqFileStore::applyLookup(const network::EqLookup& lookup) {
   }
   if (lookup.result == network::EqFileResult::Error) {
     fileError(network::eqtexts::kReadError);  // the strips keep what they show
-  } else if (lookup.source == network::EqSource::Defaults) {
+    return false;
+  }
+  if (lookup.source == network::EqSource::Defaults) {
     bands_.ResetEqDefaults();
   } else {
     bands_.ApplyEqRecord(lookup.record);
   }
+  return true;
 }
 
-void EqFileStore::LoadMachineEq(std::string_view id) {
-  applyLookup(network::LookupMachineEq(host_.dataDir(), id, std::nullopt));
+bool EqFileStore::LoadRunningEq(std::string_view id, int location) {
+  return applyLookup(
+      network::LookupMachineEq(host_.dataDir(), id, location, network::EqWanted::Running));
 }
 
-void EqFileStore::LoadMachineEqForLocation(std::string_view id, int location) {
-  applyLookup(network::LookupMachineEq(host_.dataDir(), id, location));
+bool EqFileStore::LoadMachineEqForLocation(std::string_view id, int location) {
+  return applyLookup(
+      network::LookupMachineEq(host_.dataDir(), id, location, network::EqWanted::Location));
 }
 
 }  // namespace qubix::editor

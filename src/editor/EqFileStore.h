@@ -1,13 +1,17 @@
-// The per-machine equaliser files: the last-edit file and one file per user preset location
-// for each machine, in the data directory. The store reads and writes them; what a file holds
-// comes from and goes to the editor's bands (an EqBandsHolder). A failure shows the "File
-// Error" box; a damaged file found on reading is moved aside and named on the status line.
+// The per-machine equaliser files: the last-edit file (the bands the machine runs, as it
+// acknowledged them) and one file per user preset location (what that location holds), in the
+// data directory; network/EqFile.h says what each means and who writes it. The store reads and
+// writes them; what is read goes to the editor's bands (an EqBandsHolder), what is written is the
+// record the caller vouches for. A failure shows the "File Error" box; a damaged file found on
+// reading is moved aside and named on the status line.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "editor/EditorHost.h"
 #include "network/EqFile.h"
+#include "protocol/Outcome.h"
 
 namespace qubix::editor {
 
@@ -24,21 +28,21 @@ class EqFileStore {
  public:
   EqFileStore(EditorHost& host, EqBandsHolder& bands) : host_(host), bands_(bands) {}
 
-  // The writers report whether the file was written (a failure has shown the "File Error" box).
-  bool SaveMachineEq(std::string_view id);
-  bool SaveMachineEqForLocation(std::string_view id, int location);
-  // The file of the user preset the machine runs, or its last-edit file once it is no longer
-  // listed.
-  bool SaveMachineEqForCurrentPreset(std::string_view id);
-  // The readers fall back as the lookup says (the last-edit file, then the defaults); a file
-  // that cannot be read leaves the bands as they are.
-  void LoadMachineEq(std::string_view id);
-  void LoadMachineEqForLocation(std::string_view id, int location);
+  // The writers: done, or why the file was not written (after the "File Error" box).
+  protocol::Outcome SaveMachineEq(std::string_view id, const network::EqRecord& record);
+  protocol::Outcome SaveMachineEqForLocation(std::string_view id, int location,
+                                             const network::EqRecord& record);
+  // The bands the machine runs, for opening the editor on it: the last-edit file, else the file
+  // of the location it reports, else the defaults.
+  // False when a file existed but could not be read: the bands were left as they were.
+  bool LoadRunningEq(std::string_view id, int location);
+  // What a location holds, after the machine loaded it: its file, else the defaults.
+  bool LoadMachineEqForLocation(std::string_view id, int location);
 
  private:
   void fileError(std::string_view text);
-  bool writeEq(const std::filesystem::path& path);
-  void applyLookup(const network::EqLookup& lookup);
+  protocol::Outcome writeEq(const std::filesystem::path& path, const network::EqRecord& record);
+  bool applyLookup(const network::EqLookup& lookup);
 
   EditorHost& host_;
   EqBandsHolder& bands_;

@@ -47,8 +47,11 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
   ImportOutcome out;
   out.changes = filters.changes;
   if (state.editorNotShown() || state.selectedMachineId().empty() ||
-      !state.commands().bus().MachineSelected)
+      !state.commands().bus().MachineSelected) {
+    out.reason = importtexts::kNotOpen;
     return out;
+  }
+  protocol::FaultWatch watch(state.commands().bus());
   if (state.flatMode()) state.SetFlatMode(false);
   // The strips take all three values quietly, then each band goes out once, as one change of
   // the operator's would send it.
@@ -83,7 +86,9 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
     sent = state.commands().SendInputGains(state.GainCode(1), state.GainCode(0)) && sent;
     state.polling().ShowLevels();
   }
-  out.sent = sent;
+  const protocol::Outcome outcome = state.BandsOutcome().also(watch.outcome());
+  out.sent = sent && outcome.ok;
+  if (!out.sent) out.reason = outcome.ok ? std::string(importtexts::kNotAllSent) : outcome.reason;
   return out;
 }
 

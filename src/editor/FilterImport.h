@@ -32,6 +32,7 @@ filters::FilterBands EditorFilterBands(EditorState& state);
 
 struct ImportOutcome {
   bool sent = false;                 // every band (and the input gains) went out and was taken
+  std::string reason;                // when not sent: the first thing that was not taken
   std::vector<std::string> changes;  // the reader's limits, then the preamp's
 };
 

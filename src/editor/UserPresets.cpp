@@ -43,13 +43,6 @@ void UserPresets::beginBusOperation(PresetButton button) {
   editor_.polling().StopAll();
 }
 
-std::string UserPresets::machineForFiles() const {
-  EditorHost& host = editor_.host();
-  const int sel = host.listSelection();
-  if (sel >= 0 && sel < host.machineCount()) return host.machineId(sel);
-  return editor_.selectedMachineId();
-}
-
 // ------------------------------------------------------------------ store
 
 void UserPresets::SaveToDspMemory() {
@@ -57,14 +50,16 @@ void UserPresets::SaveToDspMemory() {
   const std::optional<int> location =
       view_->askLocation(LocationDialog::Store, editor_.processorId());
   bool stored = true;
-  if (location) stored = StoreToLocation(*location);
+  if (location) stored = StoreToLocation(*location).ok;
   if (stored) editor_.polling().SetTimer1(true);
   caption(PresetButton::SaveToDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
 
-bool UserPresets::StoreToLocation(int location) {
+protocol::Outcome UserPresets::StoreToLocation(int location) {
   protocol::Commands& commands = editor_.commands();
+  protocol::FaultWatch watch(commands.bus());
+  const std::string id = editor_.selectedMachineId();
   for (int n = 0; n < kBandCount; ++n) {
     BandStrip& strip = editor_.band(n);
     // A band whose coefficients cannot be computed is left as the location held it.
@@ -74,8 +69,9 @@ bool UserPresets::StoreToLocation(int location) {
                                      static_cast<float>(c.b1), static_cast<float>(c.a2),
                                      static_cast<float>(c.a1)};
     if (!commands.StoreBandToLocation(location, n, words)) {
+      const protocol::Outcome failed = watch.outcome();
       SaveEEpromFail();
-      return false;
+      return failed;
     }
   }
   protocol::SettingsRecord settings;
@@ -87,11 +83,13 @@ bool UserPresets::StoreToLocation(int location) {
   settings.delay34 = editor_.delay()[1];
   settings.ampLevelCode = editor_.ampLevelCode();
   if (!commands.StoreSettingsToLocation(location, settings)) {
+    const protocol::Outcome failed = watch.outcome();
     SaveEEpromFail();
-    return false;
+    return failed;
   }
-  editor_.eqFiles().SaveMachineEqForLocation(machineForFiles(), location);
-  return true;
+  // The location holds what the strips show now; what the machine runs has not changed.
+  if (id.empty()) return protocol::Outcome::Done();
+  return editor_.eqFiles().SaveMachineEqForLocation(id, location, editor_.BuildEqRecord());
 }
 
 void UserPresets::SaveEEpromFail() {
@@ -122,19 +120,23 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   protocol::Bus& bus = commands.bus();
   link::Link& link = bus.link();
   link::Frontend& fe = editor_.host().frontend();
+  protocol::FaultWatch watch(bus);
   link.SetReadTimeout(kRecallTimeoutMs);
   commands.RecallLocation(location);
   // The controls follow what the processor now holds, without sending it back.
   editor_.StartLoading();
   RecallResult result;
   int userPreset = -1;
+  bool bandsLoaded = false;
   for (const int parameter : kRecallParameters) {
     // A reply lost or spoiled on the line is asked for once more; a machine that does not
     // answer twice is not asked for the rest.
-    bool read = result.ok() && bus.ReadParameter(parameter);
-    if (!read && result.ok()) {
+    const std::uint64_t beforeRead = bus.faultCount();
+    bool read = result.unread.empty() && bus.ReadParameter(parameter);
+    if (!read && result.unread.empty()) {
       link.DrainInput();
       read = bus.ReadParameter(parameter);
+      if (read) bus.withdrawFaultsSince(beforeRead);
     }
     if (!read) {
       result.unread.push_back(parameter);
@@ -146,7 +148,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
         if (v >= 0 && v < kUserPresetNames) {
           userPreset = v;
           editor_.SetUserPresetName(editor_.host().userPresetName(v));
-          editor_.eqFiles().LoadMachineEqForLocation(editor_.selectedMachineId(), v);
+          bandsLoaded = editor_.eqFiles().LoadMachineEqForLocation(editor_.selectedMachineId(), v);
         }
         break;
       case protocol::param::kDelay12:
@@ -188,7 +190,18 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   view_->showSlotUserPreset(
       slot, presetUnread ? std::string(network::texts::kUnknownPreset) : editor_.userPresetName());
   editor_.FinishLoading();
-  if (!result.ok()) failedRecall(result);
+  result.outcome = watch.outcome();
+  // A machine that loads another location than the one asked for runs something else.
+  if (result.outcome.ok && userPreset >= 0 && userPreset != location)
+    result.outcome =
+        protocol::Outcome::Failed("the processor reports user preset " +
+                                  std::to_string(userPreset) + ", not " + std::to_string(location));
+  if (!result.ok()) {
+    failedRecall(result);
+    return result;
+  }
+  // It runs what the location holds now: its last-edit file says so from here on.
+  if (bandsLoaded) result.outcome = editor_.StoreRunningBands();
   return result;
 }
 
@@ -202,8 +215,10 @@ void UserPresets::failedRecall(const RecallResult& result) {
   std::string unread;
   for (const int parameter : result.unread)
     unread += (unread.empty() ? "" : ", ") + std::to_string(parameter);
-  editor_.ShowBusFailure(link::texts::kCommError, "parameters " + unread + " of " + id +
-                                                      " could not be read after the recall");
+  editor_.ShowBusFailure(link::texts::kCommError, unread.empty()
+                                                      ? id + ": " + result.outcome.reason
+                                                      : "parameters " + unread + " of " + id +
+                                                            " could not be read after the recall");
   editor_.host().frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
 }
 
@@ -255,7 +270,8 @@ void UserPresets::SaveToComputerFile() {
   caption(PresetButton::SaveToFile, false);
 }
 
-void UserPresets::ApplyRecord(const UserPresetRecord& r) {
+protocol::Outcome UserPresets::ApplyRecord(const UserPresetRecord& r) {
+  protocol::FaultWatch watch(editor_.commands().bus());
   editor_.SuspendGraphRedraw();
   editor_.SetFlatMode(r.flatMode != 0);
   // Each toggle flips the channel to the file's state and sends its level with the level code
@@ -279,21 +295,21 @@ void UserPresets::ApplyRecord(const UserPresetRecord& r) {
   bands.q = r.q;
   bands.savedGainDb = r.flatGainStash;
   editor_.ApplyEqRecord(bands);
+  return watch.outcome().also(editor_.BandsOutcome());
 }
 
-UserPresetReadResult UserPresets::LoadFromFile(const std::string& path) {
+protocol::Outcome UserPresets::LoadFromFile(const std::string& path) {
   UserPresetReadResult result = ReadUserPresetFile(path);
-  if (result.error == PresetFileError::Missing) return result;
+  if (result.error == PresetFileError::Missing) return protocol::Outcome::Failed(result.detail);
   if (!result.ok()) {
     link::Frontend& fe = editor_.host().frontend();
     fe.setStatusDetail(result.detail);
     fe.messageBox(network::texts::kFileReadError, network::texts::kFileErrorCaption,
                   link::Buttons::OkCancel);
-    return result;
+    return protocol::Outcome::Failed(result.detail);
   }
   last_ = result.record;
-  ApplyRecord(result.record);
-  return result;
+  return ApplyRecord(result.record);
 }
 
 void UserPresets::LoadFromComputerFile() {

@@ -29,7 +29,10 @@ inline constexpr std::array<int, 8> kRecallParameters{
 // the editor is closed then, as its controls would claim values the processor may not hold).
 struct RecallResult {
   std::vector<int> unread;
-  bool ok() const { return unread.empty(); }
+  // Failed also when the recall was not acknowledged, a value was out of step or the
+  // machine's file could not be written.
+  protocol::Outcome outcome;
+  bool ok() const { return unread.empty() && outcome.ok; }
 };
 
 // The title of the frontend's location question: "Select Location" or "Select User PreSet".
@@ -66,8 +69,9 @@ class UserPresets {
   void SaveEEpromFail();
 
   // The operations behind the buttons, without dialogs (the command-line tool uses them).
-  // Store: true when every record was acknowledged (after a failure SaveEEpromFail has run).
-  bool StoreToLocation(int location);
+  // Store: done when every record was acknowledged and the location's file written (after a
+  // failed record SaveEEpromFail has run).
+  protocol::Outcome StoreToLocation(int location);
   // Recall: what could not be read back (after a failure the editor is closed and the operator
   // told).
   RecallResult RecallFromLocation(int location);
@@ -75,11 +79,12 @@ class UserPresets {
   UserPresetRecord BuildRecord() const;
   // Empty on success, else the reason (after the "File Error" box).
   std::string SaveToFile(const std::string& path);
-  // Applies a record to the editor and the processor in the order a file load sends it.
-  void ApplyRecord(const UserPresetRecord& record);
+  // Applies a record to the editor and the processor in the order a file load sends it: failed
+  // when a frame was not acknowledged.
+  protocol::Outcome ApplyRecord(const UserPresetRecord& record);
   // Reads and applies a file; a file that cannot be used is refused with the "File Error"
-  // box before anything is sent.
-  UserPresetReadResult LoadFromFile(const std::string& path);
+  // box before anything is sent (the reason is then the file's).
+  protocol::Outcome LoadFromFile(const std::string& path);
 
   // The record of the last preset file loaded or saved during this run.
   const UserPresetRecord& lastRecord() const { return last_; }
@@ -87,7 +92,6 @@ class UserPresets {
  private:
   void caption(PresetButton button, bool running);
   void beginBusOperation(PresetButton button);
-  std::string machineForFiles() const;
   void failedRecall(const RecallResult& result);
 
   // The view of a program without location dialogs: the frontend asks.

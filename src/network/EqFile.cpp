@@ -147,28 +147,24 @@ bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record) {
 }
 
 EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
-                         std::optional<int> location) {
+                         std::optional<int> location, EqWanted wanted) {
   EqLookup lookup;
   if (!IsPlainIdentifier(id)) {
     lookup.result = EqFileResult::Error;
     return lookup;
   }
-  if (location) {
-    auto preset = ReadOrSetAside(PresetEqPath(dataDir, id, *location), lookup.problems);
-    if (preset.result != EqFileResult::Missing) {
-      lookup.source = EqSource::PresetFile;
-      lookup.result = preset.result;
-      lookup.record = preset.record;
-      return lookup;
-    }
-  }
-  auto last = ReadOrSetAside(LastEditEqPath(dataDir, id), lookup.problems);
-  if (last.result != EqFileResult::Missing) {
-    lookup.source = EqSource::LastEditFile;
-    lookup.result = last.result;
-    lookup.record = last.record;
+  // Takes the file when it exists (read or not): true when the lookup is decided.
+  const auto take = [&](const std::filesystem::path& path, EqSource source) {
+    auto read = ReadOrSetAside(path, lookup.problems);
+    if (read.result == EqFileResult::Missing) return false;
+    lookup.source = source;
+    lookup.result = read.result;
+    lookup.record = read.record;
+    return true;
+  };
+  if (wanted == EqWanted::Running && take(LastEditEqPath(dataDir, id), EqSource::LastEditFile))
     return lookup;
-  }
+  if (location && take(PresetEqPath(dataDir, id, *location), EqSource::PresetFile)) return lookup;
   lookup.source = EqSource::Defaults;
   lookup.result = EqFileResult::Ok;
   lookup.record = DefaultEqRecord();

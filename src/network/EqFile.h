@@ -85,9 +85,18 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path);
 bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record, std::string& error);
 bool WriteEqFile(const std::filesystem::path& path, const EqRecord& record);
 
-// Where the bands for (machine, user preset) come from: the preset file, else the last-edit
-// file, else the defaults. An identifier that is not plain is an error. A file of the wrong size
-// counts as missing and is moved aside as NAME.bad, so that no later save overwrites it unseen.
+// What the two kinds of file mean, and so where the bands asked for come from:
+// - the last-edit file (ID.dat) holds the bands the machine runs, as far as it acknowledged them:
+//   written when the editor leaves or closes the machine, after a recall, and for the machines
+//   " Copy to All" wrote;
+// - a preset file (ID_N.dat) holds what user preset location N of the machine holds: written only
+//   when the bands were stored there.
+// Running (opening the editor): the last-edit file, else the preset file of the location the
+// machine reports, else the defaults. Location (after a recall of N): the preset file, else the
+// defaults (a location never stored from here holds what the machine came with: flat bands).
+// An identifier that is not plain is an error. A file of the wrong size counts as missing and is
+// moved aside as NAME.bad, so that no later save overwrites it unseen.
+enum class EqWanted { Running, Location };
 enum class EqSource { PresetFile, LastEditFile, Defaults };
 struct EqLookup {
   EqSource source = EqSource::Defaults;
@@ -96,7 +105,7 @@ struct EqLookup {
   std::vector<std::string> problems;  // files set aside (or that could not be), one line each
 };
 EqLookup LookupMachineEq(const std::filesystem::path& dataDir, std::string_view id,
-                         std::optional<int> location);
+                         std::optional<int> location, EqWanted wanted = EqWanted::Location);
 
 // The refresh gives a machine that has no last-edit file a copy of the template file, when the
 // template exists. The copy is written durably and never replaces a file; a last-edit file or a

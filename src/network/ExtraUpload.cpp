@@ -46,6 +46,9 @@ std::optional<std::uint8_t> HardwarePresets::awaitByte() {
 
 // Endings that leave the image on the machine untouched: clean up and report.
 UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome) {
+  // Cut in the middle, the processor goes on taking bytes as payload until it has heard nothing
+  // for a while: the operator learns how long the bus stays unusable (this program waits for it).
+  if (receiving_) frontend_.setStatusDetail(texts::kUploadCutWait);
   if (!text.empty()) frontend_.messageBox(text, "", link::Buttons::Ok);
   ticks_.stop();
   if (receiving_) {

@@ -81,9 +81,15 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 }
 
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
+  faultMark_ = bus_.faultCount();
   const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
   if (editor_) editor_->resumeAfterRelease();
   // Said last, so that nothing the editor sends on taking its machine back hides it.
+  if (outcome == PresetChangeOutcome::ExchangeFailed) {
+    frontend_.setStatusColour(link::kRed);
+    frontend_.setStatusText(link::texts::kCommError);
+    frontend_.setStatusDetail(bus_.faultSince(faultMark_));
+  }
   if (outcome == PresetChangeOutcome::NotConfirmed) {
     frontend_.setStatusColour(link::kRed);
     frontend_.setStatusText(texts::kNotConfirmed);
@@ -112,6 +118,7 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
 
   // A late byte of an earlier exchange would otherwise answer the select or the command.
   link_.DrainInput();
+  const protocol::FaultWatch watch(bus_);
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) return endEarly(PresetChangeOutcome::SelectFailed, false);
   if (!bus_.CanSend()) return endEarly(PresetChangeOutcome::NotConnected, selection.selectedHere);
@@ -121,9 +128,21 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   if (!ack.sent || !ack.acknowledged)
     return endEarly(PresetChangeOutcome::NotAcknowledged, selection.selectedHere);
 
+  // An adapter gone in the middle ends the change at once: no more waiting on a dead handle,
+  // nothing written to it, and the link's failure stays what the operator reads.
+  const auto lost = [&] { return !link_.state().Connected; };
+  const auto endLost = [&] {
+    link_.SetReadTimeout(link::kStandardTimeoutMs);
+    bus_.MachineSelected = false;
+    view_->stopWaiting(slot);
+    view_->showHardwarePreset(slot, displayOf(slot));
+    return PresetChangeOutcome::LinkLost;
+  };
+
   // The machine keeps talking while it reconfigures: wait for 4 s of silence, twice.
   link_.SetReadTimeout(kPresetSettleTimeoutMs);
   link_.DrainInput();
+  if (lost()) return endLost();
   if (bus_.ReadParameter(protocol::param::kExtraPresent) && bus_.ParameterValue == 1) {
     // A failed or corrupted name read keeps what the slot knew.
     const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
@@ -132,7 +151,9 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
       state.extraPresetPicture = ExtraPresetPicturePath(network_.dataDir(), name).string();
     }
   }
+  if (lost()) return endLost();
   link_.DrainInput();
+  if (lost()) return endLost();
   const bool confirmed = bus_.ReadParameter(protocol::param::kHardwarePreset);
   if (confirmed) {
     state.record.hardwarePreset = bus_.ParameterValue;
@@ -142,12 +163,14 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
     state.recordUnknown = true;
   }
   view_->showHardwarePreset(slot, displayOf(slot));
+  if (lost()) return endLost();
   commands_.EndAccess();
 
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   bus_.ReleaseMachine();
   view_->stopWaiting(slot);
-  return confirmed ? PresetChangeOutcome::Done : PresetChangeOutcome::NotConfirmed;
+  if (!confirmed) return PresetChangeOutcome::NotConfirmed;
+  return watch.clean() ? PresetChangeOutcome::Done : PresetChangeOutcome::ExchangeFailed;
 }
 
 }  // namespace qubix::network

@@ -86,6 +86,8 @@ class EditorAccess {
   // A change or an upload has ended, however it ended: both release the machine they worked
   // on, and the editor takes its own machine back if that was the one.
   virtual void resumeAfterRelease() = 0;
+  // The program ends with the editor open: the editor leaves its machine as " Close" does.
+  virtual void closeForExit() {}
 };
 
 enum class PresetChangeOutcome {
@@ -94,6 +96,8 @@ enum class PresetChangeOutcome {
   NotConnected,     // the link was down: nothing sent
   NotAcknowledged,  // the preset command was not written or not acknowledged
   NotConfirmed,     // acknowledged, but the preset it now runs could not be read back
+  LinkLost,         // the adapter went away during the change: it ended there
+  ExchangeFailed,   // switched and read back, but an exchange on the way failed (see the bus)
   Done,
 };
 
@@ -138,6 +142,7 @@ class HardwarePresets {
     bool selectedHere = false;
   };
   PresetChangeOutcome applyHardwarePreset(int slot, int preset);
+  std::uint64_t faultMark_ = 0;  // the bus's fault count when the change began
   Selection selectSlotMachine(int slot);
   void endAccessAndRelease();
   SlotDisplay displayOf(int slot) const;

@@ -70,6 +70,8 @@ void NetworkManager::settleCutUpload() {
 void NetworkManager::adapterLost() {
   frontend_.messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
   link_.state().Connected = false;
+  // No machine is known to be selected across a lost link (reconnecting clears it as well).
+  bus_.MachineSelected = false;
   view_->restartConnectTimer();
 }
 
@@ -132,8 +134,7 @@ RefreshOutcome NetworkManager::refreshBody() {
     SlotState& slot = slotStates_[static_cast<std::size_t>(i)];
     const std::string entry = list_.entry(i);
     if (!bus_.MachineSelected) {
-      bus_.SendByteCommand('e');
-      bus_.SendByteCommand('R');
+      bus_.SendPreamble();
       slot.selectFrame = SlotSelectFrame(entry);
       // The settings file is named after the machine's own identifier, so that machines whose
       // identifiers share their last four digits never share a file; a damaged entry names none.
@@ -145,16 +146,16 @@ RefreshOutcome NetworkManager::refreshBody() {
     // Read into a copy: a machine whose reads fail keeps what its slot showed of it, never a
     // mix of new values and values taken from replies that may be out of step.
     SlotState read = slot;
-    std::optional<int> failed = ReadSlotParameters(bus_, read.record);
+    std::optional<SlotReadFailure> failed = ReadSlotParameters(bus_, read.record);
     if (!failed && !bus_.ReadParameter(protocol::param::kExtraPresent))
-      failed = protocol::param::kExtraPresent;
+      failed = SlotReadFailure{protocol::param::kExtraPresent, bus_.lastReadFailure};
     if (!failed && bus_.ParameterValue == 1) {
       const std::string name = bus_.ReadParameterText(protocol::param::kExtraName);
       if (name.size() == kExtraNameLength) {
         read.extraPresetName = name;
         read.extraPresetPicture = ExtraPresetPicturePath(dataDir_, name).string();
       } else {
-        failed = protocol::param::kExtraName;
+        failed = SlotReadFailure{protocol::param::kExtraName, bus_.lastReadFailure};
       }
     } else if (!failed && bus_.ParameterValue == 0) {
       read.extraPresetName = std::string(texts::kIdlePreset);
@@ -201,18 +202,28 @@ RefreshOutcome NetworkManager::refreshBody() {
 }
 
 std::string ReadFaultText(const ReadFault& fault) {
-  const std::string what = fault.notANumber ? " answered parameter " : " did not answer parameter ";
-  return fault.identifier + what + std::to_string(fault.parameter) +
-         (fault.notANumber ? " with characters that are not hexadecimal" : "");
+  using Why = protocol::Bus::ReadFailure;
+  const std::string p = " parameter " + std::to_string(fault.parameter);
+  switch (fault.why) {
+    case Why::NotANumber:
+      return fault.identifier + " answered" + p + " with characters that are not hexadecimal";
+    case Why::BadTerminator:
+      return fault.identifier + " answered" + p + " with a reply that did not end in \"O\"";
+    case Why::OutOfRange:
+      return fault.identifier + " answered" + p + " with a value it cannot hold";
+    default:
+      return fault.identifier + " did not answer" + p;
+  }
 }
 
-void NetworkManager::noteReadFault(const std::string& identifier, int parameter) {
-  const bool notANumber = bus_.lastReadFailure == protocol::Bus::ReadFailure::NotANumber;
+void NetworkManager::noteReadFault(const std::string& identifier, const SlotReadFailure& failure) {
+  const int parameter = failure.parameter;
+  const bool notANumber = failure.why == protocol::Bus::ReadFailure::NotANumber;
   // The box for a reply that is not a number comes once a refresh, however many say so.
   if (notANumber && std::none_of(readFaults_.begin(), readFaults_.end(),
                                  [](const ReadFault& f) { return f.notANumber; }))
     frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption, link::Buttons::OkCancel);
-  readFaults_.push_back(ReadFault{identifier, parameter, notANumber});
+  readFaults_.push_back(ReadFault{identifier, parameter, notANumber, failure.why});
 }
 
 bool NetworkManager::WriteMachineList() {

@@ -65,6 +65,7 @@ struct ReadFault {
   std::string identifier;
   int parameter = 0;
   bool notANumber = false;  // answered, but not with hexadecimal digits
+  protocol::Bus::ReadFailure why = protocol::Bus::ReadFailure::NoReply;
 };
 // "H000000010002 did not answer parameter 18", for the status line's tool tip and the tool.
 std::string ReadFaultText(const ReadFault& fault);
@@ -153,7 +154,7 @@ class NetworkManager {
   RefreshOutcome refreshBody();
   // " Connection Fail", link down, connection timer restarted.
   void adapterLost();
-  void noteReadFault(const std::string& identifier, int parameter);
+  void noteReadFault(const std::string& identifier, const SlotReadFailure& failure);
   // Waits out a cut upload's receiver when there is one and the adapter answers.
   void settleCutUpload();
   void endWork();  // what the add and remove dialogs do first with a selected machine

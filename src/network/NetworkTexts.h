@@ -74,5 +74,9 @@ inline constexpr std::string_view kUploadingFail = " UpLoading Fail";
 inline constexpr std::string_view kFatalEcho = " Fatal Error on Loading (01)";
 inline constexpr std::string_view kFatalReadBack = " Fatal Error on Loading (02)";
 inline constexpr std::string_view kFatalNoAck = " Fatal Error on Loading (03)";
+// The reason given with a failure that cut an upload short.
+inline constexpr std::string_view kUploadCutWait =
+    "the upload was cut short: the processor takes every byte as part of it until the line has "
+    "been quiet for about 8 s, so wait 10 s before the next command to this bus";
 
 }  // namespace qubix::network::texts

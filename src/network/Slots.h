@@ -34,17 +34,24 @@ struct SlotRecord {
   std::int32_t ampLevel = 0;
 };
 
+// The first parameter of a slot's reading that failed, and why.
+struct SlotReadFailure {
+  int parameter = 0;
+  protocol::Bus::ReadFailure why = protocol::Bus::ReadFailure::NoReply;
+};
+
 // Reads the eight values a slot shows, in the order the processor is asked for them, into any
 // record with those fields (the slot record, the editor's copy); a failed read keeps the field.
-// Returns the number of the first parameter whose read failed.
+// Returns the first read that failed, with the reason it failed then (later reads may fail
+// otherwise).
 template <class Record>
-std::optional<int> ReadSlotParameters(protocol::Bus& bus, Record& r) {
-  std::optional<int> failed;
+std::optional<SlotReadFailure> ReadSlotParameters(protocol::Bus& bus, Record& r) {
+  std::optional<SlotReadFailure> failed;
   const auto read = [&](int number, auto& field) {
     if (bus.ReadParameter(number))
       field = static_cast<std::remove_reference_t<decltype(field)>>(bus.ParameterValue);
     else if (!failed)
-      failed = number;
+      failed = SlotReadFailure{number, bus.lastReadFailure};
   };
   read(protocol::param::kHardwarePreset, r.hardwarePreset);
   read(protocol::param::kUserPreset, r.userPreset);

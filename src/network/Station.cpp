@@ -89,6 +89,7 @@ void Station::setView(NetworkView* view) {
 }
 
 void Station::EndWorkForExit() {
+  if (editor_) editor_->closeForExit();
   if (!bus.MachineSelected) return;
   commands.EndAccess();
   bus.ReleaseMachine();
@@ -99,6 +100,8 @@ void Station::Close() {
   stopFlag = true;
   closing_ = true;
   if (!link.state().Connected) return;
+  // Closed by its title bar, the main window leaves the editor's machine as Exit does.
+  if (editor_) editor_->closeForExit();
   if (bus.MachineSelected) bus.ReleaseMachine();
   // The adapter is closed even when the release could not be written: the program is ending
   // and must not leave the device open behind it.

@@ -92,8 +92,12 @@ class Station {
   // The main window: the network manager's view and the tick timer's.
   void setView(NetworkView* view);
 
-  // "      Exit" before the window closes: ends the work on a selected machine and releases it;
-  // the view hides the editor and graph windows.
+  // The editor, when the program has one: asked to close before the program ends.
+  void setEditor(EditorAccess* editor) { editor_ = editor; }
+
+  // "      Exit" before the window closes: the editor closes as " Close" does (its machine's
+  // file takes what it runs), any other selected machine's work ends and it is released; the
+  // view hides the editor and graph windows.
   void EndWorkForExit();
 
   bool closing() const { return closing_; }
@@ -105,6 +109,7 @@ class Station {
  private:
   std::filesystem::path dataDir_;
   bool closing_ = false;
+  EditorAccess* editor_ = nullptr;
 };
 
 }  // namespace qubix::network

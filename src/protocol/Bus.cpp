@@ -1,19 +1,73 @@
 #include "protocol/Bus.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 #include "protocol/Hex.h"
 
 namespace qubix::protocol {
 
+namespace param {
+std::optional<Range> RangeOf(int number) {
+  switch (number) {
+    case kGainA:
+    case kGainB:
+    case kOutAttn12:
+    case kOutAttn34:
+    case kAmpLevel:
+      return Range{0, 255};  // one byte on the wire
+    case kDelay12:
+    case kDelay34:
+      return Range{0, 310};
+    case kUserPreset:
+      return Range{0, 9};
+    case kHardwarePreset:
+      return Range{0, 7};
+    case kExtraPresent:
+      return Range{0, 1};
+    default:
+      if (number >= kFirstChannelOn && number < kFirstChannelOn + 4) return Range{0, 255};
+      return std::nullopt;
+  }
+}
+}  // namespace param
+
 namespace {
-constexpr std::uint8_t kAck = 'O';
-constexpr std::size_t kQueryReplyLength = 7;
-constexpr std::size_t kTextReplyLength = 128;
-constexpr std::size_t kTextLength = 18;
-// The text stands as hex pairs from reply byte 85 (counting from 1) on.
-constexpr std::size_t kTextFirstByte = 84;
+constexpr std::size_t kFaultsKept = 32;
+
+// A reply byte as the operator can read it: the character, or its code when not printable.
+std::string ByteText(std::uint8_t b) {
+  if (std::isprint(b) != 0) return std::string("\"") + static_cast<char>(b) + "\"";
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "0x%02x", b);
+  return buf;
+}
+
+// What a frame is, for a fault line: its letter and up to five characters.
+std::string FrameText(std::string_view frame) {
+  return "\"" + std::string(frame.substr(0, 5)) + (frame.size() > 5 ? "…" : "") + "\"";
+}
 }  // namespace
+
+std::string ReadFailureText(int number, Bus::ReadFailure why) {
+  const std::string p = "parameter " + std::to_string(number) + ": ";
+  switch (why) {
+    case Bus::ReadFailure::None:
+      return {};
+    case Bus::ReadFailure::NotSent:
+      return p + "the query could not be sent";
+    case Bus::ReadFailure::NoReply:
+      return p + "no complete reply";
+    case Bus::ReadFailure::BadTerminator:
+      return p + "the reply did not end in \"O\"";
+    case Bus::ReadFailure::NotANumber:
+      return p + "the reply is not a hexadecimal number";
+    case Bus::ReadFailure::OutOfRange:
+      return p + "the reply is a value the processor cannot hold";
+  }
+  return p + "failed";
+}
 
 Bus::Bus(link::Link& link, link::Frontend& frontend) : link_(link), frontend_(frontend) {
   // A machine selected before a lost or reopened connection is not known to be selected now.
@@ -22,36 +76,67 @@ Bus::Bus(link::Link& link, link::Frontend& frontend) : link_(link), frontend_(fr
 
 bool Bus::CanSend() const { return link_.state().Connected && MachineSelected; }
 
+void Bus::recordFault(std::string what) {
+  ++faultCount_;
+  faults_.emplace_back(faultCount_, std::move(what));
+  if (faults_.size() > kFaultsKept) faults_.pop_front();
+}
+
+std::string Bus::faultSince(std::uint64_t mark) const {
+  for (const auto& [number, what] : faults_)
+    if (number > mark) return what;
+  // Forgotten already: the count says there was one.
+  return faultCount_ > mark ? "an exchange failed" : std::string();
+}
+
+void Bus::withdrawFaultsSince(std::uint64_t mark) {
+  while (!faults_.empty() && faults_.back().first > mark) faults_.pop_back();
+  faultCount_ = std::min(faultCount_, mark);
+}
+
+Outcome FaultWatch::outcome() const {
+  if (clean()) return Outcome::Done();
+  return Outcome::Failed(bus_.faultSince(mark_));
+}
+
 bool Bus::SendByteCommand(std::uint8_t byte) {
   auto& st = link_.state();
   st.SendBuffer[0] = byte;
   st.SendLength = 1;
   if (!link_.WriteFrame()) return false;
   st.ReplyLength = 1;
-  if (link_.ReadReply() && st.ReplyBuffer[0] == kAck) return true;
+  if (link_.ReadReply() && st.ReplyBuffer[0] == kAcknowledge) return true;
   frontend_.setStatusText(kNetConnectionFail);
   frontend_.setBusyCursor(false);
   return false;
 }
 
+void Bus::SendPreamble() {
+  SendByteCommand('e');
+  SendByteCommand('R');
+}
+
 bool Bus::SelectExchange(std::string_view selectFrame) {
-  if (!link_.WriteText(selectFrame)) return false;
+  if (!link_.WriteText(selectFrame)) {
+    recordFault("the select frame could not be written");
+    return false;
+  }
   auto& st = link_.state();
   st.ReplyLength = 1;
-  if (link_.ReadReply() && st.ReplyBuffer[0] == kAck) {
+  if (link_.ReadReply() && st.ReplyBuffer[0] == kAcknowledge) {
     MachineSelected = true;
     return true;
   }
+  recordFault(st.bytesRead == 0 ? "no answer to the select frame"
+                                : "the select frame was answered " + ByteText(st.ReplyBuffer[0]) +
+                                      " instead of \"O\"");
   frontend_.setStatusText(kNetConnectionFail);
   frontend_.setBusyCursor(false);
   return false;
 }
 
 bool Bus::SelectMachine(std::string_view selectFrame) {
-  // The preamble's outcome never changes the flow: a machine that answers neither is
-  // still selectable.
-  SendByteCommand('e');
-  SendByteCommand('R');
+  SendPreamble();
   return SelectExchange(selectFrame);
 }
 
@@ -59,54 +144,82 @@ void Bus::ReleaseMachine() {
   auto& st = link_.state();
   st.SendBuffer[0] = 'R';
   st.SendLength = 1;
-  if (link_.WriteFrame()) MachineSelected = false;
+  if (link_.WriteFrame())
+    MachineSelected = false;
+  else
+    recordFault("the release byte could not be written");
 }
 
 Bus::Exchange Bus::SendCommand(std::string_view frame) {
   Exchange result;
-  if (!CanSend()) return result;
-  if (!link_.WriteText(frame)) return result;
+  if (!CanSend()) {
+    recordFault("frame " + FrameText(frame) + " not sent: no processor selected");
+    return result;
+  }
+  if (!link_.WriteText(frame)) {
+    recordFault("frame " + FrameText(frame) + " could not be written");
+    return result;
+  }
   result.sent = true;
   auto& st = link_.state();
   st.ReplyLength = 1;
-  result.acknowledged = link_.ReadReply() && st.ReplyBuffer[0] == kAck;
+  const bool read = link_.ReadReply();
+  result.acknowledged = read && st.ReplyBuffer[0] == kAcknowledge;
+  if (!result.acknowledged)
+    recordFault("frame " + FrameText(frame) +
+                (read ? " was answered " + ByteText(st.ReplyBuffer[0]) + " instead of \"O\""
+                      : " was not acknowledged"));
   return result;
+}
+
+bool Bus::readFailed(int number, ReadFailure why) {
+  lastReadFailure = why;
+  recordFault(ReadFailureText(number, why));
+  return false;
 }
 
 namespace {
 // Sends the "I" query for parameter n and reads the 7-byte reply. The value characters must
-// be hexadecimal: a reply that is not is a failed read, never a value from unchecked bytes.
-bool QueryParameter(link::Link& link, bool canSend, int n, std::uint16_t& value,
-                    std::array<char, 4>& chars, Bus::ReadFailure& failure) {
-  failure = Bus::ReadFailure::NotSent;
-  if (!canSend) return false;
-  if (!link.WriteText(ByteCommand('I', n))) return false;
-  failure = Bus::ReadFailure::NoReply;
+// be hexadecimal and the value one the processor can hold: anything else is a failed read,
+// never a value from unchecked bytes.
+Bus::ReadFailure QueryParameter(link::Link& link, bool canSend, int n, std::uint16_t& value,
+                                std::array<char, 4>& chars) {
+  if (!canSend) return Bus::ReadFailure::NotSent;
+  if (!link.WriteText(ByteCommand('I', n))) return Bus::ReadFailure::NotSent;
   auto& st = link.state();
   st.ReplyLength = kQueryReplyLength;
-  if (!link.ReadReply() || st.ReplyBuffer[6] != kAck) return false;
+  if (!link.ReadReply()) return Bus::ReadFailure::NoReply;
+  if (st.ReplyBuffer[kQueryReplyLength - 1] != kAcknowledge) return Bus::ReadFailure::BadTerminator;
   const std::string_view text(reinterpret_cast<const char*>(st.ReplyBuffer.data()), 4);
   auto word = HexQuadToWord(text);
-  failure = Bus::ReadFailure::NotANumber;
-  if (!word) return false;
+  if (!word) return Bus::ReadFailure::NotANumber;
+  if (const auto range = param::RangeOf(n); range && (*word < range->min || *word > range->max))
+    return Bus::ReadFailure::OutOfRange;
   std::copy(text.begin(), text.end(), chars.begin());
   value = *word;
-  failure = Bus::ReadFailure::None;
-  return true;
+  return Bus::ReadFailure::None;
 }
 }  // namespace
 
 bool Bus::ReadParameter(int number) {
   if (beforeQuery) beforeQuery();
   ParameterValue = 0;
-  return QueryParameter(link_, CanSend(), number, ParameterValue, ParameterChars, lastReadFailure);
+  const ReadFailure why = QueryParameter(link_, CanSend(), number, ParameterValue, ParameterChars);
+  if (why != ReadFailure::None) return readFailed(number, why);
+  lastReadFailure = ReadFailure::None;
+  return true;
 }
 
 std::uint16_t Bus::ReadParameterChecked(int number) {
   if (beforeQuery) beforeQuery();
   ParameterValue = 0;
   std::uint16_t value = 0;
-  if (!QueryParameter(link_, CanSend(), number, value, ParameterChars, lastReadFailure)) return 0;
+  const ReadFailure why = QueryParameter(link_, CanSend(), number, value, ParameterChars);
+  if (why != ReadFailure::None) {
+    readFailed(number, why);
+    return 0;
+  }
+  lastReadFailure = ReadFailure::None;
   const auto& reply = link_.state().ReplyBuffer;
   unsigned sum = 0;
   for (std::size_t i = 0; i < 6; i += 2) {
@@ -121,21 +234,30 @@ std::uint16_t Bus::ReadParameterChecked(int number) {
 
 std::string Bus::ReadParameterText(int number) {
   if (beforeQuery) beforeQuery();
-  lastReadFailure = ReadFailure::NotSent;
-  if (!CanSend()) return {};
-  if (!link_.WriteText(ByteCommand('I', number))) return "0";
-  lastReadFailure = ReadFailure::NoReply;
+  if (!CanSend()) {
+    readFailed(number, ReadFailure::NotSent);
+    return {};
+  }
+  if (!link_.WriteText(ByteCommand('I', number))) {
+    readFailed(number, ReadFailure::NotSent);
+    return "0";
+  }
   auto& st = link_.state();
   st.ReplyLength = kTextReplyLength;
-  if (!link_.ReadReply()) return {};
-  lastReadFailure = ReadFailure::NotANumber;
+  if (!link_.ReadReply()) {
+    readFailed(number, ReadFailure::NoReply);
+    return {};
+  }
   std::string text;
   text.reserve(kTextLength);
   for (std::size_t k = 0; k < kTextLength; ++k) {
     const std::size_t at = kTextFirstByte + 2 * k;
     auto b = HexPairToByte(static_cast<char>(st.ReplyBuffer[at]),
                            static_cast<char>(st.ReplyBuffer[at + 1]));
-    if (!b) return {};  // a corrupted name is no name
+    if (!b) {  // a corrupted name is no name
+      readFailed(number, ReadFailure::NotANumber);
+      return {};
+    }
     text.push_back(static_cast<char>(*b));
   }
   lastReadFailure = ReadFailure::None;
@@ -147,7 +269,7 @@ bool Bus::QueryStatus(std::string_view query) {
   if (!link_.WriteText(query.substr(0, 5))) return false;
   auto& st = link_.state();
   st.ReplyLength = kQueryReplyLength;
-  if (!link_.ReadReply() || st.ReplyBuffer[6] != kAck) return false;
+  if (!link_.ReadReply() || st.ReplyBuffer[kQueryReplyLength - 1] != kAcknowledge) return false;
   std::copy_n(st.ReplyBuffer.begin(), kQueryReplyLength, StatusReply.begin());
   return true;
 }

@@ -4,12 +4,16 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "frontend/Frontend.h"
 #include "link/Link.h"
+#include "protocol/Outcome.h"
 
 namespace qubix::protocol {
 
@@ -31,7 +35,23 @@ inline constexpr int kFirstChannelOn = 19;  // 19 … 22: output channels 1 … 
 inline constexpr int kAmpLevel = 23;
 inline constexpr int kExtraPresent = 24;
 inline constexpr int kExtraName = 25;
+
+// The values a processor can report for a parameter; anything else is a reply spoiled on the
+// line (one digit changed), never a value to show or to name a file with. Empty: any 16-bit value.
+struct Range {
+  int min;
+  int max;
+};
+std::optional<Range> RangeOf(int number);
 }  // namespace param
+
+// The reply lengths and the text reply's layout.
+inline constexpr std::size_t kQueryReplyLength = 7;
+inline constexpr std::size_t kTextReplyLength = 128;
+inline constexpr std::size_t kTextLength = 18;
+// The text stands as hex pairs from reply byte 85 (counting from 1) on.
+inline constexpr std::size_t kTextFirstByte = 84;
+inline constexpr std::uint8_t kAcknowledge = 'O';
 
 class Bus {
  public:
@@ -45,15 +65,19 @@ class Bus {
   bool CanSend() const;
 
   bool SendByteCommand(std::uint8_t byte);
+  // "e", "R" before a selection: whatever the machines answer, the flow goes on (a machine that
+  // answers neither is still selectable), so neither counts as a fault.
+  void SendPreamble();
   // Writes a 15-character select frame and awaits "O"; sets MachineSelected.
   bool SelectExchange(std::string_view selectFrame);
-  // "e", "R" preamble (results ignored), then the select exchange.
+  // The preamble, then the select exchange.
   bool SelectMachine(std::string_view selectFrame);
   // Writes "R" without reading; clears MachineSelected when the write succeeded.
   void ReleaseMachine();
 
   // The command exchange: when CanSend(), writes the frame and reads one byte. Returns false
   // when nothing was sent or the write failed; acknowledged tells whether the byte was "O".
+  // Either failure is a fault of the operation, also where the flow does not look at the reply.
   struct Exchange {
     bool sent = false;
     bool acknowledged = false;
@@ -66,8 +90,22 @@ class Bus {
   bool QueryStatus(std::string_view query);  // 7 reply bytes in StatusReply
 
   // Why the last ReadParameter / ReadParameterChecked / ReadParameterText gave no value.
-  enum class ReadFailure { None, NotSent, NoReply, NotANumber };
+  // BadTerminator: all bytes came but the last was not "O"; OutOfRange: a number the processor
+  // cannot hold for that parameter.
+  enum class ReadFailure { None, NotSent, NoReply, BadTerminator, NotANumber, OutOfRange };
   ReadFailure lastReadFailure = ReadFailure::None;
+
+  // ---- the fault journal: every exchange that did not end as the protocol requires (a write
+  // that failed, a reply missing, short, unacknowledged or spoiled, a value out of range) is
+  // counted here with a line saying what went wrong. An operation notes the count when it starts
+  // (FaultWatch) and has failed when the count moved.
+  std::uint64_t faultCount() const { return faultCount_; }
+  // The first fault recorded since mark (a faultCount() taken earlier), or empty.
+  std::string faultSince(std::uint64_t mark) const;
+  void recordFault(std::string what);
+  // A reply lost once and read again with success is not a fault of the operation that asked
+  // again: the faults since mark are taken back.
+  void withdrawFaultsSince(std::uint64_t mark);
 
   std::uint16_t ParameterValue = 0;
   std::array<char, 4> ParameterChars{};
@@ -80,8 +118,30 @@ class Bus {
   link::Frontend& frontend() { return frontend_; }
 
  private:
+  bool readFailed(int number, ReadFailure why);
+
   link::Link& link_;
   link::Frontend& frontend_;
+  std::uint64_t faultCount_ = 0;
+  // The latest faults with their numbers; older ones are forgotten (their count stays).
+  std::deque<std::pair<std::uint64_t, std::string>> faults_;
 };
+
+// The faults of one operation: those the bus records from construction on.
+class FaultWatch {
+ public:
+  explicit FaultWatch(const Bus& bus) : bus_(bus), mark_(bus.faultCount()) {}
+  bool clean() const { return bus_.faultCount() == mark_; }
+  std::uint64_t mark() const { return mark_; }
+  // Done, or failed with the first fault recorded since the watch began.
+  Outcome outcome() const;
+
+ private:
+  const Bus& bus_;
+  std::uint64_t mark_;
+};
+
+// What a failed read of a parameter says ("parameter 23: the reply ended in \"N\"").
+std::string ReadFailureText(int number, Bus::ReadFailure why);
 
 }  // namespace qubix::protocol

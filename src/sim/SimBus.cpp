@@ -119,6 +119,7 @@ void SimBus::answerFromBus(const std::string& sent, double startMs) {
     };
     const bool lost = strikes(lineFaults.dropAfterBytes);
     if (strikes(lineFaults.corruptAfterBytes)) c = static_cast<char>(~c);
+    if (strikes(lineFaults.replaceAfterBytes)) c = lineFaults.replacement;
     if (!lost) bytes.push_back(c);
   }
   if (bytes.empty()) return;

@@ -47,6 +47,10 @@ class SimBus {
   struct LineFaults {
     std::optional<std::uint64_t> dropAfterBytes;
     std::optional<std::uint64_t> corruptAfterBytes;
+    // A plausible fault: the byte arrives as another byte that could stand there (an "N" for
+    // an "O", a hexadecimal digit one off).
+    std::optional<std::uint64_t> replaceAfterBytes;
+    char replacement = 'N';
   };
   LineFaults lineFaults;
 

@@ -156,6 +156,14 @@ void SimProcessor::recall(int location) {
 std::optional<Answer> SimProcessor::handleFrame(char letter,
                                                 const std::vector<std::uint8_t>& payload,
                                                 double ms) {
+  std::optional<Answer> a = answerFrame(letter, payload, ms);
+  if (a && faults.tamper) faults.tamper(letter, payload, a->bytes);
+  return a;
+}
+
+std::optional<Answer> SimProcessor::answerFrame(char letter,
+                                                const std::vector<std::uint8_t>& payload,
+                                                double ms) {
   ++framesHandled[letter];
   const Answer ack{"O", timing::kAnswerMs};
   auto at = [&](std::size_t i) -> std::uint8_t { return i < payload.size() ? payload[i] : 0; };

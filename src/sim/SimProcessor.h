@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -60,6 +61,10 @@ struct ProcessorFaults {
   bool corruptsReadBack = false;  // one byte of the read-back differs from what it received
   bool withholdsCommit = false;   // never confirms a complete upload with "O"
   double echoDelayMs = 0.0;       // every echo of an upload byte leaves this much later
+  // Plausible faults set by a test: sees every answer before it leaves (the frame was taken as
+  // usual) and may change it, e.g. an "N" for the "O" of one frame, a digit one off.
+  std::function<void(char letter, const std::vector<std::uint8_t>& payload, std::string& answer)>
+      tamper;
 };
 
 // An answer: bytes and how long after the end of the frame the first one leaves.
@@ -125,6 +130,8 @@ class SimProcessor {
   void recall(int location);
 
  private:
+  std::optional<Answer> answerFrame(char letter, const std::vector<std::uint8_t>& payload,
+                                    double ms);
   std::string queryReply(std::uint16_t value) const;
   std::string textReply(const std::string& text) const;
   std::optional<std::string> uploadReceived_;

@@ -77,9 +77,11 @@ TEST_F(EditorBus, OpeningSlot2WhileSlot1IsEditedClosesSlot1First) {
             "R"
             "eR" +
                 sel2);
-  const auto saved = network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", 0));
+  // The machine left keeps what it runs in its last-edit file; its location files are untouched.
+  const auto saved = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001"));
   ASSERT_EQ(saved.result, network::EqFileResult::Ok);
   EXPECT_EQ(saved.record.gainDb[3], 4.5F);
+  EXPECT_FALSE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
   // Slot 2's machine has no files: its bands are the defaults.
   EXPECT_EQ(strip(3).GPotPos(), 0.0F);
   EXPECT_EQ(strip(0).FPotPos(), 32.0F);
@@ -216,7 +218,7 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   EXPECT_EQ(pc().substr(0, 5), "Q034c");
   EXPECT_EQ(Count(pc(), "Q"), 20U);
   // A file written while flat carries the stash with band 10's gain first.
-  state.eqFiles().SaveMachineEq("H000000010001");
+  state.eqFiles().SaveMachineEq("H000000010001", state.BuildEqRecord());
   auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.flatFlag, 1);
   EXPECT_EQ(rec.savedGainDb[0], 4.5F);
@@ -298,12 +300,14 @@ TEST_F(EditorBus, CopyToAllWithOnlyTheEditedMachineWritesNoBands) {
   rig.clearRecords();
   state.CopyBandsToAllMachines();
   EXPECT_EQ(Count(pc(), "Q"), 0U);
-  EXPECT_TRUE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
+  EXPECT_TRUE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010001")));
+  EXPECT_FALSE(std::filesystem::exists(network::PresetEqPath(dir, "H000000010001", 0)));
   EXPECT_TRUE(state.graphRedrawEnabled());
   EXPECT_EQ(rig.frontend.cursorChanges, (std::vector<bool>{true, false}));
 }
 
-// Each machine keeps the copy under its own user preset number, not the edited machine's.
+// Each machine's last-edit file takes the bands it now runs; what its locations hold (and so
+// their files) has not changed.
 TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
   rig.processor("H000000010001").userPreset = 4;
   open(0);
@@ -322,9 +326,9 @@ TEST_F(EditorBus, CopyToAllWritesEveryOtherMachineAndReselects) {
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     stored.push_back(entry.path().filename().string());
   std::sort(stored.begin(), stored.end());
-  EXPECT_EQ(stored, (std::vector<std::string>{"H000000010001_4.dat", "H000000010002_3.dat",
-                                              "H000000010005_6.dat"}));
-  for (const char* name : {"H000000010001_4.dat", "H000000010002_3.dat", "H000000010005_6.dat"}) {
+  EXPECT_EQ(stored, (std::vector<std::string>{"H000000010001.dat", "H000000010002.dat",
+                                              "H000000010005.dat"}));
+  for (const char* name : {"H000000010001.dat", "H000000010002.dat", "H000000010005.dat"}) {
     const auto saved = network::ReadEqFile(dir / name);
     ASSERT_EQ(saved.result, network::EqFileResult::Ok) << name;
     EXPECT_EQ(saved.record.gainDb[4], 5.0F) << name;
@@ -393,25 +397,25 @@ TEST_F(EditorBus, CopyToAllStoresOnlyTheFilesOfMachinesThatTookEveryBand) {
   const std::vector<Case> cases{
       {"no fault",
        [](SimRig&) {},
-       {"H000000010001_0.dat", "H000000010002_0.dat", "H000000010005_0.dat"},
+       {"H000000010001.dat", "H000000010002.dat", "H000000010005.dat"},
        "Status Ok",
        false,
        20},
       {"band acknowledgement lost",
        [&](SimRig& r) { atFifthBand(r, [&r] { r.bus->lineFaults.dropAfterBytes = 0; }); },
-       {"H000000010001_0.dat", "H000000010005_0.dat"},
+       {"H000000010001.dat", "H000000010005.dat"},
        "Comm Error",
        true,
        5},
       {"machine silent at its selection",
        [](SimRig& r) { r.processor("H000000010002").faults.silent = true; },
-       {"H000000010001_0.dat", "H000000010005_0.dat"},
+       {"H000000010001.dat", "H000000010005.dat"},
        "Net Connection Fail",
        true,
        0},
       {"adapter pulled out during the bands",
        [&](SimRig& r) { atFifthBand(r, [&r] { r.adapter->faults().unplugAfterBytes = 10; }); },
-       {"H000000010001_0.dat"},
+       {"H000000010001.dat"},
        "Connection Fail",
        true,
        4},
@@ -540,11 +544,9 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(state.selectedMachineId(), "");
   EXPECT_EQ(host.listSel, -1);
-  // The machine left keeps what it was sent, under its user preset, as on every leaving.
-  EXPECT_EQ(
-      network::ReadEqFile(network::PresetEqPath(dir, "H000000010001", host.records[0].userPreset))
-          .record.gainDb[4],
-      -6.0F);
+  // The machine left keeps what it runs in its last-edit file, as on every leaving.
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record.gainDb[4],
+            -6.0F);
   const auto files = Files(dir);
   strip(4).SetGPotPos(3.0F);
   state.CloseEditor();

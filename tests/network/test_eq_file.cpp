@@ -166,7 +166,7 @@ TEST_F(EqFileOnDisk, SettingsFileOfTheWrongSizeIsKeptAsideAndCountsAsMissing) {
     damaged.resize(size, 0xff);
     WriteRaw(path, damaged);
     EXPECT_EQ(ReadEqFile(path).result, EqFileResult::WrongSize);
-    const EqLookup lookup = LookupMachineEq(dir, id, 2);
+    const EqLookup lookup = LookupMachineEq(dir, id, 2, EqWanted::Running);
     EXPECT_EQ(lookup.source, EqSource::Defaults);
     EXPECT_EQ(lookup.record.flatFlag, 0);
     ASSERT_EQ(lookup.problems.size(), 1u);
@@ -202,34 +202,37 @@ TEST_F(EqFileOnDisk, TemplateCopyOnAFullDiskLeavesNoFile) {
 TEST_F(EqFileOnDisk, UnreadableFileIsAnErrorNotADefault) {
   fs::create_directories(dir / "H1.dat");  // a folder where the file should be
   EXPECT_EQ(ReadEqFile(dir / "H1.dat").result, EqFileResult::Error);
-  EXPECT_EQ(LookupMachineEq(dir, "H1", 2).result, EqFileResult::Error);
+  EXPECT_EQ(LookupMachineEq(dir, "H1", 2, EqWanted::Running).result, EqFileResult::Error);
   EXPECT_EQ(ReadEqFile(dir / "H2.dat").result, EqFileResult::Missing);
 }
 
-TEST_F(EqFileOnDisk, FallbackChainPresetThenLastEditThenTemplateThenDefaults) {
+// What the machine runs: its last-edit file (seeded from the template), else the file of the
+// location it reports, else the defaults. What a location holds: that location's file, else the
+// defaults; never the last-edit file, which holds what was running before the recall.
+TEST_F(EqFileOnDisk, WhereTheBandsComeFromForEachMeaning) {
   const std::string id = "H000000010007";
-  auto lookup = LookupMachineEq(dir, id, 2);
-  EXPECT_EQ(lookup.source, EqSource::Defaults);
-  EXPECT_EQ(lookup.record.freqHz, kEqDefaults.freqHz);
+  const auto freq = [&](EqWanted wanted, int location) {
+    const EqLookup l = LookupMachineEq(dir, id, location, wanted);
+    return std::make_pair(l.source, l.record.freqHz[0]);
+  };
+  using P = std::pair<EqSource, std::int32_t>;
+  EXPECT_EQ(freq(EqWanted::Running, 2), P(EqSource::Defaults, 32));
+  EXPECT_EQ(freq(EqWanted::Location, 2), P(EqSource::Defaults, 32));
+
+  EqRecord preset = DefaultEqRecord();
+  preset.freqHz[0] = 55;
+  ASSERT_TRUE(WriteEqFile(PresetEqPath(dir, id, 2), preset));
+  EXPECT_EQ(freq(EqWanted::Running, 2), P(EqSource::PresetFile, 55));
+  EXPECT_EQ(freq(EqWanted::Running, 3), P(EqSource::Defaults, 32));
 
   EqRecord templ = DefaultEqRecord();
   templ.freqHz[0] = 40;
   ASSERT_TRUE(WriteEqFile(LastEditEqPath(dir, kEqTemplateId), templ));
   EXPECT_TRUE(SeedLastEditFromTemplate(dir, dir, id).copied);
   EXPECT_FALSE(SeedLastEditFromTemplate(dir, dir, id).copied);  // never overwrites
-  lookup = LookupMachineEq(dir, id, 2);
-  EXPECT_EQ(lookup.source, EqSource::LastEditFile);
-  EXPECT_EQ(lookup.record.freqHz[0], 40);
-
-  EqRecord preset = DefaultEqRecord();
-  preset.freqHz[0] = 55;
-  ASSERT_TRUE(WriteEqFile(PresetEqPath(dir, id, 2), preset));
-  lookup = LookupMachineEq(dir, id, 2);
-  EXPECT_EQ(lookup.source, EqSource::PresetFile);
-  EXPECT_EQ(lookup.record.freqHz[0], 55);
-  // Another preset number falls back to the last-edit file.
-  EXPECT_EQ(LookupMachineEq(dir, id, 3).record.freqHz[0], 40);
-  EXPECT_EQ(LookupMachineEq(dir, id, std::nullopt).source, EqSource::LastEditFile);
+  EXPECT_EQ(freq(EqWanted::Running, 2), P(EqSource::LastEditFile, 40));
+  EXPECT_EQ(freq(EqWanted::Location, 2), P(EqSource::PresetFile, 55));
+  EXPECT_EQ(freq(EqWanted::Location, 3), P(EqSource::Defaults, 32));
 }
 
 TEST_F(EqFileOnDisk, IdentifiersThatAreNotPlainNeverReachTheFileSystem) {

@@ -258,10 +258,9 @@ std::vector<Operation> Operations() {
          rig.editor.bands[2]->SetGPotPos(6.0F);
          // The edit is on file already: the close that a failed store makes writes nothing new.
          const std::string& id = kIds[static_cast<std::size_t>(slot)];
-         rig.editor.state.eqFiles().SaveMachineEq(id);
-         rig.editor.state.eqFiles().SaveMachineEqForCurrentPreset(id);
+         rig.editor.state.eqFiles().SaveMachineEq(id, rig.editor.state.AcknowledgedEqRecord());
        },
-       [](CampaignRig& rig, int) { return rig.editor.presets.StoreToLocation(kStoreLocation); },
+       [](CampaignRig& rig, int) { return rig.editor.presets.StoreToLocation(kStoreLocation).ok; },
        [](CampaignRig& rig, int k) {
          std::string out;
          for (const auto& r : rig.processor(k).locations[kStoreLocation].records) out += Bytes(r);
@@ -276,8 +275,7 @@ std::vector<Operation> Operations() {
          rig.editor.state.OpenEditorForSlot(slot);
        },
        [](CampaignRig& rig, int) {
-         rig.editor.presets.RecallFromLocation(kRecallLocation);
-         return !rig.failureShown();
+         return rig.editor.presets.RecallFromLocation(kRecallLocation).ok();
        },
        [](CampaignRig& rig, int k) { return Live(rig.processor(k)); },
        [](CampaignRig& rig, int slot) {
@@ -293,10 +291,7 @@ std::vector<Operation> Operations() {
          rig.editor.bands[3]->SetGPotPos(6.0F);
          rig.editor.bands[7]->SetGPotPos(-3.0F);
        },
-       [](CampaignRig& rig, int) {
-         rig.editor.state.CopyBandsToAllMachines();
-         return !rig.failureShown();
-       },
+       [](CampaignRig& rig, int) { return rig.editor.state.CopyBandsToAllMachines().ok; },
        [](CampaignRig& rig, int k) { return Coefficients(rig.processor(k)); },
        [](CampaignRig& rig, int slot) { return EditorMismatch(rig, slot); }},
   };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "protocol/Commands.h"
+#include "protocol/Hex.h"
 #include "support/SimRig.h"
 
 using qubix::test::SimRig;
@@ -91,17 +93,73 @@ TEST(ReleaseMachine, FailedWriteKeepsTheSelectionOnlyWhileConnected) {
   }
 }
 
-// The worked example: the machine holds 500, so it answers "01f40b" + "O".
+// The worked example: the machine holds 500 (a level), so it answers "01f40b" + "O".
 TEST(ReadParameter, ValueFromBothReads) {
   SimRig rig;
   ASSERT_TRUE(rig.connectAndSelect(kFirst));
-  rig.processor(kFirst).live.delay12 = 500;
-  EXPECT_TRUE(rig.protocolBus.ReadParameter(15));
+  rig.processor(kFirst).fixedLevels = std::array<std::uint16_t, 6>{500, 0, 0, 0, 0, 0};
+  EXPECT_TRUE(rig.protocolBus.ReadParameter(5));
   EXPECT_EQ(rig.protocolBus.ParameterValue, 500);
   EXPECT_EQ(std::string(rig.protocolBus.ParameterChars.data(), 4), "01f4");
   EXPECT_EQ(rig.bus->machineBytes(), "01f40bO");
-  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(15), 500);
-  EXPECT_EQ(rig.bus->pcBytes(), "I0ff1I0ff1");
+  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(5), 500);
+  EXPECT_EQ(rig.bus->pcBytes(), "I05fbI05fb");
+}
+
+// A value a parameter cannot hold is a reply spoiled on the line (one digit changed): a failed
+// read, recorded as a fault of the operation, never a value to show or to name a file with.
+TEST(ReadParameter, ValuesOutsideTheParameterRangeAreFailedReads) {
+  struct Case {
+    int parameter;
+    std::uint16_t value;
+    bool ok;
+  };
+  const Case cases[] = {{17, 9, true},     {17, 10, false},     {17, 4098, false}, {18, 7, true},
+                        {18, 8, false},    {15, 310, true},     {15, 311, false},  {11, 255, true},
+                        {11, 256, false},  {23, 0x10ff, false}, {24, 1, true},     {24, 2, false},
+                        {5, 0xffff, true}, {20, 256, false}};
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.parameter) + " = " + std::to_string(c.value));
+    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(c.value >> 8),
+                                  static_cast<std::uint8_t>(c.value & 0xff)};
+    const auto sum = static_cast<std::uint8_t>(bytes[0] + bytes[1]);
+    rig.processor(kFirst).faults.queryReply = protocol::ByteToHex(bytes[0]) +
+                                              protocol::ByteToHex(bytes[1]) +
+                                              protocol::ByteToHex(-sum) + "O";
+    const std::uint64_t faults = rig.protocolBus.faultCount();
+    EXPECT_EQ(rig.protocolBus.ReadParameter(c.parameter), c.ok);
+    EXPECT_EQ(rig.protocolBus.faultCount() - faults, c.ok ? 0U : 1U);
+    if (!c.ok) {
+      EXPECT_EQ(rig.protocolBus.lastReadFailure, protocol::Bus::ReadFailure::OutOfRange);
+    }
+  }
+}
+
+// Every exchange that does not end as the protocol requires is a fault the operation sees,
+// also where the flow does not look at the reply; the preamble alone is not examined.
+TEST(FaultJournal, UnacknowledgedFramesAndSpoiledRepliesAreFaults) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  protocol::Commands commands(rig.protocolBus);
+  rig.processor(kFirst).faults.tamper = [](char letter, const std::vector<std::uint8_t>&,
+                                           std::string& answer) {
+    if (letter == 'n' || letter == 'I') answer.back() = 'N';
+  };
+  protocol::FaultWatch watch(rig.protocolBus);
+  EXPECT_TRUE(commands.SendAmpLevel(200));  // sent: the flow goes on
+  EXPECT_FALSE(watch.clean());
+  EXPECT_EQ(watch.outcome().reason, "frame \"" + protocol::frames::AmpLevel(200) +
+                                        "\" was answered \"N\" instead of \"O\"");
+  protocol::FaultWatch read(rig.protocolBus);
+  EXPECT_FALSE(rig.protocolBus.ReadParameter(23));
+  EXPECT_EQ(read.outcome().reason, "parameter 23: the reply did not end in \"O\"");
+  rig.processor(kFirst).faults.tamper = nullptr;
+  protocol::FaultWatch preamble(rig.protocolBus);
+  rig.processor(kFirst).faults.silent = true;
+  rig.protocolBus.SendPreamble();
+  EXPECT_TRUE(preamble.clean());
 }
 
 struct ReplyCase {
@@ -118,9 +176,10 @@ TEST_P(QueryReplyTest, ReadAndCheckedRead) {
   SimRig rig;
   ASSERT_TRUE(rig.connectAndSelect(kFirst));
   rig.processor(kFirst).faults.queryReply = GetParam().reply;
-  EXPECT_EQ(rig.protocolBus.ReadParameter(11), GetParam().readOk);
+  // A level: any 16-bit value is one it can hold.
+  EXPECT_EQ(rig.protocolBus.ReadParameter(5), GetParam().readOk);
   EXPECT_EQ(rig.protocolBus.ParameterValue, GetParam().value);
-  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(11), GetParam().checked);
+  EXPECT_EQ(rig.protocolBus.ReadParameterChecked(5), GetParam().checked);
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, QueryReplyTest,

@@ -182,6 +182,9 @@ void EditorUndo::Redo() {
 void EditorUndo::apply(const EditorValues& target, Kind kind) {
   const BusGuard::Operation operation;
   ++busy_;
+  // The level first: a preset step only records it, and the mute toggles below send each
+  // channel's level with the code in force.
+  if (state_.ampLevelCode() != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
   if (kind == Kind::Preset) {
     editor::UserPresets presets(state_);
     presets.ApplyRecord(AsPreset(target));
@@ -208,7 +211,6 @@ void EditorUndo::apply(const EditorValues& target, Kind kind) {
     if (state_.knobPosition()[k] != target.knobPosition[k])
       state_.SetKnobPosition(n, target.knobPosition[k]);
   }
-  if (state_.ampLevelCode() != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
   for (int b = 0; b < editor::kBandCount; ++b) {
     editor::BandStrip& strip = state_.band(b);
     const EditorValues::Band& want = target.bands[static_cast<std::size_t>(b)];

@@ -28,10 +28,14 @@ EditorWindows::EditorWindows(Tmainform& mainform)
   };
 }
 
-EditorWindows::~EditorWindows() { mainform_.hideEditorWindows = nullptr; }
+EditorWindows::~EditorWindows() {
+  mainform_.hideEditorWindows = nullptr;
+  mainform_.station().setEditor(nullptr);
+}
 
 void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
   presets.setEditor(&form_->State());
+  mainform_.station().setEditor(&form_->State());
 }
 
 void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }

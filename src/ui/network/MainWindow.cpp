@@ -62,6 +62,11 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
   station_->link.whileWaiting = [this] { frontend_.processEvents(); };
   BusGuard::AllowWhileBusy(this);
   BusGuard::AllowWhileBusy(StaticText5);
+  // A running scan lets events run between its probes: its stop control and "Max Srch" (the
+  // field and its arrows) answer meanwhile, so that a long scan can be ended or narrowed.
+  BusGuard::AllowWhileBusy(StaticText1);
+  BusGuard::AllowWhileBusy(UpDown1);
+  for (auto* part : UpDown1->findChildren<QWidget*>()) BusGuard::AllowWhileBusy(part);
 }
 
 void Tmainform::hideAllSlots() { Slots->HideAllSlots(); }
@@ -222,6 +227,8 @@ void Tmainform::deferExit() {
   // The operation runs on to the point where the machine is released; then the program ends.
   if (exitPending_) return;
   exitPending_ = true;
+  // A scan ends at its next check rather than running through the addresses still to probe.
+  station_->stopFlag = true;
   setWindowTitle(QString::fromLatin1(texts::kMainCaption) +
                  QStringLiteral("- closing when the bus is free"));
   BusGuard::instance().whenIdle([this] { StaticText5Click(); });
