@@ -175,7 +175,7 @@ std::filesystem::path DataDir(const Invocation& inv) {
   return dir;
 }
 
-std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
+std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse use) {
   const std::string uri = inv.isSet(QStringLiteral("link"))
                               ? inv.value(QStringLiteral("link")).toStdString()
                               : std::string();
@@ -183,19 +183,33 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv) {
   auto [adapter, clockMs] =
       adapterForTesting ? adapterForTesting() : link::backends::makeAdapterWithClock(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
+  const auto dir = DataDir(inv);
+  std::error_code ec;
+  // A missing data directory is made, as the window program makes it, by a command that may
+  // write there; one that only reads leaves it missing and finds nothing in it.
+  bool present = std::filesystem::exists(dir, ec);
+  if (!present && use == files::DirUse::Write) {
+    std::filesystem::create_directories(dir, ec);
+    if (ec)
+      throw std::runtime_error("cannot make the data directory " + dir.string() + ": " +
+                               ec.message());
+    present = true;
+  }
+  if (present && !std::filesystem::is_directory(dir, ec))
+    throw UsageError("--data-dir " + dir.string() + ": not a directory");
+  auto session = std::make_unique<StationSession>(inv.err);
+  session->clockMs = std::move(clockMs);
+  if (present) {
+    session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error, use);
+    if (!session->lock) throw std::runtime_error(error);
+  }
+  // Only the holder of the data directory makes the trace: a command refused above leaves the
+  // running command's trace alone.
   if (inv.isSet(QStringLiteral("trace"))) {
     adapter = link::backends::traceAdapter(std::move(adapter),
                                            inv.value(QStringLiteral("trace")).toStdString(), error);
     if (!adapter) throw std::runtime_error("--trace: " + error);
   }
-  const auto dir = DataDir(inv);
-  std::error_code ec;
-  if (!std::filesystem::is_directory(dir, ec))
-    throw UsageError("--data-dir " + dir.string() + ": not a directory");
-  auto session = std::make_unique<StationSession>(inv.err);
-  session->clockMs = std::move(clockMs);
-  session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error);
-  if (!session->lock) throw std::runtime_error(error);
   session->station = std::make_unique<network::Station>(std::move(adapter), session->frontend, dir);
   session->frontend.watch(&session->station->link);
   session->station->LoadPresetNames();

@@ -91,11 +91,13 @@ struct StationSession {
 inline constexpr std::chrono::milliseconds kDataDirLockWait{3000};
 
 // The station on the adapter --link names (the adapter that lists no device without it), with
-// the hardware preset names loaded and the data directory locked for this process (every
-// command on a station may write there: settings files, the machine list). A link text no
+// the hardware preset names loaded and the data directory locked for this process before the
+// trace is made. A command that may write there (settings files, the machine list) makes a
+// missing data directory; DirUse::Read leaves the directory as it found it. A link text no
 // backend knows throws UsageError; a data directory another process holds throws
 // std::runtime_error naming that process.
-std::unique_ptr<StationSession> OpenStation(const Invocation& inv);
+std::unique_ptr<StationSession> OpenStation(const Invocation& inv,
+                                            files::DirUse use = files::DirUse::Write);
 
 // For tests: the adapter every station gets instead of the one --link names (a simulated bus
 // with faults); an empty function goes back to --link.

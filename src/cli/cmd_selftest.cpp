@@ -194,7 +194,7 @@ void RoundTrip(network::Station& st, const std::string& frame, Report& r) {
 int RunSelfTest(Invocation& inv) {
   inv.rejectPositional();
   const int scanTo = inv.optionalInt(QStringLiteral("scan-to"), 1, 2048).value_or(kDefaultScanTo);
-  auto session = OpenStation(inv);
+  auto session = OpenStation(inv, files::DirUse::Read);
   network::Station& st = *session->station;
   Report r;
   r.link = inv.value(QStringLiteral("link")).toStdString();

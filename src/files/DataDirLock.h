@@ -1,8 +1,17 @@
-// One process at a time owns a data directory: the owner holds an exclusive flock on the lock
-// file in it and has written its process id there, so that the next one can say who holds it.
-// The lock goes with the process (closing the file, or the process ending, releases it), so a
+// One process at a time owns a data directory: the owner holds an exclusive flock on the
+// directory itself, which needs no write access, so a directory the user may only read is
+// locked like any other (writing there fails later, when something must be written). The lock
+// goes with the process (closing the descriptor, or the process ending, releases it), so a
 // crashed owner never leaves the directory locked.
+//
+// Where it can, the owner names itself in the lock file so that the next one can say who holds
+// the directory: a file it creates afresh and removes on release. Whatever else carries that
+// name (a symbolic link, a hard link to another file, anything but a regular file) is never
+// opened for writing, followed or truncated. Taking the lock also removes the temporary files a
+// killed writer left behind.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +22,10 @@
 namespace qubix::files {
 
 inline constexpr std::string_view kLockFileName = ".qubix24.lock";
+
+// What the holder does in the directory. Reading leaves it exactly as it was: no lock file and
+// no clean-up.
+enum class DirUse { Write, Read };
 
 class DataDirLock {
  public:
@@ -26,11 +39,16 @@ class DataDirLock {
   // when it could not be taken; error then says why, naming the holder's process id when the
   // lock file tells it.
   static std::optional<DataDirLock> acquire(const std::filesystem::path& dir,
-                                            std::chrono::milliseconds wait, std::string& error);
+                                            std::chrono::milliseconds wait, std::string& error,
+                                            DirUse use = DirUse::Write);
 
  private:
   explicit DataDirLock(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  void release();
+  int fd_ = -1;  // the directory's
+  // The lock file this holder made, to be removed on release (st_ino 0: none).
+  dev_t fileDevice_ = 0;
+  ino_t fileInode_ = 0;
 };
 
 }  // namespace qubix::files

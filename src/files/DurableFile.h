@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace qubix::files {
 
@@ -21,7 +22,12 @@ enum class Existing {
 enum class WriteResult { Written, AlreadyExists, Failed };
 
 // Writes bytes as the whole content of path. On Failed, error names the file and the reason
-// (the system's text), and the previous file, if any, is as it was.
+// (the system's text). The previous file, if any, is as it was, except when only the last step
+// failed, flushing the folder after the rename: then the new file may be in place (until a power
+// cut perhaps undoes the rename) and the reason says so. A caller that writes a pair of files
+// therefore writes the second one even when the first reports Failed, or the pair may disagree.
+// Where the file system has no hard links, Existing::Keep creates the name with
+// renameat2(RENAME_NOREPLACE) or, lacking that too, by reserving it with O_EXCL first.
 WriteResult WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            std::string& error, Existing existing = Existing::Replace);
 
@@ -39,6 +45,25 @@ bool ReadFilePrefix(const std::filesystem::path& path, std::size_t limit, std::s
 // error set.
 std::optional<std::filesystem::path> SetAside(const std::filesystem::path& path,
                                               std::string& error);
+
+// The process id of the writer that made name (a file name without folder) as its temporary
+// file; empty for any other name.
+std::optional<long> TemporaryFileOwner(std::string_view name);
+
+// Removes the temporary files a killed writer left in the folder dirFd refers to: those whose
+// writer is no longer running. A running writer's files, this process's and anything that is
+// not a regular file stay. Failures are ignored (a read-only folder keeps its leftovers). The
+// number removed.
+int RemoveLeftoverTemporaries(int dirFd);
+
+// For tests of file systems that lack a feature or fail: link(2) fails with EPERM, renameat2's
+// RENAME_NOREPLACE with EINVAL, and flushing a folder with EIO, as asked; all false turns it off.
+struct SimulatedFileSystem {
+  bool noHardLinks = false;
+  bool noRenameNoReplace = false;
+  bool folderFlushFails = false;
+};
+void SimulateFileSystem(SimulatedFileSystem faults);
 
 // For tests of a full disk: every write of file contents fails with "No space left on device"
 // once this many more bytes have been written by this process; empty turns it off.

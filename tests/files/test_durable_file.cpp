@@ -98,20 +98,49 @@ TEST(DurableFile, FullDiskLeavesTheOldFileAndNothingElse) {
   }
 }
 
+// Keep and SetAside never replace an existing name, also where the file system has no hard
+// links (link(2) refused) or no renameat2 either.
 TEST(DurableFile, KeepNeverReplacesAndSetAsideLosesNothing) {
-  Scratch dir;
-  const fs::path path = dir.path() / "H000000010002.dat";
-  std::string error;
-  EXPECT_EQ(WriteWholeFile(path, Filled(3, 'a'), error, Existing::Keep), WriteResult::Written);
-  EXPECT_EQ(WriteWholeFile(path, Filled(3, 'b'), error, Existing::Keep),
-            WriteResult::AlreadyExists);
-  EXPECT_EQ(Read(path), "aaa");
-  EXPECT_EQ(SetAside(path, error), fs::path(path.string() + ".bad"));
-  ASSERT_TRUE(ReplaceFile(path, Filled(2, 'c'), error)) << error;
-  EXPECT_EQ(SetAside(path, error), fs::path(path.string() + ".bad2"));
-  EXPECT_EQ(Read(path.string() + ".bad"), "aaa");
-  EXPECT_EQ(Read(path.string() + ".bad2"), "cc");
-  EXPECT_FALSE(fs::exists(path));
+  for (const SimulatedFileSystem faults :
+       {SimulatedFileSystem{}, SimulatedFileSystem{.noHardLinks = true},
+        SimulatedFileSystem{.noHardLinks = true, .noRenameNoReplace = true}}) {
+    SCOPED_TRACE(faults.noHardLinks + faults.noRenameNoReplace);
+    SimulateFileSystem(faults);
+    Scratch dir;
+    const fs::path path = dir.path() / "H000000010002.dat";
+    std::string error;
+    EXPECT_EQ(WriteWholeFile(path, Filled(3, 'a'), error, Existing::Keep), WriteResult::Written);
+    EXPECT_EQ(WriteWholeFile(path, Filled(3, 'b'), error, Existing::Keep),
+              WriteResult::AlreadyExists);
+    EXPECT_EQ(Read(path), "aaa");
+    EXPECT_EQ(SetAside(path, error), fs::path(path.string() + ".bad"));
+    ASSERT_TRUE(ReplaceFile(path, Filled(2, 'c'), error)) << error;
+    EXPECT_EQ(SetAside(path, error), fs::path(path.string() + ".bad2"));
+    SimulateFileSystem({});
+    EXPECT_EQ(Read(path.string() + ".bad"), "aaa");
+    EXPECT_EQ(Read(path.string() + ".bad2"), "cc");
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"H000000010002.dat.bad", "H000000010002.dat.bad2"}));
+  }
+}
+
+// When only the folder cannot be flushed after the rename, the write fails and the reason says
+// that the new file may be in place, because it is.
+TEST(DurableFile, FailedFolderFlushSaysTheNewFileMayBeInPlace) {
+  for (const Existing existing : {Existing::Replace, Existing::Keep}) {
+    Scratch dir;
+    const fs::path path = dir.path() / "H000000010001.dat";
+    if (existing == Existing::Replace) std::ofstream(path) << "old";
+    SimulateFileSystem({.folderFlushFails = true});
+    std::string error;
+    EXPECT_EQ(WriteWholeFile(path, Filled(3, 'n'), error, existing), WriteResult::Failed);
+    SimulateFileSystem({});
+    EXPECT_NE(error.find("H000000010001.dat: Input/output error (the new file may be in place)"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(Read(path), "nnn");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"H000000010001.dat"});
+  }
 }
 
 }  // namespace
