@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -176,6 +177,42 @@ TEST(CliFiles, RecallAndApplyFailWhenTheSettingsFileCannotBeSaved) {
               std::string::npos)
         << run.result.err;
     EXPECT_NE(run.result.err.find("No space left on device"), std::string::npos) << run.result.err;
+  }
+}
+
+// A plausible wrong answer, the kind a line makes (an "N" where "O" acknowledges, a digit one
+// off), fails the command: exit status 1 with the exchange named, and no location's file.
+TEST(CliPlausibleFaults, AWrongAnswerIsNeverASuccess) {
+  struct Case {
+    const char* command;
+    char letter;
+    int parameter;  // for "I" queries; -1 otherwise
+    bool digit;     // the first value digit one up instead of an "N" for the last byte
+  };
+  const Case cases[] = {{"apply", 'Q', -1, false},     {"apply", 'I', 23, false},
+                        {"apply", 'G', -1, false},     {"recall", 'u', -1, false},
+                        {"recall", 'I', 17, true},     {"hwpreset", 'T', -1, false},
+                        {"hwpreset", 'I', 24, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + c.letter + " " + std::to_string(c.parameter));
+    DataDir setup;
+    auto bus = sim::makeDemoBus();
+    int seen = 0;
+    bus->find(kMachine)->faults.tamper = [&](char letter, const std::vector<std::uint8_t>& payload,
+                                             std::string& answer) {
+      if (letter != c.letter || (c.parameter >= 0 && payload.at(0) != c.parameter)) return;
+      if (++seen > 2) return;  // a read asked for again once is spoiled again
+      if (c.digit)
+        answer[0] = static_cast<char>(answer[0] + 1);
+      else
+        answer.back() = 'N';
+    };
+    const Outcome run = RunWithFault(setup.args(c.command), Fault::None, 0, bus);
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(run.result.status, 1) << run.result.out << run.result.err;
+    for (const auto& e : std::filesystem::directory_iterator(setup.dir.path()))
+      EXPECT_EQ(e.path().filename().string().find(std::string(kMachine) + "_"), std::string::npos)
+          << e.path();
   }
 }
 
