@@ -10,6 +10,7 @@
 
 #include "filters/CoefficientWord.h"
 #include "filters/EqBands.h"
+#include "link/Link.h"
 #include "network/HfpFile.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
@@ -442,6 +443,7 @@ class Decoder {
  public:
   std::vector<DecodedLine> run(const std::vector<TraceRecord>& records) {
     for (const auto& r : records) {
+      slices_.see(r);
       switch (r.kind) {
         case TraceRecord::Kind::Start:
           emit(r.t, "link", "trace of the " + r.name + " adapter");
@@ -468,6 +470,34 @@ class Decoder {
     Frame frame;
     bool read = false;
   };
+  // A read that waits in slices (the program's window does) is a time-out of one slice set
+  // before each driver read, every read after the first asking for what the ones before left
+  // wanted: one read of the first one's count, which tells a drain from an answer.
+  class SliceFolding {
+   public:
+    void see(const TraceRecord& r) {
+      const bool slice = r.kind == TraceRecord::Kind::Call && r.name == "timeouts" &&
+                         r.readMs >= 0 && r.readMs <= link::Link::kWaitSliceMs;
+      if (r.kind == TraceRecord::Kind::Rx) {
+        const bool continues = sliceSet_ && r.want == left_;
+        if (!continues) want_ = r.want;
+        left_ = r.status == 0 ? r.want - std::min<std::uint32_t>(r.want, r.bytes.size()) : 0;
+        sliceSet_ = false;
+      } else if (slice && left_ > 0 && !sliceSet_) {
+        sliceSet_ = true;
+      } else {
+        left_ = 0;
+        sliceSet_ = false;
+      }
+    }
+    // The count the read that the last seen record belongs to asked for.
+    std::uint32_t want() const { return want_; }
+
+   private:
+    std::uint32_t want_ = 0, left_ = 0;
+    bool sliceSet_ = false;
+  };
+
   struct Upload {
     double t = 0.0;
     std::string sent, echoes, readBack;
@@ -476,6 +506,20 @@ class Decoder {
 
   void emit(double t, std::string kind, std::string text, bool timeout = false) {
     lines_.push_back({t, std::move(kind), std::move(text), timeout});
+  }
+
+  // A fault or stray bytes while an exchange (or the upload) is still open belong after it:
+  // its line is told once it is over, and it began first.
+  void note(double t, std::string kind, std::string text) {
+    if (exchange_ || upload_)
+      held_.push_back({t, std::move(kind), std::move(text), false});
+    else
+      emit(t, std::move(kind), std::move(text));
+  }
+  void tellHeld() {
+    lines_.insert(lines_.end(), std::make_move_iterator(held_.begin()),
+                  std::make_move_iterator(held_.end()));
+    held_.clear();
   }
 
   void onCall(const TraceRecord& r) {
@@ -487,7 +531,7 @@ class Decoder {
     else if (r.name == "close")
       emit(r.t, "link", "adapter closed");
     else if (failed)
-      emit(r.t, "fault",
+      note(r.t, "fault",
            "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
   }
 
@@ -508,7 +552,7 @@ class Decoder {
 
   void onRx(const TraceRecord& r) {
     if (r.status != 0) {
-      emit(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
+      note(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
       return;
     }
     std::string bytes = r.bytes;
@@ -522,15 +566,15 @@ class Decoder {
         }
       }
     } else if (exchange_) {
-      // Sixteen bytes is what a drain of the input asks for, never an answer's length: such a
-      // read takes what is waiting but does not wait for the answer.
-      if (r.want != kDrainRead) {
+      // Sixteen bytes is what a drain of the input asks for (in its first slice), never an
+      // answer's length: such a read takes what is waiting but does not wait for the answer.
+      if (slices_.want() != kDrainRead) {
         exchange_->read = true;
         exchange_->lastRead = r.t;
       }
       take(bytes, exchange_->reply, exchange_->frame.replyLength);
     }
-    if (!bytes.empty()) emit(r.t, "stray", "stray bytes " + Shown(bytes));
+    if (!bytes.empty()) note(r.t, "stray", "stray bytes " + Shown(bytes));
   }
 
   static void take(std::string& from, std::string& into, std::size_t upTo) {
@@ -548,6 +592,11 @@ class Decoder {
     if (!exchange_) return;
     Exchange x = std::move(*exchange_);
     exchange_.reset();
+    tell(x);
+    if (!upload_) tellHeld();
+  }
+
+  void tell(const Exchange& x) {
     const Frame& f = x.frame;
     if (f.kind.empty()) {
       emit(x.t, "unknown",
@@ -607,11 +656,14 @@ class Decoder {
     const bool complete = u.sent.size() == kHfpPayloadSize && echoed == kHfpPayloadSize &&
                           readBackOk && u.final == 'O';
     emit(u.t, "upload", text, !complete && !u.final);
+    tellHeld();
   }
 
   std::vector<DecodedLine> lines_;
   std::optional<Exchange> exchange_;
   std::optional<Upload> upload_;
+  std::vector<DecodedLine> held_;  // see note()
+  SliceFolding slices_;
 };
 
 }  // namespace
