@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -114,6 +115,18 @@ bool HexToBytes(const std::string& hex, std::string& bytes) {
   return true;
 }
 
+// A count the adapter writes (a status, a byte count, milliseconds): a whole number that fits in
+// 32 bits. Left as it is when the field is absent.
+bool ReadCount(const FlatObject& o, const std::string& key, std::uint32_t& out,
+               std::string& error) {
+  const auto v = o.number(key);
+  if (!v) return true;
+  if (!(*v >= 0 && *v <= 4294967295.0) || *v != std::floor(*v))
+    return error = "\"" + key + "\" is not a whole number from 0 to 4294967295", false;
+  out = static_cast<std::uint32_t>(*v);
+  return true;
+}
+
 bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
   FlatObject o;
   if (!o.parse(text, error)) return false;
@@ -122,22 +135,23 @@ bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
   r.t = *t;
   const std::string* dir = o.string("dir");
   if (!dir) return error = "no direction \"dir\"", false;
-  r.status = static_cast<std::uint32_t>(o.number("status").value_or(0));
+  if (!ReadCount(o, "status", r.status, error)) return false;
   if (*dir == "tx" || *dir == "rx") {
     r.kind = *dir == "tx" ? TraceRecord::Kind::Tx : TraceRecord::Kind::Rx;
     const std::string* hex = o.string("hex");
     if (!hex || !HexToBytes(*hex, r.bytes))
       return error = "\"hex\" is not pairs of hex digits", false;
-    r.want =
-        static_cast<std::uint32_t>(o.number("want").value_or(static_cast<double>(r.bytes.size())));
-    return true;
+    r.want = static_cast<std::uint32_t>(std::min<std::size_t>(r.bytes.size(), UINT32_MAX));
+    return ReadCount(o, "want", r.want, error);
   }
   if (*dir == "call") {
     r.kind = TraceRecord::Kind::Call;
     const std::string* name = o.string("call");
     if (!name) return error = "a call without its name \"call\"", false;
     r.name = *name;
-    if (const auto ms = o.number("read")) r.readMs = static_cast<std::int64_t>(*ms);
+    std::uint32_t ms = 0;
+    if (!ReadCount(o, "read", ms, error)) return false;
+    if (o.number("read")) r.readMs = ms;
     return true;
   }
   if (*dir == "start") {
