@@ -1,5 +1,6 @@
 // What every fuzz target shares: the entry point's declaration, a scratch folder of the process's
-// own for readers that take a path, and a stop that no build type can compile away.
+// own for readers that take a path (emptied for each input), and a stop that no build type can
+// compile away.
 #pragma once
 
 #include <unistd.h>
@@ -38,6 +39,17 @@ inline const std::filesystem::path& ScratchDir() {
   };
   static const Dir dir;
   return dir.path;
+}
+
+// The scratch folder emptied: each input starts from the same state, whatever the input before
+// left there (files it wrote, copies of bad files set aside, folders made).
+inline const std::filesystem::path& CleanScratchDir() {
+  const auto& dir = ScratchDir();
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    std::filesystem::remove_all(it->path(), ec);
+  return dir;
 }
 
 // Writes the input to a file of this name in the scratch folder and returns its path.

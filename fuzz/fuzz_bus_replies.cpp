@@ -83,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first byte picks the preset to change to; the rest are the replies.
   if (size == 0) return 0;
   const int preset = data[0] % 8;
+  fuzz::CleanScratchDir();
   auto* adapter = new ScriptedAdapter({data + 1, size - 1});
   test::RecordingFrontend frontend;
   network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, fuzz::ScratchDir());

@@ -25,9 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (std::memcmp(image.data(), again.data(), image.size()) != 0)
     fuzz::Broken("a record changes when written and read again");
 
+  // From a clean folder: a bad file the look-up set aside before must not be there for the next
+  // input (they pile up, and each pays for the names taken).
+  const auto& dir = fuzz::CleanScratchDir();
   const std::string id = "H000000010001";
   fuzz::WriteScratchFile(network::PresetEqPath({}, id, 3).string(), {data, size});
-  const auto lookup = network::LookupMachineEq(fuzz::ScratchDir(), id, 3);
+  const auto lookup = network::LookupMachineEq(dir, id, 3);
   if (lookup.result == network::EqFileResult::Ok && !AllFinite(lookup.record))
     fuzz::Broken("a looked-up number is not finite");
   return 0;

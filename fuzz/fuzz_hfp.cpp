@@ -13,6 +13,7 @@
 using namespace qubix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::CleanScratchDir();
   const auto path = fuzz::WriteScratchFile("input.hfp", {data, size});
   auto read = network::ReadHfpFile(path.string());
   if (!read.ok()) {

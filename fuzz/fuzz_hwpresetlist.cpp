@@ -6,6 +6,7 @@
 using namespace qubix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::CleanScratchDir();
   const auto path = fuzz::WriteScratchFile(network::kHardwarePresetFile, {data, size});
   auto names = network::DefaultHardwarePresetNames();
   const auto load = network::LoadHardwarePresetNames(path, names);

@@ -12,6 +12,7 @@ using namespace qubix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
+  fuzz::CleanScratchDir();
   const auto path = fuzz::WriteScratchFile(network::kMachineListFile, bytes);
   network::MachineList list;
   const auto read = network::ReadMachineListFile(path, list);

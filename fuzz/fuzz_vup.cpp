@@ -6,6 +6,7 @@
 using namespace qubix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::CleanScratchDir();
   const auto path = fuzz::WriteScratchFile("preset.vup", {data, size});
   const auto read = editor::ReadUserPresetFile(path.string());
   if (!read.ok()) {

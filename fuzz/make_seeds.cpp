@@ -1,16 +1,18 @@
 // Writes the fuzz targets' seed corpora: small valid and slightly damaged files made with the
 // project's own writers, JPEG pictures compressed from generated pixels, and the bytes of a real
 // session on the simulated bus in both directions. Usage: qubix_fuzz_seeds CORPUS_DIR
-#include <jpeglib.h>
-
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "JpegEncode.h"
 #include "editor/UserPresetFile.h"
+#include "link/TracingAdapter.h"
 #include "media/AviReader.h"
 #include "network/EqFile.h"
 #include "network/HardwarePreset.h"
@@ -58,40 +60,7 @@ network::RgbImage Ramp(int width, int height) {
 }
 
 std::vector<std::uint8_t> Jpeg(const network::RgbImage& image, bool gray, bool progressive) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr err{};
-  info.err = jpeg_std_error(&err);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(image.width);
-  info.image_height = static_cast<JDIMENSION>(image.height);
-  info.input_components = gray ? 1 : 3;
-  info.in_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 75, TRUE);
-  if (progressive) jpeg_simple_progression(&info);
-  jpeg_start_compress(&info, TRUE);
-  std::vector<std::uint8_t> row;
-  while (info.next_scanline < info.image_height) {
-    const auto* rgb =
-        image.rgb.data() + static_cast<std::size_t>(info.next_scanline) * image.width * 3;
-    row.clear();
-    for (int x = 0; x < image.width; ++x) {
-      if (gray)
-        row.push_back(rgb[x * 3]);
-      else
-        row.insert(row.end(), rgb + x * 3, rgb + x * 3 + 3);
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::vector<std::uint8_t> out(buffer, buffer + size);
-  jpeg_destroy_compress(&info);
-  std::free(buffer);
-  return out;
+  return fuzz::CompressJpeg(image, gray, progressive);
 }
 
 // A one-stream Motion-JPEG clip of the given frames: only the chunks the reader looks at.
@@ -142,7 +111,7 @@ network::HfpImage ExtraImage() {
 // Keeps what each write made readable, in the bus replies target's script form: per write, a
 // length byte and the bytes read before the next write. The simulator counts the writes.
 struct ScriptRecorder {
-  explicit ScriptRecorder(testing::TamperingAdapter& adapter, const sim::SimAdapter& sim) {
+  explicit ScriptRecorder(test::TamperingAdapter& adapter, const sim::SimAdapter& sim) {
     adapter.onRead = [this, &sim](std::uint8_t* buffer, std::uint32_t& got, std::uint32_t,
                                   const std::string&) {
       replies.resize(
@@ -168,7 +137,7 @@ void SessionSeeds() {
   fs::remove_all(dir);
   fs::create_directories(dir);
   auto* sim = new sim::SimAdapter(sim::makeDemoBus());
-  auto* adapter = new testing::TamperingAdapter(sim);
+  auto* adapter = new test::TamperingAdapter(sim);
   test::RecordingFrontend frontend;
   network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir);
   network::MachineList list;
@@ -208,6 +177,88 @@ void SessionSeeds() {
   Seed("sim_frames", "upload", sim->bus().pcBytes());
   adapter->onRead = nullptr;
   fs::remove_all(dir);
+}
+
+// Traces as --trace writes them, read back as text: what `run` did on the simulated bus with two
+// listed machines, reads in slices (as the window makes them) when sliced.
+std::string TraceOf(bool sliced,
+                    const std::function<void(network::Station&, sim::SimAdapter&)>& run) {
+  const fs::path dir = fs::temp_directory_path() / "qubix-fuzz-trace-seeds";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto sim = std::make_unique<sim::SimAdapter>(sim::makeDemoBus());
+  sim::SimAdapter& bus = *sim;
+  std::string error;
+  auto tracing = link::TracingAdapter::open(std::move(sim), (dir / "bus.jsonl").string(), error,
+                                            [&bus] { return bus.nowMs(); });
+  if (!tracing) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    std::exit(1);
+  }
+  {
+    test::RecordingFrontend frontend;
+    network::Station station(std::move(tracing), frontend, dir);
+    if (sliced) station.link.whileWaiting = [] {};
+    network::MachineList list;
+    list.setEntry(0, "H000000010001");
+    list.setEntry(1, "H000000010005");
+    list.count = 2;
+    network::WriteMachineListFile(station.machineListPath(), list, error);
+    station.Connect();
+    run(station, bus);
+    station.link.CloseAdapter();
+  }
+  std::ifstream in(dir / "bus.jsonl", std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  fs::remove_all(dir);
+  return text;
+}
+
+std::string FirstLines(const std::string& text, int count) {
+  std::size_t end = 0;
+  for (int i = 0; i < count && end != std::string::npos; ++i) end = text.find('\n', end + 1);
+  return text.substr(0, end == std::string::npos ? text.size() : end + 1);
+}
+
+void TraceSeeds() {
+  const std::string session = TraceOf(false, [](network::Station& station, sim::SimAdapter& sim) {
+    station.network.RefreshMachines();
+    network::TickCounter ticks([&sim] { return sim.nowMs(); });
+    network::HardwarePresets presets(station.link, station.bus, station.commands, station.frontend,
+                                     station.network, ticks);
+    presets.ApplyHardwarePreset(0, 5);
+  });
+  Seed("trace", "refresh-and-preset-change", session);
+  Seed("trace", "cut-mid-line", session.substr(0, session.size() / 2));
+  // The second machine's first answers, each read in slices as it comes late.
+  Seed("trace", "window-late-answers",
+       FirstLines(TraceOf(true,
+                          [](network::Station& station, sim::SimAdapter& sim) {
+                            sim.bus().find("H000000010005")->faults.lateMs = 300;
+                            station.network.RefreshMachines();
+                          }),
+                  120));
+  const fs::path hfp = fs::temp_directory_path() / "qubix-fuzz-trace-seed.hfp";
+  const auto image = ExtraImage();
+  std::ofstream(hfp, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), image.size());
+  const std::string upload =
+      TraceOf(false, [&hfp](network::Station& station, sim::SimAdapter& sim) {
+        station.network.RefreshMachines();
+        network::TickCounter ticks([&sim] { return sim.nowMs(); });
+        network::HardwarePresets presets(station.link, station.bus, station.commands,
+                                         station.frontend, station.network, ticks);
+        presets.UploadExtraPresetFile(0, hfp.string());
+      });
+  fs::remove(hfp);
+  // The refresh, the "J" frame that begins the upload and the first few bytes of it.
+  const auto begin = upload.find("\"hex\":\"4a");
+  if (begin == std::string::npos) {
+    std::fprintf(stderr, "the traced upload did not begin\n");
+    std::exit(1);
+  }
+  const auto linesBefore = std::count(upload.begin(), upload.begin() + begin, '\n');
+  Seed("trace", "upload-begun", FirstLines(upload, static_cast<int>(linesBefore) + 40));
 }
 
 }  // namespace
@@ -276,6 +327,16 @@ int main(int argc, char** argv) {
   Seed("jpeg", "grayscale", Jpeg(ramp, true, false));
   Seed("jpeg", "progressive", Jpeg(Ramp(9, 7), false, true));
   Seed("jpeg", "truncated", Prefix(Jpeg(ramp, false, false), 200));
+  // Recipes of the target's own pictures: flags (1 grey, 2 progressive), width and height less
+  // one, quality less one, bytes kept (16 bits), byte changed (16 bits) and its xor, pixels.
+  const auto recipe = [](std::initializer_list<std::uint8_t> head) {
+    std::vector<std::uint8_t> bytes(head);
+    for (int i = 0; i < 48; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 37));
+    return bytes;
+  };
+  Seed("jpeg", "recipe-colour", recipe({0, 15, 7, 74, 0, 0, 0, 0, 0}));
+  Seed("jpeg", "recipe-grey-progressive-cut", recipe({3, 8, 6, 89, 0x90, 0x01, 0, 0, 0}));
+  Seed("jpeg", "recipe-byte-changed", recipe({0, 11, 11, 49, 0, 0, 0xa0, 0, 0x5a}));
 
   const auto avi = network::WriteUncompressedAvi({Ramp(4, 3), Ramp(4, 3)}, 100000);
   Seed("avi", "two-frames", avi);
@@ -283,5 +344,6 @@ int main(int argc, char** argv) {
   Seed("avi", "motion-jpeg", MjpegAvi({Jpeg(ramp, false, false), Jpeg(ramp, true, false)}, 16, 8));
 
   SessionSeeds();
+  TraceSeeds();
   return 0;
 }

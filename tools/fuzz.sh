@@ -5,13 +5,13 @@
 # tests replay it from then on, and is shown in hex here. Prints executions per second per
 # target; exits 1 when any target crashed.
 #   tools/fuzz.sh [SECONDS] [TARGET...]    targets: maclist hwpresetlist eqfile vup hfp jpeg avi
-#                                                   bus_replies sim_frames
+#                                                   bus_replies sim_frames trace
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(maclist hwpresetlist eqfile vup hfp jpeg avi bus_replies sim_frames)
+[ ${#targets[@]} -gt 0 ] || targets=(maclist hwpresetlist eqfile vup hfp jpeg avi bus_replies sim_frames trace)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUBIX_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -42,8 +42,20 @@ std::vector<std::string_view> Words(std::string_view s) {
   }
 }
 
+// A number word. Measurement programs write the decimal separator of the user's locale
+// ("20,0", "0,167"); the words of a filter line are separated by blanks, so a lone comma inside
+// a word can only be that separator. A word with both marks, or with several commas, is refused.
 std::optional<double> Number(std::string_view s) {
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  std::string point;
+  if (const auto comma = s.find(','); comma != std::string_view::npos) {
+    if (s.find_first_of(",.", comma + 1) != std::string_view::npos ||
+        s.find('.') != std::string_view::npos)
+      return std::nullopt;
+    point = s;
+    point[comma] = '.';
+    s = point;
+  }
   double v = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   if (ec != std::errc{} || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
@@ -141,6 +153,7 @@ FilterReadResult ParseFilterText(std::string_view text) {
   std::optional<double> preamp;
   bool header = false;  // inside the free-text header block of a "Filter Settings file"
   bool first = true;
+  bool anyFilter = false;  // a "Filter" line, even one that is off
   int number = 0;
   while (!text.empty()) {
     const auto eol = text.find('\n');
@@ -162,6 +175,7 @@ FilterReadResult ParseFilterText(std::string_view text) {
       continue;
     }
     if (!body) return refuse(number, "cannot be read: \"" + std::string(line) + "\"");
+    anyFilter = true;
     const auto w = Words(*body);
     if (w.empty() || !(Same(w[0], "ON") || Same(w[0], "OFF")))
       return refuse(number, "a filter is either ON or OFF: \"" + std::string(line) + "\"");
@@ -180,6 +194,12 @@ FilterReadResult ParseFilterText(std::string_view text) {
     if (const std::string why = ReadPeak(w, p); !why.empty())
       return refuse(number, why + ": \"" + std::string(line) + "\"");
     peaks.push_back(p);
+  }
+
+  // An empty or foreign text would otherwise flatten every band.
+  if (!anyFilter) {
+    result.error = "no \"Filter\" line: the text holds no filters";
+    return result;
   }
 
   FilterImport out;

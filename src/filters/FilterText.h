@@ -34,13 +34,16 @@ struct FilterImport {
 
 struct FilterReadResult {
   std::optional<FilterImport> filters;
-  // Why nothing can be imported, naming the line ("line 7: …"); empty when filters is set.
+  // Why nothing can be imported, naming the line ("line 7: …") where one is at fault; empty
+  // when filters is set.
   std::string error;
   bool ok() const { return filters.has_value(); }
 };
 
-// Reads either form. Any filter that is not a peaking one, more peaking filters than bands, a
-// band the DSP cannot run or a line that cannot be read refuses the whole text.
+// Reads either form, with "." or the locale's "," as the decimal separator; several "Preamp"
+// lines add up. Any filter that is not a peaking one, more peaking filters than bands, a band
+// the DSP cannot run, a line that cannot be read or a text without any "Filter" line (an empty
+// or foreign file) refuses the whole text; filters that are all off or "None" mean flat bands.
 FilterReadResult ParseFilterText(std::string_view text);
 
 // All ten bands in the equaliser-script form, one "Filter N: ON PK …" line each; a "Preamp"

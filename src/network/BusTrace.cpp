@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -10,6 +11,7 @@
 
 #include "filters/CoefficientWord.h"
 #include "filters/EqBands.h"
+#include "link/Link.h"
 #include "network/HfpFile.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
@@ -113,6 +115,18 @@ bool HexToBytes(const std::string& hex, std::string& bytes) {
   return true;
 }
 
+// A count the adapter writes (a status, a byte count, milliseconds): a whole number that fits in
+// 32 bits. Left as it is when the field is absent.
+bool ReadCount(const FlatObject& o, const std::string& key, std::uint32_t& out,
+               std::string& error) {
+  const auto v = o.number(key);
+  if (!v) return true;
+  if (!(*v >= 0 && *v <= 4294967295.0) || *v != std::floor(*v))
+    return error = "\"" + key + "\" is not a whole number from 0 to 4294967295", false;
+  out = static_cast<std::uint32_t>(*v);
+  return true;
+}
+
 bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
   FlatObject o;
   if (!o.parse(text, error)) return false;
@@ -121,22 +135,23 @@ bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
   r.t = *t;
   const std::string* dir = o.string("dir");
   if (!dir) return error = "no direction \"dir\"", false;
-  r.status = static_cast<std::uint32_t>(o.number("status").value_or(0));
+  if (!ReadCount(o, "status", r.status, error)) return false;
   if (*dir == "tx" || *dir == "rx") {
     r.kind = *dir == "tx" ? TraceRecord::Kind::Tx : TraceRecord::Kind::Rx;
     const std::string* hex = o.string("hex");
     if (!hex || !HexToBytes(*hex, r.bytes))
       return error = "\"hex\" is not pairs of hex digits", false;
-    r.want =
-        static_cast<std::uint32_t>(o.number("want").value_or(static_cast<double>(r.bytes.size())));
-    return true;
+    r.want = static_cast<std::uint32_t>(std::min<std::size_t>(r.bytes.size(), UINT32_MAX));
+    return ReadCount(o, "want", r.want, error);
   }
   if (*dir == "call") {
     r.kind = TraceRecord::Kind::Call;
     const std::string* name = o.string("call");
     if (!name) return error = "a call without its name \"call\"", false;
     r.name = *name;
-    if (const auto ms = o.number("read")) r.readMs = static_cast<std::int64_t>(*ms);
+    std::uint32_t ms = 0;
+    if (!ReadCount(o, "read", ms, error)) return false;
+    if (o.number("read")) r.readMs = ms;
     return true;
   }
   if (*dir == "start") {
@@ -442,6 +457,7 @@ class Decoder {
  public:
   std::vector<DecodedLine> run(const std::vector<TraceRecord>& records) {
     for (const auto& r : records) {
+      slices_.see(r);
       switch (r.kind) {
         case TraceRecord::Kind::Start:
           emit(r.t, "link", "trace of the " + r.name + " adapter");
@@ -468,6 +484,34 @@ class Decoder {
     Frame frame;
     bool read = false;
   };
+  // A read that waits in slices (the program's window does) is a time-out of one slice set
+  // before each driver read, every read after the first asking for what the ones before left
+  // wanted: one read of the first one's count, which tells a drain from an answer.
+  class SliceFolding {
+   public:
+    void see(const TraceRecord& r) {
+      const bool slice = r.kind == TraceRecord::Kind::Call && r.name == "timeouts" &&
+                         r.readMs >= 0 && r.readMs <= link::Link::kWaitSliceMs;
+      if (r.kind == TraceRecord::Kind::Rx) {
+        const bool continues = sliceSet_ && r.want == left_;
+        if (!continues) want_ = r.want;
+        left_ = r.status == 0 ? r.want - std::min<std::uint32_t>(r.want, r.bytes.size()) : 0;
+        sliceSet_ = false;
+      } else if (slice && left_ > 0 && !sliceSet_) {
+        sliceSet_ = true;
+      } else {
+        left_ = 0;
+        sliceSet_ = false;
+      }
+    }
+    // The count the read that the last seen record belongs to asked for.
+    std::uint32_t want() const { return want_; }
+
+   private:
+    std::uint32_t want_ = 0, left_ = 0;
+    bool sliceSet_ = false;
+  };
+
   struct Upload {
     double t = 0.0;
     std::string sent, echoes, readBack;
@@ -476,6 +520,20 @@ class Decoder {
 
   void emit(double t, std::string kind, std::string text, bool timeout = false) {
     lines_.push_back({t, std::move(kind), std::move(text), timeout});
+  }
+
+  // A fault or stray bytes while an exchange (or the upload) is still open belong after it:
+  // its line is told once it is over, and it began first.
+  void note(double t, std::string kind, std::string text) {
+    if (exchange_ || upload_)
+      held_.push_back({t, std::move(kind), std::move(text), false});
+    else
+      emit(t, std::move(kind), std::move(text));
+  }
+  void tellHeld() {
+    lines_.insert(lines_.end(), std::make_move_iterator(held_.begin()),
+                  std::make_move_iterator(held_.end()));
+    held_.clear();
   }
 
   void onCall(const TraceRecord& r) {
@@ -487,7 +545,7 @@ class Decoder {
     else if (r.name == "close")
       emit(r.t, "link", "adapter closed");
     else if (failed)
-      emit(r.t, "fault",
+      note(r.t, "fault",
            "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
   }
 
@@ -508,7 +566,7 @@ class Decoder {
 
   void onRx(const TraceRecord& r) {
     if (r.status != 0) {
-      emit(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
+      note(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
       return;
     }
     std::string bytes = r.bytes;
@@ -522,15 +580,15 @@ class Decoder {
         }
       }
     } else if (exchange_) {
-      // Sixteen bytes is what a drain of the input asks for, never an answer's length: such a
-      // read takes what is waiting but does not wait for the answer.
-      if (r.want != kDrainRead) {
+      // Sixteen bytes is what a drain of the input asks for (in its first slice), never an
+      // answer's length: such a read takes what is waiting but does not wait for the answer.
+      if (slices_.want() != kDrainRead) {
         exchange_->read = true;
         exchange_->lastRead = r.t;
       }
       take(bytes, exchange_->reply, exchange_->frame.replyLength);
     }
-    if (!bytes.empty()) emit(r.t, "stray", "stray bytes " + Shown(bytes));
+    if (!bytes.empty()) note(r.t, "stray", "stray bytes " + Shown(bytes));
   }
 
   static void take(std::string& from, std::string& into, std::size_t upTo) {
@@ -548,6 +606,11 @@ class Decoder {
     if (!exchange_) return;
     Exchange x = std::move(*exchange_);
     exchange_.reset();
+    tell(x);
+    if (!upload_) tellHeld();
+  }
+
+  void tell(const Exchange& x) {
     const Frame& f = x.frame;
     if (f.kind.empty()) {
       emit(x.t, "unknown",
@@ -607,11 +670,14 @@ class Decoder {
     const bool complete = u.sent.size() == kHfpPayloadSize && echoed == kHfpPayloadSize &&
                           readBackOk && u.final == 'O';
     emit(u.t, "upload", text, !complete && !u.final);
+    tellHeld();
   }
 
   std::vector<DecodedLine> lines_;
   std::optional<Exchange> exchange_;
   std::optional<Upload> upload_;
+  std::vector<DecodedLine> held_;  // see note()
+  SliceFolding slices_;
 };
 
 }  // namespace

@@ -208,6 +208,40 @@ TEST(CliResponse, FailingBandStaysFlat) {
   for (const auto& col : Json(r).array()) ASSERT_EQ(col.toObject().value("mag").toDouble(), 1.0);
 }
 
+// --compare names the column where the exact and the quantized response part most, and that
+// column's frequency, as the full listings give them.
+TEST(CliResponse, CompareNamesTheColumnOfTheLargestDifference) {
+  for (const char* band : {"1000,12,1.4", "40,-9,8", "15000,6,0.5"}) {
+    SCOPED_TRACE(band);
+    const QJsonArray exact = Json(RunCli({"response", "--band", band, "--json"})).array();
+    const QJsonArray quantized =
+        Json(RunCli({"response", "--band", band, "--quantized", "--json"})).array();
+    ASSERT_EQ(exact.size(), 500);
+    ASSERT_EQ(quantized.size(), 500);
+    double largest = 0;
+    QJsonObject at;
+    for (qsizetype k = 0; k < exact.size(); ++k) {
+      const double db = std::fabs(20 * std::log10(exact[k].toObject().value("mag").toDouble() /
+                                                  quantized[k].toObject().value("mag").toDouble()));
+      if (db > largest) {
+        largest = db;
+        at = exact[k].toObject();
+      }
+    }
+    ASSERT_GT(largest, 0.0);
+    const CliResult r = RunCli({"response", "--band", band, "--compare", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QJsonObject o = Json(r).object();
+    EXPECT_EQ(o.value("x").toInt(), at.value("x").toInt());
+    EXPECT_EQ(o.value("freq").toDouble(), at.value("freq").toDouble());
+    EXPECT_EQ(o.value("largestDifferenceDb").toDouble(), largest);
+    char line[96];
+    std::snprintf(line, sizeof line, "largest difference %.6f dB at x %d (%.2f Hz)\n", largest,
+                  at.value("x").toInt(), at.value("freq").toDouble());
+    EXPECT_EQ(RunCli({"response", "--band", band, "--compare"}).out, line);
+  }
+}
+
 TEST(Cli, HelpListsCommands) {
   const CliResult r = RunCli({"--help"});
   EXPECT_EQ(r.status, 0);

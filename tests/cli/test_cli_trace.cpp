@@ -182,6 +182,12 @@ TEST(DecodeTraceOf, ABadFileNamesTheLine) {
       {R"({"dir":"tx","hex":"45"})", "line 2: no time \"t\""},
       {R"({"t":1,"dir":"sideways"})", "line 2: unknown direction \"sideways\""},
       {R"({"t":1,"dir":"tx","hex":"45"} x)", "line 2: text after the object"},
+      {R"({"t":1,"dir":"call","call":"timeouts","read":1e89})",
+       "line 2: \"read\" is not a whole number from 0 to 4294967295"},
+      {R"({"t":1,"dir":"rx","want":-1,"hex":""})",
+       "line 2: \"want\" is not a whole number from 0 to 4294967295"},
+      {R"({"t":1,"dir":"tx","hex":"45","status":2.5})",
+       "line 2: \"status\" is not a whole number from 0 to 4294967295"},
   };
   TempDir dir;
   for (const Case& c : cases) {

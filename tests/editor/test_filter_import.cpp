@@ -79,19 +79,51 @@ TEST_F(EditorImport, PreampOnlyWhenAskedAndInHalfDecibels) {
   EXPECT_EQ(rig.processor("H000000010001").live.gainA, 168);
 }
 
+// Where rounding to half-dB steps and cutting the fraction off part ways.
+TEST_F(EditorImport, PreampRoundsToTheNearestHalfDecibel) {
+  open(0);
+  const struct {
+    const char* preamp;
+    int code;
+    const char* change;
+  } cases[] = {{"-6.8", 166, "Preamp -6.8 dB set as -7 dB on both input gains"},
+               {"1.3", 183, "Preamp 1.3 dB set as 1.5 dB on both input gains"},
+               {"-0.3", 179, "Preamp -0.3 dB set as -0.5 dB on both input gains"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.preamp);
+    const auto read = filters::ParseFilterText(std::string("Preamp: ") + c.preamp +
+                                               " dB\nFilter 1: ON PK Fc 100 Hz Gain 1 dB Q 1\n");
+    ASSERT_TRUE(read.ok()) << read.error;
+    rig.clearRecords();
+    const editor::ImportOutcome outcome = editor::ApplyImportedFilters(state, *read.filters, true);
+    EXPECT_TRUE(outcome.sent);
+    EXPECT_TRUE(pc().ends_with(frames::InputGains(c.code, c.code))) << pc();
+    EXPECT_EQ(outcome.changes, std::vector<std::string>{c.change});
+    EXPECT_EQ(rig.processor("H000000010001").live.gainA, c.code);
+  }
+}
+
+// A file that is not a filter text at all, or holds a filter the bands cannot take, changes
+// nothing: no frame, the bands as they were, and a box saying why.
 TEST_F(EditorImport, RefusedFileSendsNothingAndSaysWhy) {
   open(0);
   const auto before = editor::EditorFilterBands(state);
-  rig.frontend.openFileAnswers.push_back(
-      Write(dir / "shelf.txt",
-            "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\nFilter 2: ON LS Fc 80 Hz Gain 4 dB\n"));
-  editor::ImportFiltersFromFile(state);
-  EXPECT_EQ(pc(), "");
-  EXPECT_EQ(editor::EditorFilterBands(state), before);
-  ASSERT_EQ(rig.frontend.boxes.size(), 1U);
-  EXPECT_NE(rig.frontend.boxes[0].text.find(
-                "line 2: a LS filter cannot be imported; only peaking filters (PK) can"),
-            std::string::npos);
+  const std::pair<std::string, std::string> cases[] = {
+      {"Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\nFilter 2: ON LS Fc 80 Hz Gain 4 dB\n",
+       "line 2: a LS filter cannot be imported; only peaking filters (PK) can"},
+      {"", "no \"Filter\" line"},
+      {"# exported by hand\n\n", "no \"Filter\" line"}};
+  for (const auto& [text, why] : cases) {
+    SCOPED_TRACE(text);
+    rig.frontend.boxes.clear();
+    rig.frontend.openFileAnswers.push_back(Write(dir / "in.txt", text));
+    editor::ImportFiltersFromFile(state);
+    EXPECT_EQ(pc(), "");
+    EXPECT_EQ(editor::EditorFilterBands(state), before);
+    ASSERT_EQ(rig.frontend.boxes.size(), 1U);
+    EXPECT_NE(rig.frontend.boxes[0].text.find(why), std::string::npos)
+        << rig.frontend.boxes[0].text;
+  }
 }
 
 TEST_F(EditorImport, ExportedBandsImportBackTheSame) {

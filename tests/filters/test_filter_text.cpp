@@ -2,6 +2,7 @@
 // the limits with each change reported, and the written form read back unchanged.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -42,6 +43,8 @@ struct ImportCase {
   std::string error;  // a refusal: nothing is imported
 };
 
+void PrintTo(const ImportCase& c, std::ostream* os) { *os << c.name; }
+
 std::string Peaks(int count) {
   std::string s;
   for (int i = 1; i <= count; ++i)
@@ -49,6 +52,8 @@ std::string Peaks(int count) {
          " Hz Gain 1 dB Q 1\n";
   return s;
 }
+
+constexpr const char* kNoFilters = "no \"Filter\" line: the text holds no filters";
 
 class FilterImportCases : public ::testing::TestWithParam<ImportCase> {};
 
@@ -153,6 +158,60 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt,
                    {},
                    "line 2: cannot be read: \"Channel: L\""},
+        // A measurement program on a locale with a decimal comma.
+        ImportCase{"DecimalCommas",
+                   "Filter Settings file\r\n\r\nNotes: 1,5 m\r\n"
+                   "Filter  1: ON  PK       Fc   20,0 Hz  Gain   4,0 dB  Q  1,00\r\n"
+                   "Filter  2: ON  PK       Fc   1000 Hz  Gain  -2,5 dB  BW Oct 0,167\r\n",
+                   {{20, 4, 1},
+                    {1000, -2.5F,
+                     static_cast<float>(std::sqrt(std::exp2(0.167)) / (std::exp2(0.167) - 1))}},
+                   std::nullopt,
+                   {},
+                   ""},
+        ImportCase{"CommaAndPointInOneNumber",
+                   "Filter 1: ON PK Fc 1,000.5 Hz Gain 1 dB Q 1\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   "line 1: Fc needs a frequency in Hz: \"Filter 1: ON PK Fc 1,000.5 Hz Gain 1 dB "
+                   "Q 1\""},
+        ImportCase{"TwoCommasInOneNumber",
+                   "Filter 1: ON PK Fc 100 Hz Gain 1,2,5 dB Q 1\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   "line 1: Gain needs a value in dB: \"Filter 1: ON PK Fc 100 Hz Gain 1,2,5 dB Q "
+                   "1\""},
+        ImportCase{"PreampLinesAddUp",
+                   "Preamp: -3 dB\nFilter 1: ON PK Fc 100 Hz Gain 1 dB Q 1\nPreamp: -2,5 dB\n",
+                   {{100, 1, 1}},
+                   -5.5,
+                   {},
+                   ""},
+        // Filters that are all off still say "flat".
+        ImportCase{"AllOffIsFlat",
+                   "Filter Settings file\n\nFilter  1: OFF None\nFilter  2: ON  None\n"
+                   "Filter  3: OFF PK Fc 100 Hz Gain 3 dB Q 1\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   ""},
+        ImportCase{"EmptyRefused", "", {}, std::nullopt, {}, kNoFilters},
+        ImportCase{"BlankRefused", "\xEF\xBB\xBF \r\n\t\n\n", {}, std::nullopt, {}, kNoFilters},
+        ImportCase{"CommentsOnlyRefused",
+                   "# Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   kNoFilters},
+        ImportCase{"PreampOnlyRefused", "Preamp: -6 dB\n", {}, std::nullopt, {}, kNoFilters},
+        ImportCase{"HeaderOnlyRefused",
+                   "Filter Settings file\n\nMeasurement software V3.1\n",
+                   {},
+                   std::nullopt,
+                   {},
+                   kNoFilters},
         ImportCase{"BandTheDspCannotRun",
                    "Filter 1: ON PK Fc 5000 Hz Gain 12 dB Q 0.2\n",
                    {},

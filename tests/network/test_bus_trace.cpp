@@ -111,5 +111,98 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"not_a_frame", "Q00", "", "unknown frame \"Q00\""}),
     [](const auto& info) { return test::CaseName(info.param.name); });
 
+// Records as the tracing adapter writes them, and a read as the window's link makes it: in
+// 50 ms slices, a time-out of one slice set before each, every piece arriving as its slice ends.
+struct Trace {
+  std::vector<TraceRecord> records;
+  Trace& add(TraceRecord::Kind kind, double t, std::string bytes, std::uint32_t want = 0,
+             std::uint32_t status = 0, std::string name = {}, std::int64_t readMs = -1) {
+    records.push_back({kind, t, std::move(bytes), want, status, std::move(name), readMs});
+    return *this;
+  }
+  Trace& tx(double t, std::string bytes) { return add(TraceRecord::Kind::Tx, t, bytes); }
+  Trace& rx(double t, std::uint32_t want, std::string bytes, std::uint32_t status = 0) {
+    return add(TraceRecord::Kind::Rx, t, bytes, want, status);
+  }
+  Trace& call(double t, std::string name, std::int64_t readMs = -1, std::uint32_t status = 0) {
+    return add(TraceRecord::Kind::Call, t, {}, 0, status, std::move(name), readMs);
+  }
+  Trace& sliced(double from, std::uint32_t want, const std::vector<std::string>& pieces,
+                std::int64_t timeoutMs) {
+    std::uint32_t got = 0;
+    for (const std::string& piece : pieces) {
+      call(from, "timeouts", 50);
+      rx(from += 50, want - got, piece);
+      got += static_cast<std::uint32_t>(piece.size());
+    }
+    return call(from, "timeouts", timeoutMs);
+  }
+};
+
+std::vector<std::string> Told(const std::vector<TraceRecord>& records) {
+  std::vector<std::string> lines;
+  for (const auto& line : DecodeTrace(records)) lines.push_back(line.kind + ": " + line.text);
+  return lines;
+}
+
+const std::string kQuery18 = protocol::ByteCommand('I', 18);
+const std::string kSelect5 = protocol::SelectFrame({0, 0, 0, 1, 0, 5});
+
+// A slice's piece, then nothing for the rest of count slices.
+std::vector<std::string> Pieces(const std::string& first, std::size_t count) {
+  std::vector<std::string> pieces(count);
+  pieces[0] = first;
+  return pieces;
+}
+
+struct TraceCase {
+  const char* name;
+  Trace trace;
+  std::vector<std::string> expected;
+};
+void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
+
+class DecodeTraces : public ::testing::TestWithParam<TraceCase> {};
+
+TEST_P(DecodeTraces, TellTheExchangesInOrder) {
+  EXPECT_EQ(Told(GetParam().trace.records), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Traces, DecodeTraces,
+    ::testing::Values(
+        // A fault or stray bytes in the middle of an exchange come after the exchange's line.
+        TraceCase{"read_failed",
+                  Trace().tx(0, kSelect5).rx(1, 1, "", 4).tx(2, "R"),
+                  {"select: select H000000010005", "fault: read failed (status 4)",
+                   "release: release \"R\""}},
+        TraceCase{
+            "call_failed_between_reads",
+            Trace().tx(0, kQuery18).rx(100, 7, "00").call(100, "timeouts", 50, 4).rx(150, 5, ""),
+            {"query: query 18 hardware preset: 2 of 7 bytes \"00\", time-out after 150 ms",
+             "fault: the driver call \"timeouts\" failed (status 4)"}},
+        TraceCase{"stray_bytes",
+                  Trace().tx(0, kSelect5).rx(1, 1, "OO").tx(2, "R"),
+                  {"select: select H000000010005: acknowledged", "stray: stray bytes \"O\"",
+                   "release: release \"R\""}},
+        // The window's link reads in slices, told as one read each. A drain whose first slice
+        // finds late bytes asks for fewer than sixteen in the next but is still no wait for the
+        // answer.
+        TraceCase{"drain_in_slices_after_a_cut_answer",
+                  Trace()
+                      .tx(0, kQuery18)
+                      .sliced(0, 7, {"", "00", "", ""}, 200)
+                      .call(200, "timeouts", 1000)
+                      .sliced(200, 16, Pieces("0", 20), 1000),
+                  {"query: query 18 hardware preset: 3 of 7 bytes \"000\", time-out after 200 ms"}},
+        // The Extra preset name's answer: its last slices ask for exactly sixteen bytes.
+        TraceCase{"name_answer_in_slices_short_by_sixteen",
+                  Trace()
+                      .tx(0, protocol::ByteCommand('I', 25))
+                      .sliced(0, 128, Pieces(std::string(112, '0'), 4), 200),
+                  {"query: query 25 Extra preset name: 112 of 128 bytes \"" +
+                   std::string(112, '0') + "\", time-out after 200 ms"}}),
+    [](const auto& info) { return test::CaseName(info.param.name); });
+
 }  // namespace
 }  // namespace qubix::test
