@@ -9,6 +9,7 @@
 #include "network/MachineList.h"
 #include "network/NetworkManager.h"
 #include "network/Slots.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::cli {
 namespace {
@@ -22,9 +23,8 @@ std::string Number(double v) {
   return text;
 }
 
-// Wire codes in dB: gains have 180 at 0 dB, attenuations 255, both in half-dB steps.
-double GainDb(std::int32_t code) { return (code - 180) * 0.5; }
-double AttenuationDb(double code) { return (code - 255.0) * 0.5; }
+using protocol::codes::AttenuationDb;
+using protocol::codes::GainDb;
 
 std::string_view OutcomeText(RefreshOutcome outcome) {
   switch (outcome) {

@@ -9,6 +9,7 @@
 
 #include "frontend/Frontend.h"
 #include "protocol/Commands.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::editor {
 
@@ -16,11 +17,12 @@ namespace qubix::editor {
 struct EditorSlotValues {
   int hardwarePreset = 0;
   int userPreset = 0;
-  int outAttn12 = 255, outAttn34 = 255;
-  int gainA = 180, gainB = 180;
+  int outAttn12 = protocol::codes::kAttenuationZeroDb;
+  int outAttn34 = protocol::codes::kAttenuationZeroDb;
+  int gainA = protocol::codes::kGainZeroDb, gainB = protocol::codes::kGainZeroDb;
   int delay12 = 0, delay34 = 0;
   std::array<bool, 4> muted{};
-  int ampLevel = 255;
+  int ampLevel = protocol::codes::kLevelZeroDb;
   std::string extraPresetName;
 };
 

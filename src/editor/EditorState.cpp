@@ -7,6 +7,7 @@
 
 #include "editor/AmpCalculator.h"
 #include "network/Slots.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::editor {
 namespace {
@@ -82,7 +83,7 @@ void EditorState::FunctionKeyReleased(int functionKey, bool ctrl, bool alt) {
 // ---- input gains
 
 int EditorState::GainCode(int input) const {
-  return Trunc(EditValue(gainText_[static_cast<std::size_t>(input)]) * 2 + 180);
+  return protocol::codes::GainCode(EditValue(gainText_[static_cast<std::size_t>(input)]));
 }
 
 void EditorState::SetGainUpDown(int input, int position) {
@@ -124,11 +125,13 @@ void EditorState::SetGainText(int input, std::string text) {
 void EditorState::SetKnobPosition(int knob, int position) {
   const auto i = static_cast<std::size_t>(knob);
   knobPosition_[i] = std::clamp(position, 0, kKnobMax);
-  knobValue_[i] = (knobPosition_[i] + 191 - 255) * 0.5;
+  knobValue_[i] =
+      protocol::codes::AttenuationDb(protocol::codes::AttenuationCode(knobPosition_[i]));
   notify(EditorPart::Knobs);
   if (editorNotShown_ || editorLoading_) return;
   polling_.SetTimer2(false);
-  commands().SendOutputAttenuation(knobPosition_[0] + 191, knobPosition_[1] + 191);
+  commands().SendOutputAttenuation(protocol::codes::AttenuationCode(knobPosition_[0]),
+                                   protocol::codes::AttenuationCode(knobPosition_[1]));
   polling_.ShowLevels();
 }
 
@@ -480,12 +483,12 @@ void EditorState::FillFromSlot(const EditorSlotValues& v) {
   // Always under editorLoading_: these are the machine's own values, never to be sent back, also
   // when the selection above failed and the editor was left as it was.
   editorLoading_ = true;
-  SetKnobPosition(0, v.outAttn12 - 191);
-  SetKnobPosition(1, v.outAttn34 - 191);
+  SetKnobPosition(0, protocol::codes::KnobPosition(v.outAttn12));
+  SetKnobPosition(1, protocol::codes::KnobPosition(v.outAttn34));
   SetDelay(0, v.delay12);
   SetDelay(1, v.delay34);
-  SetGainText(0, ShortNumber((v.gainA - 180) * 0.5));
-  SetGainText(1, ShortNumber((v.gainB - 180) * 0.5));
+  SetGainText(0, ShortNumber(protocol::codes::GainDb(v.gainA)));
+  SetGainText(1, ShortNumber(protocol::codes::GainDb(v.gainB)));
   muteState_ = v.muted;
   notify(EditorPart::Mutes);
   ampLevelCode_ = v.ampLevel;

@@ -127,6 +127,10 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
   }
   result.fileSize = bytes.size();
   if (auto size = std::filesystem::file_size(path, ec); !ec) result.fileSize = size;
+  // A shorter file is refused whole rather than loaded in part over the editor's values: the
+  // bytes it lacks would leave the bands, the level or the mutes of whatever was shown before
+  // and send them to the processor as if the file held them (a file cut short by a full disk or
+  // a failed copy is the usual cause).
   if (bytes.size() < kUserPresetFileSize) {
     result.error = PresetFileError::TooShort;
     result.detail = path + " holds " + std::to_string(bytes.size()) + " bytes, a preset needs " +

@@ -8,6 +8,7 @@
 #include "filters/Biquad.h"
 #include "network/EqFile.h"
 #include "network/NetworkTexts.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::editor {
 
@@ -77,8 +78,8 @@ protocol::Outcome UserPresets::StoreToLocation(int location) {
   protocol::SettingsRecord settings;
   settings.gainACode = editor_.GainCode(0);
   settings.gainBCode = editor_.GainCode(1);
-  settings.attenuation12Code = editor_.knobPosition()[0] + 191;
-  settings.attenuation34Code = editor_.knobPosition()[1] + 191;
+  settings.attenuation12Code = protocol::codes::AttenuationCode(editor_.knobPosition()[0]);
+  settings.attenuation34Code = protocol::codes::AttenuationCode(editor_.knobPosition()[1]);
   settings.delay12 = editor_.delay()[0];
   settings.delay34 = editor_.delay()[1];
   settings.ampLevelCode = editor_.ampLevelCode();
@@ -158,16 +159,16 @@ RecallResult UserPresets::RecallFromLocation(int location) {
         editor_.SetDelay(1, v);
         break;
       case protocol::param::kGainA:
-        editor_.SetGainText(0, ShortNumber((v - 180) * 0.5));
+        editor_.SetGainText(0, ShortNumber(protocol::codes::GainDb(v)));
         break;
       case protocol::param::kGainB:
-        editor_.SetGainText(1, ShortNumber((v - 180) * 0.5));
+        editor_.SetGainText(1, ShortNumber(protocol::codes::GainDb(v)));
         break;
       case protocol::param::kOutAttn12:
-        editor_.SetKnobPosition(0, v - 191);
+        editor_.SetKnobPosition(0, protocol::codes::KnobPosition(v));
         break;
       case protocol::param::kOutAttn34:
-        editor_.SetKnobPosition(1, v - 191);
+        editor_.SetKnobPosition(1, protocol::codes::KnobPosition(v));
         break;
       case protocol::param::kAmpLevel:
         editor_.SetAmpLevelCode(v);

@@ -15,6 +15,7 @@
 #include "network/HfpFile.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::network {
 
@@ -211,11 +212,13 @@ std::string Shown(std::string_view bytes) {
   return "\"" + std::string(bytes) + "\"";
 }
 
-// Wire codes: gains have 180 at 0 dB, attenuations and levels 255, all in half-dB steps.
-std::string GainText(int code) { return Number((code - 180) * 0.5) + " dB"; }
-std::string AttenuationText(int code) { return Number((code - 255) * 0.5) + " dB"; }
+std::string GainText(int code) { return Number(protocol::codes::GainDb(code)) + " dB"; }
+std::string AttenuationText(int code) {
+  return Number(protocol::codes::AttenuationDb(code)) + " dB";
+}
 std::string LevelText(int code) {
-  return code == 0 ? std::string("muted") : Number((code - 255) * 0.5) + " dB";
+  return code == protocol::codes::kMuted ? std::string("muted")
+                                         : Number(protocol::codes::LevelDb(code)) + " dB";
 }
 
 std::string ParameterName(int n) {

@@ -13,6 +13,7 @@
 
 #include "filters/EqBands.h"
 #include "protocol/Bus.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::protocol {
 
@@ -38,13 +39,13 @@ struct LiveBandRecord {
 
 // The settings record of a user preset location, in the order the editor passes it.
 struct SettingsRecord {
-  std::int32_t gainACode = 180;
-  std::int32_t gainBCode = 180;
-  std::int32_t attenuation12Code = 255;
-  std::int32_t attenuation34Code = 255;
+  std::int32_t gainACode = codes::kGainZeroDb;
+  std::int32_t gainBCode = codes::kGainZeroDb;
+  std::int32_t attenuation12Code = codes::kAttenuationZeroDb;
+  std::int32_t attenuation34Code = codes::kAttenuationZeroDb;
   std::int32_t delay12 = 0;
   std::int32_t delay34 = 0;
-  std::int32_t ampLevelCode = 255;
+  std::int32_t ampLevelCode = codes::kLevelZeroDb;
 };
 
 // Pure frame builders: tests compare them with literal strings.
@@ -70,7 +71,10 @@ class Commands {
   explicit Commands(Bus& bus) : bus_(bus) {}
 
   // Every operation returns true only when its frame(s) went out and, where a reply is
-  // examined, the machine acknowledged with "O". Nothing sent is a failure, never a success.
+  // examined, the machine acknowledged with "O". Nothing sent is a failure, never a success:
+  // a command with no link or no selected machine did not change the processor, and a caller
+  // that took it as done would record (in a file, on the status line) what the processor never
+  // got.
   bool SendAmpLevel(int levelCode);
   // pair 1 = Ch1/Ch2, 2 = Ch3/Ch4; channel 0 or 1 within the pair; level 0 = muted.
   bool SendChannelLevel(int pair, int channel, int levelCode);

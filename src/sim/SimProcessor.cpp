@@ -157,6 +157,10 @@ std::optional<Answer> SimProcessor::handleFrame(char letter,
                                                 const std::vector<std::uint8_t>& payload,
                                                 double ms) {
   std::optional<Answer> a = answerFrame(letter, payload, ms);
+  if (a && letter == 'I' && !payload.empty()) {
+    const auto late = faults.lateQueryMs.find(payload[0]);
+    if (late != faults.lateQueryMs.end()) a->delayMs += late->second;
+  }
   if (a && faults.tamper) faults.tamper(letter, payload, a->bytes);
   return a;
 }

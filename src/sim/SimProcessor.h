@@ -61,6 +61,8 @@ struct ProcessorFaults {
   bool corruptsReadBack = false;  // one byte of the read-back differs from what it received
   bool withholdsCommit = false;   // never confirms a complete upload with "O"
   double echoDelayMs = 0.0;       // every echo of an upload byte leaves this much later
+  // The answer to the query of a parameter leaves this much later (a reply after its time-out).
+  std::map<int, double> lateQueryMs;
   // Plausible faults set by a test: sees every answer before it leaves (the frame was taken as
   // usual) and may change it, e.g. an "N" for the "O" of one frame, a digit one off.
   std::function<void(char letter, const std::vector<std::uint8_t>& payload, std::string& answer)>

@@ -23,6 +23,7 @@
 #include "network/MachineList.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/CaseNames.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -189,9 +190,9 @@ TEST(CliPlausibleFaults, AWrongAnswerIsNeverASuccess) {
     int parameter;  // for "I" queries; -1 otherwise
     bool digit;     // the first value digit one up instead of an "N" for the last byte
   };
-  const Case cases[] = {{"apply", 'Q', -1, false},     {"apply", 'I', 23, false},
-                        {"apply", 'G', -1, false},     {"recall", 'u', -1, false},
-                        {"recall", 'I', 17, true},     {"hwpreset", 'T', -1, false},
+  const Case cases[] = {{"apply", 'Q', -1, false},   {"apply", 'I', 23, false},
+                        {"apply", 'G', -1, false},   {"recall", 'u', -1, false},
+                        {"recall", 'I', 17, true},   {"hwpreset", 'T', -1, false},
                         {"hwpreset", 'I', 24, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.command) + " " + c.letter + " " + std::to_string(c.parameter));

@@ -12,6 +12,7 @@
 #include "editor/FilterImport.h"
 #include "editor/UserPresets.h"
 #include "network/EqFile.h"
+#include "support/CaseNames.h"
 #include "support/EditorRig.h"
 #include "support/TempDir.h"
 

@@ -693,3 +693,23 @@ TEST_F(EditorBus, ArrowsAtTheirLimitsSendNothing) {
 
 }  // namespace
 }  // namespace qubix::test
+
+namespace qubix::test {
+namespace {
+
+// The adapter stops answering the device check while the editor holds a machine: the link is
+// lost, and no machine is taken as selected any more (the next refresh selects its own).
+TEST_F(EditorBus, ALostAdapterOnSwitchingLeavesNoMachineSelected) {
+  open(1);
+  strip(2).SetGPotPos(3.0F);
+  rig.adapter->faults().infoFails = true;
+  EXPECT_FALSE(state.OpenEditorForSlot(0).ok);
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(host.lost, 1);
+  // What the machine left runs is kept, as on every leaving.
+  EXPECT_EQ(network::ReadEqFile(network::LastEditEqPath(dir, "H000000010002")).record.gainDb[2],
+            3.0F);
+}
+
+}  // namespace
+}  // namespace qubix::test

@@ -14,6 +14,7 @@
 #include "filters/CoefficientWord.h"
 #include "filters/EqBands.h"
 #include "support/CaseNames.h"
+#include "support/EditorRig.h"
 #include "support/TempDir.h"
 #include "support/TestEditorHost.h"
 
@@ -25,16 +26,8 @@ constexpr const char* kIds[] = {"H000000010001", "H000000010002", "H000000010005
 // One run of the program: the editor and its user preset operations over the bus and the data
 // directory, which outlive it.
 struct Run {
-  Run(SimRig& rig, const std::filesystem::path& dir) : host(rig, dir), state(host), presets(state) {
-    std::array<editor::BandStrip*, editor::kBandCount> ptrs{};
-    for (int i = 0; i < editor::kBandCount; ++i) {
-      const auto& s = filters::kStripStarts[static_cast<std::size_t>(i)];
-      bands.push_back(
-          std::make_unique<editor::BandModel>(s.freqHz, s.q, filters::BandAddressAt(i), s.qf));
-      bands.back()->onChangePar = [this, i] { state.BandChanged(i); };
-      ptrs[static_cast<std::size_t>(i)] = bands.back().get();
-    }
-    state.attachBands(ptrs);
+  Run(SimRig& rig, const std::filesystem::path& dir)
+      : host(rig, dir), state(host), presets(state), bands(AttachBandModels(state)) {
     for (const char* id : kIds) {
       host.ids.push_back(id);
       host.records.emplace_back();

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "link/backends/NoDeviceAdapter.h"
+#include "support/CaseNames.h"
 #include "support/SimRig.h"
 
 using qubix::test::SimRig;

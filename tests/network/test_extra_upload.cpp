@@ -267,6 +267,20 @@ TEST_P(UploadFailures, EveryFailureEndsCleanly) {
   }
   EXPECT_EQ(rig.network.hardwarePresetNames()[7], f.badFile ? "Bad File" : before);
   EXPECT_EQ(view.extraLabel, f.badFile ? "Bad File" : "");
+  // An upload cut short in its payload says how long the bus stays unusable.
+  if (f.outcome == UploadOutcome::EchoFailed) {
+    EXPECT_NE(rig.frontend.statusDetail.find("wait 10 s"), std::string::npos)
+        << rig.frontend.statusDetail;
+  }
+  // Waiting for a cut upload's processor to give up happens once, when the upload ends: the
+  // refreshes after it take what a refresh takes.
+  if (!rig.sim->faults().unplugged) {
+    for (int n = 0; n < 2; ++n) {
+      const double start = rig.sim->nowMs();
+      rig.network.RefreshMachines();
+      EXPECT_LT(rig.sim->nowMs() - start, kUploadReceiveTimeoutMs) << "refresh " << n + 1;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(All, UploadFailures,

@@ -239,3 +239,34 @@ TEST(HardwarePreset, EditorMachineThatWillNotLetGoGetsNoChange) {
 
 }  // namespace
 }  // namespace qubix::test
+
+namespace qubix::test {
+namespace {
+
+// The adapter goes away while the processor switches (writes fail, the line stays silent): the
+// change ends at the first failed write, with no further wait for silence, nothing written to
+// the dead handle, and the link's failure as what the operator reads.
+TEST(HardwarePreset, AnAdapterGoneDuringTheChangeEndsItThere) {
+  PresetRig rig;
+  double acknowledgedAt = 0;
+  int writesAtAck = 0;
+  rig.processor("H000000010001").faults.tamper = [&](char letter, const std::vector<std::uint8_t>&,
+                                                     std::string&) {
+    if (letter != 'r') return;
+    rig.sim->faults().writeFails = true;
+    rig.processor("H000000010001").faults.silent = true;
+    acknowledgedAt = rig.sim->nowMs();
+    writesAtAck = rig.sim->calls().write;
+  };
+  EXPECT_EQ(rig.presets.ApplyHardwarePreset(0, 4), PresetChangeOutcome::LinkLost);
+  // One wait for the machine to fall silent (4 s), then the query that finds the adapter gone.
+  EXPECT_LT(rig.sim->nowMs() - acknowledgedAt, 2 * kPresetSettleTimeoutMs);
+  EXPECT_EQ(rig.frontend.statusText, "Connection Fail");
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+  EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
+  // The query that failed is the last write: no release byte for the dead handle.
+  EXPECT_EQ(rig.sim->calls().write, writesAtAck + 1);
+}
+
+}  // namespace
+}  // namespace qubix::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "network/NetworkTexts.h"
+#include "support/CaseNames.h"
 #include "support/NetworkRig.h"
 
 namespace qubix::test {
@@ -274,6 +275,49 @@ TEST(Refresh, LateReplyOfAnEarlierOperationIsDrainedFirst) {
                                Join(RefreshVisit("H000000010002fd", false)) + "R");
   EXPECT_EQ(rig.view.shown, (std::vector<int>{0, 1}));
   EXPECT_EQ(rig.manager.slotStates()[1].record.hardwarePreset, 3);
+}
+
+}  // namespace
+}  // namespace qubix::test
+
+namespace qubix::test {
+namespace {
+
+// A machine whose answers come after their time-out: its reads fail, and its last reply arrives
+// while the refresh moves on. The drain after its failed reads keeps that reply from answering
+// the next machine's select or its queries.
+TEST(Refresh, LateRepliesOfAFailedMachineNeverAnswerTheNext) {
+  RefreshRig rig;
+  rig.writeList({"H000000010002", "H000000010005"}, 2);
+  // Its last value comes after the refresh's time-out, and before the next machine is selected.
+  rig.processor("H000000010002").faults.lateQueryMs[16] = 600.0;
+  EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::ReadFailed);
+  ASSERT_EQ(rig.manager.readFaults().size(), 1u);
+  EXPECT_EQ(rig.manager.readFaults()[0].identifier, "H000000010002");
+  const auto& next = rig.manager.slotStates()[1].record;
+  EXPECT_EQ(next.hardwarePreset, 7);
+  EXPECT_EQ(next.userPreset, 1);
+  EXPECT_EQ(rig.manager.slotStates()[1].extraPresetName, "STAGE LEFT FILL   ");
+}
+
+// The kind of a machine's read fault is the kind of its first failed read, not of a later one:
+// a reply that is not a number gives the "File Error" box even when later reads fail otherwise.
+TEST(Refresh, TheFirstFailedReadNamesTheFault) {
+  RefreshRig rig;
+  rig.writeList({"H000000010002"}, 1);
+  rig.processor("H000000010002").faults.tamper =
+      [](char letter, const std::vector<std::uint8_t>& payload, std::string& answer) {
+        if (letter != 'I') return;
+        if (payload.at(0) == 13) answer[1] = 'g';                    // not hexadecimal
+        if (payload.at(0) > 13 && payload.at(0) <= 16) answer = "";  // then silence
+      };
+  EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::ReadFailed);
+  ASSERT_EQ(rig.manager.readFaults().size(), 1u);
+  EXPECT_EQ(rig.manager.readFaults()[0].parameter, 13);
+  EXPECT_TRUE(rig.manager.readFaults()[0].notANumber);
+  EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileReadError)});
+  EXPECT_EQ(ReadFaultText(rig.manager.readFaults()[0]),
+            "H000000010002 answered parameter 13 with characters that are not hexadecimal");
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/CaseNames.h"
 #include "support/RecordingFrontend.h"
 #include "support/TempDir.h"
 
@@ -167,6 +169,44 @@ TEST(Station, ReconnectStartsWithNoMachineSelected) {
   EXPECT_EQ(rig.bus->pcBytes().substr(0, 17), "eRH000000010001fe");
   EXPECT_EQ(rig.station.network.slotAt(0).record.hardwarePreset, 0);
   EXPECT_EQ(rig.station.network.slotAt(1).record.hardwarePreset, 3);
+}
+
+// Every way of losing or reopening the link leaves no machine taken as selected, each on its
+// own: a failed device check in the refresh, and the connect itself (the bus is not known to
+// hold a selection across it); afterwards slot 0 shows its own machine.
+TEST(Station, NoSelectionSurvivesALostOrReopenedLink) {
+  struct Case {
+    const char* name;
+    std::function<void(StationRig&)> lose;
+  };
+  const Case cases[] = {
+      {"refresh's device check fails",
+       [](StationRig& r) {
+         r.adapter->faults().infoFails = true;
+         r.station.network.RefreshMachines();
+         r.adapter->faults().infoFails = false;
+       }},
+      {"connect again", [](StationRig& r) { r.station.link.Connect(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StationRig rig;
+    rig.dir.write("maclist.dat", [] {
+      std::string image(132, '\0');
+      image.replace(0, 13, "H000000010001");
+      image.replace(13, 13, "H000000010002");
+      image[130] = 2;
+      return image;
+    }());
+    rig.station.Connect();
+    ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010002fd"));
+    c.lose(rig);
+    EXPECT_FALSE(rig.station.bus.MachineSelected);
+    rig.station.link.state().Connected = false;
+    rig.station.ConnectionTick([] {});
+    EXPECT_EQ(rig.station.network.slotAt(0).record.hardwarePreset, 0);
+    EXPECT_EQ(rig.station.network.slotAt(1).record.hardwarePreset, 3);
+  }
 }
 
 TEST(Station, CloseWhenTheReleaseCannotBeWrittenStillClosesTheAdapter) {

@@ -2,6 +2,7 @@
 
 #include "protocol/Commands.h"
 #include "protocol/Hex.h"
+#include "support/CaseNames.h"
 #include "support/SimRig.h"
 
 using qubix::test::SimRig;

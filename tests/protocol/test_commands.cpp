@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "protocol/Commands.h"
+#include "protocol/WireCodes.h"
 #include "support/NetworkRig.h"
 
 namespace qubix::test {
@@ -170,6 +173,39 @@ TEST(Commands, BeginAccessDrainsEvenWithoutSelection) {
   EXPECT_FALSE(rig.commands.BeginAccess());
   EXPECT_GT(rig.adapter->calls().read, 0);
   EXPECT_TRUE(rig.pcBytes().empty());
+}
+
+}  // namespace
+}  // namespace qubix::test
+
+namespace qubix::test {
+namespace {
+
+// Every conversion between a value in dB and its wire code, both ways, with the truncation
+// towards zero and the ends of each range.
+TEST(WireCodes, ValuesAndCodesBothWays) {
+  namespace codes = protocol::codes;
+  struct Gain {
+    double db;
+    int code;
+  };
+  for (const Gain& g : {Gain{0.0, 180}, Gain{-48.0, 84}, Gain{12.0, 204}, Gain{-3.5, 173},
+                        Gain{0.74, 181}, Gain{-0.74, 179}}) {
+    EXPECT_EQ(codes::GainCode(g.db), g.code) << g.db;
+    EXPECT_EQ(codes::GainDb(g.code), std::trunc(g.db * 2) / 2) << g.code;
+  }
+  struct Knob {
+    int position;
+    int code;
+    double db;
+  };
+  for (const Knob& k : {Knob{64, 255, 0.0}, Knob{0, 191, -32.0}, Knob{40, 231, -12.0}}) {
+    EXPECT_EQ(codes::AttenuationCode(k.position), k.code);
+    EXPECT_EQ(codes::KnobPosition(k.code), k.position);
+    EXPECT_EQ(codes::AttenuationDb(k.code), k.db);
+  }
+  EXPECT_EQ(codes::LevelDb(255), 0.0);
+  EXPECT_EQ(codes::LevelDb(201), -27.0);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -40,5 +41,13 @@ struct ByNameField {
     return CaseName(info.param.name);
   }
 };
+
+namespace {
+// A case of a table prints as its name when its test fails, never as its raw bytes. Found for
+// every case type of a test file's own unnamed namespace (the same one as here).
+template <class Case>
+requires requires(const Case& c) { std::string_view(c.name); }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+}  // namespace
 
 }  // namespace qubix::test

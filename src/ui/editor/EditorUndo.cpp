@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "editor/UserPresets.h"
+#include "protocol/WireCodes.h"
 #include "ui/common/BusGuard.h"
 
 namespace qubix::ui {
@@ -51,7 +52,7 @@ editor::UserPresetRecord AsPreset(const EditorValues& v) {
 }
 
 int GainCodeOf(const std::string& text) {
-  return static_cast<int>(std::trunc(editor::EditValue(text) * 2 + 180));
+  return protocol::codes::GainCode(editor::EditValue(text));
 }
 
 }  // namespace

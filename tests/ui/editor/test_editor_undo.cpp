@@ -206,6 +206,43 @@ class TestEditorUndo : public QObject {
     QVERIFY(f.pc().find(f.bandFrames(6)) != std::string::npos);
   }
 
+  // A recall and a file load carry the amplifier level: undone and redone, the processor runs
+  // the level the editor shows, and a channel un-muted on the way gets that level, not the one
+  // being left.
+  void presetStepsCarryTheAmplifierLevel() {
+    {
+      Fixture f;
+      sim::Settings stored = f.machine().live;
+      stored.ampLevel = 201;
+      f.machine().locations[2].records[10] = sim::SettingsRecord(stored);
+      f.rig.frontend.locationAnswers.push_back(2);
+      test::Click(f.form.Button(QStringLiteral("   Load From DSP Memory")));
+      QCOMPARE(f.state().ampLevelCode(), 201);
+      QCOMPARE(int(f.machine().live.ampLevel), 201);
+      f.undo();
+      QCOMPARE(f.state().ampLevelCode(), 255);
+      QCOMPARE(int(f.machine().live.ampLevel), 255);
+      f.redo(true);
+      QCOMPARE(int(f.machine().live.ampLevel), f.state().ampLevelCode());
+    }
+    {
+      Fixture f;
+      ui::UserPresetControls controls(f.form, nullptr);
+      editor::UserPresetRecord preset = controls.Presets().BuildRecord();
+      preset.muted = {0, 1, 0, 0};
+      preset.ampLevelCode = 201;
+      const std::string path = (f.dir / "quiet.vup").string();
+      QCOMPARE(editor::WriteUserPresetFile(path, preset), std::string());
+      f.rig.frontend.openFileAnswers.push_back(path);
+      test::Click(f.form.Button(QStringLiteral("  Load From Computer HDD")));
+      QCOMPARE(int(f.machine().channelLevel[1]), 0);
+      f.undo();
+      QCOMPARE(f.state().ampLevelCode(), 255);
+      QCOMPARE(int(f.machine().live.ampLevel), 255);
+      QCOMPARE(int(f.machine().channelLevel[1]), 255);
+    }
+  }
+
   void historyIsDroppedWhenTheEditorLeavesItsMachine() {
     using Leave = std::function<void(Fixture&)>;
     const std::vector<std::pair<const char*, Leave>> leavings{

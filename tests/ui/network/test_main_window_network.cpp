@@ -148,6 +148,36 @@ class TestMainWindowNetwork : public QObject {
     QDir::setCurrent(before);
   }
 
+  // A scan of a bus whose only machine sits high runs through two thousand addresses: the
+  // operator can stop it from the window, and "Max Srch" takes input meanwhile; an Exit asked
+  // for during a scan stops it at its next check as well.
+  void aRunningScanAnswersItsControls() {
+    for (const bool byExit : {false, true}) {
+      QTemporaryDir dir;
+      const QString before = QDir::currentPath();
+      QDir::setCurrent(dir.path());
+      auto bus = std::make_shared<sim::SimBus>();
+      bus->addProcessor({0, 0, 0, 1, 0x07, 0xd0});  // bus address 2000
+      auto* adapter = new sim::SimAdapter(bus, sim::ClockMode::Virtual);
+      ui::Tmainform w{std::unique_ptr<link::Adapter>(adapter)};
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.Timer1Timer();
+      QVERIFY(w.station().link.state().Connected);
+      QTimer::singleShot(0, [&] {
+        QTest::keyClick(w.UpDown1, Qt::Key_Up);
+        QTest::mouseClick(byExit ? w.StaticText5 : w.StaticText1, Qt::LeftButton);
+      });
+      QTest::mouseClick(w.StaticText1, Qt::LeftButton);  // returns when the scan has ended
+      QCOMPARE(w.UpDown1->value(), 2);
+      QVERIFY2(bus->pcBytes().find("H0000000107d0") == std::string::npos,
+               "the scan ran on to the machine");
+      QTRY_VERIFY(byExit == !w.isVisible());
+      w.close();
+      QDir::setCurrent(before);
+    }
+  }
+
   // A slot whose preset picture is missing ends the refresh with the "File Error" box; the
   // slots before it stay shown.
   void missingPictureShowsFileError() {
