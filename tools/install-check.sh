@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the programs into a staging prefix and checks the tree as a desktop and a packager see
-# it: menu entry, AppStream metadata, icon, man pages, completion, the installed programs run
-# without a display, and a fresh data directory is filled and the program starts in it. Then
-# builds the Debian package and, on CI as root, installs it, runs it from /usr/bin and removes it.
+# it: menu entry, AppStream metadata, icon, man pages, completion, copyright and changelog, the
+# installed programs run without a display, and a fresh data directory is filled and the program
+# starts in it. Then builds the Debian package, checks it with lintian (errors fail, warnings
+# are shown) and, on CI as root, installs it, runs it from /usr/bin and removes it.
 # Builds first if needed. Prints its run time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,8 @@ started=$SECONDS
 app_id=org.qubix24.Controller
 
 # Besides the build's: the tools of the checks.
-bash tools/deps.sh desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion
+bash tools/deps.sh desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion \
+  lintian
 bash tools/build.sh
 
 passed=0
@@ -40,7 +42,8 @@ files_in_place() {
            share/icons/hicolor/scalable/apps/$app_id.svg \
            share/icons/hicolor/256x256/apps/$app_id.png share/qubix24/hwpresetlist.dat \
            share/man/man1/qubix24.1.gz share/man/man1/qubix24ctl.1.gz \
-           share/bash-completion/completions/qubix24ctl; do
+           share/bash-completion/completions/qubix24ctl share/doc/qubix24/copyright \
+           share/doc/qubix24/changelog.Debian.gz; do
     [ -f "$prefix/$f" ] || { echo "missing: $f" >&2; ok=1; }
   done
   return $ok
@@ -91,13 +94,19 @@ man_renders() {
   done
 }
 check "man pages render" man_renders
-completes_commands() {
+completes() {  # completes WORDS... EXPECTED: the completion of the last word is EXPECTED
+  local expected=${!#} words=("${@:1:$#-1}")
   bash -c 'source /usr/share/bash-completion/bash_completion
-           source "$1"; PATH="$2:$PATH"
-           COMP_WORDS=(qubix24ctl sc); COMP_CWORD=1; COMP_LINE="qubix24ctl sc"; COMP_POINT=13
+           source "$1"; PATH="$2:$PATH"; shift 2
+           COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
            _qubix24ctl
-           [ "${COMPREPLY[*]}" = scan ]' _ \
-    "$prefix/share/bash-completion/completions/qubix24ctl" "$prefix/bin"
+           echo "${COMPREPLY[*]}"' _ \
+    "$prefix/share/bash-completion/completions/qubix24ctl" "$prefix/bin" qubix24ctl "${words[@]}" \
+    2>/dev/null |
+    grep -qx -- "$expected"
+}
+completes_commands() {
+  completes sc scan && completes --link t tcp: && completes selftest --link r rfc2217:
 }
 check "bash completion" completes_commands
 
@@ -106,9 +115,18 @@ deb=$(bash tools/package.sh 2>/dev/null | tail -n 1)
 package_contents() {
   dpkg-deb -c "$deb" >"$stage/contents" && grep -q " ./usr/bin/qubix24$" "$stage/contents" &&
     [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] &&
+    [[ $(dpkg-deb -f "$deb" Recommends) == *bash-completion* ]] &&
     [[ $(dpkg-deb -I "$deb" postinst) == *"udevadm control --reload-rules"* ]]
 }
 check "package $(basename "$deb")" package_contents
+# lintian: an error fails the check; the warnings left are shown.
+lintian_clean() {
+  local out
+  out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E "^[A-Z]: ") || true
+  [ -z "$out" ] || echo "$out" | sed 's/^/  lintian: /'
+  ! grep -q "^E: " <<<"$out"
+}
+check "lintian" lintian_clean
 if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
   check "dpkg -i" quiet dpkg -i "$deb"
   check "/usr/bin/qubix24ctl --version" \

@@ -13,9 +13,7 @@ xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -rf "$scratch"' EXIT
 export DISPLAY=$display
 sleep 1
-cp -r data/. "$scratch"/
-QUBIX_DATA_DIR=$scratch bash -c "$(sed -n '/^scratch=/p;/^if \[ ! -e/,/^fi/p' tools/run-sim.sh)"
-(cd "$scratch" && exec "$root/build/src/app/qubix24" --simulator) &
+"$root/build/src/app/qubix24" --simulator --data-dir "$scratch" &
 app=$!
 sleep 5                                              # connect and the list refresh
 drive grab docs/main-window.png 1 1 1022 450

@@ -7,11 +7,17 @@
 #include <QStandardPaths>
 #include <system_error>
 
+#include "network/MachineList.h"
+#include "protocol/Hex.h"
+#include "sim/SimBus.h"
+
 namespace qubix::app {
 
 namespace {
 
 const QString kProgram = QStringLiteral("qubix24");
+
+bool SimulatedLink(const std::string& link) { return link.rfind("sim:", 0) == 0; }
 
 QString Footer(const QString& currentDir, const QString& userDataDir) {
   return QStringLiteral(
@@ -26,10 +32,13 @@ QString Footer(const QString& currentDir, const QString& userDataDir) {
              "appears.\n"
              "\nData directory (maclist.dat, hwpresetlist.dat, equaliser files, pictures):\n"
              "  without --data-dir the current directory, here %1;\n"
-             "  with --user-data %2;\n"
+             "  with --user-data %2,\n"
+             "  on the simulated bus %3;\n"
              "  --data-dir and --user-data make the folder if needed and copy into it the\n"
-             "  shipped data it lacks, never overwriting a file.\n")
-      .arg(QDir::toNativeSeparators(currentDir), QDir::toNativeSeparators(userDataDir));
+             "  shipped data it lacks, never overwriting a file; on the simulated bus a\n"
+             "  folder without a machine list starts with the simulated processors.\n")
+      .arg(QDir::toNativeSeparators(currentDir), QDir::toNativeSeparators(userDataDir),
+           QDir::toNativeSeparators(SimulatorUserDataDir(userDataDir)));
 }
 
 }  // namespace
@@ -131,11 +140,36 @@ QString UserDataDir() {
          QStringLiteral("/qubix24");
 }
 
+QString SimulatorUserDataDir(const QString& userDataDir) {
+  return userDataDir + QStringLiteral("-sim");
+}
+
 DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
                             const QString& userDataDir) {
-  if (!options.dataDir.isEmpty()) return {QDir(currentDir).absoluteFilePath(options.dataDir), true};
-  if (options.userData) return {userDataDir, true};
-  return {currentDir, false};
+  const bool simulated = SimulatedLink(options.link);
+  if (!options.dataDir.isEmpty())
+    return {QDir(currentDir).absoluteFilePath(options.dataDir), true, simulated};
+  if (options.userData)
+    return {simulated ? SimulatorUserDataDir(userDataDir) : userDataDir, true, simulated};
+  return {currentDir, false, false};
+}
+
+bool SeedSimulatedMachineList(const std::filesystem::path& target, std::string& error) {
+  const std::filesystem::path file = target / network::kMachineListFile;
+  std::error_code ec;
+  const bool present = std::filesystem::exists(file, ec);
+  if (ec) {
+    error = "cannot look for " + file.string() + ": " + ec.message();
+    return false;
+  }
+  if (present) return true;
+  network::MachineList list;
+  const auto bus = sim::makeDemoBus();
+  for (const auto& processor : bus->processors()) {
+    if (list.count == network::kListEntries) break;
+    list.setEntry(list.count++, protocol::IdentifierText(processor->identifier));
+  }
+  return network::WriteMachineListFile(file, list, error);
 }
 
 bool SeedDataDir(const std::filesystem::path& shared, const std::filesystem::path& target,

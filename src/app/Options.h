@@ -31,12 +31,17 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
 
 // $XDG_DATA_HOME/qubix24, by default ~/.local/share/qubix24.
 QString UserDataDir();
+// The per-user data directory on the simulated bus, beside the real one: userDataDir + "-sim",
+// so that trying the program never touches the real machine list.
+QString SimulatorUserDataDir(const QString& userDataDir);
 
 // The data directory the options choose, and whether it is made and seeded from the shared
-// data first (it is for --data-dir and --user-data, not for the current directory).
+// data first (it is for --data-dir and --user-data, not for the current directory). On the
+// simulated bus a seeded folder also starts with the simulated processors in its machine list.
 struct DataDirChoice {
   QString path;
   bool seed = false;
+  bool seedSimulatedList = false;
 };
 DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
                             const QString& userDataDir);
@@ -46,6 +51,11 @@ DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
 // made or a copy fails.
 bool SeedDataDir(const std::filesystem::path& shared, const std::filesystem::path& target,
                  std::string& error);
+
+// Writes target's maclist.dat listing the simulated bus's processors, as a scan of the whole
+// bus would, when target has no machine list yet; an existing list is kept as it is. False with
+// the reason in error when the file cannot be written.
+bool SeedSimulatedMachineList(const std::filesystem::path& target, std::string& error);
 
 // The installed shared data (share/qubix24 beside the program's bin/), or, for a program run
 // from its build folder, the source tree's data/. Empty when neither exists.

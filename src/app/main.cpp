@@ -26,7 +26,8 @@
 namespace {
 
 void ShowError(const QString& text) {
-  QMessageBox::critical(nullptr, QApplication::applicationName(), text);
+  // Over the window the operator works in, so that it never opens below the editor.
+  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), text);
 }
 
 // Errors thrown from an event handler end here rather than unwinding through Qt.
@@ -85,7 +86,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "qubix24: no shipped data found to copy into %s\n",
                    qPrintable(dataDir.path));
     std::string error;
-    if (!qubix::app::SeedDataDir(shared.toStdString(), dataDir.path.toStdString(), error)) {
+    if (!qubix::app::SeedDataDir(shared.toStdString(), dataDir.path.toStdString(), error) ||
+        (dataDir.seedSimulatedList &&
+         !qubix::app::SeedSimulatedMachineList(dataDir.path.toStdString(), error))) {
       std::fprintf(stderr, "qubix24: %s\n", error.c_str());
       ShowError(QString::fromStdString(error));
       return 1;

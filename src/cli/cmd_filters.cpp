@@ -26,7 +26,7 @@ constexpr double kMaxQ = 1e4;
 constexpr int kMaxSampleRateHz = 10'000'000;
 
 QCommandLineOption ValueOption(const char* name, const char* valueName, const char* help) {
-  return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+  return QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
                             QString::fromLatin1(valueName));
 }
 

@@ -31,8 +31,10 @@ TEST(AppOptions, CommandLines) {
     std::string link;
     QString dataDir;  // the data directory chosen
     bool seed;
+    bool simulatedList = false;  // a missing machine list starts with the simulated processors
   };
   const QString here = kCurrent;
+  const QString sim = kUser + QStringLiteral("-sim");
   const Case cases[] = {
       {"nothing", {}, nullptr, "", here, false},
       {"simulator", {"--simulator"}, nullptr, "sim:", here, false},
@@ -46,9 +48,12 @@ TEST(AppOptions, CommandLines) {
       {"link ftdi", {"--link", "ftdi:"}, nullptr, "ftdi:", here, false},
       {"link d2xx", {"--link", "d2xx:"}, nullptr, "d2xx:", here, false},
       {"data dir apart", {"--data-dir", "/srv/q"}, nullptr, "", "/srv/q", true},
-      {"data dir joined", {"--simulator", "--data-dir=/srv/q"}, nullptr, "sim:", "/srv/q", true},
+      {"dir joined", {"--simulator", "--data-dir=/srv/q"}, nullptr, "sim:", "/srv/q", true, true},
       {"data dir relative", {"--data-dir", "q"}, nullptr, "", "/home/op/work/q", true},
-      {"user data", {"--user-data", "--simulator"}, nullptr, "sim:", kUser, true},
+      {"user data", {"--user-data"}, nullptr, "", kUser, true},
+      {"user data ftdi", {"--user-data", "--link", "ftdi:"}, nullptr, "ftdi:", kUser, true},
+      {"user data sim", {"--user-data", "--simulator"}, nullptr, "sim:", sim, true, true},
+      {"virtual", {"--link=sim:virtual", "--user-data"}, nullptr, "sim:virtual", sim, true, true},
       {"link without value", {"--link"}, "Missing value after '--link'", "", here, false},
       {"adapter without colon", {"--link", "sim"}, "colon", "", here, false},
       {"unknown option", {"--speed"}, "Unknown option 'speed'", "", here, false},
@@ -75,6 +80,7 @@ TEST(AppOptions, CommandLines) {
     const DataDirChoice choice = ChooseDataDir(o, kCurrent, kUser);
     EXPECT_EQ(choice.path, c.dataDir);
     EXPECT_EQ(choice.seed, c.seed);
+    EXPECT_EQ(choice.seedSimulatedList, c.simulatedList);
   }
 }
 
@@ -88,6 +94,7 @@ TEST(AppOptions, HelpVersionAndHiddenQuit) {
   EXPECT_TRUE(help.startsWith(QStringLiteral("Usage: qubix24 [options]\n"))) << help.toStdString();
   EXPECT_TRUE(help.contains(kCurrent));
   EXPECT_TRUE(help.contains(kUser));
+  EXPECT_TRUE(help.contains(kUser + QStringLiteral("-sim")));
   EXPECT_FALSE(help.contains(QStringLiteral("quit-after")));
 }
 
@@ -185,6 +192,24 @@ TEST(AppOptions, SeedingRefusesAFileInTheWay) {
   EXPECT_FALSE(SeedDataDir({}, file, error));
   EXPECT_NE(error.find(file.string()), std::string::npos) << error;
   EXPECT_EQ(Read(file.parent_path()), (Tree{{"q", "not a folder"}}));
+}
+
+// The simulator's folder starts with the three simulated processors, as a scan of the whole bus
+// would list them; a list already there is the operator's and stays.
+TEST(AppOptions, SimulatedMachineListOnlyWhereNoneIs) {
+  std::string scanned = "H000000010001H000000010002H000000010005";
+  scanned += std::string(130 - scanned.size(), '\0') + std::string("\3\0", 2);
+  const std::string own = "H000000030000" + std::string(117, '\0') + std::string("\1\0", 2);
+  const std::pair<Tree, Tree> cases[] = {
+      {{{"a.jpg", "x"}}, {{"a.jpg", "x"}, {"maclist.dat", scanned}}},
+      {{{"maclist.dat", own}}, {{"maclist.dat", own}}}};
+  for (const auto& [before, after] : cases) {
+    QTemporaryDir tmp;
+    Write(tmp.path().toStdString(), before);
+    std::string error;
+    ASSERT_TRUE(SeedSimulatedMachineList(tmp.path().toStdString(), error)) << error;
+    EXPECT_EQ(Read(tmp.path().toStdString()), after);
+  }
 }
 
 }  // namespace

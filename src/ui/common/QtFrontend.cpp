@@ -57,6 +57,16 @@ void QtFrontend::showToolTip() {
     status_->setToolTip(detail_ + u'\n' + footer_);
 }
 
+QWidget* QtFrontend::dialogParent() const {
+  // A dialog that belonged to a window below one that stays on top would open hidden under it.
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) &&
+        !window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+      return window;
+  return parent_;
+}
+
 void QtFrontend::setBusyCursor(bool busy) {
   // The override cursor stacks; keep exactly one level while busy.
   if (busy == busy_) return;
@@ -69,7 +79,7 @@ void QtFrontend::setBusyCursor(bool busy) {
 
 link::Answer QtFrontend::messageBox(std::string_view text, std::string_view caption,
                                     link::Buttons buttons) {
-  QMessageBox box(parent_);
+  QMessageBox box(dialogParent());
   box.setText(ToQString(text));
   box.setWindowTitle(ToQString(caption));
   switch (buttons) {
@@ -115,8 +125,9 @@ QString OpenDialogStart(const QString& lastFile, const QString& startDir) {
 std::optional<std::string> QtFrontend::askOpenFile(std::string_view title, std::string_view filter,
                                                    std::string_view startDir) {
   QString& last = lastOpened_[ToQString(filter)];
-  const QString path = QFileDialog::getOpenFileName(
-      parent_, ToQString(title), OpenDialogStart(last, ToQString(startDir)), ToQString(filter));
+  const QString path =
+      QFileDialog::getOpenFileName(dialogParent(), ToQString(title),
+                                   OpenDialogStart(last, ToQString(startDir)), ToQString(filter));
   if (path.isEmpty()) return std::nullopt;
   last = path;
   return path.toStdString();
@@ -124,22 +135,23 @@ std::optional<std::string> QtFrontend::askOpenFile(std::string_view title, std::
 
 std::optional<std::string> QtFrontend::askSaveFile(std::string_view title, std::string_view filter,
                                                    std::string_view startDir) {
-  const QString path = QFileDialog::getSaveFileName(parent_, ToQString(title), ToQString(startDir),
-                                                    ToQString(filter));
+  const QString path = QFileDialog::getSaveFileName(dialogParent(), ToQString(title),
+                                                    ToQString(startDir), ToQString(filter));
   if (path.isEmpty()) return std::nullopt;
   return path.toStdString();
 }
 
 std::optional<int> QtFrontend::askLocation(std::string_view title) {
   bool ok = false;
-  const int location = QInputDialog::getInt(parent_, ToQString(title), QString(), 0, 0, 7, 1, &ok);
+  const int location =
+      QInputDialog::getInt(dialogParent(), ToQString(title), QString(), 0, 0, 7, 1, &ok);
   if (!ok) return std::nullopt;
   return location;
 }
 
 std::optional<std::string> QtFrontend::askText(std::string_view title, std::string_view label) {
   bool ok = false;
-  const QString text = QInputDialog::getText(parent_, ToQString(title), ToQString(label),
+  const QString text = QInputDialog::getText(dialogParent(), ToQString(title), ToQString(label),
                                              QLineEdit::Normal, QString(), &ok);
   if (!ok) return std::nullopt;
   return text.toStdString();

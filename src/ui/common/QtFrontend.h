@@ -28,8 +28,12 @@ class QtFrontend : public link::Frontend {
   // A line the status line's tool tip always ends with (the data directory), below the detail
   // of the last failure.
   void setStatusToolTipFooter(const QString& footer);
-  // The window dialogs are centred on.
+  // The window dialogs belong to when none of the program's windows is active (the main window).
   void setDialogParent(QWidget* parent) { parent_ = parent; }
+  // The window a dialog opened now belongs to: the active window of the program (the one the
+  // operator works in), else a visible window that stays on top of the others, else the one
+  // given above. A window manager keeps the dialog above it.
+  QWidget* dialogParent() const;
 
   void setStatusText(std::string_view text) override;
   void setStatusColour(link::Rgb colour) override;

@@ -1,10 +1,12 @@
 #include "ui/editor/EditorWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QToolButton>
 
 #include "editor/FilterImport.h"
@@ -76,7 +78,7 @@ TForm1::TForm1(editor::EditorHost& host, QWidget* parent)
       state_(std::make_unique<editor::EditorState>(host)),
       graph_(std::make_unique<TForm3>()),
       levels_(std::make_unique<TForm8>()),
-      amp_(std::make_unique<TForm9>(calc_)),
+      amp_(std::make_unique<TForm9>(calc_, this)),
       undo_(std::make_unique<EditorUndo>(*state_, *this)) {
   setFixedSize(kClientWidth, kClientHeight);
   setAutoFillBackground(true);
@@ -411,6 +413,17 @@ void TForm1::StaticText15Click() {
 
 void TForm1::StaticText11Click() { state_->SaveAsPowerOnSetting(); }
 void TForm1::StaticText5Click() { state_->CloseEditor(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // The window goes when the state closes the editor: the machine's access ends and it is
+  // released first, after the operation on the bus (if one runs) has ended.
+  if (!state_->editorVisible()) return QWidget::closeEvent(event);
+  event->ignore();
+  QPointer<TForm1> self(this);
+  BusGuard::instance().whenIdle([self] {
+    if (self && self->state_->editorVisible()) self->StaticText5Click();
+  });
+}
 void TForm1::StaticText7Click() { state_->CopyBandsToAllMachines(); }
 void TForm1::StaticText8Click() {
   undo_->Record(flat_->text(), undocontrol::kNoMerge, [this] { state_->ToggleFlat(); });

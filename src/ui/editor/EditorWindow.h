@@ -97,6 +97,8 @@ class TForm1 : public QWidget, public editor::EditorView {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The window manager's close does what " Close" does.
+  void closeEvent(QCloseEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;

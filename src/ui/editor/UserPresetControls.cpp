@@ -8,8 +8,8 @@ UserPresetControls::UserPresetControls(TForm1& editorWindow, QWidget* mainWindow
     : editorWindow_(editorWindow),
       mainWindow_(mainWindow),
       presets_(editorWindow.State()),
-      form2_(std::make_unique<TForm2>(mainWindow)),
-      form4_(std::make_unique<TForm4>(mainWindow)) {
+      form2_(std::make_unique<TForm2>(&editorWindow)),
+      form4_(std::make_unique<TForm4>(&editorWindow)) {
   presets_.setView(this);
   editorWindow.SetUserPresets(&presets_);
 }

@@ -16,7 +16,8 @@ class TForm1;
 
 class UserPresetControls final : public editor::UserPresetView {
  public:
-  // mainWindow places the dialogs (its top + 130, left 200) and is their parent.
+  // mainWindow places the dialogs (its top + 130, left 200); the editor, which asks, is their
+  // parent, so that they open above it.
   UserPresetControls(TForm1& editorWindow, QWidget* mainWindow);
   ~UserPresetControls() override;
   UserPresetControls(const UserPresetControls&) = delete;

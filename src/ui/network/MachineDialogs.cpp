@@ -55,6 +55,8 @@ AddMachineDialog::AddMachineDialog(std::function<std::string(std::string_view)> 
 
 void AddMachineDialog::prepare(std::string_view defaultDigits) {
   digits_->setText(qt(defaultDigits));
+  // The default stands selected, so that what the operator types replaces it.
+  digits_->selectAll();
   message_->hide();
 }
 

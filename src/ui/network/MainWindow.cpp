@@ -32,7 +32,9 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
   decimalPoint_ = std::make_unique<network::DecimalPointGuard>();
 
   setWindowTitle(texts::kMainCaption);
-  setGeometry(1, 1, 1022, 300);
+  // A window's move() places its frame, so the title bar stands at (1, 1) under a window manager.
+  resize(1022, 300);
+  move(1, 1);
   setMinimumSize(1022, 115);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::black);
@@ -120,10 +122,12 @@ void Tmainform::buildControls() {
   StatusLine->setObjectName("StatusLine");
   StatusLine->setGeometry(12, 12, 141, 21);
   StatusLine->setReadOnly(true);
+  StatusLine->setFocusPolicy(Qt::NoFocus);  // it only reports: no focus, no focus frame
   ProbeField = new QLineEdit(this);
   ProbeField->setObjectName("ProbeField");
   ProbeField->setGeometry(StatusLine->geometry());
   ProbeField->setReadOnly(true);
+  ProbeField->setFocusPolicy(Qt::NoFocus);
   ProbeField->hide();
 
   StaticText1 = new CaptionButton(ToQString(network::texts::kNetScan), this);

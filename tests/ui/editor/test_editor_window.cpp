@@ -122,6 +122,7 @@ class TestEditorWindow : public QObject {
     f.form.PlaceBelow(mainWindow);
     QCOMPARE(f.form.pos(), QPoint(6, 180));
     QCOMPARE(f.form.AmpDialog().pos(), QPoint(106, 180));
+    QCOMPARE(f.form.AmpDialog().parentWidget(), &f.form);  // kept above the editor
   }
 
   void ampSettingAcceptSendsTheLevelUsedByTheNextUnmuteAndCancelSendsNothing() {
@@ -232,6 +233,17 @@ class TestEditorWindow : public QObject {
     QVERIFY(!f.form.Levels().isVisible());
     QVERIFY(!f.form.Timer1().isActive());
     QVERIFY(!f.form.Timer2().isActive());
+  }
+
+  // The window manager's close, here in the middle of a drag, does what " Close" does.
+  void windowManagerCloseEndsAccessAndReleases() {
+    Fixture f;
+    QTest::mousePress(f.form.ParFilter(4), Qt::LeftButton, {}, QPoint(19, 110));
+    test::MoveMouse(f.form.ParFilter(4), QPoint(19, 109), Qt::LeftButton);
+    f.rig.clearRecords();
+    QVERIFY(!f.form.close());  // the window goes when the editor has closed
+    QCOMPARE(f.pc(), std::string("T02feR"));
+    QVERIFY(!f.form.isVisible() && !f.form.Graph().isVisible());
   }
 
   void presetButtonsRunTheirOperationsUnderALimeCaption() {

@@ -39,6 +39,7 @@ class TestUserPresets : public QObject {
     QString shownId;
     WhenModal([&](QWidget* w) {
       QCOMPARE(w, static_cast<QWidget*>(&f.controls.Form2()));
+      QCOMPARE(w->parentWidget(), static_cast<QWidget*>(&f.form));  // kept above the editor
       shownId = f.controls.Form2().Label11->text();
       for (int i = 0; i < 7; ++i) QTest::keyClick(f.controls.Form2().UpDown1, Qt::Key_Up);
       Click(f.controls.Form2().OkButton);

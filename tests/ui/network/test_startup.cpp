@@ -111,6 +111,18 @@ class StartupTest : public QObject {
     QCOMPARE(adapter_->calls().total(), 0);
   }
 
+  // The lines that only report take no focus, by click or by Tab, so they never draw a frame.
+  void reportLinesTakeNoFocus() {
+    auto w = makeWindow();
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->ProbeField->show();
+    for (QLineEdit* line : {w->StatusLine, w->ProbeField}) QTest::mouseClick(line, Qt::LeftButton);
+    for (int i = 0; i < 30; ++i, QTest::keyClick(w.get(), Qt::Key_Tab))
+      QVERIFY(!w->StatusLine->hasFocus() && !w->ProbeField->hasFocus());
+  }
+
   void connectsWithinTheFirstTick() {
     writePresetList("A\nB\nC\nD\nE\nF\nG\nH\n");
     auto w = makeWindow();
