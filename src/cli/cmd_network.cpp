@@ -9,6 +9,7 @@
 #include "network/MachineList.h"
 #include "network/NetworkManager.h"
 #include "network/Slots.h"
+#include "protocol/NumberText.h"
 #include "protocol/WireCodes.h"
 
 namespace qubix::cli {
@@ -17,11 +18,7 @@ namespace {
 using network::NetworkManager;
 using network::RefreshOutcome;
 
-std::string Number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
-}
+using protocol::ShortNumber;
 
 using protocol::codes::AttenuationDb;
 using protocol::codes::GainDb;
@@ -75,7 +72,7 @@ int RunScan(Invocation& inv) {
   net.RefreshMachines();
   net.SetMaxSearch(max);
   const int boxesBefore = session->frontend.boxes;
-  net.ScanButton();
+  net.StartOrStopScan();
   std::vector<std::string> found;
   for (int i = 0; i < std::min(net.foundCount(), network::kListEntries); ++i)
     found.push_back(net.list().entry(i));
@@ -156,10 +153,10 @@ int RunStatus(Invocation& inv) {
       inv.print("  hardware preset " + std::to_string(r.hardwarePreset) + " " +
                 Latin1ToUtf8(hwName) + "\n");
       inv.print("  user preset     " + std::to_string(r.userPreset) + " " + userName + "\n");
-      inv.print("  gains dB        A " + Number(GainDb(r.gainA)) + "  B " +
-                Number(GainDb(r.gainB)) + "\n");
-      inv.print("  attenuation dB  Ch1/Ch2 " + Number(AttenuationDb(r.outAttn12)) + "  Ch3/Ch4 " +
-                Number(AttenuationDb(r.outAttn34)) + "\n");
+      inv.print("  gains dB        A " + ShortNumber(GainDb(r.gainA)) + "  B " +
+                ShortNumber(GainDb(r.gainB)) + "\n");
+      inv.print("  attenuation dB  Ch1/Ch2 " + ShortNumber(AttenuationDb(r.outAttn12)) +
+                "  Ch3/Ch4 " + ShortNumber(AttenuationDb(r.outAttn34)) + "\n");
       inv.print("  delays          Ch1/Ch2 " + std::to_string(r.delay12) + "  Ch3/Ch4 " +
                 std::to_string(r.delay34) + "\n");
       inv.print("  extra preset    " + Latin1ToUtf8(slot.extraPresetName) + "\n");

@@ -92,17 +92,28 @@ void Judge(Report& r) {
   }
   r.verdict = "pass";
   const double latency = r.latencyMs > 0 ? r.latencyMs : link::backends::kLatencyTimerMs;
-  if (r.latencyMs == kDefaultLatencyTimerMs || r.ackMs > r.ackWireMs + latency + kSlackMs) {
+  // Over a device server the delay is the server's, not a USB chip's: its own two settings.
+  const bool network = r.backend == "tcp" || r.backend == "rfc2217";
+  const bool slowAck = r.ackMs > r.ackWireMs + latency + kSlackMs;
+  const bool slowReply = r.replyMs > r.replyWireMs + latency + kSlackMs;
+  if (network && (slowAck || slowReply)) {
     r.verdict = "slow";
     r.advice.push_back(
-        "one-byte replies wait for the chip's latency timer (still 16 ms?): the "
-        "udev rule sets it to 2 ms for serial:, ftdi: and d2xx: set it themselves");
-  }
-  if (r.replyMs > r.replyWireMs + latency + kSlackMs) {
-    r.verdict = "slow";
-    r.advice.push_back(
-        "multi-byte replies wait for the latency timer: the event character \"O\" "
-        "is not in effect");
+        "replies wait in the device server: give its accepter tcp(nodelay) and its connection "
+        "chardelay: false (ser2net), both together");
+  } else if (!network) {
+    if (r.latencyMs == kDefaultLatencyTimerMs || slowAck) {
+      r.verdict = "slow";
+      r.advice.push_back(
+          "one-byte replies wait for the chip's latency timer (still 16 ms?): the "
+          "udev rule sets it to 2 ms for serial:, ftdi: and d2xx: set it themselves");
+    }
+    if (slowReply) {
+      r.verdict = "slow";
+      r.advice.push_back(
+          "multi-byte replies wait for the latency timer: the event character \"O\" "
+          "is not in effect");
+    }
   }
   if (!r.released) {
     r.verdict = "fail";

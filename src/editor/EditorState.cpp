@@ -13,7 +13,6 @@ namespace qubix::editor {
 namespace {
 
 constexpr int kGainUpDownMin = -96, kGainUpDownMax = 24;
-constexpr int kKnobMax = 64;
 constexpr int kDelayMax = 310;
 constexpr float kFreqMinHz = filters::kBandFreqMinHz, kFreqMaxHz = filters::kBandFreqMaxHz;
 constexpr float kGainLimitDb = filters::kBandGainMaxDb;
@@ -25,12 +24,6 @@ int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 float Within(float v, float lo, float hi) { return std::clamp(v, lo, hi); }
 
 }  // namespace
-
-std::string ShortNumber(double value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", value == 0.0 ? 0.0 : value);  // never "-0"
-  return buf;
-}
 
 std::string OneDecimal(double value) {
   char buf[32];
@@ -61,7 +54,7 @@ void EditorState::SetFlatMode(bool flat) {
 }
 
 void EditorState::EditorShown() {
-  polling_.SetTimer1(true);
+  polling_.RunIndicatorPoll(true);
   editorNotShown_ = false;
   editorVisible_ = true;
   graphVisible_ = true;
@@ -71,8 +64,8 @@ void EditorState::EditorShown() {
 void EditorState::EditorHidden() {
   // The window went away (closed by the operator or hidden by the program): it shows nothing.
   editorVisible_ = false;
-  polling_.SetTimer1(false);
-  polling_.SetTimer2(false);
+  polling_.RunIndicatorPoll(false);
+  polling_.RunLevelRefresh(false);
 }
 
 void EditorState::FunctionKeyReleased(int functionKey, bool ctrl, bool alt) {
@@ -115,7 +108,7 @@ void EditorState::SetGainText(int input, std::string text) {
   gainUpDown_[i] = std::clamp(Trunc(EditValue(gainText_[i]) * 2), kGainUpDownMin, kGainUpDownMax);
   notify(EditorPart::Gains);
   if (editorNotShown_ || editorLoading_) return;
-  polling_.SetTimer2(false);
+  polling_.RunLevelRefresh(false);
   commands().SendInputGains(codeB, codeA);
   polling_.ShowLevels();
 }
@@ -129,7 +122,7 @@ void EditorState::SetKnobPosition(int knob, int position) {
       protocol::codes::AttenuationDb(protocol::codes::AttenuationCode(knobPosition_[i]));
   notify(EditorPart::Knobs);
   if (editorNotShown_ || editorLoading_) return;
-  polling_.SetTimer2(false);
+  polling_.RunLevelRefresh(false);
   commands().SendOutputAttenuation(protocol::codes::AttenuationCode(knobPosition_[0]),
                                    protocol::codes::AttenuationCode(knobPosition_[1]));
   polling_.ShowLevels();
@@ -141,7 +134,7 @@ void EditorState::SetDelay(int pair, int value) {
   delay_[static_cast<std::size_t>(pair)] = std::clamp(value, 0, kDelayMax);
   notify(EditorPart::Delays);
   polling_.HideLevelWindow();
-  polling_.SetTimer2(false);
+  polling_.RunLevelRefresh(false);
   if (editorNotShown_ || editorLoading_) return;
   commands().SendDelays(delay_[0], delay_[1]);
 }
@@ -201,13 +194,13 @@ bool EditorState::BandChanged(int bandIndex) {
     }
   }
   redrawGraph();
-  polling_.SetTimer1(true);
+  polling_.RunIndicatorPoll(true);
   return sent && !overflow_;
 }
 
 void EditorState::ToggleFlat() {
   polling_.HideLevelWindow();
-  polling_.SetTimer2(false);
+  polling_.RunLevelRefresh(false);
   auto& fe = host_.frontend();
   if (!flatMode_) {
     for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
@@ -312,7 +305,7 @@ void EditorState::SetAmpLevel(std::int32_t code) {
 void EditorState::SaveAsPowerOnSetting() {
   auto& fe = host_.frontend();
   polling_.HideLevelWindow();
-  polling_.SetTimer2(false);
+  polling_.RunLevelRefresh(false);
   powerOnRunning_ = true;
   notify(EditorPart::PowerOnCaption);
   fe.processEvents();
@@ -442,7 +435,7 @@ protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
   editorNotShown_ = false;
   eqFiles_.LoadRunningEq(id, v.userPreset);
   EditorShown();
-  polling_.SetTimer1(true);
+  polling_.RunIndicatorPoll(true);
   return protocol::Outcome::Done();
 }
 

@@ -23,11 +23,14 @@
 #include "network/EqFile.h"
 #include "network/HardwarePreset.h"
 #include "protocol/Commands.h"
+#include "protocol/NumberText.h"
 #include "protocol/Outcome.h"
 
 namespace qubix::editor {
 
 inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
+// The attenuation knobs' range: 0 … 64, 64 = 0 dB.
+inline constexpr int kKnobMax = 64;
 // The order in which the window created its strips, which "Flat" and its stash follow.
 inline constexpr std::array<int, kBandCount> kStripCreationOrder{9, 0, 1, 2, 3, 4, 5, 6, 7, 8};
 
@@ -140,13 +143,29 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void ResetEqDefaults() override;
 
   // ---- for the user preset operations
-  // The controls take the machine's own values until FinishLoading: nothing is sent back.
-  void StartLoading() { editorLoading_ = true; }
-  void FinishLoading() { editorLoading_ = false; }
-  // The graph waits while the bands are filled together, until a band load or
-  // ResumeGraphRedraw lets it draw again.
+  // While a scope lives, the controls take values without sending them (the machine's own
+  // values, or values that go out together afterwards); with graphWaits the graph is not drawn
+  // until the scope ends. One bracket, always closed.
+  class LoadingScope {
+   public:
+    explicit LoadingScope(EditorState& state, bool graphWaits = false)
+        : state_(state), graphWaits_(graphWaits) {
+      state_.editorLoading_ = true;
+      if (graphWaits_) state_.graphRedrawEnabled_ = false;
+    }
+    ~LoadingScope() {
+      state_.editorLoading_ = false;
+      if (graphWaits_) state_.graphRedrawEnabled_ = true;
+    }
+    LoadingScope(const LoadingScope&) = delete;
+    LoadingScope& operator=(const LoadingScope&) = delete;
+
+   private:
+    EditorState& state_;
+    bool graphWaits_;
+  };
+  // The graph waits while the bands are filled together, until a band load lets it draw again.
   void SuspendGraphRedraw() { graphRedrawEnabled_ = false; }
-  void ResumeGraphRedraw() { graphRedrawEnabled_ = true; }
   // The amplifier level code the processor holds; nothing is sent.
   void SetAmpLevelCode(std::int32_t code) { ampLevelCode_ = code; }
   void SetFlatMode(bool flat);
@@ -213,7 +232,7 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
 // Text of a number as the editor shows gains: one decimal ("-12.5", "0.0").
 std::string OneDecimal(double value);
 // The shortest general form the edits show when the program fills them ("0", "-3.5", "12").
-std::string ShortNumber(double value);
+using protocol::ShortNumber;
 // Parses an edit's text as a number; text that is not a number counts as 0.
 double EditValue(std::string_view text);
 

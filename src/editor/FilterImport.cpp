@@ -55,18 +55,17 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
   if (state.flatMode()) state.SetFlatMode(false);
   // The strips take all three values quietly, then each band goes out once, as one change of
   // the operator's would send it.
-  state.StartLoading();
-  state.SuspendGraphRedraw();
-  for (int i = 0; i < kBandCount; ++i) {
-    const filters::FilterBand& b = filters.bands[static_cast<std::size_t>(i)];
-    BandStrip& strip = state.band(i);
-    strip.SetFPotPos(b.freqHz);
-    strip.SetGPotPos(b.gainDb);
-    strip.SetQPotPos(b.q);
-    strip.Repaint();
+  {
+    const EditorState::LoadingScope loading(state, /*graphWaits=*/true);
+    for (int i = 0; i < kBandCount; ++i) {
+      const filters::FilterBand& b = filters.bands[static_cast<std::size_t>(i)];
+      BandStrip& strip = state.band(i);
+      strip.SetFPotPos(b.freqHz);
+      strip.SetGPotPos(b.gainDb);
+      strip.SetQPotPos(b.q);
+      strip.Repaint();
+    }
   }
-  state.FinishLoading();
-  state.ResumeGraphRedraw();
   bool sent = true;
   for (int i = 0; i < kBandCount; ++i) sent = state.BandChanged(i) && sent;
 
@@ -74,15 +73,16 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
     const double db = *filters.preampDb;
     const double steps = std::round(db * 2.0);
     // The up-downs keep the gains within their range: what they took is what is sent.
-    state.StartLoading();
-    state.SetGainUpDown(0, static_cast<int>(std::clamp(steps, -1000.0, 1000.0)));
-    state.SetGainUpDown(1, state.gainUpDown()[0]);
-    state.FinishLoading();
+    {
+      const EditorState::LoadingScope loading(state);
+      state.SetGainUpDown(0, static_cast<int>(std::clamp(steps, -1000.0, 1000.0)));
+      state.SetGainUpDown(1, state.gainUpDown()[0]);
+    }
     const double taken = state.gainUpDown()[0] * 0.5;
     if (taken != db)
       out.changes.push_back("Preamp " + ShortNumber(db) + " dB set as " + ShortNumber(taken) +
                             " dB on both input gains");
-    state.polling().SetTimer2(false);
+    state.polling().RunLevelRefresh(false);
     sent = state.commands().SendInputGains(state.GainCode(1), state.GainCode(0)) && sent;
     state.polling().ShowLevels();
   }

@@ -17,7 +17,7 @@ InputPolling::InputPolling(protocol::Commands& commands, const EditorViewRef& vi
   // are two core objects joined here; the hook goes with the editor.
   auto& bus = commands_.bus();
   if (!bus.beforeQuery) {
-    bus.beforeQuery = [this] { SetTimer1(false); };
+    bus.beforeQuery = [this] { RunIndicatorPoll(false); };
     installedBeforeQuery_ = true;
   }
 }
@@ -26,18 +26,18 @@ InputPolling::~InputPolling() {
   if (installedBeforeQuery_) commands_.bus().beforeQuery = nullptr;
 }
 
-void InputPolling::SetTimer1(bool running) {
+void InputPolling::RunIndicatorPoll(bool running) {
   // The level refresh polls the indicators itself and starts the poll again when it ends: the
   // two never run together, whichever operation asks for the poll meanwhile.
-  if (running && timer2Running_) return;
-  if (timer1Running_ == running) return;
-  timer1Running_ = running;
+  if (running && levelRefreshRunning_) return;
+  if (indicatorPollRunning_ == running) return;
+  indicatorPollRunning_ = running;
   view_.notify(EditorPart::Timers);
 }
 
-void InputPolling::SetTimer2(bool running) {
-  if (timer2Running_ == running) return;
-  timer2Running_ = running;
+void InputPolling::RunLevelRefresh(bool running) {
+  if (levelRefreshRunning_ == running) return;
+  levelRefreshRunning_ = running;
   view_.notify(EditorPart::Timers);
 }
 
@@ -49,8 +49,8 @@ void InputPolling::HideLevelWindow() {
 
 void InputPolling::StopAll() {
   HideLevelWindow();
-  SetTimer2(false);
-  SetTimer1(false);
+  RunLevelRefresh(false);
+  RunIndicatorPoll(false);
 }
 
 void InputPolling::ApplyStatusReply() {
@@ -70,10 +70,10 @@ void InputPolling::ShowLevels() {
   link.SetReadTimeout(kLevelDrainTimeoutMs);
   levelViewTicks_ = 0;
   link.DrainInput();
-  SetTimer1(false);
+  RunIndicatorPoll(false);
   inputIndicator_ = {false, false};
   view_.notify(EditorPart::Indicators);
-  SetTimer2(true);
+  RunLevelRefresh(true);
   levelWindowVisible_ = true;
   view_.notify(EditorPart::LevelWindow);
   link.SetReadTimeout(link::kStandardTimeoutMs);
@@ -89,8 +89,8 @@ void InputPolling::PollLevelMeters() {
   if (bus.QueryStatus(texts::kStatusQuery)) ApplyStatusReply();
   if (++levelViewTicks_ >= kLevelViewTickLimit) {
     HideLevelWindow();
-    SetTimer2(false);
-    SetTimer1(true);
+    RunLevelRefresh(false);
+    RunIndicatorPoll(true);
   }
 }
 

@@ -21,9 +21,9 @@ class InputPolling {
   InputPolling(const InputPolling&) = delete;
   InputPolling& operator=(const InputPolling&) = delete;
 
-  // The timers the window runs; SetTimer1(true) is refused while the level refresh runs.
-  void SetTimer1(bool running);
-  void SetTimer2(bool running);
+  // The timers the window runs; RunIndicatorPoll(true) is refused while the level refresh runs.
+  void RunIndicatorPoll(bool running);
+  void RunLevelRefresh(bool running);
   void HideLevelWindow();
   // What every operation that uses the bus otherwise does first: both polls stop and the level
   // window hides.
@@ -35,8 +35,8 @@ class InputPolling {
   // The input indicators from a status reply's fourth character.
   void ApplyStatusReply();
 
-  bool timer1Running() const { return timer1Running_; }
-  bool timer2Running() const { return timer2Running_; }
+  bool indicatorPollRunning() const { return indicatorPollRunning_; }
+  bool levelRefreshRunning() const { return levelRefreshRunning_; }
   bool levelWindowVisible() const { return levelWindowVisible_; }
   int levelViewTicks() const { return levelViewTicks_; }
   const std::array<bool, 2>& inputIndicator() const { return inputIndicator_; }  // A, B
@@ -46,8 +46,8 @@ class InputPolling {
   protocol::Commands& commands_;
   const EditorViewRef& view_;
   bool installedBeforeQuery_ = false;
-  bool timer1Running_ = false;
-  bool timer2Running_ = false;
+  bool indicatorPollRunning_ = false;
+  bool levelRefreshRunning_ = false;
   bool levelWindowVisible_ = false;
   int levelViewTicks_ = 0;
   std::array<bool, 2> inputIndicator_{};

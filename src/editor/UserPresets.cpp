@@ -52,7 +52,7 @@ void UserPresets::SaveToDspMemory() {
       view_->askLocation(LocationDialog::Store, editor_.processorId());
   bool stored = true;
   if (location) stored = StoreToLocation(*location).ok;
-  if (stored) editor_.polling().SetTimer1(true);
+  if (stored) editor_.polling().RunIndicatorPoll(true);
   caption(PresetButton::SaveToDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
@@ -109,9 +109,8 @@ void UserPresets::LoadFromDspMemory() {
   const std::optional<int> location =
       view_->askLocation(LocationDialog::Recall, editor_.processorId());
   const bool recalled = !location || RecallFromLocation(*location).ok();
-  editor_.FinishLoading();
   // After a failed read-back the editor is closed: its poll stays stopped.
-  if (recalled) editor_.polling().SetTimer1(true);
+  if (recalled) editor_.polling().RunIndicatorPoll(true);
   caption(PresetButton::LoadFromDsp, false);
   editor_.host().frontend().setBusyCursor(false);
 }
@@ -125,7 +124,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
   link.SetReadTimeout(kRecallTimeoutMs);
   commands.RecallLocation(location);
   // The controls follow what the processor now holds, without sending it back.
-  editor_.StartLoading();
+  std::optional<EditorState::LoadingScope> loading(std::in_place, editor_);
   RecallResult result;
   int userPreset = -1;
   bool bandsLoaded = false;
@@ -190,7 +189,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
                                       protocol::param::kUserPreset) != result.unread.end();
   view_->showSlotUserPreset(
       slot, presetUnread ? std::string(network::texts::kUnknownPreset) : editor_.userPresetName());
-  editor_.FinishLoading();
+  loading.reset();
   result.outcome = watch.outcome();
   // A machine that loads another location than the one asked for runs something else.
   if (result.outcome.ok && userPreset >= 0 && userPreset != location)

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "filters/Biquad.h"
+#include "filters/ParametricBand.h"
 
 namespace qubix::filters {
 
@@ -57,7 +58,7 @@ inline constexpr int kButterworthHighFailed = 113;
 inline constexpr int kBesselHighSlope = 114;
 inline constexpr int kBesselHighFailed = 115;
 inline constexpr int kHighShelfFailed = 116;
-inline constexpr int kParametricFailed = 121;
+using filters::kParametricFailed;  // one code for the parametric band, wherever it is computed
 inline constexpr int kAllPassFailed = 122;
 }  // namespace fbcode
 

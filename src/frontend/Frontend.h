@@ -69,8 +69,7 @@ class Frontend : public StatusLine {
   }
   // A list the operator removes items from by clicking them: the items left after "Ok", or
   // nothing after "Cancel". The default cancels.
-  // The list is taken by value so that overrides can keep or move it.
-  // The list is taken by value so that a frontend can hand it on without a copy.
+  // The list is taken by value so that a frontend can keep it or hand it on without a copy.
   virtual std::optional<std::vector<std::string>> askItemsToKeep(
       std::string_view title, std::string_view label,
       std::vector<std::string> items) {  // NOLINT(performance-unnecessary-value-param)

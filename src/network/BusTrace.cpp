@@ -15,6 +15,7 @@
 #include "network/HfpFile.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
+#include "protocol/NumberText.h"
 #include "protocol/WireCodes.h"
 
 namespace qubix::network {
@@ -193,11 +194,7 @@ namespace {
 
 namespace param = protocol::param;
 
-std::string Number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
-}
+using protocol::ShortNumber;
 
 std::string Hex(std::string_view bytes) {
   std::string text;
@@ -212,13 +209,13 @@ std::string Shown(std::string_view bytes) {
   return "\"" + std::string(bytes) + "\"";
 }
 
-std::string GainText(int code) { return Number(protocol::codes::GainDb(code)) + " dB"; }
+std::string GainText(int code) { return ShortNumber(protocol::codes::GainDb(code)) + " dB"; }
 std::string AttenuationText(int code) {
-  return Number(protocol::codes::AttenuationDb(code)) + " dB";
+  return ShortNumber(protocol::codes::AttenuationDb(code)) + " dB";
 }
 std::string LevelText(int code) {
   return code == protocol::codes::kMuted ? std::string("muted")
-                                         : Number(protocol::codes::LevelDb(code)) + " dB";
+                                         : ShortNumber(protocol::codes::LevelDb(code)) + " dB";
 }
 
 std::string ParameterName(int n) {

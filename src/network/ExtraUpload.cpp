@@ -161,7 +161,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   bool anyExtra = false;
   for (int k = 0; k < shown; ++k)
     anyExtra = anyExtra || network_.slotAt(k).record.hardwarePreset == kExtraPreset;
-  if (anyExtra) network_.RefreshButton();
+  if (anyExtra) network_.RefreshUnlessBusy();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   return UploadOutcome::Done;
 }

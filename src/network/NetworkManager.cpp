@@ -237,7 +237,7 @@ bool NetworkManager::WriteMachineList() {
   return true;
 }
 
-void NetworkManager::RefreshButton() {
+void NetworkManager::RefreshUnlessBusy() {
   if (bus_.MachineSelected) return;
   view_->hideAllSlots();
   RefreshMachines();
@@ -251,7 +251,7 @@ void NetworkManager::setCaption(std::string_view caption) {
   view_->scanCaptionChanged(scanCaption_);
 }
 
-void NetworkManager::ScanButton() {
+void NetworkManager::StartOrStopScan() {
   frontend_.setBusyCursor(true);
   if (bus_.MachineSelected) {
     frontend_.setBusyCursor(false);

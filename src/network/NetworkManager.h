@@ -85,10 +85,10 @@ class NetworkManager {
   // "File Error" box and no refresh.
   bool WriteMachineList();
   // The " Refresh" button: ignored while a machine is selected.
-  void RefreshButton();
+  void RefreshUnlessBusy();
 
   // The scan button (" NetScan" / "StopScan" / "ReScan").
-  void ScanButton();
+  void StartOrStopScan();
   void ScanBus();
   // The last scan ended because the adapter failed; it stored nothing.
   bool scanLostAdapter() const { return scanLostAdapter_; }

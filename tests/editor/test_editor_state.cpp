@@ -49,7 +49,7 @@ TEST_F(EditorBus, OpeningSlotSelectsReadsAndFillsUnderLoading) {
   EXPECT_EQ(pc().find('Q'), std::string::npos);  // filling sends nothing back
   EXPECT_EQ(pc().find('G'), std::string::npos);
   EXPECT_TRUE(state.editorVisible());
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
   EXPECT_FALSE(state.editorLoading());
   EXPECT_EQ(state.gainText()[0], "-24");
   EXPECT_EQ(state.gainUpDown()[0], -48);
@@ -103,8 +103,8 @@ TEST_F(EditorBus, GainMinus3Point5WithBAtZero) {
   EXPECT_EQ(pc().substr(0, 7), frames::InputGains(180, 173));
   EXPECT_EQ(state.gainUpDown()[0], -7);
   EXPECT_TRUE(state.polling().levelWindowVisible());
-  EXPECT_TRUE(state.polling().timer2Running());
-  EXPECT_FALSE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().levelRefreshRunning());
+  EXPECT_FALSE(state.polling().indicatorPollRunning());
   EXPECT_EQ(rig.processor("H000000010001").live.gainA, 173);
 }
 
@@ -168,12 +168,12 @@ TEST_F(EditorBus, BandDragWritesOneQPairPerStep) {
   EXPECT_NE(pc().find(Q(814, ref.Coefficients())), std::string::npos);
   EXPECT_EQ(rig.bus->machineBytes(), std::string(8, 'O'));
   EXPECT_EQ(state.coefficientTable().rows[0][3], ref.Coefficients().b0);
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
 }
 
 TEST_F(EditorBus, BandChangeWhileLoadingComputesButSendsNothing) {
   open(0);
-  state.StartLoading();
+  const editor::EditorState::LoadingScope loading(state);
   strip(5).SetGPotPos(6.0F);
   EXPECT_EQ(pc(), "");
   EXPECT_NE(state.coefficientTable().rows[0][5], 1.0);
@@ -255,7 +255,7 @@ TEST_F(EditorBus, CloseStoresEndsAndReleases) {
   EXPECT_TRUE(std::filesystem::exists(network::LastEditEqPath(dir, "H000000010001")));
   EXPECT_EQ(host.listSel, -1);
   EXPECT_FALSE(state.editorVisible());
-  EXPECT_FALSE(state.polling().timer1Running());
+  EXPECT_FALSE(state.polling().indicatorPollRunning());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
 }
 
@@ -470,7 +470,7 @@ TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   rig.processor("H000000010001").fixedLevels =
       std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
   state.polling().ShowLevels();
-  EXPECT_FALSE(state.polling().timer1Running());
+  EXPECT_FALSE(state.polling().indicatorPollRunning());
   state.polling().PollLevelMeters();
   EXPECT_EQ(state.polling().meters()[0], (editor::MeterSections{75, 6, 0}));
   EXPECT_EQ(state.polling().meters()[1], (editor::MeterSections{24, 0, 0}));
@@ -482,11 +482,11 @@ TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   state.polling().ShowLevels();  // at tick 30: another full 40 ticks
   for (int t = 1; t < 40; ++t) state.polling().PollLevelMeters();
   EXPECT_TRUE(state.polling().levelWindowVisible());
-  EXPECT_TRUE(state.polling().timer2Running());
+  EXPECT_TRUE(state.polling().levelRefreshRunning());
   state.polling().PollLevelMeters();
   EXPECT_FALSE(state.polling().levelWindowVisible());
-  EXPECT_FALSE(state.polling().timer2Running());
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_FALSE(state.polling().levelRefreshRunning());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
 }
 
 TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndicators) {
@@ -540,7 +540,7 @@ TEST_F(EditorBus, FailedSwitchClosesTheEditorAndTouchesNoFileAfterwards) {
   rig.processor("H000000010002").faults.silent = true;
   state.OpenEditorForSlot(1);
   EXPECT_FALSE(state.editorVisible());
-  EXPECT_FALSE(state.polling().timer1Running());
+  EXPECT_FALSE(state.polling().indicatorPollRunning());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(state.selectedMachineId(), "");
   EXPECT_EQ(host.listSel, -1);
@@ -639,9 +639,10 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   for (const auto& op : operations) {
     state.polling().ShowLevels();
     op.run();
-    EXPECT_FALSE(state.polling().timer1Running() && state.polling().timer2Running()) << op.name;
+    EXPECT_FALSE(state.polling().indicatorPollRunning() && state.polling().levelRefreshRunning())
+        << op.name;
     EXPECT_EQ(state.polling().levelWindowVisible(), op.levelsStayOpen) << op.name;
-    EXPECT_EQ(state.polling().timer2Running(), op.levelsStayOpen) << op.name;
+    EXPECT_EQ(state.polling().levelRefreshRunning(), op.levelsStayOpen) << op.name;
   }
 }
 
@@ -656,9 +657,9 @@ TEST(EditorPoll, AParameterReadStopsThePollOfTheEditorThatIsThere) {
   EXPECT_FALSE(rig.protocolBus.beforeQuery);
   EditorState now(host);
   now.EditorShown();
-  ASSERT_TRUE(now.polling().timer1Running());
+  ASSERT_TRUE(now.polling().indicatorPollRunning());
   rig.protocolBus.ReadParameter(protocol::param::kAmpLevel);
-  EXPECT_FALSE(now.polling().timer1Running());
+  EXPECT_FALSE(now.polling().indicatorPollRunning());
 }
 
 // An arrow at the end of its range changes nothing, so it sends nothing and leaves the level
@@ -684,7 +685,7 @@ TEST_F(EditorBus, ArrowsAtTheirLimitsSendNothing) {
     machine.live.delay34 = 310;
     open(0);
     state.polling().HideLevelWindow();
-    state.polling().SetTimer2(false);
+    state.polling().RunLevelRefresh(false);
     state.ArrowClick(c.field, c.step);
     EXPECT_EQ(pc(), c.sent) << c.name;
     EXPECT_EQ(state.polling().levelWindowVisible(), c.field < 2 && !c.sent.empty()) << c.name;

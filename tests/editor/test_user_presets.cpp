@@ -71,7 +71,7 @@ TEST_F(UserPresetsTest, StoreToLocationSevenSendsTenBandsAndTheSettings) {
   EXPECT_EQ(frames[10], "U070ab4b4ffff00000000ff0000000000008a");
   EXPECT_EQ(sim::SettingsFromRecord(machine().locations[7].records[10]), sim::Settings{});
   EXPECT_TRUE(std::filesystem::exists(dir / "H000000010001_7.dat"));
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
   EXPECT_EQ(captions, (std::vector<std::string>{"lime", "yellow"}));
   EXPECT_FALSE(rig.frontend.busy);
   EXPECT_EQ(rig.frontend.questions.back().kind, "location");
@@ -113,7 +113,7 @@ TEST_F(UserPresetsTest, MissingAcknowledgementClosesTheEditorAndTellsTheOperator
   EXPECT_EQ(rig.frontend.statusText, "Nothing Selected");
   EXPECT_EQ(rig.frontend.statusColour, link::kRed);
   EXPECT_FALSE(state.editorVisible());
-  EXPECT_FALSE(state.polling().timer1Running());
+  EXPECT_FALSE(state.polling().indicatorPollRunning());
   EXPECT_FALSE(rig.protocolBus.MachineSelected);
   EXPECT_EQ(captions.back(), "yellow");
   EXPECT_FALSE(rig.frontend.busy);
@@ -125,7 +125,7 @@ TEST_F(UserPresetsTest, CancelledStoreSendsNothing) {
   rig.frontend.locationAnswers.push_back(std::nullopt);
   presets.SaveToDspMemory();
   EXPECT_EQ(pc(), "");
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
 }
 
 TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
@@ -158,7 +158,7 @@ TEST_F(UserPresetsTest, RecallReadsBackWithoutSendingAnything) {
   EXPECT_EQ(state.ampLevelCode(), 240);
   EXPECT_EQ(strip(4).FPotPos(), 777.0F);
   EXPECT_FALSE(state.editorLoading());
-  EXPECT_TRUE(state.polling().timer1Running());
+  EXPECT_TRUE(state.polling().indicatorPollRunning());
   EXPECT_EQ(rig.adapter->readTimeoutMs(), 200u);
 }
 
@@ -264,7 +264,7 @@ TEST_F(UserPresetsTest, RecallShowsOnlyWhatItReadBack) {
       EXPECT_TRUE(rig.frontend.boxes.empty());
     } else {
       EXPECT_FALSE(state.editorVisible());
-      EXPECT_FALSE(state.polling().timer1Running());
+      EXPECT_FALSE(state.polling().indicatorPollRunning());
       EXPECT_FALSE(rig.protocolBus.MachineSelected && rig.link.state().Connected);
       EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
     }

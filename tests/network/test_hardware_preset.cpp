@@ -205,7 +205,7 @@ TEST(HardwarePreset, ChangeBesideTheEditorGoesToTheSlotsOwnMachine) {
               c.editorStaysOpen)
         << after;
     if (!c.editorStaysOpen) {
-      EXPECT_FALSE(editor.state.polling().timer1Running());
+      EXPECT_FALSE(editor.state.polling().indicatorPollRunning());
       EXPECT_EQ(editor.state.selectedMachineId(), "");
       EXPECT_EQ(ReadEqFile(LastEditEqPath(rig.data.path(), "H000000010001")).record.gainDb[2], 4.5F)
           << "the machine left keeps what it runs";

@@ -61,7 +61,7 @@ const std::vector<Operation>& Operations() {
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
          rig.network.SetMaxSearch(1);
-         rig.network.ScanButton();
+         rig.network.StartOrStopScan();
          return rig.network.list().count == 1;
        },
        {"timeouts(1000,200)", "read(16)->0", "timeouts(200,200)",  // the scan's own drain

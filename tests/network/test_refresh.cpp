@@ -183,10 +183,10 @@ TEST(Refresh, ButtonIgnoredWhileAMachineIsSelected) {
   RefreshRig rig;
   rig.writeList({"H000000010001"}, 1);
   rig.protocolBus.MachineSelected = true;
-  rig.manager.RefreshButton();
+  rig.manager.RefreshUnlessBusy();
   EXPECT_EQ(rig.pcBytes(), "");
   rig.protocolBus.MachineSelected = false;
-  rig.manager.RefreshButton();
+  rig.manager.RefreshUnlessBusy();
   EXPECT_EQ(rig.view.shown, std::vector<int>{0});
 }
 

@@ -24,7 +24,7 @@ struct ScanRig : NetworkRig {
 TEST(Scan, EmptyBusProbesEveryAddressAndStoresTheListAgain) {
   ScanRig rig(BusWith(0));
   rig.loadList({"H000000010001"});
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   ASSERT_EQ(rig.view.probeFrames.size(), 2048u);
   EXPECT_EQ(rig.view.probeFrames.front(), "H000000010001fe");
   EXPECT_EQ(rig.view.probeFrames[255], "H000000010100fe");
@@ -43,7 +43,7 @@ TEST(Scan, EmptyBusProbesEveryAddressAndStoresTheListAgain) {
 TEST(Scan, MaxSearchOneStopsAfterTheFirstAnswer) {
   ScanRig rig;
   rig.manager.SetMaxSearch(1);
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.view.probeFrames, std::vector<std::string>{"H000000010001fe"});
   const std::string refresh = Join(RefreshVisit("H000000010001fe", false)) + "R";
   EXPECT_EQ(rig.pcBytes(),
@@ -58,7 +58,7 @@ TEST(Scan, MaxSearchOneStopsAfterTheFirstAnswer) {
 TEST(Scan, FindsTheThreeDemoProcessors) {
   ScanRig rig;
   rig.manager.SetMaxSearch(3);
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.view.probeFrames.size(), 5u);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002", "H000000010005"}, 3));
   EXPECT_EQ(rig.view.listBox,
@@ -75,7 +75,7 @@ TEST(Scan, MaxSearchChangedDuringTheScanTakesEffect) {
   rig.frontend.onProcessEvents = [&] {
     if (rig.frontend.processEventsCalls == 1) rig.manager.SetMaxSearch(3);
   };
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.view.probeFrames.size(), 5u);
   EXPECT_EQ(rig.listFile(), ListImage({"H000000010001", "H000000010002", "H000000010005"}, 3));
 }
@@ -84,9 +84,9 @@ TEST(Scan, StopScanDuringTheScan) {
   ScanRig rig(BusWith(0));
   rig.manager.SetMaxSearch(8);
   rig.frontend.onProcessEvents = [&] {
-    if (rig.frontend.processEventsCalls == 10) rig.manager.ScanButton();
+    if (rig.frontend.processEventsCalls == 10) rig.manager.StartOrStopScan();
   };
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.view.probeFrames.size(), 10u);
   EXPECT_EQ(rig.view.captions, (std::vector<std::string>{"StopScan", " NetScan", "ReScan"}));
   EXPECT_FALSE(rig.manager.scanning());
@@ -102,7 +102,7 @@ TEST(Scan, ReleaseThatCannotBeWrittenEndsTheScanAtOnce) {
     // the release of the machine that answers it.
     if (rig.frontend.processEventsCalls == 1) rig.adapter->faults().unplugAfterBytes = 16;
   };
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   ASSERT_FALSE(rig.frontend.boxes.empty());
   EXPECT_EQ(rig.frontend.boxes[0].text, " No write S");
   EXPECT_EQ(rig.frontend.boxes[0].caption, "");
@@ -124,7 +124,7 @@ TEST(Scan, AdapterPulledHalfWayKeepsTheStoredList) {
   rig.frontend.onProcessEvents = [&] {
     if (rig.frontend.processEventsCalls == 3) rig.adapter->faults().unplugged = true;
   };
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.listFile(), ListImage(three, 3));
   EXPECT_EQ(rig.manager.list().count, 3);
   EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{" Connection Fail"});
@@ -137,7 +137,7 @@ TEST(Scan, AdapterPulledHalfWayKeepsTheStoredList) {
 TEST(Scan, PressWhileAMachineIsSelectedDoesNothing) {
   ScanRig rig;
   rig.protocolBus.MachineSelected = true;
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   EXPECT_EQ(rig.pcBytes(), "");
   EXPECT_TRUE(rig.view.captions.empty());
   EXPECT_FALSE(std::filesystem::exists(rig.dir.path() / "maclist.dat"));
@@ -148,7 +148,7 @@ TEST(Scan, FailedListWriteShowsFileErrorAndSkipsTheRefresh) {
   ScanRig rig;
   rig.manager.SetMaxSearch(1);
   files::SimulateFullDiskAfter(0);
-  rig.manager.ScanButton();
+  rig.manager.StartOrStopScan();
   files::SimulateFullDiskAfter(std::nullopt);
   EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileWriteError)});
   EXPECT_EQ(rig.frontend.boxes[0].caption, "File Error");

@@ -181,8 +181,8 @@ void TForm1::build() {
     knob->SetValueDigits(1);
     knob->SetKnobColor(KcBlue);
     knob->SetMin(0);
-    knob->SetMax(64);
-    knob->SetPotPos(64);
+    knob->SetMax(editor::kKnobMax);
+    knob->SetPotPos(editor::kKnobMax);
     knob->SetValue(0.0F);
     connect(knob, &TSSKnob::ChangePot, this, [this, k](TSSKnob* sender) {
       if (syncing_) return;
@@ -350,10 +350,10 @@ void TForm1::changed(editor::EditorPart part) {
       levels_->SetMeters(poll.meters());
       break;
     case EditorPart::Timers:
-      if (poll.timer1Running() != timer1_.isActive())
-        poll.timer1Running() ? timer1_.start() : timer1_.stop();
-      if (poll.timer2Running() != timer2_.isActive())
-        poll.timer2Running() ? timer2_.start() : timer2_.stop();
+      if (poll.indicatorPollRunning() != timer1_.isActive())
+        poll.indicatorPollRunning() ? timer1_.start() : timer1_.stop();
+      if (poll.levelRefreshRunning() != timer2_.isActive())
+        poll.levelRefreshRunning() ? timer2_.start() : timer2_.stop();
       break;
     case EditorPart::PowerOnCaption:
       powerOn_->setCaptionColour(s.powerOnRunning() ? kLimeText : kYellowText);

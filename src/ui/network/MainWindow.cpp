@@ -193,9 +193,6 @@ void Tmainform::FormShow() {
   // Missing names (no file, or fewer than eight lines) keep their default names; the
   // connection timer starts in every case, so the program always connects.
   station_->LoadPresetNames();
-  hardwarePresetList.clear();
-  for (const auto& name : station_->network.hardwarePresetNames())
-    hardwarePresetList << ToQString(name);
   Timer1->start();
 }
 
@@ -222,8 +219,8 @@ void Tmainform::StaticText5Click() {
   close();
 }
 
-void Tmainform::StaticText21Click() { station_->network.RefreshButton(); }
-void Tmainform::StaticText1Click() { station_->network.ScanButton(); }
+void Tmainform::StaticText21Click() { station_->network.RefreshUnlessBusy(); }
+void Tmainform::StaticText1Click() { station_->network.StartOrStopScan(); }
 void Tmainform::StaticText28Click() { station_->network.AddManually(); }
 void Tmainform::StaticText29Click() { station_->network.RemoveMachines(); }
 

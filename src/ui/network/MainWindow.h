@@ -62,7 +62,6 @@ class Tmainform : public QWidget, public network::NetworkView {
   MachineSlots* Slots = nullptr;
 
   // The hidden list holding the eight hardware preset names.
-  QStringList hardwarePresetList;
 
   // network::NetworkView: what the core shows here.
   void hideAllSlots() override;

@@ -128,8 +128,7 @@ class StartupTest : public QObject {
     auto w = makeWindow();
     w->show();
     QVERIFY(w->Timer1->isActive());
-    QCOMPARE(w->hardwarePresetList.size(), 8);
-    QCOMPARE(w->hardwarePresetList.at(7), QString("H"));
+    QCOMPARE(w->station().network.hardwarePresetNames().at(7), std::string("H"));
     // The first tick (500 ms of real time) connects and stops the timer.
     QTRY_VERIFY_WITH_TIMEOUT(w->station().link.state().Connected, 1500);
     QVERIFY(!w->Timer1->isActive());
@@ -185,12 +184,9 @@ class StartupTest : public QObject {
       auto w = makeWindow();
       w->show();
       QVERIFY(w->Timer1->isActive());
-      QCOMPARE(w->hardwarePresetList.size(), 8);
-      QCOMPARE(w->hardwarePresetList.at(7), QString("Extra Preset   "));
-      if (content && *content)
-        QCOMPARE(w->hardwarePresetList.at(0), QString("Only One"));
-      else
-        QCOMPARE(w->hardwarePresetList.at(0), QString("TQ40+TQS2412 A Flw"));
+      const auto& names = w->station().network.hardwarePresetNames();
+      QCOMPARE(names.at(7), std::string("Extra Preset   "));
+      QCOMPARE(names.at(0), std::string(content && *content ? "Only One" : "TQ40+TQS2412 A Flw"));
       w->Timer1Timer();
       QVERIFY(w->station().link.state().Connected);
     }
