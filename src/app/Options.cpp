@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <system_error>
 
+#include "link/backends/net/NetAddress.h"
 #include "network/MachineList.h"
 #include "protocol/Hex.h"
 #include "sim/SimBus.h"
@@ -100,6 +101,17 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
       o.error = QStringLiteral(
           "an adapter is written with a colon: sim:, serial:DEVICE, ftdi:, "
           "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT");
+      return o;
+    }
+    // A network address is read strictly here, so that a mistyped one ends the start.
+    const std::string scheme = o.link.substr(0, o.link.find(':'));
+    link::backends::NetAddress address;
+    std::string reason;
+    if ((scheme == "tcp" || scheme == "rfc2217") &&
+        !link::backends::parseNetAddress(std::string_view(o.link).substr(scheme.size() + 1),
+                                         address, reason)) {
+      o.error = QStringLiteral("--link %1: %2")
+                    .arg(QString::fromStdString(o.link), QString::fromStdString(reason));
       return o;
     }
   }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -81,6 +82,13 @@ class Adapter {
   virtual std::string lastError() const { return {}; }
   // A short name of the backend ("sim", "serial", "ftdi", "d2xx", "none").
   virtual std::string backendName() const = 0;
+  // Milliseconds on the clock the adapter's time-outs run on: the steady clock, or the simulated
+  // bus's own clock. Only differences between two readings mean anything.
+  virtual double nowMs() const {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
 };
 
 }  // namespace qubix::link

@@ -8,7 +8,9 @@
 namespace qubix::link {
 
 namespace {
-// Stops a drain on a device that never falls silent; far more than any reply of the protocol.
+// Stops a drain on a device that never falls silent even where the adapter's clock does not run
+// (a wrapper of the simulated bus that keeps the steady clock); far more than any reply of the
+// protocol. The drain's time bound is kDrainTimeouts.
 constexpr int kMaxDrainReads = 4096;
 
 bool DescriptionIs(const Description& d, std::string_view name) {
@@ -132,13 +134,20 @@ bool Link::ReadReply() {
   return false;
 }
 
-void Link::DrainInput() {
+DrainOutcome Link::DrainInput() {
   state_.ReplyLength = 16;
+  const double budgetMs = static_cast<double>(kDrainTimeouts) *
+                          static_cast<double>(std::max(readTimeoutMs_, kStandardTimeoutMs));
+  const double start = adapter_->nowMs();
   for (int i = 0; i < kMaxDrainReads; ++i) {
     state_.bytesRead = 0;
     const Status st = readWaiting(state_.ReplyBuffer.data(), 16, state_.bytesRead);
-    if (st != kOk || state_.bytesRead == 0) return;
+    if (st != kOk) return DrainOutcome::LinkFailed;
+    if (state_.bytesRead == 0) return DrainOutcome::Quiet;
+    if (adapter_->nowMs() - start >= budgetMs) break;
   }
+  status_.setStatusDetail(texts::kLineNeverQuiet);
+  return DrainOutcome::NeverQuiet;
 }
 
 Status Link::SetReadTimeout(std::uint32_t readMs) {

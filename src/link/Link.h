@@ -19,6 +19,19 @@ inline constexpr std::size_t kBufferSize = 200;
 inline constexpr std::int32_t kBaudRate = 115200;
 inline constexpr std::uint32_t kStandardTimeoutMs = 200;
 
+// How a drain of the input ended.
+enum class DrainOutcome {
+  Quiet,       // a read came back empty: nothing more is waiting
+  NeverQuiet,  // bytes kept coming for the whole time a drain may take
+  LinkFailed,  // a read failed at the driver
+};
+// A drain may take this many read time-outs in all (the time-out in force, but no less than the
+// standard one, since a drain of a short-time-out poll still has to empty the line). At 200 ms
+// that is 800 ms, in which some 9,000 bytes arrive at 115200 baud: far more than the longest
+// reply (128 bytes) or the echoes an interrupted upload leaves, so a line that is still talking
+// after it is not going to fall silent.
+inline constexpr std::uint32_t kDrainTimeouts = 4;
+
 // Link state: one instance for the whole run, zero-filled at start.
 struct LinkState {
   bool DeviceListed = false;
@@ -48,8 +61,10 @@ class Link {
   bool WriteFrame();
   // Reads ReplyLength bytes into ReplyBuffer.
   bool ReadReply();
-  // Discards everything received: 16-byte reads until one returns nothing (or fails).
-  void DrainInput();
+  // Discards everything received: 16-byte reads until one returns nothing (or fails), for at
+  // most kDrainTimeouts read time-outs (and one read more). A line that never goes quiet puts
+  // texts::kLineNeverQuiet in the status detail.
+  DrainOutcome DrainInput();
   // Sets the read time-out (the write time-out stays 200 ms).
   Status SetReadTimeout(std::uint32_t readMs);
   // Closes the adapter if a listing succeeded; clears Connected.
@@ -102,6 +117,8 @@ inline constexpr std::string_view kNoDevice = "NoDevice";
 inline constexpr std::string_view kNoOpenDvc = "NoOpenDvc";
 inline constexpr std::string_view kAdapterNet = "Velmoria USBNet";
 inline constexpr std::string_view kAdapter422 = "Velmoria USBTo422";
+inline constexpr std::string_view kLineNeverQuiet =
+    "the line never goes quiet: bytes kept arriving while the input was being cleared";
 }  // namespace texts
 
 }  // namespace qubix::link

@@ -52,6 +52,7 @@ class TracingAdapter : public Adapter {
   Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
   std::string lastError() const override { return inner_->lastError(); }
   std::string backendName() const override { return inner_->backendName(); }
+  double nowMs() const override { return inner_->nowMs(); }
 
   Adapter& inner() { return *inner_; }
 

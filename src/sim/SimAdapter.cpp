@@ -140,6 +140,7 @@ Status SimAdapter::readBody(Handle handle, std::uint8_t* buffer, std::uint32_t c
   if (faults_.readFails) return fail(link::kIoError, "read failed");
 
   const double start = clock_.nowMs();
+  bus_->addNoise(start, start + readTimeoutMs_);
   if (chip_) return readThroughChip(buffer, count, bytesRead, start);
   std::vector<double> arrivals;
   arrivals.reserve(std::min<std::size_t>(count, bus_->pending().size()));

@@ -68,7 +68,7 @@ class SimAdapter : public link::Adapter {
   std::string lastError() const override { return lastError_; }
   std::string backendName() const override { return "sim"; }
 
-  double nowMs() const { return clock_.nowMs(); }
+  double nowMs() const override { return clock_.nowMs(); }
   SimClock& clock() { return clock_; }
   SimBus& bus() { return *bus_; }
   std::shared_ptr<SimBus> sharedBus() const { return bus_; }

@@ -93,6 +93,19 @@ std::string SimBus::take(std::size_t count, double atMs) {
   return out;
 }
 
+void SimBus::addNoise(double fromMs, double untilMs) {
+  if (!lineFaults.noiseEveryMs || *lineFaults.noiseEveryMs <= 0.0) {
+    nextNoiseMs_ = -1.0;
+    return;
+  }
+  if (nextNoiseMs_ < 0.0) nextNoiseMs_ = fromMs + *lineFaults.noiseEveryMs;
+  for (; nextNoiseMs_ <= untilMs; nextNoiseMs_ += *lineFaults.noiseEveryMs) {
+    const auto at = std::upper_bound(pending_.begin(), pending_.end(), nextNoiseMs_,
+                                     [](double t, const Pending& p) { return t < p.atMs; });
+    pending_.insert(at, Pending{0xFF, nextNoiseMs_});
+  }
+}
+
 void SimBus::answer(SimProcessor& p, const Answer& a, double frameEndMs) {
   if (p.faults.silent || a.bytes.empty()) return;
   std::string bytes = a.bytes;
@@ -119,7 +132,6 @@ void SimBus::answerFromBus(const std::string& sent, double startMs) {
     };
     const bool lost = strikes(lineFaults.dropAfterBytes);
     if (strikes(lineFaults.corruptAfterBytes)) c = static_cast<char>(~c);
-    if (strikes(lineFaults.replaceAfterBytes)) c = lineFaults.replacement;
     if (!lost) bytes.push_back(c);
   }
   if (bytes.empty()) return;

@@ -47,12 +47,14 @@ class SimBus {
   struct LineFaults {
     std::optional<std::uint64_t> dropAfterBytes;
     std::optional<std::uint64_t> corruptAfterBytes;
-    // A plausible fault: the byte arrives as another byte that could stand there (an "N" for
-    // an "O", a hexadecimal digit one off).
-    std::optional<std::uint64_t> replaceAfterBytes;
-    char replacement = 'N';
+    // A line that never goes quiet: one noise byte (0xFF, a glitch read as a start bit) arrives
+    // every this many milliseconds, for ever, from the first read after it is set.
+    std::optional<double> noiseEveryMs;
   };
   LineFaults lineFaults;
+  // Puts the noise bytes of lineFaults.noiseEveryMs that arrive by `untilMs` on their way, in
+  // arrival order among the machines' bytes; `fromMs` is where a noise that starts now starts.
+  void addNoise(double fromMs, double untilMs);
 
   std::vector<TranscriptEntry> transcript;
   std::string pcBytes() const;
@@ -82,6 +84,7 @@ class SimBus {
   std::size_t expected_ = 0;
   double lastByteMs_ = -1e9;
   bool afterAttention_ = false;  // the last byte was the preamble's "e"
+  double nextNoiseMs_ = -1.0;    // when the next noise byte arrives; < 0: no noise yet
   SimProcessor* uploader_ = nullptr;
 };
 

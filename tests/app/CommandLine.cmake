@@ -5,6 +5,7 @@ set(cases
   "--version|0|^qubix24 [0-9]+\\.[0-9]+\\.[0-9]+\n$"
   "--speed|2|^qubix24: Unknown option 'speed'\\.\nTry 'qubix24 --help'\\.\n$"
   "--link=sim|2|^qubix24: an adapter is written with a colon"
+  "--link=tcp:127.0.0.1,37104:9|2|^qubix24: --link tcp:127.0.0.1,37104:9: [^\n]*is neither a host name"
   "--data-dir|2|^qubix24: Missing value after '--data-dir'")
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" parts "${case}")

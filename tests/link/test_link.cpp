@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "link/backends/NoDeviceAdapter.h"
 #include "support/CaseNames.h"
@@ -243,6 +245,41 @@ TEST(DrainInput, EndsWhenTheReadFailsOrTheDeviceIsGone) {
       rig.adapter->faults().unplugged = true;
     rig.link.DrainInput();
     EXPECT_EQ(rig.adapter->calls().read, 1);
+  }
+}
+
+// How a drain ends; on a line that never goes quiet, within kDrainTimeouts read time-outs (no
+// fewer than the standard one's) and the read that was running then, on the virtual clock.
+TEST(DrainInput, EndsQuietFailedOrWithinItsTimeOnANoisyLine) {
+  using link::DrainOutcome;
+  const struct {
+    const char* name;
+    std::uint32_t timeoutMs;
+    bool readFails;
+    std::optional<double> noiseEveryMs;
+    DrainOutcome outcome;
+    double boundMs;
+  } cases[] = {
+      {"quiet", 200, false, {}, DrainOutcome::Quiet, 200.0},
+      {"read fails", 200, true, {}, DrainOutcome::LinkFailed, 0.0},
+      {"noise every 2 ms", 200, false, 2.0, DrainOutcome::NeverQuiet, 4 * 200.0 + 200.0},
+      {"noise on a short poll", 20, false, 2.0, DrainOutcome::NeverQuiet, 4 * 200.0 + 20.0},
+      {"noise on a long wait", 7000, false, 2.0, DrainOutcome::NeverQuiet, 4 * 7000.0 + 7000.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimRig rig;
+    ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+    rig.link.SetReadTimeout(c.timeoutMs);
+    rig.adapter->faults().readFails = c.readFails;
+    rig.bus->lineFaults.noiseEveryMs = c.noiseEveryMs;
+    rig.frontend.statusDetail = "before";
+    const double start = rig.adapter->nowMs();
+    EXPECT_EQ(rig.link.DrainInput(), c.outcome);
+    EXPECT_LE(rig.adapter->nowMs() - start, c.boundMs);
+    EXPECT_EQ(rig.frontend.statusDetail, c.outcome == DrainOutcome::NeverQuiet
+                                             ? std::string(link::texts::kLineNeverQuiet)
+                                             : std::string("before"));
   }
 }
 

@@ -69,6 +69,7 @@ class TamperingAdapter : public link::Adapter {
   }
   std::string lastError() const override { return inner_->lastError(); }
   std::string backendName() const override { return "sim"; }
+  double nowMs() const override { return inner_->nowMs(); }
 
  private:
   std::unique_ptr<sim::SimAdapter> owned_;

@@ -92,6 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "--link sim: --json",
                      0,
                      {R"("backend":"sim","connected":true)", R"("machine":"H000000010001")"}},
+        // A host carrying an option for the network library: a usage error, nothing opened.
+        SelfTestCase{"host_with_an_option",
+                     "--link tcp:127.0.0.1,37104:9",
+                     2,
+                     {"\"127.0.0.1,37104\" is neither a host name nor an IPv4 address"}},
         SelfTestCase{"nothing_plugged_in",
                      "",
                      1,

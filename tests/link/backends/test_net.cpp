@@ -35,6 +35,7 @@
 #include "support/ChildProcess.h"
 #include "support/PtyShimMain.h"
 #include "support/RecordingFrontend.h"
+#include "support/RunCommand.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -189,10 +190,11 @@ TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
     std::string reason;
   };
   const int closedPort = FreeLoopbackPort();
+  const std::string at = "connecting to 127.0.0.1:" + std::to_string(closedPort) + ": ";
   for (const Case& c :
-       {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc", "connection refused"},
+       {Case{"tcp:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc", at + "connection refused"},
         Case{"rfc2217:127.0.0.1:" + std::to_string(closedPort), "NoOpenDvc",
-             "connection refused"}}) {
+             at + "connection refused"}}) {
     SCOPED_TRACE(c.uri);
     test::RecordingFrontend frontend;
     auto link = connect(c.uri, frontend);
@@ -201,6 +203,60 @@ TEST(NetSim, ConnectFailuresGiveTheStatusAndTheReason) {
     EXPECT_EQ(frontend.statusText, c.text);
     EXPECT_NE(frontend.statusDetail.find(c.reason), std::string::npos) << frontend.statusDetail;
   }
+}
+
+// A server that keeps sending without being asked: what is kept ahead of the reader stays
+// within its cap, the rest is dropped and counted, and every look for a closed connection ends
+// although the sending does not.
+TEST(NetSim, WhatAServerSendsAheadIsCappedAndCounted) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t n = sizeof a;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), n) | ::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
+  test::RecordingFrontend frontend;
+  auto link = connect("tcp:127.0.0.1:" + std::to_string(ntohs(a.sin_port)), frontend);
+  const int server = ::accept(listener, nullptr, nullptr);  // the connection is queued by now
+  ASSERT_TRUE(link && link->state().Connected && server >= 0) << frontend.statusDetail;
+  auto& net = static_cast<link::backends::NetAdapter&>(link->adapter());
+  const std::string chunk(64 * 1024, 'O');
+  for (int i = 0; i < 4096 && net.droppedEarlyBytes() == 0; ++i) {
+    ::send(server, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ASSERT_TRUE(link->QueryDeviceInfo()) << net.lastError();
+  }
+  EXPECT_NE(net.lastError().find(std::to_string(net.droppedEarlyBytes()) +
+                                 " bytes the server sent ahead of the reader were dropped"),
+            std::string::npos)
+      << net.lastError();
+  ::close(server);
+  ::close(listener);
+}
+
+// In a network of its own with nothing but the loopback interface (and so no name server), a
+// numeric address is used as it is and a name in the hosts file is found; a name that cannot be
+// looked up, and a server that is not there, each say what failed.
+TEST(NetSim, WithoutANameServerNumericAddressesStillConnect) {
+  if (RunCommand("unshare -rn true").exitStatus != 0)
+    GTEST_SKIP() << "no network namespace can be made here (unshare -rn)";
+  TempDir dir;
+  std::ofstream(dir.path() / "run.sh") << R"sh(ip link set lo up || exit 3
+"$1" --tcp '[::]:0' > sim.out &
+for i in $(seq 200); do [ "$(wc -l < sim.out)" -ge 2 ] && break; sleep 0.05; done
+port=$(sed -n 2p sim.out | sed 's/.*://')
+for host in 127.0.0.1 '[::1]' localhost; do
+  "$2" scan --max 3 --data-dir . --link "tcp:$host:$port" >/dev/null 2>&1; echo "$host $?"
+done
+"$2" scan --data-dir . --link tcp:no-such-host.invalid:$port
+"$2" scan --data-dir . --link tcp:127.0.0.1:1
+kill $!)sh";
+  const CommandRun run =
+      RunCommand("cd '" + dir.path().string() +
+                 "' && unshare -rn sh run.sh '" QUBIX24_SIM "' '" QUBIX24CTL "'");
+  for (const std::string expected :
+       {"127.0.0.1 0", "[::1] 0", "localhost 0", "resolving the name no-such-host.invalid: ",
+        "connecting to 127.0.0.1:1: connection refused"})
+    EXPECT_NE(run.output.find(expected), std::string::npos) << expected << "\n" << run.output;
+  EXPECT_EQ(run.output.find("name server"), std::string::npos) << run.output;
 }
 
 // A sealed Extra preset.

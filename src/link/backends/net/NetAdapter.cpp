@@ -1,9 +1,13 @@
 #include "link/backends/net/NetAdapter.h"
 
 #include <gensio/gensio.h>
+#include <gensio/gensio_addr.h>
 #include <gensio/gensio_err.h>
 #include <gensio/gensio_os_funcs_public.h>
 #include <gensio/sergensio.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -60,6 +64,52 @@ std::string networkReason(int err) {
   }
 }
 
+// The library's address list for the parsed address. A numeric address is converted without
+// any lookup, so it works where there is no name server; a name is looked up here (so that a
+// failure says it was the name) and every address it has is tried in turn on open(). No
+// AI_ADDRCONFIG: with only a loopback interface it refuses even 127.0.0.1 and localhost.
+gensio_addr* libraryAddress(gensio_os_funcs* os, const NetAddress& address, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | (address.kind == NetHostKind::Name ? 0 : AI_NUMERICHOST);
+  addrinfo* found = nullptr;
+  if (const int rc = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found)) {
+    error = (address.kind == NetHostKind::Name ? "resolving the name " : "reading the address ") +
+            address.host + ": " + gai_strerror(rc);
+    return nullptr;
+  }
+  gensio_addr* all = nullptr;
+  const auto port = static_cast<unsigned>(std::stoul(address.port));
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    gensio_addr* one = nullptr;
+    int err = GE_NOTSUP;
+    if (a->ai_family == AF_INET) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+      err = gensio_addr_create(os, GENSIO_NETTYPE_IPV4, &in->sin_addr, sizeof in->sin_addr, port,
+                               &one);
+    } else if (a->ai_family == AF_INET6) {
+      // The whole socket address, so that a zone ("%eth0") is kept.
+      err =
+          gensio_addr_create(os, GENSIO_NETTYPE_IPV6, a->ai_addr, sizeof(sockaddr_in6), port, &one);
+    }
+    if (err) continue;
+    if (!all) {
+      all = one;
+      continue;
+    }
+    gensio_addr* both = gensio_addr_cat(all, one);
+    gensio_addr_free(one);
+    if (both) {
+      gensio_addr_free(all);
+      all = both;
+    }
+  }
+  freeaddrinfo(found);
+  if (!all) error = "no IPv4 or IPv6 address for " + address.host;
+  return all;
+}
+
 }  // namespace
 
 struct NetAdapter::Connection {
@@ -69,8 +119,10 @@ struct NetAdapter::Connection {
   gensio_waiter* waiter = nullptr;
   std::uint32_t readTimeoutMs = 0;  // 0 waits for the whole count, as the vendor's driver does
   std::uint32_t writeTimeoutMs = 0;
-  // Bytes taken off the connection while looking whether it is still there.
+  // Bytes taken off the connection while looking whether it is still there or waiting for a
+  // line setting's answer, kept for the next read; at most kMaxEarlyBytes, the rest dropped.
   std::deque<std::uint8_t> early;
+  std::uint64_t droppedEarly = 0;
   int lostError = 0;  // set once the connection has failed
 
   // Callback results of the asynchronous open, close and line settings. They live as long as
@@ -111,10 +163,17 @@ struct NetAdapter::Connection {
       gensiods got = 0;
       gensio_time limit = timeFromMs(std::min<std::int64_t>(left, 2));
       const int err = gensio_read_s(io, &got, chunk, sizeof chunk, &limit);
-      early.insert(early.end(), chunk, chunk + got);
+      keepEarly(chunk, got);
       if (err && err != GE_TIMEDOUT) lostError = err;
     }
     return true;
+  }
+  // Keeps bytes for the next read up to kMaxEarlyBytes; counts the rest and lets them go.
+  void keepEarly(const std::uint8_t* data, std::size_t count) {
+    const std::size_t room = kMaxEarlyBytes - std::min(early.size(), kMaxEarlyBytes);
+    const std::size_t kept = std::min(count, room);
+    early.insert(early.end(), data, data + kept);
+    droppedEarly += count - kept;
   }
   static void wake(void* data) {
     auto* c = static_cast<Connection*>(data);
@@ -173,12 +232,23 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
   c->os = os;
   c->waiter = gensio_os_funcs_alloc_waiter(os);
   if (!c->waiter) return fail(kInsufficientResources, scheme() + ": out of memory");
+  // The stack is built from the parsed host and port, never from a string the library would
+  // read options or further addresses from.
+  gensio_addr* addr = libraryAddress(os, address_, reason);
+  if (!addr) return fail(kDeviceNotOpened, linkText() + ": " + reason);
   // nodelay: a one-byte frame must leave at once, not wait for the previous one's
   // acknowledgement.
-  const std::string stack =
-      (protocol_ == NetProtocol::Rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),") +
-      address_.host + "," + address_.port;
-  int err = str_to_gensio(stack.c_str(), os, ignoreEvent, nullptr, &c->io);
+  static constexpr const char* kTcpArgs[] = {"nodelay", nullptr};
+  static constexpr const char* kTelnetArgs[] = {"rfc2217", nullptr};
+  gensio* tcp = nullptr;
+  int err = gensio_terminal_alloc("tcp", addr, kTcpArgs, os, ignoreEvent, nullptr, &tcp);
+  gensio_addr_free(addr);  // the connection keeps its own copy
+  if (!err && protocol_ == NetProtocol::Rfc2217) {
+    err = gensio_filter_alloc("telnet", tcp, kTelnetArgs, os, ignoreEvent, nullptr, &c->io);
+    if (err) gensio_free(tcp);
+  } else if (!err) {
+    c->io = tcp;
+  }
   if (err) return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
 
   // Opened asynchronously so that a host that never answers costs a bounded wait.
@@ -191,16 +261,17 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
         Connection::wake(data);
       },
       c.get());
+  const std::string connecting = linkText() + ": connecting to " + address_.text() + ": ";
   if (err) {
     c->closed = true;  // nothing was opened
-    return fail(kDeviceNotOpened, linkText() + ": " + networkReason(err));
+    return fail(kDeviceNotOpened, connecting + networkReason(err));
   }
   Connection* raw = c.get();
   raw->waitUntil([raw] { return raw->opened; }, kNetConnectTimeoutMs);
   if (!c->opened || c->openError) {
     const int why = c->opened ? c->openError : GE_TIMEDOUT;
     if (c->opened) c->closed = true;  // a failed open leaves nothing to close
-    return fail(kDeviceNotOpened, linkText() + ": " + networkReason(why));
+    return fail(kDeviceNotOpened, connecting + networkReason(why));
   }
   gensio_set_sync(c->io);
   if (protocol_ == NetProtocol::Rfc2217) {
@@ -222,6 +293,19 @@ bool NetAdapter::noDelay() const {
                      value, &len) != 0)
     return false;
   return std::strcmp(value, "1") == 0;
+}
+
+std::uint64_t NetAdapter::droppedEarlyBytes() const {
+  const Connection* c = conn_.get();
+  return c ? c->droppedEarly : 0;
+}
+
+std::string NetAdapter::lastError() const {
+  const std::uint64_t dropped = droppedEarlyBytes();
+  if (dropped == 0) return conn_.error;
+  const std::string note =
+      std::to_string(dropped) + " bytes the server sent ahead of the " + "reader were dropped";
+  return conn_.error.empty() ? linkText() + ": " + note : conn_.error + " (" + note + ")";
 }
 
 Status NetAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
@@ -373,14 +457,17 @@ Status NetAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   if (!c) return kInvalidHandle;
   // A server that has gone shows as a closed connection: look without waiting, keeping what
   // arrives for the next read.
+  std::size_t looked = 0;
   while (!c->lostError) {
     std::uint8_t chunk[64];
     gensiods got = 0;
     gensio_time now{0, 0};
     const int err = gensio_read_s(c->io, &got, chunk, sizeof chunk, &now);
-    c->early.insert(c->early.end(), chunk, chunk + got);
+    c->keepEarly(chunk, got);
     if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
     if (err) c->lostError = err;
+    // A server that sends without pause would keep this look going for ever.
+    if ((looked += got) >= kMaxEarlyLookBytes) break;
   }
   if (c->lostError) return fail(kDeviceNotFound, linkText() + ": " + networkReason(c->lostError));
   info = DeviceInfo{};

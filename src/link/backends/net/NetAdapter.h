@@ -9,6 +9,8 @@
 // (getDeviceInfo() included, so the refresh notices before it sends anything).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +27,16 @@ enum class NetProtocol { Raw, Rfc2217 };
 // How long open() waits for the server to accept the connection (and, over RFC 2217, for each
 // line setting to be confirmed) before it gives up until the next retry.
 inline constexpr unsigned kNetConnectTimeoutMs = 1500;
+
+// What is kept of the bytes taken off the connection ahead of the reader (while looking whether
+// the server is still there, or waiting for a line setting's answer). The protocol never has
+// more than one reply in flight: the longest is 128 bytes, and an upload's echo comes byte by
+// byte behind each byte sent. 4 KiB is thirty-two such replies; anything beyond is a server
+// sending what nobody asked for, and is dropped and counted rather than held in memory.
+inline constexpr std::size_t kMaxEarlyBytes = 4096;
+// How much one look for a closed connection reads at most, so that a server that sends without
+// pause cannot keep it going.
+inline constexpr std::size_t kMaxEarlyLookBytes = 4 * kMaxEarlyBytes;
 
 class NetAdapter final : public Adapter {
  public:
@@ -54,7 +66,9 @@ class NetAdapter final : public Adapter {
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
 
-  std::string lastError() const override { return conn_.error; }
+  // The reason of the last failure, and how many bytes received ahead of the reader were
+  // dropped on this connection, if any.
+  std::string lastError() const override;
   std::string backendName() const override { return scheme(); }
 
   // "tcp" or "rfc2217".
@@ -63,6 +77,8 @@ class NetAdapter final : public Adapter {
   std::string linkText() const { return scheme() + ":" + address_.text(); }
   // Whether Nagle's delay is off on the open connection (false when closed).
   bool noDelay() const;
+  // Bytes received ahead of the reader beyond kMaxEarlyBytes and dropped, on the open connection.
+  std::uint64_t droppedEarlyBytes() const;
 
   // The open connection; public only for the library's callbacks.
   struct Connection;
