@@ -636,9 +636,12 @@ struct Tally {
   }
 
   // One line per finding, fault and slot with its count and the first points; then the first
-  // few cases in full.
+  // cases in full (12, or QUBIX_CAMPAIGN_CASES).
   void print(const std::string& op) const {
-    constexpr std::size_t kPointsShown = 8, kCasesShown = 12;
+    constexpr std::size_t kPointsShown = 8;
+    std::size_t casesShown = 12;
+    if (const char* n = std::getenv("QUBIX_CAMPAIGN_CASES"))
+      casesShown = static_cast<std::size_t>(std::max(0, std::atoi(n)));
     for (const auto& [key, points] : where) {
       const auto& [finding, fault, slot] = key;
       std::cout << op << ": " << kFindingNames[static_cast<std::size_t>(finding)] << " / "
@@ -647,10 +650,10 @@ struct Tally {
         std::cout << (k ? ", " : " ") << points[k];
       std::cout << (points.size() > kPointsShown ? ", ..." : "") << "\n";
     }
-    for (std::size_t k = 0; k < lines.size() && k < kCasesShown; ++k)
+    for (std::size_t k = 0; k < lines.size() && k < casesShown; ++k)
       std::cout << "  " << lines[k] << "\n";
-    if (lines.size() > kCasesShown)
-      std::cout << "  ... " << lines.size() - kCasesShown << " more cases\n";
+    if (lines.size() > casesShown)
+      std::cout << "  ... " << lines.size() - casesShown << " more cases\n";
   }
 };
 
