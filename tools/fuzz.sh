@@ -2,8 +2,9 @@
 # Builds the fuzz targets with clang and libFuzzer into build-fuzz and runs each for SECONDS
 # (default 60) from its seed corpus in fuzz/corpus/. New inputs go to build-fuzz/corpus/ (the
 # committed seeds stay as they are); a crasher is saved as a seed beside the others, so that the
-# tests replay it from then on, and is shown in hex here. Prints executions per second per
-# target; exits 1 when any target crashed.
+# tests replay it from then on, and is shown in hex here. Runs two targets at a time (one per
+# core; QUBIX_FUZZ_JOBS changes that). Prints executions per second per target; exits 1 when any
+# target crashed.
 #   tools/fuzz.sh [SECONDS] [TARGET...]    targets: maclist hwpresetlist eqfile vup hfp jpeg avi
 #                                                   bus_replies sim_frames trace
 set -euo pipefail
@@ -21,16 +22,26 @@ cmake --build build-fuzz -j2 --target "${targets[@]/#/fuzz_}"
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# One target; its exit status goes to build-fuzz/fuzz_TARGET.status.
+fuzz_one() {
+  local t=$1 status=0
+  mkdir -p "build-fuzz/corpus/$t"
+  build-fuzz/fuzz/fuzz_"$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="fuzz/corpus/$t/" "build-fuzz/corpus/$t" \
+    "fuzz/corpus/$t" >"build-fuzz/fuzz_$t.log" 2>&1 || status=$?
+  echo $status >"build-fuzz/fuzz_$t.status"
+}
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "${QUBIX_FUZZ_JOBS:-2}" ]; do wait -n || true; done
+  fuzz_one "$t" &
+done
+wait
+
 failed=()
 printf '%-14s %12s %10s\n' target executions exec/s
 for t in "${targets[@]}"; do
-  work="build-fuzz/corpus/$t"
-  mkdir -p "$work"
   log="build-fuzz/fuzz_$t.log"
-  status=0
-  build-fuzz/fuzz/fuzz_"$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="fuzz/corpus/$t/" "$work" "fuzz/corpus/$t" \
-    >"$log" 2>&1 || status=$?
+  status=$(cat "build-fuzz/fuzz_$t.status")
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   printf '%-14s %12s %10s\n' "$t" "${runs:-?}" "${rate:-?}"

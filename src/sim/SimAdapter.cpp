@@ -28,12 +28,14 @@ SimAdapter::SimAdapter(std::shared_ptr<SimBus> bus, ClockMode mode)
 
 void SimAdapter::note(int& counter, const char* name) {
   ++counter;
+  if (!keepCallLog) return;
   callLog_.emplace_back(name);
   trace_.push_back({name, clock_.nowMs()});
 }
 
 // Completes the entry note() opened with the arguments and the outcome.
 void SimAdapter::traceOutcome(std::string call) {
+  if (!keepCallLog) return;
   trace_.back() = {std::move(call), clock_.nowMs()};
 }
 
@@ -87,7 +89,8 @@ Status SimAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_
                          std::uint32_t& bytesWritten) {
   note(calls_.write, "write");
   const Status st = writeBody(handle, buffer, count, bytesWritten);
-  traceOutcome("write(" + std::to_string(count) + ")->" + std::to_string(bytesWritten));
+  if (keepCallLog)
+    traceOutcome("write(" + std::to_string(count) + ")->" + std::to_string(bytesWritten));
   return st;
 }
 
@@ -129,7 +132,8 @@ Status SimAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count
                         std::uint32_t& bytesRead) {
   note(calls_.read, "read");
   const Status st = readBody(handle, buffer, count, bytesRead);
-  traceOutcome("read(" + std::to_string(count) + ")->" + std::to_string(bytesRead));
+  if (keepCallLog)
+    traceOutcome("read(" + std::to_string(count) + ")->" + std::to_string(bytesRead));
   return st;
 }
 

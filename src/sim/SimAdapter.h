@@ -86,6 +86,9 @@ class SimAdapter : public link::Adapter {
     double atMs = 0.0;
   };
   const std::vector<TracedCall>& trace() const { return trace_; }
+  // Off: the calls are still counted, but neither logged nor traced; building the texts is most
+  // of an adapter call's cost in a long upload, and a fault campaign reads neither.
+  bool keepCallLog = true;
   void resetCalls() {
     calls_ = {};
     callLog_.clear();

@@ -1,17 +1,22 @@
 // Fault campaigns on the simulated bus. Every operation that talks to the processors is run once
 // cleanly, to count its exchanges and the reply bytes it reads and to keep what it leaves
 // behind; then it is run again for each fault at each of those points: the adapter pulled out
-// and the machine falling silent as a write begins, one reply byte lost and one reply byte
-// spoiled. After each run:
+// and the machine falling silent as a write begins, one reply byte lost or with its bits
+// flipped, and the plausible wrong bytes of a noisy line: an "N" where an "O" acknowledges or
+// ends a reply, one hexadecimal digit one off, a reply's terminator turned into a digit.
+// After each run:
 //   - an operation that reports success must have done all its work: the machines hold what the
 //     clean run left, the PC shows what they hold and every file is what the clean run wrote;
 //   - a file may change only as part of work that did reach its machine;
 //   - once the adapter is back, a refresh succeeds and every slot shows what its processor holds,
 //     with no machine left selected, receiving or in access.
-// The virtual clock makes every time-out free, so the whole campaign runs in seconds.
+// The virtual clock makes every time-out free, so the whole campaign runs in seconds; each
+// operation is a test case of its own. A summary of every finding by operation, fault and byte
+// ends each case's output.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,15 +26,20 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "editor/FilterImport.h"
 #include "editor/HeadlessEditor.h"
+#include "editor/UserPresetFile.h"
 #include "network/HardwarePreset.h"
 #include "network/HfpFile.h"
 #include "network/NetworkTexts.h"
 #include "network/Station.h"
 #include "sim/SimAdapter.h"
 #include "support/NetworkRig.h"
+#include "support/PresetRig.h"
 #include "support/RecordingFrontend.h"
 
 namespace qubix::test {
@@ -52,12 +62,19 @@ network::HfpImage UploadImage() {
   return image;
 }
 
+// One byte the PC reads, replaced: the n-th byte read since forget() arrives as `into`.
+struct ReadStrike {
+  std::uint64_t at = 0;
+  std::uint8_t into = 0;
+};
+
 // The program as the window assembles it, on the demo processors, listed and refreshed.
 struct CampaignRig {
   CampaignRig()
       : bus(sim::makeDemoBus()),
         sim(new sim::SimAdapter(bus, sim::ClockMode::Virtual)),
-        station(std::unique_ptr<link::Adapter>(sim), frontend, dir.path()),
+        reads(new TamperingAdapter(sim)),
+        station(std::unique_ptr<link::Adapter>(reads), frontend, dir.path()),
         ticks([this] { return sim->nowMs(); }),
         presets(station.link, station.bus, station.commands, frontend, station.network, ticks),
         editor(station) {
@@ -66,6 +83,13 @@ struct CampaignRig {
     // The transcript would grow by thousands of entries in an upload; only its reply bytes are
     // needed, and the upload lets events run before every byte.
     frontend.onProcessEvents = [this] { trimTranscript(); };
+    sim->keepCallLog = false;
+    reads->onRead = [this](std::uint8_t* b, std::uint32_t& got, std::uint32_t, const std::string&) {
+      for (std::uint32_t i = 0; i < got; ++i, ++readCount) {
+        if (keepReads) readStream.push_back(static_cast<char>(b[i]));
+        if (strike && strike->at == readCount) b[i] = strike->into;
+      }
+    };
     station.link.Connect();
     station.network.RefreshMachines();
   }
@@ -80,6 +104,7 @@ struct CampaignRig {
   void forget() {
     bus->clearTranscript();
     replyBytes = 0;
+    readCount = 0;
     frontend.forgetHistory();
     frontend.statusTexts.clear();
   }
@@ -101,7 +126,8 @@ struct CampaignRig {
 
   ScratchDir dir;
   std::shared_ptr<sim::SimBus> bus;
-  sim::SimAdapter* sim;  // owned by the station's link
+  sim::SimAdapter* sim;     // owned by `reads`
+  TamperingAdapter* reads;  // owned by the station's link
   RecordingFrontend frontend;
   network::Station station;
   network::TickCounter ticks;
@@ -116,6 +142,12 @@ struct CampaignRig {
     editor::EditorState& state;
   } leave{editor.state};
   std::uint64_t replyBytes = 0;  // reply bytes trimmed from the transcript since forget()
+  std::uint64_t readCount = 0;   // bytes the PC read since forget()
+  bool keepReads = false;        // keep them in readStream (the clean run)
+  std::string readStream;
+  std::optional<ReadStrike> strike;
+  // What the PC showed at the moment an operation that closes the editor had finished its work.
+  std::string viewBeforeClose;
 };
 
 // ---------------------------------------------------------------- what the PC shows
@@ -202,8 +234,50 @@ std::string Live(const sim::SimProcessor& p) {
   return out.str();
 }
 
+std::string LiveAndBands(CampaignRig& rig, int k) {
+  return Live(rig.processor(k)) + " " + Coefficients(rig.processor(k));
+}
+
+// The command-line tool's editor commands open the editor on the machine (a machine that does
+// not answer its select frame ends the command there), do their work and close the editor,
+// which writes the equaliser files.
+bool OpenAsTheToolDoes(CampaignRig& rig, int slot) {
+  rig.editor.state.OpenEditorForSlot(slot);
+  return rig.station.bus.MachineSelected;
+}
+
+// A user preset file with a value of its own in every field the editor sends.
+editor::UserPresetRecord PresetToApply() {
+  editor::UserPresetRecord r;
+  r.inputGainA = -9;
+  r.inputGainB = 5;
+  r.knob12 = 12;
+  r.knob34 = 40;
+  r.delay12 = 25;
+  r.delay34 = 3;
+  r.freqHz = {50, 100, 200, 400, 800, 1600, 3150, 6300, 10000, 16000};
+  r.gainDb = {3.0F, -2.0F, 1.5F, -6.0F, 0.0F, 4.0F, -1.0F, 2.5F, -3.0F, 1.0F};
+  r.q = {1.4F, 2.0F, 0.7F, 3.0F, 1.0F, 5.0F, 1.2F, 0.9F, 2.5F, 1.4F};
+  r.ampLevelCode = 200;
+  return r;
+}
+
+constexpr const char* kFiltersToImport =
+    "Preamp: -4 dB\n"
+    "Filter 1: ON PK Fc 60 Hz Gain 4 dB Q 0.9\n"
+    "Filter 2: ON PK Fc 120 Hz Gain -3 dB Q 2.2\n"
+    "Filter 3: ON PK Fc 250 Hz Gain 2.5 dB Q 1.1\n"
+    "Filter 4: ON PK Fc 500 Hz Gain -1.5 dB Q 4\n"
+    "Filter 5: ON PK Fc 900 Hz Gain 3 dB Q 0.8\n"
+    "Filter 6: ON PK Fc 1800 Hz Gain -5 dB Q 3.3\n"
+    "Filter 7: ON PK Fc 3300 Hz Gain 1 dB Q 1.7\n"
+    "Filter 8: ON PK Fc 6000 Hz Gain -2 dB Q 2.8\n"
+    "Filter 9: ON PK Fc 9000 Hz Gain 2 dB Q 5\n"
+    "Filter 10: ON PK Fc 12000 Hz Gain -3 dB Q 1.3\n";
+
 std::vector<Operation> Operations() {
   const auto noPrepare = [](CampaignRig&, int) {};
+  const auto noView = [](CampaignRig&, int) { return std::string(); };
   const auto openEditor = [](CampaignRig& rig, int slot) {
     rig.editor.state.OpenEditorForSlot(slot);
   };
@@ -294,14 +368,63 @@ std::vector<Operation> Operations() {
        [](CampaignRig& rig, int) { return rig.editor.state.CopyBandsToAllMachines().ok; },
        [](CampaignRig& rig, int k) { return Coefficients(rig.processor(k)); },
        [](CampaignRig& rig, int slot) { return EditorMismatch(rig, slot); }},
+
+      {"EditorOpening",
+       // The processor changed since the refresh, user preset included: what the editor shows,
+       // and the equaliser files its close writes, must come from what the processor says now.
+       [](CampaignRig& rig, int slot) {
+         auto& p = rig.processor(slot);
+         p.live.gainA = 170;
+         p.live.atten12 = 200;
+         p.live.delay34 = 9;
+         p.live.ampLevel = 230;
+         p.userPreset = 6;
+       },
+       [](CampaignRig& rig, int slot) {
+         if (!OpenAsTheToolDoes(rig, slot)) return false;
+         rig.viewBeforeClose = EditorMismatch(rig, slot);
+         rig.editor.state.CloseEditor();
+         return true;
+       },
+       LiveAndBands, [](CampaignRig& rig, int) { return rig.viewBeforeClose; }},
+
+      {"Apply",
+       [](CampaignRig& rig, int) {
+         EXPECT_EQ(editor::WriteUserPresetFile((rig.dir.path() / "campaign.vup").string(),
+                                               PresetToApply()),
+                   "");
+       },
+       [](CampaignRig& rig, int slot) {
+         if (!OpenAsTheToolDoes(rig, slot)) return false;
+         const bool applied =
+             rig.editor.presets.LoadFromFile((rig.dir.path() / "campaign.vup").string()).ok();
+         rig.editor.state.CloseEditor();
+         return applied;
+       },
+       LiveAndBands, noView},
+
+      {"EqImport",
+       [](CampaignRig& rig, int) { WriteFile(rig.dir.path() / "campaign.txt", kFiltersToImport); },
+       [](CampaignRig& rig, int slot) {
+         const filters::FilterReadResult read =
+             editor::ReadFilterFile(rig.dir.path() / "campaign.txt");
+         if (!read.ok() || !OpenAsTheToolDoes(rig, slot)) return false;
+         const bool sent = editor::ApplyImportedFilters(rig.editor.state, *read.filters,
+                                                        /*usePreamp=*/true)
+                               .sent;
+         rig.editor.state.CloseEditor();
+         return sent;
+       },
+       LiveAndBands, noView},
   };
 }
 
 // ---------------------------------------------------------------- faults and cases
 
-enum class Fault { Unplug, Silence, DropByte, CorruptByte };
-constexpr std::array<Fault, 4> kFaults{Fault::Unplug, Fault::Silence, Fault::DropByte,
-                                       Fault::CorruptByte};
+enum class Fault { Unplug, Silence, DropByte, CorruptByte, AckAsN, HexDigitOff, Terminator };
+constexpr std::array<Fault, 7> kFaults{Fault::Unplug,      Fault::Silence, Fault::DropByte,
+                                       Fault::CorruptByte, Fault::AckAsN,  Fault::HexDigitOff,
+                                       Fault::Terminator};
 const char* FaultName(Fault f) {
   switch (f) {
     case Fault::Unplug:
@@ -312,8 +435,71 @@ const char* FaultName(Fault f) {
       return "dropped byte";
     case Fault::CorruptByte:
       return "corrupted byte";
+    case Fault::AckAsN:
+      return "N for O";
+    case Fault::HexDigitOff:
+      return "hex digit one off";
+    case Fault::Terminator:
+      return "terminator changed";
   }
   return "?";
+}
+
+// Where a fault strikes: the n-th write, the n-th byte the machines send, or (the plausible
+// wrong bytes, which must know the byte they replace) the n-th byte the PC reads.
+enum class Point { Write, Sent, Read };
+Point PointOf(Fault f) {
+  switch (f) {
+    case Fault::Unplug:
+    case Fault::Silence:
+      return Point::Write;
+    case Fault::DropByte:
+    case Fault::CorruptByte:
+      return Point::Sent;
+    default:
+      return Point::Read;
+  }
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+constexpr std::size_t kTextDigits = 127;
+
+// The byte a plausible fault puts in place of byte `at` of what the clean run read, or nothing
+// when the fault does not apply there. An "O" acknowledges or ends a reply: any "O" may arrive as
+// "N". A hex digit is changed by one, up at even places and down at odd ones (or the other way
+// at the ends of the range), staying a digit of the same case. A terminator is an "O" after a
+// hex digit (the end of a query or text reply); it arrives as the digit zero.
+std::optional<std::uint8_t> PlausibleByte(Fault f, const std::string& read, std::size_t at) {
+  const char c = read[at];
+  switch (f) {
+    case Fault::AckAsN:
+      if (c == 'O') return std::uint8_t{'N'};
+      return std::nullopt;
+    case Fault::HexDigitOff: {
+      if (!IsHexDigit(c)) return std::nullopt;
+      // The text reply (a preset's name as 127 digits and its "O") carries no checksum: a digit
+      // off there is beyond any check the protocol offers, so it is not struck. Every other
+      // reply's digits are covered by a checksum or compared with what was sent.
+      std::size_t from = at, to = at;
+      while (from > 0 && IsHexDigit(read[from - 1])) --from;
+      while (to < read.size() && IsHexDigit(read[to])) ++to;
+      if (to - from >= kTextDigits) return std::nullopt;
+      static constexpr std::string_view kLower = "0123456789abcdef", kUpper = "0123456789ABCDEF";
+      const std::string_view digits = (c >= 'A' && c <= 'F') ? kUpper : kLower;
+      const auto v = static_cast<int>(digits.find(c));
+      int w = at % 2 == 0 ? v + 1 : v - 1;
+      if (w < 0 || w > 15) w = 2 * v - w;
+      return static_cast<std::uint8_t>(digits[static_cast<std::size_t>(w)]);
+    }
+    case Fault::Terminator:
+      if (c == 'O' && at > 0 && IsHexDigit(read[at - 1])) return std::uint8_t{'0'};
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
 }
 
 // What one run leaves behind.
@@ -324,23 +510,27 @@ struct Aftermath {
   Files files;
   std::uint64_t writes = 0;
   std::uint64_t replyBytes = 0;
+  std::string read;  // every byte the PC read (the clean run)
 };
 
 struct Case {
   const Operation* op;
   Fault fault;
   int slot;
-  std::uint64_t at;  // the write (unplug, silence) or the reply byte (dropped, corrupted)
+  std::uint64_t at;  // the write, the sent reply byte or the read byte (PointOf)
+  std::string where() const {
+    static constexpr std::array<const char*, 3> kPoint{"write ", "reply byte ", "read byte "};
+    return kPoint[static_cast<std::size_t>(PointOf(fault))] + std::to_string(at);
+  }
   std::string name() const {
     std::ostringstream out;
-    out << op->name << " / " << FaultName(fault) << " / slot " << slot << " / "
-        << (fault == Fault::Unplug || fault == Fault::Silence ? "write " : "reply byte ") << at;
+    out << op->name << " / " << FaultName(fault) << " / slot " << slot << " / " << where();
     return out.str();
   }
 };
 
 // Arms the fault so that it strikes at its point of the operation.
-void Arm(CampaignRig& rig, const Case& c) {
+void Arm(CampaignRig& rig, const Case& c, const Aftermath& clean) {
   switch (c.fault) {
     case Fault::Unplug:
     case Fault::Silence: {
@@ -362,6 +552,9 @@ void Arm(CampaignRig& rig, const Case& c) {
     case Fault::CorruptByte:
       rig.bus->lineFaults.corruptAfterBytes = c.at;
       break;
+    default:
+      rig.strike = ReadStrike{c.at, *PlausibleByte(c.fault, clean.read, c.at)};
+      break;
   }
 }
 
@@ -381,6 +574,7 @@ std::string Recover(CampaignRig& rig) {
   rig.sim->beforeWrite = nullptr;
   rig.sim->faults() = {};
   rig.bus->lineFaults = {};
+  rig.strike.reset();
   for (const auto& p : rig.bus->processors()) p->faults.silent = false;
   rig.forget();
   if (rig.editor.state.editorVisible() || rig.station.bus.MachineSelected)
@@ -416,6 +610,8 @@ struct Tally {
   std::array<int, 3> found{};   // by finding
   std::array<int, 3> mended{};  // by finding, outside the open faults
   std::map<std::pair<std::string, Finding>, int> open;
+  // Where each finding struck, by finding, fault and slot: the points in order.
+  std::map<std::tuple<Finding, Fault, int>, std::vector<std::string>> where;
   std::vector<std::string> lines;
 
   void note(const Case& c, Finding f, const std::string& detail) {
@@ -429,8 +625,30 @@ struct Tally {
     } else {
       ++mended[i];
     }
+    where[{f, c.fault, c.slot}].push_back(c.where());
     lines.push_back(std::string(isOpen ? "(open) " : "") + kFindingNames[i] + ": " + c.name() +
                     ":" + detail);
+  }
+
+  // One line per finding, fault and slot with its count and the first points; then the first
+  // cases in full (12, or QUBIX_CAMPAIGN_CASES).
+  void print(const std::string& op) const {
+    constexpr std::size_t kPointsShown = 8;
+    std::size_t casesShown = 12;
+    if (const char* n = std::getenv("QUBIX_CAMPAIGN_CASES"))
+      casesShown = static_cast<std::size_t>(std::max(0, std::atoi(n)));
+    for (const auto& [key, points] : where) {
+      const auto& [finding, fault, slot] = key;
+      std::cout << op << ": " << kFindingNames[static_cast<std::size_t>(finding)] << " / "
+                << FaultName(fault) << " / slot " << slot << ": " << points.size() << " at";
+      for (std::size_t k = 0; k < points.size() && k < kPointsShown; ++k)
+        std::cout << (k ? ", " : " ") << points[k];
+      std::cout << (points.size() > kPointsShown ? ", ..." : "") << "\n";
+    }
+    for (std::size_t k = 0; k < lines.size() && k < casesShown; ++k)
+      std::cout << "  " << lines[k] << "\n";
+    if (lines.size() > casesShown)
+      std::cout << "  ... " << lines.size() - casesShown << " more cases\n";
   }
 };
 
@@ -438,9 +656,10 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
   CampaignRig rig;
   c.op->prepare(rig, c.slot);
   rig.forget();
-  Arm(rig, c);
+  Arm(rig, c, clean);
   const bool success = c.op->run(rig, c.slot);
   rig.sim->beforeWrite = nullptr;
+  rig.strike.reset();
   const Aftermath run = Observe(rig, *c.op, c.slot, success);
   ++tally.cases;
 
@@ -454,6 +673,8 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
     auto it = run.files.find(name);
     if (it == run.files.end() || it->second != content) missed += " file " + name + " not written;";
   }
+  for (const auto& [name, content] : run.files)
+    if (!clean.files.contains(name)) missed += " file " + name + " written;";
   if (success && !missed.empty()) {
     tally.note(c, Finding::FalseSuccess, missed);
   }
@@ -489,6 +710,7 @@ Aftermath CleanRun(const Operation& op, int slot, Files& before) {
   op.prepare(rig, slot);
   before = rig.files();
   rig.forget();
+  rig.keepReads = true;
   std::uint64_t writes = 0;
   rig.sim->beforeWrite = [&writes](std::uint32_t) { ++writes; };
   const bool success = op.run(rig, slot);
@@ -497,6 +719,7 @@ Aftermath CleanRun(const Operation& op, int slot, Files& before) {
   run.writes = writes;
   rig.trimTranscript();
   run.replyBytes = rig.replyBytes;
+  run.read = std::move(rig.readStream);
   EXPECT_TRUE(success) << op.name << " slot " << slot << " fails without a fault; status '"
                        << rig.frontend.statusText << "' colour "
                        << int(rig.frontend.statusColour == link::kRed) << " boxes "
@@ -505,34 +728,68 @@ Aftermath CleanRun(const Operation& op, int slot, Files& before) {
   return run;
 }
 
-TEST(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
-  // The upload has thousands of exchanges and reply bytes; QUBIX_CAMPAIGN_STRIDE > 1 strikes at
-  // every n-th only, for a quick look.
-  std::uint64_t stride = 1;
+// Where one fault strikes an operation: every point within kEnds of either end, and every
+// stride-th point in between. The middle is the upload's payload, one exchange repeated: one byte
+// written, its echo read and compared (and later the read-back of the same bytes). A fault
+// anywhere there shifts or spoils the replies that follow, and the same comparison must notice it
+// wherever it strikes; an odd stride strikes bytes at even and at odd places (both digits of a
+// hex pair, both halves of a word) and every kind of byte the payload holds. The ends are where
+// the exchanges differ from one another (the preamble, the select frame, the header and its
+// acknowledgement, the last echoes, the read-back's end, the commit, the release): struck at
+// every point. QUBIX_CAMPAIGN_STRIDE=1 strikes everywhere.
+constexpr std::size_t kEnds = 96;
+constexpr std::uint64_t kDefaultStride = 31;
+
+std::vector<std::uint64_t> StrikePoints(const Aftermath& clean, Fault fault, std::uint64_t stride) {
+  std::vector<std::uint64_t> all;
+  switch (PointOf(fault)) {
+    case Point::Write:
+      for (std::uint64_t at = 0; at < clean.writes; ++at) all.push_back(at);
+      break;
+    case Point::Sent:
+      for (std::uint64_t at = 0; at < clean.replyBytes; ++at) all.push_back(at);
+      break;
+    case Point::Read:
+      for (std::size_t at = 0; at < clean.read.size(); ++at)
+        if (PlausibleByte(fault, clean.read, at)) all.push_back(at);
+      break;
+  }
+  std::vector<std::uint64_t> out;
+  for (std::size_t k = 0; k < all.size(); ++k)
+    if (k < kEnds || k + kEnds >= all.size() || (k - kEnds) % stride == 0) out.push_back(all[k]);
+  return out;
+}
+
+class FaultCampaign : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
+  std::uint64_t stride = kDefaultStride;
   // Tens of thousands of scratch folders come and go: in memory where the system has it.
   if (std::filesystem::is_directory("/dev/shm")) ::setenv("TMPDIR", "/dev/shm", 1);
   if (const char* s = std::getenv("QUBIX_CAMPAIGN_STRIDE")) stride = std::max(1, std::atoi(s));
   const std::vector<Operation> ops = Operations();
+  const auto op =
+      std::find_if(ops.begin(), ops.end(), [](const Operation& o) { return o.name == GetParam(); });
+  ASSERT_NE(op, ops.end());
   Tally tally;
-  std::map<std::string, int> perOperation;
-  for (const auto& op : ops) {
-    for (const int slot : {0, static_cast<int>(kIds.size()) - 1}) {
-      Files before;
-      const Aftermath clean = CleanRun(op, slot, before);
-      for (const Fault fault : kFaults) {
-        const bool byWrite = fault == Fault::Unplug || fault == Fault::Silence;
-        const std::uint64_t points = byWrite ? clean.writes : clean.replyBytes;
-        for (std::uint64_t at = 0; at < points; at += stride) {
-          RunCase(Case{&op, fault, slot, at}, clean, before, tally);
-          ++perOperation[op.name];
-        }
+  std::map<Fault, int> perFault;
+  for (const int slot : {0, static_cast<int>(kIds.size()) - 1}) {
+    Files before;
+    const Aftermath clean = CleanRun(*op, slot, before);
+    for (const Fault fault : kFaults) {
+      for (const std::uint64_t at : StrikePoints(clean, fault, stride)) {
+        RunCase(Case{&*op, fault, slot, at}, clean, before, tally);
+        ++perFault[fault];
       }
     }
   }
-  for (const auto& line : tally.lines) std::cout << line << "\n";
-  for (const auto& [name, n] : perOperation) std::cout << name << ": " << n << " cases\n";
+  tally.print(op->name);
+  std::cout << op->name << ": cases";
+  for (const auto& [fault, n] : perFault) std::cout << " " << FaultName(fault) << " " << n << ";";
+  std::cout << " stride " << stride << "\n";
   for (const auto& o : kOpenFaults) {
-    const int n = tally.open[{o.op, o.finding}];
+    if (o.op != op->name) continue;
+    const int n = tally.open.contains({o.op, o.finding}) ? tally.open.at({o.op, o.finding}) : 0;
     std::cout << "open: " << o.op << ", " << kFindingNames[static_cast<std::size_t>(o.finding)]
               << " (" << o.what << "): "
               << (n > 0 ? std::to_string(n) + " cases"
@@ -540,13 +797,21 @@ TEST(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
               << "\n";
   }
   const auto& f = tally.found;
-  std::cout << "cases " << tally.cases << ", false successes " << f[0]
+  std::cout << op->name << ": cases " << tally.cases << ", false successes " << f[0]
             << ", files changed by failed work " << f[1] << ", recoveries " << tally.recoveries
             << "/" << tally.cases << std::endl;
   EXPECT_EQ(tally.mended[static_cast<std::size_t>(Finding::FalseSuccess)], 0);
   EXPECT_EQ(tally.mended[static_cast<std::size_t>(Finding::FileChanged)], 0);
   EXPECT_EQ(tally.mended[static_cast<std::size_t>(Finding::NoRecovery)], 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(ByOperation, FaultCampaign,
+                         ::testing::Values("Refresh", "Upload", "HardwarePreset", "UserPresetStore",
+                                           "UserPresetRecall", "CopyToAll", "EditorOpening",
+                                           "Apply", "EqImport"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
 }  // namespace qubix::test
