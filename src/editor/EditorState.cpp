@@ -354,7 +354,7 @@ void EditorState::closeWindows() {
 protocol::Outcome EditorState::OpenEditorForSlot(int slot) {
   host_.setCurrentMachine(slot);
   host_.selectListItem(slot);
-  const protocol::Outcome opened = SelectMachineForEditing(slot);
+  protocol::Outcome opened = SelectMachineForEditing(slot);
   FillFromSlot(host_.slotValues(slot));
   return opened;
 }
@@ -423,7 +423,7 @@ protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
   // The editor shows and sends on from these values: one that could not be read (or an
   // unacknowledged start of access) leaves nothing to edit from.
   if (!watch.clean()) {
-    const protocol::Outcome why = watch.outcome();
+    protocol::Outcome why = watch.outcome();
     abandonOpening(id, why);
     return why;
   }

@@ -70,7 +70,7 @@ protocol::Outcome UserPresets::StoreToLocation(int location) {
                                      static_cast<float>(c.b1), static_cast<float>(c.a2),
                                      static_cast<float>(c.a1)};
     if (!commands.StoreBandToLocation(location, n, words)) {
-      const protocol::Outcome failed = watch.outcome();
+      protocol::Outcome failed = watch.outcome();
       SaveEEpromFail();
       return failed;
     }
@@ -84,7 +84,7 @@ protocol::Outcome UserPresets::StoreToLocation(int location) {
   settings.delay34 = editor_.delay()[1];
   settings.ampLevelCode = editor_.ampLevelCode();
   if (!commands.StoreSettingsToLocation(location, settings)) {
-    const protocol::Outcome failed = watch.outcome();
+    protocol::Outcome failed = watch.outcome();
     SaveEEpromFail();
     return failed;
   }

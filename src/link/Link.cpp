@@ -147,6 +147,7 @@ DrainOutcome Link::DrainInput() {
     if (adapter_->nowMs() - start >= budgetMs) break;
   }
   status_.setStatusDetail(texts::kLineNeverQuiet);
+  if (onNeverQuiet) onNeverQuiet(texts::kLineNeverQuiet);
   return DrainOutcome::NeverQuiet;
 }
 

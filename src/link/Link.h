@@ -90,6 +90,9 @@ class Link {
   // Called whenever the connection is lost or opened again: no machine can be taken as selected
   // across it (the bus layer above keeps the selection).
   std::function<void()> onSelectionVoid;
+  // Called when a drain ends with the line still talking: the bus layer above counts it as a
+  // fault of the operation that drained.
+  std::function<void(std::string_view what)> onNeverQuiet;
 
   // Called between slices of a read that waits longer than one slice, so that a window system
   // can let its pending events run; unset, every read is one driver call.

@@ -72,6 +72,7 @@ std::string ReadFailureText(int number, Bus::ReadFailure why) {
 Bus::Bus(link::Link& link, link::Frontend& frontend) : link_(link), frontend_(frontend) {
   // A machine selected before a lost or reopened connection is not known to be selected now.
   link_.onSelectionVoid = [this] { MachineSelected = false; };
+  link_.onNeverQuiet = [this](std::string_view what) { recordFault(std::string(what)); };
 }
 
 bool Bus::CanSend() const { return link_.state().Connected && MachineSelected; }

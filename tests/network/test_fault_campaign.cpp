@@ -238,12 +238,11 @@ std::string LiveAndBands(CampaignRig& rig, int k) {
   return Live(rig.processor(k)) + " " + Coefficients(rig.processor(k));
 }
 
-// The command-line tool's editor commands open the editor on the machine (a machine that does
-// not answer its select frame ends the command there), do their work and close the editor,
-// which writes the equaliser files.
+// The command-line tool's editor commands open the editor on the machine (a failed opening
+// ends the command there), do their work and close the editor, which writes the last-edit file;
+// each reports the outcomes of all three.
 bool OpenAsTheToolDoes(CampaignRig& rig, int slot) {
-  rig.editor.state.OpenEditorForSlot(slot);
-  return rig.station.bus.MachineSelected;
+  return rig.editor.state.OpenEditorForSlot(slot).ok;
 }
 
 // A user preset file with a value of its own in every field the editor sends.
@@ -383,8 +382,7 @@ std::vector<Operation> Operations() {
        [](CampaignRig& rig, int slot) {
          if (!OpenAsTheToolDoes(rig, slot)) return false;
          rig.viewBeforeClose = EditorMismatch(rig, slot);
-         rig.editor.state.CloseEditor();
-         return true;
+         return rig.editor.state.CloseEditor().ok;
        },
        LiveAndBands, [](CampaignRig& rig, int) { return rig.viewBeforeClose; }},
 
@@ -396,10 +394,9 @@ std::vector<Operation> Operations() {
        },
        [](CampaignRig& rig, int slot) {
          if (!OpenAsTheToolDoes(rig, slot)) return false;
-         const bool applied =
-             rig.editor.presets.LoadFromFile((rig.dir.path() / "campaign.vup").string()).ok();
-         rig.editor.state.CloseEditor();
-         return applied;
+         protocol::Outcome applied =
+             rig.editor.presets.LoadFromFile((rig.dir.path() / "campaign.vup").string());
+         return applied.also(rig.editor.state.CloseEditor()).ok;
        },
        LiveAndBands, noView},
 
@@ -412,8 +409,7 @@ std::vector<Operation> Operations() {
          const bool sent = editor::ApplyImportedFilters(rig.editor.state, *read.filters,
                                                         /*usePreamp=*/true)
                                .sent;
-         rig.editor.state.CloseEditor();
-         return sent;
+         return rig.editor.state.CloseEditor().ok && sent;
        },
        LiveAndBands, noView},
   };

@@ -254,7 +254,6 @@ TEST(HardwarePreset, AnAdapterGoneDuringTheChangeEndsItThere) {
                                                      std::string&) {
     if (letter != 'r') return;
     rig.sim->faults().writeFails = true;
-    rig.processor("H000000010001").faults.silent = true;
     acknowledgedAt = rig.sim->nowMs();
     writesAtAck = rig.sim->calls().write;
   };
@@ -266,6 +265,19 @@ TEST(HardwarePreset, AnAdapterGoneDuringTheChangeEndsItThere) {
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
   // The query that failed is the last write: no release byte for the dead handle.
   EXPECT_EQ(rig.sim->calls().write, writesAtAck + 1);
+}
+
+// A line that never goes quiet while the processor settles: the change ends within the bound of
+// its waits and is not reported as done.
+TEST(HardwarePreset, ALineThatNeverGoesQuietFailsTheChange) {
+  PresetRig rig;
+  rig.processor("H000000010001").faults.tamper = [&](char letter, const auto&, std::string&) {
+    if (letter == 'r') rig.bus->lineFaults.noiseEveryMs = 2.0;
+  };
+  const double start = rig.sim->nowMs();
+  EXPECT_NE(rig.presets.ApplyHardwarePreset(0, 4), PresetChangeOutcome::Done);
+  // Two waits for silence of at most four time-outs each, after the processor's own switch.
+  EXPECT_LT(rig.sim->nowMs() - start, 2 * 4 * kPresetSettleTimeoutMs + kPresetAckTimeoutMs);
 }
 
 }  // namespace

@@ -147,39 +147,22 @@ TEST(Station, RetriesGoOnAfterAScanSetTheStopFlag) {
   EXPECT_EQ(stops, 1);
 }
 
-// The editor held H000000010002 when a write failed at the driver: after reconnecting, the
-// refresh must select the first listed machine itself, so that slot 0 shows its own values.
-TEST(Station, ReconnectStartsWithNoMachineSelected) {
-  StationRig rig;
-  rig.dir.write("maclist.dat", [] {
-    std::string image(132, '\0');
-    image.replace(0, 13, "H000000010001");
-    image.replace(13, 13, "H000000010002");
-    image[130] = 2;
-    return image;
-  }());
-  rig.station.Connect();
-  ASSERT_TRUE(rig.station.bus.SelectExchange("H000000010002fd"));
-  rig.adapter->faults().unplugged = true;
-  EXPECT_FALSE(rig.station.bus.ReadParameter(18));
-  EXPECT_FALSE(rig.station.link.state().Connected);
-  rig.adapter->faults().unplugged = false;
-  rig.bus->clearTranscript();
-  rig.station.ConnectionTick([] {});
-  EXPECT_EQ(rig.bus->pcBytes().substr(0, 17), "eRH000000010001fe");
-  EXPECT_EQ(rig.station.network.slotAt(0).record.hardwarePreset, 0);
-  EXPECT_EQ(rig.station.network.slotAt(1).record.hardwarePreset, 3);
-}
-
-// Every way of losing or reopening the link leaves no machine taken as selected, each on its
-// own: a failed device check in the refresh, and the connect itself (the bus is not known to
-// hold a selection across it); afterwards slot 0 shows its own machine.
+// The editor held H000000010002 when the link was lost or reopened: every way leaves no machine
+// taken as selected, each on its own (a write failed at the driver, a failed device check in
+// the refresh, the connect itself), so that after reconnecting the refresh selects the first
+// listed machine itself and slot 0 shows its own values.
 TEST(Station, NoSelectionSurvivesALostOrReopenedLink) {
   struct Case {
     const char* name;
     std::function<void(StationRig&)> lose;
   };
   const Case cases[] = {
+      {"a write fails at the driver",
+       [](StationRig& r) {
+         r.adapter->faults().unplugged = true;
+         EXPECT_FALSE(r.station.bus.ReadParameter(18));
+         r.adapter->faults().unplugged = false;
+       }},
       {"refresh's device check fails",
        [](StationRig& r) {
          r.adapter->faults().infoFails = true;
@@ -203,7 +186,9 @@ TEST(Station, NoSelectionSurvivesALostOrReopenedLink) {
     c.lose(rig);
     EXPECT_FALSE(rig.station.bus.MachineSelected);
     rig.station.link.state().Connected = false;
+    rig.bus->clearTranscript();
     rig.station.ConnectionTick([] {});
+    EXPECT_EQ(rig.bus->pcBytes().substr(0, 17), "eRH000000010001fe");
     EXPECT_EQ(rig.station.network.slotAt(0).record.hardwarePreset, 0);
     EXPECT_EQ(rig.station.network.slotAt(1).record.hardwarePreset, 3);
   }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "protocol/Commands.h"
 #include "protocol/WireCodes.h"
 #include "support/NetworkRig.h"
@@ -188,11 +186,12 @@ TEST(WireCodes, ValuesAndCodesBothWays) {
   struct Gain {
     double db;
     int code;
+    double back;  // the code's own value: whole half-dB steps
   };
-  for (const Gain& g : {Gain{0.0, 180}, Gain{-48.0, 84}, Gain{12.0, 204}, Gain{-3.5, 173},
-                        Gain{0.74, 181}, Gain{-0.74, 179}}) {
+  for (const Gain& g : {Gain{0.0, 180, 0.0}, Gain{-48.0, 84, -48.0}, Gain{12.0, 204, 12.0},
+                        Gain{-3.5, 173, -3.5}, Gain{0.74, 181, 0.5}, Gain{-0.74, 178, -1.0}}) {
     EXPECT_EQ(codes::GainCode(g.db), g.code) << g.db;
-    EXPECT_EQ(codes::GainDb(g.code), std::trunc(g.db * 2) / 2) << g.code;
+    EXPECT_EQ(codes::GainDb(g.code), g.back) << g.code;
   }
   struct Knob {
     int position;

@@ -95,11 +95,12 @@ class TestEditorFromSlot : public QObject {
       QVERIFY(bus->pcBytes().find("Q032e") != std::string::npos);
       QVERIFY(bus->pcBytes().find("Q03a2") != std::string::npos);
 
-      // Another slot: the first machine is ended and its bands stored under its user preset 2.
+      // Another slot: the first machine is ended and what it runs is kept in its last-edit file.
       bus->clearTranscript();
       p.clickEdit(0);
       QCOMPARE(bus->pcBytes().substr(0, 6), std::string("T02feR"));
-      QVERIFY(std::filesystem::exists(network::PresetEqPath(data, "H000000010002", 2)));
+      QVERIFY(std::filesystem::exists(network::LastEditEqPath(data, "H000000010002")));
+      QVERIFY(!std::filesystem::exists(network::PresetEqPath(data, "H000000010002", 2)));
       QCOMPARE(form.Label11()->text(), QStringLiteral("H000000010001"));
       QCOMPARE(form.ParFilter(4)->GPotPos(), 0.0F);
 

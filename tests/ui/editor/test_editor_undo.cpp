@@ -216,6 +216,8 @@ class TestEditorUndo : public QObject {
       stored.ampLevel = 201;
       f.machine().locations[2].records[10] = sim::SettingsRecord(stored);
       f.rig.frontend.locationAnswers.push_back(2);
+      editor::UserPresets presets(f.form.State());  // asks the frontend for the location
+      f.form.SetUserPresets(&presets);
       test::Click(f.form.Button(QStringLiteral("   Load From DSP Memory")));
       QCOMPARE(f.state().ampLevelCode(), 201);
       QCOMPARE(int(f.machine().live.ampLevel), 201);
@@ -224,6 +226,7 @@ class TestEditorUndo : public QObject {
       QCOMPARE(int(f.machine().live.ampLevel), 255);
       f.redo(true);
       QCOMPARE(int(f.machine().live.ampLevel), f.state().ampLevelCode());
+      f.form.SetUserPresets(nullptr);
     }
     {
       Fixture f;
