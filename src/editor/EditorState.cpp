@@ -49,6 +49,7 @@ void EditorState::attachBands(const std::array<BandStrip*, kBandCount>& bands) {
 void EditorState::stopEditorActivity() { polling_.StopAll(); }
 
 void EditorState::SetFlatMode(bool flat) {
+  if (flat != flatMode_ && !editorLoading_) acknowledgedChanged_ = true;  // the file keeps it
   flatMode_ = flat;
   notify(EditorPart::FlatCaption);
 }
@@ -188,6 +189,7 @@ bool EditorState::BandChanged(int bandIndex) {
     const auto b = static_cast<std::size_t>(bandIndex);
     unconfirmed_[b] = !(sent && !overflow_);
     if (!unconfirmed_[b]) {
+      acknowledgedChanged_ = true;
       acknowledged_.freqHz[b] = static_cast<std::int32_t>(std::trunc(strip.FPotPos()));
       acknowledged_.gainDb[b] = strip.GPotPos();
       acknowledged_.q[b] = strip.QPotPos();
@@ -325,9 +327,13 @@ protocol::Outcome EditorState::CloseEditor() {
   return outcome.also(watch.outcome()).also(stored);
 }
 
-protocol::Outcome EditorState::storeRunningBands(const std::string& id) {
+protocol::Outcome EditorState::storeRunningBands(const std::string& id, bool onlyWhenChanged) {
   if (id.empty() || !acknowledgedKnown_) return protocol::Outcome::Done();
-  return eqFiles_.SaveMachineEq(id, AcknowledgedEqRecord());
+  if (onlyWhenChanged && !acknowledgedChanged_) return protocol::Outcome::Done();
+  if (!BandsOutcome().ok) return protocol::Outcome::Done();  // the caller reports the bands
+  protocol::Outcome written = eqFiles_.SaveMachineEq(id, AcknowledgedEqRecord());
+  if (written.ok) acknowledgedChanged_ = false;
+  return written;
 }
 
 void EditorState::closeForExit() {
@@ -543,6 +549,7 @@ void EditorState::takeLoadedBandsAsRunning() {
   if (!editorLoading_) return;
   acknowledged_ = BuildEqRecord();
   acknowledgedKnown_ = true;
+  acknowledgedChanged_ = false;
   unconfirmed_ = {};
 }
 

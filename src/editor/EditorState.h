@@ -138,7 +138,9 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   // Done, or which bands the editor shows that the machine did not take.
   protocol::Outcome BandsOutcome() const;
   // The last-edit file of the machine held takes the bands it runs (after a recall).
-  protocol::Outcome StoreRunningBands() { return storeRunningBands(selectedId_); }
+  protocol::Outcome StoreRunningBands() {
+    return storeRunningBands(selectedId_, /*onlyWhenChanged=*/false);
+  }
   void ApplyEqRecord(const network::EqRecord& record) override;
   void ResetEqDefaults() override;
 
@@ -186,8 +188,11 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
 
  private:
   void closeWindows();
-  // Leaving the machine the editor holds: its last-edit file takes what it acknowledged.
-  protocol::Outcome storeRunningBands(const std::string& id);
+  // Leaving the machine the editor holds: its last-edit file takes what it acknowledged, when a
+  // band's write was acknowledged since the file was read or written, and no band the editor
+  // shows is in doubt (a write the machine did not acknowledge may still have reached it: the
+  // file then keeps the last state known for certain, and the operation says which band).
+  protocol::Outcome storeRunningBands(const std::string& id, bool onlyWhenChanged = true);
   // After a failed opening: editing ends, the machine is released and the editor closes.
   bool abandonOpening(const std::string& id, const protocol::Outcome& why);
   void takeLoadedBandsAsRunning();
@@ -204,6 +209,7 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   // was loaded for the machine. unconfirmed_: bands whose last write was not acknowledged.
   network::EqRecord acknowledged_{};
   bool acknowledgedKnown_ = false;
+  bool acknowledgedChanged_ = false;
   std::array<bool, kBandCount> unconfirmed_{};
   std::string selectedId_;
 

@@ -209,6 +209,8 @@ std::string ReadFaultText(const ReadFault& fault) {
       return fault.identifier + " answered" + p + " with characters that are not hexadecimal";
     case Why::BadTerminator:
       return fault.identifier + " answered" + p + " with a reply that did not end in \"O\"";
+    case Why::BadChecksum:
+      return fault.identifier + " answered" + p + " with a reply whose checksum does not add up";
     case Why::OutOfRange:
       return fault.identifier + " answered" + p + " with a value it cannot hold";
     default:

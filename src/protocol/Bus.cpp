@@ -63,6 +63,8 @@ std::string ReadFailureText(int number, Bus::ReadFailure why) {
       return p + "the reply did not end in \"O\"";
     case Bus::ReadFailure::NotANumber:
       return p + "the reply is not a hexadecimal number";
+    case Bus::ReadFailure::BadChecksum:
+      return p + "the reply's checksum does not add up";
     case Bus::ReadFailure::OutOfRange:
       return p + "the reply is a value the processor cannot hold";
   }
@@ -181,8 +183,10 @@ bool Bus::readFailed(int number, ReadFailure why) {
 
 namespace {
 // Sends the "I" query for parameter n and reads the 7-byte reply. The value characters must
-// be hexadecimal and the value one the processor can hold: anything else is a failed read,
-// never a value from unchecked bytes.
+// be hexadecimal, their checksum must add up and the value must be one the processor can hold:
+// anything else is a failed read, never a value from unchecked bytes. (One character changed on
+// the line would otherwise give another plausible value: a preset, an attenuation that the
+// machine does not run.)
 Bus::ReadFailure QueryParameter(link::Link& link, bool canSend, int n, std::uint16_t& value,
                                 std::array<char, 4>& chars) {
   if (!canSend) return Bus::ReadFailure::NotSent;
@@ -194,6 +198,14 @@ Bus::ReadFailure QueryParameter(link::Link& link, bool canSend, int n, std::uint
   const std::string_view text(reinterpret_cast<const char*>(st.ReplyBuffer.data()), 4);
   auto word = HexQuadToWord(text);
   if (!word) return Bus::ReadFailure::NotANumber;
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 6; i += 2) {
+    auto b = HexPairToByte(static_cast<char>(st.ReplyBuffer[i]),
+                           static_cast<char>(st.ReplyBuffer[i + 1]));
+    if (!b) return Bus::ReadFailure::BadChecksum;
+    sum += *b;
+  }
+  if ((sum & 0xff) != 0) return Bus::ReadFailure::BadChecksum;
   if (const auto range = param::RangeOf(n); range && (*word < range->min || *word > range->max))
     return Bus::ReadFailure::OutOfRange;
   std::copy(text.begin(), text.end(), chars.begin());
@@ -221,14 +233,6 @@ std::uint16_t Bus::ReadParameterChecked(int number) {
     return 0;
   }
   lastReadFailure = ReadFailure::None;
-  const auto& reply = link_.state().ReplyBuffer;
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < 6; i += 2) {
-    auto b = HexPairToByte(static_cast<char>(reply[i]), static_cast<char>(reply[i + 1]));
-    if (!b) return 0;
-    sum += *b;
-  }
-  if ((sum & 0xff) != 0) return 0;
   ParameterValue = value;
   return value;
 }

@@ -92,7 +92,16 @@ class Bus {
   // Why the last ReadParameter / ReadParameterChecked / ReadParameterText gave no value.
   // BadTerminator: all bytes came but the last was not "O"; OutOfRange: a number the processor
   // cannot hold for that parameter.
-  enum class ReadFailure { None, NotSent, NoReply, BadTerminator, NotANumber, OutOfRange };
+  // BadChecksum: the value and its checksum do not add up to 0 (one character spoiled).
+  enum class ReadFailure {
+    None,
+    NotSent,
+    NoReply,
+    BadTerminator,
+    NotANumber,
+    BadChecksum,
+    OutOfRange
+  };
   ReadFailure lastReadFailure = ReadFailure::None;
 
   // ---- the fault journal: every exchange that did not end as the protocol requires (a write

@@ -138,10 +138,14 @@ TEST_P(EditorOutcome, APlausibleWrongAnswerFailsTheOperationAndWritesNoFileForIt
 INSTANTIATE_TEST_SUITE_P(Spoiled, EditorOutcome, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The last-edit file after a band the machine did not take: the band as it was acknowledged.
-TEST_F(EditorRig, TheLastEditFileKeepsTheBandAsTheMachineLastTookIt) {
+// A band whose write was not acknowledged may still have reached the machine: the last-edit file
+// keeps the last state known for certain, and the close names the band.
+TEST_F(EditorRig, TheLastEditFileKeepsItsLastCertainStateWhileABandIsInDoubt) {
   ASSERT_TRUE(state.OpenEditorForSlot(0).ok);
   strip(3).SetGPotPos(6.0F);
+  ASSERT_TRUE(state.CloseEditor().ok);
+  ASSERT_TRUE(state.OpenEditorForSlot(0).ok);
+  strip(3).SetGPotPos(9.0F);
   rig.processor(kId).faults.tamper = [](char letter, const std::vector<std::uint8_t>&,
                                         std::string& answer) {
     if (letter == 'Q') LastByte(answer, 'N');

@@ -249,6 +249,8 @@ TEST_F(EditorBus, EqFileRecordTruncatesFrequencyAndRoundTripsThroughReopen) {
 
 TEST_F(EditorBus, CloseStoresEndsAndReleases) {
   open(0);
+  strip(1).SetGPotPos(1.5F);
+  rig.clearRecords();
   host.listSel = 0;
   state.CloseEditor();
   EXPECT_EQ(pc(), "T02feR");

@@ -255,11 +255,11 @@ INSTANTIATE_TEST_SUITE_P(
                                     RefreshOutcome::ReadFailed,
                                     "Unknown",
                                     {kFileError}},
-                      ReadFaultCase{"badChecksumStaysAccepted",
+                      ReadFaultCase{"badChecksumIsAFailedRead",
                                     [](sim::ProcessorFaults& f) { f.wrongChecksum = true; },
                                     false,
-                                    RefreshOutcome::Done,
-                                    "TQ40 4Ch in A",
+                                    RefreshOutcome::ReadFailed,
+                                    "Unknown",
                                     {}}),
     [](const auto& info) { return std::string(info.param.name); });
 

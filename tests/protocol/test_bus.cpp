@@ -186,8 +186,8 @@ TEST_P(QueryReplyTest, ReadAndCheckedRead) {
 INSTANTIATE_TEST_SUITE_P(Replies, QueryReplyTest,
                          ::testing::Values(ReplyCase{"good", "01f40bO", true, 500, 500},
                                            ReplyCase{"upperCase", "01F40BO", true, 500, 500},
-                                           ReplyCase{"wrongChecksum", "01f40cO", true, 500, 0},
-                                           ReplyCase{"checksumNotHex", "01f4zzO", true, 500, 0},
+                                           ReplyCase{"wrongChecksum", "01f40cO", false, 0, 0},
+                                           ReplyCase{"checksumNotHex", "01f4zzO", false, 0, 0},
                                            ReplyCase{"seventhNotO", "01f40bX", false, 0, 0},
                                            ReplyCase{"valueNotHex", "0gf40bO", false, 0, 0},
                                            ReplyCase{"valueBlank", " 1f40bO", false, 0, 0},
@@ -201,7 +201,7 @@ TEST(ReadParameter, SimulatedFaults) {
     std::uint16_t checked;
   };
   const Case cases[] = {
-      {[](sim::ProcessorFaults& f) { f.wrongChecksum = true; }, true, 0},
+      {[](sim::ProcessorFaults& f) { f.wrongChecksum = true; }, false, 0},
       {[](sim::ProcessorFaults& f) { f.nonHexValue = true; }, false, 0},
       {[](sim::ProcessorFaults& f) { f.garbage = true; }, false, 0},
       {[](sim::ProcessorFaults& f) { f.lateMs = 250; }, false, 0},
