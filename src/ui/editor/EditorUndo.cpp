@@ -4,58 +4,10 @@
 #include <QShortcut>
 #include <QUndoCommand>
 #include <QWidget>
-#include <cmath>
 
-#include "editor/UserPresets.h"
-#include "protocol/WireCodes.h"
 #include "ui/common/BusGuard.h"
 
 namespace qubix::ui {
-
-EditorValues EditorValues::Of(editor::EditorState& state) {
-  EditorValues v;
-  for (int i = 0; i < editor::kBandCount; ++i) {
-    const editor::BandStrip& strip = state.band(i);
-    v.bands[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
-  }
-  v.gainText = state.gainText();
-  v.knobPosition = state.knobPosition();
-  v.delay = state.delay();
-  v.muted = state.muteState();
-  v.ampLevelCode = state.ampLevelCode();
-  v.flat = state.flatMode();
-  v.flatGainStash = state.flatGainStash();
-  return v;
-}
-
-namespace {
-
-// The values as a preset file holds them, for going back the way a preset load goes.
-editor::UserPresetRecord AsPreset(const EditorValues& v) {
-  editor::UserPresetRecord r;
-  r.inputGainA = static_cast<std::int32_t>(std::trunc(editor::EditValue(v.gainText[0]) * 2));
-  r.inputGainB = static_cast<std::int32_t>(std::trunc(editor::EditValue(v.gainText[1]) * 2));
-  r.knob12 = v.knobPosition[0];
-  r.knob34 = v.knobPosition[1];
-  for (std::size_t c = 0; c < 4; ++c) r.muted[c] = v.muted[c] ? 1 : 0;
-  r.delay12 = v.delay[0];
-  r.delay34 = v.delay[1];
-  r.flatMode = v.flat ? 1 : 0;
-  for (std::size_t b = 0; b < v.bands.size(); ++b) {
-    r.freqHz[b] = static_cast<std::int32_t>(std::trunc(v.bands[b].freqHz));
-    r.gainDb[b] = v.bands[b].gainDb;
-    r.q[b] = v.bands[b].q;
-    r.flatGainStash[b] = static_cast<float>(v.flatGainStash[b]);
-  }
-  r.ampLevelCode = v.ampLevelCode;
-  return r;
-}
-
-int GainCodeOf(const std::string& text) {
-  return protocol::codes::GainCode(editor::EditValue(text));
-}
-
-}  // namespace
 
 class EditorUndo::Step final : public QUndoCommand {
  public:
@@ -183,46 +135,9 @@ void EditorUndo::Redo() {
 void EditorUndo::apply(const EditorValues& target, Kind kind) {
   const BusGuard::Operation operation;
   ++busy_;
-  // The level first: a preset step only records it, and the mute toggles below send each
-  // channel's level with the code in force.
-  if (state_.ampLevelCode() != target.ampLevelCode) state_.SetAmpLevel(target.ampLevelCode);
-  if (kind == Kind::Preset) {
-    editor::UserPresets presets(state_);
-    presets.ApplyRecord(AsPreset(target));
-  }
-  // Whatever a preset load could not carry (a fraction of a hertz), and every single change,
-  // goes through the control's own operation: the operator's frames, in the window's order.
-  if (state_.flatMode() != target.flat) state_.ToggleFlat();
-  for (int c = 0; c < 4; ++c)
-    if (state_.muteState()[static_cast<std::size_t>(c)] !=
-        target.muted[static_cast<std::size_t>(c)])
-      state_.ToggleMute(c);
-  for (int i = 0; i < 2; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    // Compared as the code sent: a preset load writes "1" where the arrows wrote "1.0".
-    if (state_.GainCode(i) != GainCodeOf(target.gainText[k]))
-      state_.SetGainText(i, target.gainText[k]);
-  }
-  for (int p = 0; p < 2; ++p) {
-    const auto k = static_cast<std::size_t>(p);
-    if (state_.delay()[k] != target.delay[k]) state_.SetDelay(p, target.delay[k]);
-  }
-  for (int n = 0; n < 2; ++n) {
-    const auto k = static_cast<std::size_t>(n);
-    if (state_.knobPosition()[k] != target.knobPosition[k])
-      state_.SetKnobPosition(n, target.knobPosition[k]);
-  }
-  for (int b = 0; b < editor::kBandCount; ++b) {
-    editor::BandStrip& strip = state_.band(b);
-    const EditorValues::Band& want = target.bands[static_cast<std::size_t>(b)];
-    const EditorValues::Band held{strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
-    if (held == want) continue;
-    if (held.freqHz != want.freqHz) strip.SetFPotPos(want.freqHz);
-    if (held.gainDb != want.gainDb) strip.SetGPotPos(want.gainDb);
-    if (held.q != want.q) strip.SetQPotPos(want.q);
-    strip.Repaint();
-  }
-  state_.SetFlatGainStash(target.flatGainStash);
+  editor::RestoreEditorValues(
+      state_, target,
+      kind == Kind::Preset ? editor::RestoreWay::AsPresetLoad : editor::RestoreWay::Controls);
   --busy_;
   shown_ = EditorValues::Of(state_);
 }

@@ -11,30 +11,14 @@
 #include <functional>
 #include <string>
 
+#include "editor/EditorSnapshot.h"
 #include "editor/EditorState.h"
 
 class QWidget;
 
 namespace qubix::ui {
 
-// The editor's values that the operator can change.
-struct EditorValues {
-  struct Band {
-    float freqHz = 0, gainDb = 0, q = 0;
-    bool operator==(const Band&) const = default;
-  };
-  std::array<Band, editor::kBandCount> bands{};
-  std::array<std::string, 2> gainText;
-  std::array<int, 2> knobPosition{};
-  std::array<int, 2> delay{};
-  std::array<bool, 4> muted{};
-  std::int32_t ampLevelCode = 255;
-  bool flat = false;
-  std::array<double, editor::kBandCount> flatGainStash{};
-  bool operator==(const EditorValues&) const = default;
-
-  static EditorValues Of(editor::EditorState& state);
-};
+using editor::EditorValues;
 
 // Which control a step came from. Changes of one control within one gesture (a drag, an arrow
 // held down, a turn of the wheel) merge into one step; kNoMerge steps never merge.
