@@ -14,7 +14,6 @@
 #include <fstream>
 #include <limits>
 #include <random>
-#include <regex>
 #include <vector>
 
 namespace qubix::files {
@@ -218,11 +217,32 @@ std::optional<std::filesystem::path> SetAside(const std::filesystem::path& path,
 }
 
 std::optional<long> TemporaryFileOwner(std::string_view name) {
-  // As TemporaryName makes them; NAME may hold dots itself.
-  static const std::regex kForm(R"(\..+\.([1-9][0-9]{0,9})-[0-9]+-[0-9a-f]{8}\.tmp)");
-  std::match_results<std::string_view::const_iterator> match;
-  if (!std::regex_match(name.begin(), name.end(), match, kForm)) return {};
-  const long owner = std::stol(match[1].str());
+  // As TemporaryName makes them: "." NAME "." PID "-" COUNTER "-" 8 hex digits ".tmp", where
+  // NAME may hold dots itself.
+  const auto all = [](std::string_view text, auto pred) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), pred);
+  };
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  constexpr std::string_view kTail = ".tmp";
+  if (name.size() < 2 || name.front() != '.' || !name.ends_with(kTail)) return {};
+  std::string_view rest = name.substr(1, name.size() - 1 - kTail.size());
+  const auto lastPart = [&rest](char separator) -> std::optional<std::string_view> {
+    const auto at = rest.rfind(separator);
+    if (at == std::string_view::npos) return std::nullopt;
+    const std::string_view part = rest.substr(at + 1);
+    rest = rest.substr(0, at);
+    return part;
+  };
+  const auto hex = lastPart('-');
+  const auto counter = lastPart('-');
+  const auto pid = lastPart('.');
+  if (!hex || hex->size() != 8 ||
+      !all(*hex, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+    return {};
+  if (!counter || !all(*counter, digit)) return {};
+  if (!pid || pid->size() > 10 || !all(*pid, digit) || pid->front() == '0' || rest.empty())
+    return {};
+  const long owner = std::stol(std::string(*pid));
   if (owner > std::numeric_limits<pid_t>::max()) return {};
   return owner;
 }

@@ -36,6 +36,9 @@ class NetworkView {
   virtual void listSelectionChanged(int /*index*/) {}
   // The adapter stopped answering: the connection timer starts again.
   virtual void restartConnectTimer() {}
+  // A window keeps painting and answering while a long read waits (its reads are then made in
+  // slices with the pending events run between them).
+  virtual bool runsEventsWhileWaiting() const { return false; }
   // The 100 ms tick timer that counts the Extra preset upload's ticks.
   virtual void runTickTimer(bool /*run*/) {}
   // The editor and graph windows hide (their machine was released under them).

@@ -86,6 +86,12 @@ void Station::ConnectionTick(const std::function<void()>& stopTimer) {
 void Station::setView(NetworkView* view) {
   network.setView(view);
   ticks.setView(view);
+  // A write that finds the adapter gone restarts the view's connection timer.
+  link.onConnectionLost = nullptr;
+  if (view) link.onConnectionLost = [view] { view->restartConnectTimer(); };
+  link.whileWaiting = nullptr;
+  if (view && view->runsEventsWhileWaiting())
+    link.whileWaiting = [this] { frontend.processEvents(); };
 }
 
 void Station::EndWorkForExit() {

@@ -21,17 +21,14 @@ EditorWindows::EditorWindows(Tmainform& mainform)
   QObject::connect(mainform.Slots, &MachineSlots::editPictureClicked, form_.get(), [this](int k) {
     if (k >= 0 && k < network::kSlotCount) (this->*kImageClicks[static_cast<std::size_t>(k)])();
   });
-  mainform.hideEditorWindows = [this] {
+  QObject::connect(&mainform, &Tmainform::editorWindowsToHide, form_.get(), [this] {
     form_->hide();
     form_->Graph().hide();
     form_->Levels().hide();
-  };
+  });
 }
 
-EditorWindows::~EditorWindows() {
-  mainform_.hideEditorWindows = nullptr;
-  mainform_.station().setEditor(nullptr);
-}
+EditorWindows::~EditorWindows() { mainform_.station().setEditor(nullptr); }
 
 void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
   presets.setEditor(&form_->State());

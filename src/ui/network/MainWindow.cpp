@@ -59,9 +59,6 @@ Tmainform::Tmainform(std::unique_ptr<link::Adapter> adapter, QWidget* parent) : 
   Slots = new MachineSlots(this, dataDir);
   Slots->setWindowHeight = [this](int height) { resize(width(), height); };
   station_->setView(this);
-  station_->link.onConnectionLost = [this] { Timer1->start(); };
-  // Long waits on the bus keep the windows painting.
-  station_->link.whileWaiting = [this] { frontend_.processEvents(); };
   BusGuard::AllowWhileBusy(this);
   BusGuard::AllowWhileBusy(StaticText5);
   // A running scan lets events run between its probes: its stop control and "Max Srch" (the
@@ -103,9 +100,7 @@ void Tmainform::runTickTimer(bool run) {
     Timer2->stop();
 }
 
-void Tmainform::hideEditor() {
-  if (hideEditorWindows) hideEditorWindows();
-}
+void Tmainform::hideEditor() { emit editorWindowsToHide(); }
 
 Tmainform::~Tmainform() {
   // The window may go without having been closed (tests, an error at start-up): the separator

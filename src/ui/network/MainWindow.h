@@ -38,9 +38,6 @@ class Tmainform : public QWidget, public network::NetworkView {
   network::Station& station() { return *station_; }
   QtFrontend& frontend() { return frontend_; }
 
-  // Hides the editor and the filter graph windows (set by whoever creates them).
-  std::function<void()> hideEditorWindows;
-
   // Controls, by the names the handlers use.
   QFrame* Bevel1 = nullptr;
   QFrame* Bevel2 = nullptr;
@@ -72,12 +69,17 @@ class Tmainform : public QWidget, public network::NetworkView {
   void probeFrameChanged(std::string_view frame) override;
   void listSelectionChanged(int index) override;
   void restartConnectTimer() override;
+  bool runsEventsWhileWaiting() const override { return true; }
   void runTickTimer(bool run) override;
   void hideEditor() override;
 
   bool closed() const { return closed_; }
   // Exit was asked for during an operation and waits for its end.
   bool exitPending() const { return exitPending_; }
+
+ signals:
+  // The editor and the filter graph windows are to hide (whoever created them listens).
+  void editorWindowsToHide();
 
  public slots:
   void FormShow();

@@ -258,7 +258,7 @@ class StartupTest : public QObject {
     QVERIFY(w->station().bus.SelectExchange("H000000010001fe"));
     QVERIFY(w->station().commands.BeginAccess());
     int hidden = 0;
-    w->hideEditorWindows = [&] { ++hidden; };
+    QObject::connect(w.get(), &ui::Tmainform::editorWindowsToHide, [&] { ++hidden; });
     bus_->clearTranscript();
     QTest::mouseClick(w->StaticText5, Qt::LeftButton);
     QCOMPARE(bus_->pcBytes(), std::string("T02feR"));
