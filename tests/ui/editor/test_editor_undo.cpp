@@ -246,6 +246,18 @@ class TestEditorUndo : public QObject {
     }
   }
 
+  // Bands the program fills in (a file, a recall) are the machine's own values: no step.
+  void bandsFilledWhileLoadingMakeNoStep() {
+    Fixture f;
+    {
+      const editor::EditorState::LoadingScope loading(f.state());
+      f.form.ParFilter(3)->SetGPotPos(4.0F);
+    }
+    QCOMPARE(f.form.Undo().Stack().count(), 0);
+    f.form.ParFilter(3)->SetGPotPos(5.0F);  // the same change from the operator is one
+    QCOMPARE(f.form.Undo().Stack().count(), 1);
+  }
+
   void historyIsDroppedWhenTheEditorLeavesItsMachine() {
     using Leave = std::function<void(Fixture&)>;
     const std::vector<std::pair<const char*, Leave>> leavings{
