@@ -13,11 +13,11 @@
 #include <filesystem>
 
 #include "Resources.h"
+#include "app/EditorWindows.h"
 #include "app/Options.h"
 #include "compose/LinkFactory.h"
 #include "files/DataDirLock.h"
 #include "ui/common/ProgramLook.h"
-#include "ui/editor/EditorWindows.h"
 #include "ui/editor/UserPresetControls.h"
 #include "ui/network/MainTexts.h"
 #include "ui/network/MainWindow.h"
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     qubix::ui::PresetControls presetControls(mainform.station(), *mainform.Slots, &mainform);
     // The editor with its response graph, level window and amplifier calculator, opened from
     // the slots' edit pictures.
-    qubix::ui::EditorWindows editorWindows(mainform);
+    qubix::app::EditorWindows editorWindows(mainform);
     editorWindows.AttachHardwarePresets(presetControls.Presets());
     // User presets: the editor's store, recall, save and load buttons and their location
     // dialogs; a recall shows the new user preset name in the machine's slot.

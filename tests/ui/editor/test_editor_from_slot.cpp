@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/EditorWindows.h"
 #include "network/EqFile.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/QtInput.h"
 #include "support/WidgetTest.h"
-#include "ui/editor/EditorWindows.h"
 #include "ui/filters/EqBandStrip.h"
 #include "ui/filters/ResponseGraphWindow.h"
 #include "ui/network/MachineSlots.h"
@@ -62,7 +62,7 @@ struct Program {
   }
   sim::SimAdapter* adapter;
   ui::Tmainform mainform;
-  ui::EditorWindows editor;
+  app::EditorWindows editor;
 };
 
 }  // namespace

@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/EditorWindows.h"
 #include "network/Slots.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/QtInput.h"
 #include "ui/common/BusGuard.h"
-#include "ui/editor/EditorWindows.h"
 #include "ui/network/BusyAnimation.h"
 #include "ui/network/HardwarePresetDialog.h"
 #include "ui/network/MainWindow.h"
@@ -71,7 +71,7 @@ struct Program {
   sim::SimAdapter* adapter;
   ui::Tmainform mainform;
   ui::PresetControls presets;
-  ui::EditorWindows editor;
+  app::EditorWindows editor;
 };
 
 }  // namespace

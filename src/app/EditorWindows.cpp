@@ -1,11 +1,15 @@
-#include "ui/editor/EditorWindows.h"
+#include "app/EditorWindows.h"
 
 #include "network/HardwarePreset.h"
 #include "ui/editor/LevelWindow.h"
 #include "ui/filters/ResponseGraphWindow.h"
 #include "ui/network/MainWindow.h"
 
-namespace qubix::ui {
+namespace qubix::app {
+
+using ui::MachineSlots;
+using ui::TForm1;
+using ui::Tmainform;
 
 EditorWindows::EditorWindows(Tmainform& mainform)
     : mainform_(mainform),
@@ -37,4 +41,4 @@ void EditorWindows::AttachHardwarePresets(network::HardwarePresets& presets) {
 
 void EditorWindows::OpenEditorForSlot(int k) { form_->State().OpenEditorForSlot(k); }
 
-}  // namespace qubix::ui
+}  // namespace qubix::app

@@ -1,5 +1,6 @@
 // The editor's windows in the running program: the editor (with its graph, level window and
-// calculator) over the main window's station, opened from the slots' edit pictures.
+// calculator) over the main window's station, opened from the slots' edit pictures. It joins the
+// two windows, so it lives with the program, not with either of them.
 #pragma once
 
 #include <memory>
@@ -12,15 +13,17 @@ class HardwarePresets;
 }
 
 namespace qubix::ui {
-
 class Tmainform;
+}
+
+namespace qubix::app {
 
 class EditorWindows {
  public:
-  explicit EditorWindows(Tmainform& mainform);
+  explicit EditorWindows(ui::Tmainform& mainform);
   ~EditorWindows();
 
-  TForm1& Form1() { return *form_; }
+  ui::TForm1& Form1() { return *form_; }
   editor::NetworkEditorHost& Host() { return host_; }
 
   // An Extra preset upload stops the editor's timers and hides the level window first; a change
@@ -40,9 +43,9 @@ class EditorWindows {
   void Image14Click() { OpenEditorForSlot(7); }
 
  private:
-  Tmainform& mainform_;
+  ui::Tmainform& mainform_;
   editor::NetworkEditorHost host_;
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<ui::TForm1> form_;
 };
 
-}  // namespace qubix::ui
+}  // namespace qubix::app
