@@ -19,7 +19,7 @@ namespace {
 class ScriptedAdapter : public link::Adapter {
  public:
   explicit ScriptedAdapter(std::span<const std::uint8_t> script) : script_(script) {}
-  double nowMs() const { return nowMs_; }
+  double nowMs() const override { return nowMs_; }
 
   link::Status listDevices(std::span<link::Description> slots, std::uint32_t& count) override {
     count = 1;
