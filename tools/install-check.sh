@@ -41,7 +41,7 @@ files_in_place() {
            share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
            share/icons/hicolor/scalable/apps/$app_id.svg \
            share/icons/hicolor/256x256/apps/$app_id.png share/qubix24/hwpresetlist.dat \
-           share/man/man1/qubix24.1.gz share/man/man1/qubix24ctl.1.gz \
+           share/man/man1/qubix24.1.gz share/man/man1/qubix24ctl.1.gz share/man/man1/qubix24-sim.1.gz \
            share/bash-completion/completions/qubix24ctl share/doc/qubix24/copyright \
            share/doc/qubix24/changelog.Debian.gz; do
     [ -f "$prefix/$f" ] || { echo "missing: $f" >&2; ok=1; }
