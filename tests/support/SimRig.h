@@ -11,6 +11,7 @@
 #include "protocol/Hex.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/CaseNames.h"
 #include "support/RecordingFrontend.h"
 
 namespace qubix::test {
