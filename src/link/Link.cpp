@@ -135,13 +135,13 @@ bool Link::ReadReply() {
 }
 
 DrainOutcome Link::DrainInput() {
-  state_.ReplyLength = 16;
+  state_.ReplyLength = kDrainReadSize;
   const double budgetMs = static_cast<double>(kDrainTimeouts) *
                           static_cast<double>(std::max(readTimeoutMs_, kStandardTimeoutMs));
   const double start = adapter_->nowMs();
   for (int i = 0; i < kMaxDrainReads; ++i) {
     state_.bytesRead = 0;
-    const Status st = readWaiting(state_.ReplyBuffer.data(), 16, state_.bytesRead);
+    const Status st = readWaiting(state_.ReplyBuffer.data(), kDrainReadSize, state_.bytesRead);
     if (st != kOk) return DrainOutcome::LinkFailed;
     if (state_.bytesRead == 0) return DrainOutcome::Quiet;
     if (adapter_->nowMs() - start >= budgetMs) break;

@@ -18,6 +18,8 @@ namespace qubix::link {
 inline constexpr std::size_t kBufferSize = 200;
 inline constexpr std::int32_t kBaudRate = 115200;
 inline constexpr std::uint32_t kStandardTimeoutMs = 200;
+// A drain reads this many bytes at a time until a read returns none.
+inline constexpr std::uint32_t kDrainReadSize = 16;
 
 // How a drain of the input ended.
 enum class DrainOutcome {

@@ -366,7 +366,9 @@ Frame Understand(const std::string& bytes) {
     case 'I':
       f.kind = "query";
       f.parameter = U8(p, 0);
-      f.replyLength = f.parameter == param::kExtraName ? 128 : 7;
+      f.replyLength = static_cast<std::uint32_t>(f.parameter == param::kExtraName
+                                                     ? protocol::kTextReplyLength
+                                                     : protocol::kQueryReplyLength);
       f.text = "query " + std::to_string(f.parameter) + " " + ParameterName(f.parameter);
       return f;
     case 'n':
@@ -436,8 +438,9 @@ std::string QueryAnswer(const Frame& f, const std::string& reply) {
   if (reply.back() != 'O') return "answered " + Shown(reply) + " without \"O\"";
   if (f.parameter == param::kExtraName) {
     std::string name;
-    for (std::size_t k = 0; k < 18; ++k) {
-      const auto b = protocol::HexPairToByte(reply[84 + 2 * k], reply[85 + 2 * k]);
+    for (std::size_t k = 0; k < protocol::kTextLength; ++k) {
+      const std::size_t at = protocol::kTextFirstByte + 2 * k;
+      const auto b = protocol::HexPairToByte(reply[at], reply[at + 1]);
       if (!b) return "a name that is not hex";
       name.push_back(static_cast<char>(*b));
     }
@@ -451,7 +454,7 @@ std::string QueryAnswer(const Frame& f, const std::string& reply) {
   return text;
 }
 
-constexpr std::uint32_t kDrainRead = 16;
+constexpr std::uint32_t kDrainRead = link::kDrainReadSize;
 
 class Decoder {
  public:
@@ -537,7 +540,7 @@ class Decoder {
   }
 
   void onCall(const TraceRecord& r) {
-    const bool failed = r.status != 0 && r.status != 17;  // 17: not supported by the backend
+    const bool failed = r.status != link::kOk && r.status != link::kNotSupported;
     // Nothing more arrives for an exchange once the device is opened or closed again.
     if (r.name == "open" || r.name == "close") finish();
     if (r.name == "open")
