@@ -120,12 +120,17 @@ std::vector<std::string> ConsoleFrontend::faults() const {
   for (const Fault& f : faults_) {
     const std::string frame = "\"" + f.frame + "\"";
     const std::string why = f.detail.empty() ? std::string() : ": " + f.detail;
+    const auto line = [&](std::string_view what) {
+      std::string text(what);
+      text.append(frame).append(why);
+      return text;
+    };
     if (f.text == link::texts::kConnectionFail) {
-      out.push_back("the adapter failed sending " + frame + why);
+      out.push_back(line("the adapter failed sending "));
     } else if (f.text == link::texts::kCommError) {
-      out.push_back("the adapter took only part of " + frame + why);
+      out.push_back(line("the adapter took only part of "));
     } else if (f.text == link::texts::kStatusNotOk) {
-      out.push_back("the adapter failed reading the answer to " + frame + why);
+      out.push_back(line("the adapter failed reading the answer to "));
     } else if (f.text == link::texts::kNoDeviceRead) {
       out.push_back("no adapter is open");
     } else if (f.text == network::eqtexts::kFileErrorCaption) {

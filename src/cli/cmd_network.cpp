@@ -1,5 +1,6 @@
 // Network commands: scan (probe the bus like the scan button and store the list), list (the
 // entries of maclist.dat) and status (refresh and print each listed processor's slot record).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -101,6 +102,7 @@ int RunList(Invocation& inv) {
       break;
   }
   std::vector<std::string> ids;
+  ids.reserve(static_cast<std::size_t>(std::max<int>(list.count, 0)));
   for (int i = 0; i < list.count; ++i) ids.push_back(list.entry(i));
   PrintIdentifiers(inv, "entries", ids);
   return kExitOk;
