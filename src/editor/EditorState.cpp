@@ -323,8 +323,13 @@ protocol::Outcome EditorState::CloseEditor() {
   // the main window's list; with no machine held (a lost link) they belong to none.
   protocol::Outcome outcome = BandsOutcome();
   const protocol::Outcome stored = storeRunningBands(selectedId_);
+  const std::string id = selectedId_;
   CloseWithoutStoringBands();
-  return outcome.also(watch.outcome()).also(stored);
+  outcome.also(watch.outcome()).also(stored);
+  // The status line shows what the close came to: the last "Status Ok" of its frames must not
+  // hide a band the machine may not run.
+  if (!outcome.ok) ShowBusFailure(link::texts::kCommError, id + ": " + outcome.reason);
+  return outcome;
 }
 
 protocol::Outcome EditorState::storeRunningBands(const std::string& id, bool onlyWhenChanged) {

@@ -155,6 +155,8 @@ TEST_F(EditorRig, TheLastEditFileKeepsItsLastCertainStateWhileABandIsInDoubt) {
   const protocol::Outcome closed = state.CloseEditor();
   EXPECT_FALSE(closed.ok);
   EXPECT_NE(closed.reason.find("band 4"), std::string::npos) << closed.reason;
+  EXPECT_EQ(rig.frontend.statusColour, link::kRed);
+  EXPECT_NE(rig.frontend.statusDetail.find("band 4"), std::string::npos);
   const auto file = network::ReadEqFile(network::LastEditEqPath(dir, kId));
   ASSERT_EQ(file.result, network::EqFileResult::Ok);
   EXPECT_EQ(file.record.gainDb[3], 6.0F);
