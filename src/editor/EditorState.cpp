@@ -370,7 +370,7 @@ protocol::Outcome EditorState::OpenEditorForSlot(int slot) {
   return opened;
 }
 
-bool EditorState::abandonOpening(const std::string& id, const protocol::Outcome& why) {
+void EditorState::abandonOpening(const std::string& id, const protocol::Outcome& why) {
   auto& cmd = commands();
   cmd.EndAccess();
   cmd.bus().ReleaseMachine();
@@ -379,7 +379,6 @@ bool EditorState::abandonOpening(const std::string& id, const protocol::Outcome&
   if (editorVisible_) closeWindows();
   ShowBusFailure(link::texts::kCommError, id + " could not be opened: " + why.reason);
   host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
-  return false;
 }
 
 protocol::Outcome EditorState::SelectMachineForEditing(int slot) {

@@ -194,7 +194,7 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   // file then keeps the last state known for certain, and the operation says which band).
   protocol::Outcome storeRunningBands(const std::string& id, bool onlyWhenChanged = true);
   // After a failed opening: editing ends, the machine is released and the editor closes.
-  bool abandonOpening(const std::string& id, const protocol::Outcome& why);
+  void abandonOpening(const std::string& id, const protocol::Outcome& why);
   void takeLoadedBandsAsRunning();
   void notify(EditorPart part) { view_.notify(part); }
   void redrawGraph() { notify(EditorPart::Graph); }

@@ -81,7 +81,6 @@ PresetChangeOutcome HardwarePresets::ChangeHardwarePreset(int slot) {
 }
 
 PresetChangeOutcome HardwarePresets::ApplyHardwarePreset(int slot, int preset) {
-  faultMark_ = bus_.faultCount();
   const PresetChangeOutcome outcome = applyHardwarePreset(slot, preset);
   if (editor_) editor_->resumeAfterRelease();
   // Said last, so that nothing the editor sends on taking its machine back hides it.
@@ -118,7 +117,7 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
 
   // A late byte of an earlier exchange would otherwise answer the select or the command.
   link_.DrainInput();
-  const protocol::FaultWatch watch(bus_);
+  faultMark_ = bus_.faultCount();
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) return endEarly(PresetChangeOutcome::SelectFailed, false);
   if (!bus_.CanSend()) return endEarly(PresetChangeOutcome::NotConnected, selection.selectedHere);
@@ -170,7 +169,8 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   bus_.ReleaseMachine();
   view_->stopWaiting(slot);
   if (!confirmed) return PresetChangeOutcome::NotConfirmed;
-  return watch.clean() ? PresetChangeOutcome::Done : PresetChangeOutcome::ExchangeFailed;
+  return bus_.faultCount() == faultMark_ ? PresetChangeOutcome::Done
+                                         : PresetChangeOutcome::ExchangeFailed;
 }
 
 }  // namespace qubix::network

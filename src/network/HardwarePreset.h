@@ -142,7 +142,9 @@ class HardwarePresets {
     bool selectedHere = false;
   };
   PresetChangeOutcome applyHardwarePreset(int slot, int preset);
-  std::uint64_t faultMark_ = 0;  // the bus's fault count when the change began
+  // The bus's fault count when the change began (after the drain of what an earlier operation
+  // left): any fault since makes a switched preset a failed change.
+  std::uint64_t faultMark_ = 0;
   Selection selectSlotMachine(int slot);
   void endAccessAndRelease();
   SlotDisplay displayOf(int slot) const;

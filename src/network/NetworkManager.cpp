@@ -223,9 +223,9 @@ void NetworkManager::noteReadFault(const std::string& identifier, const SlotRead
   const bool notANumber = failure.why == protocol::Bus::ReadFailure::NotANumber;
   // The box for a reply that is not a number comes once a refresh, however many say so.
   if (notANumber && std::none_of(readFaults_.begin(), readFaults_.end(),
-                                 [](const ReadFault& f) { return f.notANumber; }))
+                                 [](const ReadFault& f) { return f.notANumber(); }))
     frontend_.messageBox(texts::kFileReadError, texts::kFileErrorCaption, link::Buttons::OkCancel);
-  readFaults_.push_back(ReadFault{identifier, parameter, notANumber, failure.why});
+  readFaults_.push_back(ReadFault{identifier, parameter, failure.why});
 }
 
 bool NetworkManager::WriteMachineList() {

@@ -67,8 +67,9 @@ enum class RefreshOutcome {
 struct ReadFault {
   std::string identifier;
   int parameter = 0;
-  bool notANumber = false;  // answered, but not with hexadecimal digits
   protocol::Bus::ReadFailure why = protocol::Bus::ReadFailure::NoReply;
+  // Answered, but not with hexadecimal digits.
+  bool notANumber() const { return why == protocol::Bus::ReadFailure::NotANumber; }
 };
 // "H000000010002 did not answer parameter 18", for the status line's tool tip and the tool.
 std::string ReadFaultText(const ReadFault& fault);

@@ -314,7 +314,7 @@ TEST(Refresh, TheFirstFailedReadNamesTheFault) {
   EXPECT_EQ(rig.manager.RefreshMachines(), RefreshOutcome::ReadFailed);
   ASSERT_EQ(rig.manager.readFaults().size(), 1u);
   EXPECT_EQ(rig.manager.readFaults()[0].parameter, 13);
-  EXPECT_TRUE(rig.manager.readFaults()[0].notANumber);
+  EXPECT_TRUE(rig.manager.readFaults()[0].notANumber());
   EXPECT_EQ(rig.frontend.boxTexts(), std::vector<std::string>{std::string(texts::kFileReadError)});
   EXPECT_EQ(ReadFaultText(rig.manager.readFaults()[0]),
             "H000000010002 answered parameter 13 with characters that are not hexadecimal");
