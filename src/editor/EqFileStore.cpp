@@ -11,8 +11,14 @@ void EqFileStore::fileError(std::string_view text) {
   host_.frontend().messageBox(text, network::eqtexts::kFileErrorCaption, link::Buttons::OkCancel);
 }
 
-protocol::Outcome EqFileStore::writeEq(const std::filesystem::path& path,
+protocol::Outcome EqFileStore::writeEq(std::string_view id, std::optional<int> location,
                                        const network::EqRecord& record) {
+  if (!network::IsPlainIdentifier(id)) {
+    fileError(network::eqtexts::kWriteError);
+    return protocol::Outcome::Failed("\"" + std::string(id) + "\" cannot name a file");
+  }
+  const auto path = location ? network::PresetEqPath(host_.dataDir(), id, *location)
+                             : network::LastEditEqPath(host_.dataDir(), id);
   std::string error;
   if (network::WriteEqFile(path, record, error)) return protocol::Outcome::Done();
   host_.frontend().setStatusDetail(error);  // the box keeps its fixed text; the tool tip says why
@@ -21,20 +27,12 @@ protocol::Outcome EqFileStore::writeEq(const std::filesystem::path& path,
 }
 
 protocol::Outcome EqFileStore::SaveMachineEq(std::string_view id, const network::EqRecord& record) {
-  if (!network::IsPlainIdentifier(id)) {
-    fileError(network::eqtexts::kWriteError);
-    return protocol::Outcome::Failed("\"" + std::string(id) + "\" cannot name a file");
-  }
-  return writeEq(network::LastEditEqPath(host_.dataDir(), id), record);
+  return writeEq(id, std::nullopt, record);
 }
 
 protocol::Outcome EqFileStore::SaveMachineEqForLocation(std::string_view id, int location,
                                                         const network::EqRecord& record) {
-  if (!network::IsPlainIdentifier(id)) {
-    fileError(network::eqtexts::kWriteError);
-    return protocol::Outcome::Failed("\"" + std::string(id) + "\" cannot name a file");
-  }
-  return writeEq(network::PresetEqPath(host_.dataDir(), id, location), record);
+  return writeEq(id, location, record);
 }
 
 bool EqFileStore::applyLookup(const network::EqLookup& lookup) {

@@ -41,7 +41,9 @@ class EqFileStore {
 
  private:
   void fileError(std::string_view text);
-  protocol::Outcome writeEq(const std::filesystem::path& path, const network::EqRecord& record);
+  // The last-edit file, or the file of a location; an identifier that is not plain names none.
+  protocol::Outcome writeEq(std::string_view id, std::optional<int> location,
+                            const network::EqRecord& record);
   bool applyLookup(const network::EqLookup& lookup);
 
   EditorHost& host_;
