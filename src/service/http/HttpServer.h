@@ -1,0 +1,65 @@
+// The service's HTTP/1.1 server on a QTcpServer (QSslSocket with --tls-cert/--tls-key): one
+// request at a time per connection, in order; the limits of HttpMessage.h, at most 64
+// connections, an idle connection closed after 30 s. A WebSocket upgrade is checked by the
+// owner and then handed to QWebSocketServer untouched.
+#pragma once
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "service/http/HttpMessage.h"
+
+class QWebSocket;
+
+namespace qubix::service {
+
+struct ClientInfo {
+  QHostAddress address;         // the peer
+  std::uint64_t connection = 0;  // unique per connection while the server runs
+  bool tls = false;
+};
+
+struct ServerLimits {
+  std::size_t maxBodyBytes = kMaxBodyBytes;
+  std::size_t maxHeaderBytes = kMaxHeaderBytes;
+  int maxConnections = 64;
+  int idleMs = 30000;
+};
+
+class HttpServer : public QObject {
+  Q_OBJECT
+ public:
+  // May be called later, from the server's thread; a response for a connection that has gone
+  // is dropped.
+  using Respond = std::function<void(HttpResponse)>;
+  using Handler = std::function<void(const HttpRequest&, const ClientInfo&, Respond)>;
+  // For an upgrade request to a WebSocket path: nullopt accepts it, a response refuses it.
+  using UpgradeCheck =
+      std::function<std::optional<HttpResponse>(const HttpRequest&, const ClientInfo&)>;
+
+  explicit HttpServer(Handler handler, UpgradeCheck upgradeCheck = {},
+                      ServerLimits limits = {}, QObject* parent = nullptr);
+  ~HttpServer() override;
+
+  // False with the reason in error when the address cannot be bound or the TLS files do not
+  // load. Empty certificate and key: plain HTTP.
+  bool listen(const QHostAddress& address, quint16 port, const QString& tlsCert,
+              const QString& tlsKey, QString* error);
+  quint16 port() const;
+  int openConnections() const;
+
+ signals:
+  // An accepted WebSocket (the server is its parent until the receiver reparents it).
+  void webSocketConnected(QWebSocket* socket, qubix::service::ClientInfo client);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qubix::service
