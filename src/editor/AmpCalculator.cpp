@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "protocol/WireCodes.h"
+
 namespace qubix::editor {
 namespace {
 
@@ -53,8 +55,8 @@ AmpCalcResult CalcPot(int mode, double powerW, int gainIndex, double sensV) {
 }
 
 std::int32_t AmpLevelCodeFromTrim(float ampTrimDb) {
-  if (ampTrimDb >= 0.0f) return 255;
-  return 255 + 2 * static_cast<std::int32_t>(std::trunc(ampTrimDb));
+  if (ampTrimDb >= 0.0f) return protocol::codes::kLevelZeroDb;
+  return protocol::codes::kLevelZeroDb + 2 * static_cast<std::int32_t>(std::trunc(ampTrimDb));
 }
 
 std::optional<double> ParseEntryNumber(std::string_view text) {

@@ -10,6 +10,7 @@
 #include "files/DurableFile.h"
 #include "filters/EqBands.h"
 #include "network/LittleEndian.h"
+#include "protocol/WireCodes.h"
 
 namespace qubix::editor {
 
@@ -107,7 +108,8 @@ std::string CheckUserPreset(const UserPresetRecord& r) {
     if (!InRange(r.q[b], filters::kBandQMin, filters::kBandQMax))
       return OutOfRange("band Q", r.q[b]);
   }
-  if (!InRange(r.ampLevelCode, 0, 255)) return OutOfRange("amplifier level code", r.ampLevelCode);
+  if (!InRange(r.ampLevelCode, protocol::codes::kMuted, protocol::codes::kLevelZeroDb))
+    return OutOfRange("amplifier level code", r.ampLevelCode);
   return {};
 }
 
