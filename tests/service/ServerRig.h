@@ -110,7 +110,7 @@ class ServerRig {
  public:
   explicit ServerRig(service::HttpServer::Handler handler,
                      service::HttpServer::UpgradeCheck upgradeCheck = {},
-                     service::ServerLimits limits = {}) {
+                     service::ServerLimits limits = {}, QString tlsCert = {}, QString tlsKey = {}) {
     App();
     thread_.start();
     context_.moveToThread(&thread_);
@@ -120,7 +120,7 @@ class ServerRig {
           server_ = new service::HttpServer(std::move(handler), std::move(upgradeCheck), limits);
           QObject::connect(server_, &service::HttpServer::webSocketConnected, server_,
                            [this](QWebSocket*, service::ClientInfo) { ++webSockets_; });
-          listening_ = server_->listen(QHostAddress::LocalHost, 0, {}, {}, nullptr);
+          listening_ = server_->listen(QHostAddress::LocalHost, 0, tlsCert, tlsKey, &error_);
           port_ = server_->port();
         },
         Qt::BlockingQueuedConnection);
@@ -133,6 +133,7 @@ class ServerRig {
   }
 
   bool listening() const { return listening_; }
+  const QString& error() const { return error_; }
   quint16 port() const { return port_; }
   int webSockets() const { return webSockets_; }
   // Runs fn in the server's thread and waits for it.
@@ -158,6 +159,7 @@ class ServerRig {
   QObject context_;
   service::HttpServer* server_ = nullptr;
   bool listening_ = false;
+  QString error_;
   quint16 port_ = 0;
   std::atomic<int> webSockets_{0};
 };

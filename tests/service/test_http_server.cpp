@@ -2,6 +2,7 @@
 // (head, body, connections, idle time) and the WebSocket upgrade handed over or refused.
 #include <gtest/gtest.h>
 
+#include <QSslSocket>
 #include <QTimer>
 #include <memory>
 #include <mutex>
@@ -169,6 +170,32 @@ TEST(HttpServer, AnUpgradeIsHandedOverOrRefusedByTheCheck) {
   EXPECT_EQ(refused.readResponses(1).substr(0, 12), "HTTP/1.1 403");
   EXPECT_TRUE(refused.readToEnd());
   EXPECT_EQ(rig.webSockets(), 1);
+}
+
+const QString kData = QStringLiteral(QUBIX_TEST_DATA "/data/");
+
+TEST(HttpServer, WithTlsFilesItAnswersOverTls) {
+  ServerRig rig(Echo, {}, {}, kData + "tls-cert.pem", kData + "tls-key.pem");
+  ASSERT_TRUE(rig.listening()) << rig.error().toStdString();
+  QSslSocket client;
+  client.setPeerVerifyMode(QSslSocket::VerifyNone);
+  client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), rig.port());
+  ASSERT_TRUE(client.waitForEncrypted(5000)) << client.errorString().toStdString();
+  client.write(QByteArray::fromStdString(Get("/tls", "Connection: close\r\n")));
+  QByteArray got;
+  for (int i = 0; i < 50 && !got.contains("/tls:"); ++i)
+    if (client.waitForReadyRead(100)) got += client.readAll();
+  EXPECT_TRUE(got.startsWith("HTTP/1.1 200")) << got.toStdString();
+  EXPECT_TRUE(got.contains("/tls:"));
+}
+
+TEST(HttpServer, TlsFilesThatDoNotLoadAreRefusedWithTheReason) {
+  ServerRig swapped(Echo, {}, {}, kData + "tls-key.pem", kData + "tls-cert.pem");
+  EXPECT_FALSE(swapped.listening());
+  EXPECT_TRUE(swapped.error().contains("no PEM certificate")) << swapped.error().toStdString();
+  ServerRig keyMissing(Echo, {}, {}, kData + "tls-cert.pem", kData + "none.pem");
+  EXPECT_FALSE(keyMissing.listening());
+  EXPECT_TRUE(keyMissing.error().contains("none.pem")) << keyMissing.error().toStdString();
 }
 
 }  // namespace
