@@ -31,6 +31,9 @@ namespace {
 // How long a closing connection may still send before it is cut: enough for a client to read
 // the answer that refused it, bounded so that a client cannot hold the connection open.
 constexpr int kLingerMs = 2000;
+// Answers not yet taken by a client that sends requests but does not read: no further request
+// is read until they are down to this.
+constexpr qint64 kMaxUnsentBytes = 1 << 20;
 // Incoming WebSocket frames and messages are bounded like request bodies.
 constexpr quint64 kMaxWebSocketMessage = kMaxBodyBytes;
 
@@ -140,8 +143,10 @@ void HttpServer::Impl::accept(qintptr descriptor) {
     if (auto c = weak.lock()) process(c);
   });
   QObject::connect(socket, &QTcpSocket::bytesWritten, q, [this, weak] {
-    if (auto c = weak.lock(); c && c->closing && !c->lingering && c->socket->bytesToWrite() == 0)
-      startLinger(c);
+    auto c = weak.lock();
+    if (!c) return;
+    if (c->closing && !c->lingering && c->socket->bytesToWrite() == 0) startLinger(c);
+    if (!c->closing && c->socket->bytesToWrite() <= kMaxUnsentBytes) process(c);
   });
   QObject::connect(socket, &QTcpSocket::disconnected, q, [this, socket] { forget(socket); });
   c->idle.setSingleShot(true);
@@ -174,7 +179,7 @@ void HttpServer::Impl::forget(QTcpSocket* socket) {
 void HttpServer::Impl::process(const std::shared_ptr<Connection>& c) {
   QTcpSocket* socket = c->socket;
   while (!c->busy && !c->closing) {
-    if (c->lingering) return;
+    if (socket->bytesToWrite() > kMaxUnsentBytes) return;
     const qint64 available = socket->bytesAvailable();
     if (available <= 0) return;
     if (!c->parser.headComplete()) {
@@ -262,6 +267,8 @@ void HttpServer::Impl::fail(const std::shared_ptr<Connection>& c, int status, st
 void HttpServer::Impl::closeAfterWrite(const std::shared_ptr<Connection>& c) {
   c->closing = true;
   c->idle.stop();
+  // A client that takes no answer (or never finishes its TLS handshake) is cut all the same.
+  c->linger.start(limits.idleMs);
   if (c->socket->bytesToWrite() == 0) startLinger(c);
 }
 
