@@ -40,9 +40,6 @@ class RawClient {
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   }
   ~RawClient() { ::close(fd_); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-
   bool connected() const { return connected_; }
   // True when every byte went out (false once the server has closed and reset).
   bool send(std::string_view bytes) {

@@ -55,8 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"post_body", "POST /p HTTP/1.1\r\n" + kHost + "Content-Length: 5\r\n\r\nhello", 0,
                   "POST", "/p", "", "hello"},
         ParseCase{"http10_closes", "GET / HTTP/1.0\r\n\r\n", 0, "GET", "/", "", "", false},
-        ParseCase{"http10_keep_alive", "GET / HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", 0, "GET",
-                  "/"},
         ParseCase{"close_asked", "GET / HTTP/1.1\r\n" + kHost + "Connection: close\r\n\r\n", 0,
                   "GET", "/", "", "", false},
         ParseCase{"lf_only_lines", "GET / HTTP/1.1\nHost: q\n\n", 0, "GET", "/"},
