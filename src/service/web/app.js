@@ -314,3 +314,4 @@ wireMachineButtons();
 setEnabled(false);
 window.addEventListener('resize', () => page.state && scheduleCurve());
 events.start();
+reload();

@@ -23,8 +23,9 @@ export function el(tag, attrs = {}, ...children) {
 }
 
 export function formatDb(value) {
-  const text = Number(value).toFixed(Math.abs(value * 10) % 10 === 0 ? 1 : 2).replace(/0$/, '');
-  return value > 0 ? `+${text}` : text;
+  const number = Number(value);
+  const text = Number.isInteger(number * 10) ? number.toFixed(1) : number.toFixed(2);
+  return number > 0 ? `+${text}` : text;
 }
 
 // A slider with its value beside it; change(value) while it moves, and once more at release.
