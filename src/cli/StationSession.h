@@ -22,7 +22,7 @@ namespace qubix::cli {
 // reason the code gave); questions are answered "cancel". Every failure the link, the bus or a
 // file operation reports on the status line is kept, worded by where it happened: the adapter
 // (a driver call failed), a processor (no answer, or part of one) or a file.
-class ConsoleFrontend : public link::Frontend {
+class ConsoleFrontend : public link::UnattendedFrontend {
  public:
   explicit ConsoleFrontend(std::FILE* err) : err_(err) {}
   // The link whose last frame and reply name the exchange that failed.
@@ -31,22 +31,8 @@ class ConsoleFrontend : public link::Frontend {
   void setStatusText(std::string_view text) override;
   void setStatusColour(link::Rgb colour) override;
   void setStatusDetail(std::string_view detail) override;
-  void setBusyCursor(bool) override {}
   link::Answer messageBox(std::string_view text, std::string_view caption,
                           link::Buttons buttons) override;
-  void processEvents() override {}
-  std::optional<std::string> askOpenFile(std::string_view, std::string_view,
-                                         std::string_view) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> askSaveFile(std::string_view, std::string_view,
-                                         std::string_view) override {
-    return std::nullopt;
-  }
-  std::optional<int> askLocation(std::string_view) override { return std::nullopt; }
-  std::optional<std::string> askText(std::string_view, std::string_view) override {
-    return std::nullopt;
-  }
 
   // The failures the status line reported so far, one sentence each, oldest first (the boxes
   // were printed as they came and are counted in failureBoxes); forget() starts afresh.

@@ -246,29 +246,6 @@ class ConsoleProgress : public network::PresetView {
   int last_ = -1;
 };
 
-std::string_view PresetOutcomeText(network::PresetChangeOutcome o) {
-  switch (o) {
-    case network::PresetChangeOutcome::Done:
-      return "done";
-    case network::PresetChangeOutcome::Closed:
-      return "nothing sent";
-    case network::PresetChangeOutcome::SelectFailed:
-      return "the processor did not answer its select frame";
-    case network::PresetChangeOutcome::NotConnected:
-      return "the link is down";
-    case network::PresetChangeOutcome::NotAcknowledged:
-      return "the processor did not acknowledge the preset";
-    case network::PresetChangeOutcome::LinkLost:
-      return "the adapter went away during the change";
-    case network::PresetChangeOutcome::ExchangeFailed:
-      return "the preset was switched, but an exchange on the way failed";
-    case network::PresetChangeOutcome::NotConfirmed:
-      return "the preset was sent but could not be confirmed: the processor did not report the "
-             "preset it now runs";
-  }
-  return "failed";
-}
-
 int RunHwPreset(Invocation& inv) {
   const int preset = NumberArgument(inv, "the hardware preset is a number 0 … 7");
   auto m = OpenMachine(inv);
@@ -283,7 +260,8 @@ int RunHwPreset(Invocation& inv) {
                                ? slot.extraPresetName
                                : network::CaptionText(network::HardwarePresetName(
                                      st.network.hardwarePresetNames(), reported));
-  if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done, PresetOutcomeText(outcome)))
+  if (Failed(inv, *m, outcome == network::PresetChangeOutcome::Done,
+             network::PresetChangeText(outcome)))
     return kExitFailure;
   if (inv.json) {
     inv.print(JsonLine(QJsonDocument(QJsonObject{{"identifier", JsonText(m->id)},

@@ -12,8 +12,6 @@
 namespace qubix::editor {
 namespace {
 
-constexpr int kGainUpDownMin = -96, kGainUpDownMax = 24;
-constexpr int kDelayMax = 310;
 constexpr float kFreqMinHz = filters::kBandFreqMinHz, kFreqMaxHz = filters::kBandFreqMaxHz;
 constexpr float kGainLimitDb = filters::kBandGainMaxDb;
 constexpr float kQMin = filters::kBandQMin, kQMax = filters::kBandQMax;

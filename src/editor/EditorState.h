@@ -31,6 +31,9 @@ namespace qubix::editor {
 inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
 // The attenuation knobs' range: 0 … 64, 64 = 0 dB.
 inline constexpr int kKnobMax = 64;
+// The input gains' up-downs in half-dB steps (−48 … +12 dB) and the delay fields' range.
+inline constexpr int kGainUpDownMin = -96, kGainUpDownMax = 24;
+inline constexpr int kDelayMax = 310;
 // The order in which the window created its strips, which "Flat" and its stash follow.
 inline constexpr std::array<int, kBandCount> kStripCreationOrder{9, 0, 1, 2, 3, 4, 5, 6, 7, 8};
 

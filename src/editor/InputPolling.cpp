@@ -84,6 +84,7 @@ void InputPolling::PollLevelMeters() {
   for (int k = 0; k < kMeterCount; ++k) {
     const std::uint16_t value = bus.ReadParameterChecked(kFirstLevelParameter + k);
     meters_[static_cast<std::size_t>(k)] = MeterFor(value, k < 2);
+    levelsDb_[static_cast<std::size_t>(k)] = MeterLevel(value, k < 2);
   }
   view_.notify(EditorPart::LevelMeters);
   if (bus.QueryStatus(texts::kStatusQuery)) ApplyStatusReply();

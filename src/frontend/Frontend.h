@@ -80,4 +80,24 @@ class Frontend : public StatusLine {
   }
 };
 
+// A frontend with no one to ask (the command-line tool, the service): every question is
+// cancelled, the cursor and pending events are nothing to it.
+class UnattendedFrontend : public Frontend {
+ public:
+  void setBusyCursor(bool) override {}
+  void processEvents() override {}
+  std::optional<std::string> askOpenFile(std::string_view, std::string_view,
+                                         std::string_view) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> askSaveFile(std::string_view, std::string_view,
+                                         std::string_view) override {
+    return std::nullopt;
+  }
+  std::optional<int> askLocation(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> askText(std::string_view, std::string_view) override {
+    return std::nullopt;
+  }
+};
+
 }  // namespace qubix::link

@@ -173,4 +173,27 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
                                          : PresetChangeOutcome::ExchangeFailed;
 }
 
+std::string_view PresetChangeText(PresetChangeOutcome o) {
+  switch (o) {
+    case PresetChangeOutcome::Done:
+      return "done";
+    case PresetChangeOutcome::Closed:
+      return "nothing sent";
+    case PresetChangeOutcome::SelectFailed:
+      return "the processor did not answer its select frame";
+    case PresetChangeOutcome::NotConnected:
+      return "the link is down";
+    case PresetChangeOutcome::NotAcknowledged:
+      return "the processor did not acknowledge the preset";
+    case PresetChangeOutcome::LinkLost:
+      return "the adapter went away during the change";
+    case PresetChangeOutcome::ExchangeFailed:
+      return "the preset was switched, but an exchange on the way failed";
+    case PresetChangeOutcome::NotConfirmed:
+      return "the preset was sent but could not be confirmed: the processor did not report the "
+             "preset it now runs";
+  }
+  return "failed";
+}
+
 }  // namespace qubix::network

@@ -101,6 +101,9 @@ enum class PresetChangeOutcome {
   Done,
 };
 
+// What a change came to, in the words the tool and the service report it with.
+std::string_view PresetChangeText(PresetChangeOutcome outcome);
+
 enum class UploadOutcome {
   Done,
   SelectFailed,

@@ -1,0 +1,380 @@
+#include "service/Api.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrlQuery>
+#include <cmath>
+
+#include "editor/FilterImport.h"
+#include "filters/FilterText.h"
+#include "filters/Response.h"
+#include "service/BusWorker.h"
+#include "service/MachineJson.h"
+
+namespace qubix::service {
+
+HttpResponse JsonReply(int status, const QJsonObject& body) {
+  HttpResponse r;
+  r.status = status;
+  r.body = QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString();
+  return r;
+}
+
+namespace {
+
+using Respond = std::function<void(HttpResponse)>;
+
+HttpResponse Error(int status, const char* code, const std::string& message) {
+  return JsonReply(status,
+                   QJsonObject{{"error", code}, {"message", QString::fromStdString(message)}});
+}
+HttpResponse Refused(const JsonError& e) { return JsonReply(400, e.toJson()); }
+
+std::vector<std::string> Segments(const std::string& path) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t slash = path.find('/', start);
+    const std::size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end > start) out.push_back(path.substr(start, end - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return out;
+}
+
+// {"key": integer within lo … hi} and nothing else; the key may be optional with a default.
+std::optional<JsonError> IntegerBody(const std::string& body, const char* key, int lo, int hi,
+                                     std::optional<int> fallback, int& out) {
+  QJsonObject json;
+  if (body.empty() && fallback) {
+    out = *fallback;
+    return std::nullopt;
+  }
+  if (auto e = ParseObject(body, json)) return e;
+  for (auto it = json.begin(); it != json.end(); ++it)
+    if (it.key() != QLatin1String(key))
+      return JsonError{"unknown_field", it.key().toStdString() + ": no such field",
+                       it.key().toStdString(), std::nullopt, std::nullopt};
+  if (!json.contains(QLatin1String(key))) {
+    if (!fallback)
+      return JsonError{"bad_json", std::string(key) + ": missing", key, std::nullopt, std::nullopt};
+    out = *fallback;
+    return std::nullopt;
+  }
+  const QJsonValue v = json.value(QLatin1String(key));
+  const editor::Limit limit{static_cast<double>(lo), static_cast<double>(hi), 1};
+  if (!v.isDouble())
+    return JsonError{"bad_json", std::string(key) + ": a number is wanted", key, std::nullopt,
+                     std::nullopt};
+  if (!limit.contains(v.toDouble()))
+    return JsonError{"out_of_range",
+                     std::string(key) + ": " + protocol::ShortNumber(v.toDouble()) +
+                         " is outside " + std::to_string(lo) + " … " + std::to_string(hi),
+                     key, lo, hi};
+  out = v.toInt();
+  return std::nullopt;
+}
+
+// The machine as an operation finds it: 404 when it left the bus meanwhile, else its slot held
+// by the editor.
+std::optional<HttpResponse> Hold(BusWorker& w, const std::string& id, bool fresh) {
+  const int slot = w.slotOf(id);
+  if (slot < 0) return Error(404, "not_found", "no machine " + id + " on this bus");
+  const protocol::Outcome held = editor::HoldMachine(w.editor(), slot, fresh);
+  if (!held.ok) {
+    w.forgetMachine(id);
+    return w.failure(held);
+  }
+  return std::nullopt;
+}
+
+HttpResponse TextReply(std::string text) {
+  HttpResponse r;
+  r.contentType = "text/plain; charset=utf-8";
+  r.body = std::move(text);
+  return r;
+}
+
+// The response of the table's ten bands at n frequencies spread evenly on the graph's
+// logarithmic axis.
+QJsonObject ResponseJson(const filters::BandCoefficientTable& table, int n) {
+  QJsonArray points;
+  const double lo = std::log10(filters::ColumnFrequencyHz(1));
+  const double hi = std::log10(filters::ColumnFrequencyHz(filters::kResponseColumns));
+  for (int i = 0; i < n; ++i) {
+    const double f = std::pow(10.0, lo + (hi - lo) * i / (n - 1));
+    const double omega = 2.0 * M_PI * f / filters::kResponseSampleRateHz;
+    double magnitude = 1.0;
+    for (int b = 0; b < filters::kResponseBands; ++b)
+      magnitude *= filters::BiquadMagnitude(table.Band(b), omega);
+    points.append(QJsonObject{{"frequency", f}, {"db", 20.0 * std::log10(magnitude)}});
+  }
+  return QJsonObject{{"points", points}};
+}
+
+}  // namespace
+
+Api::Api(std::vector<ServiceBus*> buses, ApiInfo info, QObject* parent)
+    : QObject(parent), buses_(std::move(buses)), info_(std::move(info)) {}
+
+ServiceBus* Api::bus(const std::string& name) const {
+  for (ServiceBus* b : buses_)
+    if (b->name() == name) return b;
+  return nullptr;
+}
+
+void Api::handle(const HttpRequest& request, Access access, Respond respond) {
+  const std::vector<std::string> seg = Segments(request.path);
+  const std::string& method = request.method;
+  const bool get = method == "GET" || method == "HEAD";
+  const QUrlQuery query(QString::fromStdString(request.query));
+  const auto notAllowed = [&] {
+    respond(Error(405, "method_not_allowed", method + " is not allowed on " + request.path));
+  };
+  if (seg.size() < 2 || seg[0] != "api" || seg[1] != "v1") {
+    respond(Error(404, "not_found", "no such resource: " + request.path));
+    return;
+  }
+  if (!get && access != Access::Control) {
+    respond(Error(403, "forbidden", "this token may only read"));
+    return;
+  }
+  if (seg.size() == 3 && seg[2] == "openapi.json") {
+    if (!get) return notAllowed();
+    QFile file(QStringLiteral(":/service/openapi.json"));
+    file.open(QIODevice::ReadOnly);
+    HttpResponse r;
+    r.body = file.readAll().toStdString();
+    respond(r);
+    return;
+  }
+  if (seg.size() < 3 || seg[2] != "buses") {
+    respond(Error(404, "not_found", "no such resource: " + request.path));
+    return;
+  }
+  if (seg.size() == 3) {
+    if (!get) return notAllowed();
+    QJsonArray list;
+    for (ServiceBus* b : buses_) {
+      const ServiceBus::Summary s = b->summary();
+      list.append(QJsonObject{{"name", QString::fromStdString(b->name())},
+                              {"link", QString::fromStdString(b->link())},
+                              {"state", QString::fromStdString(s.state)},
+                              {"machines", s.machines.size()},
+                              {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
+    }
+    QJsonObject body{{"buses", list}, {"tls", info_.tls}};
+    if (!info_.warning.empty()) body.insert("warning", QString::fromStdString(info_.warning));
+    respond(JsonReply(200, body));
+    return;
+  }
+  ServiceBus* bus = this->bus(seg[3]);
+  if (!bus) {
+    respond(Error(404, "not_found", "no bus named " + seg[3]));
+    return;
+  }
+  const auto run = [&](const char* operation, const std::string& machine, ServiceBus::Op op) {
+    bus->run(operation, machine, std::move(op), respond);
+  };
+  if (seg.size() == 4) return respond(Error(404, "not_found", "no such resource: " + request.path));
+  const std::string& what = seg[4];
+
+  if (seg.size() == 5 && what == "machines") {
+    if (!get) return notAllowed();
+    const ServiceBus::Summary s = bus->summary();
+    if (s.state == "locked") return respond(Error(409, "data_dir_locked", s.lockError));
+    return respond(JsonReply(200, QJsonObject{{"machines", s.machines}}));
+  }
+  if (seg.size() == 5 && (what == "refresh" || what == "scan")) {
+    if (method != "POST") return notAllowed();
+    int max = 8;
+    if (what == "scan")
+      if (auto e = IntegerBody(request.body, "max", 1, network::kSlotCount, 8, max))
+        return respond(Refused(*e));
+    const bool scan = what == "scan";
+    return run(scan ? "scan" : "refresh", {}, [scan, max](BusWorker& w) {
+      network::Station& st = *w.station();
+      if (!w.editor().state.selectedMachineId().empty()) w.editor().state.CloseEditor();
+      protocol::FaultWatch watch(st.bus);
+      bool ok = true;
+      if (scan) {
+        st.network.SetMaxSearch(max);
+        st.network.StartOrStopScan();
+        ok = !st.network.scanLostAdapter();
+      } else {
+        const network::RefreshOutcome r = st.network.RefreshMachines();
+        ok = r == network::RefreshOutcome::Done || r == network::RefreshOutcome::NoListFile;
+      }
+      w.afterOperation();
+      if (!ok || !st.link.state().Connected) {
+        protocol::Outcome o = watch.outcome();
+        if (o.ok) o = protocol::Outcome::Failed("the adapter failed");
+        return w.failure(o);
+      }
+      QJsonArray faults;
+      for (const auto& f : st.network.readFaults())
+        faults.append(QString::fromStdString(network::ReadFaultText(f)));
+      return JsonReply(200, QJsonObject{{"machines", w.slotSummaries()}, {"readFaults", faults}});
+    });
+  }
+  if (seg.size() == 5 && what == "snapshot") {
+    if (get) {
+      return run("snapshot", {}, [](BusWorker& w) {
+        const editor::SnapshotTake take =
+            editor::TakeShowSnapshot(w.editor(), w.station()->network);
+        if (!take.outcome.ok) return w.failure(take.outcome);
+        return JsonReply(200, SnapshotToJson(take.machines));
+      });
+    }
+    if (method != "PUT") return notAllowed();
+    QJsonObject json;
+    editor::ShowSnapshot show;
+    if (auto e = ParseObject(request.body, json)) return respond(Refused(*e));
+    if (auto e = SnapshotFromJson(json, show)) return respond(Refused(*e));
+    return run("snapshot", {}, [show](BusWorker& w) {
+      const editor::RestoreReport report = editor::RestoreShowSnapshot(
+          w.editor(), w.presets(), w.station()->network, show,
+          [&w](int done, int total) { w.progress(static_cast<double>(done) / total); });
+      if (w.station()->bus.MachineSelected) w.publishHeldMachine();
+      if (!report.outcome.ok) return w.failure(report.outcome, report.applied, report.notApplied);
+      QJsonArray differences;
+      for (const auto& d : report.differences) differences.append(QString::fromStdString(d));
+      return JsonReply(200, QJsonObject{{"differences", differences}});
+    });
+  }
+  if (what != "machines" || seg.size() < 6)
+    return respond(Error(404, "not_found", "no such resource: " + request.path));
+
+  const std::string id = bus->resolveMachine(seg[5]);
+  if (id.empty()) {
+    const ServiceBus::Summary s = bus->summary();
+    if (s.state == "locked") return respond(Error(409, "data_dir_locked", s.lockError));
+    return respond(Error(404, "not_found", "no machine " + seg[5] + " on bus " + seg[3]));
+  }
+  const std::string sub = seg.size() > 6 ? seg[6] : std::string();
+
+  if (seg.size() == 6) {
+    if (get) {
+      const bool fresh = query.queryItemValue("fresh") == QLatin1String("true");
+      if (!fresh)
+        if (auto cached = bus->cachedMachine(id)) return respond(JsonReply(200, *cached));
+      return run("", id, [id, fresh](BusWorker& w) {
+        if (auto failed = Hold(w, id, fresh)) return *failed;
+        return JsonReply(200, w.publishHeldMachine());
+      });
+    }
+    if (method != "PATCH") return notAllowed();
+    QJsonObject json;
+    editor::MachineChange change;
+    if (auto e = ParseObject(request.body, json)) return respond(Refused(*e));
+    if (auto e = ChangeFromJson(json, change)) return respond(Refused(*e));
+    return run("patch", id, [id, change](BusWorker& w) {
+      if (auto failed = Hold(w, id, false)) return *failed;
+      const editor::ChangeResult result = editor::ApplyMachineChange(w.editor(), change);
+      if (!result.outcome.ok) {
+        w.forgetMachine(id);
+        return w.failure(result.outcome, result.applied, result.notApplied);
+      }
+      return JsonReply(200, w.publishHeldMachine());
+    });
+  }
+  if (seg.size() == 7 && sub == "hardware-preset") {
+    if (method != "POST") return notAllowed();
+    int number = 0;
+    if (auto e = IntegerBody(request.body, "number", 0, network::kHardwarePresetCount - 1,
+                             std::nullopt, number))
+      return respond(Refused(*e));
+    return run("hardware-preset", id, [id, number](BusWorker& w) {
+      const int slot = w.slotOf(id);
+      if (slot < 0) return Error(404, "not_found", "no machine " + id + " on this bus");
+      w.forgetMachine(id);
+      const network::PresetChangeOutcome o = w.presets().ApplyHardwarePreset(slot, number);
+      if (o != network::PresetChangeOutcome::Done)
+        return w.failure(protocol::Outcome::Failed(std::string(network::PresetChangeText(o))));
+      const int running = w.station()->network.slotAt(slot).record.hardwarePreset;
+      if (running != number)
+        return w.failure(protocol::Outcome::Failed("the processor runs hardware preset " +
+                                                   std::to_string(running)));
+      return JsonReply(200, QJsonObject{{"hardwarePreset", running}});
+    });
+  }
+  if (seg.size() == 8 && sub == "user-preset" && (seg[7] == "recall" || seg[7] == "store")) {
+    if (method != "POST") return notAllowed();
+    int location = 0;
+    if (auto e = IntegerBody(request.body, "location", 0, 7, std::nullopt, location))
+      return respond(Refused(*e));
+    const bool recall = seg[7] == "recall";
+    return run(recall ? "recall" : "store", id, [id, location, recall](BusWorker& w) {
+      if (auto failed = Hold(w, id, false)) return *failed;
+      editor::HeadlessEditor& ed = w.editor();
+      protocol::Outcome outcome;
+      if (recall) {
+        const editor::RecallResult r = ed.presets.RecallFromLocation(location);
+        outcome = r.outcome;
+        if (!r.unread.empty())
+          outcome.also(
+              protocol::Outcome::Failed("the processor did not report all the "
+                                        "recalled settings"));
+      } else {
+        outcome = ed.presets.StoreToLocation(location);
+      }
+      if (!outcome.ok) {
+        w.forgetMachine(id);
+        return w.failure(outcome);
+      }
+      return JsonReply(200, w.publishHeldMachine());
+    });
+  }
+  if (seg.size() == 7 && sub == "eq") {
+    if (get) {
+      return run("", id, [id](BusWorker& w) {
+        if (auto failed = Hold(w, id, false)) return *failed;
+        return TextReply(filters::WriteFilterText(editor::EditorFilterBands(w.editor().state)));
+      });
+    }
+    if (method != "POST") return notAllowed();
+    filters::FilterReadResult read = filters::ParseFilterText(request.body);
+    if (!read.ok()) return respond(Error(400, "bad_filter_text", read.error));
+    const bool preamp = query.queryItemValue("preamp") == QLatin1String("true");
+    if (preamp && !read.filters->preampDb)
+      return respond(
+          Error(400, "bad_filter_text", "the text has no Preamp line: nothing was sent"));
+    return run("eq", id, [id, filters = *read.filters, preamp](BusWorker& w) {
+      if (auto failed = Hold(w, id, false)) return *failed;
+      const editor::ImportOutcome out =
+          editor::ApplyImportedFilters(w.editor().state, filters, preamp);
+      if (!out.sent) {
+        w.forgetMachine(id);
+        return w.failure(protocol::Outcome::Failed(out.reason));
+      }
+      QJsonArray changes;
+      for (const auto& c : out.changes) changes.append(QString::fromStdString(c));
+      return JsonReply(200, QJsonObject{{"changes", changes}, {"state", w.publishHeldMachine()}});
+    });
+  }
+  if (seg.size() == 7 && sub == "response") {
+    if (!get) return notAllowed();
+    bool ok = true;
+    int points = 200;
+    if (query.hasQueryItem("points")) points = query.queryItemValue("points").toInt(&ok);
+    if (!ok || points < 2 || points > 2000)
+      return respond(JsonReply(400, QJsonObject{{"error", "out_of_range"},
+                                                {"message", "points: 2 … 2000"},
+                                                {"field", "points"},
+                                                {"min", 2},
+                                                {"max", 2000}}));
+    const bool quantized = query.queryItemValue("quantized") == QLatin1String("true");
+    return run("", id, [id, points, quantized](BusWorker& w) {
+      if (auto failed = Hold(w, id, false)) return *failed;
+      const filters::BandCoefficientTable& table = w.editor().state.coefficientTable();
+      return JsonReply(200,
+                       ResponseJson(quantized ? filters::QuantizedTable(table) : table, points));
+    });
+  }
+  respond(Error(404, "not_found", "no such resource: " + request.path));
+}
+
+}  // namespace qubix::service

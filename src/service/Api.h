@@ -1,0 +1,48 @@
+// The service's API under /api/v1, independent of the transport: the HTTP server and the OSC
+// server both hand their requests to Api::handle. Requests are checked here, on the caller's
+// thread (unknown fields, values outside the editor's limits: refused before anything is
+// sent); what needs the bus runs as an operation of that bus, and the answer comes back on the
+// caller's thread.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "service/http/HttpMessage.h"
+
+namespace qubix::service {
+
+// What the client may do: view (GET and events) or control (everything).
+enum class Access { View, Control };
+
+class ServiceBus;
+
+struct ApiInfo {
+  bool tls = false;
+  // Said in GET /api/v1/buses when not empty (listening off loopback without TLS).
+  std::string warning;
+};
+
+class Api : public QObject {
+  Q_OBJECT
+ public:
+  Api(std::vector<ServiceBus*> buses, ApiInfo info, QObject* parent = nullptr);
+
+  // The one entry point. respond is called exactly once, on this object's thread (maybe
+  // later, when the bus's operation ended).
+  void handle(const HttpRequest& request, Access access, std::function<void(HttpResponse)> respond);
+
+  ServiceBus* bus(const std::string& name) const;
+  const std::vector<ServiceBus*>& buses() const { return buses_; }
+
+ private:
+  std::vector<ServiceBus*> buses_;
+  ApiInfo info_;
+};
+
+// A JSON body with that status.
+HttpResponse JsonReply(int status, const class QJsonObject& body);
+
+}  // namespace qubix::service

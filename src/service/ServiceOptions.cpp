@@ -1,0 +1,157 @@
+#include "service/ServiceOptions.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include "app/Options.h"
+
+namespace qubix::service {
+
+bool ParseListen(const QString& text, QHostAddress& address, quint16& port) {
+  const int colon = text.lastIndexOf(QLatin1Char(':'));
+  if (colon <= 0) return false;
+  QString host = text.left(colon);
+  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    host = host.mid(1, host.size() - 2);
+  bool ok = false;
+  const uint p = text.mid(colon + 1).toUInt(&ok);
+  if (!ok || p > 65535 || !address.setAddress(host)) return false;
+  port = static_cast<quint16>(p);
+  return true;
+}
+
+namespace {
+
+bool ParseBus(const QString& text, BusOption& bus) {
+  static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
+  const int eq = text.indexOf(QLatin1Char('='));
+  if (eq <= 0 || !name.match(text.left(eq)).hasMatch()) return false;
+  bus.name = text.left(eq).toStdString();
+  bus.link = text.mid(eq + 1).toStdString();
+  return true;
+}
+
+}  // namespace
+
+ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userDataDir) {
+  ServiceOptions o;
+  QCommandLineParser p;
+  p.setApplicationDescription(
+      QStringLiteral("The loudspeaker processors' service: an HTTP and WebSocket API."));
+  const QCommandLineOption busOpt(
+      QStringLiteral("bus"),
+      QStringLiteral("A bus NAME on the adapter URI (sim:, sim:virtual, serial:[DEVICE], ftdi:, "
+                     "d2xx:, tcp:HOST:PORT, rfc2217:HOST:PORT); repeatable. Default: main on "
+                     "the default adapter."),
+      QStringLiteral("NAME=URI"));
+  const QCommandLineOption dataOpt(
+      QStringLiteral("data-dir"),
+      QStringLiteral("One data directory per bus below DIR (DIR/NAME), made if missing."),
+      QStringLiteral("DIR"));
+  const QCommandLineOption configOpt(QStringLiteral("config"),
+                                     QStringLiteral("Settings from an INI file; options win."),
+                                     QStringLiteral("FILE"));
+  const QCommandLineOption listenOpt(QStringLiteral("listen"),
+                                     QStringLiteral("Where to listen (default 127.0.0.1:8424)."),
+                                     QStringLiteral("ADDR:PORT"));
+  const QCommandLineOption certOpt(
+      QStringLiteral("tls-cert"), QStringLiteral("TLS certificate (PEM)."), QStringLiteral("FILE"));
+  const QCommandLineOption keyOpt(QStringLiteral("tls-key"), QStringLiteral("TLS key (PEM)."),
+                                  QStringLiteral("FILE"));
+  const QCommandLineOption tokenOpt(QStringLiteral("show-token"),
+                                    QStringLiteral("Print the access tokens and exit."));
+  const QCommandLineOption versionOpt(QStringLiteral("version"),
+                                      QStringLiteral("Print the version and exit."));
+  const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                   QStringLiteral("Print this help and exit."));
+  p.addOptions(
+      {busOpt, dataOpt, configOpt, listenOpt, certOpt, keyOpt, tokenOpt, versionOpt, helpOpt});
+  o.helpText = p.helpText();
+  if (!p.parse(args)) {
+    o.error = p.errorText();
+    return o;
+  }
+  o.help = p.isSet(helpOpt);
+  o.version = p.isSet(versionOpt);
+  o.showToken = p.isSet(tokenOpt);
+  if (!p.positionalArguments().isEmpty()) {
+    o.error = QStringLiteral("unexpected argument %1").arg(p.positionalArguments().first());
+    return o;
+  }
+
+  // The file first; every option given on the command line replaces its setting.
+  QStringList buses;
+  QString dataRoot, listen, cert, key;
+  if (p.isSet(configOpt)) {
+    const QString file = p.value(configOpt);
+    if (!QFileInfo(file).isReadable()) {
+      o.error = QStringLiteral("--config %1: cannot be read").arg(file);
+      return o;
+    }
+    QSettings ini(file, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) {
+      o.error = QStringLiteral("--config %1: not an INI file").arg(file);
+      return o;
+    }
+    ini.beginGroup(QStringLiteral("buses"));
+    for (const QString& name : ini.childKeys())
+      buses << name + QLatin1Char('=') + ini.value(name).toString();
+    ini.endGroup();
+    dataRoot = ini.value(QStringLiteral("service/data-dir")).toString();
+    listen = ini.value(QStringLiteral("service/listen")).toString();
+    cert = ini.value(QStringLiteral("service/tls-cert")).toString();
+    key = ini.value(QStringLiteral("service/tls-key")).toString();
+  }
+  if (p.isSet(busOpt)) buses = p.values(busOpt);
+  if (p.isSet(dataOpt)) dataRoot = p.value(dataOpt);
+  if (p.isSet(listenOpt)) listen = p.value(listenOpt);
+  if (p.isSet(certOpt)) cert = p.value(certOpt);
+  if (p.isSet(keyOpt)) key = p.value(keyOpt);
+
+  if (buses.isEmpty()) buses << QStringLiteral("main=");
+  for (const QString& text : buses) {
+    BusOption bus;
+    if (!ParseBus(text, bus)) {
+      o.error =
+          QStringLiteral("--bus %1: NAME=URI with a name of letters, digits, - and _").arg(text);
+      return o;
+    }
+    for (const BusOption& other : o.buses)
+      if (other.name == bus.name) {
+        o.error = QStringLiteral("--bus %1: that name is given twice").arg(text);
+        return o;
+      }
+    o.buses.push_back(bus);
+  }
+  // Without --data-dir the bus "main" uses the window's per-user data directory (the
+  // simulator's beside it on a simulated bus), so that the two never work on one directory at
+  // once unnoticed; other buses get one beside it.
+  const bool sim = o.buses.front().link.rfind("sim:", 0) == 0;
+  o.dataRoot =
+      dataRoot.isEmpty() ? (sim ? app::SimulatorUserDataDir(userDataDir) : userDataDir) : dataRoot;
+  for (BusOption& bus : o.buses) {
+    const QString name = QString::fromStdString(bus.name);
+    if (!dataRoot.isEmpty()) {
+      bus.dataDir = dataRoot + QLatin1Char('/') + name;
+    } else {
+      const bool busSim = bus.link.rfind("sim:", 0) == 0;
+      const QString base = busSim ? app::SimulatorUserDataDir(userDataDir) : userDataDir;
+      bus.dataDir = bus.name == "main" ? base : base + QLatin1Char('-') + name;
+    }
+  }
+  if (!listen.isEmpty() && !ParseListen(listen, o.listenAddress, o.port)) {
+    o.error = QStringLiteral("--listen %1: ADDR:PORT is wanted").arg(listen);
+    return o;
+  }
+  if (cert.isEmpty() != key.isEmpty()) {
+    o.error = QStringLiteral("--tls-cert and --tls-key go together");
+    return o;
+  }
+  o.tlsCert = cert;
+  o.tlsKey = key;
+  return o;
+}
+
+}  // namespace qubix::service

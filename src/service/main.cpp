@@ -1,0 +1,103 @@
+// qubix24d: the service. Opens every bus in a thread of its own, then answers the API over HTTP
+// (and WebSockets for the events) until SIGINT or SIGTERM.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QWebSocket>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "app/Options.h"
+#include "service/Api.h"
+#include "service/BusWorker.h"
+#include "service/EventHub.h"
+#include "service/ServiceOptions.h"
+#include "service/http/HttpServer.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+bool IsLoopback(const QHostAddress& a) { return a.isLoopback(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qubix::service;
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("qubix24d"));
+  const ServiceOptions options =
+      ParseServiceOptions(QCoreApplication::arguments(), qubix::app::UserDataDir());
+  if (!options.error.isEmpty()) {
+    std::fprintf(stderr, "qubix24d: %s\nTry 'qubix24d --help'.\n", qPrintable(options.error));
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("qubix24d %s\n", QUBIX_VERSION);
+    return 0;
+  }
+
+  // SIGINT and SIGTERM end the event loop; the buses then close as the window closes them.
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+  }
+  QSocketNotifier signals(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signals, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+  std::vector<std::unique_ptr<ServiceBus>> owned;
+  std::vector<ServiceBus*> buses;
+  for (const BusOption& b : options.buses) {
+    owned.push_back(
+        std::make_unique<ServiceBus>(BusConfig{b.name, b.link, b.dataDir.toStdString(), {}}));
+    buses.push_back(owned.back().get());
+    std::printf("qubix24d: bus %s on %s, data directory %s\n", b.name.c_str(),
+                b.link.empty() ? "the default adapter" : b.link.c_str(), qPrintable(b.dataDir));
+  }
+  ApiInfo info;
+  info.tls = !options.tlsCert.isEmpty();
+  if (!info.tls && !IsLoopback(options.listenAddress))
+    info.warning =
+        "listening off loopback without TLS: tokens and values cross the network "
+        "readable";
+  Api api(buses, info);
+  EventHub hub(buses);
+  HttpServer server(
+      [&api](const HttpRequest& request, const ClientInfo&, HttpServer::Respond respond) {
+        api.handle(request, Access::Control, std::move(respond));
+      },
+      [](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
+        if (request.path == "/api/v1/events") return std::nullopt;
+        return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);
+      });
+  QObject::connect(&server, &HttpServer::webSocketConnected, &hub,
+                   [&hub](QWebSocket* socket, const ClientInfo&) { hub.addClient(socket); });
+  QString error;
+  if (!server.listen(options.listenAddress, options.port, options.tlsCert, options.tlsKey,
+                     &error)) {
+    std::fprintf(stderr, "qubix24d: %s\n", qPrintable(error));
+    return 1;
+  }
+  if (!info.warning.empty()) std::fprintf(stderr, "qubix24d: warning: %s\n", info.warning.c_str());
+  const QString host = options.listenAddress.protocol() == QAbstractSocket::IPv6Protocol
+                           ? QLatin1Char('[') + options.listenAddress.toString() + QLatin1Char(']')
+                           : options.listenAddress.toString();
+  std::printf("qubix24d: listening on %s://%s:%u/api/v1/\n", info.tls ? "https" : "http",
+              qPrintable(host), server.port());
+  std::fflush(stdout);
+  const int status = app.exec();
+  owned.clear();
+  return status;
+}
