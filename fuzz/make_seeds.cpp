@@ -345,5 +345,19 @@ int main(int argc, char** argv) {
 
   SessionSeeds();
   TraceSeeds();
+
+  // Requests to the service: the first byte is the size less one of the pieces they come in.
+  const std::string host = "Host: 127.0.0.1:8424\r\n";
+  Seed("http_request", "pipelined-get-and-patch",
+       "\x06GET /api/v1/buses HTTP/1.1\r\n" + host + "\r\nPATCH /api/v1/buses/main/machines/1 " +
+           "HTTP/1.1\r\n" + host +
+           "Content-Length: 31\r\n\r\n{\"bands\":[{\"band\":4,\"gain\":6}]}");
+  Seed("http_request", "lf-only-close",
+       std::string(1, '\0') + "GET /a%20b?x=1 HTTP/1.1\nHost: q\nConnection: close\n\n");
+  Seed("http_request", "chunked-refused",
+       "\x10POST /api/v1/session HTTP/1.1\r\n" + host +
+           "Transfer-Encoding: chunked\r\n\r\n5\r\nhello");
+  Seed("http_request", "length-one-short",
+       "\xffPOST / HTTP/1.0\r\nContent-Length: 4\r\n\r\nhelloGET / HTTP/1.1\r\n" + host + "\r\n");
   return 0;
 }

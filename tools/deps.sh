@@ -5,8 +5,8 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core
       libftdi1-dev libserialport-dev libgensio-dev ser2net clang libclang-rt-14-dev clang-format
-      clang-tidy ccache openbox xdotool x11-utils liblo-dev liblo-tools chromium chromium-driver
-      python3-selenium "$@")
+      clang-tidy ccache openbox xdotool x11-utils qt6-websockets-dev liblo-dev liblo-tools
+      chromium chromium-driver python3-selenium "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

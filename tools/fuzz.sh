@@ -6,13 +6,14 @@
 # core; QUBIX_FUZZ_JOBS changes that). Prints executions per second per target; exits 1 when any
 # target crashed.
 #   tools/fuzz.sh [SECONDS] [TARGET...]    targets: maclist hwpresetlist eqfile vup hfp jpeg avi
-#                                                   bus_replies sim_frames trace
+#                                                   bus_replies sim_frames trace http_request
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(maclist hwpresetlist eqfile vup hfp jpeg avi bus_replies sim_frames trace)
+[ ${#targets[@]} -gt 0 ] || targets=(maclist hwpresetlist eqfile vup hfp jpeg avi bus_replies sim_frames trace
+                                   http_request)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUBIX_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

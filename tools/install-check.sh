@@ -12,7 +12,7 @@ app_id=org.qubix24.Controller
 
 # Besides the build's: the tools of the checks.
 bash tools/deps.sh desktop-file-utils appstream man-db groff-base dpkg-dev file bash-completion \
-  lintian
+  lintian systemd
 bash tools/build.sh
 
 passed=0
@@ -49,6 +49,32 @@ files_in_place() {
   return $ok
 }
 check "installed files" files_in_place
+
+# The service, where it is built: its files, and its unit as systemd itself reads it (run on
+# the staged program and pages, which is what ExecStart and Documentation name once installed).
+if [ -x "$prefix/bin/qubix24d" ]; then
+  service_files_in_place() {
+    local f ok=0
+    for f in lib/systemd/system/qubix24d.service lib/sysusers.d/qubix24d.conf \
+             share/man/man1/qubix24d.1.gz; do
+      [ -f "$prefix/$f" ] || { echo "missing: $f" >&2; ok=1; }
+    done
+    return $ok
+  }
+  check "service files installed" service_files_in_place
+  unit_verifies() {
+    local unit=$stage/unit/qubix24d.service out
+    mkdir -p "$stage/unit"
+    sed "s|^ExecStart=/usr/bin/qubix24d|ExecStart=$prefix/bin/qubix24d|" \
+      "$prefix/lib/systemd/system/qubix24d.service" >"$unit"
+    # Warnings (an unknown setting or system call group) count as failures too.
+    out=$(MANPATH=$prefix/share/man systemd-analyze verify "$unit" 2>&1) && [ -z "$out" ] ||
+      { echo "$out" >&2; return 1; }
+    # Not enabled by default: no alias or wanted-by link is installed.
+    [ -z "$(find "$prefix/lib/systemd" -name '*.wants' -o -type l)" ]
+  }
+  check "systemd-analyze verify qubix24d.service" unit_verifies
+fi
 
 desktop=$prefix/share/applications/$app_id.desktop
 check "desktop-file-validate" desktop-file-validate "$desktop"

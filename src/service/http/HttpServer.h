@@ -19,7 +19,7 @@ class QWebSocket;
 namespace qubix::service {
 
 struct ClientInfo {
-  QHostAddress address;         // the peer
+  QHostAddress address;          // the peer
   std::uint64_t connection = 0;  // unique per connection while the server runs
   bool tls = false;
 };
@@ -42,8 +42,8 @@ class HttpServer : public QObject {
   using UpgradeCheck =
       std::function<std::optional<HttpResponse>(const HttpRequest&, const ClientInfo&)>;
 
-  explicit HttpServer(Handler handler, UpgradeCheck upgradeCheck = {},
-                      ServerLimits limits = {}, QObject* parent = nullptr);
+  explicit HttpServer(Handler handler, UpgradeCheck upgradeCheck = {}, ServerLimits limits = {},
+                      QObject* parent = nullptr);
   ~HttpServer() override;
 
   // False with the reason in error when the address cannot be bound or the TLS files do not

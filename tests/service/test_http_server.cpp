@@ -1,0 +1,201 @@
+// The HTTP server over real sockets on 127.0.0.1: order on a kept-alive connection, its limits
+// (head, body, connections, idle time) and the WebSocket upgrade handed over or refused.
+#include <gtest/gtest.h>
+
+#include <QSslSocket>
+#include <QTimer>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "ServerRig.h"
+#include "support/CaseNames.h"
+
+using namespace qubix;
+using service::HttpRequest;
+using service::HttpResponse;
+using test::RawClient;
+using test::ServerRig;
+
+namespace {
+
+// Answers with the path and the body; "/slow" only after the others could have overtaken it.
+void Echo(const HttpRequest& request, const service::ClientInfo&,
+          service::HttpServer::Respond respond) {
+  HttpResponse response;
+  response.contentType = "text/plain";
+  response.body = request.path + ":" + request.body;
+  if (request.path == "/slow")
+    QTimer::singleShot(50, [respond, response] { respond(response); });
+  else
+    respond(response);
+}
+
+std::string Get(std::string_view path, std::string_view extra = "") {
+  return "GET " + std::string(path) + " HTTP/1.1\r\nHost: x\r\n" + std::string(extra) + "\r\n";
+}
+
+TEST(HttpServer, PipelinedRequestsAreAnsweredInOrderOnOneConnection) {
+  ServerRig rig(Echo);
+  ASSERT_TRUE(rig.listening());
+  RawClient client(rig.port());
+  ASSERT_TRUE(client.send(Get("/slow") + Get("/b") +
+                          "POST /c HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\nbody"));
+  const auto got = client.readResponses(3);
+  ASSERT_EQ(RawClient::CountResponses(got), 3) << got;
+  const auto a = got.find("/slow:"), b = got.find("/b:"), c = got.find("/c:body");
+  EXPECT_TRUE(a < b && b < c && c != std::string::npos) << got;
+  EXPECT_EQ(got.find("Connection: close"), std::string::npos);
+}
+
+TEST(HttpServer, AnAnswerAfterTheClientLeftIsDropped) {
+  service::HttpServer::Respond held;
+  std::atomic<bool> asked{false};
+  ServerRig rig([&](const HttpRequest&, const service::ClientInfo&, auto respond) {
+    held = respond;
+    asked = true;
+  });
+  {
+    RawClient client(rig.port());
+    client.send(Get("/x"));
+    for (int i = 0; i < 500 && !asked; ++i) QThread::msleep(10);
+  }
+  for (int i = 0; i < 500 && rig.openConnections() != 0; ++i) QThread::msleep(10);
+  ASSERT_TRUE(asked);
+  ASSERT_EQ(rig.openConnections(), 0);
+  rig.run([&] { held(service::ErrorResponse(504, "late", "late")); });
+  RawClient next(rig.port());
+  ASSERT_TRUE(next.send(Get("/y")));
+  rig.run([&] { held(service::ErrorResponse(504, "late", "again")); });
+  EXPECT_EQ(next.readUntil([](const std::string&) { return false; }, 100), "");
+}
+
+struct LimitCase {
+  std::string name;
+  std::string request;
+  std::string status;  // the status line's beginning
+  bool closes;
+};
+
+class ServerLimitCases : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(ServerLimitCases, AnswerAndConnection) {
+  ServerRig rig(Echo);
+  RawClient client(rig.port());
+  ASSERT_TRUE(client.send(GetParam().request));
+  const auto got = client.readResponses(1);
+  EXPECT_EQ(got.substr(0, GetParam().status.size()), GetParam().status) << got;
+  if (GetParam().closes) {
+    EXPECT_TRUE(client.readToEnd());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpServer, ServerLimitCases,
+    testing::Values(
+        LimitCase{"kept_alive", Get("/a"), "HTTP/1.1 200", false},
+        LimitCase{"close_asked", Get("/a", "Connection: close\r\n"), "HTTP/1.1 200", true},
+        LimitCase{"head_over_16k", Get("/a", "X-Fill: " + std::string(17000, 'a') + "\r\n"),
+                  "HTTP/1.1 431", true},
+        // Only the head is sent: the refusal comes before any of the body.
+        LimitCase{"body_of_1MiB", "PUT /a HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n\r\n",
+                  "HTTP/1.1 413", true},
+        LimitCase{"chunked", "POST /a HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n",
+                  "HTTP/1.1 411", true},
+        LimitCase{
+            "expect_continue",
+            "POST /a HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n",
+            "HTTP/1.1 100 Continue", false}),
+    test::ByNameField());
+
+TEST(HttpServer, TheBodyOfARefusedRequestIsDroppedNotKept) {
+  ServerRig rig(Echo);
+  RawClient client(rig.port());
+  ASSERT_TRUE(client.send("PUT /a HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n\r\n"));
+  const auto got = client.readResponses(1);
+  ASSERT_EQ(got.substr(0, 12), "HTTP/1.1 413") << got;
+  client.send(std::string(1 << 20, 'x'));  // read and dropped, or refused once closed
+  EXPECT_TRUE(client.readToEnd());
+  EXPECT_EQ(RawClient::CountResponses(client.received()), 1);
+}
+
+TEST(HttpServer, TheConnectionOverTheLimitGets503AndTheOthersStay) {
+  ServerRig rig(Echo);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 64; ++i) {
+    clients.push_back(std::make_unique<RawClient>(rig.port()));
+    ASSERT_TRUE(clients.back()->send(Get("/a")));
+    ASSERT_EQ(RawClient::CountResponses(clients.back()->readResponses(1)), 1) << i;
+  }
+  RawClient extra(rig.port());
+  EXPECT_EQ(extra.readResponses(1).substr(0, 12), "HTTP/1.1 503");
+  EXPECT_TRUE(extra.readToEnd());
+  ASSERT_TRUE(clients.front()->send(Get("/again")));
+  EXPECT_NE(clients.front()->readResponses(2).find("/again:"), std::string::npos);
+}
+
+TEST(HttpServer, AClientThatSendsNothingIsClosedWhenIdle) {
+  service::ServerLimits limits;
+  limits.idleMs = 100;
+  ServerRig rig(Echo, {}, limits);
+  RawClient silent(rig.port());
+  RawClient halfway(rig.port());
+  halfway.send("GET /a HTTP/1.1\r\nHo");
+  EXPECT_TRUE(silent.readToEnd());
+  EXPECT_TRUE(halfway.readToEnd());
+  EXPECT_EQ(silent.received(), "");
+}
+
+const std::string kUpgrade =
+    "Host: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
+TEST(HttpServer, AnUpgradeIsHandedOverOrRefusedByTheCheck) {
+  ServerRig rig(Echo, [](const HttpRequest& request, const service::ClientInfo&) {
+    return request.path == "/events"
+               ? std::nullopt
+               : std::optional(service::ErrorResponse(403, "forbidden", "no"));
+  });
+  RawClient accepted(rig.port());
+  ASSERT_TRUE(accepted.send("GET /events HTTP/1.1\r\n" + kUpgrade));
+  const auto yes = accepted.readUntil(
+      [](const std::string& s) { return s.find("\r\n\r\n") != std::string::npos; });
+  EXPECT_EQ(yes.substr(0, 12), "HTTP/1.1 101") << yes;
+  EXPECT_NE(yes.find("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="), std::string::npos) << yes;
+  for (int i = 0; i < 100 && rig.webSockets() == 0; ++i) QThread::msleep(10);
+  EXPECT_EQ(rig.webSockets(), 1);
+
+  RawClient refused(rig.port());
+  ASSERT_TRUE(refused.send("GET /other HTTP/1.1\r\n" + kUpgrade));
+  EXPECT_EQ(refused.readResponses(1).substr(0, 12), "HTTP/1.1 403");
+  EXPECT_TRUE(refused.readToEnd());
+  EXPECT_EQ(rig.webSockets(), 1);
+}
+
+const QString kData = QStringLiteral(QUBIX_TEST_DATA "/data/");
+
+TEST(HttpServer, WithTlsFilesItAnswersOverTls) {
+  ServerRig rig(Echo, {}, {}, kData + "tls-cert.pem", kData + "tls-key.pem");
+  ASSERT_TRUE(rig.listening()) << rig.error().toStdString();
+  QSslSocket client;
+  client.setPeerVerifyMode(QSslSocket::VerifyNone);
+  client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), rig.port());
+  ASSERT_TRUE(client.waitForEncrypted(5000)) << client.errorString().toStdString();
+  client.write(QByteArray::fromStdString(Get("/tls", "Connection: close\r\n")));
+  QByteArray got;
+  for (int i = 0; i < 50 && !got.contains("/tls:"); ++i)
+    if (client.waitForReadyRead(100)) got += client.readAll();
+  EXPECT_TRUE(got.startsWith("HTTP/1.1 200")) << got.toStdString();
+  EXPECT_TRUE(got.contains("/tls:"));
+}
+
+TEST(HttpServer, TlsFilesThatDoNotLoadAreRefusedWithTheReason) {
+  ServerRig swapped(Echo, {}, {}, kData + "tls-key.pem", kData + "tls-cert.pem");
+  EXPECT_FALSE(swapped.listening());
+  EXPECT_TRUE(swapped.error().contains("no PEM certificate")) << swapped.error().toStdString();
+  ServerRig keyMissing(Echo, {}, {}, kData + "tls-cert.pem", kData + "none.pem");
+  EXPECT_FALSE(keyMissing.listening());
+  EXPECT_TRUE(keyMissing.error().contains("none.pem")) << keyMissing.error().toStdString();
+}
+
+}  // namespace
