@@ -138,6 +138,10 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     respond(Error(404, "not_found", "no such resource: " + request.path));
     return;
   }
+  if (access == Access::None) {
+    respond(Error(401, "unauthorized", "a token is needed"));
+    return;
+  }
   if (!get && access != Access::Control) {
     respond(Error(403, "forbidden", "this token may only read"));
     return;

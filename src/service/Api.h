@@ -10,12 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "service/http/Access.h"
 #include "service/http/HttpMessage.h"
 
 namespace qubix::service {
-
-// What the client may do: view (GET and events) or control (everything).
-enum class Access { View, Control };
 
 class ServiceBus;
 

@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QWebSocket>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/Options.h"
@@ -15,6 +17,7 @@
 #include "service/BusWorker.h"
 #include "service/EventHub.h"
 #include "service/ServiceOptions.h"
+#include "service/http/Access.h"
 #include "service/http/HttpServer.h"
 
 namespace {
@@ -49,13 +52,27 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // The tokens live in the data directory, made on first start.
+  std::error_code ec;
+  std::filesystem::create_directories(options.dataRoot.toStdString(), ec);
+  const TokenFile tokens = LoadOrCreateTokens(options.dataRoot.toStdString());
+  if (!tokens.tokens) {
+    std::fprintf(stderr, "qubix24d: %s\n", tokens.error.c_str());
+    return 1;
+  }
+  if (options.showToken) {
+    std::printf("view    %s\ncontrol %s\n", tokens.tokens->view.c_str(),
+                tokens.tokens->control.c_str());
+    return 0;
+  }
+
   // SIGINT and SIGTERM end the event loop; the buses then close as the window closes them.
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
   }
-  QSocketNotifier signals(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signals, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+  QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
   std::vector<std::unique_ptr<ServiceBus>> owned;
   std::vector<ServiceBus*> buses;
@@ -74,13 +91,22 @@ int main(int argc, char** argv) {
         "readable";
   Api api(buses, info);
   EventHub hub(buses);
+  AccessControl access(*tokens.tokens, IsLoopback(options.listenAddress), info.tls);
   HttpServer server(
-      [&api](const HttpRequest& request, const ClientInfo&, HttpServer::Respond respond) {
-        api.handle(request, Access::Control, std::move(respond));
+      [&api, &access](const HttpRequest& request, const ClientInfo& client,
+                      HttpServer::Respond respond) {
+        Access level = Access::None;
+        if (auto refused = access.admit(request, client.address.toString().toStdString(),
+                                        std::chrono::steady_clock::now(), &level))
+          return respond(*refused);
+        if (request.path == "/api/v1/session" && request.method == "POST")
+          return respond(access.openSession(request));
+        api.handle(request, level, std::move(respond));
       },
-      [](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
-        if (request.path == "/api/v1/events") return std::nullopt;
-        return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);
+      [&access](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
+        if (request.path != "/api/v1/events")
+          return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);
+        return access.admitUpgrade(request);
       });
   QObject::connect(&server, &HttpServer::webSocketConnected, &hub,
                    [&hub](QWebSocket* socket, const ClientInfo&) { hub.addClient(socket); });
