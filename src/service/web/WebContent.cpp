@@ -1,11 +1,14 @@
 #include "service/web/WebContent.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonValue>
 #include <array>
 #include <string_view>
 
+#include "app/Options.h"
 #include "network/Slots.h"
+#include "service/BusWorker.h"
 
 namespace qubix::service::web {
 
@@ -96,9 +99,33 @@ HttpResponse SlotPicture(const std::filesystem::path& dataDir, const QJsonObject
       0, slot, network::DefaultHardwarePresetNames(), network::DefaultUserPresetNames(), dataDir);
   if (!display.picture || display.picture->empty())
     return ErrorResponse(404, "not_found", "the slot shows no picture");
-  HttpResponse r = FileResponse(QString::fromStdString(display.picture->string()), "image/jpeg");
+  // A data directory the window never seeded lacks the shipped pictures: those come from the
+  // program's own shared data then.
+  std::filesystem::path file = *display.picture;
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) {
+    const QString shared = app::SharedDataDir(QCoreApplication::applicationDirPath());
+    if (!shared.isEmpty())
+      file = std::filesystem::path(shared.toStdString()) / file.lexically_relative(dataDir);
+  }
+  HttpResponse r = FileResponse(QString::fromStdString(file.string()), "image/jpeg");
   r.headers.emplace_back("Cache-Control", "no-cache");
   return r;
+}
+
+std::optional<HttpResponse> ServeSlotPicture(const HttpRequest& request,
+                                             const std::vector<ServiceBus*>& buses) {
+  const auto wanted = ParsePictureRequest(request);
+  if (!wanted) return std::nullopt;
+  for (ServiceBus* bus : buses) {
+    if (bus->name() != wanted->bus) continue;
+    const QString id = QString::fromStdString(bus->resolveMachine(wanted->machine));
+    for (const QJsonValue& m : bus->summary().machines)
+      if (!id.isEmpty() && m.toObject().value(QStringLiteral("id")).toString() == id)
+        return SlotPicture(bus->dataDir(), m.toObject());
+    return ErrorResponse(404, "not_found", "no machine " + wanted->machine);
+  }
+  return ErrorResponse(404, "not_found", "no bus " + wanted->bus);
 }
 
 }  // namespace qubix::service::web

@@ -6,8 +6,13 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "service/http/HttpMessage.h"
+
+namespace qubix::service {
+class ServiceBus;
+}
 
 namespace qubix::service::web {
 
@@ -26,5 +31,10 @@ std::optional<PictureRequest> ParsePictureRequest(const HttpRequest& request);
 // The picture the main window shows for a slot with this summary (GET …/machines): its
 // hardware preset's picture, or the Extra preset's; 404 when there is none.
 HttpResponse SlotPicture(const std::filesystem::path& dataDir, const QJsonObject& summary);
+
+// GET /api/v1/buses/{bus}/machines/{machine}/picture answered from that bus's slots and data
+// directory; nullopt for any other request.
+std::optional<HttpResponse> ServeSlotPicture(const HttpRequest& request,
+                                             const std::vector<ServiceBus*>& buses);
 
 }  // namespace qubix::service::web

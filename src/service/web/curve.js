@@ -35,6 +35,7 @@ export function drawResponse(canvas, points) {
   for (const [f, label] of [[100, '100'], [1000, '1k'], [10000, '10k']])
     g.fillText(label, x(f) + 3 * ratio, height - 4 * ratio);
   for (const db of [-12, -6, 6, 12]) g.fillText(`${db > 0 ? '+' : ''}${db}`, 3 * ratio, y(db) - 3 * ratio);
+  canvas.dataset.points = points ? points.length : 0;
   if (!points || points.length === 0) return;
   g.strokeStyle = '#00ff00';
   g.lineWidth = 2 * ratio;

@@ -72,6 +72,8 @@ class Service:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+        if self.process:
+            self.process.stdout.close()
         self.process = None
 
     def close(self):

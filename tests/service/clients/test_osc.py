@@ -148,7 +148,9 @@ class OscTest(unittest.TestCase):
                 self.client.wait(f"{name} done", lambda r: finished(r, seen))
                 status, text = self.api.request(method, "/api/v1/buses/main" + api_path, body)
                 self.assertLess(status, 300, text)
-                self.assertEqual(self.osc.sent()[start_osc:], self.api.sent()[start_api:])
+                frames = self.osc.sent()[start_osc:]
+                self.assertTrue(frames, "nothing reached the bus")
+                self.assertEqual(frames, self.api.sent()[start_api:])
                 errors = [a for p, a in self.client.received[seen:] if p == "/qubix24/error"]
                 self.assertEqual(errors, [])
                 # Bad: an error reply naming the address, and nothing on the bus.

@@ -58,6 +58,8 @@ class PageTest(unittest.TestCase):
         wait_for("the machine's values", lambda: self.driver.execute_script(
             "return document.getElementById('band-4-gain').closest('.band') &&"
             " document.querySelector('#band-4-frequency').value !== ''"))
+        wait_for("the response curve", lambda: self.driver.execute_script(
+            "return Number(document.getElementById('response').dataset.points) > 0"))
 
     def overflow(self):
         return self.driver.execute_script(
