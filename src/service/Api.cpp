@@ -295,9 +295,14 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
       const int slot = w.slotOf(id);
       if (slot < 0) return Error(404, "not_found", "no machine " + id + " on this bus");
       w.forgetMachine(id);
+      protocol::FaultWatch watch(w.station()->bus);
       const network::PresetChangeOutcome o = w.presets().ApplyHardwarePreset(slot, number);
-      if (o != network::PresetChangeOutcome::Done)
-        return w.failure(protocol::Outcome::Failed(std::string(network::PresetChangeText(o))));
+      if (o != network::PresetChangeOutcome::Done) {
+        // The bus's own account says whether the processor fell silent.
+        const protocol::Outcome bus = watch.outcome();
+        return w.failure(protocol::Outcome::Failed(std::string(network::PresetChangeText(o)) +
+                                                   (bus.ok ? "" : ": " + bus.reason)));
+      }
       const int running = w.station()->network.slotAt(slot).record.hardwarePreset;
       if (running != number)
         return w.failure(protocol::Outcome::Failed("the processor runs hardware preset " +

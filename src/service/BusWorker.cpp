@@ -413,6 +413,8 @@ void BusWorker::watchLevels(const std::string& machine, bool on) {
     levelTimer_->start();
 }
 
+bool BusWorker::levelPolling() const { return levelTimer_ && levelTimer_->isActive(); }
+
 void BusWorker::pollLevels(const std::string& machine) {
   levelPending_.erase(machine);
   if (!levelWatch_.count(machine) || unavailable()) return;

@@ -132,6 +132,7 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   void setProgress(int position) override;
 
   void watchLevels(const std::string& machine, bool on);
+  bool levelPolling() const;
   // What the slots show, as GET …/machines answers.
   QJsonArray slotSummaries() const;
 
