@@ -5,7 +5,8 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
       libjpeg-dev libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-dejavu-core
       libftdi1-dev libserialport-dev libgensio-dev ser2net clang libclang-rt-14-dev clang-format
-      clang-tidy ccache openbox xdotool x11-utils qt6-websockets-dev "$@")
+      clang-tidy ccache openbox xdotool x11-utils qt6-websockets-dev liblo-dev liblo-tools
+      chromium chromium-driver python3-selenium "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -15,4 +16,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# axe-core (npm), which the browser test injects into the service's page to check its
+# accessibility; installed into tools/web/node_modules as tools/web/package-lock.json fixes it.
+web="$(cd "$(dirname "$0")" && pwd)/web"
+if [ ! -f "$web/node_modules/axe-core/axe.min.js" ]; then
+  if command -v npm >/dev/null; then
+    (cd "$web" && npm ci --no-audit --no-fund)
+  else
+    echo "npm is missing: the browser test cannot check the page's accessibility" >&2
+  fi
 fi

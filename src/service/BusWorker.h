@@ -51,6 +51,7 @@ class ServiceBus : public QObject {
 
   const std::string& name() const { return config_.name; }
   const std::string& link() const { return config_.link; }
+  const std::filesystem::path& dataDir() const { return config_.dataDir; }
 
   // The operation runs on the bus after those before it; respond is called on this object's
   // thread. operation and machine name it in the "operation" events (no events when empty).

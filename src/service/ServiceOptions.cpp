@@ -66,8 +66,20 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
                                       QStringLiteral("Print the version and exit."));
   const QCommandLineOption helpOpt(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                    QStringLiteral("Print this help and exit."));
-  p.addOptions(
-      {busOpt, dataOpt, configOpt, listenOpt, certOpt, keyOpt, tokenOpt, versionOpt, helpOpt});
+  const QCommandLineOption traceOpt(
+      QStringLiteral("trace"), QStringLiteral("Write every byte on the bus to FILE (JSON lines)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption oscOpt(QStringLiteral("osc"),
+                                  QStringLiteral("Listen for OSC on this UDP port."),
+                                  QStringLiteral("PORT"));
+  const QCommandLineOption oscAllowOpt(
+      QStringLiteral("osc-allow"),
+      QStringLiteral("OSC senders allowed (ADDRESS/BITS, repeatable); default loopback only."),
+      QStringLiteral("CIDR"));
+  const QCommandLineOption oscHelpOpt(QStringLiteral("osc-help"),
+                                      QStringLiteral("Print the OSC addresses and exit."));
+  p.addOptions({busOpt, dataOpt, configOpt, listenOpt, certOpt, keyOpt, tokenOpt, versionOpt,
+                helpOpt, traceOpt, oscOpt, oscAllowOpt, oscHelpOpt});
   o.helpText = p.helpText();
   if (!p.parse(args)) {
     o.error = p.errorText();
@@ -76,6 +88,17 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
   o.help = p.isSet(helpOpt);
   o.version = p.isSet(versionOpt);
   o.showToken = p.isSet(tokenOpt);
+  o.trace = p.value(traceOpt);
+  o.oscAllow = p.values(oscAllowOpt);
+  o.oscHelp = p.isSet(oscHelpOpt);
+  if (p.isSet(oscOpt)) {
+    bool ok = false;
+    o.oscPort = p.value(oscOpt).toInt(&ok);
+    if (!ok || o.oscPort < 0 || o.oscPort > 65535) {
+      o.error = QStringLiteral("--osc %1: a UDP port 0 … 65535").arg(p.value(oscOpt));
+      return o;
+    }
+  }
   if (!p.positionalArguments().isEmpty()) {
     o.error = QStringLiteral("unexpected argument %1").arg(p.positionalArguments().first());
     return o;

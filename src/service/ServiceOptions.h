@@ -27,6 +27,11 @@ struct ServiceOptions {
   quint16 port = kDefaultPort;
   QString tlsCert, tlsKey;
   bool showToken = false;
+  QString trace;         // --trace FILE: every byte on the bus (FILE.NAME for each bus
+                         // when there are several)
+  int oscPort = -1;      // --osc PORT, -1 without
+  QStringList oscAllow;  // --osc-allow CIDR (repeatable, or comma-separated)
+  bool oscHelp = false;  // --osc-help
   bool help = false, version = false;
   QString error;  // not empty: the command line or the file was not understood
   QString helpText;

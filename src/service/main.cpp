@@ -19,6 +19,8 @@
 #include "service/ServiceOptions.h"
 #include "service/http/Access.h"
 #include "service/http/HttpServer.h"
+#include "service/osc/OscServer.h"
+#include "service/web/WebContent.h"
 
 namespace {
 
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (options.oscHelp) {
+    std::fputs(osc::OscHelpText().c_str(), stdout);
     return 0;
   }
   if (options.version) {
@@ -77,8 +83,20 @@ int main(int argc, char** argv) {
   std::vector<std::unique_ptr<ServiceBus>> owned;
   std::vector<ServiceBus*> buses;
   for (const BusOption& b : options.buses) {
-    owned.push_back(
-        std::make_unique<ServiceBus>(BusConfig{b.name, b.link, b.dataDir.toStdString(), {}}));
+    BusConfig config{b.name, b.link, b.dataDir.toStdString(), {}};
+    if (!options.trace.isEmpty()) {
+      const std::string path =
+          options.trace.toStdString() + (options.buses.size() > 1 ? "." + b.name : std::string());
+      config.makeAdapter = [link = b.link, path] {
+        std::string error;
+        auto made = qubix::link::backends::makeAdapterWithClock(link, error);
+        if (made.adapter)
+          made.adapter = qubix::link::backends::traceAdapter(std::move(made.adapter), path, error);
+        if (!made.adapter) std::fprintf(stderr, "qubix24d: --trace: %s\n", error.c_str());
+        return made;
+      };
+    }
+    owned.push_back(std::make_unique<ServiceBus>(std::move(config)));
     buses.push_back(owned.back().get());
     std::printf("qubix24d: bus %s on %s, data directory %s\n", b.name.c_str(),
                 b.link.empty() ? "the default adapter" : b.link.c_str(), qPrintable(b.dataDir));
@@ -93,14 +111,16 @@ int main(int argc, char** argv) {
   EventHub hub(buses);
   AccessControl access(*tokens.tokens, IsLoopback(options.listenAddress), info.tls);
   HttpServer server(
-      [&api, &access](const HttpRequest& request, const ClientInfo& client,
-                      HttpServer::Respond respond) {
+      [&api, &access, &buses](const HttpRequest& request, const ClientInfo& client,
+                              HttpServer::Respond respond) {
+        if (auto page = web::ServePage(request)) return respond(*page);
         Access level = Access::None;
         if (auto refused = access.admit(request, client.address.toString().toStdString(),
                                         std::chrono::steady_clock::now(), &level))
           return respond(*refused);
         if (request.path == "/api/v1/session" && request.method == "POST")
           return respond(access.openSession(request));
+        if (auto picture = web::ServeSlotPicture(request, buses)) return respond(*picture);
         api.handle(request, level, std::move(respond));
       },
       [&access](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
@@ -122,6 +142,23 @@ int main(int argc, char** argv) {
                            : options.listenAddress.toString();
   std::printf("qubix24d: listening on %s://%s:%u/api/v1/\n", info.tls ? "https" : "http",
               qPrintable(host), server.port());
+  // OSC: every message becomes an API request with control access (the allowed senders are
+  // the authorisation); subscribers hear every bus's events.
+  osc::OscServer oscServer(
+      [&api](const HttpRequest& request, std::function<void(HttpResponse)> respond) {
+        api.handle(request, Access::Control, std::move(respond));
+      });
+  if (options.oscPort >= 0) {
+    std::vector<osc::Subnet> allowed;
+    if (!osc::ParseSubnets(options.oscAllow, allowed, &error) ||
+        !oscServer.listen(static_cast<quint16>(options.oscPort), allowed, &error)) {
+      std::fprintf(stderr, "qubix24d: %s\n", qPrintable(error));
+      return 1;
+    }
+    for (ServiceBus* bus : buses)
+      QObject::connect(bus, &ServiceBus::event, &oscServer, &osc::OscServer::publish);
+    std::printf("qubix24d: OSC on udp port %u\n", oscServer.port());
+  }
   std::fflush(stdout);
   const int status = app.exec();
   owned.clear();
