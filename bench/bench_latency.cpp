@@ -208,7 +208,7 @@ struct RealLink {
   std::string error;
 
   explicit RealLink(const std::string& uri) {
-    auto adapter = link::backends::makeAdapter(uri, error);
+    auto adapter = compose::makeAdapter(uri, error);
     if (!adapter) return;
     link = std::make_unique<link::Link>(std::move(adapter), frontend);
     for (int tries = 0; tries < 100 && !link->state().Connected; ++tries) {

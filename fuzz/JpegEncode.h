@@ -14,7 +14,7 @@
 
 namespace qubix::fuzz {
 
-inline std::vector<std::uint8_t> CompressJpeg(const network::RgbImage& image, bool grey,
+inline std::vector<std::uint8_t> CompressJpeg(const media::RgbImage& image, bool grey,
                                               bool progressive, int quality = 75) {
   jpeg_compress_struct info{};
   jpeg_error_mgr err{};

@@ -11,7 +11,7 @@
 using namespace qubix;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto result = network::ParseAvi({data, size});
+  const auto result = media::ParseAvi({data, size});
   if (!result.clip) {
     if (result.error.empty()) fuzz::Broken("a refused clip without a reason");
     return 0;
@@ -20,19 +20,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (clip.frames.empty()) fuzz::Broken("a clip without frames accepted");
   if (clip.width <= 0 || clip.width > 4096 || clip.height <= 0 || clip.height > 4096)
     fuzz::Broken("a picture size out of range accepted");
-  if (clip.codec == network::AviCodec::Mjpeg) {
-    const auto frame = network::DecodeAviFrame(clip, 0);
+  if (clip.codec == media::AviCodec::Mjpeg) {
+    const auto frame = media::DecodeAviFrame(clip, 0);
     if (frame && (frame->width != clip.width || frame->height != clip.height))
       fuzz::Broken("a frame of another size than the clip's");
     return 0;
   }
 
   // Uncompressed: a frame decodes exactly when it holds its rows (each padded to four bytes).
-  const std::size_t pixelBytes = clip.codec == network::AviCodec::Rgb24 ? 3 : 4;
+  const std::size_t pixelBytes = clip.codec == media::AviCodec::Rgb24 ? 3 : 4;
   const std::size_t stride = (static_cast<std::size_t>(clip.width) * pixelBytes + 3) / 4 * 4;
-  std::vector<network::RgbImage> frames;
+  std::vector<media::RgbImage> frames;
   for (std::size_t i = 0; i < clip.frames.size() && i < 4; ++i) {
-    auto frame = network::DecodeAviFrame(clip, i);
+    auto frame = media::DecodeAviFrame(clip, i);
     if (frame.has_value() != (clip.frames[i].size() >= stride * clip.height))
       fuzz::Broken("a frame decoded or refused against its length");
     if (!frame) return 0;
@@ -44,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What was read, written as a clip of the project's own and read again, is the same pictures
   // whichever row order and pixel size the input had.
   if (static_cast<std::size_t>(clip.width) * clip.height > 64 * 64) return 0;
-  const auto again = network::ParseAvi(network::WriteUncompressedAvi(frames, clip.microsPerFrame));
+  const auto again = media::ParseAvi(media::WriteUncompressedAvi(frames, clip.microsPerFrame));
   if (!again.clip || again.clip->frames.size() != frames.size())
     fuzz::Broken("a written clip does not read back");
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    const auto back = network::DecodeAviFrame(*again.clip, i);
+    const auto back = media::DecodeAviFrame(*again.clip, i);
     if (!back || back->rgb != frames[i].rgb) fuzz::Broken("a frame changes when written and read");
   }
   return 0;

@@ -44,14 +44,14 @@ Recipe Read(const std::uint8_t* data, std::size_t size) {
 }
 
 std::vector<std::uint8_t> Compress(const Recipe& r) {
-  network::RgbImage image{r.width, r.height, {}};
+  media::RgbImage image{r.width, r.height, {}};
   image.rgb.resize(static_cast<std::size_t>(r.width) * r.height * 3, 128);
   for (std::size_t i = 0; !r.pixels.empty() && i < image.rgb.size(); ++i)
     image.rgb[i] = r.pixels[i % r.pixels.size()];
   return fuzz::CompressJpeg(image, r.grey, r.progressive, r.quality);
 }
 
-void CheckConsistent(const std::optional<network::RgbImage>& image, const std::string& error) {
+void CheckConsistent(const std::optional<media::RgbImage>& image, const std::string& error) {
   if (!image) {
     if (error.empty()) fuzz::Broken("a refused picture without a reason");
     return;
@@ -66,23 +66,23 @@ void CheckConsistent(const std::optional<network::RgbImage>& image, const std::s
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string error;
   if (size >= 2 && data[0] == 0xff && data[1] == 0xd8) {
-    CheckConsistent(network::DecodeJpeg({data, size}, error), error);
+    CheckConsistent(media::DecodeJpeg({data, size}, error), error);
     return 0;
   }
   const Recipe r = Read(data, size);
   std::vector<std::uint8_t> file = Compress(r);
   if (r.cut != 0) {
     file.resize(r.cut % file.size());
-    const auto image = network::DecodeJpeg(file, error);
+    const auto image = media::DecodeJpeg(file, error);
     if (image || error.empty()) fuzz::Broken("a cut picture not refused with a reason");
     return 0;
   }
   if (r.changeBy != 0) {
     file[r.changeAt % file.size()] ^= r.changeBy;
-    CheckConsistent(network::DecodeJpeg(file, error), error);
+    CheckConsistent(media::DecodeJpeg(file, error), error);
     return 0;
   }
-  const auto image = network::DecodeJpeg(file, error);
+  const auto image = media::DecodeJpeg(file, error);
   if (!image) fuzz::Broken("a whole picture refused");
   if (image->width != r.width || image->height != r.height)
     fuzz::Broken("a picture decoded to another size");

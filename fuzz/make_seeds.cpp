@@ -48,8 +48,8 @@ std::vector<std::uint8_t> Prefix(const Bytes& bytes, std::size_t n) {
 }
 
 // width × height pixels of a diagonal colour ramp.
-network::RgbImage Ramp(int width, int height) {
-  network::RgbImage image{width, height, {}};
+media::RgbImage Ramp(int width, int height) {
+  media::RgbImage image{width, height, {}};
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       image.rgb.push_back(static_cast<std::uint8_t>(x * 255 / width));
@@ -59,7 +59,7 @@ network::RgbImage Ramp(int width, int height) {
   return image;
 }
 
-std::vector<std::uint8_t> Jpeg(const network::RgbImage& image, bool gray, bool progressive) {
+std::vector<std::uint8_t> Jpeg(const media::RgbImage& image, bool gray, bool progressive) {
   return fuzz::CompressJpeg(image, gray, progressive);
 }
 
@@ -338,7 +338,7 @@ int main(int argc, char** argv) {
   Seed("jpeg", "recipe-grey-progressive-cut", recipe({3, 8, 6, 89, 0x90, 0x01, 0, 0, 0}));
   Seed("jpeg", "recipe-byte-changed", recipe({0, 11, 11, 49, 0, 0, 0xa0, 0, 0x5a}));
 
-  const auto avi = network::WriteUncompressedAvi({Ramp(4, 3), Ramp(4, 3)}, 100000);
+  const auto avi = media::WriteUncompressedAvi({Ramp(4, 3), Ramp(4, 3)}, 100000);
   Seed("avi", "two-frames", avi);
   Seed("avi", "truncated", Prefix(avi, avi.size() - 20));
   Seed("avi", "motion-jpeg", MjpegAvi({Jpeg(ramp, false, false), Jpeg(ramp, true, false)}, 16, 8));

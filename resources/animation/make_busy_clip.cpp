@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  std::vector<qubix::network::RgbImage> frames;
+  std::vector<qubix::media::RgbImage> frames;
   for (int f = 0; f < kLamps; ++f) {
     const QImage image = DrawFrame(f);
-    qubix::network::RgbImage frame{kWidth, kHeight, {}};
+    qubix::media::RgbImage frame{kWidth, kHeight, {}};
     frame.rgb.reserve(std::size_t{kWidth} * kHeight * 3);
     for (int y = 0; y < kHeight; ++y) {
       const uchar* row = image.constScanLine(y);
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     frames.push_back(std::move(frame));
   }
   const std::vector<std::uint8_t> clip =
-      qubix::network::WriteUncompressedAvi(frames, kMicrosPerFrame);
+      qubix::media::WriteUncompressedAvi(frames, kMicrosPerFrame);
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
   if (!out) {

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
 
   try {
     std::string error;
-    auto adapter = qubix::link::backends::makeAdapter(options.link, error);
+    auto adapter = qubix::compose::makeAdapter(options.link, error);
     if (!adapter) {
       std::fprintf(stderr, "qubix24: %s\n", error.c_str());
       ShowError(QString::fromStdString(error));
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     }
     if (!options.trace.empty()) {
       // A trace that was asked for and cannot be written is not silently dropped.
-      adapter = qubix::link::backends::traceAdapter(std::move(adapter), options.trace, error);
+      adapter = qubix::compose::traceAdapter(std::move(adapter), options.trace, error);
       if (!adapter) {
         std::fprintf(stderr, "qubix24: --trace: %s\n", error.c_str());
         if (QGuiApplication::platformName() != QStringLiteral("offscreen"))

@@ -50,10 +50,10 @@ std::string Printable(const std::uint8_t* bytes, std::size_t n) {
   return text;
 }
 
-std::function<link::backends::AdapterWithClock()> adapterForTesting;
+std::function<compose::AdapterWithClock()> adapterForTesting;
 }  // namespace
 
-void SetAdapterForTesting(std::function<link::backends::AdapterWithClock()> make) {
+void SetAdapterForTesting(std::function<compose::AdapterWithClock()> make) {
   adapterForTesting = std::move(make);
 }
 
@@ -186,7 +186,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
                               : std::string();
   std::string error;
   auto [adapter, clockMs] =
-      adapterForTesting ? adapterForTesting() : link::backends::makeAdapterWithClock(uri, error);
+      adapterForTesting ? adapterForTesting() : compose::makeAdapterWithClock(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
   const auto dir = DataDir(inv);
   std::error_code ec;
@@ -211,8 +211,8 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
   // Only the holder of the data directory makes the trace: a command refused above leaves the
   // running command's trace alone.
   if (inv.isSet(QStringLiteral("trace"))) {
-    adapter = link::backends::traceAdapter(std::move(adapter),
-                                           inv.value(QStringLiteral("trace")).toStdString(), error);
+    adapter = compose::traceAdapter(std::move(adapter),
+                                    inv.value(QStringLiteral("trace")).toStdString(), error);
     if (!adapter) throw std::runtime_error("--trace: " + error);
   }
   session->station = std::make_unique<network::Station>(std::move(adapter), session->frontend, dir);

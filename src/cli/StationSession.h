@@ -13,7 +13,7 @@
 #include "cli/Command.h"
 #include "compose/LinkFactory.h"
 #include "files/DataDirLock.h"
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 #include "network/Station.h"
 
 namespace qubix::cli {
@@ -87,7 +87,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv,
 
 // For tests: the adapter every station gets instead of the one --link names (a simulated bus
 // with faults); an empty function goes back to --link.
-void SetAdapterForTesting(std::function<link::backends::AdapterWithClock()> make);
+void SetAdapterForTesting(std::function<compose::AdapterWithClock()> make);
 
 // Prints "qubix24ctl: <subject>: <fault>" for the faults the frontend kept; false when there
 // were none and no failure box.

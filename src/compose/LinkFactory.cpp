@@ -11,7 +11,18 @@
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 
-namespace qubix::link::backends {
+namespace qubix::compose {
+
+using link::Adapter;
+using link::TracingAdapter;
+using link::backends::D2xxAdapter;
+using link::backends::makeFtdiAdapter;
+using link::backends::makeNetAdapter;
+using link::backends::makeSerialAdapter;
+using link::backends::NetAddress;
+using link::backends::NetProtocol;
+using link::backends::NoDeviceAdapter;
+using link::backends::parseNetAddress;
 
 namespace {
 std::unique_ptr<Adapter> notAvailableFor(std::string_view backend, std::string_view reason,
@@ -127,4 +138,4 @@ std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
   return nullptr;
 }
 
-}  // namespace qubix::link::backends
+}  // namespace qubix::compose

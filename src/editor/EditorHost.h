@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 #include "protocol/Commands.h"
 #include "protocol/WireCodes.h"
 

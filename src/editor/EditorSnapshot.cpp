@@ -9,10 +9,9 @@ namespace qubix::editor {
 
 EditorValues EditorValues::Of(EditorState& state) {
   EditorValues v;
-  for (int i = 0; i < kBandCount; ++i) {
-    const BandStrip& strip = state.band(i);
-    v.bands[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
-  }
+  const filters::FilterBands bands = state.bandSettings();
+  for (std::size_t i = 0; i < bands.size(); ++i)
+    v.bands[i] = {bands[i].freqHz, bands[i].gainDb, bands[i].q};
   v.gainText = state.gainText();
   v.knobPosition = state.knobPosition();
   v.delay = state.delay();
@@ -80,14 +79,8 @@ void RestoreEditorValues(EditorState& state, const EditorValues& target, Restore
       state.SetKnobPosition(n, target.knobPosition[k]);
   }
   for (int b = 0; b < kBandCount; ++b) {
-    BandStrip& strip = state.band(b);
     const EditorValues::Band& want = target.bands[static_cast<std::size_t>(b)];
-    const EditorValues::Band held{strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
-    if (held == want) continue;
-    if (held.freqHz != want.freqHz) strip.SetFPotPos(want.freqHz);
-    if (held.gainDb != want.gainDb) strip.SetGPotPos(want.gainDb);
-    if (held.q != want.q) strip.SetQPotPos(want.q);
-    strip.Repaint();
+    state.MoveBand(b, {want.freqHz, want.gainDb, want.q});
   }
   state.SetFlatGainStash(target.flatGainStash);
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "editor/AmpCalculator.h"
+#include "editor/CopyToAll.h"
+#include "editor/MachineSelection.h"
 #include "network/Slots.h"
 #include "protocol/WireCodes.h"
 
@@ -112,6 +114,19 @@ void EditorState::SetGainText(int input, std::string text) {
   polling_.ShowLevels();
 }
 
+bool EditorState::SetBothInputGains(int halfDbSteps) {
+  {
+    const LoadingScope loading(*this);
+    SetGainUpDown(0, halfDbSteps);
+    SetGainUpDown(1, gainUpDown_[0]);
+  }
+  if (editorNotShown_) return false;
+  polling_.RunLevelRefresh(false);
+  const bool sent = commands().SendInputGains(GainCode(1), GainCode(0));
+  polling_.ShowLevels();
+  return sent;
+}
+
 // ---- output attenuation
 
 void EditorState::SetKnobPosition(int knob, int position) {
@@ -164,7 +179,7 @@ void EditorState::SetUserPresetName(std::string name) {
 bool EditorState::BandChanged(int bandIndex) {
   if (editorNotShown_ || bandIndex < 0 || bandIndex >= kBandCount) return false;
   polling_.StopAll();
-  BandStrip& strip = band(bandIndex);
+  BandStrip& strip = bandStrip(bandIndex);
   if (strip.FilterBlockQF() < 0.2F) strip.SetFilterBlockQF(0.2F);
   if (strip.FBCalc() == filters::kFilterOk) {
     const auto c = strip.Coefficients();
@@ -198,13 +213,56 @@ bool EditorState::BandChanged(int bandIndex) {
   return sent && !overflow_;
 }
 
+bool EditorState::LoadBands(const filters::FilterBands& bands) {
+  if (flatMode_) SetFlatMode(false);
+  {
+    const LoadingScope loading(*this, /*graphWaits=*/true);
+    for (int i = 0; i < kBandCount; ++i) {
+      const filters::FilterBand& b = bands[static_cast<std::size_t>(i)];
+      BandStrip& strip = bandStrip(i);
+      strip.SetFPotPos(b.freqHz);
+      strip.SetGPotPos(b.gainDb);
+      strip.SetQPotPos(b.q);
+      strip.Repaint();
+    }
+  }
+  bool sent = true;
+  for (int i = 0; i < kBandCount; ++i) sent = BandChanged(i) && sent;
+  return sent;
+}
+
+void EditorState::MoveBand(int index, const filters::FilterBand& to) {
+  BandStrip& strip = bandStrip(index);
+  const filters::FilterBand held{strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
+  if (held == to) return;
+  if (held.freqHz != to.freqHz) strip.SetFPotPos(to.freqHz);
+  if (held.gainDb != to.gainDb) strip.SetGPotPos(to.gainDb);
+  if (held.q != to.q) strip.SetQPotPos(to.q);
+  strip.Repaint();
+}
+
+filters::FilterBands EditorState::bandSettings() const {
+  filters::FilterBands out{};
+  for (int i = 0; i < kBandCount; ++i) {
+    const BandStrip& strip = band(i);
+    out[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
+  }
+  return out;
+}
+
+std::optional<filters::BiquadCoefficients> EditorState::ComputeBand(int index) {
+  BandStrip& strip = bandStrip(index);
+  if (strip.FBCalc() != filters::kFilterOk) return std::nullopt;
+  return strip.Coefficients();
+}
+
 void EditorState::ToggleFlat() {
   polling_.HideLevelWindow();
   polling_.RunLevelRefresh(false);
   auto& fe = host_.frontend();
   if (!flatMode_) {
     for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
-      BandStrip& strip = band(kStripCreationOrder[j]);
+      BandStrip& strip = bandStrip(kStripCreationOrder[j]);
       flatGainStash_[j] = strip.GPotPos();
       strip.SetGPotPos(0.0F);
       strip.Repaint();
@@ -213,7 +271,7 @@ void EditorState::ToggleFlat() {
     SetFlatMode(true);
   } else {
     for (std::size_t j = 0; j < kStripCreationOrder.size(); ++j) {
-      BandStrip& strip = band(kStripCreationOrder[j]);
+      BandStrip& strip = bandStrip(kStripCreationOrder[j]);
       strip.SetGPotPos(static_cast<float>(flatGainStash_[j]));
       strip.Repaint();
       fe.processEvents();
@@ -224,9 +282,6 @@ void EditorState::ToggleFlat() {
 
 protocol::Outcome EditorState::CopyBandsToAllMachines() {
   auto& fe = host_.frontend();
-  auto& cmd = commands();
-  auto& bus = cmd.bus();
-  auto& link = bus.link();
   // The walk selects other machines: no level refresh may read from them meanwhile.
   polling_.StopAll();
   fe.setBusyCursor(true);
@@ -235,51 +290,20 @@ protocol::Outcome EditorState::CopyBandsToAllMachines() {
   // The machine being edited is taken up again below from its last-edit file: it must hold what
   // the machine runs now. Nothing is written to that machine.
   protocol::Outcome copied = storeRunningBands(selectedId_);
-  bus.ReleaseMachine();
-  link.SetReadTimeout(kCopyToAllTimeoutMs);
-  link.DrainInput();
-  const int count = host_.machineCount();
-  // The machines that did not take every band, and what the status line said when the first of
-  // them failed: the later good exchanges overwrite it with "Status Ok".
-  std::string missed;
-  std::string_view failure;
-  for (int i = 0; i < count; ++i) {
-    if (i == current) continue;
-    const std::string id = host_.machineId(i);
-    host_.selectListItem(i);
-    const bool selected = bus.SelectMachine(host_.selectFrame(i));
-    bool written = selected;
-    // After an unacknowledged band the machine is not written further: its equaliser is
-    // reported as not copied either way, and a late reply could answer the next band.
-    for (int k = 0; written && k < kBandCount; ++k) {
-      const auto c = coefficients_.Band(k);
-      cmd.liveBand().set(filters::BandAddressAt(k), c.b0, c.b1, c.b2, c.a1, c.a2);
-      liveBandFilled_ = true;
-      written = cmd.SendBandCoefficients();
-    }
-    if (written) {
-      // It runs these bands now; what its locations hold has not changed.
-      copied.also(eqFiles_.SaveMachineEq(id, BuildEqRecord()));
-    } else {
-      // Its file is left as it was: it must not claim bands the machine did not take.
-      if (failure.empty())
-        failure = selected ? link::texts::kCommError : protocol::kNetConnectionFail;
-      missed += (missed.empty() ? "" : ", ") + id;
-    }
-    link.SetReadTimeout(kCopyToAllTimeoutMs);
-    bus.ReleaseMachine();
-  }
+  const CopyResult walk = CopyToAll(host_, eqFiles_).Run(current, coefficients_, BuildEqRecord());
+  liveBandFilled_ = liveBandFilled_ || walk.liveBandFilled;
+  copied.also(walk.filesWritten);
   host_.selectListItem(current);
   host_.setCurrentMachine(current);
   const protocol::Outcome reopened = SelectMachineForEditing(current);
   editorLoading_ = false;
-  link.SetReadTimeout(link::kStandardTimeoutMs);
+  commands().bus().link().SetReadTimeout(link::kStandardTimeoutMs);
   graphRedrawEnabled_ = true;
   redrawGraph();
   fe.setBusyCursor(false);
-  if (!missed.empty()) {
-    const std::string detail = "the equaliser was not copied to " + missed;
-    ShowBusFailure(failure, detail);
+  if (!walk.missed.empty()) {
+    const std::string detail = "the equaliser was not copied to " + walk.missed;
+    ShowBusFailure(walk.failure, detail);
     return protocol::Outcome::Failed(detail);
   }
   return copied.also(reopened);
@@ -380,9 +404,7 @@ void EditorState::abandonOpening(const std::string& id, const protocol::Outcome&
 }
 
 protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
-  auto& cmd = commands();
-  auto& bus = cmd.bus();
-  auto& link = bus.link();
+  MachineSelection selection(commands());
   const std::string id = host_.machineId(slot);
   // Whatever stops the switch below, an open editor must not stay open on a machine it no
   // longer holds, nor take the next slot's label over one it does not hold.
@@ -390,48 +412,31 @@ protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
     if (editorVisible_) closeWindows();
     return protocol::Outcome::Failed(std::move(why));
   };
-  if (!link.QueryDeviceInfo()) {
+  if (!selection.AdapterAnswers()) {
     host_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
     host_.connectionLost();
     // The link is gone: the machine being edited is left without a word on the bus, its bands
     // kept as on any leaving.
     if (editorVisible_) storeRunningBands(selectedId_);
     selectedId_.clear();
-    bus.MachineSelected = false;
+    commands().bus().MachineSelected = false;
     return failed("the adapter does not answer");
   }
-  if (bus.MachineSelected) {
-    cmd.EndAccess();
-    // Only bands that belong to a machine opened here are stored; a selection left by another
-    // operation has none.
-    storeRunningBands(selectedId_);
-    bus.ReleaseMachine();
-    if (bus.MachineSelected) return failed("the machine held before could not be released");
-  }
+  // Only bands that belong to a machine opened here are stored; a selection left by another
+  // operation has none.
+  if (!selection.ReleaseHeld([this] { storeRunningBands(selectedId_); }))
+    return failed("the machine held before could not be released");
   // From here on no machine holds the editor's bands: nothing may store them under the machine
   // just left.
   selectedId_.clear();
   acknowledgedKnown_ = false;
-  bus.SendPreamble();
-  link.DrainInput();
-  protocol::FaultWatch watch(bus);
-  if (!bus.SelectExchange(host_.selectFrame(slot))) return failed(watch.outcome().reason);
-
-  cmd.BeginAccess();
+  if (!selection.Select(host_.selectFrame(slot))) return failed(selection.faults().reason);
   selectedId_ = id;
-  cmd.liveBand().mirror = true;
-  link.DrainInput();
   EditorSlotValues v = host_.slotValues(slot);
-  network::ReadSlotParameters(bus, v);
-  for (int c = 0; c < 4; ++c) {
-    if (bus.ReadParameter(protocol::param::kFirstChannelOn + c))
-      v.muted[static_cast<std::size_t>(c)] = bus.ParameterValue == 0;
-  }
-  if (bus.ReadParameter(protocol::param::kAmpLevel)) v.ampLevel = bus.ParameterValue;
   // The editor shows and sends on from these values: one that could not be read (or an
   // unacknowledged start of access) leaves nothing to edit from.
-  if (!watch.clean()) {
-    protocol::Outcome why = watch.outcome();
+  if (!selection.ReadShown(v)) {
+    protocol::Outcome why = selection.faults();
     abandonOpening(id, why);
     return why;
   }
@@ -448,14 +453,11 @@ protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
 }
 
 bool EditorState::LeaveMachineOtherThan(int slot) {
-  auto& bus = commands().bus();
   // A selection the editor did not make is not the editor's to end.
-  if (!bus.MachineSelected || selectedId_.empty()) return true;
+  if (!commands().bus().MachineSelected || selectedId_.empty()) return true;
   if (slot >= 0 && slot < host_.machineCount() && host_.machineId(slot) == selectedId_) return true;
-  commands().EndAccess();
-  storeRunningBands(selectedId_);
-  bus.ReleaseMachine();
-  if (bus.MachineSelected) return false;
+  if (!MachineSelection(commands()).ReleaseHeld([this] { storeRunningBands(selectedId_); }))
+    return false;
   selectedId_.clear();
   closeWindows();
   return true;
@@ -510,6 +512,26 @@ void EditorState::FillFromSlot(const EditorSlotValues& v) {
 
 // ---- per-machine equaliser files
 
+protocol::Outcome EditorState::StoreBandsForLocation(int location) {
+  if (selectedId_.empty()) return protocol::Outcome::Done();
+  return eqFiles_.SaveMachineEqForLocation(selectedId_, location, BuildEqRecord());
+}
+
+bool EditorState::TakeRecalledLocation(int location) {
+  SetUserPresetName(host_.userPresetName(location));
+  return eqFiles_.LoadMachineEqForLocation(selectedId_, location);
+}
+
+int EditorState::RecordSlotUserPreset(int userPreset) {
+  const int slot = host_.currentMachine();
+  if (userPreset >= 0 && slot >= 0 && slot < host_.machineCount()) {
+    EditorSlotValues values = host_.slotValues(slot);
+    values.userPreset = userPreset;
+    host_.storeSlotValues(slot, values);
+  }
+  return slot;
+}
+
 network::EqRecord EditorState::BuildEqRecord() const {
   network::EqRecord r;
   r.flatFlag = flatMode_ ? 1 : 0;
@@ -529,13 +551,14 @@ void EditorState::ApplyEqRecord(const network::EqRecord& r) {
   for (auto* strip : bands_) strip->SetActive(false);
   SetFlatMode(r.flatFlag != 0);
   for (int i = 0; i < kBandCount; ++i)
-    band(i).SetFPotPos(
+    bandStrip(i).SetFPotPos(
         Within(static_cast<float>(r.freqHz[static_cast<std::size_t>(i)]), kFreqMinHz, kFreqMaxHz));
   for (auto* strip : bands_) strip->SetActive(true);
   for (int i = 0; i < kBandCount; ++i)
-    band(i).SetGPotPos(Within(r.gainDb[static_cast<std::size_t>(i)], -kGainLimitDb, kGainLimitDb));
+    bandStrip(i).SetGPotPos(
+        Within(r.gainDb[static_cast<std::size_t>(i)], -kGainLimitDb, kGainLimitDb));
   for (int i = 0; i < kBandCount; ++i)
-    band(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
+    bandStrip(i).SetQPotPos(Within(r.q[static_cast<std::size_t>(i)], kQMin, kQMax));
   for (std::size_t j = 0; j < flatGainStash_.size(); ++j)
     flatGainStash_[j] = Within(r.savedGainDb[j], -kGainLimitDb, kGainLimitDb);
   for (auto* strip : bands_) strip->Repaint();
@@ -578,9 +601,9 @@ void EditorState::ResetEqDefaults() {
   flatGainStash_ = {};
   for (int i = 0; i < kBandCount; ++i) {
     const auto b = static_cast<std::size_t>(i);
-    band(i).SetFPotPos(static_cast<float>(network::kEqDefaults.freqHz[b]));
-    band(i).SetGPotPos(0.0F);
-    band(i).SetQPotPos(network::kEqDefaults.q[b]);
+    bandStrip(i).SetFPotPos(static_cast<float>(network::kEqDefaults.freqHz[b]));
+    bandStrip(i).SetGPotPos(0.0F);
+    bandStrip(i).SetQPotPos(network::kEqDefaults.q[b]);
   }
   for (auto* strip : bands_) strip->Repaint();
   host_.frontend().processEvents();

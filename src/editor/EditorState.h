@@ -1,7 +1,8 @@
 // The editing session of one machine: the processor editor without its window. It opens a
 // machine from its slot, leaves it for another and closes it, and carries out every operation
 // of the editor's controls (bands, "Flat", gains, attenuation, delays, mutes, amplifier,
-// Copy to All, power-on setting) with the exact sequence each one puts on the bus. The two
+// Copy to All, power-on setting) with the exact sequence each one puts on the bus (the frames of
+// taking a machine in MachineSelection, the walk of Copy to All in CopyToAll). The two
 // polls live in InputPolling and the per-machine equaliser files in EqFileStore, both owned
 // here. The window (TForm1) is a view over this object: its handlers forward here and it
 // redraws the parts reported as changed (EditorView). The whole path from a click on a slot to
@@ -10,6 +11,8 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,16 +22,17 @@
 #include "editor/EditorView.h"
 #include "editor/EqFileStore.h"
 #include "editor/InputPolling.h"
+#include "filters/FilterText.h"
 #include "filters/Response.h"
 #include "network/EqFile.h"
 #include "network/HardwarePreset.h"
+#include "protocol/Bus.h"
 #include "protocol/Commands.h"
 #include "protocol/NumberText.h"
 #include "protocol/Outcome.h"
 
 namespace qubix::editor {
 
-inline constexpr std::uint32_t kCopyToAllTimeoutMs = 500;
 // The attenuation knobs' range: 0 … 64, 64 = 0 dB.
 inline constexpr int kKnobMax = 64;
 // The input gains' up-downs in half-dB steps (−48 … +12 dB) and the delay fields' range.
@@ -47,9 +51,13 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void attachBands(const std::array<BandStrip*, kBandCount>& bands);
   void setView(EditorView* view) { view_.set(view); }
 
-  InputPolling& polling() { return polling_; }
+  // The polls' state as the window draws it (indicators, meters, timers); they are run through
+  // the operations below.
   const InputPolling& polling() const { return polling_; }
-  EqFileStore& eqFiles() { return eqFiles_; }
+  // The operator's window system and the data directory: what the editor's peers (user
+  // presets, filter import) ask and report through. Neither is a part of the session.
+  link::Frontend& frontend() { return host_.frontend(); }
+  std::filesystem::path dataDir() const { return host_.dataDir(); }
 
   // ---- what the window shows
   // Nothing is sent before the window was first shown (or a machine was opened).
@@ -77,6 +85,9 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   bool graphVisible() const { return graphVisible_; }
 
   // ---- operations of the window's controls
+  void ShowLevels() { polling_.ShowLevels(); }                    // "  Show Levels"
+  void PollInputIndicators() { polling_.PollInputIndicators(); }  // the indicator timer
+  void PollLevelMeters() { polling_.PollLevelMeters(); }          // the level window's timer
   void EditorShown();
   void EditorHidden();
   // F1 … F4 (key 1 … 4); ignored with Ctrl or Alt.
@@ -95,6 +106,19 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void SetMute(int channel, bool muted);
   // True when the band went out and the processor took it (false also when nothing was sent).
   bool BandChanged(int bandIndex);
+  // The strips take the bands' frequencies, gains and Qs quietly (out of "Flat"), then each band
+  // goes out once, as one change of the operator's would send it: true when every band was taken.
+  bool LoadBands(const filters::FilterBands& bands);
+  // Both input gains take the same number of half-dB steps (within the up-downs' range) and go
+  // out together: true when the processor took them.
+  bool SetBothInputGains(int halfDbSteps);
+  // A strip's pots move to the band's values, each one that changes as the operator's would
+  // (its change sends the band).
+  void MoveBand(int index, const filters::FilterBand& to);
+  // The strips' frequencies, gains and Qs.
+  filters::FilterBands bandSettings() const;
+  // A band's coefficients computed afresh from its strip; none when they cannot be computed.
+  std::optional<filters::BiquadCoefficients> ComputeBand(int index);
   void ToggleFlat();  // "Flat" / "EQ"
   // " Copy to All": failed when a machine did not take every band (it is named).
   protocol::Outcome CopyBandsToAllMachines();
@@ -147,7 +171,19 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   void ApplyEqRecord(const network::EqRecord& record) override;
   void ResetEqDefaults() override;
 
-  // ---- for the user preset operations
+  // ---- for the user preset operations and the filter import
+  bool machineSelected() const { return host_.commands().bus().MachineSelected; }
+  // A watch on the bus's fault journal from now on.
+  protocol::FaultWatch watchFaults() const { return protocol::FaultWatch(host_.commands().bus()); }
+  // After an operation that stopped the polls (stopEditorActivity) went through.
+  void ResumeIndicatorPoll() { polling_.RunIndicatorPoll(true); }
+  // The location's file takes the bands the strips show (nothing without a machine held).
+  protocol::Outcome StoreBandsForLocation(int location);
+  // A recall of location brought the machine to it: the user preset's name, and the bands of
+  // its file (or the defaults). False when a file existed but could not be read.
+  bool TakeRecalledLocation(int location);
+  // The slot of the machine being edited (-1 when none) records its new user preset.
+  int RecordSlotUserPreset(int userPreset);
   // While a scope lives, the controls take values without sending them (the machine's own
   // values, or values that go out together afterwards); with graphWaits the graph is not drawn
   // until the scope ends. One bracket, always closed.
@@ -185,11 +221,13 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   // Label15 after a recall of a user preset location.
   void SetUserPresetName(std::string name);
 
-  EditorHost& host() { return host_; }
-  protocol::Commands& commands() { return host_.commands(); }
-  BandStrip& band(int index) { return *bands_[static_cast<std::size_t>(index)]; }
+  const BandStrip& band(int index) const { return *bands_[static_cast<std::size_t>(index)]; }
 
  private:
+  // The user preset store and recall send frames of their own over the editor's commands.
+  friend class UserPresets;
+  protocol::Commands& commands() { return host_.commands(); }
+  BandStrip& bandStrip(int index) { return *bands_[static_cast<std::size_t>(index)]; }
   void closeWindows();
   // Leaving the machine the editor holds: its last-edit file takes what it acknowledged, when a
   // band's write was acknowledged since the file was read or written, and no band the editor

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 
 namespace qubix::editor {
 

@@ -33,58 +33,28 @@ bool WriteFilterFile(const std::filesystem::path& path, const filters::FilterBan
   return files::ReplaceFile(path, std::span(data, text.size()), error);
 }
 
-filters::FilterBands EditorFilterBands(EditorState& state) {
-  filters::FilterBands bands{};
-  for (int i = 0; i < kBandCount; ++i) {
-    BandStrip& strip = state.band(i);
-    bands[static_cast<std::size_t>(i)] = {strip.FPotPos(), strip.GPotPos(), strip.QPotPos()};
-  }
-  return bands;
-}
+filters::FilterBands EditorFilterBands(const EditorState& state) { return state.bandSettings(); }
 
 ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImport& filters,
                                    bool usePreamp) {
   ImportOutcome out;
   out.changes = filters.changes;
-  if (state.editorNotShown() || state.selectedMachineId().empty() ||
-      !state.commands().bus().MachineSelected) {
+  if (state.editorNotShown() || state.selectedMachineId().empty() || !state.machineSelected()) {
     out.reason = importtexts::kNotOpen;
     return out;
   }
-  protocol::FaultWatch watch(state.commands().bus());
-  if (state.flatMode()) state.SetFlatMode(false);
-  // The strips take all three values quietly, then each band goes out once, as one change of
-  // the operator's would send it.
-  {
-    const EditorState::LoadingScope loading(state, /*graphWaits=*/true);
-    for (int i = 0; i < kBandCount; ++i) {
-      const filters::FilterBand& b = filters.bands[static_cast<std::size_t>(i)];
-      BandStrip& strip = state.band(i);
-      strip.SetFPotPos(b.freqHz);
-      strip.SetGPotPos(b.gainDb);
-      strip.SetQPotPos(b.q);
-      strip.Repaint();
-    }
-  }
-  bool sent = true;
-  for (int i = 0; i < kBandCount; ++i) sent = state.BandChanged(i) && sent;
+  const protocol::FaultWatch watch = state.watchFaults();
+  bool sent = state.LoadBands(filters.bands);
 
   if (usePreamp && filters.preampDb) {
     const double db = *filters.preampDb;
     const double steps = std::round(db * 2.0);
     // The up-downs keep the gains within their range: what they took is what is sent.
-    {
-      const EditorState::LoadingScope loading(state);
-      state.SetGainUpDown(0, static_cast<int>(std::clamp(steps, -1000.0, 1000.0)));
-      state.SetGainUpDown(1, state.gainUpDown()[0]);
-    }
+    sent = state.SetBothInputGains(static_cast<int>(std::clamp(steps, -1000.0, 1000.0))) && sent;
     const double taken = state.gainUpDown()[0] * 0.5;
     if (taken != db)
       out.changes.push_back("Preamp " + ShortNumber(db) + " dB set as " + ShortNumber(taken) +
                             " dB on both input gains");
-    state.polling().RunLevelRefresh(false);
-    sent = state.commands().SendInputGains(state.GainCode(1), state.GainCode(0)) && sent;
-    state.polling().ShowLevels();
   }
   const protocol::Outcome outcome = state.BandsOutcome().also(watch.outcome());
   out.sent = sent && outcome.ok;
@@ -93,9 +63,9 @@ ImportOutcome ApplyImportedFilters(EditorState& state, const filters::FilterImpo
 }
 
 void ImportFiltersFromFile(EditorState& state) {
-  link::Frontend& fe = state.host().frontend();
+  link::Frontend& fe = state.frontend();
   const auto path = fe.askOpenFile(importtexts::kImportCaption, importtexts::kFileFilter,
-                                   state.host().dataDir().string());
+                                   state.dataDir().string());
   if (!path) return;
   const filters::FilterReadResult read = ReadFilterFile(*path);
   if (!read.ok()) {
@@ -126,9 +96,9 @@ void ImportFiltersFromFile(EditorState& state) {
 }
 
 void ExportFiltersToFile(EditorState& state) {
-  link::Frontend& fe = state.host().frontend();
+  link::Frontend& fe = state.frontend();
   const auto path = fe.askSaveFile(importtexts::kExportCaption, importtexts::kFileFilter,
-                                   state.host().dataDir().string());
+                                   state.dataDir().string());
   if (!path) return;
   std::string error;
   if (!WriteFilterFile(*path, EditorFilterBands(state), error))

@@ -28,7 +28,7 @@ bool WriteFilterFile(const std::filesystem::path& path, const filters::FilterBan
                      std::string& error);
 
 // The bands the editor's strips hold.
-filters::FilterBands EditorFilterBands(EditorState& state);
+filters::FilterBands EditorFilterBands(const EditorState& state);
 
 struct ImportOutcome {
   bool sent = false;                 // every band (and the input gains) went out and was taken

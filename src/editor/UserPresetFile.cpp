@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "files/DurableFile.h"
+#include "files/LittleEndian.h"
 #include "filters/EqBands.h"
-#include "network/LittleEndian.h"
 #include "protocol/WireCodes.h"
 
 namespace qubix::editor {
@@ -23,7 +23,7 @@ constexpr std::size_t kOffFreq = 32, kOffGain = 72, kOffStash = 112, kOffQ = 152
 constexpr std::size_t kOffLevel = 192;
 
 void PutU32(UserPresetImage& image, std::size_t at, std::uint32_t v) {
-  network::PutLe32(image.data() + at, v);
+  files::PutLe32(image.data() + at, v);
 }
 void PutI32(UserPresetImage& image, std::size_t at, std::int32_t v) {
   PutU32(image, at, static_cast<std::uint32_t>(v));
@@ -32,7 +32,7 @@ void PutF32(UserPresetImage& image, std::size_t at, float v) {
   PutU32(image, at, std::bit_cast<std::uint32_t>(v));
 }
 std::uint32_t GetU32(std::span<const std::uint8_t, kUserPresetFileSize> image, std::size_t at) {
-  return network::GetLe32(image.data() + at);
+  return files::GetLe32(image.data() + at);
 }
 std::int32_t GetI32(std::span<const std::uint8_t, kUserPresetFileSize> image, std::size_t at) {
   return static_cast<std::int32_t>(GetU32(image, at));

@@ -18,8 +18,7 @@ constexpr int kUserPresetNames = 10;
 int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
 }  // namespace
 
-UserPresets::UserPresets(EditorState& editor)
-    : editor_(editor), frontendView_(editor.host().frontend()) {}
+UserPresets::UserPresets(EditorState& editor) : editor_(editor), frontendView_(editor.frontend()) {}
 
 std::string_view LocationTitle(LocationDialog which) {
   return which == LocationDialog::Store ? texts::kSelectLocation : texts::kSelectUserPreset;
@@ -38,10 +37,10 @@ void UserPresets::caption(PresetButton button, bool running) {
 // poll off the bus while it runs.
 void UserPresets::beginBusOperation(PresetButton button) {
   caption(button, true);
-  auto& fe = editor_.host().frontend();
+  auto& fe = editor_.frontend();
   fe.setBusyCursor(true);
   fe.processEvents();
-  editor_.polling().StopAll();
+  editor_.stopEditorActivity();
 }
 
 // ------------------------------------------------------------------ store
@@ -52,20 +51,19 @@ void UserPresets::SaveToDspMemory() {
       view_->askLocation(LocationDialog::Store, editor_.processorId());
   bool stored = true;
   if (location) stored = StoreToLocation(*location).ok;
-  if (stored) editor_.polling().RunIndicatorPoll(true);
+  if (stored) editor_.ResumeIndicatorPoll();
   caption(PresetButton::SaveToDsp, false);
-  editor_.host().frontend().setBusyCursor(false);
+  editor_.frontend().setBusyCursor(false);
 }
 
 protocol::Outcome UserPresets::StoreToLocation(int location) {
   protocol::Commands& commands = editor_.commands();
   protocol::FaultWatch watch(commands.bus());
-  const std::string id = editor_.selectedMachineId();
   for (int n = 0; n < kBandCount; ++n) {
-    BandStrip& strip = editor_.band(n);
+    const std::optional<filters::BiquadCoefficients> band = editor_.ComputeBand(n);
     // A band whose coefficients cannot be computed is left as the location held it.
-    if (strip.FBCalc() != filters::kFilterOk) continue;
-    const filters::BiquadCoefficients c = strip.Coefficients();
+    if (!band) continue;
+    const filters::BiquadCoefficients& c = *band;
     const std::array<float, 5> words{static_cast<float>(c.b2), static_cast<float>(c.b0),
                                      static_cast<float>(c.b1), static_cast<float>(c.a2),
                                      static_cast<float>(c.a1)};
@@ -89,12 +87,11 @@ protocol::Outcome UserPresets::StoreToLocation(int location) {
     return failed;
   }
   // The location holds what the strips show now; what the machine runs has not changed.
-  if (id.empty()) return protocol::Outcome::Done();
-  return editor_.eqFiles().SaveMachineEqForLocation(id, location, editor_.BuildEqRecord());
+  return editor_.StoreBandsForLocation(location);
 }
 
 void UserPresets::SaveEEpromFail() {
-  link::Frontend& fe = editor_.host().frontend();
+  link::Frontend& fe = editor_.frontend();
   fe.setStatusText(texts::kEEPromError);
   editor_.CloseEditor();
   fe.messageBox(texts::kEEPromError, texts::kEEPromError, link::Buttons::Ok);
@@ -110,16 +107,16 @@ void UserPresets::LoadFromDspMemory() {
       view_->askLocation(LocationDialog::Recall, editor_.processorId());
   const bool recalled = !location || RecallFromLocation(*location).ok();
   // After a failed read-back the editor is closed: its poll stays stopped.
-  if (recalled) editor_.polling().RunIndicatorPoll(true);
+  if (recalled) editor_.ResumeIndicatorPoll();
   caption(PresetButton::LoadFromDsp, false);
-  editor_.host().frontend().setBusyCursor(false);
+  editor_.frontend().setBusyCursor(false);
 }
 
 RecallResult UserPresets::RecallFromLocation(int location) {
   protocol::Commands& commands = editor_.commands();
   protocol::Bus& bus = commands.bus();
   link::Link& link = bus.link();
-  link::Frontend& fe = editor_.host().frontend();
+  link::Frontend& fe = editor_.frontend();
   protocol::FaultWatch watch(bus);
   link.SetReadTimeout(kRecallTimeoutMs);
   commands.RecallLocation(location);
@@ -147,8 +144,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
       case protocol::param::kUserPreset:
         if (v >= 0 && v < kUserPresetNames) {
           userPreset = v;
-          editor_.SetUserPresetName(editor_.host().userPresetName(v));
-          bandsLoaded = editor_.eqFiles().LoadMachineEqForLocation(editor_.selectedMachineId(), v);
+          bandsLoaded = editor_.TakeRecalledLocation(v);
         }
         break;
       case protocol::param::kDelay12:
@@ -178,13 +174,7 @@ RecallResult UserPresets::RecallFromLocation(int location) {
     fe.processEvents();
   }
   link.SetReadTimeout(link::kStandardTimeoutMs);
-  EditorHost& host = editor_.host();
-  const int slot = host.currentMachine();
-  if (userPreset >= 0 && slot >= 0 && slot < host.machineCount()) {
-    EditorSlotValues values = host.slotValues(slot);
-    values.userPreset = userPreset;
-    host.storeSlotValues(slot, values);
-  }
+  const int slot = editor_.RecordSlotUserPreset(userPreset);
   const bool presetUnread = std::find(result.unread.begin(), result.unread.end(),
                                       protocol::param::kUserPreset) != result.unread.end();
   view_->showSlotUserPreset(
@@ -219,7 +209,7 @@ void UserPresets::failedRecall(const RecallResult& result) {
                                                       ? id + ": " + result.outcome.reason
                                                       : "parameters " + unread + " of " + id +
                                                             " could not be read after the recall");
-  editor_.host().frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
+  editor_.frontend().messageBox(texts::kConnectionFail, "", link::Buttons::Ok);
 }
 
 // ------------------------------------------------------------------ files
@@ -249,7 +239,7 @@ std::string UserPresets::SaveToFile(const std::string& path) {
   const UserPresetRecord record = BuildRecord();
   std::string error = WriteUserPresetFile(target.string(), record);
   if (!error.empty()) {
-    link::Frontend& fe = editor_.host().frontend();
+    link::Frontend& fe = editor_.frontend();
     fe.setStatusDetail(error);
     fe.messageBox(network::texts::kFileWriteError, network::texts::kFileErrorCaption,
                   link::Buttons::OkCancel);
@@ -262,16 +252,15 @@ std::string UserPresets::SaveToFile(const std::string& path) {
 void UserPresets::SaveToComputerFile() {
   caption(PresetButton::SaveToFile, true);
   // The dialog opens in the presets folder with "preset.vup" proposed.
-  const std::optional<std::string> path = editor_.host().frontend().askSaveFile(
+  const std::optional<std::string> path = editor_.frontend().askSaveFile(
       texts::kSaveToFile, texts::kVupFilter,
-      (editor_.host().dataDir() / network::texts::kPresetsFolder / texts::kVupProposedName)
-          .string());
+      (editor_.dataDir() / network::texts::kPresetsFolder / texts::kVupProposedName).string());
   if (path) SaveToFile(*path);
   caption(PresetButton::SaveToFile, false);
 }
 
 protocol::Outcome UserPresets::ApplyRecord(const UserPresetRecord& r) {
-  protocol::FaultWatch watch(editor_.commands().bus());
+  const protocol::FaultWatch watch = editor_.watchFaults();
   editor_.SuspendGraphRedraw();
   editor_.SetFlatMode(r.flatMode != 0);
   // Each toggle flips the channel to the file's state and sends its level with the level code
@@ -302,7 +291,7 @@ protocol::Outcome UserPresets::LoadFromFile(const std::string& path) {
   UserPresetReadResult result = ReadUserPresetFile(path);
   if (result.error == PresetFileError::Missing) return protocol::Outcome::Failed(result.detail);
   if (!result.ok()) {
-    link::Frontend& fe = editor_.host().frontend();
+    link::Frontend& fe = editor_.frontend();
     fe.setStatusDetail(result.detail);
     fe.messageBox(network::texts::kFileReadError, network::texts::kFileErrorCaption,
                   link::Buttons::OkCancel);
@@ -314,9 +303,9 @@ protocol::Outcome UserPresets::LoadFromFile(const std::string& path) {
 
 void UserPresets::LoadFromComputerFile() {
   caption(PresetButton::LoadFromFile, true);
-  const std::optional<std::string> path = editor_.host().frontend().askOpenFile(
-      texts::kLoadFromFile, texts::kVupFilter,
-      (editor_.host().dataDir() / network::texts::kPresetsFolder).string());
+  const std::optional<std::string> path =
+      editor_.frontend().askOpenFile(texts::kLoadFromFile, texts::kVupFilter,
+                                     (editor_.dataDir() / network::texts::kPresetsFolder).string());
   if (path) LoadFromFile(*path);
   caption(PresetButton::LoadFromFile, false);
 }

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "frontend/Frontend.h"
 #include "link/Adapter.h"
+#include "link/Frontend.h"
 
 namespace qubix::link {
 

@@ -4,15 +4,15 @@
 #include <fstream>
 #include <iterator>
 
-#include "network/LittleEndian.h"
+#include "files/LittleEndian.h"
 
-namespace qubix::network {
+namespace qubix::media {
 
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
 
-std::uint32_t U32(Bytes b, std::size_t at) { return GetLe32(b.data() + at); }
+std::uint32_t U32(Bytes b, std::size_t at) { return files::GetLe32(b.data() + at); }
 std::uint16_t U16(Bytes b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
 }
@@ -181,7 +181,7 @@ namespace {
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   out.resize(out.size() + 4);
-  PutLe32(out.data() + out.size() - 4, v);
+  files::PutLe32(out.data() + out.size() - 4, v);
 }
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -198,7 +198,7 @@ std::size_t OpenChunk(std::vector<std::uint8_t>& out, const char (&fourcc)[5]) {
 }
 void CloseChunk(std::vector<std::uint8_t>& out, std::size_t start) {
   const auto size = static_cast<std::uint32_t>(out.size() - start);
-  PutLe32(out.data() + start - 4, size);
+  files::PutLe32(out.data() + start - 4, size);
   if (size & 1u) out.push_back(0);
 }
 
@@ -297,4 +297,4 @@ std::vector<std::uint8_t> WriteUncompressedAvi(const std::vector<RgbImage>& fram
   return out;
 }
 
-}  // namespace qubix::network
+}  // namespace qubix::media

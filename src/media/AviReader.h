@@ -11,7 +11,7 @@
 
 #include "media/JpegDecoder.h"
 
-namespace qubix::network {
+namespace qubix::media {
 
 enum class AviCodec { Rgb24, Rgb32, Mjpeg };
 
@@ -41,4 +41,4 @@ std::optional<RgbImage> DecodeAviFrame(const AviClip& clip, std::size_t index);
 std::vector<std::uint8_t> WriteUncompressedAvi(const std::vector<RgbImage>& frames,
                                                std::uint32_t microsPerFrame);
 
-}  // namespace qubix::network
+}  // namespace qubix::media

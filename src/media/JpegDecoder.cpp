@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace qubix::network {
+namespace qubix::media {
 namespace {
 
 // Pictures larger than this are refused rather than allocated.
@@ -104,4 +104,4 @@ std::optional<RgbImage> DecodeJpegFile(const std::filesystem::path& path, std::s
   return image;
 }
 
-}  // namespace qubix::network
+}  // namespace qubix::media

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace qubix::network {
+namespace qubix::media {
 
 struct RgbImage {
   int width = 0;
@@ -21,4 +21,4 @@ struct RgbImage {
 std::optional<RgbImage> DecodeJpeg(std::span<const std::uint8_t> data, std::string& error);
 std::optional<RgbImage> DecodeJpegFile(const std::filesystem::path& path, std::string& error);
 
-}  // namespace qubix::network
+}  // namespace qubix::media

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "files/DurableFile.h"
-#include "network/LittleEndian.h"
+#include "files/LittleEndian.h"
 
 namespace qubix::network {
 namespace {
@@ -19,7 +19,7 @@ constexpr std::size_t kQOffset = 124;
 std::optional<std::uint32_t> Word(std::span<const std::uint8_t> bytes, std::size_t offset, int i) {
   const std::size_t at = offset + 4 * static_cast<std::size_t>(i);
   if (at + 4 > bytes.size()) return std::nullopt;
-  return GetLe32(bytes.data() + at);
+  return files::GetLe32(bytes.data() + at);
 }
 
 float FiniteOr(std::optional<std::uint32_t> word, float fallback) {
@@ -75,12 +75,12 @@ std::array<std::uint8_t, kEqRecordSize> EncodeEqRecord(const EqRecord& record) {
   out[0] = record.flatFlag;
   for (int i = 0; i < kEqBandCount; ++i) {
     const auto at = 4 * static_cast<std::size_t>(i);
-    PutLe32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
-    PutLe32(out.data() + kGainOffset + at,
-            std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
-    PutLe32(out.data() + kSavedOffset + at,
-            std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
-    PutLe32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
+    files::PutLe32(out.data() + kFreqOffset + at, static_cast<std::uint32_t>(record.freqHz[i]));
+    files::PutLe32(out.data() + kGainOffset + at,
+                   std::bit_cast<std::uint32_t>(ZeroSmallGain(record.gainDb[i])));
+    files::PutLe32(out.data() + kSavedOffset + at,
+                   std::bit_cast<std::uint32_t>(ZeroSmallGain(record.savedGainDb[i])));
+    files::PutLe32(out.data() + kQOffset + at, std::bit_cast<std::uint32_t>(record.q[i]));
   }
   return out;
 }

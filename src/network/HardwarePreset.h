@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 #include "link/Link.h"
 #include "network/NetworkManager.h"
 #include "network/NetworkTexts.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "network/LittleEndian.h"
+#include "files/LittleEndian.h"
 #include "network/MachineList.h"
 
 namespace qubix::network {
@@ -16,13 +16,13 @@ std::int32_t HfpChecksum(const HfpImage& image) {
 }
 
 std::int32_t HfpStoredChecksum(const HfpImage& image) {
-  return static_cast<std::int32_t>(GetLe32(image.data() + kHfpChecksumOffset));
+  return static_cast<std::int32_t>(files::GetLe32(image.data() + kHfpChecksumOffset));
 }
 
 bool HfpChecksumOk(const HfpImage& image) { return HfpChecksum(image) == HfpStoredChecksum(image); }
 
 void SealHfpImage(HfpImage& image) {
-  PutLe32(image.data() + kHfpChecksumOffset, static_cast<std::uint32_t>(HfpChecksum(image)));
+  files::PutLe32(image.data() + kHfpChecksumOffset, static_cast<std::uint32_t>(HfpChecksum(image)));
 }
 
 HfpReadResult ReadHfpFile(const std::string& path) {

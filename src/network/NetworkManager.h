@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 #include "link/Link.h"
 #include "network/MachineList.h"
 #include "network/Slots.h"

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "frontend/Frontend.h"
 #include "link/Adapter.h"
+#include "link/Frontend.h"
 #include "link/Link.h"
 #include "network/HardwarePreset.h"
 #include "network/NetworkManager.h"

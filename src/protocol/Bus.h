@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 #include "link/Link.h"
 #include "protocol/Outcome.h"
 

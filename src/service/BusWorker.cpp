@@ -200,7 +200,7 @@ void BusWorker::startUp() {
     std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), error.c_str());
   auto [adapter, clockMs] = config_.makeAdapter
                                 ? config_.makeAdapter()
-                                : link::backends::makeAdapterWithClock(config_.link, error);
+                                : compose::makeAdapterWithClock(config_.link, error);
   if (!adapter) {
     std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), error.c_str());
     setState("disconnected");

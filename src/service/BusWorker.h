@@ -37,7 +37,7 @@ struct BusConfig {
   std::string link;  // as qubix24ctl --link takes it
   std::filesystem::path dataDir;
   // For tests: the adapter instead of the one link names.
-  std::function<link::backends::AdapterWithClock()> makeAdapter;
+  std::function<compose::AdapterWithClock()> makeAdapter;
 };
 
 // Retries of a missing adapter, as the main window's connection timer.

@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
           options.trace.toStdString() + (options.buses.size() > 1 ? "." + b.name : std::string());
       config.makeAdapter = [link = b.link, path] {
         std::string error;
-        auto made = qubix::link::backends::makeAdapterWithClock(link, error);
+        auto made = qubix::compose::makeAdapterWithClock(link, error);
         if (made.adapter)
-          made.adapter = qubix::link::backends::traceAdapter(std::move(made.adapter), path, error);
+          made.adapter = qubix::compose::traceAdapter(std::move(made.adapter), path, error);
         if (!made.adapter) std::fprintf(stderr, "qubix24d: --trace: %s\n", error.c_str());
         return made;
       };

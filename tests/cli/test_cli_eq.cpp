@@ -30,7 +30,7 @@ struct EqRun {
   TempDir dir;
   EqRun() {
     cli::SetAdapterForTesting([this] {
-      return link::backends::withSimulatorClock(
+      return compose::withSimulatorClock(
           std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual));
     });
   }

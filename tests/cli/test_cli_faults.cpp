@@ -70,7 +70,7 @@ Outcome RunWithFault(std::vector<std::string> args, Fault fault, std::uint64_t c
     if (fault == Fault::Silent) a->silenceAt = cutAt;
     // Connecting writes nothing, so the count is the command's own.
     if (fault == Fault::Unplug) a->faults().unplugAfterBytes = cutAt;
-    return qubix::link::backends::withSimulatorClock(std::move(a));
+    return qubix::compose::withSimulatorClock(std::move(a));
   });
   Outcome run;
   run.result = RunCli(args);

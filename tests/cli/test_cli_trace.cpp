@@ -150,7 +150,7 @@ TEST(DecodeTraceOf, ASilentMachineShowsItsTimeOut) {
   auto bus = qubix::sim::makeDemoBus();
   bus->find(kMachine)->faults.silent = true;
   qubix::cli::SetAdapterForTesting([&] {
-    return qubix::link::backends::withSimulatorClock(
+    return qubix::compose::withSimulatorClock(
         std::make_unique<qubix::sim::SimAdapter>(bus, qubix::sim::ClockMode::Virtual));
   });
   const CliResult r = run.run({"hwpreset", "--machine", kMachine, "5"});

@@ -218,7 +218,8 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   EXPECT_EQ(pc().substr(0, 5), "Q034c");
   EXPECT_EQ(Count(pc(), "Q"), 20U);
   // A file written while flat carries the stash with band 10's gain first.
-  state.eqFiles().SaveMachineEq("H000000010001", state.BuildEqRecord());
+  ASSERT_TRUE(
+      network::WriteEqFile(network::LastEditEqPath(dir, "H000000010001"), state.BuildEqRecord()));
   auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.flatFlag, 1);
   EXPECT_EQ(rec.savedGainDb[0], 4.5F);
@@ -371,7 +372,7 @@ TEST_F(EditorBus, CopyToAllReleasesThenSelectsWritesAndReleasesEachOtherMachineI
   EXPECT_NE(after.find("eR" + sel("H000000010001") + "T01ff"), std::string::npos);
   EXPECT_EQ(after.find('Q'), std::string::npos);
   // The live band record is left holding the last band of the table.
-  const auto& live = state.commands().liveBand();
+  const auto& live = host.commands().liveBand();
   EXPECT_EQ(live.bandAddress, 844);
   EXPECT_EQ(live.mirrorAddress, 960);
   EXPECT_EQ(live.coefficients, filters::SendingOrder(state.coefficientTable().Band(9)));
@@ -456,14 +457,14 @@ TEST_F(EditorBus, StatusReplyLightsIndicators) {
   open(0);
   auto& a = rig.processor("H000000010001");
   a.inputIndicator = 2;
-  state.polling().PollInputIndicators();
+  state.PollInputIndicators();
   EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, false}));
   a.faults.queryReply = "000700O";
-  state.polling().PollInputIndicators();
+  state.PollInputIndicators();
   EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, false}));
   a.faults.queryReply.clear();
   a.inputIndicator = 1;
-  state.polling().PollInputIndicators();
+  state.PollInputIndicators();
   EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{false, true}));
 }
 
@@ -471,21 +472,21 @@ TEST_F(EditorBus, LevelWindowClosesAfter40TicksAndRestartsPoll) {
   open(0);
   rig.processor("H000000010001").fixedLevels =
       std::array<std::uint16_t, 6>{5623, 0, 5623, 5622, 100, 65535};
-  state.polling().ShowLevels();
+  state.ShowLevels();
   EXPECT_FALSE(state.polling().indicatorPollRunning());
-  state.polling().PollLevelMeters();
+  state.PollLevelMeters();
   EXPECT_EQ(state.polling().meters()[0], (editor::MeterSections{75, 6, 0}));
   EXPECT_EQ(state.polling().meters()[1], (editor::MeterSections{24, 0, 0}));
   EXPECT_EQ(state.polling().meters()[2], (editor::MeterSections{75, 0, 0}));
   EXPECT_EQ(state.polling().meters()[3], (editor::MeterSections{74, 0, 0}));
   EXPECT_EQ(state.polling().meters()[4], (editor::MeterSections{40, 0, 0}));
   EXPECT_EQ(state.polling().meters()[5], (editor::MeterSections{75, 6, 13}));
-  for (int t = 2; t <= 30; ++t) state.polling().PollLevelMeters();
-  state.polling().ShowLevels();  // at tick 30: another full 40 ticks
-  for (int t = 1; t < 40; ++t) state.polling().PollLevelMeters();
+  for (int t = 2; t <= 30; ++t) state.PollLevelMeters();
+  state.ShowLevels();  // at tick 30: another full 40 ticks
+  for (int t = 1; t < 40; ++t) state.PollLevelMeters();
   EXPECT_TRUE(state.polling().levelWindowVisible());
   EXPECT_TRUE(state.polling().levelRefreshRunning());
-  state.polling().PollLevelMeters();
+  state.PollLevelMeters();
   EXPECT_FALSE(state.polling().levelWindowVisible());
   EXPECT_FALSE(state.polling().levelRefreshRunning());
   EXPECT_TRUE(state.polling().indicatorPollRunning());
@@ -496,20 +497,20 @@ TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndica
   auto& p = rig.processor("H000000010001");
   p.fixedLevels = std::array<std::uint16_t, 6>{5623, 5623, 5623, 5622, 100, 65535};
   p.inputIndicator = 3;
-  state.polling().ShowLevels();
-  state.polling().PollLevelMeters();
+  state.ShowLevels();
+  state.PollLevelMeters();
   EXPECT_EQ(state.polling().meters()[5], (editor::MeterSections{75, 6, 13}));
   EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, true}));
   const editor::MeterSections silence{24, 0, 0};
 
   p.faults.wrongChecksum = true;
-  state.polling().PollLevelMeters();
+  state.PollLevelMeters();
   for (const auto& m : state.polling().meters()) EXPECT_EQ(m, silence);
 
   p.faults.wrongChecksum = false;
   p.faults.silent = true;
   p.inputIndicator = 0;
-  state.polling().PollLevelMeters();
+  state.PollLevelMeters();
   for (const auto& m : state.polling().meters()) EXPECT_EQ(m, silence);
   EXPECT_EQ(state.polling().inputIndicator(), (std::array<bool, 2>{true, true}));
   EXPECT_EQ(state.polling().levelViewTicks(), 3);
@@ -519,7 +520,7 @@ TEST_F(EditorBus, LevelTickWithSpoiledOrMissingRepliesShowsSilenceAndKeepsIndica
 
 TEST_F(EditorBus, LevelTickReadsSixLevelsThenStatus) {
   open(0);
-  state.polling().PollLevelMeters();
+  state.PollLevelMeters();
   EXPECT_EQ(pc(), "I05fbI06faI07f9I08f8I09f7I0af6I0000");
 }
 
@@ -622,11 +623,11 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
       {"copy to all, own file unreadable",
        [&] { unreadableOwnFile([&] { state.CopyBandsToAllMachines(); }); }, false},
       {"window shown", [&] { state.EditorShown(); }, true},
-      {"poll tick", [&] { state.polling().PollInputIndicators(); }, true},
-      {"level tick", [&] { state.polling().PollLevelMeters(); }, true},
+      {"poll tick", [&] { state.PollInputIndicators(); }, true},
+      {"level tick", [&] { state.PollLevelMeters(); }, true},
       {"level window runs out",
        [&] {
-         for (int t = 0; t < 40; ++t) state.polling().PollLevelMeters();
+         for (int t = 0; t < 40; ++t) state.PollLevelMeters();
        },
        false},
       {"amp setting", [&] { state.ApplyAmpTrim(-2.0F); }, true},
@@ -639,7 +640,7 @@ TEST_F(EditorBus, InputPollAndLevelRefreshNeverRunTogether) {
   };
   open(0);
   for (const auto& op : operations) {
-    state.polling().ShowLevels();
+    state.ShowLevels();
     op.run();
     EXPECT_FALSE(state.polling().indicatorPollRunning() && state.polling().levelRefreshRunning())
         << op.name;
@@ -686,8 +687,7 @@ TEST_F(EditorBus, ArrowsAtTheirLimitsSendNothing) {
     machine.live.delay12 = 0;
     machine.live.delay34 = 310;
     open(0);
-    state.polling().HideLevelWindow();
-    state.polling().RunLevelRefresh(false);
+    state.stopEditorActivity();
     state.ArrowClick(c.field, c.step);
     EXPECT_EQ(pc(), c.sent) << c.name;
     EXPECT_EQ(state.polling().levelWindowVisible(), c.field < 2 && !c.sent.empty()) << c.name;

@@ -71,9 +71,9 @@ std::array<std::int32_t, 5> Words(const sim::Record& r) {
   if (id.empty()) return ::testing::AssertionFailure() << "the editor holds no machine";
   const sim::SimProcessor& machine = w.rig.processor(id);
   for (int b = 0; b < editor::kBandCount; ++b) {
-    editor::BandStrip& strip = state.band(b);
-    if (strip.FBCalc() != filters::kFilterOk) return ::testing::AssertionFailure() << "band " << b;
-    const auto c = strip.Coefficients();
+    const auto band = state.ComputeBand(b);
+    if (!band) return ::testing::AssertionFailure() << "band " << b;
+    const auto& c = *band;
     const std::array<double, 5> order{c.b2, c.b0, c.b1, c.a2, c.a1};
     for (const int offset : {0, filters::kMirrorAddressOffset}) {
       const auto at = static_cast<std::uint16_t>(filters::BandAddressAt(b) + offset);
@@ -82,8 +82,8 @@ std::array<std::int32_t, 5> Words(const sim::Record& r) {
         const std::int32_t shown = Signed(filters::CoefficientToWord(order[k]));
         if (std::abs(shown - held[k]) > 2)
           return ::testing::AssertionFailure()
-                 << id << " band " << b + 1 << " (" << strip.GPotPos() << " dB shown) word " << k
-                 << " at " << at << ": shown " << shown << ", runs " << held[k];
+                 << id << " band " << b + 1 << " (" << state.band(b).GPotPos() << " dB shown) word "
+                 << k << " at " << at << ": shown " << shown << ", runs " << held[k];
       }
     }
   }

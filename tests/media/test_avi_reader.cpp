@@ -6,7 +6,7 @@
 #include "support/TempDir.h"
 
 namespace qubix::test {
-using namespace qubix::network;
+using namespace qubix::media;
 namespace {
 
 RgbImage Gradient(int w, int h, int seed) {

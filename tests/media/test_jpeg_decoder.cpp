@@ -12,7 +12,7 @@ TEST(JpegDecoder, DecodesTheShippedPictures) {
   for (const char* name : {"Controller00.jpg", "Controller03.jpg", "Controller06.jpg",
                            "extrapset.jpg", "notextrapset.jpg"}) {
     std::string error;
-    auto image = network::DecodeJpegFile(kData / name, error);
+    auto image = media::DecodeJpegFile(kData / name, error);
     ASSERT_TRUE(image) << name << ": " << error;
     EXPECT_EQ(image->width, 150);
     EXPECT_EQ(image->height, 150);
@@ -28,7 +28,7 @@ TEST(JpegDecoder, DecodesTheShippedPictures) {
     }
   }
   std::string error;
-  auto processor = network::DecodeJpegFile(kData / "processor.jpg", error);
+  auto processor = media::DecodeJpegFile(kData / "processor.jpg", error);
   ASSERT_TRUE(processor) << error;
   EXPECT_EQ(processor->width, 220);
   EXPECT_EQ(processor->height, 60);
@@ -53,11 +53,11 @@ TEST(JpegDecoder, FailuresAreErrorsNeverCrashes) {
   for (const auto& c : cases) {
     WriteFile(dir.path() / "p.jpg", c.bytes);
     std::string error;
-    EXPECT_FALSE(network::DecodeJpegFile(dir.path() / "p.jpg", error)) << c.name;
+    EXPECT_FALSE(media::DecodeJpegFile(dir.path() / "p.jpg", error)) << c.name;
     EXPECT_FALSE(error.empty()) << c.name;
   }
   std::string error;
-  EXPECT_FALSE(network::DecodeJpegFile(dir.path() / "missing.jpg", error));
+  EXPECT_FALSE(media::DecodeJpegFile(dir.path() / "missing.jpg", error));
   EXPECT_NE(error.find("missing.jpg"), std::string::npos);
 }
 

@@ -331,7 +331,8 @@ std::vector<Operation> Operations() {
          rig.editor.bands[2]->SetGPotPos(6.0F);
          // The edit is on file already: the close that a failed store makes writes nothing new.
          const std::string& id = kIds[static_cast<std::size_t>(slot)];
-         rig.editor.state.eqFiles().SaveMachineEq(id, rig.editor.state.AcknowledgedEqRecord());
+         network::WriteEqFile(network::LastEditEqPath(rig.dir.path(), id),
+                              rig.editor.state.AcknowledgedEqRecord());
        },
        [](CampaignRig& rig, int) { return rig.editor.presets.StoreToLocation(kStoreLocation).ok; },
        [](CampaignRig& rig, int k) {

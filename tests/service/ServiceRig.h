@@ -120,7 +120,7 @@ class ServiceRig {
                                   auto a = std::make_unique<sim::SimAdapter>(
                                       bus, sim::ClockMode::Virtual);
                                   adapter = a.get();
-                                  return link::backends::withSimulatorClock(std::move(a));
+                                  return compose::withSimulatorClock(std::move(a));
                                 }};
       serviceBus = new service::ServiceBus(config);
       api = new service::Api({serviceBus}, {});

@@ -54,7 +54,7 @@ struct RecordingView : network::NetworkView {
   bool showSlot(int k, const network::SlotDisplay& d) override {
     if (loadPictures && d.picture) {
       std::string error;
-      if (!network::DecodeJpegFile(*d.picture, error)) return false;
+      if (!media::DecodeJpegFile(*d.picture, error)) return false;
     }
     shown.push_back(k);
     displays.push_back(d);

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 
 namespace qubix::test {
 

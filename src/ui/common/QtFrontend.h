@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 
 class QLineEdit;
 class QWidget;

@@ -403,7 +403,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::StaticText14Click() { state_->polling().ShowLevels(); }
+void TForm1::StaticText14Click() { state_->ShowLevels(); }
 
 void TForm1::StaticText15Click() {
   if (amp_->exec() == QDialog::Accepted)
@@ -430,10 +430,10 @@ void TForm1::StaticText8Click() {
 }
 // A tick that falls inside another operation's wait is skipped: the bus is that operation's.
 void TForm1::Timer1Timer() {
-  if (!BusGuard::instance().busy()) state_->polling().PollInputIndicators();
+  if (!BusGuard::instance().busy()) state_->PollInputIndicators();
 }
 void TForm1::Timer2Timer() {
-  if (!BusGuard::instance().busy()) state_->polling().PollLevelMeters();
+  if (!BusGuard::instance().busy()) state_->PollLevelMeters();
 }
 
 void TForm1::ParFilter1ChangePar(TParFilter*) { state_->BandChanged(0); }

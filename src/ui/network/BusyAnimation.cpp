@@ -23,11 +23,11 @@ bool BusyAnimation::open(const QString& path) {
   frames_.clear();
   frame_ = 0;
   timer_->setInterval(kDrawnIntervalMs);
-  const network::AviReadResult result = network::ReadAviFile(path.toStdString());
+  const media::AviReadResult result = media::ReadAviFile(path.toStdString());
   if (!result.clip) return false;
   std::vector<QImage> frames;
   for (std::size_t i = 0; i < result.clip->frames.size(); ++i) {
-    const std::optional<network::RgbImage> rgb = network::DecodeAviFrame(*result.clip, i);
+    const std::optional<media::RgbImage> rgb = media::DecodeAviFrame(*result.clip, i);
     if (!rgb) return false;  // a clip with a bad frame is not played at all
     frames.push_back(
         QImage(rgb->rgb.data(), rgb->width, rgb->height, rgb->width * 3, QImage::Format_RGB888)

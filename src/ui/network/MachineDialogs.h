@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/Frontend.h"
+#include "link/Frontend.h"
 
 namespace qubix::ui {
 

@@ -48,7 +48,7 @@ void ClickablePicture::mouseReleaseEvent(QMouseEvent* event) {
 
 QImage LoadJpegPicture(const std::filesystem::path& path, std::string* error) {
   std::string why;
-  auto decoded = network::DecodeJpegFile(path, why);
+  auto decoded = media::DecodeJpegFile(path, why);
   if (!decoded) {
     if (error) *error = why;
     return {};

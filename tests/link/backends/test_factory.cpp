@@ -15,7 +15,7 @@
 namespace qubix::test {
 namespace {
 
-using link::backends::makeAdapter;
+using compose::makeAdapter;
 
 struct Form {
   const char* name;

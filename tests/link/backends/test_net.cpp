@@ -86,7 +86,7 @@ struct Sim {
 
 std::unique_ptr<link::Link> connect(const std::string& uri, test::RecordingFrontend& frontend) {
   std::string error;
-  auto adapter = link::backends::makeAdapter(uri, error);
+  auto adapter = compose::makeAdapter(uri, error);
   EXPECT_NE(adapter, nullptr) << error;
   if (!adapter) return nullptr;
   auto link = std::make_unique<link::Link>(std::move(adapter), frontend);
@@ -395,7 +395,7 @@ bool WriteBand(const std::string& uri) {
   test::RecordingFrontend frontend;
   for (int tries = 0; tries < 50; ++tries) {
     std::string error;
-    link::Link link(link::backends::makeAdapter(uri, error), frontend);
+    link::Link link(compose::makeAdapter(uri, error), frontend);
     link.Connect();
     if (!link.state().Connected) {
       ::usleep(100000);
@@ -522,7 +522,7 @@ TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
     SCOPED_TRACE(scheme);
     std::string error;
     auto* adapter =
-        new StopServerBeforeSecondSelect(link::backends::makeAdapter(uri(scheme), error), server_);
+        new StopServerBeforeSecondSelect(compose::makeAdapter(uri(scheme), error), server_);
     test::RecordingFrontend frontend;
     network::Station station(std::unique_ptr<link::Adapter>(adapter), frontend, dir_.path());
     connectWithRetries(station);

@@ -58,7 +58,7 @@ class SerialPty : public ::testing::Test {
   }
   std::unique_ptr<link::Link> connect() {
     std::string error;
-    auto adapter = link::backends::makeAdapter("serial:" + path_, error);
+    auto adapter = compose::makeAdapter("serial:" + path_, error);
     EXPECT_NE(adapter, nullptr) << error;
     auto link = std::make_unique<link::Link>(std::move(adapter), frontend_);
     link->Connect();

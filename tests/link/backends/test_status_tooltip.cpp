@@ -24,7 +24,7 @@ class StatusToolTip : public QObject {
     qubix::ui::QtFrontend frontend;
     frontend.setStatusWidget(&status);
     std::string error;
-    auto adapter = qubix::link::backends::makeAdapter("serial:/dev/ttyQUBIXnone", error);
+    auto adapter = qubix::compose::makeAdapter("serial:/dev/ttyQUBIXnone", error);
     QVERIFY2(adapter != nullptr, error.c_str());
     qubix::link::Link link(std::move(adapter), frontend);
     link.Connect();
@@ -47,8 +47,7 @@ class StatusToolTip : public QObject {
     frontend.setStatusToolTipFooter(footer);
     QCOMPARE(status.toolTip(), footer);
     std::string error;
-    auto adapter =
-        qubix::link::backends::makeAdapter(std::string("d2xx:") + QUBIX_STANDIN_LIB, error);
+    auto adapter = qubix::compose::makeAdapter(std::string("d2xx:") + QUBIX_STANDIN_LIB, error);
     QVERIFY2(adapter != nullptr, error.c_str());
     qubix::link::Link link(std::move(adapter), frontend);
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace qubix::network {
+namespace qubix::files {
 
 inline void PutLe32(std::uint8_t* out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -16,4 +16,4 @@ inline std::uint32_t GetLe32(const std::uint8_t* in) {
   return v;
 }
 
-}  // namespace qubix::network
+}  // namespace qubix::files
