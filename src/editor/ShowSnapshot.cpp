@@ -25,7 +25,7 @@ class ChangeRun {
       result.notApplied.push_back(field);
       return;
     }
-    protocol::FaultWatch watch(editor_.state.commands().bus());
+    const protocol::FaultWatch watch = editor_.state.watchFaults();
     const bool sent = op();
     protocol::Outcome outcome = watch.outcome();
     if (outcome.ok && !sent) outcome = protocol::Outcome::Failed(field + ": not taken");
@@ -89,8 +89,8 @@ MachineValues ReadMachineValues(HeadlessEditor& editor, network::NetworkManager&
 
 protocol::Outcome HoldMachine(HeadlessEditor& editor, int slot, bool fresh) {
   EditorState& s = editor.state;
-  const std::string id = s.host().machineId(slot);
-  if (!fresh && !id.empty() && s.selectedMachineId() == id && s.commands().bus().MachineSelected)
+  const std::string id = editor.host.machineId(slot);
+  if (!fresh && !id.empty() && s.selectedMachineId() == id && s.machineSelected())
     return protocol::Outcome::Done();
   return s.OpenEditorForSlot(slot);
 }
@@ -145,7 +145,7 @@ ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& c) 
     const BandChange& band = c.bands[static_cast<std::size_t>(b)];
     if (!band.any()) continue;
     run.step("bands." + std::to_string(b + 1), [&] {
-      BandStrip& strip = s.band(b);
+      BandStrip& strip = *editor.bands[static_cast<std::size_t>(b)];
       {
         const EditorState::LoadingScope quiet(s);
         if (band.frequency) strip.SetFPotPos(static_cast<float>(*band.frequency));

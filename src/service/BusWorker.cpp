@@ -421,10 +421,11 @@ void BusWorker::pollLevels(const std::string& machine) {
   const int slot = slotOf(machine);
   if (slot < 0) return;
   if (!editor::HoldMachine(*editor_, slot, /*fresh=*/false).ok) return;
-  auto& polling = editor_->state.polling();
+  auto& state = editor_->state;
+  const auto& polling = state.polling();
   // The level window closes itself after a while; a watched machine opens it again.
-  if (!polling.levelRefreshRunning()) polling.ShowLevels();
-  polling.PollLevelMeters();
+  if (!polling.levelRefreshRunning()) state.ShowLevels();
+  state.PollLevelMeters();
   QJsonArray levels, indicators;
   for (double db : polling.levelsDb()) levels.append(db);
   for (bool on : polling.inputIndicator()) indicators.append(on);
