@@ -236,8 +236,7 @@ int RunSelfTest(Invocation& inv) {
         list.count > 0) {
       r.machine = list.entry(0);
       r.foundBy = "list";
-      st.bus.SendByteCommand('e');
-      st.bus.SendByteCommand('R');
+      st.bus.SendPreamble();
       RoundTrip(st, network::SlotSelectFrame(r.machine), r);
     } else {
       // Probes by select frame alone, as the bus scan does; the first machine to answer is timed.

@@ -283,8 +283,7 @@ void TForm1::buildBands() {
     ConfigureEditorStrip(*strip, index);
     connect(strip, &TParFilter::ChangePar, this, kBandHandlers[i]);
     connect(strip, &TParFilter::ChangePar, this, [this, index] { undo_->BandMoved(index); });
-    strip->SetFPotPos(filters::kStripStarts[i].freqHz);
-    strip->SetQPotPos(filters::kStripStarts[i].q);
+    StartEditorStrip(*strip, index);
     adapters_[i] = std::make_unique<StripAdapter>(*strip);
     bands[i] = adapters_[i].get();
   }

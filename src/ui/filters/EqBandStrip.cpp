@@ -118,41 +118,11 @@ void TParFilter::SetLast(bool last) {
   Paint();
 }
 
-void TParFilter::SetFilterBlockFreq(std::int32_t hz) {
-  filterBlockFreq_ = hz;
-  fbChanged_ = true;
-}
+void TParFilter::SetFilterBlockQF(float q) { filterBlockQF_ = q; }
 
-void TParFilter::SetFilterBlockGain(std::int32_t db) {
-  filterBlockGain_ = db;
-  fbChanged_ = true;
-}
+void TParFilter::SetFilterBlockSR(std::int32_t hz) { filterBlockSR_ = hz; }
 
-void TParFilter::SetFilterBlockQF(float q) {
-  filterBlockQF_ = q;
-  fbChanged_ = true;
-}
-
-void TParFilter::SetFilterBlockSR(std::int32_t hz) {
-  filterBlockSR_ = hz;
-  fbChanged_ = true;
-}
-
-void TParFilter::SetFilterBlockAddr(std::int32_t addr) {
-  filterBlockAddr_ = addr;
-  filterBlockNextAddr_ = addr + band_.SectionCount();
-  fbAddrChanged_ = true;
-}
-
-void TParFilter::SetFilterBlockHeadAddr(std::int32_t addr) {
-  filterBlockHeadAddr_ = addr;
-  fbAddrChanged_ = true;
-}
-
-void TParFilter::SetFilterBlockNextAddr(std::int32_t addr) {
-  filterBlockNextAddr_ = addr;
-  fbAddrChanged_ = true;
-}
+void TParFilter::SetFilterBlockAddr(std::int32_t addr) { filterBlockAddr_ = addr; }
 
 void TParFilter::SetFBActive(bool active) {
   fbActive_ = active;

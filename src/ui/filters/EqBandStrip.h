@@ -30,11 +30,6 @@ class TParFilter : public QWidget {
   explicit TParFilter(QWidget* parent = nullptr);
   ~TParFilter() override;
 
-  bool FBChanged() const { return fbChanged_; }
-  void SetFBChanged(bool changed) { fbChanged_ = changed; }
-  bool FBAddrChanged() const { return fbAddrChanged_; }
-  void SetFBAddrChanged(bool changed) { fbAddrChanged_ = changed; }
-
   // Pots: store (coupling FValue / QValue), run FBCalc, raise ChangePar. No clamping here.
   float FPotPos() const { return fPotPos_; }
   void SetFPotPos(float hz);
@@ -48,20 +43,12 @@ class TParFilter : public QWidget {
   bool Last() const { return last_; }
   void SetLast(bool last);
 
-  std::int32_t FilterBlockFreq() const { return filterBlockFreq_; }
-  void SetFilterBlockFreq(std::int32_t hz);
-  std::int32_t FilterBlockGain() const { return filterBlockGain_; }
-  void SetFilterBlockGain(std::int32_t db);
   float FilterBlockQF() const { return filterBlockQF_; }
   void SetFilterBlockQF(float q);
   std::int32_t FilterBlockSR() const { return filterBlockSR_; }
   void SetFilterBlockSR(std::int32_t hz);
   std::int32_t FilterBlockAddr() const { return filterBlockAddr_; }
   void SetFilterBlockAddr(std::int32_t addr);
-  std::int32_t FilterBlockHeadAddr() const { return filterBlockHeadAddr_; }
-  void SetFilterBlockHeadAddr(std::int32_t addr);
-  std::int32_t FilterBlockNextAddr() const { return filterBlockNextAddr_; }
-  void SetFilterBlockNextAddr(std::int32_t addr);
   bool FBActive() const { return fbActive_; }
   void SetFBActive(bool active);
 
@@ -140,20 +127,14 @@ class TParFilter : public QWidget {
   void StepOnRelease(bool bigSteps);
   void Raise();
 
-  bool fbChanged_ = false;
-  bool fbAddrChanged_ = false;
   float fPotPos_ = 0.0F;
   float gPotPos_ = 0.0F;
   float qPotPos_ = 0.0F;
   bool first_ = false;
   bool last_ = false;
-  std::int32_t filterBlockFreq_ = 1000;
-  std::int32_t filterBlockGain_ = 0;
   float filterBlockQF_ = 0.5F;
   std::int32_t filterBlockSR_ = 48000;
   std::int32_t filterBlockAddr_ = 0;
-  std::int32_t filterBlockHeadAddr_ = 0;
-  std::int32_t filterBlockNextAddr_ = 0;
   bool fbActive_ = false;
   std::int32_t fMin_ = 0;
   std::int32_t fMax_ = 18000;

@@ -197,7 +197,7 @@ void TSSKnob::mouseReleaseEvent(QMouseEvent* event) {
   else
     return;
   const int direction = minusZone_ ? -1 : (plusZone_ ? 1 : 0);
-  SetPotPos(Clamped(std::int64_t{potPos_} + direction * step));
+  SetPotPos(Clamped(std::int64_t{potPos_} + std::int64_t{direction} * step));
 }
 
 void TSSKnob::mouseDoubleClickEvent(QMouseEvent* event) {

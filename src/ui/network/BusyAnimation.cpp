@@ -29,9 +29,9 @@ bool BusyAnimation::open(const QString& path) {
   for (std::size_t i = 0; i < result.clip->frames.size(); ++i) {
     const std::optional<media::RgbImage> rgb = media::DecodeAviFrame(*result.clip, i);
     if (!rgb) return false;  // a clip with a bad frame is not played at all
-    frames.push_back(
-        QImage(rgb->rgb.data(), rgb->width, rgb->height, rgb->width * 3, QImage::Format_RGB888)
-            .copy());
+    frames.push_back(QImage(rgb->rgb.data(), rgb->width, rgb->height, qsizetype{rgb->width} * 3,
+                            QImage::Format_RGB888)
+                         .copy());
   }
   frames_ = std::move(frames);
   const int periodMs = static_cast<int>(result.clip->microsPerFrame / 1000);

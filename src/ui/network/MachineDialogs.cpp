@@ -100,6 +100,7 @@ void RemoveMachineDialog::setItems(const std::vector<std::string>& items) {
 
 std::vector<std::string> RemoveMachineDialog::items() const {
   std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(list_->count()));
   for (int i = 0; i < list_->count(); ++i) out.push_back(list_->item(i)->text().toStdString());
   return out;
 }

@@ -365,13 +365,6 @@ class ParFilterTest : public QObject {
     QCOMPARE(strip.FreqDragStep(), 19);
     strip.SetQMax(50.0F);
     QCOMPARE(strip.QDragStep(), 0.7F);
-    QVERIFY(!strip.FBAddrChanged());
-    strip.SetFilterBlockAddr(824);
-    QCOMPARE(strip.FilterBlockNextAddr(), 825);
-    QVERIFY(strip.FBAddrChanged());
-    QVERIFY(!strip.FBChanged());
-    strip.SetFilterBlockQF(2.0F);
-    QVERIFY(strip.FBChanged());
     strip.SetFirst(true);
     strip.SetLast(true);
     QVERIFY(!strip.First());
