@@ -6,7 +6,8 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "network/BusTrace.h"
+#include "network/TraceDecoder.h"
+#include "network/TraceReader.h"
 
 using namespace qubix;
 
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       "link",    "select", "attention", "release", "query",
       "command", "upload", "stray",     "fault",   "unknown"};
   for (const auto& line : lines) {
-    if (std::find(kKinds.begin(), kKinds.end(), line.kind) == kKinds.end())
+    if (std::find(kKinds.begin(), kKinds.end(), network::KindName(line.kind)) == kKinds.end())
       fuzz::Broken("a line of no known kind");
     if (line.text.empty()) fuzz::Broken("a line without a text");
     if (network::FormatDecodedLine(line).find(line.text) == std::string::npos)

@@ -28,9 +28,6 @@ using link::backends::kEventCharacter;
 constexpr int kDefaultScanTo = 32;
 // Replies later than their wire time by more than a latency period and this much are slow.
 constexpr double kSlackMs = 5.0;
-constexpr int kSelectFrameBytes = 15;
-constexpr int kQueryBytes = 5;
-constexpr int kQueryReplyBytes = 7;
 
 struct Report {
   std::string link;
@@ -190,13 +187,14 @@ void AddSelfTestOptions(QCommandLineParser& p) {
 void RoundTrip(network::Station& st, const std::string& frame, Report& r) {
   bool ok = false;
   r.ackMs = TimedMs([&] { return st.bus.SelectExchange(frame); }, ok);
-  r.ackWireMs = (kSelectFrameBytes + 1) * ByteMs();
+  r.ackWireMs = static_cast<double>(protocol::FrameLength('H') + 1) * ByteMs();
   if (!ok) {
     r.ackMs = -1;
     return;
   }
   r.replyMs = TimedMs([&] { return st.bus.ReadParameter(protocol::param::kHardwarePreset); }, ok);
-  r.replyWireMs = (kQueryBytes + kQueryReplyBytes) * ByteMs();
+  r.replyWireMs =
+      static_cast<double>(protocol::FrameLength('I') + protocol::kQueryReplyLength) * ByteMs();
   if (!ok) r.replyMs = -1;
   st.bus.ReleaseMachine();
   r.released = !st.bus.MachineSelected;

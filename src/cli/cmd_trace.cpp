@@ -6,7 +6,8 @@
 
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
-#include "network/BusTrace.h"
+#include "network/TraceDecoder.h"
+#include "network/TraceReader.h"
 
 namespace qubix::cli {
 namespace {
@@ -33,7 +34,7 @@ int RunDecode(Invocation& inv) {
     QJsonArray array;
     for (const auto& line : lines) {
       QJsonObject o{{QStringLiteral("t"), JsonNumber(line.t)},
-                    {QStringLiteral("kind"), QString::fromStdString(line.kind)},
+                    {QStringLiteral("kind"), QString::fromLatin1(network::KindName(line.kind))},
                     {QStringLiteral("text"), Latin1Text(line.text)}};
       if (line.timeout) o.insert(QStringLiteral("timeout"), true);
       array.append(o);

@@ -6,6 +6,12 @@
 #include "filters/CoefficientWord.h"
 #include "filters/ParametricBand.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUBIX_RESPONSE_AVX2 1
+#else
+#define QUBIX_RESPONSE_AVX2 0
+#endif
+
 namespace qubix::filters {
 
 BiquadCoefficients BandCoefficientTable::Band(int index) const {
@@ -59,11 +65,15 @@ const ColumnTrig& Trig() {
 
 }  // namespace
 
-void ComputeResponse(const BandCoefficientTable& table, ResponseArray& response, int bandCount) {
+namespace {
+
+// |H| = |N| / |D|, so the product of the bands is sqrt(Π|N|² / Π|D|²): no division and no square
+// root per band, and each band's pass over the columns is a straight vectorisable loop. Inlined
+// into each compiled form below, which gives it its instruction set; the same operations in the
+// same order in every form, so every form gives the same bits.
+[[gnu::always_inline]] inline void Kernel(const BandCoefficientTable& table,
+                                          ResponseArray& response, int bands) {
   const ColumnTrig& t = Trig();
-  const int bands = std::clamp(bandCount, 0, kResponseBands);
-  // |H| = |N| / |D|, so the product of the bands is sqrt(Π|N|² / Π|D|²): no division and no
-  // square root per band, and each band's pass over the columns is a straight vectorisable loop.
   alignas(64) std::array<double, kResponseColumns> num;
   alignas(64) std::array<double, kResponseColumns> den;
   num.fill(1.0);
@@ -82,6 +92,35 @@ void ComputeResponse(const BandCoefficientTable& table, ResponseArray& response,
     }
   }
   for (int k = 0; k < kResponseColumns; ++k) response[k] = std::sqrt(num[k] / den[k]);
+}
+
+void BaselineKernel(const BandCoefficientTable& table, ResponseArray& response, int bands) {
+  Kernel(table, response, bands);
+}
+
+#if QUBIX_RESPONSE_AVX2
+// Painting code (the window system's, the raster engine's) may leave the upper halves of the
+// vector registers in use; the baseline form's SSE instructions then run several times slower
+// on many x86-64 processors until something clears them. The AVX2 form's instructions do not
+// care, and it ends with vzeroupper, as the compiler closes every function that used them. No
+// FMA: a fused multiply-add would round differently.
+[[gnu::target("avx2")]] void Avx2Kernel(const BandCoefficientTable& table, ResponseArray& response,
+                                        int bands) {
+  Kernel(table, response, bands);
+}
+#endif
+
+}  // namespace
+
+void ComputeResponse(const BandCoefficientTable& table, ResponseArray& response, int bandCount,
+                     ResponseKernel kernel) {
+  const int bands = std::clamp(bandCount, 0, kResponseBands);
+#if QUBIX_RESPONSE_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (kernel == ResponseKernel::Best && avx2) return Avx2Kernel(table, response, bands);
+#endif
+  (void)kernel;
+  BaselineKernel(table, response, bands);
 }
 
 double BiquadMagnitude(const BiquadCoefficients& c, double omega) {

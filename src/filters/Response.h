@@ -43,11 +43,16 @@ int FrequencyColumn(double freqHz);
 // Response[k − 1] is the product of the first bandCount bands' magnitudes at column k.
 using ResponseArray = std::array<double, kResponseColumns>;
 
+// Which compiled form of the fast kernel runs: the best one the processor has, chosen once at
+// run time (AVX2 on x86-64 processors that have it, unaffected by vector state that painting
+// leaves behind), or the baseline every processor runs. Both give the same bits.
+enum class ResponseKernel { Best, Baseline };
+
 // Fast form for every pixel of a drag: the columns' sines and cosines are computed once per
 // process; numerator and denominator magnitudes are accumulated band by band across all
 // columns. bandCount is clamped to 0 … 10.
 void ComputeResponse(const BandCoefficientTable& table, ResponseArray& response,
-                     int bandCount = kResponseBands);
+                     int bandCount = kResponseBands, ResponseKernel kernel = ResponseKernel::Best);
 
 // The plain evaluation (complex quotient per band and column, sines per call), kept as the
 // yardstick the fast form is checked and measured against.

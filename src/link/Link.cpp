@@ -151,6 +151,14 @@ DrainOutcome Link::DrainInput() {
   return DrainOutcome::NeverQuiet;
 }
 
+DrainOutcome Link::DiscardWaiting() {
+  const std::uint32_t kept = readTimeoutMs_;
+  SetReadTimeout(kDiscardWaitMs);
+  const DrainOutcome outcome = DrainInput();
+  SetReadTimeout(kept);
+  return outcome;
+}
+
 Status Link::SetReadTimeout(std::uint32_t readMs) {
   readTimeoutMs_ = readMs;
   return adapter_->setTimeouts(state_.handle, readMs, kStandardTimeoutMs);

@@ -33,6 +33,9 @@ enum class DrainOutcome {
 // reply (128 bytes) or the echoes an interrupted upload leaves, so a line that is still talking
 // after it is not going to fall silent.
 inline constexpr std::uint32_t kDrainTimeouts = 4;
+// The read time-out of a discard (Link::DiscardWaiting): long enough for a read to hand over what
+// the driver holds, too short to wait for anything still on its way.
+inline constexpr std::uint32_t kDiscardWaitMs = 1;
 
 // Link state: one instance for the whole run, zero-filled at start.
 struct LinkState {
@@ -67,6 +70,9 @@ class Link {
   // most kDrainTimeouts read time-outs (and one read more). A line that never goes quiet puts
   // texts::kLineNeverQuiet in the status detail.
   DrainOutcome DrainInput();
+  // Discards what has already arrived without waiting for more: a drain whose reads wait
+  // kDiscardWaitMs. The read time-out in force before is in force again afterwards.
+  DrainOutcome DiscardWaiting();
   // Sets the read time-out (the write time-out stays 200 ms).
   Status SetReadTimeout(std::uint32_t readMs);
   // Closes the adapter if a listing succeeded; clears Connected.

@@ -18,11 +18,6 @@ std::string Hex(const std::uint8_t* bytes, std::uint32_t count) {
   }
   return text;
 }
-
-std::string Field(const char* name, const std::string& jsonValue) {
-  return std::string(",\"") + name + "\":" + jsonValue;
-}
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 }  // namespace
 
 std::unique_ptr<TracingAdapter> TracingAdapter::open(std::unique_ptr<Adapter> inner,
@@ -42,8 +37,7 @@ std::unique_ptr<TracingAdapter> TracingAdapter::open(std::unique_ptr<Adapter> in
   }
   std::unique_ptr<TracingAdapter> adapter(
       new TracingAdapter(std::move(inner), file, std::move(clock)));
-  adapter->line(Field("dir", Quoted("start")) +
-                Field("backend", Quoted(adapter->inner_->backendName())));
+  adapter->put(adapter->begin(trace::kStart).text(trace::kBackend, adapter->inner_->backendName()));
   return adapter;
 }
 
@@ -52,39 +46,49 @@ TracingAdapter::TracingAdapter(std::unique_ptr<Adapter> inner, std::FILE* file, 
 
 TracingAdapter::~TracingAdapter() { std::fclose(file_); }
 
-void TracingAdapter::line(const std::string& fields) {
-  char time[32];
-  std::snprintf(time, sizeof time, "{\"t\":%.3f", clock_());
-  std::fputs(time, file_);
-  std::fputs(fields.c_str(), file_);
-  std::fputs("}\n", file_);
+trace::LineWriter TracingAdapter::begin(std::string_view direction) const {
+  trace::LineWriter w(clock_());
+  w.text(trace::kDirection, direction);
+  return w;
+}
+
+void TracingAdapter::put(const trace::LineWriter& w) {
+  const std::string text = w.line();
+  std::fwrite(text.data(), 1, text.size(), file_);
   // Line by line: whatever happens to the program later, the trace up to here is on disk.
   std::fflush(file_);
 }
 
-Status TracingAdapter::call(const char* name, Status status, const std::string& extra) {
-  line(Field("dir", Quoted("call")) + Field("call", Quoted(name)) + extra +
-       Field("status", std::to_string(status)));
+Status TracingAdapter::call(std::string_view name, Status status, std::string_view field,
+                            std::uint64_t value) {
+  trace::LineWriter w = begin(trace::kCall);
+  w.text(trace::kCallName, name);
+  if (!field.empty()) w.number(field, value);
+  put(w.number(trace::kStatus, status));
   return status;
 }
 
 Status TracingAdapter::listDevices(std::span<Description> slots, std::uint32_t& deviceCount) {
   const Status st = inner_->listDevices(slots, deviceCount);
-  return call("list", st, Field("devices", std::to_string(deviceCount)));
+  return call(trace::calls::kList, st, trace::kDevices, deviceCount);
 }
 
 Status TracingAdapter::open(int deviceIndex, Handle& handle) {
-  return call("open", inner_->open(deviceIndex, handle));
+  return call(trace::calls::kOpen, inner_->open(deviceIndex, handle));
 }
 
-Status TracingAdapter::close(Handle handle) { return call("close", inner_->close(handle)); }
+Status TracingAdapter::close(Handle handle) {
+  return call(trace::calls::kClose, inner_->close(handle));
+}
 
 Status TracingAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t count,
                             std::uint32_t& bytesRead) {
   const Status st = inner_->read(handle, buffer, count, bytesRead);
   const std::uint32_t got = st == kOk ? std::min(bytesRead, count) : 0;
-  line(Field("dir", Quoted("rx")) + Field("want", std::to_string(count)) +
-       Field("hex", Quoted(Hex(buffer, got))) + Field("status", std::to_string(st)));
+  put(begin(trace::kRx)
+          .number(trace::kWant, count)
+          .text(trace::kHex, Hex(buffer, got))
+          .number(trace::kStatus, st));
   return st;
 }
 
@@ -93,48 +97,48 @@ Status TracingAdapter::write(Handle handle, const std::uint8_t* buffer, std::uin
   const Status st = inner_->write(handle, buffer, count, bytesWritten);
   // What the driver took, or the whole frame with the failure beside it.
   const std::uint32_t shown = st == kOk ? std::min(bytesWritten, count) : count;
-  line(Field("dir", Quoted("tx")) + Field("hex", Quoted(Hex(buffer, shown))) +
-       Field("status", std::to_string(st)));
+  put(begin(trace::kTx).text(trace::kHex, Hex(buffer, shown)).number(trace::kStatus, st));
   return st;
 }
 
 Status TracingAdapter::resetDevice(Handle handle) {
-  return call("reset", inner_->resetDevice(handle));
+  return call(trace::calls::kReset, inner_->resetDevice(handle));
 }
 
 Status TracingAdapter::setBaudRate(Handle handle, std::uint32_t baud) {
-  return call("baud", inner_->setBaudRate(handle, baud), Field("baud", std::to_string(baud)));
+  return call(trace::calls::kBaud, inner_->setBaudRate(handle, baud), trace::kBaud, baud);
 }
 
 Status TracingAdapter::setDataCharacteristics(Handle handle, std::uint8_t wordLength,
                                               std::uint8_t stopBits, std::uint8_t parity) {
-  return call("data", inner_->setDataCharacteristics(handle, wordLength, stopBits, parity));
+  return call(trace::calls::kData,
+              inner_->setDataCharacteristics(handle, wordLength, stopBits, parity));
 }
 
 Status TracingAdapter::setFlowControl(Handle handle, std::uint16_t flow, std::uint8_t xon,
                                       std::uint8_t xoff) {
-  return call("flow", inner_->setFlowControl(handle, flow, xon, xoff));
+  return call(trace::calls::kFlow, inner_->setFlowControl(handle, flow, xon, xoff));
 }
 
 Status TracingAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) {
-  return call("timeouts", inner_->setTimeouts(handle, readMs, writeMs),
-              Field("read", std::to_string(readMs)));
+  return call(trace::calls::kTimeouts, inner_->setTimeouts(handle, readMs, writeMs), trace::kReadMs,
+              readMs);
 }
 
 Status TracingAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
-  return call("info", inner_->getDeviceInfo(handle, info));
+  return call(trace::calls::kInfo, inner_->getDeviceInfo(handle, info));
 }
 
 Status TracingAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
-  return call("latency", inner_->setLatencyTimer(handle, ms));
+  return call(trace::calls::kLatency, inner_->setLatencyTimer(handle, ms));
 }
 
 Status TracingAdapter::setEventCharacter(Handle handle, std::uint8_t ch, bool enable) {
-  return call("eventchar", inner_->setEventCharacter(handle, ch, enable));
+  return call(trace::calls::kEventChar, inner_->setEventCharacter(handle, ch, enable));
 }
 
 Status TracingAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
-  return call("getlatency", inner_->getLatencyTimer(handle, ms));
+  return call(trace::calls::kGetLatency, inner_->getLatencyTimer(handle, ms));
 }
 
 }  // namespace qubix::link

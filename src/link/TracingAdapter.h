@@ -1,12 +1,6 @@
 // An adapter that writes down every byte both ways, and the calls around them, on its way to
-// another adapter: one JSON object per line, flushed as it is written, so that a trace survives
-// a crash of the program. Bytes are hex strings and every text is a fixed word, so the lines are
-// written by hand without escaping.
-//
-//   {"t":0.000,"dir":"start","backend":"sim"}
-//   {"t":12.345,"dir":"tx","hex":"48000000010002fd","status":0}
-//   {"t":12.562,"dir":"rx","want":1,"hex":"4f","status":0}
-//   {"t":12.600,"dir":"call","call":"timeouts","read":1000,"status":0}
+// another adapter: one line per call in the format of link/TraceFormat.h, flushed as it is
+// written, so that a trace survives a crash of the program. Bytes are hex texts.
 //
 // "t" is milliseconds on a monotonic clock (the simulated bus's own clock for the simulator), at
 // the moment the call returned.
@@ -18,6 +12,7 @@
 #include <string>
 
 #include "link/Adapter.h"
+#include "link/TraceFormat.h"
 
 namespace qubix::link {
 
@@ -58,9 +53,12 @@ class TracingAdapter : public Adapter {
 
  private:
   TracingAdapter(std::unique_ptr<Adapter> inner, std::FILE* file, Clock clock);
-  // Writes one line: the time, then the fields given (already in JSON form, without braces).
-  void line(const std::string& fields);
-  Status call(const char* name, Status status, const std::string& extra = {});
+  // A line of the current time and direction, to be given its fields and written by put().
+  trace::LineWriter begin(std::string_view direction) const;
+  void put(const trace::LineWriter& line);
+  // A "call" line with one number field beside the status when field is given.
+  Status call(std::string_view name, Status status, std::string_view field = {},
+              std::uint64_t value = 0);
 
   std::unique_ptr<Adapter> inner_;
   std::FILE* file_;

@@ -88,10 +88,10 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   fileProblems_.clear();
   readFaults_.clear();
   // Whatever an earlier operation left unread must not be taken for these machines' answers.
+  // A reply that came after its time-out is waiting by now: it is discarded without a wait for
+  // more, which would hold up every refresh by a whole read time-out.
   settleCutUpload();
-  // With the standard time-out: a caller may have left a long one in force.
-  link_.SetReadTimeout(link::kStandardTimeoutMs);
-  link_.DrainInput();
+  link_.DiscardWaiting();
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();
   link_.SetReadTimeout(link::kStandardTimeoutMs);

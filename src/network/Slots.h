@@ -18,7 +18,8 @@ namespace qubix::network {
 inline constexpr int kHardwarePresetCount = 8;
 inline constexpr int kUserPresetCount = 10;
 inline constexpr int kExtraPreset = 7;
-inline constexpr std::size_t kExtraNameLength = 18;
+// The Extra preset's name: as a processor reports it, and as the upload's first bytes carry it.
+inline constexpr std::size_t kExtraNameLength = protocol::kTextLength;
 
 // A machine's state as last read; a value whose read fails keeps its previous content.
 struct SlotRecord {

@@ -262,7 +262,7 @@ std::string Bus::ReadParameterText(int number) {
 
 bool Bus::QueryStatus(std::string_view query) {
   if (!CanSend()) return false;
-  if (!link_.WriteText(query.substr(0, 5))) return false;
+  if (!link_.WriteText(query.substr(0, FrameLength('I')))) return false;
   auto& st = link_.state();
   st.ReplyLength = kQueryReplyLength;
   if (!link_.ReadReply() || st.ReplyBuffer[kQueryReplyLength - 1] != kAcknowledge) return false;

@@ -6,33 +6,6 @@
 namespace qubix::sim {
 
 namespace {
-// Frame lengths in characters, by command letter.
-std::size_t FrameLength(std::uint8_t letter) {
-  switch (letter) {
-    case 'H':
-      return 15;
-    case 'I':
-    case 'n':
-    case 'u':
-    case 'T':
-    case 'r':
-      return 5;
-    case 'g':
-      return 9;
-    case 'L':
-      return 11;
-    case 'V':
-    case 'G':
-    case 'J':
-      return 7;
-    case 'Q':
-    case 'U':
-      return 37;
-    default:
-      return 0;
-  }
-}
-
 // A processor compares bytes: upper-case hex digits are no digits to it.
 bool IsHex(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 }  // namespace
@@ -197,7 +170,7 @@ void SimBus::hearByte(std::uint8_t byte, double atMs) {
       if (who != nullptr) answer(*who, Answer{"O", timing::kAnswerMs}, atMs);
       return;
     }
-    expected_ = FrameLength(byte);
+    expected_ = protocol::FrameLength(static_cast<char>(byte));
     if (expected_ == 0) return;  // not a command letter: noise
     frame_.push_back(static_cast<char>(byte));
     return;

@@ -283,6 +283,37 @@ TEST(DrainInput, EndsQuietFailedOrWithinItsTimeOnANoisyLine) {
   }
 }
 
+// A discard takes what has arrived, leaves what is still on its way, waits no read time-out and
+// puts back the time-out it found, on the virtual clock.
+TEST(DiscardWaiting, TakesWhatHasArrivedAndWaitsForNothingMore) {
+  const struct {
+    const char* name;
+    std::optional<double> replyLateMs;  // a query is answered this much late; none: no query
+    double thenMs;                      // time let pass before the discard
+    std::size_t left;                   // bytes still on their way afterwards
+  } cases[] = {
+      {"nothing waiting", {}, 0.0, 0},
+      {"a reply arrived", 0.0, 50.0, 0},
+      {"a reply still on its way", 300.0, 0.0, 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimRig rig;
+    ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+    rig.link.SetReadTimeout(500);
+    if (c.replyLateMs) {
+      rig.processor("H000000010005").faults.lateMs = *c.replyLateMs;
+      ASSERT_TRUE(rig.link.WriteText("I12ee"));
+    }
+    rig.adapter->clock().advance(c.thenMs);
+    const double start = rig.adapter->nowMs();
+    EXPECT_EQ(rig.link.DiscardWaiting(), link::DrainOutcome::Quiet);
+    EXPECT_LE(rig.adapter->nowMs() - start, 2.0 * link::kDiscardWaitMs);
+    EXPECT_EQ(rig.bus->pending().size(), c.left);
+    EXPECT_EQ(rig.adapter->readTimeoutMs(), 500u);
+  }
+}
+
 TEST(ReadReply, NeverReadsOrClearsPastTheBuffer) {
   SimRig rig;
   ASSERT_TRUE(rig.connectAndSelect("H000000010005"));

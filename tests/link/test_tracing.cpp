@@ -7,7 +7,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "link/TraceFormat.h"
 #include "link/TracingAdapter.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
@@ -54,6 +56,59 @@ TEST(TracingAdapter, EachCallIsOnDiskAsItReturns) {
             "{\"t\":200.087,\"dir\":\"tx\",\"hex\":\"5430316666\",\"status\":4}\n");
   trace.reset();
   std::filesystem::remove(path);
+}
+
+// Whatever a text holds (every byte value, the characters JSON escapes), the written line is one
+// line and reads back to the same bytes.
+TEST(TraceFormat, TextsComeBackByteForByte) {
+  std::vector<std::string> texts = {"",  "sim",        "\"",        "\\",
+                                    "/", "\b\f\n\r\t", "a\"b\\c\"", "\\u0041"};
+  std::string every;
+  for (int b = 0; b < 256; ++b) {
+    texts.push_back(std::string(1, static_cast<char>(b)) + "x" + static_cast<char>(b));
+    every.push_back(static_cast<char>(b));
+  }
+  texts.push_back(every);
+  for (const std::string& text : texts) {
+    const std::string line = trace::LineWriter(1.5).text(trace::kBackend, text).line();
+    ASSERT_EQ(line.find('\n'), line.size() - 1) << line;
+    trace::LineReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.parse(line.substr(0, line.size() - 1), error)) << error << ": " << line;
+    ASSERT_NE(reader.text(trace::kBackend), nullptr) << line;
+    EXPECT_EQ(*reader.text(trace::kBackend), text) << line;
+  }
+}
+
+// Escapes another JSON writer may use read as JSON means them; a broken one names its field.
+TEST(TraceFormat, EscapesOfOtherWritersAndBrokenOnes) {
+  const struct {
+    const char* escaped;
+    const char* text;  // nullptr: refused
+  } cases[] = {
+      {R"(\/\u0041)", "/A"},
+      {R"(\u00e9)", "\xc3\xa9"},
+      {R"(\u20AC)", "\xe2\x82\xac"},
+      {R"(\ud83d\ude00)", "\xf0\x9f\x98\x80"},
+      {R"(\q)", nullptr},
+      {R"(\u12)", nullptr},
+      {R"(\ud83d)", nullptr},
+      {R"(\ude00)", nullptr},
+      {R"(\)", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.escaped);
+    trace::LineReader reader;
+    std::string error;
+    const bool read = reader.parse(std::string(R"({"t":1,"backend":")") + c.escaped + "\"}", error);
+    ASSERT_EQ(read, c.text != nullptr) << error;
+    if (read)
+      EXPECT_EQ(*reader.text(trace::kBackend), c.text);
+    else
+      EXPECT_TRUE(error == "the text of \"backend\" has a broken escape" ||
+                  error == "the text of \"backend\" is not closed")
+          << error;
+  }
 }
 
 }  // namespace

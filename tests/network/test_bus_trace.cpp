@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "filters/EqBands.h"
-#include "network/BusTrace.h"
+#include "network/TraceDecoder.h"
 #include "protocol/Commands.h"
 #include "protocol/Hex.h"
 #include "support/CaseNames.h"
@@ -64,7 +64,7 @@ TEST_P(DecodeExchange, TellsTheFrameAndItsAnswer) {
   const auto lines = DecodeTrace(records);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].text, c.expected);
-  EXPECT_EQ(lines[0].kind == "unknown", std::string(c.name) == "not_a_frame");
+  EXPECT_EQ(lines[0].kind == DecodedLine::Kind::Unknown, std::string(c.name) == "not_a_frame");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,7 +141,8 @@ struct Trace {
 
 std::vector<std::string> Told(const std::vector<TraceRecord>& records) {
   std::vector<std::string> lines;
-  for (const auto& line : DecodeTrace(records)) lines.push_back(line.kind + ": " + line.text);
+  for (const auto& line : DecodeTrace(records))
+    lines.push_back(std::string(KindName(line.kind)) + ": " + line.text);
   return lines;
 }
 

@@ -55,9 +55,10 @@ const std::vector<Operation>& Operations() {
   static const std::vector<Operation> ops = {
       {"refresh",
        [](PresetRig& rig, RecordingPresetView&) { return rig.network.WriteMachineList(); },
-       // What an earlier operation left unread is drained before the first select.
-       {"timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
-        "read(16)->0"}},
+       // What an earlier operation left unread is discarded before the first select, without
+       // waiting for more.
+       {"timeouts(1,200)", "read(16)->0", "timeouts(200,200)", "timeouts(500,200)",
+        "timeouts(200,200)", "read(16)->0"}},
       {"scan",
        [](PresetRig& rig, RecordingPresetView&) {
          rig.network.SetMaxSearch(1);
@@ -65,8 +66,8 @@ const std::vector<Operation>& Operations() {
          return rig.network.list().count == 1;
        },
        {"timeouts(1000,200)", "read(16)->0", "timeouts(200,200)",  // the scan's own drain
-        "timeouts(200,200)", "read(16)->0", "timeouts(500,200)", "timeouts(200,200)",
-        "read(16)->0"}},  // the refresh
+        "timeouts(1,200)", "read(16)->0", "timeouts(200,200)", "timeouts(500,200)",
+        "timeouts(200,200)", "read(16)->0"}},  // the refresh
       // A processor that needs 11 s to switch: only the 12 s acknowledgement time-out waits
       // long enough. Then 4 s of silence twice; the select and the access frames drain before
       // they are sent.

@@ -37,7 +37,15 @@ TEST(CommandFrames, WorkedExamples) {
       {std::string(frames::kBeginAccess), "T01ff"},
       {std::string(frames::kEndAccess), "T02fe"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.built, c.expected);
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.built, c.expected);
+    // The simulated processors and the trace decoder count a frame's characters by its letter.
+    if (!c.built.empty()) {
+      EXPECT_EQ(c.built.size(), protocol::FrameLength(c.built[0])) << c.built;
+    }
+  }
+  EXPECT_EQ(protocol::SelectFrame({0, 0, 0, 1, 0, 2}).size(), protocol::FrameLength('H'));
+  EXPECT_EQ(protocol::ByteCommand('I', 25).size(), protocol::FrameLength('I'));
   EXPECT_EQ(frames::BandCoefficients(799, flat).size(), 37u);
   EXPECT_EQ(frames::StoreBand(0, 9, {0.f, 1.f, 0.f, 0.f, 0.f}),
             "U0009000000400000000000000000000000"

@@ -1,7 +1,5 @@
-// Reading a bus trace (the JSON lines link::TracingAdapter writes) and telling what went over
-// the wire as a person reads it: which machine was selected, each query with its parameter's
-// name and value, each command with its values, the answers, the time-outs, and the Extra preset
-// upload as one summarised line.
+// Reading a bus trace file (the lines link::TracingAdapter writes, link/TraceFormat.h) into its
+// records, one per line.
 #pragma once
 
 #include <cstdint>
@@ -26,17 +24,7 @@ struct TraceRecord {
 // skipped.
 bool ParseTrace(std::string_view text, std::vector<TraceRecord>& records, std::string& error);
 
-struct DecodedLine {
-  double t = 0.0;    // when the exchange began
-  std::string kind;  // link, select, attention, release, query, command, upload, stray,
-                     // fault, unknown
-  std::string text;
-  bool timeout = false;  // no complete answer came within the read time-out
-};
-
-std::vector<DecodedLine> DecodeTrace(const std::vector<TraceRecord>& records);
-
-// "    12.345  select H000000010002: acknowledged"
-std::string FormatDecodedLine(const DecodedLine& line);
+// Bytes from pairs of hex digits (either case); false when the text is not such pairs.
+bool HexToBytes(std::string_view hex, std::string& bytes);
 
 }  // namespace qubix::network

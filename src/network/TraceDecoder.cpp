@@ -1,4 +1,4 @@
-#include "network/BusTrace.h"
+#include "network/TraceDecoder.h"
 
 #include <algorithm>
 #include <array>
@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <optional>
 
 #include "filters/CoefficientWord.h"
 #include "filters/EqBands.h"
 #include "link/Link.h"
+#include "link/TraceFormat.h"
 #include "network/HfpFile.h"
+#include "network/Slots.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
 #include "protocol/NumberText.h"
@@ -20,179 +21,10 @@
 
 namespace qubix::network {
 
-// ---- reading the lines ------------------------------------------------------------------------
-
-namespace {
-
-// One flat JSON object of strings and numbers, as the tracing adapter writes it.
-class FlatObject {
- public:
-  bool parse(std::string_view text, std::string& error) {
-    text_ = text;
-    skipBlanks();
-    if (!eat('{')) return fail("not a JSON object", error);
-    skipBlanks();
-    if (eat('}')) return true;
-    for (;;) {
-      std::string key;
-      skipBlanks();
-      if (!readString(key)) return fail("a field name is not a string", error);
-      skipBlanks();
-      if (!eat(':')) return fail("no ':' after \"" + key + "\"", error);
-      skipBlanks();
-      if (peek() == '"') {
-        std::string value;
-        if (!readString(value)) return fail("the text of \"" + key + "\" is not closed", error);
-        strings_[key] = value;
-      } else {
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() &&
-               std::string_view("+-.0123456789eE").find(text_[pos_]) != std::string_view::npos)
-          ++pos_;
-        double v = 0;
-        const std::string number(text_.substr(start, pos_ - start));
-        char* end = nullptr;
-        v = std::strtod(number.c_str(), &end);
-        if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(v))
-          return fail("the value of \"" + key + "\" is neither text nor a number", error);
-        numbers_[key] = v;
-      }
-      skipBlanks();
-      if (eat('}')) break;
-      if (!eat(',')) return fail("no ',' between fields", error);
-    }
-    skipBlanks();
-    if (pos_ != text_.size()) return fail("text after the object", error);
-    return true;
-  }
-
-  const std::string* string(const std::string& key) const {
-    const auto it = strings_.find(key);
-    return it == strings_.end() ? nullptr : &it->second;
-  }
-  std::optional<double> number(const std::string& key) const {
-    const auto it = numbers_.find(key);
-    return it == numbers_.end() ? std::nullopt : std::optional<double>(it->second);
-  }
-
- private:
-  static bool fail(const std::string& what, std::string& error) {
-    error = what;
-    return false;
-  }
-  char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
-  bool eat(char c) {
-    if (peek() != c) return false;
-    ++pos_;
-    return true;
-  }
-  void skipBlanks() {
-    while (pos_ < text_.size() &&
-           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\r'))
-      ++pos_;
-  }
-  bool readString(std::string& out) {
-    if (!eat('"')) return false;
-    while (pos_ < text_.size() && text_[pos_] != '"') {
-      if (text_[pos_] == '\\' && pos_ + 1 < text_.size()) ++pos_;
-      out.push_back(text_[pos_++]);
-    }
-    return eat('"');
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::map<std::string, std::string> strings_;
-  std::map<std::string, double> numbers_;
-};
-
-bool HexToBytes(const std::string& hex, std::string& bytes) {
-  if (hex.size() % 2 != 0) return false;
-  bytes.clear();
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const auto b = protocol::HexPairToByte(hex[i], hex[i + 1]);
-    if (!b) return false;
-    bytes.push_back(static_cast<char>(*b));
-  }
-  return true;
-}
-
-// A count the adapter writes (a status, a byte count, milliseconds): a whole number that fits in
-// 32 bits. Left as it is when the field is absent.
-bool ReadCount(const FlatObject& o, const std::string& key, std::uint32_t& out,
-               std::string& error) {
-  const auto v = o.number(key);
-  if (!v) return true;
-  if (!(*v >= 0 && *v <= 4294967295.0) || *v != std::floor(*v))
-    return error = "\"" + key + "\" is not a whole number from 0 to 4294967295", false;
-  out = static_cast<std::uint32_t>(*v);
-  return true;
-}
-
-bool ParseRecord(std::string_view text, TraceRecord& r, std::string& error) {
-  FlatObject o;
-  if (!o.parse(text, error)) return false;
-  const auto t = o.number("t");
-  if (!t) return error = "no time \"t\"", false;
-  r.t = *t;
-  const std::string* dir = o.string("dir");
-  if (!dir) return error = "no direction \"dir\"", false;
-  if (!ReadCount(o, "status", r.status, error)) return false;
-  if (*dir == "tx" || *dir == "rx") {
-    r.kind = *dir == "tx" ? TraceRecord::Kind::Tx : TraceRecord::Kind::Rx;
-    const std::string* hex = o.string("hex");
-    if (!hex || !HexToBytes(*hex, r.bytes))
-      return error = "\"hex\" is not pairs of hex digits", false;
-    r.want = static_cast<std::uint32_t>(std::min<std::size_t>(r.bytes.size(), UINT32_MAX));
-    return ReadCount(o, "want", r.want, error);
-  }
-  if (*dir == "call") {
-    r.kind = TraceRecord::Kind::Call;
-    const std::string* name = o.string("call");
-    if (!name) return error = "a call without its name \"call\"", false;
-    r.name = *name;
-    std::uint32_t ms = 0;
-    if (!ReadCount(o, "read", ms, error)) return false;
-    if (o.number("read")) r.readMs = ms;
-    return true;
-  }
-  if (*dir == "start") {
-    r.kind = TraceRecord::Kind::Start;
-    const std::string* backend = o.string("backend");
-    r.name = backend ? *backend : std::string();
-    return true;
-  }
-  error = "unknown direction \"" + *dir + "\"";
-  return false;
-}
-
-}  // namespace
-
-bool ParseTrace(std::string_view text, std::vector<TraceRecord>& records, std::string& error) {
-  records.clear();
-  int number = 0;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    ++number;
-    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
-    TraceRecord r;
-    std::string why;
-    if (!ParseRecord(line, r, why)) {
-      error = "line " + std::to_string(number) + ": " + why;
-      return false;
-    }
-    records.push_back(std::move(r));
-  }
-  return true;
-}
-
-// ---- telling what the bytes mean --------------------------------------------------------------
-
 namespace {
 
 namespace param = protocol::param;
+namespace calls = link::trace::calls;
 
 using protocol::ShortNumber;
 
@@ -305,42 +137,21 @@ std::string BandAt(int address) {
 int U8(const std::string& p, std::size_t i) { return static_cast<std::uint8_t>(p[i]); }
 int U16(const std::string& p, std::size_t i) { return (U8(p, i) << 8) | U8(p, i + 1); }
 
-// A frame the program sends, understood; empty kind when it is none of them.
+using Kind = DecodedLine::Kind;
+
+// A frame the program sends, understood; of kind Unknown when it is none of them.
 struct Frame {
-  std::string kind, text;
+  Kind kind = Kind::Unknown;
+  std::string text;
   char letter = 0;
   int parameter = -1;           // "I"
   std::size_t replyLength = 1;  // what the machine answers
 };
 
-std::size_t PayloadLength(char letter) {
-  switch (letter) {
-    case 'I':
-    case 'n':
-    case 'u':
-    case 'T':
-    case 'r':
-      return 1;
-    case 'G':
-    case 'V':
-    case 'J':
-      return 2;
-    case 'g':
-      return 3;
-    case 'L':
-      return 4;
-    case 'Q':
-    case 'U':
-      return 17;
-    default:
-      return 0;
-  }
-}
-
 Frame Understand(const std::string& bytes) {
   Frame f;
-  if (bytes == "e") return {"attention", "attention \"e\"", 'e'};
-  if (bytes == "R") return {"release", "release \"R\"", 'R'};
+  if (bytes == "e") return {Kind::Attention, "attention \"e\"", 'e'};
+  if (bytes == "R") return {Kind::Release, "release \"R\"", 'R'};
   if (bytes.size() < 3 || (bytes.size() - 1) % 2 != 0) return f;
   std::string payload;
   if (!HexToBytes(bytes.substr(1), payload)) return f;
@@ -348,23 +159,23 @@ Frame Understand(const std::string& bytes) {
   if (Hex(payload) != bytes.substr(1)) return f;
   f.letter = bytes[0];
   if (f.letter == 'H') {
-    if (payload.size() != 7) return {};
+    if (payload.size() != protocol::PayloadLength(f.letter) + 1) return {};
     protocol::Identifier id{};
     for (std::size_t i = 0; i < 6; ++i) id[i] = static_cast<std::uint8_t>(payload[i]);
     if (protocol::SelectFrame(id) != bytes) return {};
-    f.kind = "select";
+    f.kind = Kind::Select;
     f.text = "select " + protocol::IdentifierText(id);
     return f;
   }
   unsigned sum = 0;
   for (char c : payload) sum += static_cast<std::uint8_t>(c);
-  if ((sum & 0xff) != 0 || payload.size() != PayloadLength(f.letter) + 1) return {};
+  if ((sum & 0xff) != 0 || payload.size() != protocol::PayloadLength(f.letter) + 1) return {};
   payload.pop_back();
   const std::string& p = payload;
-  f.kind = "command";
+  f.kind = Kind::Command;
   switch (f.letter) {
     case 'I':
-      f.kind = "query";
+      f.kind = Kind::Query;
       f.parameter = U8(p, 0);
       f.replyLength = static_cast<std::uint32_t>(f.parameter == param::kExtraName
                                                      ? protocol::kTextReplyLength
@@ -463,7 +274,7 @@ class Decoder {
       slices_.see(r);
       switch (r.kind) {
         case TraceRecord::Kind::Start:
-          emit(r.t, "link", "trace of the " + r.name + " adapter");
+          emit(r.t, Kind::Link, "trace of the " + r.name + " adapter");
           break;
         case TraceRecord::Kind::Call:
           onCall(r);
@@ -493,7 +304,7 @@ class Decoder {
   class SliceFolding {
    public:
     void see(const TraceRecord& r) {
-      const bool slice = r.kind == TraceRecord::Kind::Call && r.name == "timeouts" &&
+      const bool slice = r.kind == TraceRecord::Kind::Call && r.name == calls::kTimeouts &&
                          r.readMs >= 0 && r.readMs <= link::Link::kWaitSliceMs;
       if (r.kind == TraceRecord::Kind::Rx) {
         const bool continues = sliceSet_ && r.want == left_;
@@ -521,17 +332,17 @@ class Decoder {
     std::optional<char> final;
   };
 
-  void emit(double t, std::string kind, std::string text, bool timeout = false) {
-    lines_.push_back({t, std::move(kind), std::move(text), timeout});
+  void emit(double t, Kind kind, std::string text, bool timeout = false) {
+    lines_.push_back({t, kind, std::move(text), timeout});
   }
 
   // A fault or stray bytes while an exchange (or the upload) is still open belong after it:
   // its line is told once it is over, and it began first.
-  void note(double t, std::string kind, std::string text) {
+  void note(double t, Kind kind, std::string text) {
     if (exchange_ || upload_)
-      held_.push_back({t, std::move(kind), std::move(text), false});
+      held_.push_back({t, kind, std::move(text), false});
     else
-      emit(t, std::move(kind), std::move(text));
+      emit(t, kind, std::move(text));
   }
   void tellHeld() {
     lines_.insert(lines_.end(), std::make_move_iterator(held_.begin()),
@@ -542,13 +353,13 @@ class Decoder {
   void onCall(const TraceRecord& r) {
     const bool failed = r.status != link::kOk && r.status != link::kNotSupported;
     // Nothing more arrives for an exchange once the device is opened or closed again.
-    if (r.name == "open" || r.name == "close") finish();
-    if (r.name == "open")
-      emit(r.t, "link", failed ? "the adapter could not be opened" : "adapter opened");
-    else if (r.name == "close")
-      emit(r.t, "link", "adapter closed");
+    if (r.name == calls::kOpen || r.name == calls::kClose) finish();
+    if (r.name == calls::kOpen)
+      emit(r.t, Kind::Link, failed ? "the adapter could not be opened" : "adapter opened");
+    else if (r.name == calls::kClose)
+      emit(r.t, Kind::Link, "adapter closed");
     else if (failed)
-      note(r.t, "fault",
+      note(r.t, Kind::Fault,
            "the driver call \"" + r.name + "\" failed (status " + std::to_string(r.status) + ")");
   }
 
@@ -561,7 +372,8 @@ class Decoder {
     finish();
     if (r.status != 0) {
       const Frame f = Understand(r.bytes);
-      emit(r.t, "fault", "write failed: " + (f.kind.empty() ? Shown(r.bytes) : f.text));
+      emit(r.t, Kind::Fault,
+           "write failed: " + (f.kind == Kind::Unknown ? Shown(r.bytes) : f.text));
       return;
     }
     exchange_ = Exchange{r.t, r.t, r.bytes, "", Understand(r.bytes), false};
@@ -569,7 +381,7 @@ class Decoder {
 
   void onRx(const TraceRecord& r) {
     if (r.status != 0) {
-      note(r.t, "fault", "read failed (status " + std::to_string(r.status) + ")");
+      note(r.t, Kind::Fault, "read failed (status " + std::to_string(r.status) + ")");
       return;
     }
     std::string bytes = r.bytes;
@@ -591,7 +403,7 @@ class Decoder {
       }
       take(bytes, exchange_->reply, exchange_->frame.replyLength);
     }
-    if (!bytes.empty()) note(r.t, "stray", "stray bytes " + Shown(bytes));
+    if (!bytes.empty()) note(r.t, Kind::Stray, "stray bytes " + Shown(bytes));
   }
 
   static void take(std::string& from, std::string& into, std::size_t upTo) {
@@ -615,8 +427,8 @@ class Decoder {
 
   void tell(const Exchange& x) {
     const Frame& f = x.frame;
-    if (f.kind.empty()) {
-      emit(x.t, "unknown",
+    if (f.kind == Kind::Unknown) {
+      emit(x.t, Kind::Unknown,
            "unknown frame " + Shown(x.bytes) +
                (x.reply.empty() ? "" : ", answered " + Shown(x.reply)));
       return;
@@ -640,7 +452,7 @@ class Decoder {
       emit(x.t, f.kind, f.text + ": " + got + ", time-out after " + waited, true);
       return;
     }
-    if (f.kind == "query") {
+    if (f.kind == Kind::Query) {
       emit(x.t, f.kind, f.text + ": " + QueryAnswer(f, x.reply));
       return;
     }
@@ -652,7 +464,7 @@ class Decoder {
     Upload u = std::move(*upload_);
     upload_.reset();
     std::string name;
-    for (std::size_t i = 0; i < 18 && i < u.sent.size(); ++i) {
+    for (std::size_t i = 0; i < kExtraNameLength && i < u.sent.size(); ++i) {
       const auto c =
           static_cast<std::uint8_t>(static_cast<std::uint8_t>(u.sent[i]) - EncodeUploadByte(0));
       name.push_back(c >= 0x20 && c < 0x7f ? static_cast<char>(c) : ' ');
@@ -672,7 +484,7 @@ class Decoder {
     text += u.final == 'O' ? ", committed" : ", not committed";
     const bool complete = u.sent.size() == kHfpPayloadSize && echoed == kHfpPayloadSize &&
                           readBackOk && u.final == 'O';
-    emit(u.t, "upload", text, !complete && !u.final);
+    emit(u.t, Kind::Upload, text, !complete && !u.final);
     tellHeld();
   }
 
@@ -684,6 +496,32 @@ class Decoder {
 };
 
 }  // namespace
+
+std::string_view KindName(DecodedLine::Kind kind) {
+  switch (kind) {
+    case Kind::Link:
+      return "link";
+    case Kind::Select:
+      return "select";
+    case Kind::Attention:
+      return "attention";
+    case Kind::Release:
+      return "release";
+    case Kind::Query:
+      return "query";
+    case Kind::Command:
+      return "command";
+    case Kind::Upload:
+      return "upload";
+    case Kind::Stray:
+      return "stray";
+    case Kind::Fault:
+      return "fault";
+    case Kind::Unknown:
+      break;
+  }
+  return "unknown";
+}
 
 std::vector<DecodedLine> DecodeTrace(const std::vector<TraceRecord>& records) {
   return Decoder{}.run(records);
