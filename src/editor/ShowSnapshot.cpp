@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/Link.h"
 #include "protocol/NumberText.h"
 #include "protocol/WireCodes.h"
 
@@ -122,6 +123,13 @@ ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& c) 
         return true;
       });
   }
+  // Before the mutes: an unmuted channel takes the amplifier level current when it is sent.
+  if (c.ampLevelDb)
+    run.step("ampLevel", [&] {
+      s.SetAmpLevel(protocol::codes::kLevelZeroDb +
+                    static_cast<int>(std::lround(*c.ampLevelDb * 2)));
+      return true;
+    });
   for (int ch = 0; ch < 4; ++ch) {
     const auto& mute = c.mute[static_cast<std::size_t>(ch)];
     if (mute)
@@ -130,12 +138,6 @@ ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& c) 
         return true;
       });
   }
-  if (c.ampLevelDb)
-    run.step("ampLevel", [&] {
-      s.SetAmpLevel(protocol::codes::kLevelZeroDb +
-                    static_cast<int>(std::lround(*c.ampLevelDb * 2)));
-      return true;
-    });
   if (c.flat && *c.flat != s.flatMode())
     run.step("flat", [&] {
       s.ToggleFlat();
@@ -228,6 +230,8 @@ RestoreReport RestoreShowSnapshot(HeadlessEditor& editor, network::HardwarePrese
   const auto failed = [&](const std::string& id, const std::string& why) {
     report.outcome.also(protocol::Outcome::Failed(id + ": " + why));
   };
+  // A machine that fails leaves the others to be restored; only a lost adapter ends the walk.
+  const link::LinkState& line = editor.state.commands().bus().link().state();
   for (const MachineValues& want : show) {
     const int slot = SlotOfMachine(net, want.id);
     if (slot < 0) {
@@ -236,15 +240,19 @@ RestoreReport RestoreShowSnapshot(HeadlessEditor& editor, network::HardwarePrese
       step();
       continue;
     }
-    if (!report.outcome.ok) {
+    if (!line.Connected) {
       report.notApplied.push_back(want.id);
       step();
       continue;
     }
     if (net.slotAt(slot).record.hardwarePreset != want.hardwarePreset) {
+      // The machine held before is left first: what its leaving meets (it may have fallen
+      // silent) is that machine's, not a fault of this one's change.
+      editor.state.LeaveMachineOtherThan(slot);
       const auto changed = presets.ApplyHardwarePreset(slot, want.hardwarePreset);
       if (changed != network::PresetChangeOutcome::Done) {
-        failed(want.id, "the hardware preset change failed");
+        failed(want.id, "the hardware preset change failed: " +
+                            std::string(network::PresetChangeText(changed)));
         report.notApplied.push_back(want.id + ": hardwarePreset");
         step();
         continue;

@@ -80,7 +80,7 @@ struct ChangeResult {
   std::vector<std::string> applied, notApplied;
 };
 // Sends the change through the editor's operations in a fixed order: input gains A, B,
-// attenuations, delays, mutes, amplifier level, "Flat", then each changed band once (its three
+// attenuations, delays, amplifier level, mutes, "Flat", then each changed band once (its three
 // values taken quietly, then one band write as one move of a strip sends it). Values must be
 // within the limits above (the caller refuses others).
 ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& change);
@@ -105,7 +105,9 @@ struct RestoreReport {
   std::vector<std::string> differences;          // after reading every machine back
 };
 // For each machine of the snapshot found on the bus: its hardware preset when it differs, then
-// its values; afterwards every machine is opened again and compared. progress(done, total).
+// its values; afterwards every machine is opened again and compared. A machine that is not on
+// the bus or fails is reported (the outcome names the first) and the others are restored all
+// the same, unless the adapter was lost. progress(done, total).
 RestoreReport RestoreShowSnapshot(HeadlessEditor& editor, network::HardwarePresets& presets,
                                   network::NetworkManager& net, const ShowSnapshot& show,
                                   const std::function<void(int, int)>& progress = {});
