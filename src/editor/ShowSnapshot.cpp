@@ -231,7 +231,7 @@ RestoreReport RestoreShowSnapshot(HeadlessEditor& editor, network::HardwarePrese
     report.outcome.also(protocol::Outcome::Failed(id + ": " + why));
   };
   // A machine that fails leaves the others to be restored; only a lost adapter ends the walk.
-  const link::LinkState& line = editor.state.commands().bus().link().state();
+  const link::LinkState& line = editor.host.commands().bus().link().state();
   for (const MachineValues& want : show) {
     const int slot = SlotOfMachine(net, want.id);
     if (slot < 0) {

@@ -88,15 +88,23 @@ RefreshOutcome NetworkManager::RefreshMachines() {
   fileProblems_.clear();
   readFaults_.clear();
   // Whatever an earlier operation left unread must not be taken for these machines' answers.
-  // A reply that came after its time-out is waiting by now: it is discarded without a wait for
-  // more, which would hold up every refresh by a whole read time-out.
+  // While no exchange has failed since the line was last drained, nothing can be on its way:
+  // what is waiting is discarded without a wait for more, which would hold up every start and
+  // every Refresh by a whole read time-out. After a failure, a late reply may still be coming,
+  // and the drain waits for the line to fall quiet.
   settleCutUpload();
-  link_.DiscardWaiting();
+  if (bus_.faultCount() == faultsWhenQuiet_) {
+    link_.DiscardWaiting();
+  } else {
+    link_.SetReadTimeout(link::kStandardTimeoutMs);
+    link_.DrainInput();
+  }
   link_.SetReadTimeout(kRefreshReadTimeoutMs);
   const RefreshOutcome outcome = refreshBody();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
   frontend_.setBusyCursor(false);
   link_.DrainInput();
+  faultsWhenQuiet_ = bus_.faultCount();
   if (!fileProblems_.empty()) {
     // A settings file that was damaged or could not be made: said last, so that no later
     // exchange's "Status Ok" hides it; the files and reasons go to the tool tip.

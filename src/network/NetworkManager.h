@@ -176,6 +176,8 @@ class NetworkManager {
   int shownSlots_ = 0;
   bool scanLostAdapter_ = false;
   bool uploadCut_ = false;
+  // The bus's fault count when a refresh last drained the line to silence.
+  std::uint64_t faultsWhenQuiet_ = 0;
 
   MachineList list_;
   std::array<SlotState, kSlotCount> slotStates_;

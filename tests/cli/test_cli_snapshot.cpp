@@ -30,7 +30,7 @@ struct SnapshotRig {
     std::string error;
     network::WriteMachineListFile(dir.path() / "maclist.dat", list, error);
     cli::SetAdapterForTesting([bus = bus] {
-      return link::backends::withSimulatorClock(
+      return compose::withSimulatorClock(
           std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual));
     });
   }
