@@ -86,8 +86,8 @@ struct RegisterCommand {
 };
 
 struct RegisterGlobalOption {
-  explicit RegisterGlobalOption(QCommandLineOption option) {
-    CommandRegistry::instance().addGlobalOption(std::move(option));
+  explicit RegisterGlobalOption(const QCommandLineOption& option) {
+    CommandRegistry::instance().addGlobalOption(option);
   }
 };
 

@@ -16,7 +16,7 @@ namespace qubix::cli {
 namespace {
 
 // A show file holds at most eight machines of about 1 KiB each.
-constexpr std::size_t kMaxShowFileBytes = 256 * 1024;
+constexpr std::size_t kMaxShowFileBytes = std::size_t{256} * 1024;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 

@@ -149,7 +149,8 @@ bool LineReader::parse(std::string_view line, std::string& error) {
     skipBlanks();
     if (eat('"')) {
       std::string value;
-      if (!readString(value, why)) return error = "the text of \"" + key + "\" " + why, false;
+      if (!readString(value, why))
+        return error = std::string("the text of \"").append(key).append("\" ").append(why), false;
       texts_[key] = std::move(value);
     } else {
       const std::size_t start = pos_;

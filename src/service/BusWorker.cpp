@@ -95,7 +95,7 @@ void ServiceBus::run(std::string operation, std::string machine, Op op,
                         {"phase", p}};
           if (!machine.empty()) e.insert("machine", Latin1(machine));
           if (!message.empty()) e.insert("message", QString::fromStdString(message));
-          w->event(e);
+          w->publish(e);
         };
         HttpResponse response;
         if (auto refused = w->unavailable()) {
@@ -156,7 +156,7 @@ std::string ServiceBus::resolveMachine(const std::string& key) const {
   for (char c : key) number = number && c >= '1' && c <= '8';
   for (const auto& v : summary_.machines) {
     const QJsonObject m = v.toObject();
-    const std::string id = m.value("id").toString().toLatin1().toStdString();
+    std::string id = m.value("id").toString().toLatin1().toStdString();
     if (number ? m.value("slot").toInt() == key[0] - '0' : id == key) return id;
   }
   return {};
@@ -260,7 +260,7 @@ void BusWorker::setState(const std::string& state) {
     owner_.summary_.state = state;
     if (state != "connected") owner_.cache_.clear();
   }
-  event(QJsonObject{{"type", "bus"}, {"state", QString::fromStdString(state)}});
+  publish(QJsonObject{{"type", "bus"}, {"state", QString::fromStdString(state)}});
 }
 
 std::optional<HttpResponse> BusWorker::unavailable() const {
@@ -309,7 +309,7 @@ int BusWorker::slotOf(const std::string& id) const {
 }
 
 QJsonObject BusWorker::publishHeldMachine() {
-  const QJsonObject state = MachineToJson(editor::ReadMachineValues(*editor_, station_->network));
+  QJsonObject state = MachineToJson(editor::ReadMachineValues(*editor_, station_->network));
   const std::string id = editor_->state.selectedMachineId();
   {
     std::lock_guard lock(owner_.mutex_);
@@ -317,7 +317,7 @@ QJsonObject BusWorker::publishHeldMachine() {
     if (it != owner_.cache_.end() && it->second == state) return state;
     owner_.cache_[id] = state;
   }
-  event(QJsonObject{{"type", "values"}, {"machine", Latin1(id)}, {"state", state}});
+  publish(QJsonObject{{"type", "values"}, {"machine", Latin1(id)}, {"state", state}});
   return state;
 }
 
@@ -340,7 +340,7 @@ void BusWorker::progress(double fraction) {
                 {"phase", "progress"},
                 {"progress", step / 100.0}};
   if (!operationMachine.empty()) e.insert("machine", Latin1(operationMachine));
-  event(e);
+  publish(e);
 }
 
 void BusWorker::setProgress(int position) { progress(position / 3726.0); }
@@ -351,9 +351,9 @@ void BusWorker::probeFrameChanged(std::string_view) {
   progress(std::max(found, net.scanAddress() / 2048.0));
 }
 
-void BusWorker::event(QJsonObject e) {
+void BusWorker::publish(QJsonObject e) {
   e.insert("bus", QString::fromStdString(config_.name));
-  owner_.post([owner = &owner_, e] { emit owner->event(e); });
+  owner_.post([owner = &owner_, e] { emit owner->busEvent(e); });
 }
 
 QJsonArray BusWorker::slotSummaries() const {
@@ -397,7 +397,7 @@ void BusWorker::afterOperation() {
   for (int slot = 1; slot <= network::kSlotCount; ++slot) {
     const QJsonValue before = bySlot(lastSlots_, slot), after = bySlot(now, slot);
     if (before == after) continue;
-    event(QJsonObject{{"type", "slot"}, {"slot", slot}, {"machine", after}});
+    publish(QJsonObject{{"type", "slot"}, {"slot", slot}, {"machine", after}});
   }
   lastSlots_ = now;
 }
@@ -429,10 +429,10 @@ void BusWorker::pollLevels(const std::string& machine) {
   QJsonArray levels, indicators;
   for (double db : polling.levelsDb()) levels.append(db);
   for (bool on : polling.inputIndicator()) indicators.append(on);
-  event(QJsonObject{{"type", "levels"},
-                    {"machine", Latin1(machine)},
-                    {"levels", levels},
-                    {"indicators", indicators}});
+  publish(QJsonObject{{"type", "levels"},
+                      {"machine", Latin1(machine)},
+                      {"levels", levels},
+                      {"indicators", indicators}});
 }
 
 }  // namespace qubix::service

@@ -76,7 +76,7 @@ class ServiceBus : public QObject {
   std::string resolveMachine(const std::string& key) const;
 
  signals:
-  void event(QJsonObject event);
+  void busEvent(QJsonObject event);
 
  private:
   friend class BusWorker;
@@ -118,7 +118,7 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   QJsonObject publishHeldMachine();
   void forgetMachine(const std::string& id);
   void progress(double fraction);
-  void event(QJsonObject event);  // "bus" filled in
+  void publish(QJsonObject event);  // "bus" filled in
   // After every operation: slot changes and the bus state go out as events.
   void afterOperation();
 

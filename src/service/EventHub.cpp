@@ -9,12 +9,12 @@ namespace qubix::service {
 
 namespace {
 // A client that reads too slowly is dropped rather than buffered without bound.
-constexpr qint64 kMaxPendingBytes = 4 * 1024 * 1024;
+constexpr qint64 kMaxPendingBytes = qint64{4} * 1024 * 1024;
 }  // namespace
 
 EventHub::EventHub(std::vector<ServiceBus*> buses, QObject* parent)
     : QObject(parent), buses_(std::move(buses)) {
-  for (ServiceBus* b : buses_) connect(b, &ServiceBus::event, this, &EventHub::publish);
+  for (ServiceBus* b : buses_) connect(b, &ServiceBus::busEvent, this, &EventHub::publish);
 }
 
 EventHub::~EventHub() {

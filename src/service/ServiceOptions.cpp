@@ -10,7 +10,7 @@
 namespace qubix::service {
 
 bool ParseListen(const QString& text, QHostAddress& address, quint16& port) {
-  const int colon = text.lastIndexOf(QLatin1Char(':'));
+  const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
   if (colon <= 0) return false;
   QString host = text.left(colon);
   if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
@@ -26,7 +26,7 @@ namespace {
 
 bool ParseBus(const QString& text, BusOption& bus) {
   static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
-  const int eq = text.indexOf(QLatin1Char('='));
+  const qsizetype eq = text.indexOf(QLatin1Char('='));
   if (eq <= 0 || !name.match(text.left(eq)).hasMatch()) return false;
   bus.name = text.left(eq).toStdString();
   bus.link = text.mid(eq + 1).toStdString();

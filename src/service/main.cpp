@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (ServiceBus* bus : buses)
-      QObject::connect(bus, &ServiceBus::event, &oscServer, &osc::OscServer::publish);
+      QObject::connect(bus, &ServiceBus::busEvent, &oscServer, &osc::OscServer::publish);
     std::printf("qubix24d: OSC on udp port %u\n", oscServer.port());
   }
   std::fflush(stdout);

@@ -11,8 +11,8 @@
 
 namespace qubix::service {
 
-inline constexpr std::size_t kMaxBodyBytes = 256 * 1024;
-inline constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
+inline constexpr std::size_t kMaxBodyBytes = std::size_t{256} * 1024;
+inline constexpr std::size_t kMaxHeaderBytes = std::size_t{16} * 1024;
 
 struct HttpRequest {
   std::string method;  // as sent: "GET", "PATCH", ...

@@ -129,8 +129,8 @@ void HttpServer::Impl::accept(qintptr descriptor) {
   }
   // Qt's buffer holds a whole head and a little more: the head is peeked, and a head over the
   // limit must be seen to be refused.
-  socket->setReadBufferSize(
-      static_cast<qint64>(std::max<std::size_t>(limits.maxHeaderBytes + 1, 64 * 1024)));
+  socket->setReadBufferSize(static_cast<qint64>(
+      std::max<std::size_t>(limits.maxHeaderBytes + 1, std::size_t{64} * 1024)));
   auto c = std::make_shared<Connection>(limits.maxHeaderBytes, limits.maxBodyBytes);
   c->socket = socket;
   c->client = {socket->peerAddress(), nextId++, tls};
@@ -237,7 +237,7 @@ void HttpServer::Impl::dispatch(const std::shared_ptr<Connection>& c) {
   c->idle.stop();
   const std::uint64_t sequence = ++c->sequence;
   std::weak_ptr<Connection> weak = c;
-  handler(request, c->client, [this, weak, sequence](HttpResponse response) {
+  handler(request, c->client, [this, weak, sequence](const HttpResponse& response) {
     auto c = weak.lock();
     if (!c || !c->busy || c->sequence != sequence) return;  // gone, or answered already
     respond(c, response);

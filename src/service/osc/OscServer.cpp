@@ -88,6 +88,7 @@ float Number(const QJsonValue& v) { return static_cast<float>(v.toDouble()); }
 // A machine's state as the messages that would set each of its values.
 std::vector<Out> StateMessages(const std::string& prefix, const QJsonObject& state) {
   std::vector<Out> out;
+  out.reserve(64);
   const QJsonArray mute = state.value(QStringLiteral("mute")).toArray();
   for (int i = 0; i < mute.size(); ++i)
     out.push_back({prefix + "/mute/" + std::to_string(i + 1), {mute[i].toBool() ? 1 : 0}});
@@ -103,7 +104,7 @@ std::vector<Out> StateMessages(const std::string& prefix, const QJsonObject& sta
          {Number(att.value(output <= 2 ? QStringLiteral("ch12") : QStringLiteral("ch34")))}});
   out.push_back({prefix + "/delay/1", {Number(delay.value(QStringLiteral("ch12")))}});
   out.push_back({prefix + "/delay/2", {Number(delay.value(QStringLiteral("ch34")))}});
-  for (const QJsonValue& b : state.value(QStringLiteral("bands")).toArray()) {
+  for (const auto& b : state.value(QStringLiteral("bands")).toArray()) {
     const QJsonObject band = b.toObject();
     const std::string at =
         prefix + "/band/" + std::to_string(band.value(QStringLiteral("band")).toInt());
@@ -258,7 +259,7 @@ void OscServer::message(const QByteArray& bytes, const QHostAddress& from, quint
   request.body = t.body;
   if (!t.body.empty()) request.headers.emplace_back("content-type", "application/json");
   QPointer<OscServer> self(this);
-  handler_(request, [self, from, port, address, qaddress](HttpResponse response) {
+  handler_(request, [self, from, port, address, qaddress](const HttpResponse& response) {
     if (!self) return;
     if (response.status >= 400) {
       const QJsonObject body =

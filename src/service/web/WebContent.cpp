@@ -120,7 +120,7 @@ std::optional<HttpResponse> ServeSlotPicture(const HttpRequest& request,
   for (ServiceBus* bus : buses) {
     if (bus->name() != wanted->bus) continue;
     const QString id = QString::fromStdString(bus->resolveMachine(wanted->machine));
-    for (const QJsonValue& m : bus->summary().machines)
+    for (const auto& m : bus->summary().machines)
       if (!id.isEmpty() && m.toObject().value(QStringLiteral("id")).toString() == id)
         return SlotPicture(bus->dataDir(), m.toObject());
     return ErrorResponse(404, "not_found", "no machine " + wanted->machine);
