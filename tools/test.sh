@@ -41,7 +41,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUBIX_WERROR=$werro
   -DQUBIX_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
-# The integration tests talk to real servers and terminals on the real clock, where an
+# The integration and browser tests talk to real servers and terminals on the real clock, where an
 # instrumented simulator answers too slowly for the bus time-outs; they run in the plain suite.
-ctest --test-dir build-asan --output-on-failure -j2 -LE '^integration$'
+ctest --test-dir build-asan --output-on-failure -j2 -LE '^(integration|browser)$'
 
