@@ -82,6 +82,15 @@ void ServiceBus::post(std::function<void()> fn) {
 
 void ServiceBus::run(std::string operation, std::string machine, Op op,
                      std::function<void(HttpResponse)> respond) {
+  if (queued_.load() >= kMaxQueuedOperations) {
+    HttpResponse busy = ErrorResponse(503, "busy",
+                                      "the bus has " + std::to_string(kMaxQueuedOperations) +
+                                          " operations waiting; try again shortly");
+    busy.headers.emplace_back("Retry-After", "1");
+    post([respond = std::move(respond), busy = std::move(busy)] { respond(busy); });
+    return;
+  }
+  ++queued_;
   QMetaObject::invokeMethod(
       worker_,
       [this, w = worker_, operation = std::move(operation), machine = std::move(machine),
@@ -123,6 +132,7 @@ void ServiceBus::run(std::string operation, std::string machine, Op op,
         }
         w->operation.clear();
         w->operationMachine.clear();
+        --queued_;
         post([respond = std::move(respond), response = std::move(response)] { respond(response); });
       },
       Qt::QueuedConnection);

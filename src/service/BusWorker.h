@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -42,6 +43,10 @@ struct BusConfig {
 
 // Retries of a missing adapter, as the main window's connection timer.
 inline constexpr int kConnectRetryMs = 500;
+// Operations waiting for a bus at most, the one running included: HTTP allows one request a
+// connection at a time, but OSC datagrams come as fast as a sender sends them, and a bus takes
+// tens of milliseconds an exchange. Beyond it a request is answered 503 "busy" at once.
+inline constexpr int kMaxQueuedOperations = 128;
 
 class ServiceBus : public QObject {
   Q_OBJECT
@@ -85,6 +90,7 @@ class ServiceBus : public QObject {
   BusConfig config_;
   QThread thread_;
   BusWorker* worker_ = nullptr;
+  std::atomic<int> queued_{0};  // operations handed to the worker and not yet answered
   mutable std::mutex mutex_;
   Summary summary_;
   std::map<std::string, QJsonObject> cache_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <future>
 
 #include "SchemaCheck.h"
 #include "ServiceRig.h"
@@ -193,6 +194,37 @@ TEST(ServiceEvents, LevelsArePolledOnceForTwoWatchersAndStopWhenTheyLeave) {
   rig.clearTranscript();
   rig.onBus([](service::BusWorker&) {});
   EXPECT_EQ(Count(rig.pcBytes(), query), 0);
+}
+
+// However fast requests come (OSC datagrams are not held back by a connection), a bus keeps at
+// most kMaxQueuedOperations waiting and answers the rest "busy" at once.
+TEST(ServiceQueue, ABusFullOfWaitingOperationsRefusesTheRestAtOnce) {
+  ServiceRig rig;
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  int answered = 0, busy = 0;
+  const auto count = [&](const service::HttpResponse& r) {
+    ++(r.status == 503 && r.body.find("\"busy\"") != std::string::npos ? busy : answered);
+  };
+  const int extra = 10;
+  rig.run([&] {
+    rig.serviceBus->run(
+        "", "",
+        [opened](service::BusWorker&) {
+          opened.wait();
+          return service::HttpResponse{};
+        },
+        count);
+    for (int i = 0; i < service::kMaxQueuedOperations - 1 + extra; ++i)
+      rig.serviceBus->run(
+          "", "", [](service::BusWorker&) { return service::HttpResponse{}; }, count);
+  });
+  gate.set_value();
+  rig.onBus([](service::BusWorker&) {});  // every operation before this one has run
+  rig.run([] {});                         // and its answer has been delivered
+  EXPECT_EQ(answered, service::kMaxQueuedOperations);
+  EXPECT_EQ(busy, extra);
+  EXPECT_EQ(rig.request("GET", "/api/v1/buses/main/machines/1?fresh=true").status, 200);
 }
 
 // ---- faults: an honest status, nothing claimed, and the next request works
