@@ -410,6 +410,9 @@ bool WriteBand(const std::string& uri) {
     commands.liveBand().mirror = true;
     const bool sent = commands.SendBandCoefficients();
     bus.ReleaseMachine();
+    // As the program's own operations end: the line drained before the connection closes. A
+    // device server may drop what it has not yet passed to its port when the client goes.
+    link.DrainInput();
     link.CloseAdapter();
     return sent;
   }
