@@ -16,10 +16,6 @@ namespace qubix::service {
 
 namespace {
 
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 // Boxes are written to stderr naming the bus.
 class ServiceFrontend final : public link::UnattendedFrontend {
  public:

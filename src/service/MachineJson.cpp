@@ -15,9 +15,6 @@ namespace {
 using editor::Limit;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Latin1(const std::string& s) {
-  return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 JsonError Error(std::string code, std::string message, std::string field = {}) {
   return JsonError{std::move(code), std::move(message), std::move(field), std::nullopt,
@@ -299,6 +296,10 @@ std::optional<JsonError> ParseObject(const std::string& text, QJsonObject& out) 
   if (!doc.isObject()) return Error("bad_json", "a JSON object is wanted");
   out = doc.object();
   return std::nullopt;
+}
+
+QString Latin1(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 }  // namespace qubix::service

@@ -12,6 +12,9 @@
 
 namespace qubix::service {
 
+// Bytes from a processor or a file (identifiers, names), each one a Latin-1 character.
+QString Latin1(const std::string& bytes);
+
 // Why a JSON body was refused: status 400 with code "bad_json", "unknown_field" or
 // "out_of_range" (the latter with the field's limits).
 struct JsonError {

@@ -6,19 +6,20 @@
 #include <QSettings>
 
 #include "app/Options.h"
+#include "link/backends/net/NetAddress.h"
 
 namespace qubix::service {
 
 bool ParseListen(const QString& text, QHostAddress& address, quint16& port) {
-  const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-  if (colon <= 0) return false;
-  QString host = text.left(colon);
-  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-    host = host.mid(1, host.size() - 2);
-  bool ok = false;
-  const uint p = text.mid(colon + 1).toUInt(&ok);
-  if (!ok || p > 65535 || !address.setAddress(host)) return false;
-  port = static_cast<quint16>(p);
+  // Read as a device server's address is; the host must be a numeric address here.
+  link::backends::NetAddress parsed;
+  std::string error;
+  if (!link::backends::parseNetAddress(text.toStdString(), parsed, error, /*allowZeroPort=*/true))
+    return false;
+  if (parsed.kind == link::backends::NetHostKind::Name ||
+      !address.setAddress(QString::fromStdString(parsed.host)))
+    return false;
+  port = static_cast<quint16>(std::stoi(parsed.port));
   return true;
 }
 
