@@ -2,6 +2,8 @@
 // error and no request.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -162,12 +164,144 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"mute_two", "/qubix24/main/0001/mute/1", {I(2)}, "out of range"},
         ErrorCase{"gain_nan", "/qubix24/main/0001/band/4/gain", {D(std::nan(""))}, "out of range"},
         ErrorCase{"refresh_with_argument", "/qubix24/main/refresh", {I(1)}, "wrong type"},
-        ErrorCase{"subscribe_with_argument", "/qubix24/subscribe", {I(1)}, "wrong type"}),
+        ErrorCase{"subscribe_with_float", "/qubix24/subscribe", {F(1)}, "wrong type"}),
     ByNameField());
 
 TEST(OscSubscription, SubscribeAndUnsubscribeAreNotRequests) {
   EXPECT_EQ(TranslateOsc("/qubix24/subscribe", {}).kind, OscTranslation::Kind::Subscribe);
   EXPECT_EQ(TranslateOsc("/qubix24/unsubscribe", {}).kind, OscTranslation::Kind::Unsubscribe);
+}
+
+TEST(OscSubscription, TakesAPortAndAForm) {
+  const OscTranslation t = TranslateOsc("/qubix24/subscribe", {I(9001), S("slot")});
+  ASSERT_EQ(t.kind, OscTranslation::Kind::Subscribe) << t.error;
+  EXPECT_EQ(t.port, 9001);
+  EXPECT_EQ(t.form, "slot");
+  EXPECT_EQ(TranslateOsc("/qubix24/subscribe", {I(0)}).kind, OscTranslation::Kind::Error);
+  EXPECT_EQ(TranslateOsc("/qubix24/subscribe", {S("name")}).kind, OscTranslation::Kind::Error);
+  const OscTranslation c = TranslateOsc("/qubix24/connect", {S("secret")});
+  ASSERT_EQ(c.kind, OscTranslation::Kind::Connect);
+  EXPECT_EQ(c.passcode, "secret");
+  EXPECT_EQ(TranslateOsc("/qubix24/connect", {}).kind, OscTranslation::Kind::Error);
+}
+
+struct PatternCase {
+  const char* name;
+  const char* pattern;
+  const char* address;
+  bool matches;
+};
+
+class OscPatterns : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(OscPatterns, MatchAsOscDefinesThem) {
+  const auto& c = GetParam();
+  EXPECT_EQ(service::osc::MatchOscPattern(c.pattern, c.address), c.matches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OscPatterns,
+    ::testing::Values(PatternCase{"star_one_part", "/q/m/*/mute/1", "/q/m/H01/mute/1", true},
+                      PatternCase{"star_not_across_slash", "/q/*/mute/1", "/q/m/H01/mute/1", false},
+                      PatternCase{"star_empty", "/q/m*/x", "/q/m/x", true},
+                      PatternCase{"question_one_char", "/q/m/?/flat", "/q/m/3/flat", true},
+                      PatternCase{"question_not_two", "/q/m/?/flat", "/q/m/33/flat", false},
+                      PatternCase{"range_in", "/q/m/[1-4]/flat", "/q/m/4/flat", true},
+                      PatternCase{"range_out", "/q/m/[1-4]/flat", "/q/m/5/flat", false},
+                      PatternCase{"negated_range", "/q/m/[!1-4]/flat", "/q/m/5/flat", true},
+                      PatternCase{"negated_range_in", "/q/m/[!1-4]/flat", "/q/m/2/flat", false},
+                      PatternCase{"list", "/q/input/[ab]/gain", "/q/input/b/gain", true},
+                      PatternCase{"alternatives", "/q/m/1/mute/{1,4}", "/q/m/1/mute/4", true},
+                      PatternCase{"alternatives_none", "/q/m/1/mute/{1,4}", "/q/m/1/mute/2", false},
+                      PatternCase{"alternative_words", "/q/band/1/{gain,q}", "/q/band/1/q", true},
+                      PatternCase{"unclosed_bracket", "/q/m/[1-4/flat", "/q/m/1/flat", false},
+                      PatternCase{"literal", "/q/m/1/flat", "/q/m/1/flat", true},
+                      // Tried by backtracking alone, this takes longer than the test may.
+                      PatternCase{
+                          "many_stars_bounded", "/*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b",
+                          "/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+                          false}),
+    ByNameField());
+
+const std::vector<service::osc::OscSpaceBus> kSpace{{"main", {{1, "H01"}, {2, "H02"}, {3, "H03"}}},
+                                                    {"stage", {{1, "H11"}}}};
+
+struct ExpansionCase {
+  const char* name;
+  const char* pattern;
+  std::vector<std::string> addresses;  // empty: refused
+};
+
+class OscExpansions : public ::testing::TestWithParam<ExpansionCase> {};
+
+TEST_P(OscExpansions, StandForTheServicesAddresses) {
+  const auto& c = GetParam();
+  const auto e = service::osc::ExpandOscPattern(c.pattern, kSpace);
+  EXPECT_EQ(e.addresses, c.addresses);
+  EXPECT_EQ(e.error.empty(), !c.addresses.empty()) << e.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OscExpansions,
+    ::testing::Values(
+        ExpansionCase{
+            "every_machine_of_the_bus",
+            "/qubix24/main/*/mute/1",
+            {"/qubix24/main/1/mute/1", "/qubix24/main/2/mute/1", "/qubix24/main/3/mute/1"}},
+        ExpansionCase{"slots_and_outputs",
+                      "/qubix24/main/[1-2]/mute/{1,4}",
+                      {"/qubix24/main/1/mute/1", "/qubix24/main/1/mute/4", "/qubix24/main/2/mute/1",
+                       "/qubix24/main/2/mute/4"}},
+        ExpansionCase{"negated_slot", "/qubix24/main/[!1-2]/flat", {"/qubix24/main/3/flat"}},
+        ExpansionCase{
+            "by_identifier",
+            "/qubix24/main/H0?/flat",
+            {"/qubix24/main/H01/flat", "/qubix24/main/H02/flat", "/qubix24/main/H03/flat"}},
+        ExpansionCase{
+            "every_bus", "/qubix24/*/refresh", {"/qubix24/main/refresh", "/qubix24/stage/refresh"}},
+        ExpansionCase{"too_many", "/qubix24/main/*/band/*/*", {}},
+        ExpansionCase{"nothing", "/qubix24/main/9/*", {}},
+        ExpansionCase{"not_subscribe", "/qubix24/*scribe", {}}),
+    ByNameField());
+
+struct TimingCase {
+  const char* name;
+  int aheadMs;  // the tag's time from now; INT_MIN: the tag 1 (immediately)
+  service::osc::BundleTiming::Kind kind;
+};
+
+class OscBundleTimes : public ::testing::TestWithParam<TimingCase> {};
+
+TEST_P(OscBundleTimes, RunNowLaterOrNot) {
+  using namespace std::chrono;
+  const auto& c = GetParam();
+  const system_clock::time_point now = system_clock::now();
+  const std::uint64_t tag =
+      c.aheadMs == INT_MIN ? 1 : service::osc::TimeTagOf(now + milliseconds(c.aheadMs));
+  const auto timing = service::osc::TimeBundle(tag, now);
+  EXPECT_EQ(timing.kind, c.kind);
+  if (c.kind == service::osc::BundleTiming::Kind::Later) {
+    EXPECT_GE(timing.wait.count(), c.aheadMs - 1);
+    EXPECT_LE(timing.wait.count(), c.aheadMs + 1);
+  }
+}
+
+using Timing = service::osc::BundleTiming::Kind;
+INSTANTIATE_TEST_SUITE_P(Table, OscBundleTimes,
+                         ::testing::Values(TimingCase{"immediately", INT_MIN, Timing::Now},
+                                           TimingCase{"past", -1500, Timing::Now},
+                                           TimingCase{"five_seconds", 5000, Timing::Later},
+                                           TimingCase{"sixty_seconds", 60000, Timing::Later},
+                                           TimingCase{"beyond_the_limit", 61000, Timing::TooFar}),
+                         ByNameField());
+
+TEST(OscMachineForm, TellsSlotFromIdentifierAndRenames) {
+  using service::osc::MachineForm;
+  EXPECT_EQ(service::osc::MachineFormOf("/qubix24/main/3/mute/1"), MachineForm::Slot);
+  EXPECT_EQ(service::osc::MachineFormOf("/qubix24/main/H01/mute/1"), MachineForm::Identifier);
+  EXPECT_EQ(service::osc::MachineFormOf("/qubix24/main/refresh"), std::nullopt);
+  EXPECT_EQ(service::osc::WithMachine("/qubix24/main/H01/band/2/q", "4"),
+            "/qubix24/main/4/band/2/q");
 }
 
 TEST(OscHelp, ListsEveryAddressTheTranslationTakes) {
@@ -179,7 +313,7 @@ TEST(OscHelp, ListsEveryAddressTheTranslationTakes) {
         "/qubix24/{bus}/{machine}/band/{1-10}/frequency", "/qubix24/{bus}/{machine}/flat",
         "/qubix24/{bus}/{machine}/hardware-preset", "/qubix24/{bus}/{machine}/user-preset/recall",
         "/qubix24/{bus}/{machine}/user-preset/store", "/qubix24/{bus}/refresh",
-        "/qubix24/subscribe", "/qubix24/unsubscribe"})
+        "/qubix24/subscribe", "/qubix24/unsubscribe", "/qubix24/connect"})
     EXPECT_NE(help.find(address), std::string::npos) << address;
 }
 

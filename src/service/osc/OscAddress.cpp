@@ -240,14 +240,136 @@ std::optional<std::string> ValueText(ArgKind kind, const std::vector<OscArg>& ar
   return std::string(whole == 1 ? "true" : "false");
 }
 
+// /qubix24/subscribe and /qubix24/unsubscribe: no argument, or a port (i) and/or a form (s,
+// "slot" or "id"), each once.
+OscTranslation Subscription(std::string_view address, const std::vector<OscArg>& args) {
+  OscTranslation out;
+  out.kind = address == kSubscribeAddress ? OscTranslation::Kind::Subscribe
+                                          : OscTranslation::Kind::Unsubscribe;
+  const std::string expected =
+      "wrong type: expects nothing, a port (i 1 ... 65535) and/or a form (s slot or id)";
+  if (args.size() > 2) return Error(expected);
+  for (const OscArg& arg : args) {
+    if ((arg.type == 'i' || arg.type == 'h') && out.port == 0) {
+      if (arg.number < 1 || arg.number > 65535) return Error(expected);
+      out.port = static_cast<int>(arg.number);
+    } else if ((arg.type == 's' || arg.type == 'S') && out.form.empty() &&
+               (arg.text == "slot" || arg.text == "id")) {
+      out.form = arg.text;
+    } else {
+      return Error(expected);
+    }
+  }
+  return out;
+}
+
+// Pattern matching over the pair (pattern position, address position), each pair tried at most
+// once: the work is bounded by the product of the two lengths.
+class PatternMatcher {
+ public:
+  PatternMatcher(std::string_view pattern, std::string_view text)
+      : p_(pattern), t_(text), failed_((pattern.size() + 1) * (text.size() + 1), false) {}
+
+  bool at(std::size_t p, std::size_t t) {
+    const std::size_t key = p * (t_.size() + 1) + t;
+    if (failed_[key]) return false;
+    if (step(p, t)) return true;
+    failed_[key] = true;
+    return false;
+  }
+
+ private:
+  bool inPart(std::size_t t) const { return t < t_.size() && t_[t] != '/'; }
+
+  bool step(std::size_t p, std::size_t t) {
+    if (p == p_.size()) return t == t_.size();
+    switch (p_[p]) {
+      case '*':
+        return at(p + 1, t) || (inPart(t) && at(p, t + 1));
+      case '?':
+        return inPart(t) && at(p + 1, t + 1);
+      case '[': {
+        const std::size_t close = p_.find(']', p + 1);
+        if (close == std::string_view::npos || !inPart(t)) return false;
+        std::string_view list = p_.substr(p + 1, close - p - 1);
+        const bool negate = !list.empty() && list.front() == '!';
+        if (negate) list.remove_prefix(1);
+        bool in = false;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+          if (i + 2 < list.size() && list[i + 1] == '-') {
+            in = in || (t_[t] >= list[i] && t_[t] <= list[i + 2]);
+            i += 2;
+          } else {
+            in = in || t_[t] == list[i];
+          }
+        }
+        return in != negate && at(close + 1, t + 1);
+      }
+      case '{': {
+        const std::size_t close = p_.find('}', p + 1);
+        if (close == std::string_view::npos) return false;
+        std::string_view rest = p_.substr(p + 1, close - p - 1);
+        while (true) {
+          const std::size_t comma = rest.find(',');
+          const std::string_view alt = rest.substr(0, comma);
+          if (alt.find('/') == std::string_view::npos && t_.substr(t, alt.size()) == alt &&
+              at(close + 1, t + alt.size()))
+            return true;
+          if (comma == std::string_view::npos) return false;
+          rest.remove_prefix(comma + 1);
+        }
+      }
+      default:
+        return t < t_.size() && t_[t] == p_[p] && at(p + 1, t + 1);
+    }
+  }
+
+  std::string_view p_, t_;
+  std::vector<bool> failed_;
+};
+
+// Every concrete address a route stands for, relative as its pattern is.
+void RouteTails(const std::vector<std::string_view>& segments, std::size_t i, std::string prefix,
+                std::vector<std::string>& out) {
+  if (i == segments.size()) {
+    out.push_back(std::move(prefix));
+    return;
+  }
+  const std::string_view seg = segments[i];
+  std::vector<std::string> choices;
+  if (seg.size() >= 2 && seg.front() == '{') {
+    const auto inner = seg.substr(1, seg.size() - 2);
+    if (const auto dash = inner.find('-'); dash != std::string_view::npos) {
+      for (int n = *WholeNumber(inner.substr(0, dash)); n <= *WholeNumber(inner.substr(dash + 1));
+           ++n)
+        choices.push_back(std::to_string(n));
+    } else {
+      std::string_view rest = inner;
+      while (true) {
+        const auto bar = rest.find('|');
+        choices.emplace_back(rest.substr(0, bar));
+        if (bar == std::string_view::npos) break;
+        rest.remove_prefix(bar + 1);
+      }
+    }
+  } else {
+    choices.emplace_back(seg);
+  }
+  for (const std::string& c : choices)
+    RouteTails(segments, i + 1, prefix + (i == 0 ? "" : "/") + c, out);
+}
+
 }  // namespace
 
 OscTranslation TranslateOsc(std::string_view address, const std::vector<OscArg>& args) {
-  if (address == kSubscribeAddress || address == kUnsubscribeAddress) {
-    if (!args.empty()) return Error("wrong type: expects no argument");
+  if (address == kSubscribeAddress || address == kUnsubscribeAddress)
+    return Subscription(address, args);
+  if (address == kConnectAddress) {
+    if (args.size() != 1 || (args[0].type != 's' && args[0].type != 'S'))
+      return Error("wrong type: expects one argument of type s (the passcode)");
     OscTranslation out;
-    out.kind = address == kSubscribeAddress ? OscTranslation::Kind::Subscribe
-                                            : OscTranslation::Kind::Unsubscribe;
+    out.kind = OscTranslation::Kind::Connect;
+    out.passcode = args[0].text;
     return out;
   }
   const std::string unknown = "unknown address " + std::string(address);
@@ -275,6 +397,103 @@ OscTranslation TranslateOsc(std::string_view address, const std::vector<OscArg>&
   return Error(unknown);
 }
 
+bool IsOscPattern(std::string_view address) {
+  return address.find_first_of("*?[]{}") != std::string_view::npos;
+}
+
+bool MatchOscPattern(std::string_view pattern, std::string_view address) {
+  if (pattern.size() > kMaxPatternLength || address.size() > kMaxPatternLength) return false;
+  return PatternMatcher(pattern, address).at(0, 0);
+}
+
+OscExpansion ExpandOscPattern(std::string_view pattern, const std::vector<OscSpaceBus>& space,
+                              std::size_t max) {
+  OscExpansion out;
+  if (pattern.size() > kMaxPatternLength) {
+    out.error = "pattern longer than " + std::to_string(kMaxPatternLength) + " characters";
+    return out;
+  }
+  auto add = [&](const std::string& address) {
+    if (!MatchOscPattern(pattern, address)) return false;
+    out.addresses.push_back(address);
+    return true;
+  };
+  for (const OscSpaceBus& bus : space) {
+    const std::string at = std::string(kRoot) + "/" + bus.name + "/";
+    for (const Route& route : kRoutes) {
+      std::vector<std::string> tails;
+      RouteTails(Split(route.pattern), 0, "", tails);
+      if (route.busLevel) {
+        for (const std::string& tail : tails) add(at + tail);
+      } else {
+        for (const OscSpaceMachine& m : bus.machines)
+          for (const std::string& tail : tails)
+            if (!add(at + std::to_string(m.slot) + "/" + tail)) add(at + m.id + "/" + tail);
+      }
+      if (out.addresses.size() > max) {
+        out.addresses.clear();
+        out.error = "pattern " + std::string(pattern) + " matches more than " +
+                    std::to_string(max) + " addresses";
+        return out;
+      }
+    }
+  }
+  if (out.addresses.empty()) out.error = "no address matches " + std::string(pattern);
+  return out;
+}
+
+namespace {
+// Seconds from 1900 (the time tags' epoch) to 1970.
+constexpr std::int64_t kNtpToUnix = 2208988800LL;
+}  // namespace
+
+BundleTiming TimeBundle(std::uint64_t timeTag, std::chrono::system_clock::time_point now,
+                        std::chrono::seconds limit) {
+  using namespace std::chrono;
+  BundleTiming out;
+  if (timeTag == 1) return out;
+  const auto seconds = static_cast<std::int64_t>(timeTag >> 32);
+  const auto fraction = static_cast<std::int64_t>(timeTag & 0xffffffffU);
+  const microseconds when{(seconds - kNtpToUnix) * 1000000 + ((fraction * 1000000) >> 32)};
+  const auto wait = when - duration_cast<microseconds>(now.time_since_epoch());
+  if (wait <= microseconds::zero()) return out;
+  if (wait > limit) {
+    out.kind = BundleTiming::Kind::TooFar;
+    out.wait = duration_cast<milliseconds>(wait);
+    return out;
+  }
+  out.kind = BundleTiming::Kind::Later;
+  out.wait = ceil<milliseconds>(wait);
+  return out;
+}
+
+std::uint64_t TimeTagOf(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto us = duration_cast<microseconds>(when.time_since_epoch()).count();
+  const auto seconds = static_cast<std::uint64_t>(us / 1000000 + kNtpToUnix) & 0xffffffffU;
+  const auto fraction = (static_cast<std::uint64_t>(us % 1000000) << 32) / 1000000;
+  return (seconds << 32) | fraction;
+}
+
+std::optional<MachineForm> MachineFormOf(std::string_view address) {
+  const std::string root = std::string(kRoot) + "/";
+  if (address.substr(0, root.size()) != root) return std::nullopt;
+  const auto segments = Split(address.substr(root.size()));
+  if (segments.size() < 3 || !IsName(segments[1])) return std::nullopt;
+  const std::string_view m = segments[1];
+  if (m.size() == 1 && m[0] >= '1' && m[0] <= '8') return MachineForm::Slot;
+  return MachineForm::Identifier;
+}
+
+std::string WithMachine(std::string_view address, std::string_view machine) {
+  const std::size_t bus = address.find('/', kRoot.size() + 1);
+  if (bus == std::string_view::npos) return std::string(address);
+  const std::size_t end = address.find('/', bus + 1);
+  if (end == std::string_view::npos) return std::string(address);
+  return std::string(address.substr(0, bus + 1)) + std::string(machine) +
+         std::string(address.substr(end));
+}
+
 std::string OscHelpText() {
   std::string text =
       "OSC addresses (UDP). {bus} is a bus name, {machine} an identifier or a slot number 1-8.\n"
@@ -288,9 +507,30 @@ std::string OscHelpText() {
     const std::string prefix = route.busLevel ? "/qubix24/{bus}/" : "/qubix24/{bus}/{machine}/";
     line(prefix + std::string(route.pattern), ArgName(route.arg), route.help);
   }
-  line(std::string(kSubscribeAddress), "-",
-       "send this sender the changes as OSC messages (same events as the WebSocket)");
-  line(std::string(kUnsubscribeAddress), "-", "stop sending changes to this sender");
+  line(std::string(kSubscribeAddress), "[i] [s]",
+       "send the changes as OSC messages (the same events as the WebSocket)");
+  line(std::string(kUnsubscribeAddress), "[i]", "stop sending changes");
+  line(std::string(kConnectAddress), "s", "the passcode (--osc-passcode), once");
+  text +=
+      "\nSubscribing sends this sender (or port i on its host) the whole state once, then\n"
+      "only what changes. A machine is named as the subscriber names it in its messages\n"
+      "(slot number or identifier; s slot or s id chooses). A subscription ends after " +
+      std::to_string(kSubscriptionLife.count()) +
+      " s\nunless /qubix24/subscribe comes again; renewing sends no state.\n"
+      "\nPatterns (* ? [1-4] [!1-4] {a,b}) stand for every address they match, each machine\n"
+      "once; more than " +
+      std::to_string(kMaxPatternTargets) +
+      " matches are refused.\n"
+      "\nA bundle runs at its time tag: at once for 1 (immediately) or a time already past,\n"
+      "later for a time up to " +
+      std::to_string(kMaxBundleWait.count()) + " s ahead; further ahead, or beyond " +
+      std::to_string(kMaxPendingBundles) +
+      " bundles waiting,\nit is refused with /qubix24/error.\n"
+      "\nWith --osc-passcode, a sender first sends /qubix24/connect s PASSCODE; its address\n"
+      "and port are then admitted until " +
+      std::to_string(kAdmissionIdle.count()) +
+      " s pass without a message from them. Anything else\n"
+      "from a sender not admitted gets one /qubix24/error and nothing more.\n";
   return text;
 }
 
