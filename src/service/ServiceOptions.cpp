@@ -79,8 +79,12 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
       QStringLiteral("CIDR"));
   const QCommandLineOption oscHelpOpt(QStringLiteral("osc-help"),
                                       QStringLiteral("Print the OSC addresses and exit."));
+  const QCommandLineOption oscPassOpt(
+      QStringLiteral("osc-passcode"),
+      QStringLiteral("OSC senders first send /qubix24/connect with this passcode."),
+      QStringLiteral("TEXT"));
   p.addOptions({busOpt, dataOpt, configOpt, listenOpt, certOpt, keyOpt, tokenOpt, versionOpt,
-                helpOpt, traceOpt, oscOpt, oscAllowOpt, oscHelpOpt});
+                helpOpt, traceOpt, oscOpt, oscAllowOpt, oscHelpOpt, oscPassOpt});
   o.helpText = p.helpText();
   if (!p.parse(args)) {
     o.error = p.errorText();
@@ -92,6 +96,11 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
   o.trace = p.value(traceOpt);
   o.oscAllow = p.values(oscAllowOpt);
   o.oscHelp = p.isSet(oscHelpOpt);
+  o.oscPasscode = p.value(oscPassOpt);
+  if (p.isSet(oscPassOpt) && o.oscPasscode.isEmpty()) {
+    o.error = QStringLiteral("--osc-passcode: an empty passcode admits nobody");
+    return o;
+  }
   if (p.isSet(oscOpt)) {
     bool ok = false;
     o.oscPort = p.value(oscOpt).toInt(&ok);

@@ -32,6 +32,7 @@ struct ServiceOptions {
   int oscPort = -1;      // --osc PORT, -1 without
   QStringList oscAllow;  // --osc-allow CIDR (repeatable, or comma-separated)
   bool oscHelp = false;  // --osc-help
+  QString oscPasscode;   // --osc-passcode TEXT, empty without
   bool help = false, version = false;
   QString error;  // not empty: the command line or the file was not understood
   QString helpText;

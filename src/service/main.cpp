@@ -148,6 +148,45 @@ int main(int argc, char** argv) {
       [&api](const HttpRequest& request, std::function<void(HttpResponse)> respond) {
         api.handle(request, Access::Control, std::move(respond));
       });
+  oscServer.setPasscode(options.oscPasscode.toStdString());
+  oscServer.setSpaceSource([&buses] {
+    std::vector<osc::OscSpaceBus> space;
+    for (ServiceBus* bus : buses) {
+      osc::OscSpaceBus& b = space.emplace_back();
+      b.name = bus->name();
+      for (const auto& v : bus->summary().machines) {
+        const QJsonObject m = v.toObject();
+        b.machines.push_back({m.value(QStringLiteral("slot")).toInt(),
+                              m.value(QStringLiteral("id")).toString().toStdString()});
+      }
+    }
+    return space;
+  });
+  // What a new subscriber hears first: each bus's state, its slots and every machine's values
+  // the service holds.
+  oscServer.setStateSource([&buses] {
+    std::vector<QJsonObject> events;
+    for (ServiceBus* bus : buses) {
+      const QString name = QString::fromStdString(bus->name());
+      const ServiceBus::Summary summary = bus->summary();
+      events.push_back(
+          {{"type", "bus"}, {"bus", name}, {"state", QString::fromStdString(summary.state)}});
+      for (const auto& v : summary.machines) {
+        const QJsonObject m = v.toObject();
+        events.push_back({{"type", "slot"},
+                          {"bus", name},
+                          {"slot", m.value(QStringLiteral("slot"))},
+                          {"machine", m}});
+        const std::string id = m.value(QStringLiteral("id")).toString().toStdString();
+        if (auto values = bus->cachedMachine(id))
+          events.push_back({{"type", "values"},
+                            {"bus", name},
+                            {"machine", m.value(QStringLiteral("id"))},
+                            {"state", *values}});
+      }
+    }
+    return events;
+  });
   if (options.oscPort >= 0) {
     std::vector<osc::Subnet> allowed;
     if (!osc::ParseSubnets(options.oscAllow, allowed, &error) ||
