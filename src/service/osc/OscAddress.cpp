@@ -355,8 +355,8 @@ void RouteTails(const std::vector<std::string_view>& segments, std::size_t i, st
   } else {
     choices.emplace_back(seg);
   }
-  for (const std::string& c : choices)
-    RouteTails(segments, i + 1, prefix + (i == 0 ? "" : "/") + c, out);
+  if (i > 0) prefix += '/';
+  for (const std::string& c : choices) RouteTails(segments, i + 1, prefix + c, out);
 }
 
 }  // namespace
@@ -426,9 +426,12 @@ OscExpansion ExpandOscPattern(std::string_view pattern, const std::vector<OscSpa
       if (route.busLevel) {
         for (const std::string& tail : tails) add(at + tail);
       } else {
-        for (const OscSpaceMachine& m : bus.machines)
+        for (const OscSpaceMachine& m : bus.machines) {
+          const std::string bySlot = at + std::to_string(m.slot) + '/';
+          const std::string byId = at + m.id + '/';
           for (const std::string& tail : tails)
-            if (!add(at + std::to_string(m.slot) + "/" + tail)) add(at + m.id + "/" + tail);
+            if (!add(bySlot + tail)) add(byId + tail);
+        }
       }
       if (out.addresses.size() > max) {
         out.addresses.clear();
