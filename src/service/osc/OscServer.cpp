@@ -177,6 +177,11 @@ bool OscServer::listen(quint16 port, std::vector<Subnet> allowed, QString* error
 
 quint16 OscServer::port() const { return socket_->localPort(); }
 
+void OscServer::close() {
+  socket_->close();
+  subscribers_.clear();
+}
+
 bool OscServer::allowed(const QHostAddress& from) const {
   if (allowed_.empty()) return from.isLoopback();
   bool isV4 = false;
@@ -218,6 +223,10 @@ void OscServer::datagram(const QByteArray& bytes, const QHostAddress& from, quin
 }
 
 void OscServer::message(const QByteArray& bytes, const QHostAddress& from, quint16 port) {
+  if (!rate_.take(from.toString().toStdString(), RateLimiter::Clock::now())) {
+    ++rateLimited_;
+    return;
+  }
   QByteArray copy = bytes;
   int result = 0;
   Message m(lo_message_deserialise(copy.data(), static_cast<size_t>(copy.size()), &result));
