@@ -121,8 +121,9 @@ TEST(HttpServer, TheBodyOfARefusedRequestIsDroppedNotKept) {
 TEST(HttpServer, TheConnectionOverTheLimitGets503AndTheOthersStay) {
   ServerRig rig(Echo);
   std::vector<std::unique_ptr<RawClient>> clients;
-  for (int i = 0; i < 64; ++i) {
-    clients.push_back(std::make_unique<RawClient>(rig.port()));
+  const char* from[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"};
+  for (int i = 0; i < 64; ++i) {  // 16 from each address: its share
+    clients.push_back(std::make_unique<RawClient>(rig.port(), from[i / 16]));
     ASSERT_TRUE(clients.back()->send(Get("/a")));
     ASSERT_EQ(RawClient::CountResponses(clients.back()->readResponses(1)), 1) << i;
   }
