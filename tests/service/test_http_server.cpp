@@ -134,6 +134,22 @@ TEST(HttpServer, TheConnectionOverTheLimitGets503AndTheOthersStay) {
   EXPECT_NE(clients.front()->readResponses(2).find("/again:"), std::string::npos);
 }
 
+TEST(HttpServer, RefusalsBeyondTheirOwnLimitAreCutUnanswered) {
+  service::ServerLimits limits;
+  limits.maxConnections = 1;
+  limits.maxRefusing = 2;
+  ServerRig rig(Echo, {}, limits);
+  RawClient served(rig.port());
+  ASSERT_TRUE(served.send(Get("/a")));
+  ASSERT_EQ(RawClient::CountResponses(served.readResponses(1)), 1);
+  RawClient first(rig.port()), second(rig.port());
+  EXPECT_EQ(first.readResponses(1).substr(0, 12), "HTTP/1.1 503");
+  EXPECT_EQ(second.readResponses(1).substr(0, 12), "HTTP/1.1 503");
+  RawClient third(rig.port());  // while the two are still being told
+  EXPECT_TRUE(third.readToEnd());
+  EXPECT_EQ(third.received(), "");
+}
+
 TEST(HttpServer, AClientThatSendsNothingIsClosedWhenIdle) {
   service::ServerLimits limits;
   limits.idleMs = 100;
