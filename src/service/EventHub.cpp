@@ -8,8 +8,10 @@
 namespace qubix::service {
 
 namespace {
-// A client that reads too slowly is dropped rather than buffered without bound.
-constexpr qint64 kMaxPendingBytes = qint64{4} * 1024 * 1024;
+// A client that reads too slowly is dropped rather than buffered without bound: events and
+// replies to its own messages alike. Far more than a page ever lets wait, small enough that the
+// most WebSockets the server takes cannot hold much memory together.
+constexpr qint64 kMaxPendingBytes = qint64{1} * 1024 * 1024;
 }  // namespace
 
 EventHub::EventHub(std::vector<ServiceBus*> buses, QObject* parent)
@@ -17,9 +19,20 @@ EventHub::EventHub(std::vector<ServiceBus*> buses, QObject* parent)
   for (ServiceBus* b : buses_) connect(b, &ServiceBus::busEvent, this, &EventHub::publish);
 }
 
-EventHub::~EventHub() {
+EventHub::~EventHub() { shutdown(); }
+
+void EventHub::shutdown() {
+  for (auto& [socket, watches] : clients_) {
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    delete socket;
+  }
+  clients_.clear();
   for (auto& [w, count] : watchers_)
     if (ServiceBus* b = bus(w.first)) b->watchLevels(w.second, false);
+  watchers_.clear();
+  for (ServiceBus* b : buses_) QObject::disconnect(b, nullptr, this, nullptr);
+  buses_.clear();
 }
 
 ServiceBus* EventHub::bus(const std::string& name) const {
@@ -49,6 +62,16 @@ void EventHub::drop(QWebSocket* socket) {
   socket->deleteLater();
 }
 
+bool EventHub::send(QWebSocket* socket, const QString& text) {
+  if (socket->bytesToWrite() > kMaxPendingBytes) {
+    socket->abort();
+    drop(socket);
+    return false;
+  }
+  socket->sendTextMessage(text);
+  return true;
+}
+
 void EventHub::watch(const Watch& w, bool on) {
   int& count = watchers_[w];
   count += on ? 1 : -1;
@@ -58,10 +81,11 @@ void EventHub::watch(const Watch& w, bool on) {
 }
 
 void EventHub::onMessage(QWebSocket* socket, const QString& text) {
-  const auto reply = [socket](const QString& message) {
-    socket->sendTextMessage(
-        QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "error"}, {"message", message}})
-                              .toJson(QJsonDocument::Compact)));
+  if (!clients_.count(socket)) return;  // dropped while its messages were being read
+  const auto reply = [this, socket](const QString& message) {
+    send(socket,
+         QString::fromUtf8(QJsonDocument(QJsonObject{{"type", "error"}, {"message", message}})
+                               .toJson(QJsonDocument::Compact)));
   };
   const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
   const bool subscribe = m.value("subscribe") == QLatin1String("levels");
@@ -90,19 +114,10 @@ void EventHub::publish(QJsonObject event) {
   const bool levels = event.value("type") == QLatin1String("levels");
   const Watch w{event.value("bus").toString().toStdString(),
                 event.value("machine").toString().toStdString()};
-  std::vector<QWebSocket*> slow;
-  for (auto& [socket, watches] : clients_) {
-    if (levels && !watches.count(w)) continue;
-    if (socket->bytesToWrite() > kMaxPendingBytes) {
-      slow.push_back(socket);
-      continue;
-    }
-    socket->sendTextMessage(text);
-  }
-  for (QWebSocket* s : slow) {
-    s->abort();
-    drop(s);
-  }
+  std::vector<QWebSocket*> to;
+  for (auto& [socket, watches] : clients_)
+    if (!levels || watches.count(w)) to.push_back(socket);
+  for (QWebSocket* socket : to) send(socket, text);
 }
 
 }  // namespace qubix::service

@@ -1,7 +1,8 @@
 // The event stream of /api/v1/events: every bus's events to every WebSocket client, numbered in
 // the order they reached the hub (each bus's own in the order they happened on it); level
 // readings only to the clients that asked for that machine's. A machine's levels are polled
-// once however many clients watch it, and no longer once the last of them left.
+// once however many clients watch it, and no longer once the last of them left. A client that
+// lets more than 1 MiB of events or replies wait unsent is cut and dropped.
 #pragma once
 
 #include <QJsonObject>
@@ -30,12 +31,17 @@ class EventHub : public QObject {
   int clientCount() const { return static_cast<int>(clients_.size()); }
   // How many clients watch a machine's levels.
   int watchers(const std::string& bus, const std::string& machine) const;
+  // Before the buses go: every client cut and deleted, every level watch stopped, and the
+  // buses forgotten (nothing reaches them afterwards).
+  void shutdown();
 
  private:
   using Watch = std::pair<std::string, std::string>;  // bus, machine identifier
   void publish(QJsonObject event);
   void onMessage(QWebSocket* socket, const QString& text);
   void drop(QWebSocket* socket);
+  // False (and the client cut and dropped) when it has too much waiting unsent already.
+  bool send(QWebSocket* socket, const QString& text);
   void watch(const Watch& w, bool on);
   ServiceBus* bus(const std::string& name) const;
 

@@ -200,6 +200,11 @@ int main(int argc, char** argv) {
   }
   std::fflush(stdout);
   const int status = app.exec();
+  // Down in the order nothing is left pointing at what went before it: no new client, no
+  // client, no level watch, no OSC, then the buses (each finishes its operation and closes).
+  server.close();
+  hub.shutdown();
+  oscServer.close();
   owned.clear();
   return status;
 }

@@ -11,6 +11,7 @@
 
 using namespace qubix::service;
 using Clock = RateLimiter::Clock;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -180,14 +181,37 @@ TEST(Access, TheSessionCookieIsHttpOnlyStrictAndSecureUnderTls) {
   }
 }
 
-TEST(Access, TheOldestSessionGoesWhenTheCountIsFull) {
+TEST(Access, AFullLevelLetsGoItsLeastRecentlyUsedSessionOnly) {
   AccessControl access(kTokens, false, false, 2);
-  const auto ask = Request("POST", {{"authorization", kControl}});
-  const auto first = SessionCookieOf(access.openSession(ask));
-  access.openSession(ask);
-  access.openSession(ask);
-  EXPECT_EQ(access.sessions(), 2u);
-  EXPECT_EQ(access.decide(Request("GET", {{"cookie", first}})), Access::None);
+  const auto t0 = Clock::now();
+  const auto asControl = Request("POST", {{"authorization", kControl}});
+  const auto asView = Request("POST", {{"authorization", kView}});
+  const auto first = SessionCookieOf(access.openSession(asControl, t0));
+  const auto second = SessionCookieOf(access.openSession(asControl, t0 + 1s));
+  // Views coming and going in numbers push out views only.
+  for (int i = 0; i < 5; ++i) access.openSession(asView, t0 + 2s + i * 1s);
+  EXPECT_EQ(access.sessions(), 4u);
+  EXPECT_EQ(access.decide(Request("GET", {{"cookie", first}}), t0 + 10s), Access::Control);
+  // The first was used later than the second: a third control session pushes out the second.
+  access.openSession(asControl, t0 + 11s);
+  EXPECT_EQ(access.decide(Request("GET", {{"cookie", first}}), t0 + 12s), Access::Control);
+  EXPECT_EQ(access.decide(Request("GET", {{"cookie", second}}), t0 + 12s), Access::None);
+}
+
+TEST(Access, ASessionIdleTooLongIsGoneAndUseKeepsItAlive) {
+  AccessControl access(kTokens, false, false);
+  const auto t0 = Clock::now();
+  const auto ask = Request("POST", {{"authorization", kView}});
+  const auto used = SessionCookieOf(access.openSession(ask, t0));
+  const auto idle = SessionCookieOf(access.openSession(ask, t0));
+  const auto get = [&](const std::string& cookie, Clock::time_point at) {
+    return access.decide(Request("GET", {{"cookie", cookie}}), at);
+  };
+  EXPECT_EQ(get(used, t0 + kSessionIdle - 1s), Access::View);
+  EXPECT_EQ(get(used, t0 + kSessionIdle + 1s), Access::View);
+  EXPECT_EQ(get(idle, t0 + kSessionIdle + 1s), Access::None);
+  EXPECT_EQ(get(used, t0 + 2 * kSessionIdle + 2s), Access::None);
+  EXPECT_EQ(access.sessions(), 0u);
 }
 
 TEST(Access, TheTokenFileIsMadePrivateAndReadBack) {

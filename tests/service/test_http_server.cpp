@@ -121,8 +121,9 @@ TEST(HttpServer, TheBodyOfARefusedRequestIsDroppedNotKept) {
 TEST(HttpServer, TheConnectionOverTheLimitGets503AndTheOthersStay) {
   ServerRig rig(Echo);
   std::vector<std::unique_ptr<RawClient>> clients;
-  for (int i = 0; i < 64; ++i) {
-    clients.push_back(std::make_unique<RawClient>(rig.port()));
+  const char* from[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"};
+  for (int i = 0; i < 64; ++i) {  // 16 from each address: its share
+    clients.push_back(std::make_unique<RawClient>(rig.port(), from[i / 16]));
     ASSERT_TRUE(clients.back()->send(Get("/a")));
     ASSERT_EQ(RawClient::CountResponses(clients.back()->readResponses(1)), 1) << i;
   }
@@ -131,6 +132,22 @@ TEST(HttpServer, TheConnectionOverTheLimitGets503AndTheOthersStay) {
   EXPECT_TRUE(extra.readToEnd());
   ASSERT_TRUE(clients.front()->send(Get("/again")));
   EXPECT_NE(clients.front()->readResponses(2).find("/again:"), std::string::npos);
+}
+
+TEST(HttpServer, RefusalsBeyondTheirOwnLimitAreCutUnanswered) {
+  service::ServerLimits limits;
+  limits.maxConnections = 1;
+  limits.maxRefusing = 2;
+  ServerRig rig(Echo, {}, limits);
+  RawClient served(rig.port());
+  ASSERT_TRUE(served.send(Get("/a")));
+  ASSERT_EQ(RawClient::CountResponses(served.readResponses(1)), 1);
+  RawClient first(rig.port()), second(rig.port());
+  EXPECT_EQ(first.readResponses(1).substr(0, 12), "HTTP/1.1 503");
+  EXPECT_EQ(second.readResponses(1).substr(0, 12), "HTTP/1.1 503");
+  RawClient third(rig.port());  // while the two are still being told
+  EXPECT_TRUE(third.readToEnd());
+  EXPECT_EQ(third.received(), "");
 }
 
 TEST(HttpServer, AClientThatSendsNothingIsClosedWhenIdle) {

@@ -288,11 +288,12 @@ bool RateLimiter::take(const std::string& client, Clock::time_point now, int* re
 }
 
 AccessControl::AccessControl(Tokens tokens, bool loopbackListener, bool tls,
-                             std::size_t maxSessions)
+                             std::size_t maxSessions, Clock::duration sessionIdle)
     : tokens_(std::move(tokens)),
       loopbackListener_(loopbackListener),
       tls_(tls),
-      maxSessions_(std::max<std::size_t>(maxSessions, 1)) {}
+      maxSessions_(std::max<std::size_t>(maxSessions, 1)),
+      sessionIdle_(sessionIdle) {}
 
 bool AccessControl::Permits(Access level, std::string_view method) {
   if (level == Access::Control) return true;
@@ -306,17 +307,24 @@ Access AccessControl::tokenLevel(std::string_view token) const {
   return control ? Access::Control : view ? Access::View : Access::None;
 }
 
-Access AccessControl::sessionLevel(std::string_view value) const {
-  Access level = Access::None;
-  for (const auto& s : sessions_)
-    if (ConstantTimeEquals(value, s.value)) level = s.level;
-  return level;
+void AccessControl::expireSessions(Clock::time_point now) {
+  std::erase_if(sessions_, [&](const Session& s) { return now - s.lastUsed > sessionIdle_; });
 }
 
-Access AccessControl::decide(const HttpRequest& request) const {
+Access AccessControl::sessionLevel(std::string_view value, Clock::time_point now) {
+  expireSessions(now);
+  Session* found = nullptr;
+  for (auto& s : sessions_)  // every one compared: the time says nothing about which matched
+    if (ConstantTimeEquals(value, s.value)) found = &s;
+  if (found == nullptr) return Access::None;
+  found->lastUsed = std::max(found->lastUsed, now);
+  return found->level;
+}
+
+Access AccessControl::decide(const HttpRequest& request, Clock::time_point now) {
   if (loopbackListener_) return Access::Control;
   if (auto token = BearerToken(request); !token.empty()) return tokenLevel(token);
-  if (auto cookie = SessionCookie(request); !cookie.empty()) return sessionLevel(cookie);
+  if (auto cookie = SessionCookie(request); !cookie.empty()) return sessionLevel(cookie, now);
   return Access::None;
 }
 
@@ -359,7 +367,7 @@ std::optional<HttpResponse> AccessControl::admit(const HttpRequest& request,
     // A browser says where a page came from: a page of another site must not change anything.
     if (auto refusal = checkOrigin(request, false)) return refusal;
   }
-  const Access granted = decide(request);
+  const Access granted = decide(request, now);
   if (level != nullptr) *level = granted;
   if (request.method == "POST" && request.path == "/api/v1/session") return std::nullopt;
   if (granted == Access::None) return Unauthorized("a token is required");
@@ -368,11 +376,11 @@ std::optional<HttpResponse> AccessControl::admit(const HttpRequest& request,
   return std::nullopt;
 }
 
-std::optional<HttpResponse> AccessControl::admitUpgrade(const HttpRequest& request,
-                                                        Access* level) const {
+std::optional<HttpResponse> AccessControl::admitUpgrade(const HttpRequest& request, Access* level,
+                                                        Clock::time_point now) {
   if (level != nullptr) *level = Access::None;
   if (auto refusal = checkHost(request)) return refusal;
-  const Access granted = decide(request);
+  const Access granted = decide(request, now);
   if (level != nullptr) *level = granted;
   if (granted == Access::None) return Unauthorized("a token or a session is required");
   // A cookie is sent by the browser whatever page asks: then the page must be the service's.
@@ -380,7 +388,7 @@ std::optional<HttpResponse> AccessControl::admitUpgrade(const HttpRequest& reque
   return checkOrigin(request, byCookie);
 }
 
-HttpResponse AccessControl::openSession(const HttpRequest& request) {
+HttpResponse AccessControl::openSession(const HttpRequest& request, Clock::time_point now) {
   std::string token(BearerToken(request));
   if (token.empty()) {
     auto fromBody = JsonToken(request.body);
@@ -390,8 +398,17 @@ HttpResponse AccessControl::openSession(const HttpRequest& request) {
   }
   const Access level = tokenLevel(token);
   if (level == Access::None) return Unauthorized("the token is not valid");
-  if (sessions_.size() >= maxSessions_) sessions_.erase(sessions_.begin());
-  sessions_.push_back({RandomHex(kTokenBytes), level});
+  expireSessions(now);
+  // Full for this level: the one of the same level used least recently goes.
+  std::vector<Session>::iterator leastUsed = sessions_.end();
+  std::size_t ofLevel = 0;
+  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+    if (it->level != level) continue;
+    ++ofLevel;
+    if (leastUsed == sessions_.end() || it->lastUsed < leastUsed->lastUsed) leastUsed = it;
+  }
+  if (ofLevel >= maxSessions_) sessions_.erase(leastUsed);
+  sessions_.push_back({RandomHex(kTokenBytes), level, now});
   HttpResponse response;
   response.body = level == Access::Control ? R"({"access":"control"})" : R"({"access":"view"})";
   std::string cookie = std::string(kSessionCookie) + "=" + sessions_.back().value +

@@ -21,6 +21,10 @@ enum class Access { None, View, Control };
 
 inline constexpr std::string_view kTokenFileName = "qubix24d-tokens";
 inline constexpr std::string_view kSessionCookie = "qubix24_session";
+// A session unused this long is gone: a tablet left on a show's desk keeps it through a working
+// day (any request or events connection with its cookie counts as use), and a cookie left on a
+// device that went away stops working overnight.
+inline constexpr std::chrono::hours kSessionIdle{12};
 
 struct Tokens {
   std::string view;     // GET, HEAD and the events socket
@@ -71,13 +75,18 @@ class RateLimiter {
 // The tokens, the open sessions and the decision made for each request.
 class AccessControl {
  public:
+  using Clock = RateLimiter::Clock;
+
   // loopbackListener: the service listens on a loopback address only, where the operating
-  // system already limits who connects: every request is Control without a token.
-  AccessControl(Tokens tokens, bool loopbackListener, bool tls, std::size_t maxSessions = 256);
+  // system already limits who connects: every request is Control without a token. At most
+  // maxSessions sessions of each level are kept: a new one pushes out the one of its own level
+  // used least recently, so view sessions never push out control sessions.
+  AccessControl(Tokens tokens, bool loopbackListener, bool tls, std::size_t maxSessions = 256,
+                std::chrono::steady_clock::duration sessionIdle = kSessionIdle);
 
   // The level a request carries: its bearer token or its session cookie (Control on a
-  // loopback listener).
-  Access decide(const HttpRequest& request) const;
+  // loopback listener). A session used at `now` lives on; one idle too long is gone.
+  Access decide(const HttpRequest& request, Clock::time_point now = Clock::now());
   // GET and HEAD need View, everything else Control.
   static bool Permits(Access level, std::string_view method);
 
@@ -87,17 +96,18 @@ class AccessControl {
   std::optional<HttpResponse> admit(const HttpRequest& request, const std::string& clientAddress,
                                     RateLimiter::Clock::time_point now, Access* level = nullptr);
   // The check of a WebSocket upgrade: View at least, and an Origin that is the service's own.
-  std::optional<HttpResponse> admitUpgrade(const HttpRequest& request,
-                                           Access* level = nullptr) const;
+  std::optional<HttpResponse> admitUpgrade(const HttpRequest& request, Access* level = nullptr,
+                                           Clock::time_point now = Clock::now());
 
   // POST /api/v1/session: a token (JSON {"token": "..."} or a bearer header) for a session
   // cookie: 200 {"access":"view"|"control"} with Set-Cookie, or 401.
-  HttpResponse openSession(const HttpRequest& request);
+  HttpResponse openSession(const HttpRequest& request, Clock::time_point now = Clock::now());
   std::size_t sessions() const { return sessions_.size(); }
 
  private:
   Access tokenLevel(std::string_view token) const;
-  Access sessionLevel(std::string_view value) const;
+  Access sessionLevel(std::string_view value, Clock::time_point now);
+  void expireSessions(Clock::time_point now);
   // nullopt when the Host fits the listener (a loopback name on a loopback listener).
   std::optional<HttpResponse> checkHost(const HttpRequest& request) const;
   // nullopt when the Origin (if any) is the service's own scheme://host:port.
@@ -106,12 +116,14 @@ class AccessControl {
   struct Session {
     std::string value;
     Access level;
+    Clock::time_point lastUsed;
   };
   Tokens tokens_;
   bool loopbackListener_;
   bool tls_;
-  std::size_t maxSessions_;
-  std::vector<Session> sessions_;  // oldest first
+  std::size_t maxSessions_;  // per level
+  Clock::duration sessionIdle_;
+  std::vector<Session> sessions_;
   RateLimiter limiter_;
 };
 

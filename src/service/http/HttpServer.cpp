@@ -65,24 +65,42 @@ bool HasToken(const std::string* value, std::string_view token) {
   return false;
 }
 
+// Connections are counted per peer address; an IPv4 peer on an IPv6 listener counts as itself.
+QString PeerKey(const QHostAddress& address) {
+  bool isV4 = false;
+  const quint32 v4 = address.toIPv4Address(&isV4);
+  return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
 }  // namespace
 
 struct Connection {
   QTcpSocket* socket = nullptr;
   ClientInfo client;
+  QString peer;  // PeerKey of the client's address
   HttpRequestParser parser;
   QTimer idle;
   QTimer linger;
   bool busy = false;       // a request is with the handler
   bool closing = false;    // the last answer is written; the connection ends after it
   bool lingering = false;  // the answer is out; what the client still sends is dropped
-  bool rejected = false;   // over the connection limit: counted by nobody
+  bool rejected = false;   // over a connection limit: counted among the refusing only
   bool keepAlive = true;
   bool headOnly = false;
   std::uint64_t sequence = 0;  // of the request with the handler
   std::size_t scanned = 0;     // peeked head bytes known to hold no end of head
 
   Connection(std::size_t maxHeader, std::size_t maxBody) : parser(maxHeader, maxBody) {}
+};
+
+// A connection handed to the WebSocket server: counted among the WebSockets from the hand-over
+// until its connection ends or its socket is gone, whichever comes first.
+struct WebSocketSlot {
+  ClientInfo client;
+  QString peer;
+  QPointer<QTcpSocket> socket;
+  bool upgraded = false;  // a QWebSocket was made of it
+  bool released = false;
 };
 
 struct HttpServer::Impl {
@@ -93,8 +111,16 @@ struct HttpServer::Impl {
   Listener listener;
   QWebSocketServer webSockets{QString(), QWebSocketServer::NonSecureMode};
   std::unordered_map<QTcpSocket*, std::shared_ptr<Connection>> connections;
-  int served = 0;  // connections that count against the limit (HTTP and handed-over)
-  std::map<std::pair<QString, quint16>, ClientInfo> handedOver;
+  struct Peer {
+    int http = 0;
+    int webSockets = 0;
+  };
+  int served = 0;    // HTTP connections being served
+  int refusing = 0;  // connections being told they are over a limit
+  int webSocketCount = 0;
+  std::map<QString, Peer> peers;  // only addresses with something counted
+  // Handed over and not yet upgraded, by peer address and port.
+  std::map<std::pair<QString, quint16>, std::shared_ptr<WebSocketSlot>> handedOver;
   std::uint64_t nextId = 1;
   bool tls = false;
   QSslConfiguration sslConfiguration;
@@ -112,6 +138,12 @@ struct HttpServer::Impl {
   void startLinger(const std::shared_ptr<Connection>& c);
   void upgrade(const std::shared_ptr<Connection>& c, const HttpRequestParser& head);
   void forget(QTcpSocket* socket);
+  void release(WebSocketSlot& slot);
+  Peer& peer(const QString& key) { return peers[key]; }
+  void tidy(const QString& key) {
+    const auto it = peers.find(key);
+    if (it != peers.end() && it->second.http == 0 && it->second.webSockets == 0) peers.erase(it);
+  }
 };
 
 void HttpServer::Impl::accept(qintptr descriptor) {
@@ -131,11 +163,28 @@ void HttpServer::Impl::accept(qintptr descriptor) {
   // limit must be seen to be refused.
   socket->setReadBufferSize(static_cast<qint64>(
       std::max<std::size_t>(limits.maxHeaderBytes + 1, std::size_t{64} * 1024)));
+  const QString key = PeerKey(socket->peerAddress());
+  const bool serverFull = served >= limits.maxConnections;
+  const bool addressFull = peer(key).http >= limits.maxConnectionsPerAddress;
+  tidy(key);
+  if ((serverFull || addressFull) && refusing >= limits.maxRefusing) {
+    // Enough refusals are under way: a client that opens and drops connections in a loop must
+    // not hold a descriptor for each.
+    socket->abort();
+    delete socket;
+    return;
+  }
   auto c = std::make_shared<Connection>(limits.maxHeaderBytes, limits.maxBodyBytes);
   c->socket = socket;
   c->client = {socket->peerAddress(), nextId++, tls};
-  c->rejected = served >= limits.maxConnections;
-  if (!c->rejected) ++served;
+  c->peer = key;
+  c->rejected = serverFull || addressFull;
+  if (c->rejected) {
+    ++refusing;
+  } else {
+    ++served;
+    ++peer(key).http;
+  }
   connections.emplace(socket, c);
 
   std::weak_ptr<Connection> weak = c;
@@ -161,7 +210,10 @@ void HttpServer::Impl::accept(qintptr descriptor) {
   if (tls) static_cast<QSslSocket*>(socket)->startServerEncryption();
   if (c->rejected) {
     fail(c, 503, "too_many_connections",
-         "the service serves " + std::to_string(limits.maxConnections) + " connections at most");
+         serverFull ? "the service serves " + std::to_string(limits.maxConnections) +
+                          " connections at most"
+                    : "the service serves " + std::to_string(limits.maxConnectionsPerAddress) +
+                          " connections from one address at most");
     return;
   }
   c->idle.start(limits.idleMs);
@@ -171,9 +223,24 @@ void HttpServer::Impl::accept(qintptr descriptor) {
 void HttpServer::Impl::forget(QTcpSocket* socket) {
   auto it = connections.find(socket);
   if (it == connections.end()) return;
-  if (!it->second->rejected) --served;
+  const Connection& c = *it->second;
+  if (c.rejected) {
+    --refusing;
+  } else {
+    --served;
+    --peer(c.peer).http;
+    tidy(c.peer);
+  }
   connections.erase(it);
   socket->deleteLater();
+}
+
+void HttpServer::Impl::release(WebSocketSlot& slot) {
+  if (slot.released) return;
+  slot.released = true;
+  --webSocketCount;
+  --peer(slot.peer).webSockets;
+  tidy(slot.peer);
 }
 
 void HttpServer::Impl::process(const std::shared_ptr<Connection>& c) {
@@ -301,14 +368,40 @@ void HttpServer::Impl::upgrade(const std::shared_ptr<Connection>& c,
     c->socket->write(QByteArray::fromStdString(SerializeResponse(*refusal, false)));
     return closeAfterWrite(c);
   }
-  // From here on the socket belongs to the WebSocket server; it still counts against the limit
-  // until it is gone.
+  if (webSocketCount >= limits.maxWebSockets)
+    return fail(
+        c, 503, "too_many_connections",
+        "the service serves " + std::to_string(limits.maxWebSockets) + " event streams at most");
+  if (peer(c->peer).webSockets >= limits.maxWebSocketsPerAddress)
+    return fail(c, 503, "too_many_connections",
+                "the service serves " + std::to_string(limits.maxWebSocketsPerAddress) +
+                    " event streams to one address at most");
+  // From here on the socket belongs to the WebSocket server: it leaves the HTTP connections and
+  // counts among the WebSockets until its connection ends or it is gone.
   QTcpSocket* socket = c->socket;
   c->idle.stop();
+  c->linger.stop();
   QObject::disconnect(socket, nullptr, q, nullptr);
+  auto slot = std::make_shared<WebSocketSlot>();
+  slot->client = c->client;
+  slot->peer = c->peer;
+  slot->socket = socket;
+  --served;
+  --peer(c->peer).http;
   connections.erase(socket);
-  handedOver[{socket->peerAddress().toString(), socket->peerPort()}] = c->client;
-  QObject::connect(socket, &QObject::destroyed, q, [this] { --served; });
+  ++webSocketCount;
+  ++peer(slot->peer).webSockets;
+  const auto key = std::make_pair(socket->peerAddress().toString(), socket->peerPort());
+  handedOver[key] = slot;
+  QObject::connect(socket, &QObject::destroyed, q, [this, slot] { release(*slot); });
+  QObject::connect(socket, &QAbstractSocket::disconnected, q, [this, slot, key] {
+    release(*slot);
+    if (slot->upgraded) return;
+    // The handshake failed or never finished: nobody else will delete the socket.
+    if (auto it = handedOver.find(key); it != handedOver.end() && it->second == slot)
+      handedOver.erase(it);
+    if (slot->socket) slot->socket->deleteLater();
+  });
   webSockets.handleConnection(socket);
 }
 
@@ -323,13 +416,21 @@ HttpServer::HttpServer(Handler handler, UpgradeCheck upgradeCheck, ServerLimits 
       ws->setMaxAllowedIncomingFrameSize(kMaxWebSocketMessage);
       ws->setMaxAllowedIncomingMessageSize(kMaxWebSocketMessage);
       const auto key = std::make_pair(ws->peerAddress().toString(), ws->peerPort());
-      ClientInfo client;
-      if (auto it = impl_->handedOver.find(key); it != impl_->handedOver.end()) {
-        client = it->second;
-        impl_->handedOver.erase(it);
-      } else {
-        client = {ws->peerAddress(), impl_->nextId++, impl_->tls};
+      const auto it = impl_->handedOver.find(key);
+      if (it == impl_->handedOver.end()) {  // not one this server handed over
+        ws->abort();
+        ws->deleteLater();
+        continue;
       }
+      const std::shared_ptr<WebSocketSlot> slot = it->second;
+      impl_->handedOver.erase(it);
+      slot->upgraded = true;
+      // The QWebSocket does not own the connection's socket: it does from now on, so that the
+      // socket goes with it.
+      if (slot->socket) slot->socket->setParent(ws);
+      connect(ws, &QWebSocket::disconnected, this, [this, slot] { impl_->release(*slot); });
+      connect(ws, &QObject::destroyed, this, [this, slot] { impl_->release(*slot); });
+      const ClientInfo client = slot->client;
       emit webSocketConnected(ws, client);
     }
   });
@@ -340,9 +441,8 @@ HttpServer::~HttpServer() {
   // state that goes first.
   for (auto& [socket, c] : impl_->connections) QObject::disconnect(socket, nullptr, this, nullptr);
   impl_->connections.clear();
-  for (QObject* child : children())
-    if (auto* socket = qobject_cast<QTcpSocket*>(child))
-      QObject::disconnect(socket, nullptr, this, nullptr);
+  // So are the WebSockets nobody took; those taken elsewhere may outlive this object.
+  for (QObject* child : children()) QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 bool HttpServer::listen(const QHostAddress& address, quint16 port, const QString& tlsCert,
@@ -379,5 +479,33 @@ bool HttpServer::listen(const QHostAddress& address, quint16 port, const QString
 quint16 HttpServer::port() const { return impl_->listener.serverPort(); }
 
 int HttpServer::openConnections() const { return impl_->served; }
+
+int HttpServer::openWebSockets() const { return impl_->webSocketCount; }
+
+void HttpServer::close() {
+  impl_->listener.close();
+  std::vector<QTcpSocket*> sockets;
+  for (auto& [socket, c] : impl_->connections) sockets.push_back(socket);
+  for (auto& [key, slot] : impl_->handedOver) {
+    impl_->release(*slot);
+    if (slot->socket) sockets.push_back(slot->socket);
+  }
+  for (QTcpSocket* socket : sockets) {
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
+  }
+  impl_->connections.clear();
+  impl_->handedOver.clear();
+  impl_->served = 0;
+  impl_->refusing = 0;
+  for (auto it = impl_->peers.begin(); it != impl_->peers.end();) {
+    it->second.http = 0;
+    if (it->second.webSockets == 0)
+      it = impl_->peers.erase(it);
+    else
+      ++it;
+  }
+}
 
 }  // namespace qubix::service

@@ -1,7 +1,8 @@
 // The service's HTTP/1.1 server on a QTcpServer (QSslSocket with --tls-cert/--tls-key): one
-// request at a time per connection, in order; the limits of HttpMessage.h, at most 64
-// connections, an idle connection closed after 30 s. A WebSocket upgrade is checked by the
-// owner and then handed to QWebSocketServer untouched.
+// request at a time per connection, in order; the limits of HttpMessage.h, at most 64 HTTP
+// connections and 16 from one address, an idle connection closed after 30 s. A WebSocket
+// upgrade is checked by the owner and then handed to QWebSocketServer untouched; from then on
+// it counts among the WebSockets (512, and 256 from one address), not among the connections.
 #pragma once
 
 #include <QHostAddress>
@@ -27,7 +28,11 @@ struct ClientInfo {
 struct ServerLimits {
   std::size_t maxBodyBytes = kMaxBodyBytes;
   std::size_t maxHeaderBytes = kMaxHeaderBytes;
-  int maxConnections = 64;
+  int maxConnections = 64;            // HTTP connections being served
+  int maxConnectionsPerAddress = 16;  // of those, from one peer address
+  int maxWebSockets = 512;            // upgraded connections (event streams)
+  int maxWebSocketsPerAddress = 256;  // of those, from one peer address
+  int maxRefusing = 64;  // refused connections still being told why; beyond, cut at once
   int idleMs = 30000;
 };
 
@@ -51,7 +56,12 @@ class HttpServer : public QObject {
   bool listen(const QHostAddress& address, quint16 port, const QString& tlsCert,
               const QString& tlsKey, QString* error);
   quint16 port() const;
+  // HTTP connections served, and WebSockets from their upgrade until they are gone.
   int openConnections() const;
+  int openWebSockets() const;
+  // Stops accepting and cuts every HTTP connection and every WebSocket still waiting for its
+  // handshake; WebSockets already handed out belong to whoever took them.
+  void close();
 
  signals:
   // An accepted WebSocket (the server is its parent until the receiver reparents it).

@@ -190,6 +190,11 @@ int OscServer::subscribers() const {
                                         [now](const Subscriber& s) { return s.expires > now; }));
 }
 
+void OscServer::close() {
+  socket_->close();
+  subscribers_.clear();
+}
+
 bool OscServer::allowed(const QHostAddress& from) const {
   if (allowed_.empty()) return from.isLoopback();
   bool isV4 = false;
@@ -303,6 +308,10 @@ void OscServer::bundle(const QByteArray& bytes, const QHostAddress& from, quint1
 }
 
 void OscServer::message(const QByteArray& bytes, const QHostAddress& from, quint16 port) {
+  if (!rate_.take(from.toString().toStdString(), RateLimiter::Clock::now())) {
+    ++rateLimited_;
+    return;
+  }
   QByteArray copy = bytes;
   int result = 0;
   Message m(lo_message_deserialise(copy.data(), static_cast<size_t>(copy.size()), &result));

@@ -5,7 +5,9 @@
 // not given it with /qubix24/connect (answered once, with one /qubix24/error). Subscribers hear
 // the whole state once and then only what changes, each in the form it names machines in, until
 // their subscription runs out. Patterns stand for the addresses they match; bundles run at their
-// time tag.
+// time tag. A sender beyond its rate (50
+// messages a second per address, as for changing HTTP requests, with a second's worth at once)
+// is dropped unread, so that a flood cannot fill the buses' queues ahead of everyone else.
 //
 // The socket is Qt's rather than liblo's server: liblo's unicast server binds every interface,
 // and a service that answers loopback only must not listen elsewhere. liblo still does all of
@@ -18,12 +20,14 @@
 #include <QPair>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "service/http/Access.h"
 #include "service/http/HttpMessage.h"
 #include "service/osc/OscAddress.h"
 
@@ -42,6 +46,8 @@ inline constexpr int kMaxAdmitted = 64;
 inline constexpr int kMaxSenderForms = 64;
 // Messages one change sends one subscriber at most (a machine's whole state is 44).
 inline constexpr int kMaxMessagesPerChange = 64;
+inline constexpr int kMessagesPerSecond = 50;     // per sender address
+inline constexpr std::size_t kMaxSenders = 1024;  // whose rate is remembered
 
 class OscServer : public QObject {
   Q_OBJECT
@@ -64,8 +70,13 @@ class OscServer : public QObject {
   // Loopback only when allowed is empty; otherwise every address, accepting those subnets.
   bool listen(quint16 port, std::vector<Subnet> allowed, QString* error);
   quint16 port() const;
+  // Stops reading and sending.
+  void close();
   // Datagrams dropped: from a sender not allowed or not admitted, or too large.
   int dropped() const { return dropped_; }
+  // Messages dropped unread because their sender was over its rate (no reply is sent for
+  // them: a reply would double the flood). For the service's state.
+  std::uint64_t rateLimited() const { return rateLimited_; }
   int subscribers() const;
 
   // An event of the service (as the WebSocket sends it) to every subscriber, as OSC messages.
@@ -123,6 +134,8 @@ class OscServer : public QObject {
   std::map<PeerKey, Clock::time_point> admitted_;
   std::map<PeerKey, MachineForm> forms_;
   std::map<std::string, std::map<std::string, int>> slots_;  // bus, identifier: slot 1 ... 8
+  RateLimiter rate_{kMessagesPerSecond, kMaxSenders};
+  std::uint64_t rateLimited_ = 0;
 };
 
 }  // namespace qubix::service::osc

@@ -430,6 +430,43 @@ class OscPasscodeTest(unittest.TestCase):
             victim.close()
 
 
+class OscRateTest(unittest.TestCase):
+    """A sender over its rate is dropped unanswered; another sender is served meanwhile."""
+
+    def test_a_flooding_sender_is_held_to_its_rate(self):
+        service = Service(ARGS.service, ["--osc", "0", "--osc-allow", "127.0.0.0/8"]).start()
+        try:
+            port = int(wait_for("the OSC port", lambda: next(
+                (line.rsplit(" ", 1)[1].strip() for line in
+                 iter(service.process.stdout.readline, "") if "OSC on udp port" in line),
+                None)))
+            flooder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            flooder.bind(("127.0.0.2", 0))
+            flooder.settimeout(1.0)
+            bad = packet(f"{M}/mute/1", ("i", 2))  # refused with a reply, nothing on the bus
+            for _ in range(200):
+                flooder.sendto(bad, ("127.0.0.1", port))
+            replies = 0
+            try:
+                while replies < 200:
+                    flooder.recv(512)
+                    replies += 1
+            except socket.timeout:
+                pass
+            # A second's worth at once and the trickle while they were sent; the rest dropped.
+            self.assertGreaterEqual(replies, 50)
+            self.assertLessEqual(replies, 100)
+            client = Client(port)
+            client.send("/qubix24/subscribe", None)
+            seen = len(client.received)
+            client.send(f"{M}/mute/4", ("i", 1))
+            client.wait("the other sender served", lambda r: finished(r, seen))
+            self.assertTrue(service.get("/api/v1/buses/main/machines/1")["mute"][3])
+            flooder.close()
+        finally:
+            service.close()
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--service", required=True)
