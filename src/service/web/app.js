@@ -499,7 +499,7 @@ function wireButtons() {
     const location = Number($('user-location').value);
     const machine = page.machine;
     const yes = await confirmAction('Store to this location?',
-      `The settings of ${machine} will replace what user preset location ${location} of ${machine} holds.`,
+      `${machine}'s current settings will be stored in its user preset location ${location}, replacing what that location holds.`,
       `Store to location ${location}`);
     if (!yes || machine !== page.machine) return;
     runOperation('Store', `${api.machinePath(page.bus, machine)}/user-preset/store`, { location });

@@ -52,7 +52,8 @@ export function buildMeters(container, status) {
   const ticks = el('div', { class: 'meter-scale', 'aria-hidden': 'true' });
   for (const mark of scale.marks) {
     const at = ((mark - scale.min) / (scale.max - scale.min)) * 100;
-    const tick = el('span', { text: mark > 0 ? `+${mark}` : mark === 0 ? '0' : String(mark) });
+    const tick = el('span', { class: [-12, -6, 6].includes(mark) ? 'minor' : '',
+      text: mark > 0 ? `+${mark}` : mark === 0 ? '0' : String(mark) });
     tick.style.left = `${at}%`;
     ticks.append(tick);
   }

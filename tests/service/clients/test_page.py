@@ -9,6 +9,7 @@ service that stops are shown as such; axe-core finds no serious fault. Screensho
 go to the folder given."""
 
 import argparse
+import base64
 import json
 import os
 import subprocess
@@ -19,6 +20,7 @@ import unittest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service as DriverService
 from selenium.webdriver.common.action_chains import ActionChains
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
@@ -82,7 +84,13 @@ class PageTest(unittest.TestCase):
             "return Number(document.getElementById('response').dataset.points) > 0"))
 
     def open_machine(self, machine=FIRST):
-        self.driver.find_element(By.CSS_SELECTOR, f"#slots .slot[data-machine='{machine}']").click()
+        def click():  # the list is drawn again when the page reads it afresh
+            try:
+                self.driver.find_element(By.CSS_SELECTOR, f"#slots .slot[data-machine='{machine}']").click()
+                return True
+            except StaleElementReferenceException:
+                return False
+        wait_for("the slot clicked", click)
         self.wait_for_values()
 
     def state(self, machine=FIRST):
@@ -104,6 +112,17 @@ class PageTest(unittest.TestCase):
             return [...document.querySelectorAll('input:not([type=range]), select, output')]
               .filter(e => e.getClientRects().length > 0 && e.scrollWidth > e.clientWidth)
               .map(e => `${e.id || e.htmlFor || e.tagName}: "${e.value}" ${e.scrollWidth} > ${e.clientWidth}`);""")
+
+    def save_whole_page(self, path):
+        """The whole page at the screen's width, from top to bottom."""
+        size = self.driver.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+        # Captured beyond the viewport, the page has no scroll bar: the screen's whole width.
+        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot", {
+            "format": "png", "captureBeyondViewport": True,
+            "clip": {"x": 0, "y": 0, "width": self.js("return window.innerWidth"),
+                     "height": size["height"], "scale": 1}})
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
 
     def errors(self):
         return [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
@@ -141,9 +160,7 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(self.js("return document.getElementById('band-9-q').value"), "12.5")
                 self.assertEqual(self.cut_fields(), [])
                 if ARGS.screenshots:
-                    self.js("window.scrollTo(0, 0)")
-                    self.driver.save_screenshot(
-                        os.path.join(ARGS.screenshots, f"page-{width}x{height}.png"))
+                    self.save_whole_page(os.path.join(ARGS.screenshots, f"page-{width}x{height}.png"))
                 self.assertEqual(self.errors(), [])
 
     def test_02_band_4_mouse_drag_sends_the_editors_frames(self):
