@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -351,6 +352,26 @@ void BusWorker::progress(double fraction) {
 
 void BusWorker::setProgress(int position) { progress(position / 3726.0); }
 
+namespace {
+// What a hardware preset change usually takes: the processor acknowledges after it switched,
+// then it is given two spells of 4 s of silence. The progress never claims the end before the
+// change ended.
+constexpr double kPresetChangeTypicalMs = 16000.0;
+constexpr double kPresetChangeMostShown = 0.95;
+}  // namespace
+
+void BusWorker::showWaiting(int) {
+  presetWaitedMs_ = 0;
+  progress(0.0);
+  // The link calls this between the slices of a long read, on this thread.
+  station_->link.whileWaiting = [this] {
+    presetWaitedMs_ += link::Link::kWaitSliceMs;
+    progress(std::min(kPresetChangeMostShown, presetWaitedMs_ / kPresetChangeTypicalMs));
+  };
+}
+
+void BusWorker::stopWaiting(int) { station_->link.whileWaiting = nullptr; }
+
 void BusWorker::probeFrameChanged(std::string_view) {
   const auto& net = station_->network;
   const double found = static_cast<double>(net.foundCount()) / std::max(1, net.maxSearch());
@@ -378,6 +399,10 @@ QJsonArray BusWorker::slotSummaries() const {
         {"id", Latin1(s.identifier)},
         {"hardwarePreset", QJsonObject{{"number", hw}, {"name", Latin1(hwName)}}},
         {"userPreset", Latin1(network::UserPresetName(net.userPresetNames(), s.record.userPreset))},
+        {"userPresetLocation",
+         s.record.userPreset >= 0 && s.record.userPreset < network::kUserPresetCount
+             ? QJsonValue(s.record.userPreset)
+             : QJsonValue()},
         {"extraPreset",
          s.extraPresetName.empty() ? QJsonValue() : QJsonValue(Latin1(s.extraPresetName))}};
     out.append(m);
@@ -432,12 +457,18 @@ void BusWorker::pollLevels(const std::string& machine) {
   // The level window closes itself after a while; a watched machine opens it again.
   if (!polling.levelRefreshRunning()) state.ShowLevels();
   state.PollLevelMeters();
+  // In dB as the level window's scale reads them; a reading that failed is null, never a value.
   QJsonArray levels, indicators;
-  for (double db : polling.levelsDb()) levels.append(db);
+  bool complete = true;
+  for (const auto& db : polling.levelsDb()) {
+    levels.append(db ? QJsonValue(*db) : QJsonValue());
+    complete = complete && db.has_value();
+  }
   for (bool on : polling.inputIndicator()) indicators.append(on);
   publish(QJsonObject{{"type", "levels"},
                       {"machine", Latin1(machine)},
                       {"levels", levels},
+                      {"complete", complete},
                       {"indicators", indicators}});
 }
 

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -136,6 +137,9 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   void probeFrameChanged(std::string_view frame) override;
   // network::PresetView
   void setProgress(int position) override;
+  // A hardware preset change's waits (its acknowledgement, then the quiet spells) as progress.
+  void showWaiting(int slot) override;
+  void stopWaiting(int slot) override;
 
   void watchLevels(const std::string& machine, bool on);
   bool levelPolling() const;
@@ -161,6 +165,7 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   std::set<std::string> levelWatch_, levelPending_;
   QJsonArray lastSlots_;
   int lastProgressStep_ = -1;
+  std::uint32_t presetWaitedMs_ = 0;
 };
 
 }  // namespace qubix::service

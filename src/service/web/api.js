@@ -66,3 +66,27 @@ export async function openSession(token) {
   });
   return response.ok;
 }
+
+// What went wrong, as an operator reads it ({text}), and the service's own words ({detail}).
+export function explain(e) {
+  const detail = e.message || '';
+  if (e.offline) return { text: 'The service cannot be reached.', detail };
+  const code = e.code;
+  const cause = e.body && e.body.cause;
+  const sentences = {
+    disconnected: 'The bus adapter is not connected, so nothing reached the machine.',
+    processor_silent: 'The machine did not answer. Check that it is switched on and connected to the bus.',
+    exchange_failed: 'The machine did not confirm the change, so it may not run it.',
+    data_dir_locked: "Another program is using this bus's data folder; close it and try again.",
+    busy: 'The bus is busy with other requests; try again in a moment.',
+    not_found: 'The machine is no longer on the bus.',
+    rate_limited: 'Too many requests at once; try again in a moment.',
+    unauthorized: 'The service needs its access token again.',
+    forbidden: 'This access token may only read, not change settings.',
+  };
+  if (code === 'partly_applied')
+    return { text: `Only part of the change reached the machine. ${sentences[cause] || ''}`.trim(), detail };
+  if (sentences[code]) return { text: sentences[code], detail };
+  if (e.status === 400) return { text: `The value was not taken: ${detail}`, detail };
+  return { text: 'The request failed.', detail };
+}

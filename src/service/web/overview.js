@@ -15,10 +15,11 @@ export function renderSlots(list, bus, machines, open) {
     const preset = m.hardwarePreset ? m.hardwarePreset.name : 'Unknown';
     const picture = el('img', { src: pictureUrl(bus, m), alt: '', width: 120, height: 80, loading: 'lazy' });
     picture.onerror = () => picture.classList.add('missing');
-    const button = el('button', { type: 'button', class: 'slot', 'aria-label': `Slot ${m.slot}, ${m.id}: open` },
+    // The visible text is the button's name, so that speech input finds it by what it shows.
+    const button = el('button', { type: 'button', class: 'slot', 'data-machine': m.id },
       picture,
       el('span', { class: 'slot-text' },
-        el('span', { class: 'slot-id', text: `${m.slot}  ${m.id}` }),
+        el('span', { class: 'slot-id', text: `Slot ${m.slot}: ${m.id}` }),
         el('span', { class: 'slot-hw', text: `HW PreSet: ${preset}` }),
         el('span', { class: 'slot-user', text: `User PreSet: ${m.userPreset || ''}` })));
     button.addEventListener('click', () => open(m.id));

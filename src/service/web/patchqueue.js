@@ -1,7 +1,8 @@
 // One PATCH in flight per machine. Changes made meanwhile are merged (a later value of the same
 // field replaces the earlier one) and go out as one PATCH when the answer comes, so a fader drag
 // sends at most one request per round trip and its last position always arrives. A request
-// that failed is never sent again; what was waiting is dropped when the service is gone.
+// that failed is never sent again (onError is told what it carried); what was waiting is dropped
+// when the service is gone.
 
 function mergeBands(into, bands) {
   const byBand = new Map((into || []).map((b) => [b.band, { ...b }]));
@@ -53,7 +54,7 @@ export class PatchQueue {
       if (!this.waiting) this.onState(state);
     } catch (e) {
       if (e.offline) this.waiting = null;
-      this.onError(e);
+      this.onError(e, body);
     } finally {
       this.inFlight = false;
     }
