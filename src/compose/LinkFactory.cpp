@@ -37,7 +37,7 @@ std::unique_ptr<Adapter> notAvailableFor(std::string_view backend, std::string_v
 // but a trace, which has its own file, so it keeps only the newest bursts.
 std::unique_ptr<sim::SimAdapter> makeSimAdapter(std::string_view rest) {
   auto bus = sim::makeDemoBus();
-  bus->transcriptLimit = kProgramTranscriptLimit;
+  bus->transcriptLimit = sim::kProgramTranscriptLimit;
   return std::make_unique<sim::SimAdapter>(
       std::move(bus), rest == "virtual" ? sim::ClockMode::Virtual : sim::ClockMode::Real);
 }
