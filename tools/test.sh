@@ -25,6 +25,14 @@ if [ $quick -eq 1 ]; then
 fi
 if [ $sanitize -eq 0 ]; then
   bash tools/build.sh
+  # Every test carries a label, so that -L picks the quick ones and CI the rest.
+  ctest --test-dir build --show-only=json-v1 | python3 -c '
+import json, sys
+tests = json.load(sys.stdin)["tests"]
+bare = [t["name"] for t in tests
+        if not any(p["name"] == "LABELS" for p in t.get("properties", []))]
+if bare:
+    sys.exit("tests without a label: " + ", ".join(bare))'
   ctest --test-dir build --output-on-failure -j2
   exit 0
 fi

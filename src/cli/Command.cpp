@@ -117,10 +117,6 @@ std::optional<int> Invocation::optionalInt(const QString& name, int min, int max
   return OptionalNumber<int>(parser, name, min, max, ParseInt, "a whole number");
 }
 
-int Invocation::requireInt(const QString& name, int min, int max) const {
-  return Required(optionalInt(name, min, max), name);
-}
-
 CommandRegistry& CommandRegistry::instance() {
   static CommandRegistry registry;
   return registry;

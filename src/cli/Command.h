@@ -55,7 +55,6 @@ struct Invocation {
   // outside [min, max] throws UsageError naming the option.
   double requireDouble(const QString& name, double min, double max) const;
   std::optional<double> optionalDouble(const QString& name, double min, double max) const;
-  int requireInt(const QString& name, int min, int max) const;
   std::optional<int> optionalInt(const QString& name, int min, int max) const;
 };
 

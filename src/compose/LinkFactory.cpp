@@ -33,9 +33,13 @@ std::unique_ptr<Adapter> notAvailableFor(std::string_view backend, std::string_v
 
 // "sim:virtual": the same bus on the virtual clock, where waiting costs no time (scripts and
 // tests of long operations such as the Extra preset upload).
+// A program's simulated bus runs for as long as the program does; nobody reads its transcript
+// but a trace, which has its own file, so it keeps only the newest bursts.
 std::unique_ptr<sim::SimAdapter> makeSimAdapter(std::string_view rest) {
+  auto bus = sim::makeDemoBus();
+  bus->transcriptLimit = sim::kProgramTranscriptLimit;
   return std::make_unique<sim::SimAdapter>(
-      sim::makeDemoBus(), rest == "virtual" ? sim::ClockMode::Virtual : sim::ClockMode::Real);
+      std::move(bus), rest == "virtual" ? sim::ClockMode::Virtual : sim::ClockMode::Real);
 }
 
 struct SchemeAndRest {

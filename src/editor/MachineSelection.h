@@ -22,7 +22,6 @@ class MachineSelection {
 
   // The adapter answers its device query: without it no machine can be reached.
   bool AdapterAnswers();
-  bool MachineHeld() const { return commands_.bus().MachineSelected; }
   // Leaves the machine held (if any): access ends, beforeRelease runs (the editor stores its
   // bands there), the machine is released. False when it stays selected.
   bool ReleaseHeld(const std::function<void()>& beforeRelease = {});

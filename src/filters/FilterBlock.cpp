@@ -107,14 +107,6 @@ void FilterBlock::SetFilterBlockAddr(std::int32_t address) {
   updateNextAddr();
   FBAddrChanged = true;
 }
-void FilterBlock::SetFilterBlockHeadAddr(std::int32_t address) {
-  headAddr_ = address;
-  FBAddrChanged = true;
-}
-void FilterBlock::SetFilterBlockNextAddr(std::int32_t address) {
-  nextAddr_ = address;
-  FBAddrChanged = true;
-}
 
 void FilterBlock::SetFBActive(bool active) {
   active_ = active;

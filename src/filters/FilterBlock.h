@@ -74,8 +74,6 @@ class FilterBlock {
   void SetFilterBlockSlope(FBSlope slope);
   // Stores and sets FilterBlockNextAddr = address + 5 · SectionCount.
   void SetFilterBlockAddr(std::int32_t address);
-  void SetFilterBlockHeadAddr(std::int32_t address);
-  void SetFilterBlockNextAddr(std::int32_t address);
   // Inactive blocks occupy no sections: false sets SectionCount to 0.
   void SetFBActive(bool active);
 
@@ -88,14 +86,9 @@ class FilterBlock {
 
   FBModel FilterBlockModel() const { return model_; }
   FBSlope FilterBlockSlope() const { return slope_; }
-  float FilterBlockShelfS() const { return shelfS_; }
-  std::int32_t FilterBlockFreq() const { return freqHz_; }
-  std::int32_t FilterBlockGain() const { return gainDb_; }
   float FilterBlockQF() const { return q_; }
-  float FilterBlockAPB() const { return allPassBandwidthHz_; }
   std::int32_t FilterBlockSR() const { return sampleRateHz_; }
   std::int32_t FilterBlockAddr() const { return addr_; }
-  std::int32_t FilterBlockHeadAddr() const { return headAddr_; }
   std::int32_t FilterBlockNextAddr() const { return nextAddr_; }
   bool FBActive() const { return active_; }
   std::int32_t SectionCount() const { return sectionCount_; }

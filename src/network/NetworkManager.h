@@ -122,7 +122,6 @@ class NetworkManager {
   int foundCount() const { return foundCount_; }
   int maxSearch() const { return maxSearch_; }
   const std::string& scanCaption() const { return scanCaption_; }
-  const std::string& probeFrame() const { return probeFrame_; }
 
   // "Max Srch": the scan stops after this many machines (read on every probe).
   void SetMaxSearch(int count) { maxSearch_ = count; }

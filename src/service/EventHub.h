@@ -28,7 +28,6 @@ class EventHub : public QObject {
 
   // The hub takes the socket over (it becomes its parent).
   void addClient(QWebSocket* socket);
-  int clientCount() const { return static_cast<int>(clients_.size()); }
   // How many clients watch a machine's levels.
   int watchers(const std::string& bus, const std::string& machine) const;
   // Before the buses go: every client cut and deleted, every level watch stopped, and the

@@ -34,7 +34,6 @@ class FtdiTiming {
     eventEnabled_ = enable;
   }
   double latencyMs() const { return latencyMs_; }
-  bool eventEnabled() const { return eventEnabled_; }
 
   // When the PC can read each of `bytes`: the bytes not yet read, oldest first (those already
   // delivered but not read count as delivered at once). Never decreasing.

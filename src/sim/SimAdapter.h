@@ -71,7 +71,6 @@ class SimAdapter : public link::Adapter {
   double nowMs() const override { return clock_.nowMs(); }
   SimClock& clock() { return clock_; }
   SimBus& bus() { return *bus_; }
-  std::shared_ptr<SimBus> sharedBus() const { return bus_; }
   SimFaults& faults() { return faults_; }
   // Called as each write begins, with the number of bytes asked: a test's way of striking at
   // one exchange of an operation (pulling the adapter, silencing a machine, spoiling a reply).

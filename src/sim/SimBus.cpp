@@ -41,6 +41,9 @@ void SimBus::record(bool fromPc, const std::string& bytes, double atMs) {
     return;
   }
   transcript.push_back(TranscriptEntry{fromPc, bytes, atMs});
+  if (transcriptLimit > 0 && transcript.size() > transcriptLimit)
+    transcript.erase(transcript.begin(),
+                     transcript.begin() + static_cast<std::ptrdiff_t>(transcript.size() / 2));
 }
 
 std::string SimBus::pcBytes() const {

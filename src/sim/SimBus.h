@@ -56,7 +56,11 @@ class SimBus {
   // arrival order among the machines' bytes; `fromMs` is where a noise that starts now starts.
   void addNoise(double fromMs, double untilMs);
 
+  // Every burst on the wire, oldest first. A bus that runs for ever (a program's simulated bus)
+  // keeps only the newest bursts: beyond transcriptLimit entries the older half goes (0 keeps
+  // all, as tests want).
   std::vector<TranscriptEntry> transcript;
+  std::size_t transcriptLimit = 0;
   std::string pcBytes() const;
   std::string machineBytes() const;
   void clearTranscript() { transcript.clear(); }
@@ -95,5 +99,7 @@ inline constexpr double kInterByteGapMs = 50.0;
 inline constexpr double kUploadGapMs = 6000.0;
 
 std::shared_ptr<SimBus> makeDemoBus();
+// How many bursts a program's simulated bus keeps (tests keep everything).
+inline constexpr std::size_t kProgramTranscriptLimit = 4096;
 
 }  // namespace qubix::sim

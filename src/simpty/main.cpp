@@ -209,6 +209,7 @@ int main(int argc, char** argv) {
     for (int n = 1; n <= options.processors; ++n)
       bus->addProcessor({0, 0, 0, 1, 0, static_cast<std::uint8_t>(n)});
   }
+  bus->transcriptLimit = qubix::sim::kProgramTranscriptLimit;  // nobody reads it here
   qubix::sim::SimClock clock(qubix::sim::ClockMode::Real);
   const double byteMs = bus->wire().byteMs();
   std::printf("%s\n", path.c_str());
@@ -222,7 +223,6 @@ int main(int argc, char** argv) {
   int client = -1;          // the TCP client, if one is connected
   int replyTo = master;     // where the last bytes came from
   while (!stopRequested) {
-    if (bus->transcript.size() > 4096) bus->clearTranscript();  // nobody reads it here
     const double now = clock.nowMs();
     unsent += bus->take(std::numeric_limits<std::size_t>::max(), now);
     if (!unsent.empty()) {

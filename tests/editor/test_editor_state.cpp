@@ -209,7 +209,9 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   std::array<float, 10> freq{}, q{};
   for (int i = 0; i < 10; ++i) freq[i] = strip(i).FPotPos(), q[i] = strip(i).QPotPos();
   rig.clearRecords();
+  const int eventsAtStart = rig.frontend.processEventsCalls;
   state.ToggleFlat();
+  EXPECT_EQ(rig.frontend.processEventsCalls - eventsAtStart, 10);
   EXPECT_TRUE(state.flatMode());
   EXPECT_EQ(state.flatGainStash()[0], 9 - 4.5);  // band 10 first
   EXPECT_EQ(state.flatGainStash()[1], -4.5);
@@ -223,7 +225,10 @@ TEST_F(EditorBus, FlatTwiceRestoresEveryGainInCreationOrder) {
   auto rec = network::ReadEqFile(network::LastEditEqPath(dir, "H000000010001")).record;
   EXPECT_EQ(rec.flatFlag, 1);
   EXPECT_EQ(rec.savedGainDb[0], 4.5F);
+  // The window stays alive while the ten bands go back, one strip at a time.
+  const int eventsBefore = rig.frontend.processEventsCalls;
   state.ToggleFlat();
+  EXPECT_EQ(rig.frontend.processEventsCalls - eventsBefore, 10);
   EXPECT_FALSE(state.flatMode());
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(strip(i).GPotPos(), static_cast<float>(i) - 4.5F);

@@ -96,6 +96,20 @@ TEST(Transcript, DirectionsMergedWithTimes) {
   EXPECT_TRUE(w.bus->transcript.empty());
 }
 
+TEST(Transcript, ALimitedTranscriptKeepsTheNewestBursts) {
+  Wire w;
+  w.bus->transcriptLimit = 8;
+  for (int i = 0; i < 100; ++i) {
+    w.send("H000000010001fe");
+    w.receive(1);
+    w.send("R");
+  }
+  EXPECT_LE(w.bus->transcript.size(), 8u);
+  EXPECT_GE(w.bus->transcript.size(), 4u);
+  w.send("H000000010002fd");
+  EXPECT_EQ(w.bus->transcript.back().bytes, "RH000000010002fd") << "the newest burst stays";
+}
+
 TEST(Selection, QueriesGoToTheSelectedProcessorOnly) {
   Wire w;
   w.p("H000000010001").live.gainA = 100;

@@ -100,11 +100,6 @@ void EditorUndo::record(Kind kind, const QString& text, int control,
   if (recording && holdsOwner()) push(kind, text, control, before);
 }
 
-void EditorUndo::Push(const QString& text, const EditorValues& before) {
-  FollowMachine();
-  if (holdsOwner()) push(Kind::Values, text, undocontrol::kNoMerge, before);
-}
-
 void EditorUndo::BandMoved(int band) {
   // Bands filled from a file or a recall are the machine's own values, not the operator's.
   if (busy_ > 0 || state_.editorLoading() || state_.editorNotShown() || !holdsOwner()) return;

@@ -49,9 +49,6 @@ class EditorUndo {
   void Record(const QString& text, int control, const std::function<void()>& change);
   // A recalled or loaded user preset: undone and redone the way a preset load sends its values.
   void RecordPreset(const QString& text, const std::function<void()>& change);
-  // One step from `before` to the values the editor shows now, for a change made elsewhere
-  // (an import of ten bands and the input gains, say).
-  void Push(const QString& text, const EditorValues& before);
   // A band strip changed outside any recorded change: the operator moved it.
   void BandMoved(int band);
 

@@ -43,7 +43,6 @@ class TForm1 : public QWidget, public editor::EditorView {
   editor::EditorState& State() { return *state_; }
   // The operations behind the four user preset buttons; without them the buttons do nothing.
   void SetUserPresets(editor::UserPresets* presets) { presets_ = presets; }
-  editor::AmpCalculator& Calculator() { return calc_; }
   TForm3& Graph() { return *graph_; }
   TForm8& Levels() { return *levels_; }
   TForm9& AmpDialog() { return *amp_; }

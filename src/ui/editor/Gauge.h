@@ -13,13 +13,10 @@ class TCGauge : public QWidget {
  public:
   explicit TCGauge(QWidget* parent = nullptr);
 
-  int MinValue() const { return min_; }
-  int MaxValue() const { return max_; }
   // Sets both ends; the value is clamped into the new range.
   void SetRange(int minValue, int maxValue);
   int Progress() const { return value_; }
   void SetProgress(int value);
-  QColor ForeColor() const { return fore_; }
   void SetForeColor(const QColor& c);
   QColor BackColor() const { return back_; }
   void SetBackColor(const QColor& c);

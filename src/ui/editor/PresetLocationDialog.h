@@ -30,7 +30,6 @@ class TForm2 : public QDialog {
   std::optional<int> AskLocation(const QString& processorId);
 
   int Position() const;
-  void SetPosition(int position);
 
   QLabel* Label11 = nullptr;    // the processor identifier
   QLabel* Question = nullptr;   // "Select the memory location number "

@@ -57,7 +57,6 @@ class TParFilter : public QWidget {
   std::int32_t FMax() const { return fMax_; }
   void SetFMax(std::int32_t hz);
   std::int32_t GMin() const { return gMin_; }
-  void SetGMin(std::int32_t db) { gMin_ = db; }
   std::int32_t GMax() const { return gMax_; }
   void SetGMax(std::int32_t db);
   float QMin() const { return qMin_; }
@@ -68,7 +67,6 @@ class TParFilter : public QWidget {
   // Values: store and redraw only.
   float FValue() const { return fValue_; }
   void SetFValue(float hz);
-  float GainValue() const { return gainValue_; }
   void SetGainValue(float db);
   float QValue() const { return qValue_; }
   void SetQValue(float q);

@@ -23,11 +23,9 @@ class TSSKnob : public QWidget {
 
   float Value() const { return value_; }
   void SetValue(float value);
-  bool ValueVisible() const { return valueVisible_; }
   void SetValueVisible(bool visible);
   std::int32_t ValueDigits() const { return valueDigits_; }
   void SetValueDigits(std::int32_t digits);
-  KcColor KnobColor() const { return knobColor_; }
   void SetKnobColor(KcColor colour);
   std::int32_t PotPos() const { return potPos_; }
   // Stores without clamping, repaints the dial and raises OnChangePot (ChangePot), also when
@@ -41,8 +39,6 @@ class TSSKnob : public QWidget {
   void SetCaption(const QString& caption);
 
   std::int32_t KnobDragStep() const { return knobDragStep_; }
-  bool KnobMinusZone() const { return minusZone_; }
-  bool KnobPlusZone() const { return plusZone_; }
   // Top-left corner of the 6 × 6 position dot.
   QPoint DotTopLeft() const;
   // The knob that took the last left press, shared by all knobs.

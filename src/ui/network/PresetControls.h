@@ -24,18 +24,9 @@ class PresetControls : public QObject, public network::PresetView {
   PresetControls(network::Station& station, MachineSlots& machineSlots, QWidget* window);
   ~PresetControls() override;
 
-  void ChangeHWPS(int number);  // ChangeHWPS1 … ChangeHWPS8: slot number − 1
-  void ChangeHWPS1() { ChangeHWPS(1); }
-  void ChangeHWPS2() { ChangeHWPS(2); }
-  void ChangeHWPS3() { ChangeHWPS(3); }
-  void ChangeHWPS4() { ChangeHWPS(4); }
-  void ChangeHWPS5() { ChangeHWPS(5); }
-  void ChangeHWPS6() { ChangeHWPS(6); }
-  void ChangeHWPS7() { ChangeHWPS(7); }
-  void ChangeHWPS8() { ChangeHWPS(8); }
+  void ChangeHWPS(int number);  // the slot's number, 1 … 8
 
   network::HardwarePresets& Presets() { return *presets_; }
-  TForm7& Form7() { return *form7_; }
   BusyAnimation* Animate(int slot) { return animations_[static_cast<std::size_t>(slot)]; }
 
   // Runs in place of the dialog's modal loop when set (tests answer it without a display loop).

@@ -332,10 +332,6 @@ Status SerialAdapter::getLatencyTimer(Handle handle, std::uint8_t& ms) {
   return kOk;
 }
 
-std::string SerialAdapter::openPath() const {
-  return port_.get() ? port_.get()->info.path : std::string{};
-}
-
 std::unique_ptr<Adapter> makeSerialAdapter(std::string device, std::string& reason) {
   reason.clear();
   return std::make_unique<SerialAdapter>(std::move(device));

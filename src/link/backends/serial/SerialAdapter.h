@@ -52,7 +52,6 @@ class SerialAdapter final : public Adapter {
   std::string backendName() const override { return "serial"; }
 
   // The path of the open port ("" when closed).
-  std::string openPath() const;
 
  private:
   struct Port;
