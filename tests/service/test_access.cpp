@@ -251,12 +251,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TokenFileCase{"all_zeros", "view " + std::string(64, '0') + "\ncontrol " + kRandom + "\n",
                       "anyone could guess"},
-        TokenFileCase{"two_digits_repeated",
-                      "view " + kRandom + "\ncontrol " + std::string(32, 'a') +
-                          std::string(32, 'b') + "\n",
+        TokenFileCase{
+            "two_digits_repeated",
+            "view " + kRandom + "\ncontrol " + std::string(32, 'a') + std::string(32, 'b') + "\n",
+            "anyone could guess"},
+        TokenFileCase{"one_token_for_both", "view " + kRandom + "\ncontrol " + kRandom + "\n",
                       "anyone could guess"},
-        TokenFileCase{"one_token_for_both",
-                      "view " + kRandom + "\ncontrol " + kRandom + "\n", "anyone could guess"},
         TokenFileCase{"too_short", "view " + kRandom + "\ncontrol " + kRandom.substr(0, 16) + "\n",
                       "64 hex digits"}),
     qubix::test::ByNameField());
@@ -301,8 +301,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BusReadCase{"machine_foreign", "/api/v1/buses/main/machines/1", {kForeign}, 403},
         BusReadCase{"eq_foreign", "/api/v1/buses/main/machines/1/eq", {kForeign}, 403},
-        BusReadCase{"response_cross_site", "/api/v1/buses/main/machines/1/response",
-                    {kCrossSite}, 403},
+        BusReadCase{
+            "response_cross_site", "/api/v1/buses/main/machines/1/response", {kCrossSite}, 403},
         BusReadCase{"snapshot_foreign", "/api/v1/buses/main/snapshot", {kForeign}, 403},
         BusReadCase{"eq_own_page",
                     "/api/v1/buses/main/machines/1/eq",

@@ -231,8 +231,7 @@ TEST_P(TlsFileCases, AreRefusedWithTheReasonOrLoad) {
   const auto& c = GetParam();
   ServerRig rig(Echo, {}, {}, c.cert(files), c.key(files));
   EXPECT_EQ(rig.listening(), c.error.empty()) << rig.error().toStdString();
-  EXPECT_TRUE(rig.error().contains(QString::fromStdString(c.error)))
-      << rig.error().toStdString();
+  EXPECT_TRUE(rig.error().contains(QString::fromStdString(c.error))) << rig.error().toStdString();
 }
 
 const auto kCert = [](const TlsFiles&) { return kData + "tls-cert.pem"; };
