@@ -18,7 +18,7 @@ cmake -S . -B build/deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-cmake --build build/deb -j2 >/dev/null
+cmake --build build/deb -j2 >&2
 rm -rf build/package
 cpack -G DEB --config build/deb/CPackConfig.cmake -B build/package >/dev/null
 ls build/package/qubix24_*.deb
