@@ -32,8 +32,9 @@ no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+# Staged as the package installs it: the prefix /usr below a DESTDIR.
 prefix=$stage/usr
-cmake --install build --prefix "$prefix" >/dev/null
+DESTDIR=$stage cmake --install build --prefix /usr >/dev/null
 
 files_in_place() {
   local f ok=0
@@ -50,31 +51,54 @@ files_in_place() {
 }
 check "installed files" files_in_place
 
-# The service, where it is built: its files, and its unit as systemd itself reads it (run on
-# the staged program and pages, which is what ExecStart and Documentation name once installed).
+# The service, where it is built: its files, and its unit as systemd itself reads it, unchanged:
+# below a root that holds the staged tree (with the system's own targets beside it), so that
+# ExecStart's /usr/bin/qubix24d is the staged program and Documentation its staged page.
 if [ -x "$prefix/bin/qubix24d" ]; then
   service_files_in_place() {
     local f ok=0
-    for f in lib/systemd/system/qubix24d.service lib/sysusers.d/qubix24d.conf \
-             share/man/man1/qubix24d.1.gz; do
-      [ -f "$prefix/$f" ] || { echo "missing: $f" >&2; ok=1; }
+    for f in usr/lib/systemd/system/qubix24d.service usr/lib/sysusers.d/qubix24d.conf \
+             usr/share/man/man1/qubix24d.1.gz etc/qubix24/qubix24d.conf; do
+      [ -f "$stage/$f" ] || { echo "missing: $f" >&2; ok=1; }
     done
     return $ok
   }
   check "service files installed" service_files_in_place
   unit_verifies() {
-    local unit=$stage/unit/qubix24d.service out
-    mkdir -p "$stage/unit"
-    sed "s|^ExecStart=/usr/bin/qubix24d|ExecStart=$prefix/bin/qubix24d|" \
-      "$prefix/lib/systemd/system/qubix24d.service" >"$unit"
+    local root=$stage/verify-root out
+    mkdir -p "$root"
+    cp -a "$stage/usr" "$stage/etc" "$root/"
+    cp -n /usr/lib/systemd/system/*.target "$root/usr/lib/systemd/system/"
     # Warnings (an unknown setting or system call group) count as failures too.
-    out=$(MANPATH=$prefix/share/man systemd-analyze verify "$unit" 2>&1) && [ -z "$out" ] ||
+    out=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+          "$root/usr/lib/systemd/system/qubix24d.service" 2>&1) && [ -z "$out" ] ||
       { echo "$out" >&2; return 1; }
     # Not enabled by default: no alias or wanted-by link is installed.
     [ -z "$(find "$prefix/lib/systemd" -name '*.wants' -o -type l)" ]
   }
   check "systemd-analyze verify qubix24d.service" unit_verifies
+  settings_read() {  # the installed settings file is one the service reads as it is
+    local out
+    out=$("$prefix/bin/qubix24d" --config "$stage/etc/qubix24/qubix24d.conf" \
+          --data-dir "$stage/no-data" --show-token 2>&1)
+    [ $? -eq 1 ] && [[ $out == *"there is no token file"* ]] && [ ! -e "$stage/no-data" ] ||
+      { echo "$out" >&2; return 1; }
+  }
+  check "qubix24d reads /etc/qubix24/qubix24d.conf" settings_read
 fi
+
+# Another prefix (~/.local): the programs, but nothing that only the system's folders make work.
+elsewhere=$stage/home/.local
+cmake --install build --prefix "$elsewhere" >/dev/null
+no_system_files_elsewhere() {
+  local found
+  found=$(cd "$elsewhere" && find . -path '*udev*' -o -path '*systemd*' -o -path '*sysusers*' \
+          -o -path '*etc*')
+  [ -z "$found" ] || { echo "installed into $elsewhere: $found" >&2; return 1; }
+  [ -x "$elsewhere/bin/qubix24" ]
+}
+check "a prefix install leaves out the udev rule and the service's system files" \
+  no_system_files_elsewhere
 
 desktop=$prefix/share/applications/$app_id.desktop
 check "desktop-file-validate" desktop-file-validate "$desktop"
@@ -142,7 +166,9 @@ package_contents() {
   dpkg-deb -c "$deb" >"$stage/contents" && grep -q " ./usr/bin/qubix24$" "$stage/contents" &&
     [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] &&
     [[ $(dpkg-deb -f "$deb" Recommends) == *bash-completion* ]] &&
-    [[ $(dpkg-deb -I "$deb" postinst) == *"udevadm control --reload-rules"* ]]
+    [[ $(dpkg-deb -I "$deb" postinst) == *"udevadm control --reload-rules"* ]] &&
+    [[ $(dpkg-deb -I "$deb" conffiles) == "/etc/qubix24/qubix24d.conf" ]] &&
+    [[ $(dpkg-deb -I "$deb" postrm) == *"rm -rf /var/lib/qubix24"* ]]
 }
 check "package $(basename "$deb")" package_contents
 # lintian: an error fails the check; the warnings left are shown.

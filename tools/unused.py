@@ -38,9 +38,17 @@ for header in sorted(p for p in code if p.suffix == ".h" and p.parts[len(root.pa
         name = m.group(1)
         if name in skip or name in allowed or name.startswith("~"):
             continue
-        # Its own declaration and, at most, one definition elsewhere.
-        own = 2 if "{" not in line else 1
-        if counts.get(name, 0) <= own:
+        # Defined where it is declared: no other mention. Declared only: one other mention, which
+        # is its definition (at the start of a line, as definitions are written here).
+        total = counts.get(name, 0)
+        if "{" in line:
+            dead = total <= 1
+        else:
+            others = [l for p, t in texts.items() for l in t.splitlines()
+                      if re.search(rf"\b{name}\b", l) and not (p == header and l == line)]
+            dead = total <= 2 and all(l[:1] not in (" ", "\t") and re.search(rf"\b{name}\s*\(", l)
+                                      for l in others)
+        if dead:
             found.append(f"{header.relative_to(root)}:{number}: {name} is never called")
 for line in found:
     print(line)

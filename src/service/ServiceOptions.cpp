@@ -158,12 +158,12 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
       }
     o.buses.push_back(bus);
   }
-  // Without --data-dir the bus "main" uses the window's per-user data directory (the
-  // simulator's beside it on a simulated bus), so that the two never work on one directory at
-  // once unnoticed; other buses get one beside it.
-  const bool sim = o.buses.front().link.rfind("sim:", 0) == 0;
-  o.dataRoot =
-      dataRoot.isEmpty() ? (sim ? app::SimulatorUserDataDir(userDataDir) : userDataDir) : dataRoot;
+  // The service's own folder, which holds its one token file whatever its buses (so that
+  // --show-token finds it with the same options or none): --data-dir, or else the window's
+  // per-user data directory. Without --data-dir the bus "main" uses that directory too (the
+  // simulator's beside it on a simulated bus), so that the window and the service never work
+  // on one directory at once unnoticed; other buses get one beside it.
+  o.dataRoot = dataRoot.isEmpty() ? userDataDir : dataRoot;
   for (BusOption& bus : o.buses) {
     const QString name = QString::fromStdString(bus.name);
     if (!dataRoot.isEmpty()) {

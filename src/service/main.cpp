@@ -1,14 +1,17 @@
 // qubix24d: the service. Opens every bus in a thread of its own, then answers the API over HTTP
 // (and WebSockets for the events) until SIGINT or SIGTERM.
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QWebSocket>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -32,6 +35,24 @@ void OnSignal(int) {
 }
 
 bool IsLoopback(const QHostAddress& a) { return a.isLoopback(); }
+
+// Every folder of path that is missing, made with the owner's rights only.
+bool MakePrivateDirectories(const std::filesystem::path& path, std::string& error) {
+  std::filesystem::path made;
+  for (const auto& part : path) {
+    made /= part;
+    if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = made.string() + ": cannot make the folder: " + std::strerror(errno);
+      return false;
+    }
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(path, ec)) {
+    error = path.string() + ": not a folder";
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -58,18 +79,28 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The tokens live in the data directory, made on first start.
-  std::error_code ec;
-  std::filesystem::create_directories(options.dataRoot.toStdString(), ec);
-  const TokenFile tokens = LoadOrCreateTokens(options.dataRoot.toStdString());
+  // --show-token reads the token file where the service with the same options keeps it, and
+  // never makes one.
+  const std::filesystem::path root = options.dataRoot.toStdString();
+  if (options.showToken) {
+    const TokenFile shown = LoadOrCreateTokens(root, TokenFileUse::Show);
+    if (!shown.tokens) {
+      std::fprintf(stderr, "qubix24d: %s\n", shown.error.c_str());
+      return 1;
+    }
+    std::printf("view    %s\ncontrol %s\n", shown.tokens->view.c_str(),
+                shown.tokens->control.c_str());
+    return 0;
+  }
+  // The tokens live in the service's folder, made on first start for its owner alone.
+  if (std::string error; !MakePrivateDirectories(root, error)) {
+    std::fprintf(stderr, "qubix24d: %s\n", error.c_str());
+    return 1;
+  }
+  const TokenFile tokens = LoadOrCreateTokens(root);
   if (!tokens.tokens) {
     std::fprintf(stderr, "qubix24d: %s\n", tokens.error.c_str());
     return 1;
-  }
-  if (options.showToken) {
-    std::printf("view    %s\ncontrol %s\n", tokens.tokens->view.c_str(),
-                tokens.tokens->control.c_str());
-    return 0;
   }
 
   // SIGINT and SIGTERM end the event loop; the buses then close as the window closes them.

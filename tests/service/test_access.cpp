@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "service/http/Access.h"
@@ -250,6 +251,91 @@ TEST(Access, ATokenFileWithoutAControlTokenIsRefused) {
   EXPECT_FALSE(refused.tokens);
   EXPECT_NE(refused.error.find("does not hold a view and a control token"), std::string::npos);
 }
+
+struct TokenFileCase {
+  std::string name;
+  std::string text;
+  std::string error;  // a part of the refusal
+};
+class TokenFileCases : public testing::TestWithParam<TokenFileCase> {};
+
+TEST_P(TokenFileCases, AreRefused) {
+  qubix::test::TempDir dir;
+  { std::ofstream(dir.file("qubix24d-tokens")) << GetParam().text; }
+  ::chmod(dir.file("qubix24d-tokens").c_str(), 0600);
+  const auto refused = LoadOrCreateTokens(dir.path());
+  EXPECT_FALSE(refused.tokens);
+  EXPECT_NE(refused.error.find(GetParam().error), std::string::npos) << refused.error;
+}
+
+const std::string kRandom = "3f9c0e51b7a2d48e6c19f0a3b5d27e84c6a1f93b0e7d52a8c4f16b9e03d7a25c";
+
+INSTANTIATE_TEST_SUITE_P(
+    Access, TokenFileCases,
+    testing::Values(
+        TokenFileCase{"all_zeros", "view " + std::string(64, '0') + "\ncontrol " + kRandom + "\n",
+                      "anyone could guess"},
+        TokenFileCase{
+            "two_digits_repeated",
+            "view " + kRandom + "\ncontrol " + std::string(32, 'a') + std::string(32, 'b') + "\n",
+            "anyone could guess"},
+        TokenFileCase{"one_token_for_both", "view " + kRandom + "\ncontrol " + kRandom + "\n",
+                      "anyone could guess"},
+        TokenFileCase{"too_short", "view " + kRandom + "\ncontrol " + kRandom.substr(0, 16) + "\n",
+                      "64 hex digits"}),
+    qubix::test::ByNameField());
+
+TEST(Access, ShowingTheTokensNeverMakesAFile) {
+  qubix::test::TempDir dir;
+  const auto shown = LoadOrCreateTokens(dir.path(), TokenFileUse::Show);
+  EXPECT_FALSE(shown.tokens);
+  EXPECT_NE(shown.error.find("there is no token file"), std::string::npos) << shown.error;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("qubix24d-tokens")));
+  const auto made = LoadOrCreateTokens(dir.path());
+  ASSERT_TRUE(made.tokens) << made.error;
+  const auto again = LoadOrCreateTokens(dir.path(), TokenFileUse::Show);
+  ASSERT_TRUE(again.tokens) << again.error;
+  EXPECT_EQ(again.tokens->control, made.tokens->control);
+}
+
+// On a loopback listener every request may do everything; a page of another site may still
+// not start a read that runs on a bus.
+struct BusReadCase {
+  std::string name;
+  std::string path;
+  std::vector<std::pair<std::string, std::string>> headers;
+  int status;
+};
+class BusReadCases : public testing::TestWithParam<BusReadCase> {};
+
+TEST_P(BusReadCases, Status) {
+  AccessControl access(kTokens, true, false);
+  auto headers = GetParam().headers;
+  headers.emplace_back("host", "127.0.0.1:8424");
+  HttpRequest request = Request("GET", headers, GetParam().path);
+  const auto refusal = access.admit(request, "127.0.0.1", Clock::now());
+  EXPECT_EQ(refusal ? refusal->status : 0, GetParam().status);
+}
+
+const std::pair<std::string, std::string> kForeign{"origin", "http://evil.example"};
+const std::pair<std::string, std::string> kCrossSite{"sec-fetch-site", "cross-site"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Access, BusReadCases,
+    testing::Values(
+        BusReadCase{"machine_foreign", "/api/v1/buses/main/machines/1", {kForeign}, 403},
+        BusReadCase{"eq_foreign", "/api/v1/buses/main/machines/1/eq", {kForeign}, 403},
+        BusReadCase{
+            "response_cross_site", "/api/v1/buses/main/machines/1/response", {kCrossSite}, 403},
+        BusReadCase{"snapshot_foreign", "/api/v1/buses/main/snapshot", {kForeign}, 403},
+        BusReadCase{"eq_own_page",
+                    "/api/v1/buses/main/machines/1/eq",
+                    {{"origin", "http://127.0.0.1:8424"}, {"sec-fetch-site", "same-origin"}},
+                    0},
+        BusReadCase{"eq_typed_in", "/api/v1/buses/main/machines/1/eq", {}, 0},
+        BusReadCase{"bus_list_foreign", "/api/v1/buses", {kForeign}, 0},
+        BusReadCase{"machine_list_foreign", "/api/v1/buses/main/machines", {kForeign}, 0}),
+    qubix::test::ByNameField());
 
 TEST(Access, TwoHundredRapidChangesFromOneAddressLeaveOthersAlone) {
   AccessControl access(kTokens, true, false);

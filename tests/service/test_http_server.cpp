@@ -2,14 +2,19 @@
 // (head, body, connections, idle time) and the WebSocket upgrade handed over or refused.
 #include <gtest/gtest.h>
 
+#include <QSslCipher>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "ServerRig.h"
 #include "support/CaseNames.h"
+#include "support/RunCommand.h"
+#include "support/TempDir.h"
 
 using namespace qubix;
 using service::HttpRequest;
@@ -205,10 +210,109 @@ TEST(HttpServer, WithTlsFilesItAnswersOverTls) {
   EXPECT_TRUE(got.contains("/tls:"));
 }
 
-TEST(HttpServer, TlsFilesThatDoNotLoadAreRefusedWithTheReason) {
-  ServerRig swapped(Echo, {}, {}, kData + "tls-key.pem", kData + "tls-cert.pem");
-  EXPECT_FALSE(swapped.listening());
-  EXPECT_TRUE(swapped.error().contains("no PEM certificate")) << swapped.error().toStdString();
+// Keys and certificates made for the test by the openssl command; empty when it is missing.
+class TlsFiles {
+ public:
+  TlsFiles() {
+    const std::string d = dir_.path().string() + "/";
+    const std::string key = (kData + "tls-key.pem").toStdString();
+    for (const std::string& args :
+         {"ecparam -name prime256v1 -genkey -noout -out " + d + "other-ec.pem",
+          "genpkey -algorithm ed25519 -out " + d + "ed25519.pem",
+          "pkey -in " + key + " -aes256 -passout pass:secret -out " + d + "passphrase.pem",
+          "req -x509 -newkey rsa:2048 -nodes -keyout " + d + "rsa-key.pem -out " + d +
+              "rsa-cert.pem -days 2 -subj /CN=localhost"})
+      if (qubix::test::RunCommand("openssl " + args).exitStatus != 0) return;
+    ready_ = true;
+  }
+  bool ready() const { return ready_; }
+  QString operator()(const char* name) const {
+    return QString::fromStdString(dir_.path().string()) + QLatin1Char('/') + name;
+  }
+
+ private:
+  qubix::test::TempDir dir_;
+  bool ready_ = false;
+};
+
+struct TlsFileCase {
+  std::string name;
+  std::function<QString(const TlsFiles&)> cert, key;
+  std::string error;  // a part of the reason; empty: the files load
+};
+class TlsFileCases : public testing::TestWithParam<TlsFileCase> {};
+
+TEST_P(TlsFileCases, AreRefusedWithTheReasonOrLoad) {
+  static const TlsFiles files;
+  if (!files.ready()) GTEST_SKIP() << "no openssl command to make keys with";
+  const auto& c = GetParam();
+  ServerRig rig(Echo, {}, {}, c.cert(files), c.key(files));
+  EXPECT_EQ(rig.listening(), c.error.empty()) << rig.error().toStdString();
+  EXPECT_TRUE(rig.error().contains(QString::fromStdString(c.error))) << rig.error().toStdString();
 }
+
+const auto kCert = [](const TlsFiles&) { return kData + "tls-cert.pem"; };
+const auto kKey = [](const TlsFiles&) { return kData + "tls-key.pem"; };
+auto Made(const char* name) {
+  return [name](const TlsFiles& files) { return files(name); };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpServer, TlsFileCases,
+    testing::Values(
+        TlsFileCase{"missing_certificate", Made("nothere.pem"), kKey,
+                    "the certificate file is missing"},
+        TlsFileCase{"missing_key", kCert, Made("nothere.pem"), "the key file is missing"},
+        TlsFileCase{"swapped", kKey, kCert, "no PEM certificate"},
+        TlsFileCase{"key_of_another_certificate", kCert, Made("other-ec.pem"),
+                    "is not the key of the certificate"},
+        TlsFileCase{"rsa_certificate_ec_key", Made("rsa-cert.pem"), kKey,
+                    "is not the key of the certificate"},
+        TlsFileCase{"passphrase", kCert, Made("passphrase.pem"), "protected by a passphrase"},
+        TlsFileCase{"ed25519", kCert, Made("ed25519.pem"), "an Ed25519 key"},
+        TlsFileCase{"rsa_pair", Made("rsa-cert.pem"), Made("rsa-key.pem"), ""}),
+    qubix::test::ByNameField());
+
+// TLS 1.2 only with an ephemeral key exchange and an AEAD cipher; TLS 1.3 as it comes. Every
+// answer under TLS asks the browser to stay on HTTPS.
+struct SuiteCase {
+  std::string name;
+  QSsl::SslProtocol protocol;
+  const char* cipher;  // nullptr: the client's own choice
+  bool accepted;
+};
+class SuiteCases : public testing::TestWithParam<SuiteCase> {};
+
+TEST_P(SuiteCases, HandshakeAndHsts) {
+  const auto& c = GetParam();
+  ServerRig rig(Echo, {}, {}, kData + "tls-cert.pem", kData + "tls-key.pem");
+  ASSERT_TRUE(rig.listening()) << rig.error().toStdString();
+  QSslSocket client;
+  QSslConfiguration config = client.sslConfiguration();
+  config.setProtocol(c.protocol);
+  if (c.cipher != nullptr) config.setCiphers(QString::fromLatin1(c.cipher));
+  if (c.cipher != nullptr && config.ciphers().isEmpty()) GTEST_SKIP() << "no " << c.cipher;
+  config.setPeerVerifyMode(QSslSocket::VerifyNone);
+  client.setSslConfiguration(config);
+  client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), rig.port());
+  ASSERT_EQ(client.waitForEncrypted(5000), c.accepted) << client.errorString().toStdString();
+  if (!c.accepted) return;
+  client.write(QByteArray::fromStdString(Get("/tls", "Connection: close\r\n")));
+  QByteArray got;
+  for (int i = 0; i < 50 && !got.contains("/tls:"); ++i)
+    if (client.waitForReadyRead(100)) got += client.readAll();
+  EXPECT_TRUE(got.contains("\r\nStrict-Transport-Security: max-age=31536000\r\n"))
+      << got.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpServer, SuiteCases,
+    testing::Values(
+        SuiteCase{"tls12_ecdhe_aes_gcm", QSsl::TlsV1_2, "ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        SuiteCase{"tls12_ecdhe_chacha20", QSsl::TlsV1_2, "ECDHE-ECDSA-CHACHA20-POLY1305", true},
+        SuiteCase{"tls12_ecdhe_aes_cbc", QSsl::TlsV1_2, "ECDHE-ECDSA-AES128-SHA256", false},
+        SuiteCase{"tls12_ecdhe_aes_cbc_sha1", QSsl::TlsV1_2, "ECDHE-ECDSA-AES256-SHA", false},
+        SuiteCase{"tls13", QSsl::TlsV1_3, nullptr, true}),
+    qubix::test::ByNameField());
 
 }  // namespace

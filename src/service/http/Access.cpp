@@ -22,6 +22,19 @@ bool IsHexToken(std::string_view s) {
          });
 }
 
+// A token made of a few digits repeated ("0000…", "abab…") is guessed, not drawn: 64 random hex
+// digits use fewer than 8 different ones with a chance below 1 in 10^18.
+bool IsTrivialToken(std::string_view s) {
+  bool seen[256] = {};
+  int different = 0;
+  for (const char c : s)
+    if (!seen[static_cast<unsigned char>(c)]) {
+      seen[static_cast<unsigned char>(c)] = true;
+      ++different;
+    }
+  return different < 8;
+}
+
 std::string Lower(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -129,6 +142,30 @@ bool IsLoopbackHost(std::string_view host) {
          std::all_of(h.begin(), h.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
+// A read that runs on a bus: a machine or what is below it (its cached state aside, each asks
+// the processor), and the show snapshot. Such a GET changes what the bus does, so a page of
+// another site may not start it either.
+bool RunsOnTheBus(const HttpRequest& request) {
+  if (request.method != "GET" && request.method != "HEAD") return false;
+  std::vector<std::string_view> seg;
+  std::string_view rest = request.path;
+  while (!rest.empty()) {
+    const auto slash = rest.find('/');
+    if (slash != 0) seg.push_back(rest.substr(0, slash));
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  if (seg.size() < 5 || seg[0] != "api" || seg[1] != "v1" || seg[2] != "buses") return false;
+  return (seg.size() == 5 && seg[4] == "snapshot") || (seg.size() >= 6 && seg[4] == "machines");
+}
+
+// A fetch a browser makes for a page of another site says so, whether or not it sends an
+// Origin (an image or a script of that page sends none).
+bool CrossSiteFetch(const HttpRequest& request) {
+  const std::string* site = request.header("sec-fetch-site");
+  return site != nullptr && Lower(*site) != "same-origin" && Lower(*site) != "none";
+}
+
 HttpResponse Unauthorized(std::string_view message) {
   auto response = ErrorResponse(401, "unauthorized", message);
   response.headers.emplace_back("WWW-Authenticate", "Bearer");
@@ -163,10 +200,16 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
   return diff == 0;
 }
 
-TokenFile LoadOrCreateTokens(const std::filesystem::path& dir) {
+TokenFile LoadOrCreateTokens(const std::filesystem::path& dir, TokenFileUse use) {
   TokenFile result;
   const auto path = dir / kTokenFileName;
   int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT && use == TokenFileUse::Show) {
+    result.error = path.string() +
+                   ": there is no token file; the service makes it when it first starts with this "
+                   "data directory";
+    return result;
+  }
   if (fd < 0 && errno == ENOENT) {
     // Made with its final mode: never readable by anyone else, not even for a moment.
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -205,7 +248,7 @@ TokenFile LoadOrCreateTokens(const std::filesystem::path& dir) {
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
   if (!S_ISREG(st.st_mode)) {
     result.error = path.string() + ": the token file is not a regular file";
-  } else if (st.st_uid != ::geteuid()) {
+  } else if (st.st_uid != ::geteuid() && !(use == TokenFileUse::Show && ::geteuid() == 0)) {
     result.error = path.string() + ": the token file belongs to another user";
   } else if ((st.st_mode & 077) != 0) {
     result.error = path.string() + ": the token file may be read by others (mode " + mode +
@@ -243,6 +286,13 @@ TokenFile LoadOrCreateTokens(const std::filesystem::path& dir) {
   if (tokens.view.empty() || tokens.control.empty()) {
     result.error = path.string() +
                    ": the token file does not hold a view and a control token of 64 hex digits";
+    return result;
+  }
+  if (IsTrivialToken(tokens.view) || IsTrivialToken(tokens.control) ||
+      tokens.view == tokens.control) {
+    result.error = path.string() +
+                   ": the token file holds a token anyone could guess (a few digits repeated, or "
+                   "one token for both kinds); remove the file to make new random tokens";
     return result;
   }
   result.tokens = std::move(tokens);
@@ -366,6 +416,10 @@ std::optional<HttpResponse> AccessControl::admit(const HttpRequest& request,
     }
     // A browser says where a page came from: a page of another site must not change anything.
     if (auto refusal = checkOrigin(request, false)) return refusal;
+  } else if (RunsOnTheBus(request)) {
+    if (auto refusal = checkOrigin(request, false)) return refusal;
+    if (CrossSiteFetch(request))
+      return ErrorResponse(403, "forbidden", "requests from another site's pages are refused");
   }
   const Access granted = decide(request, now);
   if (level != nullptr) *level = granted;

@@ -37,10 +37,16 @@ struct TokenFile {
   bool created = false;
 };
 
+// Serve: the service reads the file, or makes it when there is none. Show: --show-token reads
+// it and never makes one; run by root it may read the file of the service's own user.
+enum class TokenFileUse { Serve, Show };
+
 // DIR/qubix24d-tokens read back, or made with two new random tokens when there is none. The file
 // is created with mode 0600 (never widened after); one that the group or others may read, or
-// that another user owns, is refused, as is one that does not hold both kinds.
-TokenFile LoadOrCreateTokens(const std::filesystem::path& dir);
+// that another user owns, is refused, as is one that does not hold both kinds, or whose tokens
+// are trivial (a few digits repeated) or the same for both.
+TokenFile LoadOrCreateTokens(const std::filesystem::path& dir,
+                             TokenFileUse use = TokenFileUse::Serve);
 
 // byteCount random bytes as lower-case hex, from the system's random source.
 std::string RandomHex(std::size_t byteCount);

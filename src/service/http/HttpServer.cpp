@@ -8,11 +8,8 @@
 
 #include <sys/socket.h>
 
-#include <QFile>
 #include <QPointer>
-#include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,6 +20,8 @@
 #include <cctype>
 #include <map>
 #include <unordered_map>
+
+#include "service/http/TlsFiles.h"
 
 namespace qubix::service {
 
@@ -131,7 +130,7 @@ struct HttpServer::Impl {
   void accept(qintptr descriptor);
   void process(const std::shared_ptr<Connection>& c);
   void dispatch(const std::shared_ptr<Connection>& c);
-  void respond(const std::shared_ptr<Connection>& c, const HttpResponse& response);
+  void respond(const std::shared_ptr<Connection>& c, HttpResponse response);
   void fail(const std::shared_ptr<Connection>& c, int status, std::string_view code,
             std::string_view message);
   void closeAfterWrite(const std::shared_ptr<Connection>& c);
@@ -311,8 +310,9 @@ void HttpServer::Impl::dispatch(const std::shared_ptr<Connection>& c) {
   });
 }
 
-void HttpServer::Impl::respond(const std::shared_ptr<Connection>& c, const HttpResponse& response) {
+void HttpServer::Impl::respond(const std::shared_ptr<Connection>& c, HttpResponse response) {
   c->busy = false;
+  if (tls) response.headers.emplace_back("Strict-Transport-Security", kStrictTransportSecurity);
   c->socket->write(
       QByteArray::fromStdString(SerializeResponse(response, c->keepAlive, c->headOnly)));
   if (!c->keepAlive) return closeAfterWrite(c);
@@ -454,22 +454,7 @@ bool HttpServer::listen(const QHostAddress& address, quint16 port, const QString
   if (tlsCert.isEmpty() != tlsKey.isEmpty())
     return setError(QStringLiteral("TLS needs both a certificate and a key"));
   if (!tlsCert.isEmpty()) {
-    if (!QSslSocket::supportsSsl()) return setError(QStringLiteral("TLS is not available"));
-    const auto certificates = QSslCertificate::fromPath(tlsCert, QSsl::Pem);
-    if (certificates.isEmpty())
-      return setError(QStringLiteral("%1: no PEM certificate in it").arg(tlsCert));
-    QFile keyFile(tlsKey);
-    if (!keyFile.open(QIODevice::ReadOnly))
-      return setError(QStringLiteral("%1: %2").arg(tlsKey, keyFile.errorString()));
-    const QByteArray keyBytes = keyFile.readAll();
-    QSslKey key(keyBytes, QSsl::Rsa, QSsl::Pem);
-    if (key.isNull()) key = QSslKey(keyBytes, QSsl::Ec, QSsl::Pem);
-    if (key.isNull()) return setError(QStringLiteral("%1: no PEM RSA or EC key in it").arg(tlsKey));
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificateChain(certificates);
-    config.setPrivateKey(key);
-    config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    impl_->sslConfiguration = config;
+    if (!LoadTlsConfiguration(tlsCert, tlsKey, impl_->sslConfiguration, error)) return false;
     impl_->tls = true;
   }
   if (!impl_->listener.listen(address, port)) return setError(impl_->listener.errorString());

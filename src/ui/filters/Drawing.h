@@ -12,6 +12,7 @@
 namespace qubix::ui {
 
 inline const QColor kLime(0, 255, 0);
+inline const QColor kYellow(255, 255, 0);
 inline const QColor kDotRed(255, 0, 0);
 // Background of the strips and knobs: the console panel the bitmaps are drawn for.
 inline const QColor kPanelColour(28, 30, 33);
