@@ -349,7 +349,9 @@ TEST_P(OutOfStepTest, OnlyTheStruckOperationFailsAndTheNextAreInStep) {
     protocol::FaultWatch watch(rig.protocolBus);
     const std::uint16_t a = rig.protocolBus.ReadParameterChecked(protocol::param::kGainA);
     clean.push_back(watch.clean());
-    if (clean.back()) EXPECT_EQ(a, 150);
+    if (clean.back()) {
+      EXPECT_EQ(a, 150);
+    }
   }
   {
     protocol::FaultWatch watch(rig.protocolBus);
@@ -360,7 +362,9 @@ TEST_P(OutOfStepTest, OnlyTheStruckOperationFailsAndTheNextAreInStep) {
     protocol::FaultWatch watch(rig.protocolBus);
     const std::uint16_t b = rig.protocolBus.ReadParameterChecked(protocol::param::kGainB);
     clean.push_back(watch.clean());
-    if (clean.back()) EXPECT_EQ(b, 170);
+    if (clean.back()) {
+      EXPECT_EQ(b, 170);
+    }
   }
   for (int k = 0; k < 3; ++k) EXPECT_EQ(clean[static_cast<std::size_t>(k)], k != c.answer) << k;
   std::uint32_t waiting = 99;
