@@ -68,6 +68,9 @@ class Adapter {
                                 std::uint8_t xoff) = 0;
   virtual Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) = 0;
   virtual Status getDeviceInfo(Handle handle, DeviceInfo& info) = 0;
+  // How many received bytes wait to be read (FT_GetQueueStatus): asked without waiting, so it
+  // costs no time on the line. Every adapter answers it; one that cannot know says kNotSupported.
+  virtual Status queueStatus(Handle handle, std::uint32_t& bytesWaiting) = 0;
 
   // Beyond the vendor's core calls: what real chips need for speed. Backends that have no such
   // setting answer kNotSupported, which callers ignore.

@@ -151,6 +151,34 @@ DrainOutcome Link::DrainInput() {
   return DrainOutcome::NeverQuiet;
 }
 
+std::optional<std::uint32_t> Link::WaitingBytes() {
+  if (!state_.DeviceListed || state_.handle == nullptr) return std::nullopt;
+  std::uint32_t waiting = 0;
+  if (adapter_->queueStatus(state_.handle, waiting) != kOk) return std::nullopt;
+  return waiting;
+}
+
+DrainOutcome Link::DiscardStray(std::uint32_t& bytesDiscarded) {
+  bytesDiscarded = 0;
+  const double budgetMs = static_cast<double>(kDrainTimeouts) *
+                          static_cast<double>(std::max(readTimeoutMs_, kStandardTimeoutMs));
+  const double start = adapter_->nowMs();
+  std::array<std::uint8_t, kDrainReadSize> scratch{};
+  for (int i = 0; i < kMaxDrainReads; ++i) {
+    const std::optional<std::uint32_t> waiting = WaitingBytes();
+    if (!waiting) return DrainOutcome::LinkFailed;
+    if (*waiting == 0) return DrainOutcome::Quiet;
+    std::uint32_t got = 0;
+    const std::uint32_t ask = std::min<std::uint32_t>(*waiting, kDrainReadSize);
+    if (readWaiting(scratch.data(), ask, got) != kOk) return DrainOutcome::LinkFailed;
+    bytesDiscarded += got;
+    if (adapter_->nowMs() - start >= budgetMs) break;
+  }
+  status_.setStatusDetail(texts::kLineNeverQuiet);
+  if (onNeverQuiet) onNeverQuiet(texts::kLineNeverQuiet);
+  return DrainOutcome::NeverQuiet;
+}
+
 DrainOutcome Link::DiscardWaiting() {
   const std::uint32_t kept = readTimeoutMs_;
   SetReadTimeout(kDiscardWaitMs);

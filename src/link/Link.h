@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -73,6 +74,13 @@ class Link {
   // Discards what has already arrived without waiting for more: a drain whose reads wait
   // kDiscardWaitMs. The read time-out in force before is in force again afterwards.
   DrainOutcome DiscardWaiting();
+  // How many received bytes wait to be read, asked of the adapter without reading or waiting;
+  // empty when the adapter cannot say (or the asking failed: the next write or read will).
+  std::optional<std::uint32_t> WaitingBytes();
+  // Reads exactly what waits until the adapter says nothing does: no read waits for bytes that
+  // are not there, so a quiet line costs no time. Bounded like a drain; a line that never goes
+  // quiet is reported as DrainInput reports it. bytesDiscarded tells how many went.
+  DrainOutcome DiscardStray(std::uint32_t& bytesDiscarded);
   // Sets the read time-out (the write time-out stays 200 ms).
   Status SetReadTimeout(std::uint32_t readMs);
   // Closes the adapter if a listing succeeded; clears Connected.

@@ -129,6 +129,12 @@ Status TracingAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   return call(trace::calls::kInfo, inner_->getDeviceInfo(handle, info));
 }
 
+// Asked before every frame: forwarded without a line, so that a trace shows what went over the
+// line (the bytes a stray drain reads are traced as reads).
+Status TracingAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  return inner_->queueStatus(handle, bytesWaiting);
+}
+
 Status TracingAdapter::setLatencyTimer(Handle handle, std::uint8_t ms) {
   return call(trace::calls::kLatency, inner_->setLatencyTimer(handle, ms));
 }

@@ -154,6 +154,7 @@ RefreshOutcome NetworkManager::refreshBody() {
     // Read into a copy: a machine whose reads fail keeps what its slot showed of it, never a
     // mix of new values and values taken from replies that may be out of step.
     SlotState read = slot;
+    const std::uint64_t faultsBeforeReads = bus_.faultCount();
     std::optional<SlotReadFailure> failed = ReadSlotParameters(bus_, read.record);
     if (!failed && !bus_.ReadParameter(protocol::param::kExtraPresent))
       failed = SlotReadFailure{protocol::param::kExtraPresent, bus_.lastReadFailure};
@@ -168,6 +169,12 @@ RefreshOutcome NetworkManager::refreshBody() {
     } else if (!failed && bus_.ParameterValue == 0) {
       read.extraPresetName = std::string(texts::kIdlePreset);
     }
+    // A reply of this machine sent twice or late, seen before a later query or now after the
+    // last: every value may have been read out of step.
+    if (!bus_.EnsureQuiet("the next machine") ||
+        (!failed && bus_.faultCount() != faultsBeforeReads))
+      if (!failed)
+        failed = SlotReadFailure{protocol::param::kStatus, protocol::Bus::ReadFailure::OutOfStep};
     if (failed) {
       noteReadFault(entry, *failed);
       // Known values are kept only for the machine they were read from.
@@ -221,6 +228,9 @@ std::string ReadFaultText(const ReadFault& fault) {
       return fault.identifier + " answered" + p + " with a reply whose checksum does not add up";
     case Why::OutOfRange:
       return fault.identifier + " answered" + p + " with a value it cannot hold";
+    case Why::OutOfStep:
+      return fault.identifier +
+             " answered out of step: bytes nobody asked for came with its replies";
     default:
       return fault.identifier + " did not answer" + p;
   }

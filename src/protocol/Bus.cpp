@@ -67,6 +67,8 @@ std::string ReadFailureText(int number, Bus::ReadFailure why) {
       return p + "the reply's checksum does not add up";
     case Bus::ReadFailure::OutOfRange:
       return p + "the reply is a value the processor cannot hold";
+    case Bus::ReadFailure::OutOfStep:
+      return p + "bytes nobody asked for came with the reply";
   }
   return p + "failed";
 }
@@ -97,9 +99,25 @@ void Bus::withdrawFaultsSince(std::uint64_t mark) {
   faultCount_ = std::min(faultCount_, mark);
 }
 
+bool FaultWatch::clean() const {
+  bus_.EnsureQuiet("the end of the operation");
+  return bus_.faultCount() == mark_;
+}
+
 Outcome FaultWatch::outcome() const {
   if (clean()) return Outcome::Done();
   return Outcome::Failed(bus_.faultSince(mark_));
+}
+
+bool Bus::EnsureQuiet(std::string_view before) {
+  const std::optional<std::uint32_t> waiting = link_.WaitingBytes();
+  if (!waiting || *waiting == 0) return true;
+  std::uint32_t discarded = 0;
+  link_.DiscardStray(discarded);
+  recordFault(std::to_string(std::max(*waiting, discarded)) +
+              " bytes nobody asked for were waiting before " + std::string(before) +
+              ": a reply sent twice, or after its time-out");
+  return false;
 }
 
 bool Bus::SendByteCommand(std::uint8_t byte) {
@@ -115,11 +133,17 @@ bool Bus::SendByteCommand(std::uint8_t byte) {
 }
 
 void Bus::SendPreamble() {
+  EnsureQuiet("the \"e\", \"R\" preamble");
   SendByteCommand('e');
   SendByteCommand('R');
+  // Its answers are never examined (several machines may answer the "e"): whatever of them is
+  // left goes now, so that the select frame's answer is read in step.
+  std::uint32_t discarded = 0;
+  link_.DiscardStray(discarded);
 }
 
 bool Bus::SelectExchange(std::string_view selectFrame) {
+  EnsureQuiet("the select frame");
   if (!link_.WriteText(selectFrame)) {
     recordFault("the select frame could not be written");
     return false;
@@ -144,6 +168,9 @@ bool Bus::SelectMachine(std::string_view selectFrame) {
 }
 
 void Bus::ReleaseMachine() {
+  // The release follows the last exchange with the machine: a reply of it sent twice or late
+  // fails the operation that is releasing.
+  EnsureQuiet("the release");
   auto& st = link_.state();
   st.SendBuffer[0] = 'R';
   st.SendLength = 1;
@@ -159,6 +186,7 @@ Bus::Exchange Bus::SendCommand(std::string_view frame) {
     recordFault("frame " + FrameText(frame) + " not sent: no processor selected");
     return result;
   }
+  EnsureQuiet("frame " + FrameText(frame));
   if (!link_.WriteText(frame)) {
     recordFault("frame " + FrameText(frame) + " could not be written");
     return result;
@@ -217,6 +245,7 @@ Bus::ReadFailure QueryParameter(link::Link& link, bool canSend, int n, std::uint
 bool Bus::ReadParameter(int number) {
   if (beforeQuery) beforeQuery();
   ParameterValue = 0;
+  if (CanSend()) EnsureQuiet("the query of parameter " + std::to_string(number));
   const ReadFailure why = QueryParameter(link_, CanSend(), number, ParameterValue, ParameterChars);
   if (why != ReadFailure::None) return readFailed(number, why);
   lastReadFailure = ReadFailure::None;
@@ -234,6 +263,7 @@ std::string Bus::ReadParameterText(int number) {
     readFailed(number, ReadFailure::NotSent);
     return {};
   }
+  EnsureQuiet("the query of parameter " + std::to_string(number));
   if (!link_.WriteText(ByteCommand('I', number))) {
     readFailed(number, ReadFailure::NotSent);
     return "0";
@@ -242,6 +272,11 @@ std::string Bus::ReadParameterText(int number) {
   st.ReplyLength = kTextReplyLength;
   if (!link_.ReadReply()) {
     readFailed(number, ReadFailure::NoReply);
+    return {};
+  }
+  // The last byte ends the reply as every other reply's "O" does.
+  if (st.ReplyBuffer[kTextReplyLength - 1] != kAcknowledge) {
+    readFailed(number, ReadFailure::BadTerminator);
     return {};
   }
   std::string text;
@@ -261,11 +296,22 @@ std::string Bus::ReadParameterText(int number) {
 }
 
 bool Bus::QueryStatus(std::string_view query) {
+  StatusReply.fill(0);
   if (!CanSend()) return false;
-  if (!link_.WriteText(query.substr(0, FrameLength('I')))) return false;
+  const std::string_view frame = query.substr(0, FrameLength('I'));
+  EnsureQuiet("the status query");
+  if (!link_.WriteText(frame)) {
+    recordFault("the status query " + FrameText(frame) + " could not be written");
+    return false;
+  }
   auto& st = link_.state();
   st.ReplyLength = kQueryReplyLength;
-  if (!link_.ReadReply() || st.ReplyBuffer[kQueryReplyLength - 1] != kAcknowledge) return false;
+  if (!link_.ReadReply() || st.ReplyBuffer[kQueryReplyLength - 1] != kAcknowledge) {
+    recordFault(st.bytesRead < kQueryReplyLength
+                    ? "no complete reply to the status query"
+                    : "the reply to the status query did not end in \"O\"");
+    return false;
+  }
   std::copy_n(st.ReplyBuffer.begin(), kQueryReplyLength, StatusReply.begin());
   return true;
 }

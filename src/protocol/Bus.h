@@ -84,10 +84,19 @@ class Bus {
   };
   Exchange SendCommand(std::string_view frame);
 
+  // The line must be quiet before a frame goes out: bytes that wait then belong to no exchange
+  // that is running (a reply sent twice, a reply that came after its time-out, a stray byte),
+  // and the next reply would be read out of step. They are recorded as a fault of the exchange
+  // before (so of the operation that is running, or of the one being judged) and discarded.
+  // Asking costs no time on the line; true when nothing was waiting.
+  bool EnsureQuiet(std::string_view before);
+
   bool ReadParameter(int number);                  // value in ParameterValue
   std::uint16_t ReadParameterChecked(int number);  // 0 on any failure
   std::string ReadParameterText(int number);
-  bool QueryStatus(std::string_view query);  // 7 reply bytes in StatusReply
+  // 7 reply bytes in StatusReply; false (a fault, and StatusReply cleared) when the query could
+  // not be sent or the reply is not whole: the caller must not show the last reply as new.
+  bool QueryStatus(std::string_view query);
 
   // Why the last ReadParameter / ReadParameterChecked / ReadParameterText gave no value.
   // BadTerminator: all bytes came but the last was not "O"; OutOfRange: a number the processor
@@ -100,7 +109,8 @@ class Bus {
     BadTerminator,
     NotANumber,
     BadChecksum,
-    OutOfRange
+    OutOfRange,
+    OutOfStep  // bytes nobody asked for came with or after the reply
   };
   ReadFailure lastReadFailure = ReadFailure::None;
 
@@ -136,17 +146,19 @@ class Bus {
   std::deque<std::pair<std::uint64_t, std::string>> faults_;
 };
 
-// The faults of one operation: those the bus records from construction on.
+// The faults of one operation: those the bus records from construction on. Judging it (clean,
+// outcome) first makes sure the line is quiet after the operation's last exchange, so that a
+// reply sent twice or late there fails this operation, not the next one.
 class FaultWatch {
  public:
-  explicit FaultWatch(const Bus& bus) : bus_(bus), mark_(bus.faultCount()) {}
-  bool clean() const { return bus_.faultCount() == mark_; }
+  explicit FaultWatch(Bus& bus) : bus_(bus), mark_(bus.faultCount()) {}
+  bool clean() const;
   std::uint64_t mark() const { return mark_; }
   // Done, or failed with the first fault recorded since the watch began.
   Outcome outcome() const;
 
  private:
-  const Bus& bus_;
+  Bus& bus_;
   std::uint64_t mark_;
 };
 

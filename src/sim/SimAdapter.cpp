@@ -213,6 +213,9 @@ Status SimAdapter::setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_
   traceOutcome("timeouts(" + std::to_string(readMs) + "," + std::to_string(writeMs) + ")");
   if (auto st = checkHandle(handle); st != link::kOk) return st;
   readTimeoutMs_ = readMs;
+  // A late answer (a line fault) leaves after the read waiting for it has given up; a read cut
+  // into slices is given its whole time-out again once it ends, before the next frame.
+  bus_->readTimeoutMs = readMs;
   writeTimeoutMs_ = writeMs;
   return link::kOk;
 }
@@ -225,6 +228,25 @@ Status SimAdapter::getDeviceInfo(Handle handle, link::DeviceInfo& info) {
   info.id = 0x00010001;
   CopyText(info.serialNumber, "SIM00001");
   CopyText(info.description, description);
+  return link::kOk;
+}
+
+// The bytes a read started now would get within the read time-out in force. On the virtual
+// clock no time passes between one exchange and the next, where a real PC always spends some
+// (the USB frames, the program itself): a byte right behind a reply would otherwise never be
+// seen waiting, so the simulated adapter counts what is already on its way as well. Not counted
+// among the driver calls: it is asked before every frame and moves nothing on the line.
+Status SimAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  if (auto st = checkHandle(handle); st != link::kOk) return st;
+  ++queueQueries_;
+  const double now = clock_.nowMs();
+  bus_->addNoise(now, now);
+  const double until = now + readTimeoutMs_;
+  for (const auto& p : bus_->pending()) {
+    if (p.atMs > until) break;
+    ++bytesWaiting;
+  }
   return link::kOk;
 }
 

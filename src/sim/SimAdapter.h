@@ -62,6 +62,7 @@ class SimAdapter : public link::Adapter {
   link::Status setTimeouts(link::Handle handle, std::uint32_t readMs,
                            std::uint32_t writeMs) override;
   link::Status getDeviceInfo(link::Handle handle, link::DeviceInfo& info) override;
+  link::Status queueStatus(link::Handle handle, std::uint32_t& bytesWaiting) override;
   link::Status setLatencyTimer(link::Handle handle, std::uint8_t ms) override;
   link::Status setEventCharacter(link::Handle handle, std::uint8_t ch, bool enable) override;
   link::Status getLatencyTimer(link::Handle handle, std::uint8_t& ms) override;
@@ -76,6 +77,8 @@ class SimAdapter : public link::Adapter {
   // one exchange of an operation (pulling the adapter, silencing a machine, spoiling a reply).
   std::function<void(std::uint32_t count)> beforeWrite;
   const DriverCalls& calls() const { return calls_; }
+  // How often the link asked how many bytes wait (kept apart from the driver calls above).
+  int queueQueries() const { return queueQueries_; }
   // The driver functions called, in order ("list", "open", "write", "close", ...).
   const std::vector<std::string>& callLog() const { return callLog_; }
   // The same calls with their arguments and outcome, each with the clock time it returned at:
@@ -125,6 +128,7 @@ class SimAdapter : public link::Adapter {
   SimClock clock_;
   SimFaults faults_;
   DriverCalls calls_;
+  int queueQueries_ = 0;
   std::vector<std::string> callLog_;
   std::vector<TracedCall> trace_;
   std::string lastError_;

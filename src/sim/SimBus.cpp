@@ -94,18 +94,22 @@ void SimBus::answer(SimProcessor& p, const Answer& a, double frameEndMs) {
 }
 
 void SimBus::answerFromBus(const std::string& sent, double startMs) {
+  const auto strikes = [](std::optional<std::uint64_t>& after) {
+    if (!after) return false;
+    if (*after > 0) {
+      --*after;
+      return false;
+    }
+    after.reset();
+    return true;
+  };
+  ++answersSent_;
+  const bool twice = strikes(lineFaults.duplicateAnswer);
+  if (strikes(lineFaults.lateAnswer)) startMs += readTimeoutMs + wire_.byteMs();
+  const bool stray = strikes(lineFaults.strayAfterAnswer);
   std::string bytes;
   bytes.reserve(sent.size());
   for (char c : sent) {
-    auto strikes = [](std::optional<std::uint64_t>& after) {
-      if (!after) return false;
-      if (*after > 0) {
-        --*after;
-        return false;
-      }
-      after.reset();
-      return true;
-    };
     const bool lost = strikes(lineFaults.dropAfterBytes);
     if (strikes(lineFaults.corruptAfterBytes)) c = static_cast<char>(~c);
     if (!lost) bytes.push_back(c);
@@ -124,6 +128,15 @@ void SimBus::answerFromBus(const std::string& sent, double startMs) {
     }
     pending_.push_back(Pending{static_cast<std::uint8_t>(c), arrival});
     t = arrival;
+  }
+  if (twice) {
+    record(false, bytes, t);
+    for (char c : bytes) pending_.push_back(Pending{static_cast<std::uint8_t>(c), t += byteMs});
+  }
+  if (stray) {
+    const double at = t + kStrayGapMs + byteMs;
+    record(false, "O", at - byteMs);
+    pending_.push_back(Pending{'O', at});
   }
 }
 

@@ -50,8 +50,23 @@ class SimBus {
     // A line that never goes quiet: one noise byte (0xFF, a glitch read as a start bit) arrives
     // every this many milliseconds, for ever, from the first read after it is set.
     std::optional<double> noiseEveryMs;
+    // Counted in answers the machines send from when they are set (answersSent() numbers them):
+    // that answer arrives twice, the second copy right behind the first (a device server that
+    // retransmits, a repeater that echoes);
+    std::optional<std::uint64_t> duplicateAnswer;
+    // it leaves only after the read waiting for it has given up (readTimeoutMs), so that it
+    // arrives into the next exchange;
+    std::optional<std::uint64_t> lateAnswer;
+    // or, once it has arrived and the line has been quiet for kStrayGapMs, a stray byte follows
+    // it: an "O", the byte that a shifted reader would take for an acknowledgement.
+    std::optional<std::uint64_t> strayAfterAnswer;
   };
   LineFaults lineFaults;
+  // The answers sent so far, each counted once however many bytes it has.
+  std::uint64_t answersSent() const { return answersSent_; }
+  // The read time-out the PC's adapter has in force (the simulated adapter keeps it here): what
+  // a late answer is late by.
+  double readTimeoutMs = 200.0;
   // Puts the noise bytes of lineFaults.noiseEveryMs that arrive by `untilMs` on their way, in
   // arrival order among the machines' bytes; `fromMs` is where a noise that starts now starts.
   void addNoise(double fromMs, double untilMs);
@@ -90,7 +105,11 @@ class SimBus {
   bool afterAttention_ = false;  // the last byte was the preamble's "e"
   double nextNoiseMs_ = -1.0;    // when the next noise byte arrives; < 0: no noise yet
   SimProcessor* uploader_ = nullptr;
+  std::uint64_t answersSent_ = 0;
 };
+
+// How long the line is quiet before a stray byte (LineFaults::strayAfterAnswer) arrives.
+inline constexpr double kStrayGapMs = 0.25;
 
 // The machine side drops a half-received frame after this much silence.
 inline constexpr double kInterByteGapMs = 50.0;

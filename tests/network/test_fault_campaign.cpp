@@ -3,7 +3,9 @@
 // behind; then it is run again for each fault at each of those points: the adapter pulled out
 // and the machine falling silent as a write begins, one reply byte lost or with its bits
 // flipped, and the plausible wrong bytes of a noisy line: an "N" where an "O" acknowledges or
-// ends a reply, one hexadecimal digit one off, a reply's terminator turned into a digit.
+// ends a reply, one hexadecimal digit one off, a reply's terminator turned into a digit; and a
+// line out of step: an answer sent twice, an answer that arrives after its read time-out (into
+// the next exchange), a stray "O" on the quiet line after an answer, at every answer.
 // After each run:
 //   - an operation that reports success must have done all its work: the machines hold what the
 //     clean run left, the PC shows what they hold and every file is what the clean run wrote;
@@ -418,10 +420,21 @@ std::vector<Operation> Operations() {
 
 // ---------------------------------------------------------------- faults and cases
 
-enum class Fault { Unplug, Silence, DropByte, CorruptByte, AckAsN, HexDigitOff, Terminator };
-constexpr std::array<Fault, 7> kFaults{Fault::Unplug,      Fault::Silence, Fault::DropByte,
-                                       Fault::CorruptByte, Fault::AckAsN,  Fault::HexDigitOff,
-                                       Fault::Terminator};
+enum class Fault {
+  Unplug,
+  Silence,
+  DropByte,
+  CorruptByte,
+  AckAsN,
+  HexDigitOff,
+  Terminator,
+  Duplicate,
+  Late,
+  Stray
+};
+constexpr std::array<Fault, 10> kFaults{
+    Fault::Unplug,      Fault::Silence,    Fault::DropByte,  Fault::CorruptByte, Fault::AckAsN,
+    Fault::HexDigitOff, Fault::Terminator, Fault::Duplicate, Fault::Late,        Fault::Stray};
 const char* FaultName(Fault f) {
   switch (f) {
     case Fault::Unplug:
@@ -438,13 +451,20 @@ const char* FaultName(Fault f) {
       return "hex digit one off";
     case Fault::Terminator:
       return "terminator changed";
+    case Fault::Duplicate:
+      return "reply sent twice";
+    case Fault::Late:
+      return "reply after its time-out";
+    case Fault::Stray:
+      return "stray byte";
   }
   return "?";
 }
 
-// Where a fault strikes: the n-th write, the n-th byte the machines send, or (the plausible
-// wrong bytes, which must know the byte they replace) the n-th byte the PC reads.
-enum class Point { Write, Sent, Read };
+// Where a fault strikes: the n-th write, the n-th byte the machines send, the n-th answer they
+// send (a reply sent twice, late, or followed by a stray byte) or (the plausible wrong bytes,
+// which must know the byte they replace) the n-th byte the PC reads.
+enum class Point { Write, Sent, Read, Answer };
 Point PointOf(Fault f) {
   switch (f) {
     case Fault::Unplug:
@@ -453,6 +473,10 @@ Point PointOf(Fault f) {
     case Fault::DropByte:
     case Fault::CorruptByte:
       return Point::Sent;
+    case Fault::Duplicate:
+    case Fault::Late:
+    case Fault::Stray:
+      return Point::Answer;
     default:
       return Point::Read;
   }
@@ -508,7 +532,8 @@ struct Aftermath {
   Files files;
   std::uint64_t writes = 0;
   std::uint64_t replyBytes = 0;
-  std::string read;  // every byte the PC read (the clean run)
+  std::uint64_t answers = 0;  // answers the machines sent
+  std::string read;           // every byte the PC read (the clean run)
 };
 
 struct Case {
@@ -517,7 +542,8 @@ struct Case {
   int slot;
   std::uint64_t at;  // the write, the sent reply byte or the read byte (PointOf)
   std::string where() const {
-    static constexpr std::array<const char*, 3> kPoint{"write ", "reply byte ", "read byte "};
+    static constexpr std::array<const char*, 4> kPoint{"write ", "reply byte ", "read byte ",
+                                                       "answer "};
     return kPoint[static_cast<std::size_t>(PointOf(fault))] + std::to_string(at);
   }
   std::string name() const {
@@ -549,6 +575,15 @@ void Arm(CampaignRig& rig, const Case& c, const Aftermath& clean) {
       break;
     case Fault::CorruptByte:
       rig.bus->lineFaults.corruptAfterBytes = c.at;
+      break;
+    case Fault::Duplicate:
+      rig.bus->lineFaults.duplicateAnswer = c.at;
+      break;
+    case Fault::Late:
+      rig.bus->lineFaults.lateAnswer = c.at;
+      break;
+    case Fault::Stray:
+      rig.bus->lineFaults.strayAfterAnswer = c.at;
       break;
     default:
       rig.strike = ReadStrike{c.at, *PlausibleByte(c.fault, clean.read, c.at)};
@@ -591,6 +626,9 @@ std::string Recover(CampaignRig& rig) {
   return out;
 }
 
+// Longer than the longest read time-out, the preset switch's.
+constexpr double kLateSettleMs = 5000.0;
+
 enum class Finding { FalseSuccess, FileChanged, NoRecovery };
 constexpr std::array<const char*, 3> kFindingNames{"false success", "file changed by failed work",
                                                    "no recovery"};
@@ -605,8 +643,14 @@ struct OpenFault {
 };
 const std::vector<OpenFault> kOpenFaults{};
 
+// Per fault kind: runs, runs whose operation reported a failure, false successes.
+struct FaultCounts {
+  int runs = 0, failed = 0, falseSuccesses = 0;
+};
+
 struct Tally {
   int cases = 0, recoveries = 0;
+  std::map<Fault, FaultCounts> byFault;
   std::array<int, 3> found{};   // by finding
   std::array<int, 3> mended{};  // by finding, outside the open faults
   std::map<std::pair<std::string, Finding>, int> open;
@@ -662,6 +706,9 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
   rig.strike.reset();
   const Aftermath run = Observe(rig, *c.op, c.slot, success);
   ++tally.cases;
+  FaultCounts& counts = tally.byFault[c.fault];
+  ++counts.runs;
+  if (!success) ++counts.failed;
 
   // Success claims every piece of work, every file and a view that matches the machines.
   std::string missed;
@@ -677,6 +724,7 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
     if (!clean.files.contains(name)) missed += " file " + name + " written;";
   if (success && !missed.empty()) {
     tally.note(c, Finding::FalseSuccess, missed);
+    ++counts.falseSuccesses;
   }
 
   // A file changes only with the work on its machine done. A machine's last-edit file holds
@@ -701,6 +749,9 @@ void RunCase(const Case& c, const Aftermath& clean, const Files& before, Tally& 
     tally.note(c, Finding::FileChanged, spoiled);
   }
 
+  // A reply seconds after its time-out (the preset switch's) answers whatever runs then, and
+  // that fails as it should; the operator's refresh comes once it has arrived.
+  if (c.fault == Fault::Late) rig.sim->clock().advance(kLateSettleMs);
   const std::string recovery = Recover(rig);
   if (recovery.empty()) {
     ++tally.recoveries;
@@ -718,10 +769,12 @@ Aftermath CleanRun(const Operation& op, int slot, Files& before) {
   rig.keepReads = true;
   std::uint64_t writes = 0;
   rig.sim->beforeWrite = [&writes](std::uint32_t) { ++writes; };
+  const std::uint64_t answersBefore = rig.bus->answersSent();
   const bool success = op.run(rig, slot);
   rig.sim->beforeWrite = nullptr;
   Aftermath run = Observe(rig, op, slot, success);
   run.writes = writes;
+  run.answers = rig.bus->answersSent() - answersBefore;
   rig.trimTranscript();
   run.replyBytes = rig.replyBytes;
   run.read = std::move(rig.readStream);
@@ -758,6 +811,9 @@ std::vector<std::uint64_t> StrikePoints(const Aftermath& clean, Fault fault, std
       for (std::size_t at = 0; at < clean.read.size(); ++at)
         if (PlausibleByte(fault, clean.read, at)) all.push_back(at);
       break;
+    case Point::Answer:
+      for (std::uint64_t at = 0; at < clean.answers; ++at) all.push_back(at);
+      break;
   }
   std::vector<std::uint64_t> out;
   for (std::size_t k = 0; k < all.size(); ++k)
@@ -792,6 +848,10 @@ TEST_P(FaultCampaign, NoFalseSuccessNoSpoiledFileAndRecoveryAfterEveryFault) {
   std::cout << op->name << ": cases";
   for (const auto& [fault, n] : perFault) std::cout << " " << FaultName(fault) << " " << n << ";";
   std::cout << " stride " << stride << "\n";
+  // One line per fault kind, in a fixed form that a summary over all operations can add up.
+  for (const auto& [fault, n] : tally.byFault)
+    std::cout << "by fault: " << op->name << " | " << FaultName(fault) << " | runs " << n.runs
+              << " | failed " << n.failed << " | false successes " << n.falseSuccesses << "\n";
   for (const auto& o : kOpenFaults) {
     if (o.op != op->name) continue;
     const int n = tally.open.contains({o.op, o.finding}) ? tally.open.at({o.op, o.finding}) : 0;

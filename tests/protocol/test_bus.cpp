@@ -303,3 +303,141 @@ TEST(SendCommand, AcknowledgementAndFailedWrite) {
 }  // namespace
 
 }  // namespace qubix::test
+
+namespace qubix::test {
+namespace {
+
+// ---- a line out of step: bytes nobody asked for, wherever they strike in a short session
+
+enum class OutOfStep { Duplicate, Late, Stray };
+struct OutOfStepCase {
+  const char* name;
+  OutOfStep fault;
+  int answer;  // the answer struck, counted from the session's first exchange
+};
+
+// Arms the fault at the answer given.
+void Strike(SimRig& rig, const OutOfStepCase& c) {
+  auto& f = rig.bus->lineFaults;
+  const auto at = static_cast<std::uint64_t>(c.answer);
+  switch (c.fault) {
+    case OutOfStep::Duplicate:
+      f.duplicateAnswer = at;
+      break;
+    case OutOfStep::Late:
+      f.lateAnswer = at;
+      break;
+    case OutOfStep::Stray:
+      f.strayAfterAnswer = at;
+      break;
+  }
+}
+
+class OutOfStepTest : public ::testing::TestWithParam<OutOfStepCase> {};
+
+// Three operations, one exchange each (a query, a command, a query): the one whose answer was
+// struck fails; every later one reads its own reply, in step, and succeeds.
+TEST_P(OutOfStepTest, OnlyTheStruckOperationFailsAndTheNextAreInStep) {
+  const auto& c = GetParam();
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.processor(kFirst).live.gainA = 150;
+  rig.processor(kFirst).live.gainB = 170;
+  Strike(rig, c);
+  std::vector<bool> clean;
+  {
+    protocol::FaultWatch watch(rig.protocolBus);
+    const std::uint16_t a = rig.protocolBus.ReadParameterChecked(protocol::param::kGainA);
+    clean.push_back(watch.clean());
+    if (clean.back()) {
+      EXPECT_EQ(a, 150);
+    }
+  }
+  {
+    protocol::FaultWatch watch(rig.protocolBus);
+    rig.protocolBus.SendCommand(protocol::frames::kBeginAccess);
+    clean.push_back(watch.clean());
+  }
+  {
+    protocol::FaultWatch watch(rig.protocolBus);
+    const std::uint16_t b = rig.protocolBus.ReadParameterChecked(protocol::param::kGainB);
+    clean.push_back(watch.clean());
+    if (clean.back()) {
+      EXPECT_EQ(b, 170);
+    }
+  }
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(clean[static_cast<std::size_t>(k)], k != c.answer) << k;
+  std::uint32_t waiting = 99;
+  ASSERT_EQ(rig.adapter->queueStatus(rig.link.state().handle, waiting), link::kOk);
+  EXPECT_EQ(waiting, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bus, OutOfStepTest,
+                         ::testing::Values(OutOfStepCase{"DuplicateFirst", OutOfStep::Duplicate, 0},
+                                           OutOfStepCase{"DuplicateMiddle", OutOfStep::Duplicate,
+                                                         1},
+                                           OutOfStepCase{"DuplicateLast", OutOfStep::Duplicate, 2},
+                                           OutOfStepCase{"LateFirst", OutOfStep::Late, 0},
+                                           OutOfStepCase{"LateMiddle", OutOfStep::Late, 1},
+                                           OutOfStepCase{"LateLast", OutOfStep::Late, 2},
+                                           OutOfStepCase{"StrayFirst", OutOfStep::Stray, 0},
+                                           OutOfStepCase{"StrayMiddle", OutOfStep::Stray, 1},
+                                           OutOfStepCase{"StrayLast", OutOfStep::Stray, 2}),
+                         ByNameField());
+
+TEST(EnsureQuiet, AQuietLineCostsNoTimeAndNoRead) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  const double before = rig.adapter->nowMs();
+  const int queries = rig.adapter->queueQueries();
+  EXPECT_TRUE(rig.protocolBus.EnsureQuiet("a test"));
+  EXPECT_EQ(rig.adapter->nowMs(), before);
+  EXPECT_EQ(rig.adapter->calls().read, 0);
+  EXPECT_EQ(rig.adapter->queueQueries(), queries + 1);
+  EXPECT_EQ(rig.protocolBus.faultCount(), 0u);
+}
+
+TEST(EnsureQuiet, WaitingBytesAreAFaultAndAreDiscarded) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.bus->lineFaults.duplicateAnswer = 0;
+  ASSERT_TRUE(rig.protocolBus.SendCommand(protocol::frames::kBeginAccess).acknowledged);
+  EXPECT_FALSE(rig.protocolBus.EnsureQuiet("the next frame"));
+  EXPECT_EQ(rig.protocolBus.faultSince(0),
+            "1 bytes nobody asked for were waiting before the next frame: a reply sent twice, or "
+            "after its time-out");
+  EXPECT_TRUE(rig.protocolBus.EnsureQuiet("the next frame"));
+}
+
+TEST(ReadParameterText, TheLastByteMustBeO) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect("H000000010005"));
+  auto& p = rig.processor("H000000010005");
+  std::string reply(127, '0');
+  for (std::size_t k = 0; k < 18; ++k) {
+    reply[84 + 2 * k] = '4';
+    reply[85 + 2 * k] = '1';  // "A"
+  }
+  p.faults.queryReply = reply + "O";
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), std::string(18, 'A'));
+  p.faults.queryReply = reply + "N";
+  const std::uint64_t mark = rig.protocolBus.faultCount();
+  EXPECT_EQ(rig.protocolBus.ReadParameterText(25), "");
+  EXPECT_EQ(rig.protocolBus.lastReadFailure, protocol::Bus::ReadFailure::BadTerminator);
+  EXPECT_EQ(rig.protocolBus.faultSince(mark), "parameter 25: the reply did not end in \"O\"");
+}
+
+TEST(QueryStatus, AFailedWriteIsAFaultAndLeavesNoReply) {
+  SimRig rig;
+  ASSERT_TRUE(rig.connectAndSelect(kFirst));
+  rig.processor(kFirst).inputIndicator = 2;
+  ASSERT_TRUE(rig.protocolBus.QueryStatus("I0000"));
+  rig.adapter->faults().writeFails = true;
+  const std::uint64_t mark = rig.protocolBus.faultCount();
+  EXPECT_FALSE(rig.protocolBus.QueryStatus("I0000"));
+  EXPECT_EQ(rig.protocolBus.faultSince(mark), "the status query \"I0000\" could not be written");
+  EXPECT_EQ(rig.protocolBus.StatusReply, (std::array<std::uint8_t, 7>{}));
+}
+
+}  // namespace
+}  // namespace qubix::test

@@ -67,6 +67,9 @@ class TamperingAdapter : public link::Adapter {
   link::Status getDeviceInfo(link::Handle h, link::DeviceInfo& info) override {
     return inner_->getDeviceInfo(h, info);
   }
+  link::Status queueStatus(link::Handle h, std::uint32_t& waiting) override {
+    return inner_->queueStatus(h, waiting);
+  }
   std::string lastError() const override { return inner_->lastError(); }
   std::string backendName() const override { return "sim"; }
   double nowMs() const override { return inner_->nowMs(); }

@@ -29,6 +29,10 @@ class NoDeviceAdapter : public Adapter {
   }
   Status setTimeouts(Handle, std::uint32_t, std::uint32_t) override { return kInvalidHandle; }
   Status getDeviceInfo(Handle, DeviceInfo&) override { return kInvalidHandle; }
+  Status queueStatus(Handle, std::uint32_t& bytesWaiting) override {
+    bytesWaiting = 0;
+    return kInvalidHandle;
+  }
   std::string lastError() const override { return "no adapter is connected"; }
   std::string backendName() const override { return "none"; }
 };

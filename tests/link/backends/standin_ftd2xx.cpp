@@ -81,6 +81,13 @@ std::uint32_t FT_Read(void* h, void* buffer, Dword count, Dword* got) {
   return control.adapter->read(h, static_cast<std::uint8_t*>(buffer), count, *got);
 }
 
+// Asked before every frame: served but not recorded, so that the recorded calls stay the ones
+// that move bytes or settings.
+std::uint32_t FT_GetQueueStatus(void* h, Dword* waiting) {
+  if (!control.adapter) return kNotFound;
+  return control.adapter->queueStatus(h, *waiting);
+}
+
 std::uint32_t FT_Write(void* h, void* buffer, Dword count, Dword* put) {
   record("FT_Write", {count});
   if (!control.adapter) return kNotFound;

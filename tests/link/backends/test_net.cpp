@@ -508,6 +508,9 @@ class StopServerBeforeSecondSelect : public link::Adapter {
   Status getDeviceInfo(link::Handle h, link::DeviceInfo& i) override {
     return inner_->getDeviceInfo(h, i);
   }
+  Status queueStatus(link::Handle h, std::uint32_t& n) override {
+    return inner_->queueStatus(h, n);
+  }
   std::string lastError() const override { return inner_->lastError(); }
   std::string backendName() const override { return inner_->backendName(); }
 

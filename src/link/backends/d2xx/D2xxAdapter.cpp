@@ -61,6 +61,7 @@ D2xxAdapter::D2xxAdapter(std::string library) {
   resolve(library_, "FT_SetLatencyTimer", api_.setLatencyTimer, optional);
   resolve(library_, "FT_SetChars", api_.setChars, optional);
   resolve(library_, "FT_GetLatencyTimer", api_.getLatencyTimer, optional);
+  resolve(library_, "FT_GetQueueStatus", api_.getQueueStatus, optional);
   api_.ok = true;
 }
 
@@ -133,6 +134,17 @@ Status D2xxAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t coun
   const Status s = api_.read(handle, buffer, count, &got);
   bytesRead = std::min<d2xx::Dword>(got, count);
   return checked(s, "FT_Read");
+}
+
+// FT_GetQueueStatus; a library without it cannot say.
+Status D2xxAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  if (!api_.ok) return unavailable();
+  if (!api_.getQueueStatus) return kNotSupported;
+  d2xx::Dword waiting = 0;
+  const Status s = api_.getQueueStatus(handle, &waiting);
+  bytesWaiting = waiting;
+  return checked(s, "FT_GetQueueStatus");
 }
 
 Status D2xxAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_t count,

@@ -41,6 +41,7 @@ class D2xxAdapter final : public Adapter {
                         std::uint8_t xoff) override;
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
+  Status queueStatus(Handle handle, std::uint32_t& bytesWaiting) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
   Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
   Status setEventCharacter(Handle handle, std::uint8_t ch, bool enable) override;
@@ -66,6 +67,7 @@ class D2xxAdapter final : public Adapter {
     d2xx::SetLatencyTimerFn setLatencyTimer = nullptr;
     d2xx::SetCharsFn setChars = nullptr;
     d2xx::GetLatencyTimerFn getLatencyTimer = nullptr;
+    d2xx::GetQueueStatusFn getQueueStatus = nullptr;
   };
 
   Status unavailable();

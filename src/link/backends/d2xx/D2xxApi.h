@@ -34,6 +34,7 @@ using SetLatencyTimerFn = FtStatus (*)(FtHandle handle, std::uint8_t ms);
 using SetCharsFn = FtStatus (*)(FtHandle handle, std::uint8_t eventChar, std::uint8_t eventEnable,
                                 std::uint8_t errorChar, std::uint8_t errorEnable);
 using GetLatencyTimerFn = FtStatus (*)(FtHandle handle, std::uint8_t* ms);
+using GetQueueStatusFn = FtStatus (*)(FtHandle handle, Dword* bytesWaiting);
 }
 
 }  // namespace qubix::link::backends::d2xx

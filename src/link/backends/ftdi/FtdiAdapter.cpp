@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <thread>
 
 #include "link/backends/Latency.h"
@@ -64,6 +65,8 @@ struct FtdiAdapter::Device {
   Context ctx;
   PortInfo info;
   std::uint32_t readTimeoutMs = 0;
+  // Bytes a queue query took from the chip ahead of the reader, for the next read.
+  std::deque<std::uint8_t> held;
   ~Device() {
     if (ctx) ftdi_usb_close(ctx.get());
   }
@@ -200,6 +203,8 @@ Status FtdiAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t coun
   if (!d) return kInvalidHandle;
   // libftdi returns what the chip has sent so far (each call waits at most one latency
   // period); loop until the count is there or the read time-out has run out.
+  for (; bytesRead < count && !d->held.empty(); d->held.pop_front())
+    buffer[bytesRead++] = d->held.front();
   const bool forever = d->readTimeoutMs == 0;
   const double deadline = clock_.nowMs() + d->readTimeoutMs;
   while (bytesRead < count) {
@@ -210,6 +215,26 @@ Status FtdiAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t coun
     if (!forever && clock_.nowMs() >= deadline) break;
     if (got == 0) clock_.pause();
   }
+  return kOk;
+}
+
+// What libftdi's read buffer holds, and what the chip holds: the chip's buffer is seen only by
+// reading, which returns within one latency period (time of the PC, not of the line) with what
+// it has; those bytes are kept for the next read.
+Status FtdiAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  Device* d = check(handle);
+  if (!d) return kInvalidHandle;
+  if (d->held.empty()) {
+    std::uint8_t chunk[64];
+    const int got = ftdi_read_data(d->ctx.get(), chunk, static_cast<int>(sizeof chunk));
+    if (got < 0)
+      return fail(kIoError, std::string("queue: ") + ftdi_get_error_string(d->ctx.get()));
+    d->held.insert(d->held.end(), chunk, chunk + got);
+  }
+  bytesWaiting =
+      static_cast<std::uint32_t>(d->held.size()) +
+      static_cast<std::uint32_t>(std::max(0, static_cast<int>(d->ctx->readbuffer_remaining)));
   return kOk;
 }
 
@@ -228,6 +253,7 @@ Status FtdiAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32
 Status FtdiAdapter::resetDevice(Handle handle) {
   Device* d = check(handle);
   if (!d) return kInvalidHandle;
+  d->held.clear();
   if (ftdi_usb_reset(d->ctx.get()) < 0 || ftdi_tcioflush(d->ctx.get()) < 0)
     return fail(kIoError, std::string("reset: ") + ftdi_get_error_string(d->ctx.get()));
   return kOk;

@@ -48,6 +48,7 @@ class FtdiAdapter final : public Adapter {
                         std::uint8_t xoff) override;
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
+  Status queueStatus(Handle handle, std::uint32_t& bytesWaiting) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
   Status setEventCharacter(Handle handle, std::uint8_t ch, bool enable) override;
   Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;

@@ -475,6 +475,26 @@ Status NetAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   return kOk;
 }
 
+// What waits: the bytes kept ahead of the reader and what the connection has now, taken in
+// without waiting (and kept for the next read).
+Status NetAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  Connection* c = check(handle);
+  if (!c) return kInvalidHandle;
+  while (!c->lostError && c->early.size() < kMaxEarlyBytes) {
+    std::uint8_t chunk[64];
+    gensiods got = 0;
+    gensio_time now{0, 0};
+    const int err = gensio_read_s(c->io, &got, chunk, sizeof chunk, &now);
+    c->keepEarly(chunk, got);
+    if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
+    if (err) c->lostError = err;
+  }
+  if (c->lostError) return fail(kIoError, linkText() + ": " + networkReason(c->lostError));
+  bytesWaiting = static_cast<std::uint32_t>(c->early.size());
+  return kOk;
+}
+
 std::unique_ptr<Adapter> makeNetAdapter(NetProtocol protocol, NetAddress address,
                                         std::string& reason) {
   reason.clear();

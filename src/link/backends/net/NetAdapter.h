@@ -65,6 +65,7 @@ class NetAdapter final : public Adapter {
                         std::uint8_t xoff) override;
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
+  Status queueStatus(Handle handle, std::uint32_t& bytesWaiting) override;
 
   // The reason of the last failure, and how many bytes received ahead of the reader were
   // dropped on this connection, if any.

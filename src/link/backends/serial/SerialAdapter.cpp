@@ -215,6 +215,18 @@ Status SerialAdapter::read(Handle handle, std::uint8_t* buffer, std::uint32_t co
   return kOk;
 }
 
+// What the kernel driver holds received (FIONREAD through libserialport), without waiting.
+Status SerialAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  Port* p = check(handle);
+  if (!p) return kInvalidHandle;
+  const sp_return waiting = sp_input_waiting(p->port);
+  if (waiting < 0)
+    return fail(kIoError, spError(("serial: input waiting on " + p->info.path).c_str()));
+  bytesWaiting = static_cast<std::uint32_t>(waiting);
+  return kOk;
+}
+
 Status SerialAdapter::write(Handle handle, const std::uint8_t* buffer, std::uint32_t count,
                             std::uint32_t& bytesWritten) {
   bytesWritten = 0;

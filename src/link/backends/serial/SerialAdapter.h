@@ -45,6 +45,7 @@ class SerialAdapter final : public Adapter {
                         std::uint8_t xoff) override;
   Status setTimeouts(Handle handle, std::uint32_t readMs, std::uint32_t writeMs) override;
   Status getDeviceInfo(Handle handle, DeviceInfo& info) override;
+  Status queueStatus(Handle handle, std::uint32_t& bytesWaiting) override;
   Status setLatencyTimer(Handle handle, std::uint8_t ms) override;
   Status getLatencyTimer(Handle handle, std::uint8_t& ms) override;
 
