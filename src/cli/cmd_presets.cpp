@@ -445,10 +445,10 @@ int RunEqExport(Invocation& inv, const std::string& path) {
   const std::string id = MachineOption(inv);
   const network::EqReadOutcome eq = network::ReadEqFile(network::LastEditEqPath(DataDir(inv), id));
   if (eq.result != network::EqFileResult::Ok) {
-    inv.printError(
-        Q(id + ": " +
-          (eq.result == network::EqFileResult::Missing ? "no equaliser file in the data directory"
-                                                       : "its equaliser file cannot be read")));
+    inv.printError(Q(id + ": " +
+                     (eq.result == network::EqFileResult::Missing
+                          ? "no equaliser file in the data directory"
+                          : "its equaliser file cannot be read (" + eq.error + ")")));
     return kExitFailure;
   }
   filters::FilterBands bands{};

@@ -7,6 +7,7 @@
 
 #include "service/http/Access.h"
 #include "support/CaseNames.h"
+#include "support/NamedPipe.h"
 #include "support/TempDir.h"
 
 using namespace qubix::service;
@@ -225,6 +226,18 @@ TEST(Access, ATokenFileWithoutAControlTokenIsRefused) {
   const auto refused = LoadOrCreateTokens(dir.path());
   EXPECT_FALSE(refused.tokens);
   EXPECT_NE(refused.error.find("does not hold a view and a control token"), std::string::npos);
+}
+
+TEST(Access, ANamedPipeAsTheTokenFileIsRefusedAtOnce) {
+  qubix::test::TempDir dir;
+  const auto pipe = dir.path() / "qubix24d-tokens";
+  qubix::test::MakeNamedPipe(pipe);
+  const auto error =
+      qubix::test::ReadWithWatchdog(pipe, [&] { return LoadOrCreateTokens(dir.path()).error; });
+  ASSERT_TRUE(error) << "the service waited on the pipe";
+  EXPECT_NE(error->find(pipe.string() + ": the token file is not a regular file"),
+            std::string::npos)
+      << *error;
 }
 
 TEST(Access, TwoHundredRapidChangesFromOneAddressLeaveOthersAlone) {

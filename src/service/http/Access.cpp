@@ -9,6 +9,8 @@
 #include <cstring>
 #include <random>
 
+#include "files/RegularFile.h"
+
 namespace qubix::service {
 
 namespace {
@@ -166,7 +168,8 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
 TokenFile LoadOrCreateTokens(const std::filesystem::path& dir) {
   TokenFile result;
   const auto path = dir / kTokenFileName;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Never held by a named pipe in its place: the kind of file is checked below.
+  int fd = files::OpenWithoutWaiting(path, O_NOFOLLOW);
   if (fd < 0 && errno == ENOENT) {
     // Made with its final mode: never readable by anyone else, not even for a moment.
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
