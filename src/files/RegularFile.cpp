@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -58,10 +59,11 @@ bool ReadFilePrefix(const std::filesystem::path& path, std::size_t limit, std::s
     if (error) *error = why;
     return false;
   }
-  bytes.assign(limit, '\0');
-  std::size_t got = 0;
-  while (got < limit) {
-    const ssize_t n = ::read(fd, bytes.data() + got, limit - got);
+  // In pieces: a generous limit costs no memory for a small file.
+  bytes.clear();
+  char piece[1 << 16];
+  while (bytes.size() < limit) {
+    const ssize_t n = ::read(fd, piece, std::min(sizeof piece, limit - bytes.size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       if (error) *error = "cannot read " + path.string() + ": " + std::strerror(errno);
@@ -69,10 +71,9 @@ bool ReadFilePrefix(const std::filesystem::path& path, std::size_t limit, std::s
       return false;
     }
     if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+    bytes.append(piece, static_cast<std::size_t>(n));
   }
   ::close(fd);
-  bytes.resize(got);
   return true;
 }
 
