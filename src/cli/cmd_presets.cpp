@@ -300,6 +300,9 @@ std::string_view UploadOutcomeText(network::UploadOutcome o) {
       return "the read-back differs";
     case network::UploadOutcome::NoFinalAck:
       return "the processor did not confirm the upload";
+    case network::UploadOutcome::EndRefused:
+      return "the processor did not acknowledge the end of the upload: its Extra preset is in "
+             "doubt";
   }
   return "failed";
 }
