@@ -57,6 +57,10 @@ UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome
     network_.UploadCut();
   }
   link_.SetReadTimeout(link::kStandardTimeoutMs);
+  // After a failed exchange a late echo or reply may still be on its way: the line is waited
+  // quiet before "T02fe" (a corrupted echo in the fault campaign leaves the bus unusable
+  // otherwise). The upload that went through needs no such wait.
+  link_.DrainInput();
   endAccessAndRelease();
   view_->showProgress(false);
   return outcome;
