@@ -86,12 +86,13 @@ int RunScan(Invocation& inv) {
 int RunList(Invocation& inv) {
   const auto path = DataDir(inv) / network::kMachineListFile;
   network::MachineList list;
-  switch (network::ReadMachineListFile(path, list)) {
+  std::string error;
+  switch (network::ReadMachineListFile(path, list, &error)) {
     case network::ReadResult::Missing:
       list.count = 0;
       break;
     case network::ReadResult::Failed:
-      inv.printError(QStringLiteral("cannot read %1").arg(QString::fromStdString(path.string())));
+      inv.printError(QString::fromStdString(error));
       return kExitFailure;
     case network::ReadResult::DamagedCount:
       inv.printError(QStringLiteral("%1: damaged count %2")

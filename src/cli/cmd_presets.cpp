@@ -300,6 +300,9 @@ std::string_view UploadOutcomeText(network::UploadOutcome o) {
       return "the read-back differs";
     case network::UploadOutcome::NoFinalAck:
       return "the processor did not confirm the upload";
+    case network::UploadOutcome::EndRefused:
+      return "the processor did not acknowledge the end of the upload: its Extra preset is in "
+             "doubt";
   }
   return "failed";
 }
@@ -445,10 +448,10 @@ int RunEqExport(Invocation& inv, const std::string& path) {
   const std::string id = MachineOption(inv);
   const network::EqReadOutcome eq = network::ReadEqFile(network::LastEditEqPath(DataDir(inv), id));
   if (eq.result != network::EqFileResult::Ok) {
-    inv.printError(
-        Q(id + ": " +
-          (eq.result == network::EqFileResult::Missing ? "no equaliser file in the data directory"
-                                                       : "its equaliser file cannot be read")));
+    inv.printError(Q(id + ": " +
+                     (eq.result == network::EqFileResult::Missing
+                          ? "no equaliser file in the data directory"
+                          : "its equaliser file cannot be read (" + eq.error + ")")));
     return kExitFailure;
   }
   filters::FilterBands bands{};

@@ -10,6 +10,7 @@
 #include "cli/StationSession.h"
 #include "editor/ShowSnapshot.h"
 #include "files/DurableFile.h"
+#include "files/RegularFile.h"
 #include "service/MachineJson.h"
 
 namespace qubix::cli {
@@ -69,8 +70,8 @@ int RunSnapshot(Invocation& inv) {
   if (!save) {
     // A file that cannot be restored is refused before anything is sent.
     std::string text;
-    if (!files::ReadFilePrefix(path, kMaxShowFileBytes + 1, text)) {
-      inv.printError(Q(path + ": cannot be read"));
+    if (std::string why; !files::ReadFilePrefix(path, kMaxShowFileBytes + 1, text, &why)) {
+      inv.printError(Q(path + ": cannot be read (" + why + ")"));
       return kExitFailure;
     }
     QJsonObject json;

@@ -347,15 +347,33 @@ protocol::Outcome EditorState::CloseEditor() {
   const protocol::Outcome stored = storeRunningBands(selectedId_);
   const std::string id = selectedId_;
   CloseWithoutStoringBands();
-  outcome.also(watch.outcome()).also(stored);
+  outcome.also(watch.outcome());
+  const bool busFailed = !outcome.ok;
+  outcome.also(stored);
   // The status line shows what the close came to: the last "Status Ok" of its frames must not
-  // hide a band the machine may not run.
-  if (!outcome.ok) ShowBusFailure(link::texts::kCommError, id + ": " + outcome.reason);
+  // hide a band the machine may not run, nor a file that does not record what it runs.
+  if (!outcome.ok)
+    ShowBusFailure(busFailed ? link::texts::kCommError : network::eqtexts::kFileErrorCaption,
+                   id + ": " + outcome.reason);
   return outcome;
 }
 
 protocol::Outcome EditorState::storeRunningBands(const std::string& id, bool onlyWhenChanged) {
-  if (id.empty() || !acknowledgedKnown_) return protocol::Outcome::Done();
+  if (id.empty()) return protocol::Outcome::Done();
+  if (!acknowledgedKnown_) {
+    // Its file could not be read when the editor opened: what it held is not known, so nothing
+    // can be written beside the bands the machine took since, and the file keeps what it held.
+    // Bands the machine took and no file records are a failure of the operation that sent them.
+    if (!acknowledgedChanged_) return protocol::Outcome::Done();
+    const std::string why = network::LastEditEqPath(host_.dataDir(), id).string() +
+                            " could not be read when the editor opened; the bands sent since "
+                            "are not recorded in it";
+    auto& fe = host_.frontend();
+    fe.setStatusColour(link::kRed);
+    fe.setStatusText(network::eqtexts::kFileErrorCaption);
+    fe.setStatusDetail(why);
+    return protocol::Outcome::Failed(why);
+  }
   if (onlyWhenChanged && !acknowledgedChanged_) return protocol::Outcome::Done();
   if (!BandsOutcome().ok) return protocol::Outcome::Done();  // the caller reports the bands
   protocol::Outcome written = eqFiles_.SaveMachineEq(id, AcknowledgedEqRecord());
@@ -430,6 +448,7 @@ protocol::Outcome EditorState::SelectMachineForEditing(int slot) {
   // just left.
   selectedId_.clear();
   acknowledgedKnown_ = false;
+  acknowledgedChanged_ = false;
   if (!selection.Select(host_.selectFrame(slot))) return failed(selection.faults().reason);
   selectedId_ = id;
   EditorSlotValues v = host_.slotValues(slot);

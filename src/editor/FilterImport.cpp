@@ -5,6 +5,7 @@
 #include <span>
 
 #include "files/DurableFile.h"
+#include "files/RegularFile.h"
 
 namespace qubix::editor {
 namespace {
@@ -17,8 +18,8 @@ std::string FileText(const std::filesystem::path& path) { return "\"" + path.str
 
 filters::FilterReadResult ReadFilterFile(const std::filesystem::path& path) {
   std::string bytes;
-  if (!files::ReadFilePrefix(path, kFilterFileLimit + 1, bytes))
-    return {std::nullopt, FileText(path) + " cannot be read"};
+  if (std::string why; !files::ReadFilePrefix(path, kFilterFileLimit + 1, bytes, &why))
+    return {std::nullopt, FileText(path) + " cannot be read (" + why + ")"};
   if (bytes.size() > kFilterFileLimit)
     return {std::nullopt, FileText(path) + " is too large for a filter file"};
   filters::FilterReadResult result = filters::ParseFilterText(bytes);

@@ -9,6 +9,7 @@
 
 #include "files/DurableFile.h"
 #include "files/LittleEndian.h"
+#include "files/RegularFile.h"
 #include "filters/EqBands.h"
 #include "protocol/WireCodes.h"
 
@@ -122,9 +123,8 @@ UserPresetReadResult ReadUserPresetFile(const std::string& path) {
     return result;
   }
   std::string bytes;
-  if (!files::ReadFilePrefix(path, kUserPresetFileSize, bytes)) {
+  if (!files::ReadFilePrefix(path, kUserPresetFileSize, bytes, &result.detail)) {
     result.error = PresetFileError::Unreadable;
-    result.detail = "cannot read " + path;
     return result;
   }
   result.fileSize = bytes.size();

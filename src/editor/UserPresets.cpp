@@ -190,6 +190,17 @@ RecallResult UserPresets::RecallFromLocation(int location) {
     failedRecall(result);
     return result;
   }
+  if (userPreset >= 0 && !bandsLoaded) {
+    // It runs the bands of a location whose file could not be read: the strips do not show
+    // them and its last-edit file cannot be brought to them. The editor closes without storing.
+    const std::string id = editor_.selectedMachineId();
+    result.outcome = protocol::Outcome::Failed(
+        network::PresetEqPath(editor_.dataDir(), id, userPreset).string() +
+        " could not be read: the bands the processor runs are not known");
+    editor_.CloseWithoutStoringBands();
+    editor_.ShowBusFailure(network::eqtexts::kFileErrorCaption, id + ": " + result.outcome.reason);
+    return result;
+  }
   // It runs what the location holds now: its last-edit file says so from here on.
   if (bandsLoaded) result.outcome = editor_.StoreRunningBands();
   return result;

@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <random>
 #include <vector>
@@ -185,16 +184,6 @@ WriteResult WriteWholeFile(const std::filesystem::path& path, std::span<const st
     return WriteResult::Failed;
   }
   return WriteResult::Written;
-}
-
-bool ReadFilePrefix(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(limit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(limit));
-  if (in.bad()) return false;
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return true;
 }
 
 std::optional<std::filesystem::path> SetAside(const std::filesystem::path& path,

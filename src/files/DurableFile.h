@@ -37,9 +37,6 @@ inline bool ReplaceFile(const std::filesystem::path& path, std::span<const std::
   return WriteWholeFile(path, bytes, error) == WriteResult::Written;
 }
 
-// Reads at most limit bytes from the start of a file; false when it cannot be opened or read.
-bool ReadFilePrefix(const std::filesystem::path& path, std::size_t limit, std::string& bytes);
-
 // Moves a file that must not be taken as valid out of the way as NAME.bad (NAME.bad2, … when
 // that exists), so that nothing is lost and nothing reads it again. The new path, or empty with
 // error set.

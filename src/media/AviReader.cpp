@@ -1,14 +1,18 @@
 #include "media/AviReader.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <string>
+#include <vector>
 
 #include "files/LittleEndian.h"
+#include "files/RegularFile.h"
 
 namespace qubix::media {
 
 namespace {
+
+// Far beyond the busy clip; a larger file is refused before it is parsed.
+constexpr std::size_t kMaxClipFileBytes = std::size_t{256} * 1024 * 1024;
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -141,12 +145,11 @@ AviReadResult ParseAvi(std::span<const std::uint8_t> bytes) {
 }
 
 AviReadResult ReadAviFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {std::nullopt, "cannot open " + path};
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return {std::nullopt, "cannot read " + path};
-  return ParseAvi(bytes);
+  std::string text, error;
+  if (!files::ReadFilePrefix(path, kMaxClipFileBytes + 1, text, &error))
+    return {std::nullopt, error};
+  if (text.size() > kMaxClipFileBytes) return {std::nullopt, path + " is too large for a clip"};
+  return ParseAvi(std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
 std::optional<RgbImage> DecodeAviFrame(const AviClip& clip, std::size_t index) {

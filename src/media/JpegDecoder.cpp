@@ -4,14 +4,18 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <string>
+#include <vector>
+
+#include "files/RegularFile.h"
 
 namespace qubix::media {
 namespace {
 
 // Pictures larger than this are refused rather than allocated.
 constexpr std::size_t kMaxPixels = std::size_t{64} * 1024 * 1024;
+// Far beyond any picture of a machine; a larger file is refused before it is decoded.
+constexpr std::size_t kMaxPictureFileBytes = std::size_t{64} * 1024 * 1024;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -88,17 +92,13 @@ std::optional<RgbImage> DecodeJpeg(std::span<const std::uint8_t> data, std::stri
 }
 
 std::optional<RgbImage> DecodeJpegFile(const std::filesystem::path& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path.string();
+  std::string text;
+  if (!files::ReadFilePrefix(path, kMaxPictureFileBytes + 1, text, &error)) return std::nullopt;
+  if (text.size() > kMaxPictureFileBytes) {
+    error = path.string() + " is too large for a picture";
     return std::nullopt;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path.string();
-    return std::nullopt;
-  }
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
   auto image = DecodeJpeg(bytes, error);
   if (!image) error = path.filename().string() + ": " + error;
   return image;

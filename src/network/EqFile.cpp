@@ -6,6 +6,7 @@
 
 #include "files/DurableFile.h"
 #include "files/LittleEndian.h"
+#include "files/RegularFile.h"
 
 namespace qubix::network {
 namespace {
@@ -39,6 +40,8 @@ std::string NameOf(std::string_view id, std::string_view suffix) {
 EqReadOutcome ReadOrSetAside(const std::filesystem::path& path,
                              std::vector<std::string>& problems) {
   EqReadOutcome outcome = ReadEqFile(path);
+  if (outcome.result == EqFileResult::Error && !outcome.error.empty())
+    problems.push_back(outcome.error);
   if (outcome.result != EqFileResult::WrongSize) return outcome;
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
@@ -123,7 +126,7 @@ EqReadOutcome ReadEqFile(const std::filesystem::path& path) {
   }
   std::string bytes;
   // One byte more than a record tells a longer file from an exact one.
-  if (!files::ReadFilePrefix(path, kEqRecordSize + 1, bytes)) {
+  if (!files::ReadFilePrefix(path, kEqRecordSize + 1, bytes, &outcome.error)) {
     outcome.result = EqFileResult::Error;
     return outcome;
   }

@@ -76,6 +76,7 @@ enum class EqFileResult { Ok, Missing, Error, WrongSize };
 struct EqReadOutcome {
   EqFileResult result = EqFileResult::Missing;
   EqRecord record{};
+  std::string error;  // Error: the file and the reason
 };
 
 // Reads the record; a file of any other size than 180 bytes is WrongSize, its bytes unused.

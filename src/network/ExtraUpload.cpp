@@ -57,6 +57,10 @@ UploadOutcome HardwarePresets::fail(std::string_view text, UploadOutcome outcome
     network_.UploadCut();
   }
   link_.SetReadTimeout(link::kStandardTimeoutMs);
+  // After a failed exchange a late echo or reply may still be on its way: the line is waited
+  // quiet before "T02fe" (a corrupted echo in the fault campaign leaves the bus unusable
+  // otherwise). The upload that went through needs no such wait.
+  link_.DrainInput();
   endAccessAndRelease();
   view_->showProgress(false);
   return outcome;
@@ -76,7 +80,7 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   view_->setProgress(0);
   view_->showProgress(true);
 
-  link_.DrainInput();
+  settleAfterFaults();
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) {
     view_->showProgress(false);
@@ -151,9 +155,14 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
   if (!final || *final != 'O') return badFile(texts::kFatalNoAck, UploadOutcome::NoFinalAck);
 
   ticks_.stop();
+  // "T02fe" is the processor's last word on the upload: refused, the Extra preset it now holds is
+  // in doubt, and the upload has failed.
+  const std::uint64_t beforeEnd = bus_.faultCount();
   endAccessAndRelease();
-  network_.MarkExtraPreset(texts::kExtraPresetLabel);
-  view_->setExtraLabel(texts::kExtraPresetLabel);
+  const bool ended = bus_.faultCount() == beforeEnd;
+  const std::string_view label = ended ? texts::kExtraPresetLabel : texts::kBadFile;
+  network_.MarkExtraPreset(label);
+  view_->setExtraLabel(label);
   link_.SetReadTimeout(kCommitSilenceMs);
   link_.DrainInput();
   view_->showProgress(false);
@@ -163,7 +172,15 @@ UploadOutcome HardwarePresets::upload(int slot, const std::optional<std::string>
     anyExtra = anyExtra || network_.slotAt(k).record.hardwarePreset == kExtraPreset;
   if (anyExtra) network_.RefreshUnlessBusy();
   link_.SetReadTimeout(link::kStandardTimeoutMs);
-  return UploadOutcome::Done;
+  if (ended) {
+    faultsWhenQuiet_ = bus_.faultCount();  // after 5 s of silence
+    return UploadOutcome::Done;
+  }
+  // Said last, so that no refresh after it hides it.
+  frontend_.setStatusColour(link::kRed);
+  frontend_.setStatusText(link::texts::kCommError);
+  frontend_.setStatusDetail(bus_.faultSince(beforeEnd));
+  return UploadOutcome::EndRefused;
 }
 
 }  // namespace qubix::network

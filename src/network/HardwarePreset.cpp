@@ -62,6 +62,14 @@ HardwarePresets::Selection HardwarePresets::selectSlotMachine(int slot) {
   return {true, true};
 }
 
+void HardwarePresets::settleAfterFaults() {
+  // Without a failed exchange nothing can be on its way, and a drain would cost a whole read
+  // time-out before every change and upload.
+  if (bus_.faultCount() == faultsWhenQuiet_) return;
+  link_.DrainInput();
+  faultsWhenQuiet_ = bus_.faultCount();
+}
+
 void HardwarePresets::endAccessAndRelease() {
   commands_.EndAccess();
   bus_.ReleaseMachine();
@@ -115,8 +123,7 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
     return outcome;
   };
 
-  // A late byte of an earlier exchange would otherwise answer the select or the command.
-  link_.DrainInput();
+  settleAfterFaults();
   faultMark_ = bus_.faultCount();
   const Selection selection = selectSlotMachine(slot);
   if (!selection.ok) return endEarly(PresetChangeOutcome::SelectFailed, false);
@@ -163,14 +170,15 @@ PresetChangeOutcome HardwarePresets::applyHardwarePreset(int slot, int preset) {
   }
   view_->showHardwarePreset(slot, displayOf(slot));
   if (lost()) return endLost();
-  commands_.EndAccess();
-
+  // Its answer is waited for as any other, not for the read-back's 4 s.
   link_.SetReadTimeout(link::kStandardTimeoutMs);
+  commands_.EndAccess();
   bus_.ReleaseMachine();
   view_->stopWaiting(slot);
   if (!confirmed) return PresetChangeOutcome::NotConfirmed;
-  return bus_.faultCount() == faultMark_ ? PresetChangeOutcome::Done
-                                         : PresetChangeOutcome::ExchangeFailed;
+  if (bus_.faultCount() != faultMark_) return PresetChangeOutcome::ExchangeFailed;
+  faultsWhenQuiet_ = bus_.faultCount();
+  return PresetChangeOutcome::Done;
 }
 
 std::string_view PresetChangeText(PresetChangeOutcome o) {

@@ -115,6 +115,7 @@ enum class UploadOutcome {
   EchoFailed,      // (01)
   ReadBackFailed,  // (02)
   NoFinalAck,      // (03)
+  EndRefused,      // the payload was confirmed, the end of access was not: the preset is in doubt
 };
 
 class HardwarePresets {
@@ -148,6 +149,12 @@ class HardwarePresets {
   // The bus's fault count when the change began (after the drain of what an earlier operation
   // left): any fault since makes a switched preset a failed change.
   std::uint64_t faultMark_ = 0;
+  // Waits for the line to fall quiet when an exchange has failed since it was last known quiet:
+  // a late reply of that exchange may still be on its way and would answer the select.
+  void settleAfterFaults();
+  // The bus's fault count when the line was last known quiet (after a drain, or at the end of a
+  // change or upload that went through).
+  std::uint64_t faultsWhenQuiet_ = 0;
   Selection selectSlotMachine(int slot);
   void endAccessAndRelease();
   SlotDisplay displayOf(int slot) const;

@@ -33,16 +33,15 @@ HfpReadResult ReadHfpFile(const std::string& path) {
     result.detail = "no such file: " + path;
     return result;
   }
+  std::string bytes;
+  if (!ReadWholeFile(path, kHfpFileSize, bytes, &result.detail)) {
+    result.error = HfpFileError::Unreadable;
+    return result;
+  }
   result.fileSize = std::filesystem::file_size(path, ec);
   if (ec) {
     result.error = HfpFileError::Unreadable;
     result.detail = "cannot size " + path + ": " + ec.message();
-    return result;
-  }
-  std::string bytes;
-  if (!ReadWholeFile(path, kHfpFileSize, bytes)) {
-    result.error = HfpFileError::Unreadable;
-    result.detail = "cannot read " + path;
     return result;
   }
   std::copy(bytes.begin(), bytes.end(), result.image.begin());

@@ -41,11 +41,12 @@ void DecodeMachineList(std::span<const std::uint8_t> bytes, MachineList& list) {
       static_cast<std::uint16_t>(image[kCountOffset] | (image[kCountOffset + 1] << 8)));
 }
 
-ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list) {
+ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list,
+                               std::string* error) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return ReadResult::Missing;
   std::string bytes;
-  if (!ReadWholeFile(path, kMachineListFileSize, bytes)) return ReadResult::Failed;
+  if (!ReadWholeFile(path, kMachineListFileSize, bytes, error)) return ReadResult::Failed;
   MachineList read = list;
   DecodeMachineList(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                     read);

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "files/DurableFile.h"
+#include "files/RegularFile.h"
 
 namespace qubix::network {
 
@@ -39,7 +40,9 @@ std::array<std::uint8_t, kMachineListFileSize> EncodeMachineList(const MachineLi
 void DecodeMachineList(std::span<const std::uint8_t> bytes, MachineList& list);
 
 enum class ReadResult { Ok, Missing, Failed, DamagedCount };
-ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list);
+// Failed: error (when given) names the file and the reason.
+ReadResult ReadMachineListFile(const std::filesystem::path& path, MachineList& list,
+                               std::string* error = nullptr);
 
 // Writes the whole image durably (files::WriteWholeFile), so that a failure at any point leaves
 // the previous file as it was; error names the file and the reason.
@@ -47,9 +50,9 @@ bool WriteMachineListFile(const std::filesystem::path& path, const MachineList& 
                           std::string& error);
 
 // Reads at most limit bytes from the start of a file (the readers of this folder).
-inline bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit,
-                          std::string& bytes) {
-  return files::ReadFilePrefix(path, limit, bytes);
+inline bool ReadWholeFile(const std::filesystem::path& path, std::size_t limit, std::string& bytes,
+                          std::string* error = nullptr) {
+  return files::ReadFilePrefix(path, limit, bytes, error);
 }
 
 }  // namespace qubix::network

@@ -119,10 +119,13 @@ RefreshOutcome NetworkManager::RefreshMachines() {
 
 RefreshOutcome NetworkManager::refreshBody() {
   const auto path = listPath();
-  switch (ReadMachineListFile(path, list_)) {
+  std::string error;
+  switch (ReadMachineListFile(path, list_, &error)) {
     case ReadResult::Missing:
       return RefreshOutcome::NoListFile;
     case ReadResult::Failed:
+      frontend_.setStatusDetail(error);  // the box keeps its fixed text; the tool tip says why
+      [[fallthrough]];
     case ReadResult::DamagedCount:
       // A damaged count is refused whole: nothing of the file is trusted, nothing is sent, and
       // the file stays as it is until the operator stores a new list.

@@ -1,9 +1,14 @@
 #include "network/Station.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
-#include <fstream>
-#include <limits>
+#include <cstdio>
+
+#include "files/RegularFile.h"
+#include "network/NetworkTexts.h"
 
 namespace qubix::network {
 
@@ -24,26 +29,33 @@ void DecimalPointGuard::restore() {
 PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
                                         HardwarePresetNames& names) {
   PresetNamesLoad load;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return load;
+  const int fd = files::OpenRegularFile(file, load.error);
+  if (fd < 0) {
+    if (errno == ENOENT) load.error.clear();
+    return load;
+  }
+  std::FILE* in = ::fdopen(fd, "rb");
+  if (in == nullptr) {
+    ::close(fd);
+    load.error = "cannot read " + file.string();
+    return load;
+  }
   load.fileFound = true;
-  while (load.linesRead < kHardwarePresetCount && in.peek() != std::char_traits<char>::eof()) {
+  int c = std::getc(in);
+  while (load.linesRead < kHardwarePresetCount && c != EOF) {
     // At most what a name holds (and its line end); the rest of a longer line is skipped
     // unread into memory.
     std::string line;
-    for (int c = in.get(); c != std::char_traits<char>::eof() && c != '\n'; c = in.get()) {
-      if (line.size() > kPresetNameMaxLength) {
-        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-        break;
-      }
-      line.push_back(static_cast<char>(c));
-    }
+    for (; c != EOF && c != '\n'; c = std::getc(in))
+      if (line.size() <= kPresetNameMaxLength) line.push_back(static_cast<char>(c));
+    if (c == '\n') c = std::getc(in);
     // Lists edited on other systems end their lines with CR LF.
     if (!line.empty() && line.back() == '\r') line.pop_back();
     line.resize(std::min(line.size(), kPresetNameMaxLength));
     names[static_cast<std::size_t>(load.linesRead)] = line;
     ++load.linesRead;
   }
+  std::fclose(in);
   return load;
 }
 
@@ -59,6 +71,11 @@ Station::Station(std::unique_ptr<link::Adapter> adapter, link::Frontend& fe,
 void Station::LoadPresetNames() {
   HardwarePresetNames names = DefaultHardwarePresetNames();
   presetNamesLoad = LoadHardwarePresetNames(hardwarePresetPath(), names);
+  if (!presetNamesLoad.error.empty()) {
+    frontend.setStatusColour(link::kRed);
+    frontend.setStatusText(texts::kFileErrorCaption);
+    frontend.setStatusDetail(presetNamesLoad.error);
+  }
   network.UseHardwarePresetNames(names);
 }
 

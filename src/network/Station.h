@@ -45,12 +45,14 @@ class DecimalPointGuard {
 struct PresetNamesLoad {
   bool fileFound = false;
   int linesRead = 0;  // of the eight wanted; the rest keep their default names
+  std::string error;  // a file that is there but cannot be read (every name keeps its default)
 };
 
 // The longest hardware preset name kept; a longer line is cut (a caption shows far less).
 inline constexpr std::size_t kPresetNameMaxLength = 64;
 
-// Reads up to eight names, one a line; a missing file or missing lines leave the defaults.
+// Reads up to eight names, one a line; a missing file or missing lines leave the defaults, and
+// so does a file that cannot be read (a named pipe, a folder), with the reason in error.
 PresetNamesLoad LoadHardwarePresetNames(const std::filesystem::path& file,
                                         HardwarePresetNames& names);
 

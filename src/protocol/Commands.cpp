@@ -152,15 +152,18 @@ bool Commands::SavePowerOnSetting() {
   return sendUnchecked(frames::kSavePowerOn);
 }
 
+// Both discard what waits without waiting for more: they come right after a select or a checked
+// reply, when nothing is on its way, and a drain would wait a whole read time-out (4 s after a
+// hardware preset change) for nothing.
 bool Commands::BeginAccess() {
   // Whatever a previous user left in the receive buffer must not be taken for this reply.
-  bus_.link().DrainInput();
+  bus_.link().DiscardWaiting();
   return sendUnchecked(frames::kBeginAccess);
 }
 
 bool Commands::EndAccess() {
   if (!bus_.CanSend()) return false;
-  bus_.link().DrainInput();
+  bus_.link().DiscardWaiting();
   return sendUnchecked(frames::kEndAccess);
 }
 

@@ -9,12 +9,15 @@
 
 #include "CliRunner.h"
 #include "cli/StationSession.h"
+#include "files/DurableFile.h"
 #include "filters/CoefficientWord.h"
 #include "filters/FilterText.h"
 #include "filters/ParametricBand.h"
+#include "network/EqFile.h"
 #include "protocol/Commands.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
+#include "support/NamedPipe.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -118,6 +121,56 @@ TEST(CliResponse, CompareMeasuresTheWords) {
   const CliResult quantized = RunCli({"response", "--band", "25,12,50", "--quantized"});
   EXPECT_NE(exact.out, quantized.out);
 }
+
+// The machine's last-edit file as the import can neither read nor replace it: the bands go out,
+// but no file records them, so the import has failed; the file is as it was.
+struct LastEditCase {
+  const char* name;
+  void (*make)(const std::filesystem::path& file);
+  bool fullDisk;
+};
+
+void PrintTo(const LastEditCase& c, std::ostream* os) { *os << c.name; }
+
+const LastEditCase kLastEditCases[] = {
+    {"NamedPipe", [](const std::filesystem::path& file) { MakeNamedPipe(file); }, false},
+    {"Folder", [](const std::filesystem::path& file) { std::filesystem::create_directory(file); },
+     false},
+    {"FullDisk",
+     [](const std::filesystem::path& file) {
+       ASSERT_TRUE(network::WriteEqFile(file, network::DefaultEqRecord()));
+     },
+     true},
+};
+
+class CliEqLastEdit : public ::testing::TestWithParam<LastEditCase> {};
+
+TEST_P(CliEqLastEdit, AnImportItCannotRecordFails) {
+  EqRun eq;
+  const auto file = network::LastEditEqPath(eq.dir.path(), kMachine);
+  GetParam().make(file);
+  const auto before = std::filesystem::status(file).type();
+  const std::string held =
+      before == std::filesystem::file_type::regular ? ReadText(file.string()) : "";
+  const std::string in = eq.write("in.txt", "Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 2\n");
+  if (GetParam().fullDisk) files::SimulateFullDiskAfter(0);
+  const auto err = ReadWithWatchdog(file, [&] {
+    const CliResult r = eq.run({"eq", "import", "--machine", kMachine, in});
+    files::SimulateFullDiskAfter(std::nullopt);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.out.find("imported"), std::string::npos) << r.out;
+    return r.err;
+  });
+  ASSERT_TRUE(err) << "the import waited on the file";
+  EXPECT_NE(err->find(file.string()), std::string::npos) << *err;
+  EXPECT_EQ(std::filesystem::status(file).type(), before);
+  if (before == std::filesystem::file_type::regular) {
+    EXPECT_EQ(ReadText(file.string()), held);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CliEqLastEdit, ::testing::ValuesIn(kLastEditCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 

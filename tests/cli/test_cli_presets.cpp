@@ -6,7 +6,9 @@
 
 #include "CliRunner.h"
 #include "editor/UserPresetFile.h"
+#include "network/EqFile.h"
 #include "network/HfpFile.h"
+#include "support/NamedPipe.h"
 #include "support/TempDir.h"
 
 namespace qubix::test {
@@ -144,6 +146,23 @@ TEST(CliPresets, RecallAndApply) {
               dir.file("short.vup")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("195 bytes"), std::string::npos) << r.err;
+}
+
+// A recall of a location whose file cannot be read leaves bands on the machine that nothing
+// shows or records: the recall has failed, naming the file, and the last-edit file is not written.
+TEST(CliPresets, RecallOfALocationWhoseFileCannotBeReadFails) {
+  TempDir dir;
+  const auto location = qubix::network::PresetEqPath(dir.path(), "H000000010002", 2);
+  MakeNamedPipe(location);
+  const auto err = ReadWithWatchdog(location, [&] {
+    const CliResult r = RunCli({"recall", "--link", "sim:virtual", "--data-dir",
+                                dir.path().string(), "--machine", "H000000010002", "2"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    return r.err;
+  });
+  ASSERT_TRUE(err) << "the recall waited on the file";
+  EXPECT_NE(err->find(location.string()), std::string::npos) << *err;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "H000000010002.dat"));
 }
 
 }  // namespace

@@ -367,6 +367,23 @@ TEST_F(UploadFixture, LateReplyOfAnEarlierOperationIsDrainedBeforeTheSelect) {
   EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffJ0745b4" + WireImage(image) + "T02feR");
 }
 
+// The processor confirmed the payload but answers "N" to the end of access: the upload has failed
+// and the Extra preset it holds is in doubt.
+TEST_F(UploadFixture, AnEndOfAccessAnsweredNFailsTheUpload) {
+  rig.processor("H000000010001").faults.tamper =
+      [](char letter, const std::vector<std::uint8_t>& payload, std::string& reply) {
+        if (letter == 'T' && payload == std::vector<std::uint8_t>{0x02}) reply = "N";
+      };
+  EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::EndRefused);
+  EXPECT_EQ(rig.pcBytes(), "H000000010001feT01ffJ0745b4" + WireImage(image) + "T02feR");
+  EXPECT_EQ(rig.network.hardwarePresetNames()[7], "Bad File");
+  EXPECT_EQ(view.extraLabel, "Bad File");
+  EXPECT_EQ(rig.frontend.statusText, "Comm Error");
+  EXPECT_NE(rig.frontend.statusDetail.find("T02fe"), std::string::npos)
+      << rig.frontend.statusDetail;
+  EXPECT_FALSE(rig.protocolBus.MachineSelected);
+}
+
 TEST_F(UploadFixture, SelectNotAcknowledgedSendsNothingElse) {
   rig.processor("H000000010001").faults.silent = true;
   EXPECT_EQ(rig.presets.UploadExtraPreset(0), UploadOutcome::SelectFailed);

@@ -37,6 +37,7 @@ struct Operation {
   std::string name;
   std::function<bool(PresetRig&, RecordingPresetView&)> run;  // true when it succeeded
   std::vector<std::string> expected;
+  double describedMs = 0;  // the waits the operation is described with; 0: not checked
 };
 
 bool Upload(PresetRig& rig, RecordingPresetView&) {
@@ -48,8 +49,10 @@ bool Upload(PresetRig& rig, RecordingPresetView&) {
 }
 
 const std::vector<std::string> kUploadTimeouts = {
-    "read(16)->0",       "read(16)->0", "read(16)->0",        "read(16)->0", "timeouts(10000,200)",
-    "timeouts(200,200)", "read(16)->0", "timeouts(5000,200)", "read(16)->0", "timeouts(200,200)"};
+    "timeouts(1,200)",  "read(16)->0",         "timeouts(200,200)",  "read(16)->0",
+    "read(16)->0",      "timeouts(10000,200)", "timeouts(200,200)",  "timeouts(1,200)",
+    "read(16)->0",      "timeouts(200,200)",   "timeouts(5000,200)", "read(16)->0",
+    "timeouts(200,200)"};
 
 const std::vector<Operation>& Operations() {
   static const std::vector<Operation> ops = {
@@ -69,8 +72,8 @@ const std::vector<Operation>& Operations() {
         "timeouts(1,200)", "read(16)->0", "timeouts(200,200)", "timeouts(500,200)",
         "timeouts(200,200)", "read(16)->0"}},  // the refresh
       // A processor that needs 11 s to switch: only the 12 s acknowledgement time-out waits
-      // long enough. Then 4 s of silence twice; the select and the access frames drain before
-      // they are sent.
+      // long enough. Then 4 s of silence twice; the access frames discard what waits without
+      // waiting for more, and nothing else waits.
       {"hardware preset on a slow processor",
        [](PresetRig& rig, RecordingPresetView& view) {
          rig.processor("H000000010002").presetSwitchMs = 11000.0;
@@ -78,10 +81,12 @@ const std::vector<Operation>& Operations() {
          return rig.presets.ChangeHardwarePreset(1) == PresetChangeOutcome::Done &&
                 rig.network.slotStates()[1].record.hardwarePreset == 4;
        },
-       {"read(16)->0", "read(16)->0", "timeouts(12000,200)", "timeouts(4000,200)", "read(16)->0",
-        "read(16)->0", "read(16)->0", "timeouts(200,200)"}},
-      // The drains before the select and the access frame, two more before the command, the
-      // read-back's 10 s, the end of access, then 5 s of silence once the machine has committed.
+       {"timeouts(1,200)", "read(16)->0", "timeouts(200,200)", "timeouts(12000,200)",
+        "timeouts(4000,200)", "read(16)->0", "read(16)->0", "timeouts(200,200)", "timeouts(1,200)",
+        "read(16)->0", "timeouts(200,200)"},
+       11000.0 + 2 * 4000.0},
+      // The access frame's discard, two drains before the command, the read-back's 10 s, the end
+      // of access's discard, then 5 s of silence once the machine has committed.
       {"upload", Upload, kUploadTimeouts},
       // Every echo takes 300 ms, so the whole payload takes far longer than the 5 s guard: the
       // guard must count from each byte, not from the start.
@@ -103,8 +108,13 @@ TEST_P(Timeouts, SettingsAndDrainsInOrder) {
   RecordingPresetView view;
   rig.presets.setView(&view);
   rig.sim->resetCalls();
+  const double start = rig.sim->nowMs();
   EXPECT_TRUE(op.run(rig, view));
   EXPECT_EQ(TimeoutsAndDrains(*rig.sim), op.expected);
+  // Exactly the described waits: what is left is the bytes on the wire.
+  if (op.describedMs > 0) {
+    EXPECT_NEAR(rig.sim->nowMs() - start, op.describedMs, 10.0);
+  }
   EXPECT_EQ(rig.sim->readTimeoutMs(), 200u);
 }
 

@@ -8,6 +8,7 @@
 
 #include "service/http/Access.h"
 #include "support/CaseNames.h"
+#include "support/NamedPipe.h"
 #include "support/TempDir.h"
 
 using namespace qubix::service;
@@ -336,6 +337,18 @@ INSTANTIATE_TEST_SUITE_P(
         BusReadCase{"bus_list_foreign", "/api/v1/buses", {kForeign}, 0},
         BusReadCase{"machine_list_foreign", "/api/v1/buses/main/machines", {kForeign}, 0}),
     qubix::test::ByNameField());
+
+TEST(Access, ANamedPipeAsTheTokenFileIsRefusedAtOnce) {
+  qubix::test::TempDir dir;
+  const auto pipe = dir.path() / "qubix24d-tokens";
+  qubix::test::MakeNamedPipe(pipe);
+  const auto error =
+      qubix::test::ReadWithWatchdog(pipe, [&] { return LoadOrCreateTokens(dir.path()).error; });
+  ASSERT_TRUE(error) << "the service waited on the pipe";
+  EXPECT_NE(error->find(pipe.string() + ": the token file is not a regular file"),
+            std::string::npos)
+      << *error;
+}
 
 TEST(Access, TwoHundredRapidChangesFromOneAddressLeaveOthersAlone) {
   AccessControl access(kTokens, true, false);

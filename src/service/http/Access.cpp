@@ -9,6 +9,8 @@
 #include <cstring>
 #include <random>
 
+#include "files/RegularFile.h"
+
 namespace qubix::service {
 
 namespace {
@@ -203,7 +205,8 @@ bool ConstantTimeEquals(std::string_view a, std::string_view b) {
 TokenFile LoadOrCreateTokens(const std::filesystem::path& dir, TokenFileUse use) {
   TokenFile result;
   const auto path = dir / kTokenFileName;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // Never held by a named pipe in its place: the kind of file is checked below.
+  int fd = files::OpenWithoutWaiting(path, O_NOFOLLOW);
   if (fd < 0 && errno == ENOENT && use == TokenFileUse::Show) {
     result.error = path.string() +
                    ": there is no token file; the service makes it when it first starts with this "
