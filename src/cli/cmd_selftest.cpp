@@ -210,6 +210,7 @@ int RunSelfTest(Invocation& inv) {
   network::Station& st = *session->station;
   Report r;
   r.link = inv.value(QStringLiteral("link")).toStdString();
+  if (r.link.empty()) r.link = "(none given: the default adapter)";
 
   st.Connect();
   // After connecting: the default adapter names the device it took.

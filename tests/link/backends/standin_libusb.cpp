@@ -6,9 +6,9 @@
 // and writes never use them.
 //
 // Preloaded into qubix24ctl it runs on the real clock (a bulk IN really waits for the chip's
-// next packet); QUBIX_USB_STANDIN_FAULT=denied|driver|claimed|silent gives it the usual set-up
-// faults (no permission, the kernel driver bound, another program's claim, nothing answering on
-// the bus).
+// next packet); QUBIX_USB_STANDIN_FAULT=denied|driver|claimed|silent|absent gives it the usual
+// set-up faults (no permission, the kernel driver bound, another program's claim, nothing
+// answering on the bus, no chip plugged in).
 #include <libusb.h>
 
 #include <algorithm>
@@ -54,6 +54,7 @@ class Ft232r final : public qubix::test::EmulatedChip {
       setup_.openDenied = std::strcmp(fault, "denied") == 0;
       setup_.kernelDriverBound = std::strcmp(fault, "driver") == 0;
       setup_.claimedElsewhere = std::strcmp(fault, "claimed") == 0;
+      if (std::strcmp(fault, "absent") == 0) plugged_ = false;
     }
   }
 
