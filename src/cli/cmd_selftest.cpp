@@ -133,7 +133,7 @@ void PrintText(Invocation& inv, const Report& r) {
     std::snprintf(head, sizeof head, "%-13s", label);
     inv.print(head + value + "\n");
   };
-  line("link", r.link);
+  line("link", r.link.empty() ? std::string("none given: the default adapter") : r.link);
   line("backend", r.backend);
   if (!r.connected) {
     line("open", "failed: " + r.openError);
@@ -210,7 +210,6 @@ int RunSelfTest(Invocation& inv) {
   network::Station& st = *session->station;
   Report r;
   r.link = inv.value(QStringLiteral("link")).toStdString();
-  if (r.link.empty()) r.link = "(none given: the default adapter)";
 
   st.Connect();
   // After connecting: the default adapter names the device it took.
