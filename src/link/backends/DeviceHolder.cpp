@@ -52,9 +52,18 @@ std::string deviceHolder(const std::string& devicePath, int ownFd, const std::st
     for (const long fd : numericEntries(fdDir)) {
       if (pid == self && fd == ownFd) continue;
       if (linkTarget(fdDir + "/" + std::to_string(fd)) != target) continue;
-      std::string name;
-      std::ifstream comm(procDir + "/" + std::to_string(pid) + "/comm");
-      std::getline(comm, name);
+      // The program file's name, whole; else the process's name, which may be cut short or
+      // be another than the file's (a program that re-ran itself through /proc/self/exe).
+      std::string name = std::filesystem::path(linkTarget(procDir + "/" + std::to_string(pid) +
+                                                          "/exe"))
+                             .filename()
+                             .string();
+      if (const auto deleted = name.rfind(" (deleted)"); deleted != std::string::npos)
+        name.erase(deleted);
+      if (name.empty()) {
+        std::ifstream comm(procDir + "/" + std::to_string(pid) + "/comm");
+        std::getline(comm, name);
+      }
       if (name.empty()) name = "a program";
       return name + ", PID " + std::to_string(pid);
     }
