@@ -178,7 +178,7 @@ struct NetworkPaths {
     const int port = test::FreeLoopbackPort();
     std::ofstream(dir / "ser2net.yaml")
         << "connection: &bench\n  accepter: tcp,127.0.0.1," << port << "\n  connector: serialdev,"
-        << remoteSim->line(0) << ",115200n81,local\n";
+        << remoteSim->line(0) << ",115200n81,local\n  options:\n    max-connections: 1\n";
     server = std::make_unique<test::Child>(
         std::vector<std::string>{"ser2net", "-n", "-u", "-c", (dir / "ser2net.yaml").string(), "-P",
                                  (dir / "ser2net.pid").string()},

@@ -278,10 +278,12 @@ class Ser2net : public ::testing::Test {
     for (const auto& [accepter, port] :
          {std::pair{std::string("tcp(nodelay)"), rawPort_},
           std::pair{std::string("telnet(rfc2217),tcp(nodelay)"), telnetPort_}})
-      // As the README's rack configuration: each reply leaves the server as soon as it came.
+      // As the README's rack configuration: one client at a time, a second one turned away,
+      // each reply leaving the server as soon as it came.
       config << "connection: &c" << port << "\n  accepter: " << accepter << ",127.0.0.1," << port
              << "\n  connector: serialdev," << sim_->pty() << ",115200n81,local\n"
-             << "  options:\n    kickolduser: true\n    chardelay: false\n";
+             << "  options:\n    max-connections: 1\n    kickolduser: false\n"
+             << "    chardelay: false\n";
     config.close();
     startServer();
   }
