@@ -54,10 +54,10 @@ std::string deviceHolder(const std::string& devicePath, int ownFd, const std::st
       if (linkTarget(fdDir + "/" + std::to_string(fd)) != target) continue;
       // The program file's name, whole; else the process's name, which may be cut short or
       // be another than the file's (a program that re-ran itself through /proc/self/exe).
-      std::string name = std::filesystem::path(linkTarget(procDir + "/" + std::to_string(pid) +
-                                                          "/exe"))
-                             .filename()
-                             .string();
+      std::string name =
+          std::filesystem::path(linkTarget(procDir + "/" + std::to_string(pid) + "/exe"))
+              .filename()
+              .string();
       if (const auto deleted = name.rfind(" (deleted)"); deleted != std::string::npos)
         name.erase(deleted);
       if (name.empty()) {

@@ -91,8 +91,8 @@ TEST_P(AutoChoice, TakesTheFirstStageThatFindsADevice) {
   }
   if (c.taken.empty()) {
     const std::string reason = "no FTDI adapter (vendor 0403): no serial port of ftdi_sio in " +
-                               tree.classDir() + "; libftdi found no device; d2xx: " +
-                               kNoLibrary + " not installed";
+                               tree.classDir() + "; libftdi found no device; d2xx: " + kNoLibrary +
+                               " not installed";
     EXPECT_EQ(frontend.statusText, "NoOpenDvc");
     EXPECT_EQ(frontend.statusDetail, reason);
     EXPECT_EQ(link.lastAdapterError(), reason);
@@ -105,12 +105,20 @@ TEST_P(AutoChoice, TakesTheFirstStageThatFindsADevice) {
 INSTANTIATE_TEST_SUITE_P(
     Stages, AutoChoice,
     ::testing::Values(
-        Choice{"serial_port_before_the_chip", {"ttyUSB1", "ttyUSB0"}, true, true,
-               "auto: serial SERIAL0 (Velmoria USBTo422), the first of 2", 0},
-        Choice{"chip_when_no_serial_port", {}, true, true, "auto: ftdi device 0 (Velmoria USBTo422)",
+        Choice{"serial_port_before_the_chip",
+               {"ttyUSB1", "ttyUSB0"},
+               true,
+               true,
+               "auto: serial SERIAL0 (Velmoria USBTo422), the first of 2",
+               0},
+        Choice{"chip_when_no_serial_port",
+               {},
+               true,
+               true,
+               "auto: ftdi device 0 (Velmoria USBTo422)",
                1},
-        Choice{"vendor_library_last", {}, false, true, "auto: d2xx device 0 (Velmoria USBTo422)",
-               1},
+        Choice{
+            "vendor_library_last", {}, false, true, "auto: d2xx device 0 (Velmoria USBTo422)", 1},
         Choice{"nothing", {}, false, false, "", 1}),
     ByNameField{});
 

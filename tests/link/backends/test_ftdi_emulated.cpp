@@ -356,8 +356,7 @@ TEST_F(EmulatedFtdi, DefaultAdapterTakesTheChipAndTheMachinesAnswer) {
   chip_->bus().clearTranscript();
   ASSERT_EQ(station.network.RefreshMachines(), network::RefreshOutcome::Done);
   for (std::size_t i = 0; i < 3; ++i)
-    EXPECT_EQ(station.network.slotStates()[i].identifier,
-              std::string("H00000001000") + "125"[i]);
+    EXPECT_EQ(station.network.slotStates()[i].identifier, std::string("H00000001000") + "125"[i]);
   EXPECT_NE(chip_->bus().pcBytes().find("H000000010005"), std::string::npos);
 }
 
@@ -392,12 +391,12 @@ TEST_P(EmulatedFtdiSelfTest, ReportsAndJudges) {
   const SelfTestRun& r = GetParam();
   TempDir dir;
   // The default adapter finds no serial port in the (empty) data directory and no vendor library.
-  const std::string command =
-      "env LD_PRELOAD='" QUBIX_USB_STANDIN "' QUBIX_USB_STANDIN_FAULT='" + r.fault +
-      "' QUBIX_TTY_CLASS_DIR='" + dir.path().string() +
-      "' QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so '" QUBIX24CTL "' selftest " +
-      (r.link.empty() ? std::string() : "--link " + r.link) + " --data-dir '" +
-      dir.path().string() + "' " + r.options;
+  const std::string command = "env LD_PRELOAD='" QUBIX_USB_STANDIN "' QUBIX_USB_STANDIN_FAULT='" +
+                              r.fault + "' QUBIX_TTY_CLASS_DIR='" + dir.path().string() +
+                              "' QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so '" QUBIX24CTL
+                              "' selftest " +
+                              (r.link.empty() ? std::string() : "--link " + r.link) +
+                              " --data-dir '" + dir.path().string() + "' " + r.options;
   const auto run = test::RunCommand(command);
   EXPECT_EQ(run.exitStatus, r.exitStatus) << run.output;
   for (const std::string& line : r.lines)
@@ -425,8 +424,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "claimed",
                     "",
                     1,
-                    {"is in use by another program", "advice       another program has the "
-                                                      "adapter open"}},
+                    {"is in use by another program",
+                     "advice       another program has the "
+                     "adapter open"}},
         SelfTestRun{"default_adapter_finds_the_chip",
                     "",
                     "",
@@ -438,8 +438,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "absent",
                     "",
                     1,
-                    {"backend      auto", "no FTDI adapter (vendor 0403): no serial port of "
-                                          "ftdi_sio in "},
+                    {"backend      auto",
+                     "no FTDI adapter (vendor 0403): no serial port of "
+                     "ftdi_sio in "},
                     ""},
         SelfTestRun{"nothing_answers",
                     "silent",

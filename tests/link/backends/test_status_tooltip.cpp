@@ -49,13 +49,13 @@ class StatusToolTip : public QObject {
     sources.d2xx = [] {
       return std::make_unique<qubix::link::backends::D2xxAdapter>("/nonexistent/libftd2xx.so");
     };
-    qubix::link::Link link(std::make_unique<qubix::link::backends::AutoAdapter>(sources),
-                           frontend);
+    qubix::link::Link link(std::make_unique<qubix::link::backends::AutoAdapter>(sources), frontend);
     link.Connect();
     QCOMPARE(status.text(), QStringLiteral("NoOpenDvc"));
-    QVERIFY2(status.toolTip().startsWith(QStringLiteral(
-                 "no FTDI adapter (vendor 0403): serial ports: cannot read /nonexistent/class/tty")),
-             qPrintable(status.toolTip()));
+    QVERIFY2(
+        status.toolTip().startsWith(QStringLiteral(
+            "no FTDI adapter (vendor 0403): serial ports: cannot read /nonexistent/class/tty")),
+        qPrintable(status.toolTip()));
     QVERIFY2(status.toolTip().contains(QStringLiteral("; libftdi found no device; d2xx: "
                                                       "/nonexistent/libftd2xx.so not installed")),
              qPrintable(status.toolTip()));

@@ -41,8 +41,8 @@ bool naturalLess(const std::string& a, const std::string& b) {
 }
 
 std::string text(const Description& d) {
-  return std::string(d.data(), static_cast<std::size_t>(
-                                   std::find(d.begin(), d.end(), '\0') - d.begin()));
+  return std::string(d.data(),
+                     static_cast<std::size_t>(std::find(d.begin(), d.end(), '\0') - d.begin()));
 }
 
 // "d2xx: not available: cannot load libftd2xx.so (...); install ..." as the short reason an
@@ -53,16 +53,14 @@ std::string d2xxReason(const std::string& error) {
   if (at == std::string::npos) return error;
   const auto from = at + load.size();
   const auto to = error.find(" (", from);
-  return "d2xx: " + error.substr(from, to == std::string::npos ? to : to - from) +
-         " not installed";
+  return "d2xx: " + error.substr(from, to == std::string::npos ? to : to - from) + " not installed";
 }
 
 }  // namespace
 
 AutoSources AutoSources::fromEnvironment() {
   AutoSources sources;
-  if (const char* dir = std::getenv("QUBIX_TTY_CLASS_DIR"); dir && *dir)
-    sources.ttyClassDir = dir;
+  if (const char* dir = std::getenv("QUBIX_TTY_CLASS_DIR"); dir && *dir) sources.ttyClassDir = dir;
   if (const char* dir = std::getenv("QUBIX_DEV_DIR"); dir && *dir) sources.devDir = dir;
   return sources;
 }
@@ -146,8 +144,8 @@ Status AutoAdapter::listDevices(std::span<Description> slots, std::uint32_t& dev
     std::uint32_t n = 0;
     if (backend.listDevices(found, n) != kOk) return false;
     for (std::uint32_t i = 0; i < n && i < kListed; ++i) {
-      candidates_.push_back({std::string(kind) + " device " + std::to_string(i), {},
-                             static_cast<int>(i)});
+      candidates_.push_back(
+          {std::string(kind) + " device " + std::to_string(i), {}, static_cast<int>(i)});
       descriptions.push_back(text(found[i]));
     }
     if (n > 0) stage_ = stage;
@@ -243,9 +241,7 @@ Status AutoAdapter::open(int deviceIndex, Handle& handle) {
   return kOk;
 }
 
-Adapter* AutoAdapter::opened(Handle handle) {
-  return open_ && handle == handle_ ? open_ : nullptr;
-}
+Adapter* AutoAdapter::opened(Handle handle) { return open_ && handle == handle_ ? open_ : nullptr; }
 
 Status AutoAdapter::close(Handle handle) {
   if (!opened(handle)) return kInvalidHandle;
