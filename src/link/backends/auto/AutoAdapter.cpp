@@ -100,6 +100,7 @@ std::vector<PortInfo> kernelFtdiPorts(const std::string& ttyClassDir, const std:
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
   std::vector<PortInfo> ports;
+  ports.reserve(found.size());
   for (auto& [name, info] : found) ports.push_back(std::move(info));
   return ports;
 }
