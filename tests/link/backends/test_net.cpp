@@ -521,6 +521,42 @@ void connectWithRetries(network::Station& station) {
   }
 }
 
+// One program per bus over the network too: with one connection allowed, a second client is
+// turned away with the reason, and the first keeps the bus.
+TEST_F(Ser2net, ASecondClientIsTurnedAwaySayingWhy) {
+  for (const std::string scheme : {"tcp", "rfc2217"}) {
+    SCOPED_TRACE(scheme);
+    std::string error;
+    auto first = compose::makeAdapter(uri(scheme), error);
+    ASSERT_NE(first, nullptr) << error;
+    link::Handle h1 = nullptr;
+    // The other accepter's client may still hold the device for a moment (bounded retries).
+    for (int i = 0; i < 50 && first->open(0, h1) != link::kOk; ++i) ::usleep(100000);
+    ASSERT_NE(h1, nullptr) << first->lastError();
+    auto second = compose::makeAdapter(uri(scheme), error);
+    ASSERT_NE(second, nullptr) << error;
+    link::Handle h2 = nullptr;
+    EXPECT_EQ(second->open(0, h2), link::kDeviceNotOpened);
+    EXPECT_EQ(second->lastError(), uri(scheme) +
+                                       ": the device server is in use by another client (it "
+                                       "answered \"Port already in use\")");
+    // The first still reaches the bus.
+    const std::string select = protocol::SelectFrame({0, 0, 0, 1, 0, 1});
+    std::uint32_t n = 0;
+    ASSERT_EQ(first->setTimeouts(h1, 500, 500), link::kOk);
+    ASSERT_EQ(first->write(h1, reinterpret_cast<const std::uint8_t*>(select.data()),
+                           static_cast<std::uint32_t>(select.size()), n),
+              link::kOk);
+    std::uint8_t ack = 0;
+    ASSERT_EQ(first->read(h1, &ack, 1, n), link::kOk) << first->lastError();
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(ack, 'O');
+    std::string release = "R";
+    first->write(h1, reinterpret_cast<const std::uint8_t*>(release.data()), 1, n);
+    first->close(h1);
+  }
+}
+
 TEST_F(Ser2net, ServerStoppedDuringARefreshFailsCleanlyAndReconnects) {
   std::string err;
   ASSERT_EQ(ctl("scan --max 3 --link " + uri("tcp"), err), 0) << err;
