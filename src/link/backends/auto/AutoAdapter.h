@@ -73,6 +73,10 @@ class AutoAdapter final : public Adapter {
   // "auto" while nothing is open, then which device was taken: "auto: serial /dev/ttyUSB0",
   // "auto: ftdi usb 1:4 (Velmoria USBTo422)", "auto: d2xx device 0 (...)".
   std::string backendName() const override;
+  // What the last listing would open: "serial /dev/ttyUSB0 (...), the first of 2"; "" for none.
+  std::string firstFound() const {
+    return candidates_.empty() ? std::string{} : candidates_.front().name;
+  }
 
  private:
   enum class Stage { None, Serial, Ftdi, D2xx };
