@@ -360,20 +360,6 @@ TEST_F(EmulatedFtdi, DefaultAdapterTakesTheChipAndTheMachinesAnswer) {
   EXPECT_NE(chip_->bus().pcBytes().find("H000000010005"), std::string::npos);
 }
 
-// The chip's interface claimed by another program: a clear refusal, not libftdi's own words.
-TEST_F(EmulatedFtdi, ChipClaimedByAnotherProgramIsRefusedSayingSo) {
-  chip_->setup().claimedElsewhere = true;
-  auto link = connect();
-  EXPECT_FALSE(link->state().Connected);
-  EXPECT_EQ(frontend_.statusText, "NoOpenDvc");
-  EXPECT_EQ(frontend_.statusDetail.rfind("ftdi: usb 1:", 0), 0u) << frontend_.statusDetail;
-  EXPECT_NE(frontend_.statusDetail.find(" is in use by another program (its USB interface is "
-                                        "claimed)"),
-            std::string::npos)
-      << frontend_.statusDetail;
-  EXPECT_EQ(link->lastAdapterError(), frontend_.statusDetail);
-}
-
 #ifdef QUBIX24CTL
 struct SelfTestRun {
   const char* name;
