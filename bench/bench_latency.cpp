@@ -188,7 +188,7 @@ struct NetworkPaths {
         << remoteSim->line(0) << ",115200n81,local\n"
         << "connection: &tuned\n  accepter: tcp(nodelay),127.0.0.1," << tunedPort
         << "\n  connector: serialdev," << tunedSim->line(0)
-        << ",115200n81,local\n  options:\n    kickolduser: true\n    chardelay: false\n"
+        << ",115200n81,local\n  options:\n    kickolduser: false\n    chardelay: false\n"
            "    max-connections: 1\n";
     server = std::make_unique<test::Child>(
         std::vector<std::string>{"ser2net", "-n", "-u", "-c", (dir / "ser2net.yaml").string(), "-P",

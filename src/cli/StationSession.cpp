@@ -12,8 +12,9 @@ namespace qubix::cli {
 namespace {
 RegisterGlobalOption linkOption{QCommandLineOption(
     QStringLiteral("link"),
-    QStringLiteral("The adapter: sim:, serial:[DEVICE], ftdi:[DESC], d2xx:, tcp:HOST:PORT or "
-                   "rfc2217:HOST:PORT (default: none)."),
+    QStringLiteral("The adapter: sim:, serial:[DEVICE], ftdi:[DESC], d2xx:, tcp:HOST:PORT, "
+                   "rfc2217:HOST:PORT or none: (default: the first FTDI adapter found: a "
+                   "serial port of ftdi_sio, else a chip through libftdi, else through d2xx)."),
     QStringLiteral("URI"))};
 RegisterGlobalOption dataDirOption{QCommandLineOption(
     QStringLiteral("data-dir"),

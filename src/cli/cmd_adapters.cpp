@@ -1,5 +1,6 @@
 // adapters: what each real backend sees on this machine (path, vendor and product ids,
-// description, serial number, latency timer) and why a backend cannot be used. Meant for the
+// description, serial number, latency timer), why a backend cannot be used, and which adapter a
+// program started without --link would take. Meant for the
 // operator setting up hardware; it opens nothing for longer than it takes to look.
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
 #include "link/backends/PortReport.h"
+#include "link/backends/auto/AutoAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "link/backends/net/NetAdapter.h"
@@ -31,7 +33,23 @@ std::string LinkFor(const BackendReport& report, const PortInfo& port) {
   return "d2xx:";
 }
 
-void PrintText(Invocation& inv, const std::vector<BackendReport>& reports) {
+// Which adapter the default (no --link) takes now, or why it takes none.
+struct DefaultChoice {
+  std::string takes;
+  std::string reason;
+};
+
+DefaultChoice LookAsTheDefault() {
+  link::backends::AutoAdapter automatic;
+  std::uint32_t count = 0;
+  automatic.listDevices({}, count);
+  return {automatic.firstFound(), automatic.firstFound().empty() ? automatic.lastError() : ""};
+}
+
+void PrintText(Invocation& inv, const std::vector<BackendReport>& reports,
+               const DefaultChoice& choice) {
+  inv.print("default (no --link): " +
+            (choice.takes.empty() ? choice.reason : "takes " + choice.takes) + "\n");
   for (const auto& r : reports) {
     if (!r.available) {
       inv.print(r.backend + ": " + r.reason + "\n");
@@ -60,7 +78,8 @@ void PrintText(Invocation& inv, const std::vector<BackendReport>& reports) {
   }
 }
 
-void PrintJson(Invocation& inv, const std::vector<BackendReport>& reports) {
+void PrintJson(Invocation& inv, const std::vector<BackendReport>& reports,
+               const DefaultChoice& choice) {
   QJsonArray backends;
   for (const auto& r : reports) {
     QJsonArray adapters;
@@ -79,7 +98,9 @@ void PrintJson(Invocation& inv, const std::vector<BackendReport>& reports) {
                                 {"reason", JsonText(r.reason)},
                                 {"adapters", adapters}});
   }
-  inv.print(JsonLine(QJsonDocument(QJsonObject{{"backends", backends}})));
+  const QJsonObject automatic{{"takes", JsonText(choice.takes)},
+                              {"reason", JsonText(choice.reason)}};
+  inv.print(JsonLine(QJsonDocument(QJsonObject{{"backends", backends}, {"default", automatic}})));
 }
 
 int RunAdapters(Invocation& inv) {
@@ -90,10 +111,11 @@ int RunAdapters(Invocation& inv) {
       link::backends::D2xxAdapter::probe(),
       link::backends::NetAdapter::probe(),
   };
+  const DefaultChoice choice = LookAsTheDefault();
   if (inv.json)
-    PrintJson(inv, reports);
+    PrintJson(inv, reports, choice);
   else
-    PrintText(inv, reports);
+    PrintText(inv, reports, choice);
   return kExitOk;
 }
 

@@ -63,6 +63,9 @@ std::string OpenAdvice(const std::string& reason) {
   if (has("ermission") || has("not permitted") || has("libusb_open") || has("EACCES"))
     return "permissions: install udev/99-qubix24-ftdi.rules, join the dialout group and log in "
            "again";
+  if (has(" is in use by ") && !has("kernel"))
+    return "another program has the adapter open (named above): only one program may use an "
+           "adapter at a time, so stop that one first";
   if (has("claim") || has("driver") || has("busy") || has("in use"))
     return "the kernel's serial driver holds the chip: use --link serial:, or unbind ftdi_sio for "
            "ftdi: and d2xx:";
@@ -130,7 +133,7 @@ void PrintText(Invocation& inv, const Report& r) {
     std::snprintf(head, sizeof head, "%-13s", label);
     inv.print(head + value + "\n");
   };
-  line("link", r.link);
+  line("link", r.link.empty() ? std::string("none given: the default adapter") : r.link);
   line("backend", r.backend);
   if (!r.connected) {
     line("open", "failed: " + r.openError);
@@ -207,9 +210,10 @@ int RunSelfTest(Invocation& inv) {
   network::Station& st = *session->station;
   Report r;
   r.link = inv.value(QStringLiteral("link")).toStdString();
-  r.backend = st.link.adapter().backendName();
 
   st.Connect();
+  // After connecting: the default adapter names the device it took.
+  r.backend = st.link.adapter().backendName();
   r.connected = st.link.state().Connected;
   if (!r.connected) {
     r.openError = session->frontend.status;

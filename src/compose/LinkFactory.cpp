@@ -4,6 +4,7 @@
 
 #include "link/TracingAdapter.h"
 #include "link/backends/NoDeviceAdapter.h"
+#include "link/backends/auto/AutoAdapter.h"
 #include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "link/backends/net/NetAdapter.h"
@@ -15,6 +16,7 @@ namespace qubix::compose {
 
 using link::Adapter;
 using link::TracingAdapter;
+using link::backends::AutoAdapter;
 using link::backends::D2xxAdapter;
 using link::backends::makeFtdiAdapter;
 using link::backends::makeNetAdapter;
@@ -99,7 +101,10 @@ std::unique_ptr<Adapter> makeAdapter(std::string_view uri, std::string& error) {
   error.clear();
   const auto [scheme, rest] = split(uri);
 
-  if (uri.empty() || scheme == "none") return std::make_unique<NoDeviceAdapter>();
+  // No --link: whatever FTDI adapter is plugged in, looked for again at every connect attempt.
+  if (uri.empty()) return std::make_unique<AutoAdapter>();
+  // An adapter that never opens, for trying the program's behaviour without one.
+  if (scheme == "none") return std::make_unique<NoDeviceAdapter>();
   if (scheme == "sim") return makeSimAdapter(rest);
   // The device itself is looked for at connect time (and again on every retry), so an adapter
   // plugged in later is found; what is wrong then is in the adapter's lastError().

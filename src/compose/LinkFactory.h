@@ -1,6 +1,7 @@
 // Picks the adapter backend from a link address: "sim:", "serial:[DEVICE]", "ftdi:[DESC]",
-// "d2xx:", "tcp:HOST:PORT", "rfc2217:HOST:PORT", or "" / "none:" for the adapter that lists no
-// device.
+// "d2xx:", "tcp:HOST:PORT", "rfc2217:HOST:PORT", "none:" for the adapter that lists no device,
+// or "" for the default, which looks for an FTDI adapter at every connect attempt
+// (link/backends/auto/AutoAdapter.h says in which order).
 #pragma once
 
 #include <functional>

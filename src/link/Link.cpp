@@ -13,6 +13,12 @@ namespace {
 // protocol. The drain's time bound is kDrainTimeouts.
 constexpr int kMaxDrainReads = 4096;
 
+// The reason of a connect or driver failure, never empty.
+std::string FailureReason(const Adapter& adapter, std::string_view fallback) {
+  std::string reason = adapter.lastError();
+  return reason.empty() ? std::string(fallback) : reason;
+}
+
 bool DescriptionIs(const Description& d, std::string_view name) {
   const auto len = static_cast<std::size_t>(std::find(d.begin(), d.end(), '\0') - d.begin());
   return std::string_view(d.data(), len) == name;
@@ -32,6 +38,7 @@ void Link::Connect() {
     state_.DeviceListed = false;
     status_.setStatusText(texts::kNoDevice);
     status_.setStatusDetail(adapter_->lastError());
+    adapterError_ = FailureReason(*adapter_, "the adapter's devices cannot be listed");
     return;
   }
   state_.DeviceListed = true;
@@ -50,6 +57,7 @@ void Link::Connect() {
   if (adapter_->open(0, handle) != kOk) {
     status_.setStatusText(texts::kNoOpenDvc);
     status_.setStatusDetail(adapter_->lastError());
+    adapterError_ = FailureReason(*adapter_, "the adapter cannot be opened");
     return;
   }
   state_.handle = handle;
@@ -65,17 +73,22 @@ void Link::Connect() {
   if (!lineSet) {
     status_.setStatusText(texts::kNoOpenDvc);
     status_.setStatusDetail(adapter_->lastError());
+    adapterError_ = FailureReason(*adapter_, "the adapter's line cannot be set");
     adapter_->close(handle);
     state_.handle = nullptr;
     return;
   }
   state_.Connected = true;
+  adapterError_.clear();
   if (onSelectionVoid) onSelectionVoid();
   status_.setStatusDetail({});
 }
 
 bool Link::QueryDeviceInfo() {
   state_.driverStatus = adapter_->getDeviceInfo(state_.handle, state_.deviceInfo);
+  // The callers drop the connection on a failure here: an adapter that is gone.
+  if (state_.driverStatus != kOk)
+    adapterError_ = FailureReason(*adapter_, "the adapter does not answer");
   return state_.driverStatus == kOk;
 }
 
@@ -90,6 +103,7 @@ bool Link::WriteFrame() {
     status_.setStatusColour(kRed);
     status_.setStatusText(texts::kConnectionFail);
     status_.setStatusDetail(adapter_->lastError());
+    adapterError_ = FailureReason(*adapter_, "a write to the adapter failed");
     state_.Connected = false;
     if (onSelectionVoid) onSelectionVoid();
     if (onConnectionLost) onConnectionLost();

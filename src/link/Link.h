@@ -96,6 +96,11 @@ class Link {
   Status RawWrite(const std::uint8_t* data, std::uint32_t count, std::uint32_t& written);
   Status RawRead(std::uint8_t* data, std::uint32_t count, std::uint32_t& read);
 
+  // Why the adapter is not connected: the reason the last connect attempt failed, or the driver
+  // failure that dropped the connection; "" while connected. What the status line's tool tip
+  // showed, for callers without one (the service's bus state).
+  const std::string& lastAdapterError() const { return adapterError_; }
+
   LinkState& state() { return state_; }
   const LinkState& state() const { return state_; }
   Adapter& adapter() { return *adapter_; }
@@ -124,6 +129,7 @@ class Link {
   StatusLine& status_;
   LinkState state_;
   std::uint32_t readTimeoutMs_ = kStandardTimeoutMs;
+  std::string adapterError_;
 };
 
 namespace texts {

@@ -41,6 +41,7 @@ struct ChipSetup {
   std::string serialNumber = "QX240001";
   bool openDenied = false;         // the device node is not the user's (no udev rule)
   bool kernelDriverBound = false;  // the kernel's serial driver holds the interface
+  bool claimedElsewhere = false;   // another program has claimed the interface
 };
 
 class EmulatedChip {

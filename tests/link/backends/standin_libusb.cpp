@@ -6,8 +6,9 @@
 // and writes never use them.
 //
 // Preloaded into qubix24ctl it runs on the real clock (a bulk IN really waits for the chip's
-// next packet); QUBIX_USB_STANDIN_FAULT=denied|driver|silent gives it the usual set-up faults
-// (no permission, the kernel driver bound, nothing answering on the bus).
+// next packet); QUBIX_USB_STANDIN_FAULT=denied|driver|claimed|silent|absent gives it the usual
+// set-up faults (no permission, the kernel driver bound, another program's claim, nothing
+// answering on the bus, no chip plugged in).
 #include <libusb.h>
 
 #include <algorithm>
@@ -52,6 +53,8 @@ class Ft232r final : public qubix::test::EmulatedChip {
       if (std::strcmp(fault, "silent") == 0) bus_ = std::make_shared<SimBus>();
       setup_.openDenied = std::strcmp(fault, "denied") == 0;
       setup_.kernelDriverBound = std::strcmp(fault, "driver") == 0;
+      setup_.claimedElsewhere = std::strcmp(fault, "claimed") == 0;
+      if (std::strcmp(fault, "absent") == 0) plugged_ = false;
     }
   }
 
@@ -232,14 +235,15 @@ class Ft232r final : public qubix::test::EmulatedChip {
     return setup_.openDenied ? LIBUSB_ERROR_ACCESS : 0;
   }
   int detachKernelDriver() {
-    if (!setup_.kernelDriverBound) return LIBUSB_ERROR_NOT_FOUND;
+    // Another program's claim is no kernel driver: there is nothing to detach.
+    if (!setup_.kernelDriverBound || setup_.claimedElsewhere) return LIBUSB_ERROR_NOT_FOUND;
     if (setup_.openDenied) return LIBUSB_ERROR_ACCESS;
     setup_.kernelDriverBound = false;
     return 0;
   }
   int claim(libusb_device_handle* h) {
     if (!alive(h->device)) return LIBUSB_ERROR_NO_DEVICE;
-    return setup_.kernelDriverBound ? LIBUSB_ERROR_BUSY : 0;
+    return setup_.kernelDriverBound || setup_.claimedElsewhere ? LIBUSB_ERROR_BUSY : 0;
   }
 
  private:
@@ -332,6 +336,11 @@ int libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* desc)
 }
 
 uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
+int libusb_get_port_numbers(libusb_device*, uint8_t* ports, int length) {
+  if (length < 1) return LIBUSB_ERROR_OVERFLOW;
+  ports[0] = 1;
+  return 1;
+}
 uint8_t libusb_get_device_address(libusb_device* device) {
   return static_cast<uint8_t>(1 + device->generation);
 }

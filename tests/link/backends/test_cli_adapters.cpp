@@ -26,9 +26,21 @@ std::string run(const std::string& environment, const std::string& arguments) {
 }
 
 TEST(AdaptersCommand, SaysWhyTheVendorLibraryIsMissing) {
-  const std::string out = run("QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so", "");
+  const TempDir noPorts("qubix-tty");
+  const std::string out = run("QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so QUBIX_TTY_CLASS_DIR='" +
+                                  noPorts.path().string() + "'",
+                              "");
   EXPECT_NE(out.find("d2xx: not available: cannot load /nonexistent/libftd2xx.so"),
             std::string::npos)
+      << out;
+  // What a program without --link would take: nothing on a machine without an FTDI chip on its
+  // USB, and why (libftdi's words in the middle depend on the machine's USB).
+  EXPECT_NE(out.find("default (no --link): no FTDI adapter (vendor 0403): no serial port of "
+                     "ftdi_sio in " +
+                     noPorts.path().string() + "; "),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("; d2xx: /nonexistent/libftd2xx.so not installed\n"), std::string::npos)
       << out;
   EXPECT_NE(out.find("serial: "), std::string::npos) << out;
   EXPECT_NE(out.find("ftdi: "), std::string::npos) << out;

@@ -51,7 +51,7 @@ const bool kFtdi = link::backends::FtdiAdapter::compiledIn();
 INSTANTIATE_TEST_SUITE_P(
     Links, FactoryForms,
     ::testing::Values(
-        Form{"sim", "sim:", "sim", ""}, Form{"empty", "", "none", ""},
+        Form{"sim", "sim:", "sim", ""}, Form{"empty", "", "auto", ""},
         Form{"none", "none:", "none", ""},
         Form{"serial_default", "serial:", kSerial ? "serial" : "",
              "the serial adapter is not available: "},

@@ -12,6 +12,8 @@
 
 #include "UsbStandIn.h"
 #include "link/Link.h"
+#include "link/backends/auto/AutoAdapter.h"
+#include "link/backends/d2xx/D2xxAdapter.h"
 #include "link/backends/ftdi/FtdiAdapter.h"
 #include "network/HardwarePreset.h"
 #include "network/HfpFile.h"
@@ -321,6 +323,43 @@ TEST_F(EmulatedFtdi, UnplugInTheMiddleOfARefreshAndReconnect) {
   EXPECT_EQ(station.network.slotStates()[2].identifier, "H000000010005");
 }
 
+// Started without --link: no serial port of the kernel's driver, so the default takes the chip
+// through libftdi, and the machines answer through it.
+TEST_F(EmulatedFtdi, DefaultAdapterTakesTheChipAndTheMachinesAnswer) {
+  TempDir dir;
+  ListDemoMachines(dir.path());
+  TempDir noPorts("qubix-tty");
+  link::backends::AutoSources sources;
+  sources.ttyClassDir = noPorts.path().string();
+  sources.ftdi = [this](std::string&) -> std::unique_ptr<link::Adapter> { return adapter(); };
+  sources.d2xx = [] {
+    return std::make_unique<link::backends::D2xxAdapter>("/nonexistent/libftd2xx.so");
+  };
+  network::Station station(std::make_unique<link::backends::AutoAdapter>(sources), frontend_,
+                           dir.path());
+
+  // Nothing on the USB: the reason says what was looked for, and the next attempt tries again.
+  chip_->unplugAtMs(now());
+  station.Connect();
+  ASSERT_FALSE(station.link.state().Connected);
+  EXPECT_EQ(frontend_.statusText, "NoOpenDvc");
+  EXPECT_EQ(station.link.lastAdapterError(),
+            "no FTDI adapter (vendor 0403): no serial port of ftdi_sio in " +
+                noPorts.path().string() +
+                "; libftdi found no device; d2xx: /nonexistent/libftd2xx.so not installed");
+  EXPECT_EQ(frontend_.statusDetail, station.link.lastAdapterError());
+
+  chip_->plugIn();
+  station.Connect();
+  ASSERT_TRUE(station.link.state().Connected) << frontend_.statusDetail;
+  EXPECT_EQ(station.link.adapter().backendName(), "auto: ftdi device 0 (Velmoria USBTo422)");
+  chip_->bus().clearTranscript();
+  ASSERT_EQ(station.network.RefreshMachines(), network::RefreshOutcome::Done);
+  for (std::size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(station.network.slotStates()[i].identifier, std::string("H00000001000") + "125"[i]);
+  EXPECT_NE(chip_->bus().pcBytes().find("H000000010005"), std::string::npos);
+}
+
 #ifdef QUBIX24CTL
 struct SelfTestRun {
   const char* name;
@@ -328,6 +367,7 @@ struct SelfTestRun {
   std::string options;
   int exitStatus;
   std::vector<std::string> lines;  // each must appear in the output
+  std::string link = "ftdi:";      // "" for none: the default adapter
 };
 
 class EmulatedFtdiSelfTest : public ::testing::TestWithParam<SelfTestRun> {};
@@ -336,9 +376,13 @@ class EmulatedFtdiSelfTest : public ::testing::TestWithParam<SelfTestRun> {};
 TEST_P(EmulatedFtdiSelfTest, ReportsAndJudges) {
   const SelfTestRun& r = GetParam();
   TempDir dir;
+  // The default adapter finds no serial port in the (empty) data directory and no vendor library.
   const std::string command = "env LD_PRELOAD='" QUBIX_USB_STANDIN "' QUBIX_USB_STANDIN_FAULT='" +
-                              r.fault + "' '" QUBIX24CTL "' selftest --link ftdi: --data-dir '" +
-                              dir.path().string() + "' " + r.options;
+                              r.fault + "' QUBIX_TTY_CLASS_DIR='" + dir.path().string() +
+                              "' QUBIX_D2XX_LIBRARY=/nonexistent/libftd2xx.so '" QUBIX24CTL
+                              "' selftest " +
+                              (r.link.empty() ? std::string() : "--link " + r.link) +
+                              " --data-dir '" + dir.path().string() + "' " + r.options;
   const auto run = test::RunCommand(command);
   EXPECT_EQ(run.exitStatus, r.exitStatus) << run.output;
   for (const std::string& line : r.lines)
@@ -362,6 +406,28 @@ INSTANTIATE_TEST_SUITE_P(
         SelfTestRun{"no_permission", "denied", "", 1, {"verdict      fail", "permission"}},
         SelfTestRun{
             "kernel_driver_bound_is_detached", "driver", "", 0, {"machine      H000000010001"}},
+        SelfTestRun{"claimed_by_another_program",
+                    "claimed",
+                    "",
+                    1,
+                    {"is in use by another program",
+                     "advice       another program has the "
+                     "adapter open"}},
+        SelfTestRun{"default_adapter_finds_the_chip",
+                    "",
+                    "",
+                    0,
+                    {"backend      auto: ftdi device 0 (Velmoria USBTo422)",
+                     "machine      H000000010001 (found by scanning)"},
+                    ""},
+        SelfTestRun{"default_adapter_says_what_it_looked_for",
+                    "absent",
+                    "",
+                    1,
+                    {"backend      auto",
+                     "no FTDI adapter (vendor 0403): no serial port of "
+                     "ftdi_sio in "},
+                    ""},
         SelfTestRun{"nothing_answers",
                     "silent",
                     "--scan-to 3",

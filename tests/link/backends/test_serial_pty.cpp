@@ -18,8 +18,10 @@
 #include <memory>
 #include <string>
 
+#include "FakeTtyTree.h"
 #include "compose/LinkFactory.h"
 #include "link/Link.h"
+#include "link/backends/auto/AutoAdapter.h"
 #include "link/backends/serial/SerialAdapter.h"
 #include "protocol/Bus.h"
 #include "protocol/Hex.h"
@@ -206,7 +208,87 @@ TEST_F(SerialPty, InterposerLeavesOtherFilesAlone) {
   ::close(file);
 }
 
+// Whether the terminal at path is in exclusive mode, asked through a descriptor of its own.
+bool Exclusive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int exclusive = 0;
+  const bool asked = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+  ::close(fd);
+  return asked && exclusive != 0;
+}
+
+std::string ThisProgramHolds(const std::string& path) {
+  return "serial: " + path + " is in use by test_serial_pty, PID " + std::to_string(::getpid());
+}
+
+// One program per adapter: the second opener is refused and told who holds the port; once the
+// first lets go, the port opens again and is no longer exclusive.
+TEST_F(SerialPty, SecondOpenerIsRefusedAndNamesTheHolder) {
+  SerialAdapter first(path_), second(path_);
+  link::Handle h1 = nullptr, h2 = nullptr;
+  ASSERT_EQ(first.open(0, h1), link::kOk) << first.lastError();
+  EXPECT_TRUE(Exclusive(path_));
+  EXPECT_EQ(second.open(0, h2), link::kDeviceNotOpened);
+  EXPECT_EQ(h2, nullptr);
+  EXPECT_EQ(second.lastError(), ThisProgramHolds(path_));
+
+  // The link shows it as any failed open: "NoOpenDvc", the holder on the tool tip.
+  std::string error;
+  link::Link link(compose::makeAdapter("serial:" + path_, error), frontend_);
+  link.Connect();
+  EXPECT_FALSE(link.state().Connected);
+  EXPECT_EQ(frontend_.statusText, "NoOpenDvc");
+  EXPECT_EQ(frontend_.statusDetail, ThisProgramHolds(path_));
+  EXPECT_EQ(link.lastAdapterError(), ThisProgramHolds(path_));
+
+  // The refused opener left the first one's exclusive mode alone.
+  EXPECT_TRUE(Exclusive(path_));
+  ASSERT_EQ(first.close(h1), link::kOk);
+  EXPECT_FALSE(Exclusive(path_));
+  EXPECT_EQ(second.open(0, h2), link::kOk) << second.lastError();
+  EXPECT_EQ(second.close(h2), link::kOk);
+}
+
+// Started without --link, with the simulator's pseudo-terminal standing in for ttyUSB0 of a
+// made-up /sys/class/tty: the default takes it and the machines answer.
+TEST_F(SerialPty, DefaultAdapterTakesTheKernelDriversPort) {
+  FakeTtyTree tree;
+  tree.addPort("ttyUSB0", "0403", "Velmoria USBTo422", path_);
+  link::backends::AutoSources sources;
+  sources.ttyClassDir = tree.classDir();
+  sources.devDir = tree.devDir();
+  link::Link link(std::make_unique<link::backends::AutoAdapter>(sources), frontend_);
+  link.Connect();
+  ASSERT_TRUE(link.state().Connected) << frontend_.statusDetail;
+  EXPECT_EQ(link.adapter().backendName(), "auto: serial " + path_ + " (Velmoria USBTo422)");
+  EXPECT_TRUE(Exclusive(path_));
+  protocol::Bus bus(link, frontend_);
+  link.DrainInput();
+  ASSERT_TRUE(bus.SelectMachine(protocol::SelectFrame({0, 0, 0, 1, 0, 2})));
+  ASSERT_TRUE(bus.ReadParameter(18));
+  EXPECT_EQ(bus.ParameterValue, 3);
+  bus.ReleaseMachine();
+  link.CloseAdapter();
+}
+
 #ifdef QUBIX24CTL
+// The tool refused a port this program holds: exit status 1 and the holder on standard error.
+TEST_F(SerialPty, ToolRefusedAPortInUseSaysWhoHoldsIt) {
+  SerialAdapter holder(path_);
+  link::Handle h = nullptr;
+  ASSERT_EQ(holder.open(0, h), link::kOk) << holder.lastError();
+  const test::TempDir dir("qubix-pty");
+  // Standard error alone reaches the pipe.
+  const CommandRun run = RunCommand("{ '" QUBIX24CTL "' status --link serial:" + path_ +
+                                    " --data-dir " + dir.path().string() + " 2>&1 >/dev/null; }");
+  EXPECT_EQ(run.exitStatus, 1) << run.output;
+  EXPECT_NE(run.output.find("cannot open the adapter: NoOpenDvc (" + ThisProgramHolds(path_) + ")"),
+            std::string::npos)
+      << run.output;
+  holder.close(h);
+}
+
 // The self-test through the pseudo-terminal (the interposer is inherited): a pty has no chip, so
 // the latency timer is unknown and the event character not available, and the round trip works
 // (exit 0: "pass", or "slow" on a loaded machine, since this runs on the real clock).

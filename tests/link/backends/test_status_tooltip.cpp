@@ -11,6 +11,9 @@
 #include "StandIn.h"
 #include "compose/LinkFactory.h"
 #include "link/Link.h"
+#include "link/backends/NoDeviceAdapter.h"
+#include "link/backends/auto/AutoAdapter.h"
+#include "link/backends/d2xx/D2xxAdapter.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "ui/common/QtFrontend.h"
@@ -30,6 +33,31 @@ class StatusToolTip : public QObject {
     link.Connect();
     QCOMPARE(status.text(), QStringLiteral("NoDevice"));
     QVERIFY2(status.toolTip().contains(QStringLiteral("/dev/ttyQUBIXnone")),
+             qPrintable(status.toolTip()));
+  }
+
+  // Started without --link and nothing plugged in: what was looked for, on the tool tip.
+  void defaultAdapterFindingNothingSaysWhatItLookedFor() {
+    QLineEdit status;
+    qubix::ui::QtFrontend frontend;
+    frontend.setStatusWidget(&status);
+    qubix::link::backends::AutoSources sources;
+    sources.ttyClassDir = "/nonexistent/class/tty";
+    sources.ftdi = [](std::string&) -> std::unique_ptr<qubix::link::Adapter> {
+      return std::make_unique<qubix::link::backends::NoDeviceAdapter>();
+    };
+    sources.d2xx = [] {
+      return std::make_unique<qubix::link::backends::D2xxAdapter>("/nonexistent/libftd2xx.so");
+    };
+    qubix::link::Link link(std::make_unique<qubix::link::backends::AutoAdapter>(sources), frontend);
+    link.Connect();
+    QCOMPARE(status.text(), QStringLiteral("NoOpenDvc"));
+    QVERIFY2(
+        status.toolTip().startsWith(QStringLiteral(
+            "no FTDI adapter (vendor 0403): serial ports: cannot read /nonexistent/class/tty")),
+        qPrintable(status.toolTip()));
+    QVERIFY2(status.toolTip().contains(QStringLiteral("; libftdi found no device; d2xx: "
+                                                      "/nonexistent/libftd2xx.so not installed")),
              qPrintable(status.toolTip()));
   }
 

@@ -5,15 +5,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <thread>
 
+#include "link/backends/DeviceHolder.h"
 #include "link/backends/Latency.h"
 
 namespace qubix::link::backends {
 
 namespace {
+
+// ftdi_usb_open_dev's answer when the interface cannot be claimed.
+constexpr int kClaimFailed = -5;
 
 struct ContextDeleter {
   void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
@@ -23,7 +28,26 @@ using Context = std::unique_ptr<ftdi_context, ContextDeleter>;
 struct Found {
   PortInfo info;
   libusb_device* dev = nullptr;  // referenced while the list lives
+  std::vector<int> place;        // bus number, then the port numbers from the root hub
+  std::string node;              // the device node under /dev/bus/usb
 };
+
+// Where the chip is plugged in: the same for the same socket, whatever order the system lists
+// devices in and whatever address it gave this time.
+std::vector<int> placeOf(libusb_device* dev) {
+  std::vector<int> place{libusb_get_bus_number(dev)};
+  std::uint8_t ports[8] = {};
+  const int n = libusb_get_port_numbers(dev, ports, sizeof ports);
+  for (int i = 0; i < n; ++i) place.push_back(ports[i]);
+  return place;
+}
+
+std::string usbNode(libusb_device* dev) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", libusb_get_bus_number(dev),
+                libusb_get_device_address(dev));
+  return path;
+}
 
 // Lists the chips with the vendor's usual ids (0403:6001/6010/6011/6014/6015); the strings need
 // the device opened briefly, which fails without permission: that is noted, not fatal.
@@ -45,6 +69,8 @@ std::vector<Found> listChips(ftdi_context* ctx, ftdi_device_list*& list, std::st
     }
     f.info.path = "usb " + std::to_string(libusb_get_bus_number(d->dev)) + ":" +
                   std::to_string(libusb_get_device_address(d->dev));
+    f.place = placeOf(d->dev);
+    f.node = usbNode(d->dev);
     char product[128] = {};
     char serial[64] = {};
     if (ftdi_usb_get_strings2(ctx, d->dev, nullptr, 0, product, sizeof product, serial,
@@ -56,6 +82,9 @@ std::vector<Found> listChips(ftdi_context* ctx, ftdi_device_list*& list, std::st
     }
     found.push_back(std::move(f));
   }
+  // The first chip is the one in the lowest bus and socket.
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Found& a, const Found& b) { return a.place < b.place; });
   return found;
 }
 
@@ -179,7 +208,17 @@ Status FtdiAdapter::open(int deviceIndex, Handle& handle) {
   }
   const int rc = ftdi_usb_open_dev(device->ctx.get(), chosen->dev);
   device->info = chosen->info;
+  const std::string node = chosen->node;
   ftdi_list_free(&list);
+  if (rc == kClaimFailed) {
+    // The claim of the chip's interface is exclusive: another program (through libftdi or the
+    // vendor's library) holds it, or a kernel driver that cannot be detached does.
+    device->ctx.reset();
+    const std::string holder = deviceHolder(node);
+    return fail(kDeviceNotOpened,
+                device->info.path + " is in use by " +
+                    (holder.empty() ? "another program (its USB interface is claimed)" : holder));
+  }
   if (rc < 0) {
     const std::string why = ftdi_get_error_string(device->ctx.get());
     device->ctx.reset();  // never opened: nothing to close

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
+#include <string_view>
 
 namespace qubix::link::backends {
 
@@ -196,6 +197,13 @@ struct NetAdapter::Connection {
   }
 };
 
+namespace {
+// What ser2net sends a client beyond its max-connections before it hangs up, and how long a
+// new connection waits for it.
+constexpr std::string_view kServerRefusal = "Port already in use";
+constexpr unsigned kRefusalWaitMs = 50;
+}  // namespace
+
 bool NetAdapter::compiledIn() { return true; }
 
 BackendReport NetAdapter::probe() {
@@ -274,6 +282,23 @@ Status NetAdapter::open(int deviceIndex, Handle& handle) {
     return fail(kDeviceNotOpened, connecting + networkReason(why));
   }
   gensio_set_sync(c->io);
+  // A device server that already serves another client (ser2net with max-connections: 1) says
+  // so at once and hangs up: one program per bus, and the operator is told why.
+  const std::string_view refusal = kServerRefusal;
+  const auto refused = [raw, refusal] {
+    const std::size_t n = std::min(raw->early.size(), refusal.size());
+    return n > 0 && std::equal(raw->early.begin(), raw->early.begin() + static_cast<long>(n),
+                               refusal.begin());
+  };
+  raw->readUntil(
+      [raw, &refused, refusal] {
+        return raw->early.size() >= refusal.size() || (!raw->early.empty() && !refused());
+      },
+      kRefusalWaitMs);
+  if (refused() && (raw->early.size() >= refusal.size() || raw->lostError))
+    return fail(kDeviceNotOpened, linkText() +
+                                      ": the device server is in use by another client (it "
+                                      "answered \"Port already in use\")");
   if (protocol_ == NetProtocol::Rfc2217) {
     c->line = gensio_to_sergensio(c->io);
     if (!c->line) return fail(kDeviceNotOpened, linkText() + ": the server offers no line control");

@@ -1,13 +1,17 @@
 #include "link/backends/serial/SerialAdapter.h"
 
 #include <libserialport.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
+#include "link/backends/DeviceHolder.h"
 #include "link/backends/Latency.h"
 
 namespace qubix::link::backends {
@@ -63,8 +67,13 @@ struct SerialAdapter::Port {
   PortInfo info;
   std::uint32_t readTimeoutMs = 0;  // 0 waits for the whole count, as the vendor's driver does
   std::uint32_t writeTimeoutMs = 0;
+  int fd = -1;             // the descriptor libserialport opened
+  bool exclusive = false;  // set by this port: given back on closing
   ~Port() {
     if (port) {
+      // The flag stays with the terminal (a pseudo-terminal outlives its user), so the one who
+      // set it clears it; the lock goes with the descriptor.
+      if (exclusive) ::ioctl(fd, TIOCNXCL);
       sp_close(port);
       sp_free_port(port);
     }
@@ -189,8 +198,18 @@ Status SerialAdapter::open(int deviceIndex, Handle& handle) {
     const std::string why = spError(("serial: cannot open " + port->info.path).c_str());
     sp_free_port(port->port);
     port->port = nullptr;
+    // Another program set the port exclusive (a user without CAP_SYS_ADMIN is refused).
+    if (err == EBUSY) return fail(kDeviceNotOpened, "serial: " + inUseText(port->info.path));
     return fail(kDeviceNotOpened,
                 err == EACCES ? why + " (is the user in the dialout group?)" : why);
+  }
+  // One program per adapter: an advisory lock that every opener of ours takes (and serial
+  // programs on Linux commonly do), and the terminal's exclusive mode against any other opener
+  // that is not root. Two programs on one bus would each select machines under the other.
+  if (sp_get_port_handle(port->port, &port->fd) == SP_OK && port->fd >= 0) {
+    if (::flock(port->fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+      return fail(kDeviceNotOpened, "serial: " + inUseText(port->info.path, port->fd));
+    port->exclusive = ::ioctl(port->fd, TIOCEXCL) == 0;
   }
   const std::string path = port->info.path;
   handle = port_.adopt(std::move(port));

@@ -5,6 +5,9 @@
 // given port, which may also be a pseudo-terminal of qubix24-sim. The kernel driver keeps the
 // chip's latency timer in sysfs; we set it to 2 ms where we may write it (the udev rule makes it
 // so at plug-in otherwise). The event character is not reachable through the kernel driver.
+// A port is held alone (an advisory flock and the terminal's exclusive mode): a second opener
+// is refused with "serial: /dev/ttyUSB0 is in use by qubix24d, PID 812" where the holder can be
+// seen.
 #pragma once
 
 #include <memory>
