@@ -159,6 +159,7 @@ int RunList(Invocation& inv) {
   switch (network::ReadMachineListFile(path, list)) {
     case network::ReadResult::Missing:
       list.count = 0;
+      SayWhereTheListWasLookedFor(inv, path.parent_path());
       break;
     case network::ReadResult::Failed:
       inv.printError(QStringLiteral("cannot read %1").arg(QString::fromStdString(path.string())));
@@ -245,6 +246,8 @@ int RunStatus(Invocation& inv) {
         {"outcome", JsonText(OutcomeText(outcome))},
         {"dataDirectory", QString::fromStdString(session->station->dataDir().string())}})));
   }
+  if (outcome == RefreshOutcome::NoListFile)
+    SayWhereTheListWasLookedFor(inv, session->station->dataDir());
   if (!read) {
     const std::vector<std::string> faults = session->frontend.faults();
     inv.printError(
