@@ -9,11 +9,19 @@ export QT_QPA_PLATFORM=offscreen
 "$prog" --link sim:virtual --data-dir "$dir/data" --quit-after-ms 60000 >"$dir/first.txt" 2>&1 &
 first=$!
 status=1
-# The first listens once its window is made; until then a second start finds only the lock.
+# The first takes the folder after naming it, and listens once its window is made; until then a
+# second start finds only the lock. The second's own time limit ends it should it ever be first.
 tries=0
-while [ $tries -lt 100 ]; do
-  if "$prog" --link sim:virtual --data-dir "$dir/data" >"$dir/second.txt" 2>&1; then
-    status=0
+while [ $tries -lt 100 ] && ! grep -q "Data directory" "$dir/first.txt"; do
+  tries=$((tries + 1))
+  sleep 0.1
+done
+tries=0
+while [ $tries -lt 50 ]; do
+  "$prog" --link sim:virtual --data-dir "$dir/data" --quit-after-ms 10000 >"$dir/second.txt" 2>&1
+  code=$?
+  if grep -q "already running on .*data; its window was raised" "$dir/second.txt"; then
+    status=$code
     break
   fi
   grep -q "is in use by" "$dir/second.txt" || break
@@ -22,7 +30,6 @@ while [ $tries -lt 100 ]; do
 done
 cat "$dir/second.txt"
 if [ $status -eq 0 ]; then
-  grep -q "already running on .*data; its window was raised" "$dir/second.txt" || status=1
   kill -0 "$first" 2>/dev/null || { echo "the first program ended"; status=1; }
 fi
 kill "$first" 2>/dev/null
