@@ -194,7 +194,7 @@ files::DataDirChoice ChooseDataDir(const Invocation& inv) {
 }
 
 std::filesystem::path DataDir(const Invocation& inv) {
-  const std::filesystem::path dir = ChooseDataDir(inv).path;
+  std::filesystem::path dir = ChooseDataDir(inv).path;
   if (inv.isSet(QStringLiteral("verbose")))
     inv.printError(QStringLiteral("data directory %1").arg(QString::fromStdString(dir.string())));
   return dir;
