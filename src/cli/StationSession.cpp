@@ -226,14 +226,6 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
   const files::DataDirChoice choice = ChooseDataDir(inv);
   const auto dir = DataDir(inv);
   std::error_code ec;
-  // The per-user folder starts as the window starts it: the shipped data, and on the simulated
-  // bus the simulated processors' list; only by a command that may write there.
-  if (choice.seed && use == files::DirUse::Write) {
-    const auto shared = files::SharedDataDir(QCoreApplication::applicationDirPath().toStdString());
-    if (!files::SeedDataDir(shared, dir, error) ||
-        (choice.seedSimulatedList && !compose::SeedSimulatedMachineList(dir, error)))
-      throw std::runtime_error(error);
-  }
   // A missing data directory is made, as the window program makes it, by a command that may
   // write there; one that only reads leaves it missing and finds nothing in it.
   bool present = std::filesystem::exists(dir, ec);
@@ -251,6 +243,15 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
   if (present) {
     session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error, use);
     if (!session->lock) throw std::runtime_error(error);
+  }
+  // The per-user folder starts as the window starts it: the shipped data, and on the simulated
+  // bus the simulated processors' list; only by a command that may write there, once it holds
+  // the folder.
+  if (choice.seed && use == files::DirUse::Write) {
+    const auto shared = files::SharedDataDir(QCoreApplication::applicationDirPath().toStdString());
+    if (!files::SeedDataDir(shared, dir, error) ||
+        (choice.seedSimulatedList && !compose::SeedSimulatedMachineList(dir, error)))
+      throw std::runtime_error(error);
   }
   // Only the holder of the data directory makes the trace: a command refused above leaves the
   // running command's trace alone.

@@ -76,7 +76,10 @@ class ScanProgress : public network::NetworkView {
       : progress_(progress), stop_(stop), net_(net), stopFlag_(stopFlag) {}
   void probeFrameChanged(std::string_view frame) override {
     ++address_;
-    if (stop_.requested()) stopFlag_ = true;
+    if (stop_.requested() && !stopped_) {
+      stopFlag_ = true;
+      stopped_ = true;
+    }
     const std::string text = "address " + std::to_string(address_) + " of " +
                              std::to_string(network::kLastScanAddress) + " (" +
                              std::string(frame.substr(0, network::kIdentifierLength)) +
@@ -99,6 +102,8 @@ class ScanProgress : public network::NetworkView {
                      Latin1ToUtf8(items.back()) + " answered, found " + std::to_string(found_));
   }
   int address() const { return address_; }
+  // The scan ended early because a signal asked.
+  bool stopped() const { return stopped_; }
 
  private:
   static constexpr int kLineEvery = 64;
@@ -108,6 +113,7 @@ class ScanProgress : public network::NetworkView {
   bool& stopFlag_;
   int address_ = 0;
   int found_ = 0;
+  bool stopped_ = false;
 };
 
 int RunScan(Invocation& inv) {
@@ -137,7 +143,8 @@ int RunScan(Invocation& inv) {
     found.push_back(net.list().entry(i));
   PrintIdentifiers(inv, "found", found);
   const bool ok = session->frontend.boxes == boxesBefore;
-  if (stop.requested() && !net.scanLostAdapter()) {
+  // A signal after the last address cut nothing short: the scan ends as it would have.
+  if (view.stopped() && !net.scanLostAdapter()) {
     // What answered is the list now; the rest of the bus was not asked.
     inv.printError(QStringLiteral("scan stopped after address %1 of %2: %3 found%4")
                        .arg(view.address())
