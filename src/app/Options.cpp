@@ -3,22 +3,16 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <system_error>
 
+#include "compose/SimulatedList.h"
+#include "files/DataDir.h"
 #include "link/backends/net/NetAddress.h"
-#include "network/MachineList.h"
-#include "protocol/Hex.h"
-#include "sim/SimBus.h"
 
 namespace qubix::app {
 
 namespace {
 
 const QString kProgram = QStringLiteral("qubix24");
-
-bool SimulatedLink(const std::string& link) { return link.rfind("sim:", 0) == 0; }
 
 QString Footer(const QString& currentDir, const QString& userDataDir) {
   return QStringLiteral(
@@ -151,71 +145,31 @@ Options ParseOptions(const QStringList& args, const QString& currentDir,
   return o;
 }
 
-QString UserDataDir() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-         QStringLiteral("/qubix24");
-}
+QString UserDataDir() { return QString::fromStdString(files::UserDataDir().string()); }
 
 QString SimulatorUserDataDir(const QString& userDataDir) {
-  return userDataDir + QStringLiteral("-sim");
+  return QString::fromStdString(files::SimulatorUserDataDir(userDataDir.toStdString()).string());
 }
 
 DataDirChoice ChooseDataDir(const Options& options, const QString& currentDir,
                             const QString& userDataDir) {
-  const bool simulated = SimulatedLink(options.link);
-  if (!options.dataDir.isEmpty())
-    return {QDir(currentDir).absoluteFilePath(options.dataDir), true, simulated};
-  if (options.userData)
-    return {simulated ? SimulatorUserDataDir(userDataDir) : userDataDir, true, simulated};
-  return {currentDir, false, false};
+  const files::DataDirChoice choice =
+      files::ChooseDataDir(options.link, options.dataDir.toStdString(), options.userData,
+                           currentDir.toStdString(), userDataDir.toStdString());
+  return {QString::fromStdString(choice.path.string()), choice.seed, choice.seedSimulatedList};
 }
 
 bool SeedSimulatedMachineList(const std::filesystem::path& target, std::string& error) {
-  const std::filesystem::path file = target / network::kMachineListFile;
-  std::error_code ec;
-  const bool present = std::filesystem::exists(file, ec);
-  if (ec) {
-    error = "cannot look for " + file.string() + ": " + ec.message();
-    return false;
-  }
-  if (present) return true;
-  network::MachineList list;
-  const auto bus = sim::makeDemoBus();
-  for (const auto& processor : bus->processors()) {
-    if (list.count == network::kListEntries) break;
-    list.setEntry(list.count++, protocol::IdentifierText(processor->identifier));
-  }
-  return network::WriteMachineListFile(file, list, error);
+  return compose::SeedSimulatedMachineList(target, error);
 }
 
 bool SeedDataDir(const std::filesystem::path& shared, const std::filesystem::path& target,
                  std::string& error) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::create_directories(target, ec);
-  if (ec || !fs::is_directory(target)) {
-    error = "cannot make the data directory " + target.string() + ": " +
-            (ec ? ec.message() : "a file of that name is in the way");
-    return false;
-  }
-  if (shared.empty()) return true;
-  fs::copy(shared, target, fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
-  if (ec) {
-    error = "cannot copy the shipped data from " + shared.string() + " into " + target.string() +
-            ": " + ec.message();
-    return false;
-  }
-  return true;
+  return files::SeedDataDir(shared, target, error);
 }
 
 QString SharedDataDir(const QString& programDir) {
-  const QString candidates[] = {
-      QDir(programDir).absoluteFilePath(QStringLiteral(QUBIX_SHARED_DATA_FROM_BIN)),
-      QStringLiteral(QUBIX_SOURCE_DATA_DIR),
-  };
-  for (const QString& dir : candidates)
-    if (QFileInfo(dir + QStringLiteral("/hwpresetlist.dat")).isFile()) return QDir::cleanPath(dir);
-  return {};
+  return QString::fromStdString(files::SharedDataDir(programDir.toStdString()).string());
 }
 
 }  // namespace qubix::app

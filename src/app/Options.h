@@ -1,6 +1,6 @@
 // The command line of qubix24 (which adapter, which data directory) and the data directory it
-// leads to. Parsed with QtCore only, before any window-system connection, so that --help and
-// --version work without a display.
+// leads to, by the rules of files/DataDir that qubix24ctl follows too. Parsed with QtCore only,
+// before any window-system connection, so that --help and --version work without a display.
 #pragma once
 
 #include <QString>

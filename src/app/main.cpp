@@ -15,6 +15,7 @@
 #include "Resources.h"
 #include "app/EditorWindows.h"
 #include "app/Options.h"
+#include "app/RunningProgram.h"
 #include "compose/LinkFactory.h"
 #include "files/DataDirLock.h"
 #include "ui/common/ProgramLook.h"
@@ -111,6 +112,12 @@ int main(int argc, char** argv) {
   const auto lock = qubix::files::DataDirLock::acquire(std::filesystem::current_path(),
                                                        std::chrono::milliseconds(0), lockError);
   if (!lock) {
+    // The menu entry started again: the program already on this folder raises its window.
+    if (qubix::app::AskRunningProgramToRaise(dataDir.path)) {
+      std::printf("qubix24: already running on %s; its window was raised\n",
+                  qPrintable(QDir::toNativeSeparators(dataDir.path)));
+      return 0;
+    }
     std::fprintf(stderr, "qubix24: %s\n", lockError.c_str());
     // On the offscreen platform no one could see or answer the box.
     if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
@@ -150,6 +157,13 @@ int main(int argc, char** argv) {
       if (slot >= 0 && slot < qubix::network::kSlotCount)
         mainform.Slots->slot(slot).userPreset->setText(QString::fromStdString(name));
     };
+    // A second start on this data directory raises this window instead.
+    const qubix::app::RunningProgramServer running(dataDir.path, [&mainform] {
+      mainform.setWindowState(mainform.windowState() & ~Qt::WindowMinimized);
+      mainform.show();
+      mainform.raise();
+      mainform.activateWindow();
+    });
     // The other windows of the program are made here, hidden, once they exist.
     mainform.show();
     return app.exec();

@@ -1,10 +1,13 @@
 #include "cli/StationSession.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 #include "compose/LinkFactory.h"
+#include "compose/SimulatedList.h"
+#include "files/DataDir.h"
 #include "network/EqFile.h"
 
 namespace qubix::cli {
@@ -20,6 +23,10 @@ RegisterGlobalOption dataDirOption{QCommandLineOption(
     QStringLiteral("data-dir"),
     QStringLiteral("The data directory with maclist.dat and the pictures (default: .)."),
     QStringLiteral("DIR"))};
+RegisterGlobalOption userDataOption{QCommandLineOption(
+    QStringLiteral("user-data"),
+    QStringLiteral("Use the per-user data directory, the window's from its menu entry "
+                   "(~/.local/share/qubix24, on sim: ~/.local/share/qubix24-sim)."))};
 RegisterGlobalOption traceOption{QCommandLineOption(
     QStringLiteral("trace"),
     QStringLiteral("Write every byte on the bus to FILE as JSON lines (read it with decode)."),
@@ -170,15 +177,43 @@ bool ReportFaults(const Invocation& inv, const ConsoleFrontend& frontend,
   return !faults.empty() || frontend.failureBoxes > 0;
 }
 
+files::DataDirChoice ChooseDataDir(const Invocation& inv) {
+  const bool userData = inv.isSet(QStringLiteral("user-data"));
+  const bool dataDir = inv.isSet(QStringLiteral("data-dir"));
+  if (userData && dataDir)
+    throw UsageError("--data-dir and --user-data choose the data directory twice");
+  const std::string option = dataDir ? inv.value(QStringLiteral("data-dir")).toStdString() : "";
+  if (dataDir && option.empty()) throw UsageError("--data-dir needs a folder");
+  std::error_code ec;
+  files::DataDirChoice choice =
+      files::ChooseDataDir(inv.value(QStringLiteral("link")).toStdString(), option, userData,
+                           std::filesystem::current_path(ec), files::UserDataDir());
+  // The tool makes a --data-dir folder when it writes there but copies nothing into it: the
+  // seeding is the per-user folder's, which the window fills the same way.
+  if (!userData) choice.seed = choice.seedSimulatedList = false;
+  return choice;
+}
+
 std::filesystem::path DataDir(const Invocation& inv) {
-  std::filesystem::path dir = std::filesystem::current_path();
-  if (inv.isSet(QStringLiteral("data-dir"))) {
-    std::error_code ec;
-    dir = std::filesystem::absolute(inv.value(QStringLiteral("data-dir")).toStdString(), ec);
-  }
+  std::filesystem::path dir = ChooseDataDir(inv).path;
   if (inv.isSet(QStringLiteral("verbose")))
     inv.printError(QStringLiteral("data directory %1").arg(QString::fromStdString(dir.string())));
   return dir;
+}
+
+void SayWhereTheListWasLookedFor(const Invocation& inv, const std::filesystem::path& dir) {
+  QString text = QStringLiteral("no machine list (%1) in %2; scan makes one")
+                     .arg(QString::fromStdString(std::string(network::kMachineListFile)),
+                          QString::fromStdString(dir.string()));
+  const std::filesystem::path user = files::UserDataDir();
+  const std::filesystem::path sim = files::SimulatorUserDataDir(user);
+  if (dir != user && dir != sim)
+    text += QStringLiteral(", and --user-data looks where the window's menu entry keeps it (%1)")
+                .arg(QString::fromStdString(
+                    (files::IsSimulatedLink(inv.value(QStringLiteral("link")).toStdString()) ? sim
+                                                                                             : user)
+                        .string()));
+  inv.printError(text);
 }
 
 std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse use) {
@@ -189,6 +224,7 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
   auto [adapter, clockMs] =
       adapterForTesting ? adapterForTesting() : compose::makeAdapterWithClock(uri, error);
   if (!adapter) throw UsageError("--link " + uri + ": " + error);
+  const files::DataDirChoice choice = ChooseDataDir(inv);
   const auto dir = DataDir(inv);
   std::error_code ec;
   // A missing data directory is made, as the window program makes it, by a command that may
@@ -208,6 +244,15 @@ std::unique_ptr<StationSession> OpenStation(const Invocation& inv, files::DirUse
   if (present) {
     session->lock = files::DataDirLock::acquire(dir, kDataDirLockWait, error, use);
     if (!session->lock) throw std::runtime_error(error);
+  }
+  // The per-user folder starts as the window starts it: the shipped data, and on the simulated
+  // bus the simulated processors' list; only by a command that may write there, once it holds
+  // the folder.
+  if (choice.seed && use == files::DirUse::Write) {
+    const auto shared = files::SharedDataDir(QCoreApplication::applicationDirPath().toStdString());
+    if (!files::SeedDataDir(shared, dir, error) ||
+        (choice.seedSimulatedList && !compose::SeedSimulatedMachineList(dir, error)))
+      throw std::runtime_error(error);
   }
   // Only the holder of the data directory makes the trace: a command refused above leaves the
   // running command's trace alone.

@@ -12,6 +12,7 @@
 
 #include "cli/Command.h"
 #include "compose/LinkFactory.h"
+#include "files/DataDir.h"
 #include "files/DataDirLock.h"
 #include "link/Frontend.h"
 #include "network/Station.h"
@@ -61,8 +62,15 @@ class ConsoleFrontend : public link::UnattendedFrontend {
   std::string unusedDetail_;  // a reason set for the next box
 };
 
-// --data-dir as an absolute path, or the current directory; named on stderr with --verbose.
+// The data directory by the window's rules (files/DataDir): --data-dir as an absolute path,
+// --user-data the per-user folder (its "-sim" sibling on the simulated bus), or the current
+// directory; named on stderr with --verbose. Both options together, or an empty --data-dir,
+// throw UsageError.
 std::filesystem::path DataDir(const Invocation& inv);
+files::DataDirChoice ChooseDataDir(const Invocation& inv);
+
+// "no machine list (maclist.dat) in DIR; scan makes one", and where --user-data would look.
+void SayWhereTheListWasLookedFor(const Invocation& inv, const std::filesystem::path& dir);
 
 struct StationSession {
   explicit StationSession(std::FILE* err) : frontend(err) {}

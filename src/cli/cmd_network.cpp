@@ -6,10 +6,12 @@
 
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
+#include "cli/Progress.h"
 #include "cli/StationSession.h"
 #include "network/MachineList.h"
 #include "network/NetworkManager.h"
 #include "network/Slots.h"
+#include "network/Station.h"
 #include "protocol/NumberText.h"
 #include "protocol/WireCodes.h"
 
@@ -64,21 +66,96 @@ void AddScanOptions(QCommandLineParser& p) {
                                  QStringLiteral("N")));
 }
 
+// The scan as the operator follows it: each probed address and how many answered so far, and
+// the stop Ctrl-C or SIGTERM asks for, taken as the window's "StopScan" is: after the address
+// being probed, with the list of what answered stored.
+class ScanProgress : public network::NetworkView {
+ public:
+  ScanProgress(Progress& progress, const StopRequest& stop, const NetworkManager& net,
+               bool& stopFlag)
+      : progress_(progress), stop_(stop), net_(net), stopFlag_(stopFlag) {}
+  void probeFrameChanged(std::string_view frame) override {
+    ++address_;
+    if (stop_.requested() && !stopped_) {
+      stopFlag_ = true;
+      stopped_ = true;
+    }
+    const std::string text = "address " + std::to_string(address_) + " of " +
+                             std::to_string(network::kLastScanAddress) + " (" +
+                             std::string(frame.substr(0, network::kIdentifierLength)) +
+                             "), found " + std::to_string(found_);
+    progress_.bar(address_, network::kLastScanAddress, text);
+    // Without a terminal a line now and then, so that a log shows the scan moving.
+    if (progress_.mode() == Progress::Mode::Lines && address_ % kLineEvery == 1)
+      progress_.line("scan: " + text);
+  }
+  void listBoxChanged(const std::vector<std::string>& items) override {
+    // The refresh after the scan fills the list box again: that is not a find.
+    if (!net_.scanning()) return;
+    if (static_cast<int>(items.size()) <= found_) {
+      found_ = static_cast<int>(items.size());
+      return;
+    }
+    found_ = static_cast<int>(items.size());
+    if (progress_.mode() == Progress::Mode::Lines)
+      progress_.line("scan: address " + std::to_string(address_) + ": " +
+                     Latin1ToUtf8(items.back()) + " answered, found " + std::to_string(found_));
+  }
+  int address() const { return address_; }
+  // The scan ended early because a signal asked.
+  bool stopped() const { return stopped_; }
+
+ private:
+  static constexpr int kLineEvery = 64;
+  Progress& progress_;
+  const StopRequest& stop_;
+  const NetworkManager& net_;
+  bool& stopFlag_;
+  int address_ = 0;
+  int found_ = 0;
+  bool stopped_ = false;
+};
+
 int RunScan(Invocation& inv) {
   const int max = inv.optionalInt(QStringLiteral("max"), 1, network::kSlotCount).value_or(1);
   auto session = OpenStation(inv);
   if (!ConnectStation(inv, *session)) return kExitFailure;
-  NetworkManager& net = session->station->network;
+  network::Station& station = *session->station;
+  NetworkManager& net = station.network;
+  const StopRequest stop;
   // The list the scan starts from is the stored one, as after the program's first refresh.
   net.RefreshMachines();
+  if (stop.requested()) {
+    inv.printError(QStringLiteral("stopped before the scan began; %1 is as it was")
+                       .arg(QString::fromStdString(net.listPath().string())));
+    return 128 + stop.signal();
+  }
   net.SetMaxSearch(max);
   const int boxesBefore = session->frontend.boxes;
+  Progress progress(inv.err, inv.json);
+  ScanProgress view(progress, stop, net, station.stopFlag);
+  net.setView(&view);
   net.StartOrStopScan();
+  net.setView(nullptr);
+  progress.finish();
   std::vector<std::string> found;
   for (int i = 0; i < std::min(net.foundCount(), network::kListEntries); ++i)
     found.push_back(net.list().entry(i));
   PrintIdentifiers(inv, "found", found);
-  return session->frontend.boxes == boxesBefore ? kExitOk : kExitFailure;
+  const bool ok = session->frontend.boxes == boxesBefore;
+  // A signal after the last address cut nothing short: the scan ends as it would have.
+  if (view.stopped() && !net.scanLostAdapter()) {
+    // What answered is the list now; the rest of the bus was not asked.
+    inv.printError(QStringLiteral("scan stopped after address %1 of %2: %3 found%4")
+                       .arg(view.address())
+                       .arg(network::kLastScanAddress)
+                       .arg(found.size())
+                       .arg(ok ? QStringLiteral(", stored in ") +
+                                     QString::fromStdString(net.listPath().string())
+                               : QString()));
+    return 128 + stop.signal();
+  }
+  return ok ? kExitOk : kExitFailure;
 }
 
 // ---- list -----------------------------------------------------------------------------------
@@ -90,6 +167,7 @@ int RunList(Invocation& inv) {
   switch (network::ReadMachineListFile(path, list, &error)) {
     case network::ReadResult::Missing:
       list.count = 0;
+      SayWhereTheListWasLookedFor(inv, path.parent_path());
       break;
     case network::ReadResult::Failed:
       inv.printError(QString::fromStdString(error));
@@ -176,6 +254,8 @@ int RunStatus(Invocation& inv) {
         {"outcome", JsonText(OutcomeText(outcome))},
         {"dataDirectory", QString::fromStdString(session->station->dataDir().string())}})));
   }
+  if (outcome == RefreshOutcome::NoListFile)
+    SayWhereTheListWasLookedFor(inv, session->station->dataDir());
   if (!read) {
     const std::vector<std::string> faults = session->frontend.faults();
     inv.printError(

@@ -10,10 +10,12 @@
 #include <QJsonObject>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
+#include "cli/Progress.h"
 #include "cli/StationSession.h"
 #include "editor/FilterImport.h"
 #include "editor/HeadlessEditor.h"
@@ -246,6 +248,23 @@ class ConsoleProgress : public network::PresetView {
   int last_ = -1;
 };
 
+// A hardware preset change says nothing while the processor reconfigures: the seconds are
+// counted on a terminal, a line says what is waited for otherwise.
+class PresetChangeProgress : public network::PresetView {
+ public:
+  PresetChangeProgress(Progress& progress, std::string text)
+      : progress_(progress), text_(std::move(text)) {}
+  void showWaiting(int /*slot*/) override {
+    if (!ticker_) ticker_.emplace(progress_, text_);
+  }
+  void stopWaiting(int /*slot*/) override { ticker_.reset(); }
+
+ private:
+  Progress& progress_;
+  std::string text_;
+  std::optional<ElapsedTicker> ticker_;
+};
+
 int RunHwPreset(Invocation& inv) {
   const int preset = NumberArgument(inv, "the hardware preset is a number 0 … 7");
   auto m = OpenMachine(inv);
@@ -253,7 +272,14 @@ int RunHwPreset(Invocation& inv) {
   network::Station& st = m->station();
   PresetRun run(*m);
   network::HardwarePresets& presets = run.presets;
+  Progress progress(inv.err, inv.json);
+  PresetChangeProgress view(progress, "hwpreset: " + m->id + " changes to hardware preset " +
+                                          std::to_string(preset) +
+                                          ", waiting for it to settle (about 15 s)");
+  presets.setView(&view);
   const network::PresetChangeOutcome outcome = presets.ApplyHardwarePreset(0, preset);
+  presets.setView(nullptr);
+  progress.finish();
   const network::SlotState& slot = st.network.slotAt(0);
   const int reported = slot.record.hardwarePreset;
   const std::string name = reported == network::kExtraPreset

@@ -13,6 +13,7 @@
 #include "cli/Command.h"
 #include "cli/JsonOut.h"
 #include "cli/StationSession.h"
+#include "cli/UdevRule.h"
 #include "link/backends/Latency.h"
 #include "network/MachineList.h"
 #include "network/NetworkTexts.h"
@@ -61,8 +62,7 @@ double TimedMs(F&& f, bool& ok) {
 std::string OpenAdvice(const std::string& reason) {
   const auto has = [&](const char* text) { return reason.find(text) != std::string::npos; };
   if (has("ermission") || has("not permitted") || has("libusb_open") || has("EACCES"))
-    return "permissions: install udev/99-qubix24-ftdi.rules, join the dialout group and log in "
-           "again";
+    return PermissionAdvice(UdevRuleFolders());
   if (has(" is in use by ") && !has("kernel"))
     return "another program has the adapter open (named above): only one program may use an "
            "adapter at a time, so stop that one first";

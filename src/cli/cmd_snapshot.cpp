@@ -94,6 +94,8 @@ int RunSnapshot(Invocation& inv) {
     inv.printError(QStringLiteral("snapshot: the machine list could not be read in full"));
     return kExitFailure;
   }
+  if (refreshed == network::RefreshOutcome::NoListFile)
+    SayWhereTheListWasLookedFor(inv, session->station->dataDir());
   editor::HeadlessEditor ed(*session->station);
   return save ? Save(inv, *session, ed, path) : Restore(inv, *session, ed, show);
 }

@@ -13,7 +13,6 @@ namespace {
 constexpr std::uint8_t kAck = 'O';
 constexpr std::uint32_t kRefreshReadTimeoutMs = 500;
 constexpr std::uint32_t kScanDrainTimeoutMs = 1000;
-constexpr int kLastScanAddress = 2048;
 constexpr std::size_t kSelectFrameLength = 15;
 
 bool sameIdentifier(std::string_view a, std::string_view b) {

@@ -50,6 +50,9 @@ class NetworkView {
 // anything else is sent.
 inline constexpr std::uint32_t kUploadReceiveTimeoutMs = 7000;
 
+// The scan probes the addresses 1 … kLastScanAddress in turn.
+inline constexpr int kLastScanAddress = 2048;
+
 enum class ProbeResult { Found, AlreadyListed, NotFound, InvalidFormat, ListFull };
 
 // How a refresh ended, for the command-line tool and the tests.

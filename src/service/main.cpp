@@ -162,15 +162,16 @@ int main(int argc, char** argv) {
   QObject::connect(&server, &HttpServer::webSocketConnected, &hub,
                    [&hub](QWebSocket* socket, const ClientInfo&) { hub.addClient(socket); });
   QString error;
-  if (!server.listen(options.listenAddress, options.port, options.tlsCert, options.tlsKey,
-                     &error)) {
-    std::fprintf(stderr, "qubix24d: %s\n", qPrintable(error));
-    return 1;
-  }
-  if (!info.warning.empty()) std::fprintf(stderr, "qubix24d: warning: %s\n", info.warning.c_str());
   const QString host = options.listenAddress.protocol() == QAbstractSocket::IPv6Protocol
                            ? QLatin1Char('[') + options.listenAddress.toString() + QLatin1Char(']')
                            : options.listenAddress.toString();
+  if (!server.listen(options.listenAddress, options.port, options.tlsCert, options.tlsKey,
+                     &error)) {
+    std::fprintf(stderr, "qubix24d: cannot serve on %s:%u: %s\n", qPrintable(host), options.port,
+                 qPrintable(error));
+    return 1;
+  }
+  if (!info.warning.empty()) std::fprintf(stderr, "qubix24d: warning: %s\n", info.warning.c_str());
   std::printf("qubix24d: listening on %s://%s:%u/api/v1/\n", info.tls ? "https" : "http",
               qPrintable(host), server.port());
   // OSC: every message becomes an API request with control access (the allowed senders are

@@ -49,7 +49,10 @@ constexpr std::string_view kUsage =
     "                  tcp:HOST:PORT as the second line\n"
     "  --record FILE   append every byte the processors hear to FILE\n"
     "  --processors N  N plain processors H000000010001 ... instead of the demo ones (1 ... 32)\n"
-    "  --verbose       log every burst on standard error\n";
+    "  --verbose       log every burst on standard error\n"
+    "  -h, --help      show this help and exit\n"
+    "  Without hardware, connect with --link tcp:HOST:PORT (see --tcp); a serial link on the\n"
+    "  pseudo-terminal needs the test interposer of the build tree.\n";
 
 struct Options {
   std::string symlinkPath;
@@ -161,6 +164,12 @@ std::string printable(const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(kUsage.data(), stdout);
+      return 0;
+    }
+  }
   Options options;
   if (!parse(argc, argv, options)) {
     std::fputs(kUsage.data(), stderr);

@@ -13,6 +13,7 @@
 #include "ui/common/BusGuard.h"
 #include "ui/common/CaptionButton.h"
 #include "ui/common/ProgramLook.h"
+#include "ui/common/WindowPlace.h"
 #include "ui/editor/AmpCalculatorDialog.h"
 #include "ui/editor/EditorTexts.h"
 #include "ui/editor/EditorUndo.h"
@@ -339,10 +340,15 @@ void TForm1::changed(editor::EditorPart part) {
       undo_->FollowMachine();
       if (s.editorVisible() && !isVisible()) show();
       if (!s.editorVisible() && isVisible()) hide();
-      if (s.graphVisible() && !graph_->isVisible()) graph_->show();
+      if (s.graphVisible() && !graph_->isVisible()) {
+        PlaceBeside(*graph_, *levels_);
+        graph_->show();
+      }
       if (!s.graphVisible() && graph_->isVisible()) graph_->hide();
       break;
     case EditorPart::LevelWindow:
+      // The level window and the response graph open at the same corner: the second beside.
+      if (poll.levelWindowVisible() && !levels_->isVisible()) PlaceBeside(*levels_, *graph_);
       levels_->setVisible(poll.levelWindowVisible());
       break;
     case EditorPart::LevelMeters:

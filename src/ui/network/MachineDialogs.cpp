@@ -1,5 +1,6 @@
 #include "ui/network/MachineDialogs.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -17,6 +18,13 @@ constexpr auto kDialogStyle =
     "QPushButton { color: rgb(0,255,0); background: black; border: 1px solid rgb(0,128,0);"
     " padding: 3px 10px; }"
     "QLineEdit, QListWidget { color: rgb(0,255,0); background: rgb(16,16,16); }";
+
+// The window manager draws the title in its own font, often larger and bold, beside its
+// buttons: the dialog is made wide enough for the whole title with room to spare.
+void FitTitle(QDialog& dialog) {
+  const int title = QFontMetrics(dialog.font()).horizontalAdvance(dialog.windowTitle());
+  dialog.setMinimumWidth(title * 3 / 2 + 150);
+}
 }  // namespace
 
 AddMachineDialog::AddMachineDialog(std::function<std::string(std::string_view)> tryAccept,
@@ -51,6 +59,7 @@ AddMachineDialog::AddMachineDialog(std::function<std::string(std::string_view)> 
   connect(ok_, &QPushButton::clicked, this, &AddMachineDialog::okClicked);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   prepare(texts::kAddDefaultDigits);
+  FitTitle(*this);
 }
 
 void AddMachineDialog::prepare(std::string_view defaultDigits) {
@@ -76,6 +85,7 @@ RemoveMachineDialog::RemoveMachineDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(qt(texts::kRemoveTitle));
   setModal(true);
   setStyleSheet(kDialogStyle);
+  FitTitle(*this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(qt(texts::kRemoveLabel), this));
   list_ = new QListWidget(this);

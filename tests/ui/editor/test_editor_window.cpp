@@ -221,6 +221,15 @@ class TestEditorWindow : public QObject {
     QVERIFY(!f.form.InputIndicator(1)->On());
   }
 
+  // Both open at the bottom left of the screen; the second opens beside the first.
+  void levelWindowOpensBesideTheGraph() {
+    Fixture f;
+    f.form.Graph().show();
+    f.form.StaticText14Click();
+    QVERIFY(f.form.Levels().isVisible());
+    QVERIFY(!f.form.Levels().frameGeometry().intersects(f.form.Graph().frameGeometry()));
+  }
+
   void closeHidesEverythingAndReleases() {
     Fixture f;
     f.form.StaticText14Click();

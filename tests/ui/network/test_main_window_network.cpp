@@ -2,6 +2,7 @@
 // clicks as an operator would: what the slots show and what maclist.dat holds afterwards.
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSpinBox>
@@ -112,6 +113,9 @@ class TestMainWindowNetwork : public QObject {
       auto* add = qobject_cast<ui::AddMachineDialog*>(dialog);
       QVERIFY(add);
       QCOMPARE(add->digits()->text(), QString("000000030000"));
+      // Wide enough for its whole title in a window manager's larger title font.
+      QVERIFY(add->width() >=
+              QFontMetrics(add->font()).horizontalAdvance(add->windowTitle()) * 3 / 2 + 100);
       QTest::mouseClick(add->okButton(), Qt::LeftButton);
     });
     QTest::mouseClick(w.StaticText28, Qt::LeftButton);
