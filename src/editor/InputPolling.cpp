@@ -82,9 +82,11 @@ void InputPolling::ShowLevels() {
 void InputPolling::PollLevelMeters() {
   auto& bus = commands_.bus();
   for (int k = 0; k < kMeterCount; ++k) {
-    const std::uint16_t value = bus.ReadParameterChecked(kFirstLevelParameter + k);
+    const bool read = bus.ReadParameter(kFirstLevelParameter + k);
+    const std::uint16_t value = read ? bus.ParameterValue : 0;
     meters_[static_cast<std::size_t>(k)] = MeterFor(value, k < 2);
-    levelsDb_[static_cast<std::size_t>(k)] = MeterLevel(value, k < 2);
+    levelsDb_[static_cast<std::size_t>(k)] =
+        read ? std::optional<double>(MeterDb(value, k < 2)) : std::nullopt;
   }
   view_.notify(EditorPart::LevelMeters);
   if (bus.QueryStatus(texts::kStatusQuery)) ApplyStatusReply();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "editor/EditorView.h"
 #include "editor/LevelMeter.h"
@@ -41,8 +42,9 @@ class InputPolling {
   int levelViewTicks() const { return levelViewTicks_; }
   const std::array<bool, 2>& inputIndicator() const { return inputIndicator_; }  // A, B
   const std::array<MeterSections, kMeterCount>& meters() const { return meters_; }
-  // The same readings in dB, as the meters' scale reads them.
-  const std::array<double, kMeterCount>& levelsDb() const { return levelsDb_; }
+  // The same readings in dB, as the meters' scale reads them (MeterDb); empty for a reading
+  // that failed (the meter then shows its floor).
+  const std::array<std::optional<double>, kMeterCount>& levelsDb() const { return levelsDb_; }
 
  private:
   protocol::Commands& commands_;
@@ -54,7 +56,7 @@ class InputPolling {
   int levelViewTicks_ = 0;
   std::array<bool, 2> inputIndicator_{};
   std::array<MeterSections, kMeterCount> meters_{};
-  std::array<double, kMeterCount> levelsDb_{};
+  std::array<std::optional<double>, kMeterCount> levelsDb_{};
 };
 
 }  // namespace qubix::editor

@@ -23,6 +23,11 @@ inline constexpr GaugeRange kRedRange{0, 13};
 
 // Inputs are shown 6 dB hotter than outputs.
 double MeterLevel(std::uint16_t reported, bool isInput);
+// The meter level at the scale's " 0db" mark, where the yellow section starts.
+inline constexpr double kMeterZeroDbLevel = 75.0;
+// A reading in dB as the level window's scale marks it (0 at " 0db", −48 at " -48"): what the
+// window shows and what the service reports.
+double MeterDb(std::uint16_t reported, bool isInput);
 
 struct MeterSections {
   int green = 24, yellow = 0, red = 0;

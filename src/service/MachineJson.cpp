@@ -153,6 +153,8 @@ std::optional<JsonError> Bands(const QJsonValue& v, bool whole,
     if (auto e = Optional(o, "frequency", field + ".frequency", editor::kBandFreqLimit,
                           change.frequency))
       return e;
+    // Taken at the resolution the editor records, so that what is sent is what is kept.
+    if (change.frequency) change.frequency = editor::RecordedFrequency(*change.frequency);
     if (auto e = Optional(o, "gain", field + ".gain", editor::kBandGainLimit, change.gain))
       return e;
     if (auto e = Optional(o, "q", field + ".q", editor::kBandQLimit, change.q)) return e;

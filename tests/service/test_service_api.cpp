@@ -108,6 +108,9 @@ const FrameCase kFrames[] = {
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.SetMute(1, true); }},
     {"AmpLevel", R"({"ampLevel":-10})",
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.SetAmpLevel(235); }},
+    // As the window takes the amplifier calculator's trim: whole dB, truncated.
+    {"AmpLevelHalfDb", R"({"ampLevel":-3.5})",
+     [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.ApplyAmpTrim(-3.5F); }},
     {"Band4Gain", R"({"bands":[{"band":4,"gain":6}]})",
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).strip(3).SetGPotPos(6.0F); }},
     {"Band9Frequency", R"({"bands":[{"band":9,"frequency":7000}]})",

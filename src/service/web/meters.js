@@ -16,9 +16,13 @@ export function buildMeters(container) {
     show(levels = [], indicators = []) {
       meters.forEach((m, i) => {
         const db = levels[i];
+        // dB as the level window's scale reads them; null: the reading failed.
         if (typeof db === 'number') {
           m.meter.value = Math.max(-48, Math.min(12, db));
           m.value.textContent = `${db.toFixed(1)} dB`;
+        } else if (db === null) {
+          m.meter.value = -48;
+          m.value.textContent = '—';
         }
         const on = Boolean(indicators[i]);
         m.indicator.classList.toggle('on', on);
