@@ -158,6 +158,8 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     respond(r);
     return;
   }
+  // POST /api/v1/session is answered before the API (where tokens become sessions).
+  if (seg.size() == 3 && seg[2] == "session") return notAllowed();
   if (seg.size() < 3 || seg[2] != "buses") {
     respond(Error(404, "not_found", "no such resource: " + request.path));
     return;

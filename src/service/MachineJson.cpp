@@ -227,7 +227,10 @@ std::optional<JsonError> ChangeFromJson(const QJsonObject& json, editor::Machine
 }
 
 std::optional<JsonError> MachineFromJson(const QJsonObject& json, editor::MachineValues& m) {
-  if (auto e = OnlyKnown(json, kMachineFields, "")) return e;
+  // "inDoubt" is a reading of the service's, not a value to restore.
+  std::set<QString> accepted = kMachineFields;
+  accepted.insert("inDoubt");
+  if (auto e = OnlyKnown(json, accepted, "")) return e;
   for (const QString& key : kMachineFields)
     if (!json.contains(key))
       return Error("bad_json", key.toStdString() + ": missing", key.toStdString());
