@@ -118,9 +118,6 @@ const FrameCase kFrames[] = {
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).strip(3).SetGPotPos(6.0F); }},
     {"Band9Frequency", R"({"bands":[{"band":9,"frequency":7000}]})",
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).strip(8).SetFPotPos(7000.0F); }},
-    // Sent at the resolution the last-edit file keeps: whole Hz.
-    {"Band9FractionalFrequency", R"({"bands":[{"band":9,"frequency":7000.6}]})",
-     [](EditorRig& r) { static_cast<ReferenceEditor&>(r).strip(8).SetFPotPos(7000.0F); }},
 };
 
 class ServiceFrames : public ::testing::TestWithParam<FrameCase> {};
@@ -317,9 +314,17 @@ TEST(ServiceTruth, ABandWithALostAcknowledgementStaysInDoubtUntilWrittenAgain) {
 TEST(ServiceTruth, AFractionalFrequencyIsTakenAsTheEditorRecordsIt) {
   ServiceRig rig;
   const std::string path = "/api/v1/buses/main/machines/1";
+  // A gain, so that the band's coefficients depend on its frequency.
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"gain":6}]})").status, 200);
+  rig.clearTranscript();
   const Reply patched = rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1000.6}]})");
   ASSERT_EQ(patched.status, 200) << patched.body;
   EXPECT_EQ(patched.json()["bands"][3]["frequency"].toDouble(), 1000.0);
+  const std::string sent = rig.pcBytes();
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1001}]})").status, 200);
+  rig.clearTranscript();
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1000}]})").status, 200);
+  EXPECT_EQ(sent, rig.pcBytes()) << "1000.6 Hz went out as something else than 1000 Hz";
   const Reply fresh = rig.request("GET", path + "?fresh=true");
   EXPECT_EQ(fresh.json()["bands"][3]["frequency"].toDouble(), 1000.0);
   EXPECT_EQ(fresh.json().value("inDoubt").toArray(), QJsonArray{});
