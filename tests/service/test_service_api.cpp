@@ -3,8 +3,14 @@
 // faults.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 
 #include "SchemaCheck.h"
 #include "ServiceRig.h"
@@ -344,6 +350,75 @@ TEST(ServiceTruth, AScanWhoseListCannotBeStoredFailsAndSaysWhatItFound) {
   EXPECT_EQ(r.json().value("found").toArray().size(), 2);
   EXPECT_EQ(api.check(r.json(), api.responseSchema("POST", "/api/v1/buses/main/scan", 500)), "");
 }
+
+// ---- a bus that cannot open says why
+
+// Standard error while it lives (a file in its place), read back.
+class StderrCapture {
+ public:
+  explicit StderrCapture(const std::filesystem::path& file) : file_(file) {
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+  }
+  ~StderrCapture() {
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+  int lines(const std::string& text) const {
+    std::ifstream in(file_);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line == text ? 1 : 0;
+    return n;
+  }
+
+ private:
+  std::filesystem::path file_;
+  int saved_ = -1;
+};
+
+struct OpenFaultCase {
+  const char* name;
+  std::function<void(sim::SimFaults&, bool)> set;
+  const char* reason;  // as the adapter says it
+};
+
+const OpenFaultCase kOpenFaults[] = {
+    {"OpenFails", [](sim::SimFaults& f, bool on) { f.openFails = on; }, "open failed"},
+    {"ListingFails", [](sim::SimFaults& f, bool on) { f.listFails = on; }, "listing failed"},
+};
+
+class ServiceBusReason : public ::testing::TestWithParam<OpenFaultCase> {};
+
+TEST_P(ServiceBusReason, IsGivenAndLoggedOncePerChangeOfState) {
+  const OpenFaultCase& c = GetParam();
+  TempDir logs{"qubix-service-stderr"};
+  const StderrCapture captured(logs.path() / "stderr");
+  RigOptions options;
+  options.prepare = [&c](sim::SimAdapter& a) { c.set(a.faults(), true); };
+  ServiceRig rig(options);
+  static OpenApi api;
+  const auto bus = [&] { return rig.request("GET", "/api/v1/buses").json()["buses"][0]; };
+  EXPECT_EQ(bus()["state"].toString(), "disconnected");
+  EXPECT_EQ(bus()["reason"].toString().toStdString(), c.reason);
+  EXPECT_EQ(api.check(rig.request("GET", "/api/v1/buses").json(),
+                      api.responseSchema("GET", "/api/v1/buses", 200)),
+            "");
+  // Retried every kConnectRetryMs, said once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(service::kConnectRetryMs * 3));
+  rig.onBus([&](service::BusWorker&) { c.set(rig.adapter->faults(), false); });
+  for (int i = 0; i < 50 && bus()["state"] != "connected"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(bus()["state"].toString(), "connected");
+  EXPECT_TRUE(bus()["reason"].isNull());
+  EXPECT_EQ(captured.lines("qubix24d: bus main: disconnected: " + std::string(c.reason)), 1);
+  EXPECT_EQ(captured.lines("qubix24d: bus main: connected"), 1);
+}
+INSTANTIATE_TEST_SUITE_P(Adapters, ServiceBusReason, ::testing::ValuesIn(kOpenFaults),
+                         ByNameField());
 
 // However fast requests come (OSC datagrams are not held back by a connection), a bus keeps at
 // most kMaxQueuedOperations waiting and answers the rest "busy" at once.
