@@ -169,14 +169,14 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     QJsonArray list;
     for (ServiceBus* b : buses_) {
       const ServiceBus::Summary s = b->summary();
-      list.append(QJsonObject{{"name", QString::fromStdString(b->name())},
-                              {"link", QString::fromStdString(b->link())},
-                              {"state", BusStateName(s.state)},
-                              {"reason", s.reason.empty()
-                                             ? QJsonValue()
-                                             : QJsonValue(QString::fromStdString(s.reason))},
-                              {"machines", s.machines.size()},
-                              {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
+      list.append(
+          QJsonObject{{"name", QString::fromStdString(b->name())},
+                      {"link", QString::fromStdString(b->link())},
+                      {"state", BusStateName(s.state)},
+                      {"reason", s.reason.empty() ? QJsonValue()
+                                                  : QJsonValue(QString::fromStdString(s.reason))},
+                      {"machines", s.machines.size()},
+                      {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
     }
     QJsonObject body{{"buses", list}, {"tls", info_.tls}};
     if (!info_.warning.empty()) body.insert("warning", QString::fromStdString(info_.warning));
@@ -227,13 +227,15 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
         if (o.ok) o = protocol::Outcome::Failed("the adapter failed");
         return w.failure(o);
       }
-      // The scan ends by storing the list; a list that could not be stored is no success,
-      // and what was found is said all the same.
-      if (const BusWorker::Boxes boxes = w.boxes(); scan && boxes.count != boxesBefore) {
+      // The scan ends by storing the list; a list that could not be stored (or a machine found
+      // that could not be let go) is no success, and what was found is said all the same.
+      const BusWorker::Boxes boxes = w.boxes();
+      const bool notStored = boxes.last == network::texts::kFileWriteError;
+      if (scan && boxes.count != boxesBefore &&
+          (notStored || boxes.last == network::texts::kNoWriteS)) {
         QJsonArray found;
         for (int i = 0; i < std::min<int>(st.network.foundCount(), network::kListEntries); ++i)
           found.append(Latin1(st.network.list().entry(i)));
-        const bool notStored = boxes.last == network::texts::kFileWriteError;
         QJsonObject body{
             {"error", notStored ? "not_stored" : "exchange_failed"},
             {"message",
@@ -256,14 +258,10 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
         const editor::SnapshotTake take =
             editor::TakeShowSnapshot(w.editor(), w.station()->network);
         if (!take.outcome.ok) return w.failure(take.outcome);
-        QJsonObject body = SnapshotToJson(take.machines);
         QJsonArray machines;
-        for (std::size_t i = 0; i < take.machines.size(); ++i)
-          machines.append(w.withDoubts(body.value("machines").toArray().at(static_cast<int>(i))
-                                           .toObject(),
-                                       take.machines[i].id));
-        body.insert("machines", machines);
-        return JsonReply(200, body);
+        for (const editor::MachineValues& m : take.machines)
+          machines.append(w.withDoubts(MachineToJson(m), m.id));
+        return JsonReply(200, QJsonObject{{"machines", machines}});
       });
     }
     if (method != "PUT") return notAllowed();

@@ -340,8 +340,8 @@ std::optional<HttpResponse> BusWorker::unavailable() const {
       std::lock_guard lock(owner_.mutex_);
       if (!owner_.summary_.reason.empty()) message += ": " + owner_.summary_.reason;
     }
-    return JsonResponse(503, QJsonObject{{"error", "disconnected"},
-                                         {"message", QString::fromStdString(message)}});
+    return JsonResponse(
+        503, QJsonObject{{"error", "disconnected"}, {"message", QString::fromStdString(message)}});
   }
   return std::nullopt;
 }

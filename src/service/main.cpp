@@ -110,13 +110,12 @@ int main(int argc, char** argv) {
   Api api(buses, info);
   EventHub hub(buses);
   AccessControl access(*tokens.tokens, IsLoopback(options.listenAddress), info.tls);
-  HttpServer server(
-      ServeHttp(api, access,
-                {web::ServePage,
-                 [&buses](const HttpRequest& request) {
-                   return web::ServeSlotPicture(request, buses);
-                 }}),
-      ServeUpgrade(access));
+  HttpServer server(ServeHttp(api, access,
+                              {web::ServePage,
+                               [&buses](const HttpRequest& request) {
+                                 return web::ServeSlotPicture(request, buses);
+                               }}),
+                    ServeUpgrade(access));
   QObject::connect(&server, &HttpServer::webSocketConnected, &hub,
                    [&hub](QWebSocket* socket, const ClientInfo&) { hub.addClient(socket); });
   QString error;

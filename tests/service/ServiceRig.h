@@ -42,8 +42,7 @@ inline Reply Request(quint16 port, const std::string& method, const std::string&
                      const std::string& body = {}, const std::string& headers = {}) {
   RawClient c(port);
   c.send(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
-         "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-         body);
+         "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
   return ParseReply(c.readResponses(1));
 }
 
@@ -132,20 +131,19 @@ class ServiceRig {
     thread_.start();
     context_.moveToThread(&thread_);
     run([this, &options] {
-      service::BusConfig config{"main", "sim:virtual", dir.path() / "main",
-                                [this, prepare = options.prepare] {
-                                  auto a = std::make_unique<sim::SimAdapter>(
-                                      bus, sim::ClockMode::Virtual);
-                                  adapter = a.get();
-                                  if (prepare) prepare(*a);
-                                  return compose::withSimulatorClock(std::move(a));
-                                }};
+      service::BusConfig config{
+          "main", "sim:virtual", dir.path() / "main", [this, prepare = options.prepare] {
+            auto a = std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual);
+            adapter = a.get();
+            if (prepare) prepare(*a);
+            return compose::withSimulatorClock(std::move(a));
+          }};
       serviceBus = new service::ServiceBus(config);
       api = new service::Api({serviceBus}, {});
       hub = new service::EventHub({serviceBus});
       if (options.tokens) {
-        access = std::make_unique<service::AccessControl>(*options.tokens,
-                                                          options.loopbackListener, false);
+        access = std::make_unique<service::AccessControl>(*options.tokens, options.loopbackListener,
+                                                          false);
         server = new service::HttpServer(
             service::ServeHttp(*api, *access,
                                {service::web::ServePage,

@@ -1,9 +1,8 @@
 // qubix24d over real HTTP on 127.0.0.1 against a simulated bus: every answer checked against
 // the OpenAPI document, a change's frames against the editor's, events, level polls and
 // faults.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,8 +13,8 @@
 
 #include "SchemaCheck.h"
 #include "ServiceRig.h"
-#include "support/CaseNames.h"
 #include "editor/LevelMeter.h"
+#include "support/CaseNames.h"
 #include "support/EditorRig.h"
 
 namespace qubix::test {
@@ -216,7 +215,10 @@ struct LevelCase {
 };
 
 const LevelCase kLevels[] = {
-    {"Read", [](sim::SimProcessor& p) { p.fixedLevels = {{100, 5623, 0, 2818, 65535, 1}}; },
+    {"Read",
+     [](sim::SimProcessor& p) {
+       p.fixedLevels = {{100, 5623, 0, 2818, 65535, 1}};
+     },
      {100, 5623, 0, 2818, 65535, 1}},
     {"SpoiledReplies", [](sim::SimProcessor& p) { p.faults.wrongChecksum = true; }, {}},
 };
@@ -271,9 +273,9 @@ TEST(ServiceTruth, RestoreThenGetShowsTheRestoredShowOnEveryMachine) {
     m.insert("delay", QJsonObject{{"ch12", 20 + i}, {"ch34", 40 + i}});
     machines.replace(i, m);
   }
-  const Reply restored = rig.request(
-      "PUT", "/api/v1/buses/main/snapshot",
-      QJsonDocument(QJsonObject{{"machines", machines}}).toJson().toStdString());
+  const Reply restored =
+      rig.request("PUT", "/api/v1/buses/main/snapshot",
+                  QJsonDocument(QJsonObject{{"machines", machines}}).toJson().toStdString());
   ASSERT_EQ(restored.status, 200) << restored.body;
   for (int i = 0; i < machines.size(); ++i) {
     const std::string id = machines.at(i).toObject().value("id").toString().toStdString();

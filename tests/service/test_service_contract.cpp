@@ -12,7 +12,8 @@
 namespace qubix::test {
 namespace {
 
-const service::Tokens kTokens{"v1e2w3t4o5k6e7n8v9i0e1w2t3o4k5e6", "c1o2n3t4r5o6l7t8o9k0e1n2c3o4n5t6"};
+const service::Tokens kTokens{"v1e2w3t4o5k6e7n8v9i0e1w2t3o4k5e6",
+                              "c1o2n3t4r5o6l7t8o9k0e1n2c3o4n5t6"};
 
 // The service's own access check with these tokens.
 RigOptions Secured(bool loopbackListener = false, service::ServerLimits limits = {}) {
@@ -115,10 +116,11 @@ const RefusalCase kRefusals[] = {
     {"Chunked",
      "POST " + kBus + " HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
      411},
-    {"Gzip",
-     "POST " + kBus + " HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: gzip\r\n\r\n", 501},
+    {"Gzip", "POST " + kBus + " HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: gzip\r\n\r\n",
+     501},
     {"BodyTooLarge",
-     "PUT /api/v1/buses/main/snapshot HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 999999\r\n\r\n",
+     "PUT /api/v1/buses/main/snapshot HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
+     "999999\r\n\r\n",
      413},
     {"HeadTooLarge",
      "GET /api/v1/buses HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(70000, 'a') +
@@ -141,8 +143,8 @@ TEST_P(ServiceRefusals, AreDeclaredWithAJsonBody) {
   ASSERT_EQ(r.status, c.status) << r.body;
   const std::string line = c.request.substr(0, c.request.find("\r\n"));
   const std::string method = line.substr(0, line.find(' '));
-  const std::string path = line.substr(method.size() + 1, line.find(' ', method.size() + 1) -
-                                                              method.size() - 1);
+  const std::string path =
+      line.substr(method.size() + 1, line.find(' ', method.size() + 1) - method.size() - 1);
   EXPECT_EQ(Declared(api, method, path, r), "") << r.body;
 }
 INSTANTIATE_TEST_SUITE_P(Http, ServiceRefusals, ::testing::ValuesIn(kRefusals), ByNameField());
@@ -167,7 +169,8 @@ TEST(ServiceRefusalsUnderLoad, RateAndConnectionLimitsAreDeclared) {
     held.push_back(std::make_unique<RawClient>(rig.port));
   // Every held connection is counted once the server has seen it.
   Reply full;
-  for (int i = 0; i < 50 && full.status != 503; ++i) full = Request(rig.port, "GET", "/api/v1/buses");
+  for (int i = 0; i < 50 && full.status != 503; ++i)
+    full = Request(rig.port, "GET", "/api/v1/buses");
   ASSERT_EQ(full.status, 503) << full.body;
   EXPECT_EQ(Declared(api, "GET", "/api/v1/buses", full), "") << full.body;
 }
@@ -185,13 +188,13 @@ const std::string kKey = "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
 const std::string kBearer = "Authorization: Bearer " + kTokens.view + "\r\n";
 
 const HandshakeCase kHandshakes[] = {
-    {"Accepted", "GET", "/api/v1/events", kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n",
-     101},
+    {"Accepted", "GET", "/api/v1/events",
+     kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n", 101},
     {"NoToken", "GET", "/api/v1/events", kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n", 401},
-    {"ByPost", "POST", "/api/v1/events", kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n",
-     405},
-    {"Version8", "GET", "/api/v1/events", kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 8\r\n",
-     426},
+    {"ByPost", "POST", "/api/v1/events",
+     kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n", 405},
+    {"Version8", "GET", "/api/v1/events",
+     kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 8\r\n", 426},
     {"NoKey", "GET", "/api/v1/events", kBearer + kUpgrade + "Sec-WebSocket-Version: 13\r\n", 400},
     {"ShortKey", "GET", "/api/v1/events",
      kBearer + kUpgrade + "Sec-WebSocket-Key: c2hvcnQ=\r\nSec-WebSocket-Version: 13\r\n", 400},
@@ -200,7 +203,8 @@ const HandshakeCase kHandshakes[] = {
          "Sec-WebSocket-Version: 13\r\n",
      400},
     {"ForeignOrigin", "GET", "/api/v1/events",
-     kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\nOrigin: http://elsewhere.example\r\n",
+     kBearer + kUpgrade + kKey +
+         "Sec-WebSocket-Version: 13\r\nOrigin: http://elsewhere.example\r\n",
      403},
     {"ElsewhereUnknown", "GET", "/api/v1/elsewhere",
      kBearer + kUpgrade + kKey + "Sec-WebSocket-Version: 13\r\n", 404},
@@ -222,8 +226,7 @@ TEST_P(ServiceHandshake, IsAnsweredAsTheDocumentSays) {
   EXPECT_NE(head.find("Content-Type: application/json"), std::string::npos) << head;
   EXPECT_EQ(Declared(api, "GET", "/api/v1/events", r), "") << head;
 }
-INSTANTIATE_TEST_SUITE_P(Events, ServiceHandshake, ::testing::ValuesIn(kHandshakes),
-                         ByNameField());
+INSTANTIATE_TEST_SUITE_P(Events, ServiceHandshake, ::testing::ValuesIn(kHandshakes), ByNameField());
 
 // The document names the credentials the service takes.
 TEST(ServiceContractDocument, DeclaresTheTokenAndTheSessionCookie) {

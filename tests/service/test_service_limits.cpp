@@ -56,9 +56,10 @@ PageLimit Page(const char* name) {
   QFile f(QStringLiteral(QUBIX_SOURCE_DIR "/src/service/web/controls.js"));
   f.open(QIODevice::ReadOnly);
   const QString text = QString::fromUtf8(f.readAll());
-  const QRegularExpression entry(QStringLiteral(
-      R"(\b%1:\s*\{\s*min:\s*(-?[\d.]+),\s*max:\s*(-?[\d.]+),\s*step:\s*([\d.]+)\s*\})")
-                                     .arg(QLatin1String(name)));
+  const QRegularExpression entry(
+      QStringLiteral(
+          R"(\b%1:\s*\{\s*min:\s*(-?[\d.]+),\s*max:\s*(-?[\d.]+),\s*step:\s*([\d.]+)\s*\})")
+          .arg(QLatin1String(name)));
   const auto m = entry.match(text);
   if (!m.hasMatch()) return {};
   return {m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(), true};
@@ -69,7 +70,8 @@ class Limits : public ::testing::TestWithParam<LimitCase> {};
 TEST_P(Limits, TheEditorTheDocumentAndThePageAgree) {
   static OpenApi api;
   const LimitCase& c = GetParam();
-  for (const auto& [schema, path] : {std::pair{"Machine", c.machine}, {"MachineChange", c.change}}) {
+  for (const auto& [schema, path] :
+       {std::pair{"Machine", c.machine}, {"MachineChange", c.change}}) {
     const QJsonObject s = At(api, schema, path);
     ASSERT_TRUE(s.contains("minimum")) << schema << " " << path;
     EXPECT_EQ(s.value("minimum").toDouble(), c.limit.min) << schema << " " << path;

@@ -77,8 +77,7 @@ std::optional<HttpResponse> HandshakeRefusal(const HttpRequest& request) {
     return ErrorResponse(400, "bad_request", "a WebSocket handshake needs Connection: Upgrade");
   const std::string* version = request.header("sec-websocket-version");
   if (version == nullptr || *version != "13") {
-    HttpResponse r =
-        ErrorResponse(426, "upgrade_required", "only WebSocket version 13 is served");
+    HttpResponse r = ErrorResponse(426, "upgrade_required", "only WebSocket version 13 is served");
     r.headers.emplace_back("Sec-WebSocket-Version", "13");
     return r;
   }
