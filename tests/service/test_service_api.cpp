@@ -285,6 +285,38 @@ TEST(ServiceTruth, RestoreThenGetShowsTheRestoredShowOnEveryMachine) {
   }
 }
 
+// An operation of the bus or of one machine: a machine's values cached before are read again
+// afterwards, so that a change the processor made meanwhile shows.
+struct CacheCase {
+  const char* name;
+  const char* method;
+  const char* path;
+  const char* body;
+};
+
+const CacheCase kCacheCases[] = {
+    {"Refresh", "POST", "/api/v1/buses/main/refresh", ""},
+    {"Scan", "POST", "/api/v1/buses/main/scan", R"({"max":3})"},
+    {"HardwarePreset", "POST", "/api/v1/buses/main/machines/2/hardware-preset", R"({"number":1})"},
+};
+
+class ServiceCache : public ::testing::TestWithParam<CacheCase> {};
+
+TEST_P(ServiceCache, AnOperationLeavesNoStaleValues) {
+  const CacheCase& c = GetParam();
+  ServiceRig rig;
+  const std::string machine = "/api/v1/buses/main/machines/H000000010002";
+  ASSERT_EQ(rig.request("GET", machine).status, 200);
+  rig.onBus([&](service::BusWorker&) { rig.bus->find("H000000010002")->live.delay12 = 77; });
+  const Reply r = rig.request(c.method, c.path, c.body);
+  ASSERT_EQ(r.status, 200) << r.body;
+  int running = -1;
+  rig.onBus([&](service::BusWorker&) { running = rig.bus->find("H000000010002")->live.delay12; });
+  const QJsonObject got = rig.request("GET", machine).json();
+  EXPECT_EQ(got["delay"]["ch12"].toInt(), running);
+}
+INSTANTIATE_TEST_SUITE_P(Operations, ServiceCache, ::testing::ValuesIn(kCacheCases), ByNameField());
+
 // A band whose write the processor took but whose acknowledgement was lost: in doubt, read
 // fresh or not, until it is written again.
 TEST(ServiceTruth, ABandWithALostAcknowledgementStaysInDoubtUntilWrittenAgain) {
