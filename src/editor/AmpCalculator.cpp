@@ -55,8 +55,7 @@ AmpCalcResult CalcPot(int mode, double powerW, int gainIndex, double sensV) {
 }
 
 std::int32_t AmpLevelCodeFromTrim(float ampTrimDb) {
-  if (ampTrimDb >= 0.0f) return protocol::codes::kLevelZeroDb;
-  return protocol::codes::kLevelZeroDb + 2 * static_cast<std::int32_t>(std::trunc(ampTrimDb));
+  return protocol::codes::AmpLevelCode(static_cast<double>(ampTrimDb));
 }
 
 std::optional<double> ParseEntryNumber(std::string_view text) {

@@ -164,6 +164,8 @@ class EditorState final : public network::EditorAccess, public EqBandsHolder {
   network::EqRecord AcknowledgedEqRecord() const;
   // Done, or which bands the editor shows that the machine did not take.
   protocol::Outcome BandsOutcome() const;
+  // The bands whose last write the machine did not acknowledge (what BandsOutcome names).
+  const std::array<bool, kBandCount>& unconfirmedBands() const { return unconfirmed_; }
   // The last-edit file of the machine held takes the bands it runs (after a recall).
   protocol::Outcome StoreRunningBands() {
     return storeRunningBands(selectedId_, /*onlyWhenChanged=*/false);

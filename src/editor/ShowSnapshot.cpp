@@ -126,8 +126,7 @@ ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& c) 
   // Before the mutes: an unmuted channel takes the amplifier level current when it is sent.
   if (c.ampLevelDb)
     run.step("ampLevel", [&] {
-      s.SetAmpLevel(protocol::codes::kLevelZeroDb +
-                    static_cast<int>(std::lround(*c.ampLevelDb * 2)));
+      s.SetAmpLevel(protocol::codes::AmpLevelCode(*c.ampLevelDb));
       return true;
     });
   for (int ch = 0; ch < 4; ++ch) {
@@ -150,7 +149,8 @@ ChangeResult ApplyMachineChange(HeadlessEditor& editor, const MachineChange& c) 
       BandStrip& strip = *editor.bands[static_cast<std::size_t>(b)];
       {
         const EditorState::LoadingScope quiet(s);
-        if (band.frequency) strip.SetFPotPos(static_cast<float>(*band.frequency));
+        if (band.frequency)
+          strip.SetFPotPos(static_cast<float>(RecordedFrequency(*band.frequency)));
         if (band.gain) strip.SetGPotPos(static_cast<float>(*band.gain));
         if (band.q) strip.SetQPotPos(static_cast<float>(*band.q));
       }

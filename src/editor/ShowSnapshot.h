@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -64,7 +65,16 @@ inline constexpr Limit kDelayLimit{0, kDelayMax, 1};
 inline constexpr Limit kAmpLevelLimit{-127.5, 0.0, 0.5};
 inline constexpr Limit kBandFreqLimit{filters::kBandFreqMinHz, filters::kBandFreqMaxHz, 0};
 inline constexpr Limit kBandGainLimit{-filters::kBandGainMaxDb, filters::kBandGainMaxDb, 0};
-inline constexpr Limit kBandQLimit{filters::kBandQMin, filters::kBandQMax, 0};
+// The strip's Q limits are floats (0.2F is 0.200000003): the limit is the decimal they are
+// written as, so that the value an operator types for the end of the range is within it.
+inline constexpr Limit kBandQLimit{0.2, 50.0, 0};
+static_assert(static_cast<float>(kBandQLimit.min) == filters::kBandQMin &&
+              static_cast<float>(kBandQLimit.max) == filters::kBandQMax);
+
+// A band's frequency as the editor records it when the processor acknowledged the band (whole
+// Hz, truncated towards zero). A change takes it so before anything is sent, so that the
+// processor runs what the last-edit file keeps.
+inline double RecordedFrequency(double hz) { return std::trunc(hz); }
 
 // What the editor shows of the machine it holds (the slot's hardware preset from its record).
 MachineValues ReadMachineValues(HeadlessEditor& editor, network::NetworkManager& net);

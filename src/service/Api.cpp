@@ -5,11 +5,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
+#include <chrono>
 #include <cmath>
+#include <map>
 
 #include "editor/FilterImport.h"
 #include "filters/FilterText.h"
 #include "filters/Response.h"
+#include "network/NetworkTexts.h"
 #include "service/BusWorker.h"
 #include "service/MachineJson.h"
 
@@ -155,6 +158,8 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     respond(r);
     return;
   }
+  // POST /api/v1/session is answered before the API (where tokens become sessions).
+  if (seg.size() == 3 && seg[2] == "session") return notAllowed();
   if (seg.size() < 3 || seg[2] != "buses") {
     respond(Error(404, "not_found", "no such resource: " + request.path));
     return;
@@ -164,11 +169,14 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     QJsonArray list;
     for (ServiceBus* b : buses_) {
       const ServiceBus::Summary s = b->summary();
-      list.append(QJsonObject{{"name", QString::fromStdString(b->name())},
-                              {"link", QString::fromStdString(b->link())},
-                              {"state", QString::fromStdString(s.state)},
-                              {"machines", s.machines.size()},
-                              {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
+      list.append(
+          QJsonObject{{"name", QString::fromStdString(b->name())},
+                      {"link", QString::fromStdString(b->link())},
+                      {"state", BusStateName(s.state)},
+                      {"reason", s.reason.empty() ? QJsonValue()
+                                                  : QJsonValue(QString::fromStdString(s.reason))},
+                      {"machines", s.machines.size()},
+                      {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
     }
     QJsonObject body{{"buses", list}, {"tls", info_.tls}};
     if (!info_.warning.empty()) body.insert("warning", QString::fromStdString(info_.warning));
@@ -189,7 +197,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
   if (seg.size() == 5 && what == "machines") {
     if (!get) return notAllowed();
     const ServiceBus::Summary s = bus->summary();
-    if (s.state == "locked") return respond(Error(409, "data_dir_locked", s.lockError));
+    if (s.state == BusState::Locked) return respond(Error(409, "data_dir_locked", s.lockError));
     return respond(JsonReply(200, QJsonObject{{"machines", s.machines}}));
   }
   if (seg.size() == 5 && (what == "refresh" || what == "scan")) {
@@ -203,6 +211,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
       network::Station& st = *w.station();
       if (!w.editor().state.selectedMachineId().empty()) w.editor().state.CloseEditor();
       protocol::FaultWatch watch(st.bus);
+      const int boxesBefore = w.boxes().count;
       bool ok = true;
       if (scan) {
         st.network.SetMaxSearch(max);
@@ -218,6 +227,25 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
         if (o.ok) o = protocol::Outcome::Failed("the adapter failed");
         return w.failure(o);
       }
+      // The scan ends by storing the list; a list that could not be stored (or a machine found
+      // that could not be let go) is no success, and what was found is said all the same.
+      const BusWorker::Boxes boxes = w.boxes();
+      const bool notStored = boxes.last == network::texts::kFileWriteError;
+      if (scan && boxes.count != boxesBefore &&
+          (notStored || boxes.last == network::texts::kNoWriteS)) {
+        QJsonArray found;
+        for (int i = 0; i < std::min<int>(st.network.foundCount(), network::kListEntries); ++i)
+          found.append(Latin1(st.network.list().entry(i)));
+        QJsonObject body{
+            {"error", notStored ? "not_stored" : "exchange_failed"},
+            {"message",
+             QString::fromStdString(
+                 notStored ? "the machine list could not be written" +
+                                 (boxes.detail.empty() ? std::string() : ": " + boxes.detail)
+                           : boxes.last)},
+            {"found", found}};
+        return JsonReply(notStored ? 500 : 502, body);
+      }
       QJsonArray faults;
       for (const auto& f : st.network.readFaults())
         faults.append(QString::fromStdString(network::ReadFaultText(f)));
@@ -230,7 +258,10 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
         const editor::SnapshotTake take =
             editor::TakeShowSnapshot(w.editor(), w.station()->network);
         if (!take.outcome.ok) return w.failure(take.outcome);
-        return JsonReply(200, SnapshotToJson(take.machines));
+        QJsonArray machines;
+        for (const editor::MachineValues& m : take.machines)
+          machines.append(w.withDoubts(MachineToJson(m), m.id));
+        return JsonReply(200, QJsonObject{{"machines", machines}});
       });
     }
     if (method != "PUT") return notAllowed();
@@ -242,6 +273,22 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
       const editor::RestoreReport report = editor::RestoreShowSnapshot(
           w.editor(), w.presets(), w.station()->network, show,
           [&w](int done, int total) { w.progress(static_cast<double>(done) / total); });
+      // Fields come as "ID: field", each machine's in the order they went out.
+      std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>> fields;
+      const auto split = [&fields](const std::vector<std::string>& list, bool applied) {
+        for (const auto& f : list) {
+          const auto colon = f.find(": ");
+          if (colon == std::string::npos) continue;
+          auto& entry = fields[f.substr(0, colon)];
+          (applied ? entry.first : entry.second).push_back(f.substr(colon + 2));
+        }
+      };
+      split(report.applied, true);
+      split(report.notApplied, false);
+      for (const auto& [machine, lists] : fields)
+        w.noteBandWrites(machine, lists.first, lists.second);
+      // Every machine's values are read again when asked for; the one held is published.
+      w.forgetAllMachines();
       if (w.station()->bus.MachineSelected) w.publishHeldMachine();
       if (!report.outcome.ok) return w.failure(report.outcome, report.applied, report.notApplied);
       QJsonArray differences;
@@ -255,7 +302,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
   const std::string id = bus->resolveMachine(seg[5]);
   if (id.empty()) {
     const ServiceBus::Summary s = bus->summary();
-    if (s.state == "locked") return respond(Error(409, "data_dir_locked", s.lockError));
+    if (s.state == BusState::Locked) return respond(Error(409, "data_dir_locked", s.lockError));
     return respond(Error(404, "not_found", "no machine " + seg[5] + " on bus " + seg[3]));
   }
   const std::string sub = seg.size() > 6 ? seg[6] : std::string();
@@ -278,6 +325,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     return run("patch", id, [id, change](BusWorker& w) {
       if (auto failed = Hold(w, id, false)) return *failed;
       const editor::ChangeResult result = editor::ApplyMachineChange(w.editor(), change);
+      w.noteBandWrites(id, result.applied, result.notApplied);
       if (!result.outcome.ok) {
         w.forgetMachine(id);
         return w.failure(result.outcome, result.applied, result.notApplied);
@@ -327,6 +375,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
           outcome.also(
               protocol::Outcome::Failed("the processor did not report all the "
                                         "recalled settings"));
+        w.noteAllBandsWritten(r.outcome.ok);
       } else {
         outcome = ed.presets.StoreToLocation(location);
       }
@@ -355,6 +404,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
       if (auto failed = Hold(w, id, false)) return *failed;
       const editor::ImportOutcome out =
           editor::ApplyImportedFilters(w.editor().state, filters, preamp);
+      w.noteAllBandsWritten(out.sent);
       if (!out.sent) {
         w.forgetMachine(id);
         return w.failure(protocol::Outcome::Failed(out.reason));
@@ -384,6 +434,31 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     });
   }
   respond(Error(404, "not_found", "no such resource: " + request.path));
+}
+
+HttpServer::Handler ServeHttp(Api& api, AccessControl& access, HttpRoutes routes) {
+  return [&api, &access, routes = std::move(routes)](
+             const HttpRequest& request, const ClientInfo& client, HttpServer::Respond respond) {
+    if (routes.beforeAccess)
+      if (auto page = routes.beforeAccess(request)) return respond(*page);
+    Access level = Access::None;
+    if (auto refused = access.admit(request, client.address.toString().toStdString(),
+                                    std::chrono::steady_clock::now(), &level))
+      return respond(*refused);
+    if (request.path == "/api/v1/session" && request.method == "POST")
+      return respond(access.openSession(request));
+    if (routes.afterAccess)
+      if (auto content = routes.afterAccess(request)) return respond(*content);
+    api.handle(request, level, std::move(respond));
+  };
+}
+
+HttpServer::UpgradeCheck ServeUpgrade(const AccessControl& access) {
+  return [&access](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
+    if (request.path != "/api/v1/events")
+      return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);
+    return access.admitUpgrade(request);
+  };
 }
 
 }  // namespace qubix::service

@@ -12,6 +12,7 @@
 
 #include "service/http/Access.h"
 #include "service/http/HttpMessage.h"
+#include "service/http/HttpServer.h"
 
 namespace qubix::service {
 
@@ -42,5 +43,16 @@ class Api : public QObject {
 
 // A JSON body with that status.
 HttpResponse JsonReply(int status, const class QJsonObject& body);
+
+// What the service serves beside the API: answers before the access check (the page) and after
+// it (the slots' pictures); nullopt passes the request on.
+struct HttpRoutes {
+  std::function<std::optional<HttpResponse>(const HttpRequest&)> beforeAccess, afterAccess;
+};
+// The service's HTTP as it runs: the page, the access check (Host, Origin, rate, token), the
+// session exchange, the other routes, then the API. The program and its tests serve through it.
+HttpServer::Handler ServeHttp(Api& api, AccessControl& access, HttpRoutes routes = {});
+// The WebSocket upgrade: only /api/v1/events, and only for whom the access check lets read.
+HttpServer::UpgradeCheck ServeUpgrade(const AccessControl& access);
 
 }  // namespace qubix::service

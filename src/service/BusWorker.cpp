@@ -21,11 +21,14 @@ namespace {
 class ServiceFrontend final : public link::UnattendedFrontend {
  public:
   explicit ServiceFrontend(std::string bus) : bus_(std::move(bus)) {}
-  void setStatusText(std::string_view) override {}
+  void setStatusText(std::string_view text) override { statusText = text; }
   void setStatusColour(link::Rgb) override {}
-  void setStatusDetail(std::string_view) override {}
+  void setStatusDetail(std::string_view detail) override { statusDetail = detail; }
+  std::string statusText, statusDetail;  // the status line as the window would show it
   link::Answer messageBox(std::string_view text, std::string_view caption,
                           link::Buttons buttons) override {
+    ++boxes;
+    lastBox = text;
     std::fprintf(stderr, "qubix24d: bus %s: %.*s%s%.*s\n", bus_.c_str(),
                  static_cast<int>(caption.size()), caption.data(), caption.empty() ? "" : ": ",
                  static_cast<int>(text.size()), text.data());
@@ -33,6 +36,8 @@ class ServiceFrontend final : public link::UnattendedFrontend {
                ? link::Answer::No
                : link::Answer::Ok;
   }
+  int boxes = 0;  // shown so far
+  std::string lastBox;
 
  private:
   std::string bus_;
@@ -52,6 +57,20 @@ bool Silent(const std::string& reason) {
 }
 
 }  // namespace
+
+const char* BusStateName(BusState state) {
+  switch (state) {
+    case BusState::Connecting:
+      return "connecting";
+    case BusState::Connected:
+      return "connected";
+    case BusState::Disconnected:
+      return "disconnected";
+    case BusState::Locked:
+      return "locked";
+  }
+  return "disconnected";
+}
 
 // ---- ServiceBus
 
@@ -112,6 +131,12 @@ void ServiceBus::run(std::string operation, std::string machine, Op op,
             std::lock_guard lock(mutex_);
             summary_.busy =
                 QJsonObject{{"operation", QString::fromStdString(operation)}, {"progress", 0.0}};
+            // What a named operation changes is read again: the machine's values, or every
+            // machine's for an operation of the whole bus (restore, scan, refresh).
+            if (machine.empty())
+              cache_.clear();
+            else
+              cache_.erase(machine);
           }
           response = op(*w);
           {
@@ -198,8 +223,7 @@ void BusWorker::startUp() {
       std::lock_guard lock(owner_.mutex_);
       owner_.summary_.lockError = error;
     }
-    std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), error.c_str());
-    setState("locked");
+    setState(BusState::Locked);
     return;
   }
   // As the window on the simulated bus: a new data directory lists the simulated processors.
@@ -209,8 +233,11 @@ void BusWorker::startUp() {
                                 ? config_.makeAdapter()
                                 : compose::makeAdapterWithClock(config_.link, error);
   if (!adapter) {
-    std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), error.c_str());
-    setState("disconnected");
+    {
+      std::lock_guard lock(owner_.mutex_);
+      owner_.summary_.reason = error;
+    }
+    setState(BusState::Disconnected);
     return;
   }
   frontend_ = std::make_unique<ServiceFrontend>(config_.name);
@@ -245,29 +272,60 @@ void BusWorker::connectTick() {
     connectTimer_->stop();
   });
   if (!connected) {
-    setState("disconnected");
+    setState(BusState::Disconnected);
     if (!connectTimer_->isActive()) connectTimer_->start();
     return;
   }
-  setState(station_->link.state().Connected ? "connected" : "disconnected");
+  setState(station_->link.state().Connected ? BusState::Connected : BusState::Disconnected);
   afterOperation();
   if (!station_->link.state().Connected && !connectTimer_->isActive()) connectTimer_->start();
 }
 
 void BusWorker::restartConnectTimer() {
-  setState("disconnected");
+  setState(BusState::Disconnected);
   if (connectTimer_ && !connectTimer_->isActive()) connectTimer_->start();
 }
 
-void BusWorker::setState(const std::string& state) {
-  if (state == state_) return;
-  state_ = state;
+BusWorker::Boxes BusWorker::boxes() const {
+  if (!frontend_) return {};
+  const auto& f = static_cast<const ServiceFrontend&>(*frontend_);
+  return {f.boxes, f.lastBox, f.statusDetail};
+}
+
+std::string BusWorker::adapterReason() const {
+  if (!station_) return {};
+  std::string reason = station_->link.adapter().lastError();
+  if (reason.empty()) reason = static_cast<const ServiceFrontend&>(*frontend_).statusText;
+  if (reason.empty()) reason = "the adapter is not connected";
+  return reason;
+}
+
+void BusWorker::setState(BusState state) {
+  std::string reason;
   {
     std::lock_guard lock(owner_.mutex_);
+    // The reason stays the latest the adapter gave while the bus is away.
+    if (state == BusState::Connected)
+      owner_.summary_.reason.clear();
+    else if (state == BusState::Locked)
+      owner_.summary_.reason = owner_.summary_.lockError;
+    else if (station_)
+      owner_.summary_.reason = adapterReason();
+    reason = owner_.summary_.reason;
+    if (state == state_) return;
     owner_.summary_.state = state;
-    if (state != "connected") owner_.cache_.clear();
+    if (state != BusState::Connected) owner_.cache_.clear();
   }
-  publish(QJsonObject{{"type", "bus"}, {"state", QString::fromStdString(state)}});
+  state_ = state;
+  // Said once per change, so that a bus that cannot open says why without repeating it.
+  if (reason.empty())
+    std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), BusStateName(state));
+  else
+    std::fprintf(stderr, "qubix24d: bus %s: %s: %s\n", config_.name.c_str(), BusStateName(state),
+                 reason.c_str());
+  QJsonObject event{{"type", "bus"}, {"state", BusStateName(state)}};
+  if (!reason.empty()) event.insert("reason", QString::fromStdString(reason));
+  publish(event);
 }
 
 std::optional<HttpResponse> BusWorker::unavailable() const {
@@ -277,9 +335,15 @@ std::optional<HttpResponse> BusWorker::unavailable() const {
         409, QJsonObject{{"error", "data_dir_locked"},
                          {"message", QString::fromStdString(owner_.summary_.lockError)}});
   }
-  if (!station_ || !station_->link.state().Connected)
-    return JsonResponse(503, QJsonObject{{"error", "disconnected"},
-                                         {"message", "the bus's adapter is not connected"}});
+  if (!station_ || !station_->link.state().Connected) {
+    std::string message = "the bus's adapter is not connected";
+    {
+      std::lock_guard lock(owner_.mutex_);
+      if (!owner_.summary_.reason.empty()) message += ": " + owner_.summary_.reason;
+    }
+    return JsonResponse(
+        503, QJsonObject{{"error", "disconnected"}, {"message", QString::fromStdString(message)}});
+  }
   return std::nullopt;
 }
 
@@ -316,8 +380,9 @@ int BusWorker::slotOf(const std::string& id) const {
 }
 
 QJsonObject BusWorker::publishHeldMachine() {
-  QJsonObject state = MachineToJson(editor::ReadMachineValues(*editor_, station_->network));
   const std::string id = editor_->state.selectedMachineId();
+  QJsonObject state =
+      withDoubts(MachineToJson(editor::ReadMachineValues(*editor_, station_->network)), id);
   {
     std::lock_guard lock(owner_.mutex_);
     const auto it = owner_.cache_.find(id);
@@ -331,6 +396,53 @@ QJsonObject BusWorker::publishHeldMachine() {
 void BusWorker::forgetMachine(const std::string& id) {
   std::lock_guard lock(owner_.mutex_);
   owner_.cache_.erase(id);
+}
+
+void BusWorker::forgetAllMachines() {
+  std::lock_guard lock(owner_.mutex_);
+  owner_.cache_.clear();
+}
+
+namespace {
+// The band of a field "bands.N", or 0.
+int BandOfField(const std::string& field) {
+  constexpr std::string_view prefix = "bands.";
+  if (field.rfind(prefix, 0) != 0) return 0;
+  const std::string rest = field.substr(prefix.size());
+  if (rest.empty() || rest.size() > 2 || rest.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  const int band = std::stoi(rest);
+  return band >= 1 && band <= editor::kBandCount ? band : 0;
+}
+}  // namespace
+
+void BusWorker::noteBandWrites(const std::string& id, const std::vector<std::string>& applied,
+                               const std::vector<std::string>& notApplied) {
+  std::set<int>& doubt = bandsInDoubt_[id];
+  for (const auto& f : applied)
+    if (const int band = BandOfField(f)) doubt.erase(band);
+  if (!notApplied.empty())
+    if (const int band = BandOfField(notApplied.front())) doubt.insert(band);
+  if (doubt.empty()) bandsInDoubt_.erase(id);
+}
+
+void BusWorker::noteAllBandsWritten(bool acknowledged) {
+  const std::string id = editor_->state.selectedMachineId();
+  if (id.empty()) return;
+  std::set<int>& doubt = bandsInDoubt_[id];
+  if (acknowledged) doubt.clear();
+  const auto& unconfirmed = editor_->state.unconfirmedBands();
+  for (int b = 0; b < editor::kBandCount; ++b)
+    if (unconfirmed[static_cast<std::size_t>(b)]) doubt.insert(b + 1);
+  if (doubt.empty()) bandsInDoubt_.erase(id);
+}
+
+QJsonObject BusWorker::withDoubts(QJsonObject machine, const std::string& id) const {
+  QJsonArray fields;
+  if (const auto it = bandsInDoubt_.find(id); it != bandsInDoubt_.end())
+    for (int band : it->second) fields.append(QString("bands.%1").arg(band));
+  machine.insert("inDoubt", fields);
+  return machine;
 }
 
 void BusWorker::progress(double fraction) {
@@ -413,7 +525,7 @@ QJsonArray BusWorker::slotSummaries() const {
 void BusWorker::afterOperation() {
   lastProgressStep_ = -1;
   if (!station_) return;
-  setState(station_->link.state().Connected ? "connected" : "disconnected");
+  setState(station_->link.state().Connected ? BusState::Connected : BusState::Disconnected);
   const QJsonArray now = slotSummaries();
   {
     std::lock_guard lock(owner_.mutex_);

@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "compose/LinkFactory.h"
 #include "editor/ShowSnapshot.h"
@@ -49,6 +50,10 @@ inline constexpr int kConnectRetryMs = 500;
 // tens of milliseconds an exchange. Beyond it a request is answered 503 "busy" at once.
 inline constexpr int kMaxQueuedOperations = 128;
 
+// A bus as GET /api/v1/buses and the "bus" events name it.
+enum class BusState { Connecting, Connected, Disconnected, Locked };
+const char* BusStateName(BusState state);
+
 class ServiceBus : public QObject {
   Q_OBJECT
  public:
@@ -71,8 +76,9 @@ class ServiceBus : public QObject {
 
   // What the API answers without waiting for the bus; safe from any thread.
   struct Summary {
-    std::string state = "connecting";  // "connected", "disconnected", "locked"
+    BusState state = BusState::Connecting;
     std::string lockError;
+    std::string reason;   // why the bus is not connected; empty when it is
     QJsonArray machines;  // the slots' summaries
     QJsonObject busy;     // empty when idle
   };
@@ -124,6 +130,19 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   // Takes the machine the editor holds into the cache and tells the clients.
   QJsonObject publishHeldMachine();
   void forgetMachine(const std::string& id);
+  // Every machine's cached values go (an operation that may change any machine).
+  void forgetAllMachines();
+  // Bands whose write went out without an acknowledgement: the processor may run them or not,
+  // whatever the last-edit file says, until a write of theirs is acknowledged. Fields as the
+  // change reports them ("bands.4"): the applied ones are settled, the first one not applied
+  // (the one sent when the failure came; nothing after it was sent) is in doubt.
+  void noteBandWrites(const std::string& id, const std::vector<std::string>& applied,
+                      const std::vector<std::string>& notApplied);
+  // After an operation that writes every band of the machine the editor holds (a recall, an
+  // import): settled when it succeeded, else in doubt where the editor has no acknowledgement.
+  void noteAllBandsWritten(bool acknowledged);
+  // The machine's values with the fields in doubt ("inDoubt": ["bands.4"]).
+  QJsonObject withDoubts(QJsonObject machine, const std::string& id) const;
   void progress(double fraction);
   void publish(QJsonObject event);  // "bus" filled in
   // After every operation: slot changes and the bus state go out as events.
@@ -141,6 +160,14 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   void showWaiting(int slot) override;
   void stopWaiting(int slot) override;
 
+  // The message boxes the core showed (written to stderr): how many so far, the last one's text
+  // and the status line's detail at the time (a file's error).
+  struct Boxes {
+    int count = 0;
+    std::string last, detail;
+  };
+  Boxes boxes() const;
+
   void watchLevels(const std::string& machine, bool on);
   bool levelPolling() const;
   // What the slots show, as GET …/machines answers.
@@ -148,7 +175,9 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
 
  private:
   void connectTick();
-  void setState(const std::string& state);
+  void setState(BusState state);
+  // Why the adapter is not connected, as it says.
+  std::string adapterReason() const;
   void pollLevels(const std::string& machine);
 
   BusConfig config_;
@@ -159,7 +188,8 @@ class BusWorker : public QObject, public network::NetworkView, public network::P
   std::unique_ptr<editor::HeadlessEditor> editor_;
   std::unique_ptr<network::TickCounter> ticks_;
   std::unique_ptr<network::HardwarePresets> presets_;
-  std::string state_ = "connecting";
+  BusState state_ = BusState::Connecting;
+  std::map<std::string, std::set<int>> bandsInDoubt_;  // by machine, bands 1 … 10
   QTimer* connectTimer_ = nullptr;
   QTimer* levelTimer_ = nullptr;
   std::set<std::string> levelWatch_, levelPending_;

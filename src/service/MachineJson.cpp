@@ -153,6 +153,8 @@ std::optional<JsonError> Bands(const QJsonValue& v, bool whole,
     if (auto e = Optional(o, "frequency", field + ".frequency", editor::kBandFreqLimit,
                           change.frequency))
       return e;
+    // Taken at the resolution the editor records, so that what is sent is what is kept.
+    if (change.frequency) change.frequency = editor::RecordedFrequency(*change.frequency);
     if (auto e = Optional(o, "gain", field + ".gain", editor::kBandGainLimit, change.gain))
       return e;
     if (auto e = Optional(o, "q", field + ".q", editor::kBandQLimit, change.q)) return e;
@@ -225,7 +227,10 @@ std::optional<JsonError> ChangeFromJson(const QJsonObject& json, editor::Machine
 }
 
 std::optional<JsonError> MachineFromJson(const QJsonObject& json, editor::MachineValues& m) {
-  if (auto e = OnlyKnown(json, kMachineFields, "")) return e;
+  // "inDoubt" is a reading of the service's, not a value to restore.
+  std::set<QString> accepted = kMachineFields;
+  accepted.insert("inDoubt");
+  if (auto e = OnlyKnown(json, accepted, "")) return e;
   for (const QString& key : kMachineFields)
     if (!json.contains(key))
       return Error("bad_json", key.toStdString() + ": missing", key.toStdString());

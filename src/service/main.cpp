@@ -141,24 +141,12 @@ int main(int argc, char** argv) {
   Api api(buses, info);
   EventHub hub(buses);
   AccessControl access(*tokens.tokens, IsLoopback(options.listenAddress), info.tls);
-  HttpServer server(
-      [&api, &access, &buses](const HttpRequest& request, const ClientInfo& client,
-                              HttpServer::Respond respond) {
-        if (auto page = web::ServePage(request)) return respond(*page);
-        Access level = Access::None;
-        if (auto refused = access.admit(request, client.address.toString().toStdString(),
-                                        std::chrono::steady_clock::now(), &level))
-          return respond(*refused);
-        if (request.path == "/api/v1/session" && request.method == "POST")
-          return respond(access.openSession(request));
-        if (auto picture = web::ServeSlotPicture(request, buses)) return respond(*picture);
-        api.handle(request, level, std::move(respond));
-      },
-      [&access](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
-        if (request.path != "/api/v1/events")
-          return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);
-        return access.admitUpgrade(request);
-      });
+  HttpServer server(ServeHttp(api, access,
+                              {web::ServePage,
+                               [&buses](const HttpRequest& request) {
+                                 return web::ServeSlotPicture(request, buses);
+                               }}),
+                    ServeUpgrade(access));
   QObject::connect(&server, &HttpServer::webSocketConnected, &hub,
                    [&hub](QWebSocket* socket, const ClientInfo&) { hub.addClient(socket); });
   QString error;

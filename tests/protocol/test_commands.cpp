@@ -213,6 +213,14 @@ TEST(WireCodes, ValuesAndCodesBothWays) {
   }
   EXPECT_EQ(codes::LevelDb(255), 0.0);
   EXPECT_EQ(codes::LevelDb(201), -27.0);
+  // The amplifier level in dB takes whole dB, truncated towards zero, whoever converts it.
+  struct Level {
+    double db;
+    int code;
+  };
+  for (const Level& l : {Level{0.0, 255}, Level{-3.5, 249}, Level{-3.0, 249}, Level{-0.5, 255},
+                         Level{-10.0, 235}, Level{-127.5, 1}, Level{2.0, 255}, Level{-18.0, 219}})
+    EXPECT_EQ(codes::AmpLevelCode(l.db), l.code) << l.db;
 }
 
 }  // namespace

@@ -26,27 +26,36 @@ class OpenApi {
   // The schema of the JSON answer to method on path with status, or an empty object when the
   // document has none.
   QJsonObject responseSchema(const std::string& method, const std::string& path, int status) const {
+    const QJsonObject op = operation(method, path);
+    return response(op, status)
+        .value("content")
+        .toObject()
+        .value("application/json")
+        .toObject()
+        .value("schema")
+        .toObject();
+  }
+  // The operation of method on the path item that path matches, or an empty object.
+  QJsonObject operation(const std::string& method, const std::string& path) const {
+    return pathItem(path).value(QString::fromStdString(method).toLower()).toObject();
+  }
+  QJsonObject pathItem(const std::string& path) const {
     const QString p = QString::fromStdString(path.substr(0, path.find('?')));
     const QJsonObject paths = doc_.value("paths").toObject();
     for (auto it = paths.begin(); it != paths.end(); ++it) {
       QString pattern = QRegularExpression::escape(it.key());
       pattern.replace(QRegularExpression(QStringLiteral("\\\\\\{[a-z]+\\\\\\}")),
                       QStringLiteral("[^/]+"));
-      if (!QRegularExpression("^" + pattern + "$").match(p).hasMatch()) continue;
-      const QJsonObject op =
-          it.value().toObject().value(QString::fromStdString(method).toLower()).toObject();
-      return op.value("responses")
-          .toObject()
-          .value(QString::number(status))
-          .toObject()
-          .value("content")
-          .toObject()
-          .value("application/json")
-          .toObject()
-          .value("schema")
-          .toObject();
+      if (QRegularExpression("^" + pattern + "$").match(p).hasMatch()) return it.value().toObject();
     }
     return {};
+  }
+  // An operation's response for status, its reference to the shared ones followed.
+  QJsonObject response(const QJsonObject& op, int status) const {
+    QJsonObject r = op.value("responses").toObject().value(QString::number(status)).toObject();
+    if (r.contains("$ref"))
+      r = doc_["components"]["responses"][r.value("$ref").toString().section('/', -1)].toObject();
+    return r;
   }
 
   std::string check(const QJsonValue& v, const QJsonObject& schema,

@@ -13,6 +13,7 @@
 #include "service/Api.h"
 #include "service/BusWorker.h"
 #include "service/EventHub.h"
+#include "service/web/WebContent.h"
 #include "sim/SimAdapter.h"
 #include "sim/SimBus.h"
 #include "support/TempDir.h"
@@ -27,18 +28,22 @@ struct Reply {
   }
 };
 
-// One request on a fresh connection.
-inline Reply Request(quint16 port, const std::string& method, const std::string& path,
-                     const std::string& body = {}) {
-  RawClient c(port);
-  c.send(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-  const std::string r = c.readResponses(1);
+// The status and body of the first answer in bytes.
+inline Reply ParseReply(const std::string& r) {
   Reply out;
   if (r.size() > 12) out.status = std::stoi(r.substr(9, 3));
   const auto head = r.find("\r\n\r\n");
   if (head != std::string::npos) out.body = r.substr(head + 4);
   return out;
+}
+
+// One request on a fresh connection; headers ("Name: value\r\n" each) go into its head.
+inline Reply Request(quint16 port, const std::string& method, const std::string& path,
+                     const std::string& body = {}, const std::string& headers = {}) {
+  RawClient c(port);
+  c.send(method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+         "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+  return ParseReply(c.readResponses(1));
 }
 
 // A WebSocket client on /api/v1/events.
@@ -106,33 +111,57 @@ class EventClient {
   std::size_t offset_ = 0, consumed_ = 0;
 };
 
+struct RigOptions {
+  // With tokens the service's own HTTP (ServeHttp, ServeUpgrade) answers, with the access
+  // check of a listener off loopback (or on it); without, every request has control.
+  std::optional<service::Tokens> tokens;
+  bool loopbackListener = false;
+  service::ServerLimits limits{};
+  // The adapter before the bus first connects (faults on demand).
+  std::function<void(sim::SimAdapter&)> prepare;
+};
+
 class ServiceRig {
  public:
-  ServiceRig() : bus(sim::makeDemoBus()) {
+  explicit ServiceRig(RigOptions options = {}) : bus(sim::makeDemoBus()) {
     static int argc = 1;
     static char name[] = "test";
     static char* argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
     thread_.start();
     context_.moveToThread(&thread_);
-    run([this] {
-      service::BusConfig config{"main", "sim:virtual", dir.path() / "main", [this] {
-                                  auto a = std::make_unique<sim::SimAdapter>(
-                                      bus, sim::ClockMode::Virtual);
-                                  adapter = a.get();
-                                  return compose::withSimulatorClock(std::move(a));
-                                }};
+    run([this, &options] {
+      service::BusConfig config{
+          "main", "sim:virtual", dir.path() / "main", [this, prepare = options.prepare] {
+            auto a = std::make_unique<sim::SimAdapter>(bus, sim::ClockMode::Virtual);
+            adapter = a.get();
+            if (prepare) prepare(*a);
+            return compose::withSimulatorClock(std::move(a));
+          }};
       serviceBus = new service::ServiceBus(config);
       api = new service::Api({serviceBus}, {});
       hub = new service::EventHub({serviceBus});
-      server = new service::HttpServer(
-          [this](const service::HttpRequest& r, const service::ClientInfo&,
-                 service::HttpServer::Respond respond) {
-            api->handle(r, service::Access::Control, std::move(respond));
-          },
-          [](const service::HttpRequest&, const service::ClientInfo&) {
-            return std::optional<service::HttpResponse>();
-          });
+      if (options.tokens) {
+        access = std::make_unique<service::AccessControl>(*options.tokens, options.loopbackListener,
+                                                          false);
+        server = new service::HttpServer(
+            service::ServeHttp(*api, *access,
+                               {service::web::ServePage,
+                                [this](const service::HttpRequest& r) {
+                                  return service::web::ServeSlotPicture(r, {serviceBus});
+                                }}),
+            service::ServeUpgrade(*access), options.limits);
+      } else {
+        server = new service::HttpServer(
+            [this](const service::HttpRequest& r, const service::ClientInfo&,
+                   service::HttpServer::Respond respond) {
+              api->handle(r, service::Access::Control, std::move(respond));
+            },
+            [](const service::HttpRequest&, const service::ClientInfo&) {
+              return std::optional<service::HttpResponse>();
+            },
+            options.limits);
+      }
       QObject::connect(server, &service::HttpServer::webSocketConnected, hub,
                        [this](QWebSocket* s, const service::ClientInfo&) { hub->addClient(s); });
       QString error;
@@ -145,6 +174,7 @@ class ServiceRig {
   ~ServiceRig() {
     run([this] {
       delete server;
+      access.reset();
       delete hub;
       delete api;
       delete serviceBus;
@@ -176,6 +206,7 @@ class ServiceRig {
   service::Api* api = nullptr;
   service::EventHub* hub = nullptr;
   service::HttpServer* server = nullptr;
+  std::unique_ptr<service::AccessControl> access;
   quint16 port = 0;
 
  private:

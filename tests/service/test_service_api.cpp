@@ -1,13 +1,19 @@
 // qubix24d over real HTTP on 127.0.0.1 against a simulated bus: every answer checked against
 // the OpenAPI document, a change's frames against the editor's, events, level polls and
 // faults.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 
 #include "SchemaCheck.h"
 #include "ServiceRig.h"
+#include "editor/LevelMeter.h"
 #include "support/CaseNames.h"
 #include "support/EditorRig.h"
 
@@ -31,6 +37,8 @@ const EndpointCase kEndpoints[] = {
     {"UnknownMachine", "GET", "/api/v1/buses/main/machines/9", "", 404},
     {"UnknownBus", "GET", "/api/v1/buses/other/machines", "", 404},
     {"PatchBand", "PATCH", "/api/v1/buses/main/machines/1", R"({"bands":[{"band":4,"gain":6}]})",
+     200},
+    {"PatchLowestQ", "PATCH", "/api/v1/buses/main/machines/1", R"({"bands":[{"band":1,"q":0.2}]})",
      200},
     {"PatchMuteObject", "PATCH", "/api/v1/buses/main/machines/1", R"({"mute":{"3":true}})", 200},
     {"PatchGainTooHigh", "PATCH", "/api/v1/buses/main/machines/1",
@@ -108,6 +116,9 @@ const FrameCase kFrames[] = {
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.SetMute(1, true); }},
     {"AmpLevel", R"({"ampLevel":-10})",
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.SetAmpLevel(235); }},
+    // As the window takes the amplifier calculator's trim: whole dB, truncated.
+    {"AmpLevelHalfDb", R"({"ampLevel":-3.5})",
+     [](EditorRig& r) { static_cast<ReferenceEditor&>(r).state.ApplyAmpTrim(-3.5F); }},
     {"Band4Gain", R"({"bands":[{"band":4,"gain":6}]})",
      [](EditorRig& r) { static_cast<ReferenceEditor&>(r).strip(3).SetGPotPos(6.0F); }},
     {"Band9Frequency", R"({"bands":[{"band":9,"frequency":7000}]})",
@@ -195,6 +206,253 @@ TEST(ServiceEvents, LevelsArePolledOnceForTwoWatchersAndStopWhenTheyLeave) {
   rig.onBus([](service::BusWorker&) {});
   EXPECT_EQ(Count(rig.pcBytes(), query), 0);
 }
+
+// Levels in dB as the level window's scale reads them; a reading that failed is no value.
+struct LevelCase {
+  const char* name;
+  std::function<void(sim::SimProcessor&)> fault;
+  std::array<std::optional<std::uint16_t>, editor::kMeterCount> reported;  // empty: not read
+};
+
+const LevelCase kLevels[] = {
+    {"Read",
+     [](sim::SimProcessor& p) {
+       p.fixedLevels = {{100, 5623, 0, 2818, 65535, 1}};
+     },
+     {100, 5623, 0, 2818, 65535, 1}},
+    {"SpoiledReplies", [](sim::SimProcessor& p) { p.faults.wrongChecksum = true; }, {}},
+};
+
+class ServiceLevels : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(ServiceLevels, ComeInTheWindowsDbOrAsNotRead) {
+  const LevelCase& c = GetParam();
+  ServiceRig rig;
+  ASSERT_EQ(rig.request("GET", "/api/v1/buses/main/machines/1?fresh=true").status, 200);
+  rig.onBus([&](service::BusWorker&) { c.fault(*rig.bus->find("H000000010001")); });
+  EventClient watcher(rig.port);
+  watcher.send(R"({"subscribe":"levels","bus":"main","machine":"1"})");
+  const QJsonObject e =
+      watcher.next([](const QJsonObject& e) { return e.value("type") == "levels"; });
+  ASSERT_FALSE(e.isEmpty());
+  const QJsonArray levels = e.value("levels").toArray();
+  ASSERT_EQ(levels.size(), editor::kMeterCount);
+  bool complete = true;
+  for (int k = 0; k < editor::kMeterCount; ++k) {
+    const auto& reported = c.reported[static_cast<std::size_t>(k)];
+    complete = complete && reported.has_value();
+    if (!reported) {
+      EXPECT_TRUE(levels.at(k).isNull()) << k;
+      continue;
+    }
+    EXPECT_NEAR(levels.at(k).toDouble(), editor::MeterDb(*reported, k < 2), 1e-9) << k;
+    // The window's yellow section starts where the reading passes 0 dB.
+    EXPECT_EQ(editor::MeterFor(*reported, k < 2).yellow > 0, levels.at(k).toDouble() >= 1.0) << k;
+  }
+  EXPECT_EQ(e.value("complete").toBool(), complete);
+}
+INSTANTIATE_TEST_SUITE_P(Readings, ServiceLevels, ::testing::ValuesIn(kLevels), ByNameField());
+
+// ---- what GET shows after a change is what the processors run
+
+// Every machine's values after a show was restored, read as a client reads them (from the
+// cache where there is one).
+TEST(ServiceTruth, RestoreThenGetShowsTheRestoredShowOnEveryMachine) {
+  ServiceRig rig;
+  const QJsonObject show = rig.request("GET", "/api/v1/buses/main/snapshot").json();
+  QJsonArray machines = show.value("machines").toArray();
+  ASSERT_GE(machines.size(), 2);
+  // Each machine held in turn, so that each has values cached.
+  for (const auto& m : machines)
+    ASSERT_EQ(rig.request("GET", "/api/v1/buses/main/machines/" +
+                                     m.toObject().value("id").toString().toStdString())
+                  .status,
+              200);
+  for (int i = 0; i < machines.size(); ++i) {
+    QJsonObject m = machines.at(i).toObject();
+    m.insert("delay", QJsonObject{{"ch12", 20 + i}, {"ch34", 40 + i}});
+    machines.replace(i, m);
+  }
+  const Reply restored =
+      rig.request("PUT", "/api/v1/buses/main/snapshot",
+                  QJsonDocument(QJsonObject{{"machines", machines}}).toJson().toStdString());
+  ASSERT_EQ(restored.status, 200) << restored.body;
+  for (int i = 0; i < machines.size(); ++i) {
+    const std::string id = machines.at(i).toObject().value("id").toString().toStdString();
+    const QJsonObject got = rig.request("GET", "/api/v1/buses/main/machines/" + id).json();
+    EXPECT_EQ(got["delay"]["ch12"].toInt(), 20 + i) << id;
+    EXPECT_EQ(got["delay"]["ch34"].toInt(), 40 + i) << id;
+  }
+}
+
+// An operation of the bus or of one machine: a machine's values cached before are read again
+// afterwards, so that a change the processor made meanwhile shows.
+struct CacheCase {
+  const char* name;
+  const char* method;
+  const char* path;
+  const char* body;
+};
+
+const CacheCase kCacheCases[] = {
+    {"Refresh", "POST", "/api/v1/buses/main/refresh", ""},
+    {"Scan", "POST", "/api/v1/buses/main/scan", R"({"max":3})"},
+    {"HardwarePreset", "POST", "/api/v1/buses/main/machines/2/hardware-preset", R"({"number":1})"},
+};
+
+class ServiceCache : public ::testing::TestWithParam<CacheCase> {};
+
+TEST_P(ServiceCache, AnOperationLeavesNoStaleValues) {
+  const CacheCase& c = GetParam();
+  ServiceRig rig;
+  const std::string machine = "/api/v1/buses/main/machines/H000000010002";
+  ASSERT_EQ(rig.request("GET", machine).status, 200);
+  rig.onBus([&](service::BusWorker&) { rig.bus->find("H000000010002")->live.delay12 = 77; });
+  const Reply r = rig.request(c.method, c.path, c.body);
+  ASSERT_EQ(r.status, 200) << r.body;
+  int running = -1;
+  rig.onBus([&](service::BusWorker&) { running = rig.bus->find("H000000010002")->live.delay12; });
+  const QJsonObject got = rig.request("GET", machine).json();
+  EXPECT_EQ(got["delay"]["ch12"].toInt(), running);
+}
+INSTANTIATE_TEST_SUITE_P(Operations, ServiceCache, ::testing::ValuesIn(kCacheCases), ByNameField());
+
+// A band whose write the processor took but whose acknowledgement was lost: in doubt, read
+// fresh or not, until it is written again.
+TEST(ServiceTruth, ABandWithALostAcknowledgementStaysInDoubtUntilWrittenAgain) {
+  ServiceRig rig;
+  static OpenApi api;
+  const std::string path = "/api/v1/buses/main/machines/1";
+  ASSERT_EQ(rig.request("GET", path).status, 200);
+  rig.onBus([&](service::BusWorker&) {
+    rig.bus->find("H000000010001")->faults.tamper =
+        [](char letter, const std::vector<std::uint8_t>&, std::string& answer) {
+          if (letter == 'Q') answer.clear();
+        };
+  });
+  const Reply lost = rig.request("PATCH", path, R"({"bands":[{"band":4,"gain":6}]})");
+  ASSERT_GE(lost.status, 502) << lost.body;
+  EXPECT_EQ(lost.json().value("notApplied").toArray(), QJsonArray{"bands.4"});
+  rig.onBus([&](service::BusWorker&) { rig.bus->find("H000000010001")->faults.tamper = nullptr; });
+  for (const char* query : {"", "?fresh=true"}) {
+    const Reply r = rig.request("GET", path + query);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(r.json().value("inDoubt").toArray(), QJsonArray{"bands.4"}) << query;
+    EXPECT_EQ(api.check(r.json(), api.responseSchema("GET", path, 200)), "");
+  }
+  const QJsonObject show = rig.request("GET", "/api/v1/buses/main/snapshot").json();
+  EXPECT_EQ(show["machines"][0]["inDoubt"].toArray(), QJsonArray{"bands.4"});
+  const Reply again = rig.request("PATCH", path, R"({"bands":[{"band":4,"gain":6}]})");
+  ASSERT_EQ(again.status, 200) << again.body;
+  EXPECT_EQ(again.json().value("inDoubt").toArray(), QJsonArray{});
+  EXPECT_EQ(rig.request("GET", path + "?fresh=true").json().value("inDoubt").toArray(),
+            QJsonArray{});
+}
+
+// A fractional frequency is taken as the editor records it: the answer, a fresh reading (from
+// the last-edit file) and the frames agree.
+TEST(ServiceTruth, AFractionalFrequencyIsTakenAsTheEditorRecordsIt) {
+  ServiceRig rig;
+  const std::string path = "/api/v1/buses/main/machines/1";
+  // A gain, so that the band's coefficients depend on its frequency.
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"gain":6}]})").status, 200);
+  rig.clearTranscript();
+  const Reply patched = rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1000.6}]})");
+  ASSERT_EQ(patched.status, 200) << patched.body;
+  EXPECT_EQ(patched.json()["bands"][3]["frequency"].toDouble(), 1000.0);
+  const std::string sent = rig.pcBytes();
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1001}]})").status, 200);
+  rig.clearTranscript();
+  ASSERT_EQ(rig.request("PATCH", path, R"({"bands":[{"band":4,"frequency":1000}]})").status, 200);
+  EXPECT_EQ(sent, rig.pcBytes()) << "1000.6 Hz went out as something else than 1000 Hz";
+  const Reply fresh = rig.request("GET", path + "?fresh=true");
+  EXPECT_EQ(fresh.json()["bands"][3]["frequency"].toDouble(), 1000.0);
+  EXPECT_EQ(fresh.json().value("inDoubt").toArray(), QJsonArray{});
+}
+
+// A scan whose list cannot be stored is no success, and says what it found.
+TEST(ServiceTruth, AScanWhoseListCannotBeStoredFailsAndSaysWhatItFound) {
+  ServiceRig rig;
+  static OpenApi api;
+  // A directory where the machine list should be: no file can replace it.
+  const auto list = rig.dir.path() / "main" / "maclist.dat";
+  std::filesystem::remove(list);
+  std::filesystem::create_directories(list / "held");
+  const Reply r = rig.request("POST", "/api/v1/buses/main/scan", R"({"max":2})");
+  EXPECT_EQ(r.status, 500) << r.body;
+  EXPECT_EQ(r.json().value("error").toString(), "not_stored");
+  EXPECT_EQ(r.json().value("found").toArray().size(), 2);
+  EXPECT_EQ(api.check(r.json(), api.responseSchema("POST", "/api/v1/buses/main/scan", 500)), "");
+}
+
+// ---- a bus that cannot open says why
+
+// Standard error while it lives (a file in its place), read back.
+class StderrCapture {
+ public:
+  explicit StderrCapture(const std::filesystem::path& file) : file_(file) {
+    std::fflush(stderr);
+    saved_ = ::dup(2);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+  }
+  ~StderrCapture() {
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+  int lines(const std::string& text) const {
+    std::ifstream in(file_);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line == text ? 1 : 0;
+    return n;
+  }
+
+ private:
+  std::filesystem::path file_;
+  int saved_ = -1;
+};
+
+struct OpenFaultCase {
+  const char* name;
+  std::function<void(sim::SimFaults&, bool)> set;
+  const char* reason;  // as the adapter says it
+};
+
+const OpenFaultCase kOpenFaults[] = {
+    {"OpenFails", [](sim::SimFaults& f, bool on) { f.openFails = on; }, "open failed"},
+    {"ListingFails", [](sim::SimFaults& f, bool on) { f.listFails = on; }, "listing failed"},
+};
+
+class ServiceBusReason : public ::testing::TestWithParam<OpenFaultCase> {};
+
+TEST_P(ServiceBusReason, IsGivenAndLoggedOncePerChangeOfState) {
+  const OpenFaultCase& c = GetParam();
+  TempDir logs{"qubix-service-stderr"};
+  const StderrCapture captured(logs.path() / "stderr");
+  RigOptions options;
+  options.prepare = [&c](sim::SimAdapter& a) { c.set(a.faults(), true); };
+  ServiceRig rig(options);
+  static OpenApi api;
+  const auto bus = [&] { return rig.request("GET", "/api/v1/buses").json()["buses"][0]; };
+  EXPECT_EQ(bus()["state"].toString(), "disconnected");
+  EXPECT_EQ(bus()["reason"].toString().toStdString(), c.reason);
+  EXPECT_EQ(api.check(rig.request("GET", "/api/v1/buses").json(),
+                      api.responseSchema("GET", "/api/v1/buses", 200)),
+            "");
+  // Retried every kConnectRetryMs, said once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(service::kConnectRetryMs * 3));
+  rig.onBus([&](service::BusWorker&) { c.set(rig.adapter->faults(), false); });
+  for (int i = 0; i < 50 && bus()["state"] != "connected"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(bus()["state"].toString(), "connected");
+  EXPECT_TRUE(bus()["reason"].isNull());
+  EXPECT_EQ(captured.lines("qubix24d: bus main: disconnected: " + std::string(c.reason)), 1);
+  EXPECT_EQ(captured.lines("qubix24d: bus main: connected"), 1);
+}
+INSTANTIATE_TEST_SUITE_P(Adapters, ServiceBusReason, ::testing::ValuesIn(kOpenFaults),
+                         ByNameField());
 
 // However fast requests come (OSC datagrams are not held back by a connection), a bus keeps at
 // most kMaxQueuedOperations waiting and answers the rest "busy" at once.

@@ -71,6 +71,32 @@ QString PeerKey(const QHostAddress& address) {
   return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
+// What QWebSocketServer would refuse with a bare answer of its own: refused here with a JSON
+// body like every other refusal. nullopt for a handshake it takes.
+std::optional<HttpResponse> HandshakeRefusal(const HttpRequest& request) {
+  if (request.method != "GET") {
+    HttpResponse r = ErrorResponse(405, "method_not_allowed", "a WebSocket opens with GET");
+    r.headers.emplace_back("Allow", "GET");
+    return r;
+  }
+  if (!HasToken(request.header("connection"), "upgrade"))
+    return ErrorResponse(400, "bad_request", "a WebSocket handshake needs Connection: Upgrade");
+  const std::string* version = request.header("sec-websocket-version");
+  if (version == nullptr || *version != "13") {
+    HttpResponse r = ErrorResponse(426, "upgrade_required", "only WebSocket version 13 is served");
+    r.headers.emplace_back("Sec-WebSocket-Version", "13");
+    return r;
+  }
+  // The key: 16 bytes in base64, 24 characters ending in "==".
+  const std::string* key = request.header("sec-websocket-key");
+  const QByteArray bytes = key ? QByteArray::fromStdString(*key) : QByteArray();
+  const auto decoded =
+      QByteArray::fromBase64Encoding(bytes, QByteArray::AbortOnBase64DecodingErrors);
+  if (key == nullptr || key->size() != 24 || !decoded || decoded.decoded.size() != 16)
+    return ErrorResponse(400, "bad_request", "a WebSocket handshake needs a 16-byte key");
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct Connection {
@@ -364,6 +390,7 @@ void HttpServer::Impl::upgrade(const std::shared_ptr<Connection>& c,
     refusal = ErrorResponse(404, "not_found", "no WebSocket is served here");
   else
     refusal = upgradeCheck(request, c->client);
+  if (!refusal) refusal = HandshakeRefusal(request);
   if (refusal) {
     c->socket->write(QByteArray::fromStdString(SerializeResponse(*refusal, false)));
     return closeAfterWrite(c);
