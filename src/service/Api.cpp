@@ -180,6 +180,7 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     }
     QJsonObject body{{"buses", list}, {"tls", info_.tls}};
     if (!info_.warning.empty()) body.insert("warning", QString::fromStdString(info_.warning));
+    if (status_) body.insert("service", status_());
     respond(JsonReply(200, body));
     return;
   }

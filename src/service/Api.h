@@ -28,6 +28,8 @@ class Api : public QObject {
   Q_OBJECT
  public:
   Api(std::vector<ServiceBus*> buses, ApiInfo info, QObject* parent = nullptr);
+  // What GET /api/v1/buses adds as "service" (connections, OSC counts), where the program has it.
+  void setStatusSource(std::function<QJsonObject()> source) { status_ = std::move(source); }
 
   // The one entry point. respond is called exactly once, on this object's thread (maybe
   // later, when the bus's operation ended).
@@ -39,6 +41,7 @@ class Api : public QObject {
  private:
   std::vector<ServiceBus*> buses_;
   ApiInfo info_;
+  std::function<QJsonObject()> status_;
 };
 
 // A JSON body with that status.

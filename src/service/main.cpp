@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
       const QString name = QString::fromStdString(bus->name());
       const ServiceBus::Summary summary = bus->summary();
       events.push_back(
-          {{"type", "bus"}, {"bus", name}, {"state", QString::fromStdString(summary.state)}});
+          {{"type", "bus"}, {"bus", name}, {"state", BusStateName(summary.state)}});
       for (const auto& v : summary.machines) {
         const QJsonObject m = v.toObject();
         events.push_back({{"type", "slot"},
@@ -206,6 +206,14 @@ int main(int argc, char** argv) {
       }
     }
     return events;
+  });
+  // What GET /api/v1/buses says of the service itself: its listeners and what OSC dropped.
+  api.setStatusSource([&server, &hub, &oscServer] {
+    return QJsonObject{
+        {"webSockets", server.openWebSockets()},
+        {"osc", QJsonObject{{"subscribers", oscServer.subscribers()},
+                            {"dropped", oscServer.dropped()},
+                            {"rateLimited", static_cast<double>(oscServer.rateLimited())}}}};
   });
   if (options.oscPort >= 0) {
     std::vector<osc::Subnet> allowed;
