@@ -118,6 +118,354 @@ QJsonObject ResponseJson(const filters::BandCoefficientTable& table, int n) {
   return QJsonObject{{"points", points}};
 }
 
+// A request matched to its route, with the parameters its pattern names resolved.
+struct ApiCall {
+  const Api& api;
+  const HttpRequest& request;
+  Access access;
+  ServiceBus* bus = nullptr;  // {bus}
+  std::string machine;        // {machine}: the machine's identifier
+  Respond respond;
+
+  QUrlQuery query() const { return QUrlQuery(QString::fromStdString(request.query)); }
+  void run(const char* operation, const std::string& on, ServiceBus::Op op) const {
+    bus->run(operation, on, std::move(op), respond);
+  }
+};
+
+// ---- the handlers, one per route
+
+void GetOpenApi(const ApiCall& c) {
+  QFile file(QStringLiteral(":/service/openapi.json"));
+  file.open(QIODevice::ReadOnly);
+  HttpResponse r;
+  r.body = file.readAll().toStdString();
+  c.respond(r);
+}
+
+// Sessions are opened in front of the API (ServeHttp), where tokens become sessions; a request
+// that reaches the API here comes by a transport without them.
+void PostSession(const ApiCall& c) {
+  c.respond(
+      Error(405, "method_not_allowed", c.request.method + " is not allowed on " + c.request.path));
+}
+
+// The slots' pictures and the events' WebSocket are served in front of the API as well.
+void ServedInFront(const ApiCall& c) {
+  c.respond(Error(404, "not_found", "no such resource: " + c.request.path));
+}
+
+void GetBuses(const ApiCall& c) {
+  QJsonArray list;
+  for (ServiceBus* b : c.api.buses()) {
+    const ServiceBus::Summary s = b->summary();
+    list.append(QJsonObject{
+        {"name", QString::fromStdString(b->name())},
+        {"link", QString::fromStdString(b->link())},
+        {"state", BusStateName(s.state)},
+        {"reason", s.reason.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(s.reason))},
+        {"machines", s.machines.size()},
+        {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
+  }
+  const ApiInfo& info = c.api.info();
+  QJsonObject body{{"buses", list}, {"tls", info.tls}};
+  if (!info.warning.empty()) body.insert("warning", QString::fromStdString(info.warning));
+  if (c.api.statusSource()) body.insert("service", c.api.statusSource()());
+  c.respond(JsonReply(200, body));
+}
+
+void GetMachines(const ApiCall& c) {
+  const ServiceBus::Summary s = c.bus->summary();
+  if (s.state == BusState::Locked) return c.respond(Error(409, "data_dir_locked", s.lockError));
+  c.respond(JsonReply(200, QJsonObject{{"machines", s.machines}}));
+}
+
+// A refresh reads the machine list the processors keep; a scan looks for up to max machines.
+void RefreshOrScan(const ApiCall& c, bool scan) {
+  int max = 8;
+  if (scan)
+    if (auto e = IntegerBody(c.request.body, "max", 1, network::kSlotCount, 8, max))
+      return c.respond(Refused(*e));
+  c.run(scan ? "scan" : "refresh", {}, [scan, max](BusWorker& w) {
+    network::Station& st = *w.station();
+    if (!w.editor().state.selectedMachineId().empty()) w.editor().state.CloseEditor();
+    protocol::FaultWatch watch(st.bus);
+    const int boxesBefore = w.boxes().count;
+    bool ok = true;
+    if (scan) {
+      st.network.SetMaxSearch(max);
+      st.network.StartOrStopScan();
+      ok = !st.network.scanLostAdapter();
+    } else {
+      const network::RefreshOutcome r = st.network.RefreshMachines();
+      ok = r == network::RefreshOutcome::Done || r == network::RefreshOutcome::NoListFile;
+    }
+    w.afterOperation();
+    if (!ok || !st.link.state().Connected) {
+      protocol::Outcome o = watch.outcome();
+      if (o.ok) o = protocol::Outcome::Failed("the adapter failed");
+      return w.failure(o);
+    }
+    // The scan ends by storing the list; a list that could not be stored (or a machine found
+    // that could not be let go) is no success, and what was found is said all the same.
+    const BusWorker::Boxes boxes = w.boxes();
+    const bool notStored = boxes.last == network::texts::kFileWriteError;
+    if (scan && boxes.count != boxesBefore &&
+        (notStored || boxes.last == network::texts::kNoWriteS)) {
+      QJsonArray found;
+      for (int i = 0; i < std::min<int>(st.network.foundCount(), network::kListEntries); ++i)
+        found.append(Latin1(st.network.list().entry(i)));
+      QJsonObject body{{"error", notStored ? "not_stored" : "exchange_failed"},
+                       {"message", QString::fromStdString(
+                                       notStored ? "the machine list could not be written" +
+                                                       (boxes.detail.empty() ? std::string()
+                                                                             : ": " + boxes.detail)
+                                                 : boxes.last)},
+                       {"found", found}};
+      return JsonReply(notStored ? 500 : 502, body);
+    }
+    QJsonArray faults;
+    for (const auto& f : st.network.readFaults())
+      faults.append(QString::fromStdString(network::ReadFaultText(f)));
+    return JsonReply(200, QJsonObject{{"machines", w.slotSummaries()}, {"readFaults", faults}});
+  });
+}
+void PostRefresh(const ApiCall& c) { RefreshOrScan(c, false); }
+void PostScan(const ApiCall& c) { RefreshOrScan(c, true); }
+
+void GetSnapshot(const ApiCall& c) {
+  c.run("snapshot", {}, [](BusWorker& w) {
+    const editor::SnapshotTake take = editor::TakeShowSnapshot(w.editor(), w.station()->network);
+    if (!take.outcome.ok) return w.failure(take.outcome);
+    QJsonArray machines;
+    for (const editor::MachineValues& m : take.machines)
+      machines.append(w.withDoubts(MachineToJson(m), m.id));
+    return JsonReply(200, QJsonObject{{"machines", machines}});
+  });
+}
+
+void PutSnapshot(const ApiCall& c) {
+  QJsonObject json;
+  editor::ShowSnapshot show;
+  if (auto e = ParseObject(c.request.body, json)) return c.respond(Refused(*e));
+  if (auto e = SnapshotFromJson(json, show)) return c.respond(Refused(*e));
+  c.run("snapshot", {}, [show](BusWorker& w) {
+    const editor::RestoreReport report = editor::RestoreShowSnapshot(
+        w.editor(), w.presets(), w.station()->network, show,
+        [&w](int done, int total) { w.progress(static_cast<double>(done) / total); });
+    // Fields come as "ID: field", each machine's in the order they went out.
+    std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>> fields;
+    const auto split = [&fields](const std::vector<std::string>& list, bool applied) {
+      for (const auto& f : list) {
+        const auto colon = f.find(": ");
+        if (colon == std::string::npos) continue;
+        auto& entry = fields[f.substr(0, colon)];
+        (applied ? entry.first : entry.second).push_back(f.substr(colon + 2));
+      }
+    };
+    split(report.applied, true);
+    split(report.notApplied, false);
+    for (const auto& [machine, lists] : fields)
+      w.noteBandWrites(machine, lists.first, lists.second);
+    // Every machine's values are read again when asked for; the one held is published.
+    w.forgetAllMachines();
+    if (w.station()->bus.MachineSelected) w.publishHeldMachine();
+    if (!report.outcome.ok) return w.failure(report.outcome, report.applied, report.notApplied);
+    QJsonArray differences;
+    for (const auto& d : report.differences) differences.append(QString::fromStdString(d));
+    return JsonReply(200, QJsonObject{{"differences", differences}});
+  });
+}
+
+void GetMachine(const ApiCall& c) {
+  const bool fresh = c.query().queryItemValue("fresh") == QLatin1String("true");
+  if (!fresh)
+    if (auto cached = c.bus->cachedMachine(c.machine)) return c.respond(JsonReply(200, *cached));
+  c.run("", c.machine, [id = c.machine, fresh](BusWorker& w) {
+    if (auto failed = Hold(w, id, fresh)) return *failed;
+    return JsonReply(200, w.publishHeldMachine());
+  });
+}
+
+void PatchMachine(const ApiCall& c) {
+  QJsonObject json;
+  editor::MachineChange change;
+  if (auto e = ParseObject(c.request.body, json)) return c.respond(Refused(*e));
+  if (auto e = ChangeFromJson(json, change)) return c.respond(Refused(*e));
+  c.run("patch", c.machine, [id = c.machine, change](BusWorker& w) {
+    if (auto failed = Hold(w, id, false)) return *failed;
+    const editor::ChangeResult result = editor::ApplyMachineChange(w.editor(), change);
+    w.noteBandWrites(id, result.applied, result.notApplied);
+    if (!result.outcome.ok) {
+      w.forgetMachine(id);
+      return w.failure(result.outcome, result.applied, result.notApplied);
+    }
+    return JsonReply(200, w.publishHeldMachine());
+  });
+}
+
+void PostHardwarePreset(const ApiCall& c) {
+  int number = 0;
+  if (auto e = IntegerBody(c.request.body, "number", 0, network::kHardwarePresetCount - 1,
+                           std::nullopt, number))
+    return c.respond(Refused(*e));
+  c.run("hardware-preset", c.machine, [id = c.machine, number](BusWorker& w) {
+    const int slot = w.slotOf(id);
+    if (slot < 0) return Error(404, "not_found", "no machine " + id + " on this bus");
+    w.forgetMachine(id);
+    protocol::FaultWatch watch(w.station()->bus);
+    const network::PresetChangeOutcome o = w.presets().ApplyHardwarePreset(slot, number);
+    if (o != network::PresetChangeOutcome::Done) {
+      // The bus's own account says whether the processor fell silent.
+      const protocol::Outcome bus = watch.outcome();
+      return w.failure(protocol::Outcome::Failed(std::string(network::PresetChangeText(o)) +
+                                                 (bus.ok ? "" : ": " + bus.reason)));
+    }
+    const int running = w.station()->network.slotAt(slot).record.hardwarePreset;
+    if (running != number)
+      return w.failure(protocol::Outcome::Failed("the processor runs hardware preset " +
+                                                 std::to_string(running)));
+    return JsonReply(200, QJsonObject{{"hardwarePreset", running}});
+  });
+}
+
+void RecallOrStore(const ApiCall& c, bool recall) {
+  int location = 0;
+  if (auto e = IntegerBody(c.request.body, "location", 0, 7, std::nullopt, location))
+    return c.respond(Refused(*e));
+  c.run(recall ? "recall" : "store", c.machine, [id = c.machine, location, recall](BusWorker& w) {
+    if (auto failed = Hold(w, id, false)) return *failed;
+    editor::HeadlessEditor& ed = w.editor();
+    protocol::Outcome outcome;
+    if (recall) {
+      const editor::RecallResult r = ed.presets.RecallFromLocation(location);
+      outcome = r.outcome;
+      if (!r.unread.empty())
+        outcome.also(
+            protocol::Outcome::Failed("the processor did not report all the "
+                                      "recalled settings"));
+      w.noteAllBandsWritten(r.outcome.ok);
+    } else {
+      outcome = ed.presets.StoreToLocation(location);
+    }
+    if (!outcome.ok) {
+      w.forgetMachine(id);
+      return w.failure(outcome);
+    }
+    return JsonReply(200, w.publishHeldMachine());
+  });
+}
+void PostRecall(const ApiCall& c) { RecallOrStore(c, true); }
+void PostStore(const ApiCall& c) { RecallOrStore(c, false); }
+
+void GetEq(const ApiCall& c) {
+  c.run("", c.machine, [id = c.machine](BusWorker& w) {
+    if (auto failed = Hold(w, id, false)) return *failed;
+    return TextReply(filters::WriteFilterText(editor::EditorFilterBands(w.editor().state)));
+  });
+}
+
+void PostEq(const ApiCall& c) {
+  filters::FilterReadResult read = filters::ParseFilterText(c.request.body);
+  if (!read.ok()) return c.respond(Error(400, "bad_filter_text", read.error));
+  const bool preamp = c.query().queryItemValue("preamp") == QLatin1String("true");
+  if (preamp && !read.filters->preampDb)
+    return c.respond(
+        Error(400, "bad_filter_text", "the text has no Preamp line: nothing was sent"));
+  c.run("eq", c.machine, [id = c.machine, filters = *read.filters, preamp](BusWorker& w) {
+    if (auto failed = Hold(w, id, false)) return *failed;
+    const editor::ImportOutcome out =
+        editor::ApplyImportedFilters(w.editor().state, filters, preamp);
+    w.noteAllBandsWritten(out.sent);
+    if (!out.sent) {
+      w.forgetMachine(id);
+      return w.failure(protocol::Outcome::Failed(out.reason));
+    }
+    QJsonArray changes;
+    for (const auto& ch : out.changes) changes.append(QString::fromStdString(ch));
+    return JsonReply(200, QJsonObject{{"changes", changes}, {"state", w.publishHeldMachine()}});
+  });
+}
+
+void GetResponse(const ApiCall& c) {
+  const QUrlQuery query = c.query();
+  bool ok = true;
+  int points = 200;
+  if (query.hasQueryItem("points")) points = query.queryItemValue("points").toInt(&ok);
+  if (!ok || points < 2 || points > 2000)
+    return c.respond(JsonReply(400, QJsonObject{{"error", "out_of_range"},
+                                                {"message", "points: 2 … 2000"},
+                                                {"field", "points"},
+                                                {"min", 2},
+                                                {"max", 2000}}));
+  const bool quantized = query.queryItemValue("quantized") == QLatin1String("true");
+  c.run("", c.machine, [id = c.machine, points, quantized](BusWorker& w) {
+    if (auto failed = Hold(w, id, false)) return *failed;
+    const filters::BandCoefficientTable& table = w.editor().state.coefficientTable();
+    return JsonReply(200, ResponseJson(quantized ? filters::QuantizedTable(table) : table, points));
+  });
+}
+
+// ---- the route table
+
+struct Route {
+  const char* method;
+  const char* pattern;
+  void (*handler)(const ApiCall&);
+};
+
+// Every route, the ones served in front of the API included, so that the table is the API's
+// whole surface. A segment in braces is a parameter: {bus} a bus's name, {machine} a machine's
+// identifier or slot number.
+constexpr Route kRoutes[] = {
+    {"GET", "/api/v1/openapi.json", GetOpenApi},
+    {"POST", "/api/v1/session", PostSession},
+    {"GET", "/api/v1/events", ServedInFront},
+    {"GET", "/api/v1/buses", GetBuses},
+    {"GET", "/api/v1/buses/{bus}/machines", GetMachines},
+    {"POST", "/api/v1/buses/{bus}/refresh", PostRefresh},
+    {"POST", "/api/v1/buses/{bus}/scan", PostScan},
+    {"GET", "/api/v1/buses/{bus}/snapshot", GetSnapshot},
+    {"PUT", "/api/v1/buses/{bus}/snapshot", PutSnapshot},
+    {"GET", "/api/v1/buses/{bus}/machines/{machine}", GetMachine},
+    {"PATCH", "/api/v1/buses/{bus}/machines/{machine}", PatchMachine},
+    {"POST", "/api/v1/buses/{bus}/machines/{machine}/hardware-preset", PostHardwarePreset},
+    {"POST", "/api/v1/buses/{bus}/machines/{machine}/user-preset/recall", PostRecall},
+    {"POST", "/api/v1/buses/{bus}/machines/{machine}/user-preset/store", PostStore},
+    {"GET", "/api/v1/buses/{bus}/machines/{machine}/eq", GetEq},
+    {"POST", "/api/v1/buses/{bus}/machines/{machine}/eq", PostEq},
+    {"GET", "/api/v1/buses/{bus}/machines/{machine}/response", GetResponse},
+    {"GET", "/api/v1/buses/{bus}/machines/{machine}/picture", ServedInFront},
+};
+
+bool IsParameter(const std::string& segment) {
+  return segment.size() > 2 && segment.front() == '{' && segment.back() == '}';
+}
+
+// The table's patterns in segments, in the table's order.
+const std::vector<std::vector<std::string>>& PatternSegments() {
+  static const std::vector<std::vector<std::string>> patterns = [] {
+    std::vector<std::vector<std::string>> out;
+    for (const Route& r : kRoutes) out.push_back(Segments(r.pattern));
+    return out;
+  }();
+  return patterns;
+}
+
+// Whether the first n segments of the path fit the pattern's.
+bool FitsUpTo(const std::vector<std::string>& pattern, const std::vector<std::string>& path,
+              std::size_t n) {
+  if (pattern.size() < n || path.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (!IsParameter(pattern[i]) && pattern[i] != path[i]) return false;
+  return true;
+}
+
+// A GET route answers HEAD as well.
+bool Takes(const Route& route, const std::string& method) {
+  return method == route.method || (method == "HEAD" && std::string_view(route.method) == "GET");
+}
+
 }  // namespace
 
 Api::Api(std::vector<ServiceBus*> buses, ApiInfo info, QObject* parent)
@@ -129,14 +477,16 @@ ServiceBus* Api::bus(const std::string& name) const {
   return nullptr;
 }
 
+std::vector<ApiRoute> Api::routes() {
+  std::vector<ApiRoute> out;
+  for (const Route& r : kRoutes) out.push_back({r.method, r.pattern});
+  return out;
+}
+
 void Api::handle(const HttpRequest& request, Access access, Respond respond) {
   const std::vector<std::string> seg = Segments(request.path);
   const std::string& method = request.method;
   const bool get = method == "GET" || method == "HEAD";
-  const QUrlQuery query(QString::fromStdString(request.query));
-  const auto notAllowed = [&] {
-    respond(Error(405, "method_not_allowed", method + " is not allowed on " + request.path));
-  };
   if (seg.size() < 2 || seg[0] != "api" || seg[1] != "v1") {
     respond(Error(404, "not_found", "no such resource: " + request.path));
     return;
@@ -149,292 +499,41 @@ void Api::handle(const HttpRequest& request, Access access, Respond respond) {
     respond(Error(403, "forbidden", "this token may only read"));
     return;
   }
-  if (seg.size() == 3 && seg[2] == "openapi.json") {
-    if (!get) return notAllowed();
-    QFile file(QStringLiteral(":/service/openapi.json"));
-    file.open(QIODevice::ReadOnly);
-    HttpResponse r;
-    r.body = file.readAll().toStdString();
-    respond(r);
-    return;
-  }
-  // POST /api/v1/session is answered before the API (where tokens become sessions).
-  if (seg.size() == 3 && seg[2] == "session") return notAllowed();
-  if (seg.size() < 3 || seg[2] != "buses") {
-    respond(Error(404, "not_found", "no such resource: " + request.path));
-    return;
-  }
-  if (seg.size() == 3) {
-    if (!get) return notAllowed();
-    QJsonArray list;
-    for (ServiceBus* b : buses_) {
-      const ServiceBus::Summary s = b->summary();
-      list.append(
-          QJsonObject{{"name", QString::fromStdString(b->name())},
-                      {"link", QString::fromStdString(b->link())},
-                      {"state", BusStateName(s.state)},
-                      {"reason", s.reason.empty() ? QJsonValue()
-                                                  : QJsonValue(QString::fromStdString(s.reason))},
-                      {"machines", s.machines.size()},
-                      {"busy", s.busy.isEmpty() ? QJsonValue() : QJsonValue(s.busy)}});
+  // The parameters from left to right, each as soon as a pattern names it there: an unknown
+  // bus or machine is said as such, whatever follows it in the path.
+  ApiCall call{*this, request, access, nullptr, {}, std::move(respond)};
+  const auto& patterns = PatternSegments();
+  for (std::size_t i = 0; i < seg.size(); ++i) {
+    std::string named;
+    for (const auto& p : patterns)
+      if (named.empty() && FitsUpTo(p, seg, i + 1) && IsParameter(p[i])) named = p[i];
+    if (named == "{bus}") {
+      call.bus = bus(seg[i]);
+      if (!call.bus) return call.respond(Error(404, "not_found", "no bus named " + seg[i]));
+    } else if (named == "{machine}") {
+      call.machine = call.bus->resolveMachine(seg[i]);
+      if (call.machine.empty()) {
+        const ServiceBus::Summary s = call.bus->summary();
+        if (s.state == BusState::Locked)
+          return call.respond(Error(409, "data_dir_locked", s.lockError));
+        return call.respond(
+            Error(404, "not_found", "no machine " + seg[i] + " on bus " + call.bus->name()));
+      }
     }
-    QJsonObject body{{"buses", list}, {"tls", info_.tls}};
-    if (!info_.warning.empty()) body.insert("warning", QString::fromStdString(info_.warning));
-    if (status_) body.insert("service", status_());
-    respond(JsonReply(200, body));
-    return;
   }
-  ServiceBus* bus = this->bus(seg[3]);
-  if (!bus) {
-    respond(Error(404, "not_found", "no bus named " + seg[3]));
-    return;
+  std::string allow;
+  for (std::size_t r = 0; r < patterns.size(); ++r) {
+    if (patterns[r].size() != seg.size() || !FitsUpTo(patterns[r], seg, seg.size())) continue;
+    if (Takes(kRoutes[r], method)) return kRoutes[r].handler(call);
+    allow += (allow.empty() ? "" : ", ") + std::string(kRoutes[r].method);
+    if (std::string_view(kRoutes[r].method) == "GET") allow += ", HEAD";
   }
-  const auto run = [&](const char* operation, const std::string& machine, ServiceBus::Op op) {
-    bus->run(operation, machine, std::move(op), respond);
-  };
-  if (seg.size() == 4) return respond(Error(404, "not_found", "no such resource: " + request.path));
-  const std::string& what = seg[4];
-
-  if (seg.size() == 5 && what == "machines") {
-    if (!get) return notAllowed();
-    const ServiceBus::Summary s = bus->summary();
-    if (s.state == BusState::Locked) return respond(Error(409, "data_dir_locked", s.lockError));
-    return respond(JsonReply(200, QJsonObject{{"machines", s.machines}}));
-  }
-  if (seg.size() == 5 && (what == "refresh" || what == "scan")) {
-    if (method != "POST") return notAllowed();
-    int max = 8;
-    if (what == "scan")
-      if (auto e = IntegerBody(request.body, "max", 1, network::kSlotCount, 8, max))
-        return respond(Refused(*e));
-    const bool scan = what == "scan";
-    return run(scan ? "scan" : "refresh", {}, [scan, max](BusWorker& w) {
-      network::Station& st = *w.station();
-      if (!w.editor().state.selectedMachineId().empty()) w.editor().state.CloseEditor();
-      protocol::FaultWatch watch(st.bus);
-      const int boxesBefore = w.boxes().count;
-      bool ok = true;
-      if (scan) {
-        st.network.SetMaxSearch(max);
-        st.network.StartOrStopScan();
-        ok = !st.network.scanLostAdapter();
-      } else {
-        const network::RefreshOutcome r = st.network.RefreshMachines();
-        ok = r == network::RefreshOutcome::Done || r == network::RefreshOutcome::NoListFile;
-      }
-      w.afterOperation();
-      if (!ok || !st.link.state().Connected) {
-        protocol::Outcome o = watch.outcome();
-        if (o.ok) o = protocol::Outcome::Failed("the adapter failed");
-        return w.failure(o);
-      }
-      // The scan ends by storing the list; a list that could not be stored (or a machine found
-      // that could not be let go) is no success, and what was found is said all the same.
-      const BusWorker::Boxes boxes = w.boxes();
-      const bool notStored = boxes.last == network::texts::kFileWriteError;
-      if (scan && boxes.count != boxesBefore &&
-          (notStored || boxes.last == network::texts::kNoWriteS)) {
-        QJsonArray found;
-        for (int i = 0; i < std::min<int>(st.network.foundCount(), network::kListEntries); ++i)
-          found.append(Latin1(st.network.list().entry(i)));
-        QJsonObject body{
-            {"error", notStored ? "not_stored" : "exchange_failed"},
-            {"message",
-             QString::fromStdString(
-                 notStored ? "the machine list could not be written" +
-                                 (boxes.detail.empty() ? std::string() : ": " + boxes.detail)
-                           : boxes.last)},
-            {"found", found}};
-        return JsonReply(notStored ? 500 : 502, body);
-      }
-      QJsonArray faults;
-      for (const auto& f : st.network.readFaults())
-        faults.append(QString::fromStdString(network::ReadFaultText(f)));
-      return JsonReply(200, QJsonObject{{"machines", w.slotSummaries()}, {"readFaults", faults}});
-    });
-  }
-  if (seg.size() == 5 && what == "snapshot") {
-    if (get) {
-      return run("snapshot", {}, [](BusWorker& w) {
-        const editor::SnapshotTake take =
-            editor::TakeShowSnapshot(w.editor(), w.station()->network);
-        if (!take.outcome.ok) return w.failure(take.outcome);
-        QJsonArray machines;
-        for (const editor::MachineValues& m : take.machines)
-          machines.append(w.withDoubts(MachineToJson(m), m.id));
-        return JsonReply(200, QJsonObject{{"machines", machines}});
-      });
-    }
-    if (method != "PUT") return notAllowed();
-    QJsonObject json;
-    editor::ShowSnapshot show;
-    if (auto e = ParseObject(request.body, json)) return respond(Refused(*e));
-    if (auto e = SnapshotFromJson(json, show)) return respond(Refused(*e));
-    return run("snapshot", {}, [show](BusWorker& w) {
-      const editor::RestoreReport report = editor::RestoreShowSnapshot(
-          w.editor(), w.presets(), w.station()->network, show,
-          [&w](int done, int total) { w.progress(static_cast<double>(done) / total); });
-      // Fields come as "ID: field", each machine's in the order they went out.
-      std::map<std::string, std::pair<std::vector<std::string>, std::vector<std::string>>> fields;
-      const auto split = [&fields](const std::vector<std::string>& list, bool applied) {
-        for (const auto& f : list) {
-          const auto colon = f.find(": ");
-          if (colon == std::string::npos) continue;
-          auto& entry = fields[f.substr(0, colon)];
-          (applied ? entry.first : entry.second).push_back(f.substr(colon + 2));
-        }
-      };
-      split(report.applied, true);
-      split(report.notApplied, false);
-      for (const auto& [machine, lists] : fields)
-        w.noteBandWrites(machine, lists.first, lists.second);
-      // Every machine's values are read again when asked for; the one held is published.
-      w.forgetAllMachines();
-      if (w.station()->bus.MachineSelected) w.publishHeldMachine();
-      if (!report.outcome.ok) return w.failure(report.outcome, report.applied, report.notApplied);
-      QJsonArray differences;
-      for (const auto& d : report.differences) differences.append(QString::fromStdString(d));
-      return JsonReply(200, QJsonObject{{"differences", differences}});
-    });
-  }
-  if (what != "machines" || seg.size() < 6)
-    return respond(Error(404, "not_found", "no such resource: " + request.path));
-
-  const std::string id = bus->resolveMachine(seg[5]);
-  if (id.empty()) {
-    const ServiceBus::Summary s = bus->summary();
-    if (s.state == BusState::Locked) return respond(Error(409, "data_dir_locked", s.lockError));
-    return respond(Error(404, "not_found", "no machine " + seg[5] + " on bus " + seg[3]));
-  }
-  const std::string sub = seg.size() > 6 ? seg[6] : std::string();
-
-  if (seg.size() == 6) {
-    if (get) {
-      const bool fresh = query.queryItemValue("fresh") == QLatin1String("true");
-      if (!fresh)
-        if (auto cached = bus->cachedMachine(id)) return respond(JsonReply(200, *cached));
-      return run("", id, [id, fresh](BusWorker& w) {
-        if (auto failed = Hold(w, id, fresh)) return *failed;
-        return JsonReply(200, w.publishHeldMachine());
-      });
-    }
-    if (method != "PATCH") return notAllowed();
-    QJsonObject json;
-    editor::MachineChange change;
-    if (auto e = ParseObject(request.body, json)) return respond(Refused(*e));
-    if (auto e = ChangeFromJson(json, change)) return respond(Refused(*e));
-    return run("patch", id, [id, change](BusWorker& w) {
-      if (auto failed = Hold(w, id, false)) return *failed;
-      const editor::ChangeResult result = editor::ApplyMachineChange(w.editor(), change);
-      w.noteBandWrites(id, result.applied, result.notApplied);
-      if (!result.outcome.ok) {
-        w.forgetMachine(id);
-        return w.failure(result.outcome, result.applied, result.notApplied);
-      }
-      return JsonReply(200, w.publishHeldMachine());
-    });
-  }
-  if (seg.size() == 7 && sub == "hardware-preset") {
-    if (method != "POST") return notAllowed();
-    int number = 0;
-    if (auto e = IntegerBody(request.body, "number", 0, network::kHardwarePresetCount - 1,
-                             std::nullopt, number))
-      return respond(Refused(*e));
-    return run("hardware-preset", id, [id, number](BusWorker& w) {
-      const int slot = w.slotOf(id);
-      if (slot < 0) return Error(404, "not_found", "no machine " + id + " on this bus");
-      w.forgetMachine(id);
-      protocol::FaultWatch watch(w.station()->bus);
-      const network::PresetChangeOutcome o = w.presets().ApplyHardwarePreset(slot, number);
-      if (o != network::PresetChangeOutcome::Done) {
-        // The bus's own account says whether the processor fell silent.
-        const protocol::Outcome bus = watch.outcome();
-        return w.failure(protocol::Outcome::Failed(std::string(network::PresetChangeText(o)) +
-                                                   (bus.ok ? "" : ": " + bus.reason)));
-      }
-      const int running = w.station()->network.slotAt(slot).record.hardwarePreset;
-      if (running != number)
-        return w.failure(protocol::Outcome::Failed("the processor runs hardware preset " +
-                                                   std::to_string(running)));
-      return JsonReply(200, QJsonObject{{"hardwarePreset", running}});
-    });
-  }
-  if (seg.size() == 8 && sub == "user-preset" && (seg[7] == "recall" || seg[7] == "store")) {
-    if (method != "POST") return notAllowed();
-    int location = 0;
-    if (auto e = IntegerBody(request.body, "location", 0, 7, std::nullopt, location))
-      return respond(Refused(*e));
-    const bool recall = seg[7] == "recall";
-    return run(recall ? "recall" : "store", id, [id, location, recall](BusWorker& w) {
-      if (auto failed = Hold(w, id, false)) return *failed;
-      editor::HeadlessEditor& ed = w.editor();
-      protocol::Outcome outcome;
-      if (recall) {
-        const editor::RecallResult r = ed.presets.RecallFromLocation(location);
-        outcome = r.outcome;
-        if (!r.unread.empty())
-          outcome.also(
-              protocol::Outcome::Failed("the processor did not report all the "
-                                        "recalled settings"));
-        w.noteAllBandsWritten(r.outcome.ok);
-      } else {
-        outcome = ed.presets.StoreToLocation(location);
-      }
-      if (!outcome.ok) {
-        w.forgetMachine(id);
-        return w.failure(outcome);
-      }
-      return JsonReply(200, w.publishHeldMachine());
-    });
-  }
-  if (seg.size() == 7 && sub == "eq") {
-    if (get) {
-      return run("", id, [id](BusWorker& w) {
-        if (auto failed = Hold(w, id, false)) return *failed;
-        return TextReply(filters::WriteFilterText(editor::EditorFilterBands(w.editor().state)));
-      });
-    }
-    if (method != "POST") return notAllowed();
-    filters::FilterReadResult read = filters::ParseFilterText(request.body);
-    if (!read.ok()) return respond(Error(400, "bad_filter_text", read.error));
-    const bool preamp = query.queryItemValue("preamp") == QLatin1String("true");
-    if (preamp && !read.filters->preampDb)
-      return respond(
-          Error(400, "bad_filter_text", "the text has no Preamp line: nothing was sent"));
-    return run("eq", id, [id, filters = *read.filters, preamp](BusWorker& w) {
-      if (auto failed = Hold(w, id, false)) return *failed;
-      const editor::ImportOutcome out =
-          editor::ApplyImportedFilters(w.editor().state, filters, preamp);
-      w.noteAllBandsWritten(out.sent);
-      if (!out.sent) {
-        w.forgetMachine(id);
-        return w.failure(protocol::Outcome::Failed(out.reason));
-      }
-      QJsonArray changes;
-      for (const auto& c : out.changes) changes.append(QString::fromStdString(c));
-      return JsonReply(200, QJsonObject{{"changes", changes}, {"state", w.publishHeldMachine()}});
-    });
-  }
-  if (seg.size() == 7 && sub == "response") {
-    if (!get) return notAllowed();
-    bool ok = true;
-    int points = 200;
-    if (query.hasQueryItem("points")) points = query.queryItemValue("points").toInt(&ok);
-    if (!ok || points < 2 || points > 2000)
-      return respond(JsonReply(400, QJsonObject{{"error", "out_of_range"},
-                                                {"message", "points: 2 … 2000"},
-                                                {"field", "points"},
-                                                {"min", 2},
-                                                {"max", 2000}}));
-    const bool quantized = query.queryItemValue("quantized") == QLatin1String("true");
-    return run("", id, [id, points, quantized](BusWorker& w) {
-      if (auto failed = Hold(w, id, false)) return *failed;
-      const filters::BandCoefficientTable& table = w.editor().state.coefficientTable();
-      return JsonReply(200,
-                       ResponseJson(quantized ? filters::QuantizedTable(table) : table, points));
-    });
-  }
-  respond(Error(404, "not_found", "no such resource: " + request.path));
+  if (allow.empty())
+    return call.respond(Error(404, "not_found", "no such resource: " + request.path));
+  HttpResponse refused =
+      Error(405, "method_not_allowed", method + " is not allowed on " + request.path);
+  refused.headers.emplace_back("Allow", allow);
+  call.respond(refused);
 }
 
 HttpServer::Handler ServeHttp(Api& api, AccessControl& access, HttpRoutes routes) {

@@ -24,6 +24,13 @@ struct ApiInfo {
   std::string warning;
 };
 
+// One route of the API: a method and a path pattern, a segment in braces ({bus}, {machine})
+// standing for a parameter. A GET route answers HEAD as well.
+struct ApiRoute {
+  std::string method;
+  std::string pattern;
+};
+
 class Api : public QObject {
   Q_OBJECT
  public:
@@ -32,11 +39,18 @@ class Api : public QObject {
   void setStatusSource(std::function<QJsonObject()> source) { status_ = std::move(source); }
 
   // The one entry point. respond is called exactly once, on this object's thread (maybe
-  // later, when the bus's operation ended).
+  // later, when the bus's operation ended). The request goes to the handler of the route its
+  // method and path match: a path no pattern matches is answered 404, a method its patterns do
+  // not take 405 with Allow; an unknown bus or machine in the path 404 before either.
   void handle(const HttpRequest& request, Access access, std::function<void(HttpResponse)> respond);
+  // The route table, in the order routes are matched: the session, the events and the slots'
+  // pictures are among them though served in front of the API (ServeHttp, ServeUpgrade).
+  static std::vector<ApiRoute> routes();
 
   ServiceBus* bus(const std::string& name) const;
   const std::vector<ServiceBus*>& buses() const { return buses_; }
+  const ApiInfo& info() const { return info_; }
+  const std::function<QJsonObject()>& statusSource() const { return status_; }
 
  private:
   std::vector<ServiceBus*> buses_;
