@@ -189,8 +189,7 @@ int main(int argc, char** argv) {
     for (ServiceBus* bus : buses) {
       const QString name = QString::fromStdString(bus->name());
       const ServiceBus::Summary summary = bus->summary();
-      events.push_back(
-          {{"type", "bus"}, {"bus", name}, {"state", BusStateName(summary.state)}});
+      events.push_back({{"type", "bus"}, {"bus", name}, {"state", BusStateName(summary.state)}});
       for (const auto& v : summary.machines) {
         const QJsonObject m = v.toObject();
         events.push_back({{"type", "slot"},

@@ -47,7 +47,7 @@ QJsonObject At(const OpenApi& api, const char* schema, const std::string& path) 
   return s;
 }
 
-// The page's `name: { min: …, max: …, step: … }` entries.
+// The page's `name: { min: …, max: …, step: …, … }` entries.
 struct PageLimit {
   double min = 0, max = 0, step = 0;
   bool found = false;
@@ -58,7 +58,7 @@ PageLimit Page(const char* name) {
   const QString text = QString::fromUtf8(f.readAll());
   const QRegularExpression entry(
       QStringLiteral(
-          R"(\b%1:\s*\{\s*min:\s*(-?[\d.]+),\s*max:\s*(-?[\d.]+),\s*step:\s*([\d.]+)\s*\})")
+          R"(\b%1:\s*\{\s*min:\s*(-?[\d.]+),\s*max:\s*(-?[\d.]+),\s*step:\s*([\d.]+)[^}]*\})")
           .arg(QLatin1String(name)));
   const auto m = entry.match(text);
   if (!m.hasMatch()) return {};
