@@ -654,14 +654,18 @@ TEST(SeveralBuses, OneInstancePerBusEachWithItsOwnDataDirectory) {
   const std::string heardBBefore = readFile(heardB);
   const std::string inUse =
       "the data directory " + dataA.string() + " is in use by process " + holder;
-  for (const std::string& second : {ctl + "status --link " + b.tcp(),
-                                    // Bounded, should it not be refused.
-                                    std::string("QT_QPA_PLATFORM=offscreen '") + QUBIX24 +
-                                        "' --quit-after-ms 1 --link " + b.tcp()}) {
-    SCOPED_TRACE(second);
-    Shell run(second + " --data-dir " + quoted(dataA));
+  {
+    Shell run(ctl + "status --link " + b.tcp() + " --data-dir " + quoted(dataA));
     EXPECT_EQ(run.wait().status, 1);
     EXPECT_NE(run.err.find(inUse), std::string::npos) << run.err;
+  }
+  {
+    // A second window on the folder raises the one that holds it and ends (bounded, should it
+    // not).
+    Shell run(std::string("(QT_QPA_PLATFORM=offscreen '") + QUBIX24 +
+              "' --quit-after-ms 1 --link " + b.tcp() + " --data-dir " + quoted(dataA) + " 1>&2)");
+    EXPECT_EQ(run.wait().status, 0) << run.err;
+    EXPECT_NE(run.err.find("already running on"), std::string::npos) << run.err;
   }
   // Refused before they opened the adapter: bus B heard nothing more.
   EXPECT_EQ(readFile(heardB), heardBBefore);
