@@ -373,8 +373,9 @@ TEST(WaitSlices, SameBytesAndTimeAsOneRead) {
     bool drain;     // a drain instead of a 128-byte read
   };
   for (const Case c : {Case{"prompt", 200, 0.0, false}, Case{"late within", 500, 300.0, false},
-                       Case{"late beyond", 200, 300.0, false}, Case{"drain", 4000, 0.0, true},
-                       Case{"drain late", 4000, 1000.0, true}}) {
+                       Case{"late beyond", 200, 300.0, false},
+                       Case{"late beyond a time-out of no whole slices", 230, 300.0, false},
+                       Case{"drain", 4000, 0.0, true}, Case{"drain late", 4000, 1000.0, true}}) {
     SCOPED_TRACE(c.name);
     std::string bytes[2];
     double took[2];
