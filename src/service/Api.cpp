@@ -455,7 +455,7 @@ HttpServer::Handler ServeHttp(Api& api, AccessControl& access, HttpRoutes routes
   };
 }
 
-HttpServer::UpgradeCheck ServeUpgrade(const AccessControl& access) {
+HttpServer::UpgradeCheck ServeUpgrade(AccessControl& access) {
   return [&access](const HttpRequest& request, const ClientInfo&) -> std::optional<HttpResponse> {
     if (request.path != "/api/v1/events")
       return ErrorResponse(404, "not_found", "no WebSocket at " + request.path);

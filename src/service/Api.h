@@ -56,6 +56,6 @@ struct HttpRoutes {
 // session exchange, the other routes, then the API. The program and its tests serve through it.
 HttpServer::Handler ServeHttp(Api& api, AccessControl& access, HttpRoutes routes = {});
 // The WebSocket upgrade: only /api/v1/events, and only for whom the access check lets read.
-HttpServer::UpgradeCheck ServeUpgrade(const AccessControl& access);
+HttpServer::UpgradeCheck ServeUpgrade(AccessControl& access);
 
 }  // namespace qubix::service
