@@ -65,7 +65,6 @@ std::optional<int> TForm2::AskLocation(const QString& processorId) {
 
 int TForm2::Position() const { return UpDown1->value(); }
 
-
 TForm4::TForm4(QWidget* parent)
     : TForm2(Text(editor::texts::kSelectUserPreset), Text(editor::texts::kUserPresetQuestion),
              parent) {}

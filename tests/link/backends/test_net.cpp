@@ -111,9 +111,9 @@ TEST(NetSim, QueriesAProcessorThroughEachAddressForm) {
     // once, far inside the time-out that bounds a silent host.
     const auto started = std::chrono::steady_clock::now();
     auto link = connect("tcp:" + host + ":" + port, frontend);
-    const auto connectMs = std::chrono::duration<double, std::milli>(
-                               std::chrono::steady_clock::now() - started)
-                               .count();
+    const auto connectMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
     ASSERT_TRUE(link && link->state().Connected) << frontend.statusDetail;
     EXPECT_LT(connectMs, link::backends::kNetConnectTimeoutMs / 2.0);
     auto& net = static_cast<link::backends::NetAdapter&>(link->adapter());
