@@ -279,7 +279,7 @@ class TestPresets : public QObject {
       WhenModal([&form](QWidget*) { Click(form.StaticText8); });
       return form.exec();
     };
-    controls.ChangeHWPS1();
+    controls.ChangeHWPS(1);
     QCOMPARE(QString::fromStdString(bus->pcBytes()), QString());
     QVERIFY(!controls.Animate(0)->isVisible());
   }
