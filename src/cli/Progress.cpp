@@ -82,7 +82,6 @@ StopRequest::~StopRequest() {
 
 bool StopRequest::requested() const { return stopSignal != 0; }
 int StopRequest::signal() const { return static_cast<int>(stopSignal); }
-void StopRequest::raiseForTesting(int signo) { stopSignal = signo; }
 
 ElapsedTicker::ElapsedTicker(Progress& progress, std::string text)
     : progress_(progress), text_(std::move(text)) {

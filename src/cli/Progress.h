@@ -51,8 +51,6 @@ class StopRequest {
   bool requested() const;
   // The signal that asked (SIGINT or SIGTERM), 0 when none did.
   int signal() const;
-  // For tests: asks as the signal would.
-  static void raiseForTesting(int signo);
 };
 
 // Seconds counted on a terminal while an operation that reports nothing on the way runs (a
