@@ -147,7 +147,6 @@ class FilterBlock {
   float allPassBandwidthHz_ = 0.0F;
   std::int32_t sampleRateHz_ = 48000;
   std::int32_t addr_ = 0;
-  std::int32_t headAddr_ = 0;
   std::int32_t nextAddr_ = 0;
   bool active_ = false;
   std::int32_t sectionCount_ = 1;

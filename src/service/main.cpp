@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
     return events;
   });
   // What GET /api/v1/buses says of the service itself: its listeners and what OSC dropped.
-  api.setStatusSource([&server, &hub, &oscServer] {
+  api.setStatusSource([&server, &oscServer] {
     return QJsonObject{
         {"webSockets", server.openWebSockets()},
         {"osc", QJsonObject{{"subscribers", oscServer.subscribers()},
