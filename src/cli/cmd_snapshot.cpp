@@ -11,7 +11,7 @@
 #include "editor/ShowSnapshot.h"
 #include "files/DurableFile.h"
 #include "files/RegularFile.h"
-#include "service/MachineJson.h"
+#include "showfile/ShowJson.h"
 
 namespace qubix::cli {
 namespace {
@@ -28,7 +28,7 @@ int Save(Invocation& inv, StationSession& s, editor::HeadlessEditor& ed, const s
     inv.printError(Q("snapshot: " + (take.outcome.ok ? closed : take.outcome).reason));
     return kExitFailure;
   }
-  const QByteArray text = QJsonDocument(service::SnapshotToJson(take.machines)).toJson();
+  const QByteArray text = QJsonDocument(showfile::SnapshotToJson(take.machines)).toJson();
   std::string error;
   if (!files::ReplaceFile(path,
                           std::span(reinterpret_cast<const std::uint8_t*>(text.constData()),
@@ -75,11 +75,11 @@ int RunSnapshot(Invocation& inv) {
       return kExitFailure;
     }
     QJsonObject json;
-    std::optional<service::JsonError> e;
+    std::optional<showfile::JsonError> e;
     if (text.size() > kMaxShowFileBytes)
-      e = service::JsonError{"bad_json", "larger than a show file can be", {}, {}, {}};
-    if (!e) e = service::ParseObject(text, json);
-    if (!e) e = service::SnapshotFromJson(json, show);
+      e = showfile::JsonError{"bad_json", "larger than a show file can be", {}, {}, {}};
+    if (!e) e = showfile::ParseObject(text, json);
+    if (!e) e = showfile::SnapshotFromJson(json, show);
     if (e) {
       inv.printError(Q(path + ": " + e->message + ": nothing was sent"));
       return kExitFailure;

@@ -14,7 +14,7 @@
 #include "filters/Response.h"
 #include "network/NetworkTexts.h"
 #include "service/BusWorker.h"
-#include "service/MachineJson.h"
+#include "showfile/ShowJson.h"
 
 namespace qubix::service {
 
@@ -33,7 +33,7 @@ HttpResponse Error(int status, const char* code, const std::string& message) {
   return JsonReply(status,
                    QJsonObject{{"error", code}, {"message", QString::fromStdString(message)}});
 }
-HttpResponse Refused(const JsonError& e) { return JsonReply(400, e.toJson()); }
+HttpResponse Refused(const showfile::JsonError& e) { return JsonReply(400, e.toJson()); }
 
 std::vector<std::string> Segments(const std::string& path) {
   std::vector<std::string> out;
@@ -49,34 +49,35 @@ std::vector<std::string> Segments(const std::string& path) {
 }
 
 // {"key": integer within lo … hi} and nothing else; the key may be optional with a default.
-std::optional<JsonError> IntegerBody(const std::string& body, const char* key, int lo, int hi,
-                                     std::optional<int> fallback, int& out) {
+std::optional<showfile::JsonError> IntegerBody(const std::string& body, const char* key, int lo,
+                                               int hi, std::optional<int> fallback, int& out) {
   QJsonObject json;
   if (body.empty() && fallback) {
     out = *fallback;
     return std::nullopt;
   }
-  if (auto e = ParseObject(body, json)) return e;
+  if (auto e = showfile::ParseObject(body, json)) return e;
   for (auto it = json.begin(); it != json.end(); ++it)
     if (it.key() != QLatin1String(key))
-      return JsonError{"unknown_field", it.key().toStdString() + ": no such field",
-                       it.key().toStdString(), std::nullopt, std::nullopt};
+      return showfile::JsonError{"unknown_field", it.key().toStdString() + ": no such field",
+                                 it.key().toStdString(), std::nullopt, std::nullopt};
   if (!json.contains(QLatin1String(key))) {
     if (!fallback)
-      return JsonError{"bad_json", std::string(key) + ": missing", key, std::nullopt, std::nullopt};
+      return showfile::JsonError{"bad_json", std::string(key) + ": missing", key, std::nullopt,
+                                 std::nullopt};
     out = *fallback;
     return std::nullopt;
   }
   const QJsonValue v = json.value(QLatin1String(key));
   const editor::Limit limit{static_cast<double>(lo), static_cast<double>(hi), 1};
   if (!v.isDouble())
-    return JsonError{"bad_json", std::string(key) + ": a number is wanted", key, std::nullopt,
-                     std::nullopt};
+    return showfile::JsonError{"bad_json", std::string(key) + ": a number is wanted", key,
+                               std::nullopt, std::nullopt};
   if (!limit.contains(v.toDouble()))
-    return JsonError{"out_of_range",
-                     std::string(key) + ": " + protocol::ShortNumber(v.toDouble()) +
-                         " is outside " + std::to_string(lo) + " … " + std::to_string(hi),
-                     key, lo, hi};
+    return showfile::JsonError{"out_of_range",
+                               std::string(key) + ": " + protocol::ShortNumber(v.toDouble()) +
+                                   " is outside " + std::to_string(lo) + " … " + std::to_string(hi),
+                               key, lo, hi};
   out = v.toInt();
   return std::nullopt;
 }
@@ -214,7 +215,7 @@ void RefreshOrScan(const ApiCall& c, bool scan) {
         (notStored || boxes.last == network::texts::kNoWriteS)) {
       QJsonArray found;
       for (int i = 0; i < std::min<int>(st.network.foundCount(), network::kListEntries); ++i)
-        found.append(Latin1(st.network.list().entry(i)));
+        found.append(showfile::Latin1(st.network.list().entry(i)));
       QJsonObject body{{"error", notStored ? "not_stored" : "exchange_failed"},
                        {"message", QString::fromStdString(
                                        notStored ? "the machine list could not be written" +
@@ -239,7 +240,7 @@ void GetSnapshot(const ApiCall& c) {
     if (!take.outcome.ok) return w.failure(take.outcome);
     QJsonArray machines;
     for (const editor::MachineValues& m : take.machines)
-      machines.append(w.withDoubts(MachineToJson(m), m.id));
+      machines.append(w.withDoubts(showfile::MachineToJson(m), m.id));
     return JsonReply(200, QJsonObject{{"machines", machines}});
   });
 }
@@ -247,8 +248,8 @@ void GetSnapshot(const ApiCall& c) {
 void PutSnapshot(const ApiCall& c) {
   QJsonObject json;
   editor::ShowSnapshot show;
-  if (auto e = ParseObject(c.request.body, json)) return c.respond(Refused(*e));
-  if (auto e = SnapshotFromJson(json, show)) return c.respond(Refused(*e));
+  if (auto e = showfile::ParseObject(c.request.body, json)) return c.respond(Refused(*e));
+  if (auto e = showfile::SnapshotFromJson(json, show)) return c.respond(Refused(*e));
   c.run("snapshot", {}, [show](BusWorker& w) {
     const editor::RestoreReport report = editor::RestoreShowSnapshot(
         w.editor(), w.presets(), w.station()->network, show,
@@ -290,8 +291,8 @@ void GetMachine(const ApiCall& c) {
 void PatchMachine(const ApiCall& c) {
   QJsonObject json;
   editor::MachineChange change;
-  if (auto e = ParseObject(c.request.body, json)) return c.respond(Refused(*e));
-  if (auto e = ChangeFromJson(json, change)) return c.respond(Refused(*e));
+  if (auto e = showfile::ParseObject(c.request.body, json)) return c.respond(Refused(*e));
+  if (auto e = showfile::ChangeFromJson(json, change)) return c.respond(Refused(*e));
   c.run("patch", c.machine, [id = c.machine, change](BusWorker& w) {
     if (auto failed = Hold(w, id, false)) return *failed;
     const editor::ChangeResult result = editor::ApplyMachineChange(w.editor(), change);

@@ -8,10 +8,11 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/Options.h"
+#include "compose/SimulatedList.h"
 #include "editor/LevelMeter.h"
+#include "files/DataDir.h"
 #include "protocol/Outcome.h"
-#include "service/MachineJson.h"
+#include "showfile/ShowJson.h"
 
 namespace qubix::service {
 
@@ -118,7 +119,7 @@ void ServiceBus::run(std::string operation, std::string machine, Op op,
           QJsonObject e{{"type", "operation"},
                         {"operation", QString::fromStdString(operation)},
                         {"phase", p}};
-          if (!machine.empty()) e.insert("machine", Latin1(machine));
+          if (!machine.empty()) e.insert("machine", showfile::Latin1(machine));
           if (!message.empty()) e.insert("message", QString::fromStdString(message));
           w->publish(e);
         };
@@ -227,7 +228,8 @@ void BusWorker::startUp() {
     return;
   }
   // As the window on the simulated bus: a new data directory lists the simulated processors.
-  if (config_.link.rfind("sim:", 0) == 0 && !app::SeedSimulatedMachineList(config_.dataDir, error))
+  if (files::IsSimulatedLink(config_.link) &&
+      !compose::SeedSimulatedMachineList(config_.dataDir, error))
     std::fprintf(stderr, "qubix24d: bus %s: %s\n", config_.name.c_str(), error.c_str());
   auto [adapter, clockMs] = config_.makeAdapter
                                 ? config_.makeAdapter()
@@ -381,15 +383,15 @@ int BusWorker::slotOf(const std::string& id) const {
 
 QJsonObject BusWorker::publishHeldMachine() {
   const std::string id = editor_->state.selectedMachineId();
-  QJsonObject state =
-      withDoubts(MachineToJson(editor::ReadMachineValues(*editor_, station_->network)), id);
+  QJsonObject state = withDoubts(
+      showfile::MachineToJson(editor::ReadMachineValues(*editor_, station_->network)), id);
   {
     std::lock_guard lock(owner_.mutex_);
     const auto it = owner_.cache_.find(id);
     if (it != owner_.cache_.end() && it->second == state) return state;
     owner_.cache_[id] = state;
   }
-  publish(QJsonObject{{"type", "values"}, {"machine", Latin1(id)}, {"state", state}});
+  publish(QJsonObject{{"type", "values"}, {"machine", showfile::Latin1(id)}, {"state", state}});
   return state;
 }
 
@@ -458,7 +460,7 @@ void BusWorker::progress(double fraction) {
                 {"operation", QString::fromStdString(operation)},
                 {"phase", "progress"},
                 {"progress", step / 100.0}};
-  if (!operationMachine.empty()) e.insert("machine", Latin1(operationMachine));
+  if (!operationMachine.empty()) e.insert("machine", showfile::Latin1(operationMachine));
   publish(e);
 }
 
@@ -508,15 +510,17 @@ QJsonArray BusWorker::slotSummaries() const {
             : network::CaptionText(network::HardwarePresetName(net.hardwarePresetNames(), hw));
     QJsonObject m{
         {"slot", k + 1},
-        {"id", Latin1(s.identifier)},
-        {"hardwarePreset", QJsonObject{{"number", hw}, {"name", Latin1(hwName)}}},
-        {"userPreset", Latin1(network::UserPresetName(net.userPresetNames(), s.record.userPreset))},
+        {"id", showfile::Latin1(s.identifier)},
+        {"hardwarePreset", QJsonObject{{"number", hw}, {"name", showfile::Latin1(hwName)}}},
+        {"userPreset",
+         showfile::Latin1(network::UserPresetName(net.userPresetNames(), s.record.userPreset))},
         {"userPresetLocation",
          s.record.userPreset >= 0 && s.record.userPreset < network::kUserPresetCount
              ? QJsonValue(s.record.userPreset)
              : QJsonValue()},
-        {"extraPreset",
-         s.extraPresetName.empty() ? QJsonValue() : QJsonValue(Latin1(s.extraPresetName))}};
+        {"extraPreset", s.extraPresetName.empty()
+                            ? QJsonValue()
+                            : QJsonValue(showfile::Latin1(s.extraPresetName))}};
     out.append(m);
   }
   return out;
@@ -578,7 +582,7 @@ void BusWorker::pollLevels(const std::string& machine) {
   }
   for (bool on : polling.inputIndicator()) indicators.append(on);
   publish(QJsonObject{{"type", "levels"},
-                      {"machine", Latin1(machine)},
+                      {"machine", showfile::Latin1(machine)},
                       {"levels", levels},
                       {"complete", complete},
                       {"indicators", indicators}});

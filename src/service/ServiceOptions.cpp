@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 
-#include "app/Options.h"
+#include "files/DataDir.h"
 #include "link/backends/net/NetAddress.h"
 
 namespace qubix::service {
@@ -169,8 +169,11 @@ ServiceOptions ParseServiceOptions(const QStringList& args, const QString& userD
     if (!dataRoot.isEmpty()) {
       bus.dataDir = dataRoot + QLatin1Char('/') + name;
     } else {
-      const bool busSim = bus.link.rfind("sim:", 0) == 0;
-      const QString base = busSim ? app::SimulatorUserDataDir(userDataDir) : userDataDir;
+      const QString base =
+          files::IsSimulatedLink(bus.link)
+              ? QString::fromStdString(
+                    files::SimulatorUserDataDir(userDataDir.toStdString()).string())
+              : userDataDir;
       bus.dataDir = bus.name == "main" ? base : base + QLatin1Char('-') + name;
     }
   }

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Options.h"
+#include "files/DataDir.h"
 #include "service/Api.h"
 #include "service/BusWorker.h"
 #include "service/EventHub.h"
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   using namespace qubix::service;
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("qubix24d"));
-  const ServiceOptions options =
-      ParseServiceOptions(QCoreApplication::arguments(), qubix::app::UserDataDir());
+  const ServiceOptions options = ParseServiceOptions(
+      QCoreApplication::arguments(), QString::fromStdString(qubix::files::UserDataDir().string()));
   if (!options.error.isEmpty()) {
     std::fprintf(stderr, "qubix24d: %s\nTry 'qubix24d --help'.\n", qPrintable(options.error));
     return 2;

@@ -6,7 +6,7 @@
 #include <array>
 #include <string_view>
 
-#include "app/Options.h"
+#include "files/DataDir.h"
 #include "network/Slots.h"
 #include "service/BusWorker.h"
 
@@ -104,9 +104,9 @@ HttpResponse SlotPicture(const std::filesystem::path& dataDir, const QJsonObject
   std::filesystem::path file = *display.picture;
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) {
-    const QString shared = app::SharedDataDir(QCoreApplication::applicationDirPath());
-    if (!shared.isEmpty())
-      file = std::filesystem::path(shared.toStdString()) / file.lexically_relative(dataDir);
+    const std::filesystem::path shared =
+        files::SharedDataDir(QCoreApplication::applicationDirPath().toStdString());
+    if (!shared.empty()) file = shared / file.lexically_relative(dataDir);
   }
   HttpResponse r = FileResponse(QString::fromStdString(file.string()), "image/jpeg");
   r.headers.emplace_back("Cache-Control", "no-cache");

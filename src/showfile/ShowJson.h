@@ -10,7 +10,7 @@
 
 #include "editor/ShowSnapshot.h"
 
-namespace qubix::service {
+namespace qubix::showfile {
 
 // Bytes from a processor or a file (identifiers, names), each one a Latin-1 character.
 QString Latin1(const std::string& bytes);
@@ -39,4 +39,4 @@ std::optional<JsonError> SnapshotFromJson(const QJsonObject& json, editor::ShowS
 // A text as a JSON document's object, or the reason it is not one.
 std::optional<JsonError> ParseObject(const std::string& text, QJsonObject& out);
 
-}  // namespace qubix::service
+}  // namespace qubix::showfile

@@ -1,4 +1,4 @@
-#include "service/MachineJson.h"
+#include "showfile/ShowJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,7 +8,7 @@
 
 #include "protocol/NumberText.h"
 
-namespace qubix::service {
+namespace qubix::showfile {
 
 namespace {
 
@@ -307,4 +307,4 @@ QString Latin1(const std::string& bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-}  // namespace qubix::service
+}  // namespace qubix::showfile
