@@ -169,6 +169,21 @@ struct NetAdapter::Connection {
     }
     return true;
   }
+  // Takes what has arrived, without waiting, for the next read: until nothing more has, the
+  // connection fails (lostError) or `atMost` bytes were taken.
+  void takeArrived(std::size_t atMost) {
+    for (std::size_t looked = 0; !lostError && looked < atMost;) {
+      std::uint8_t chunk[64];
+      gensiods got = 0;
+      gensio_time now{0, 0};
+      const int err = gensio_read_s(io, &got, chunk, sizeof chunk, &now);
+      keepEarly(chunk, got);
+      if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
+      if (err) lostError = err;
+      looked += got;
+    }
+  }
+
   // Keeps bytes for the next read up to kMaxEarlyBytes; counts the rest and lets them go.
   void keepEarly(const std::uint8_t* data, std::size_t count) {
     const std::size_t room = kMaxEarlyBytes - std::min(early.size(), kMaxEarlyBytes);
@@ -481,19 +496,9 @@ Status NetAdapter::getDeviceInfo(Handle handle, DeviceInfo& info) {
   Connection* c = check(handle);
   if (!c) return kInvalidHandle;
   // A server that has gone shows as a closed connection: look without waiting, keeping what
-  // arrives for the next read.
-  std::size_t looked = 0;
-  while (!c->lostError) {
-    std::uint8_t chunk[64];
-    gensiods got = 0;
-    gensio_time now{0, 0};
-    const int err = gensio_read_s(c->io, &got, chunk, sizeof chunk, &now);
-    c->keepEarly(chunk, got);
-    if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
-    if (err) c->lostError = err;
-    // A server that sends without pause would keep this look going for ever.
-    if ((looked += got) >= kMaxEarlyLookBytes) break;
-  }
+  // arrives for the next read (a server that sends without pause would keep the look going for
+  // ever, hence its bound).
+  c->takeArrived(kMaxEarlyLookBytes);
   if (c->lostError) return fail(kDeviceNotFound, linkText() + ": " + networkReason(c->lostError));
   info = DeviceInfo{};
   copyText(linkText(), info.description);
@@ -506,15 +511,7 @@ Status NetAdapter::queueStatus(Handle handle, std::uint32_t& bytesWaiting) {
   bytesWaiting = 0;
   Connection* c = check(handle);
   if (!c) return kInvalidHandle;
-  while (!c->lostError && c->early.size() < kMaxEarlyBytes) {
-    std::uint8_t chunk[64];
-    gensiods got = 0;
-    gensio_time now{0, 0};
-    const int err = gensio_read_s(c->io, &got, chunk, sizeof chunk, &now);
-    c->keepEarly(chunk, got);
-    if (err == GE_TIMEDOUT || (err == 0 && got == 0)) break;
-    if (err) c->lostError = err;
-  }
+  c->takeArrived(kMaxEarlyBytes - std::min(c->early.size(), kMaxEarlyBytes));
   if (c->lostError) return fail(kIoError, linkText() + ": " + networkReason(c->lostError));
   bytesWaiting = static_cast<std::uint32_t>(c->early.size());
   return kOk;
