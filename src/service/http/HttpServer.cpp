@@ -64,12 +64,8 @@ bool HasToken(const std::string* value, std::string_view token) {
   return false;
 }
 
-// Connections are counted per peer address; an IPv4 peer on an IPv6 listener counts as itself.
-QString PeerKey(const QHostAddress& address) {
-  bool isV4 = false;
-  const quint32 v4 = address.toIPv4Address(&isV4);
-  return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
+// Connections are counted per peer address.
+QString PeerKey(const QHostAddress& address) { return PlainAddress(address).toString(); }
 
 // What QWebSocketServer would refuse with a bare answer of its own: refused here with a JSON
 // body like every other refusal. nullopt for a handshake it takes.
@@ -98,6 +94,12 @@ std::optional<HttpResponse> HandshakeRefusal(const HttpRequest& request) {
 }
 
 }  // namespace
+
+QHostAddress PlainAddress(const QHostAddress& address) {
+  bool isV4 = false;
+  const quint32 v4 = address.toIPv4Address(&isV4);
+  return isV4 ? QHostAddress(v4) : address;
+}
 
 struct Connection {
   QTcpSocket* socket = nullptr;

@@ -19,6 +19,10 @@ class QWebSocket;
 
 namespace qubix::service {
 
+// A peer's address as itself: an IPv4 peer on an IPv6 socket (::ffff:a.b.c.d) as a.b.c.d, so
+// that limits, subnets and counts see one sender as one.
+QHostAddress PlainAddress(const QHostAddress& address);
+
 struct ClientInfo {
   QHostAddress address;          // the peer
   std::uint64_t connection = 0;  // unique per connection while the server runs

@@ -14,6 +14,8 @@
 #include <memory>
 #include <variant>
 
+#include "service/http/HttpServer.h"
+
 namespace qubix::service::osc {
 
 namespace {
@@ -147,7 +149,7 @@ std::vector<Out> EventMessages(const QJsonObject& e) {
 }  // namespace
 
 OscServer::PeerKey OscServer::KeyOf(const QHostAddress& address, quint16 port) {
-  return {address.toString(), port};
+  return {PlainAddress(address).toString(), port};
 }
 
 bool ParseSubnets(const QStringList& texts, std::vector<Subnet>& subnets, QString* error) {
@@ -197,9 +199,7 @@ void OscServer::close() {
 
 bool OscServer::allowed(const QHostAddress& from) const {
   if (allowed_.empty()) return from.isLoopback();
-  bool isV4 = false;
-  const quint32 v4 = from.toIPv4Address(&isV4);
-  const QHostAddress plain = isV4 ? QHostAddress(v4) : from;
+  const QHostAddress plain = PlainAddress(from);
   for (const Subnet& s : allowed_)
     if (plain.isInSubnet(s)) return true;
   return false;
@@ -308,7 +308,7 @@ void OscServer::bundle(const QByteArray& bytes, const QHostAddress& from, quint1
 }
 
 void OscServer::message(const QByteArray& bytes, const QHostAddress& from, quint16 port) {
-  if (!rate_.take(from.toString().toStdString(), RateLimiter::Clock::now())) {
+  if (!rate_.take(PlainAddress(from).toString().toStdString(), RateLimiter::Clock::now())) {
     ++rateLimited_;
     return;
   }
